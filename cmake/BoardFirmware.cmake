@@ -1,0 +1,85 @@
+# Helpers that build the firmware code once per flavour.
+#
+# host:     board_firmware_library(NAME ...) is an ordinary static library for this machine; the
+#           hardware primitives come from the simulated board at link time.
+# firmware: each library becomes two object libraries, NAME_ia32 (i686, PE32) and NAME_x64
+#           (x86-64, PE32+), compiled freestanding against the real x86 backend, and
+#           board_firmware_image() links them into a PE image with lld-link.
+
+set(BOARD_FIRMWARE_ARCHES ia32 x64)
+set(BOARD_TRIPLE_ia32 i686-unknown-windows)
+set(BOARD_TRIPLE_x64 x86_64-unknown-windows)
+set(BOARD_MACHINE_ia32 x86)
+set(BOARD_MACHINE_x64 x64)
+
+# Code generation every image needs: no C++ runtime (exceptions, RTTI, guarded statics), no
+# floating point or vector registers (firmware does not own that state), no stack probes (there is
+# no __chkstk), no red zone (interrupt handlers share the stack on x86-64), sized for flash.
+set(BOARD_FIRMWARE_COMPILE_OPTIONS
+  -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
+  -mgeneral-regs-only -mno-stack-arg-probe -Os
+  -nostdinc++ -Wall -Wextra -Werror
+  "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=."
+  -fstack-usage)
+set(BOARD_FIRMWARE_COMPILE_OPTIONS_x64 -mno-red-zone)
+set(BOARD_FIRMWARE_COMPILE_OPTIONS_ia32)
+
+function(board_firmware_library NAME)
+  cmake_parse_arguments(ARG "" "" "SOURCES;INCLUDES;DEPENDS;ARCHES" ${ARGN})
+  if(BOARD_BUILD_FLAVOUR STREQUAL "host")
+    add_library(${NAME} STATIC ${ARG_SOURCES})
+    target_include_directories(${NAME} PUBLIC ${ARG_INCLUDES} ${CMAKE_SOURCE_DIR}/Include)
+    target_link_libraries(${NAME} PUBLIC ${ARG_DEPENDS})
+    return()
+  endif()
+  if(NOT ARG_ARCHES)
+    set(ARG_ARCHES ${BOARD_FIRMWARE_ARCHES})
+  endif()
+  foreach(ARCH IN LISTS ARG_ARCHES)
+    set(TARGET ${NAME}_${ARCH})
+    add_library(${TARGET} OBJECT ${ARG_SOURCES})
+    target_compile_options(${TARGET} PRIVATE --target=${BOARD_TRIPLE_${ARCH}}
+      ${BOARD_FIRMWARE_COMPILE_OPTIONS} ${BOARD_FIRMWARE_COMPILE_OPTIONS_${ARCH}})
+    target_include_directories(${TARGET} PUBLIC ${ARG_INCLUDES})
+    target_include_directories(${TARGET} SYSTEM PUBLIC ${CMAKE_SOURCE_DIR}/Include/Freestanding)
+    target_include_directories(${TARGET} PUBLIC ${CMAKE_SOURCE_DIR}/Include)
+    foreach(DEP IN LISTS ARG_DEPENDS)
+      target_include_directories(${TARGET} PUBLIC
+        $<TARGET_PROPERTY:${DEP}_${ARCH},INTERFACE_INCLUDE_DIRECTORIES>)
+    endforeach()
+  endforeach()
+endfunction()
+
+# board_firmware_image(NAME ARCH arch ENTRY symbol LIBRARIES libs... LINK_OPTIONS opts...)
+# Links NAME.efi from the object libraries of ARCH. /Brepro keeps time stamps out of the image
+# so that two builds give the same bytes.
+function(board_firmware_image NAME)
+  cmake_parse_arguments(ARG "" "ARCH;ENTRY" "LIBRARIES;LINK_OPTIONS" ${ARGN})
+  set(OBJECTS)
+  set(DEPENDS)
+  foreach(LIB IN LISTS ARG_LIBRARIES)
+    list(APPEND OBJECTS $<TARGET_OBJECTS:${LIB}_${ARG_ARCH}>)
+    list(APPEND DEPENDS ${LIB}_${ARG_ARCH})
+  endforeach()
+  set(OUTPUT ${CMAKE_BINARY_DIR}/${NAME}.efi)
+  add_custom_command(
+    OUTPUT ${OUTPUT}
+    COMMAND ${BOARD_LLD_LINK} /nologo /subsystem:efi_boot_service_driver
+      /machine:${BOARD_MACHINE_${ARG_ARCH}} /entry:${ARG_ENTRY} /nodefaultlib /Brepro
+      /opt:ref /opt:icf /debug:none /pdb:none ${ARG_LINK_OPTIONS}
+      /map:${CMAKE_BINARY_DIR}/${NAME}.map /out:${OUTPUT} ${OBJECTS}
+    DEPENDS ${DEPENDS} ${OBJECTS}
+    COMMAND_EXPAND_LISTS
+    VERBATIM
+    COMMENT "Linking firmware image ${NAME}.efi")
+  add_custom_target(${NAME} ALL DEPENDS ${OUTPUT})
+  set_target_properties(${NAME} PROPERTIES IMAGE_FILE ${OUTPUT})
+endfunction()
+
+if(BOARD_BUILD_FLAVOUR STREQUAL "firmware")
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "The firmware flavour needs clang (configure with the 'firmware' preset)")
+  endif()
+  find_program(BOARD_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+endif()
