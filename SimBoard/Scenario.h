@@ -1,0 +1,45 @@
+// Settings of one run on the simulated board. The defaults are the board as the firmware expects
+// to find it; every trace taken with them is the same, record for record.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+namespace sim {
+
+enum class SpiPresence {
+  Present, // device ID 0x4B2B in the configuration window
+  Absent,  // device ID reads 0xFFFF
+  Dead,    // present, but control 0 reads all ones
+};
+
+struct SpiSettings {
+  SpiPresence Presence = SpiPresence::Present;
+  std::uint32_t Status = 0x00000004; // constant read from status (transmit FIFO not full)
+  std::uint32_t Reg0C = 0;           // constant read from offset 0x0C
+  std::uint32_t Drain = 0;           // constant read from offset 0x48
+  std::uint32_t Clock = 0;           // initial value of the clock register (0x200)
+};
+
+// A preset register value and its width in bytes (1, 2 or 4).
+struct Preset {
+  std::uint32_t Value = 0;
+  unsigned Width = 4;
+};
+
+struct Scenario {
+  SpiSettings Spi;
+  std::uint32_t PmTimerStart = 0;
+  bool PmTimerStuck = false;    // the counter never advances
+  std::uint8_t UartLineStatus = 0x60;
+  bool AllOnesEverywhere = false; // every device read answers all ones
+  // Bridge configuration registers by offset (0x000-0xFFF), written before the run.
+  std::map<std::uint32_t, Preset> LpcConfig;
+  // Private-configuration window registers by offset (0x0000-0xFFFF), written before the run.
+  std::map<std::uint32_t, Preset> PcrWindow;
+  std::uint64_t MaxSteps = 1000000;
+  // Off for very long runs: accesses are still counted, but not kept.
+  bool RecordTrace = true;
+};
+
+} // namespace sim
