@@ -1,0 +1,80 @@
+#include "Board.h"
+#include "PmTimer.h"
+#include "TraceText.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using sim::AccessKind;
+using sim::test::CountMatching;
+
+struct DelayCase {
+  const char *Name;
+  std::uint32_t Start;
+  std::uint32_t Ticks;
+  std::size_t TimerReads; // every read advances the simulated counter one tick
+  std::uint32_t EndCount;
+};
+
+// A pass reads the start, then polls until the reading is one past start + chunk.
+TEST(PmTimerDelay, EachPassWaitsItsTicksAcrossWrapAround) {
+  const DelayCase Cases[] = {
+      {"zero ticks end after one tick", 0, 0, 2, 2},
+      {"35 ticks", 100, 35, 37, 137},
+      {"wrap from 0xFFFFFF to 0", 0xFFFFF0, 35, 37, 0x000015},
+      {"largest single pass", 0, 0x3FFFFF, 0x400001, 0x400001},
+      {"0x400000 runs a 0-tick and a 2^22-tick pass", 0, 0x400000, 2 + 0x400002, 0x400004},
+      {"0x400001 runs a 1-tick and a 2^22-tick pass", 0, 0x400001, 3 + 0x400002, 0x400005},
+  };
+  for (const DelayCase &Case : Cases) {
+    sim::Scenario Settings;
+    Settings.PmTimerStart = Case.Start;
+    Settings.RecordTrace = Case.TimerReads < 1000;
+    Settings.MaxSteps = 20000000;
+    sim::Board Board(Settings);
+    const sim::RunOutcome Outcome =
+        sim::RunOnBoard(Board, [&] { PmTimerDelayTicks(Case.Ticks); });
+    ASSERT_FALSE(Outcome.Hung) << Case.Name;
+    EXPECT_EQ(Board.pmTimerCount(), Case.EndCount) << Case.Name;
+    // Reads and pauses alternate: one pause fewer than polling reads in each pass.
+    const std::size_t Passes = (Case.Ticks >> 22) + 1;
+    EXPECT_EQ(Board.steps(), Case.TimerReads + (Case.TimerReads - 2 * Passes)) << Case.Name;
+  }
+}
+
+TEST(PmTimerDelay, TenMicrosecondsIsThirtyFiveTicks) {
+  sim::Board Board;
+  std::uintptr_t Returned = 0;
+  sim::RunOnBoard(Board, [&] { Returned = DelayMicroseconds(10); });
+  EXPECT_EQ(Returned, 10u);
+  EXPECT_EQ(CountMatching(Board, AccessKind::PortIn, PmTimer::Port), 37u);
+  EXPECT_EQ(CountMatching(Board, AccessKind::Pause, 0), 35u);
+}
+
+TEST(PmTimerDelay, MicrosecondsTruncateTowardsZero) {
+  struct Case {
+    std::uintptr_t Microseconds;
+    std::uint32_t Ticks;
+  };
+  // 3.579545 ticks per microsecond, remainder discarded; 2000 us
+  // overflows a 32-bit product.
+  const Case Cases[] = {{0, 0}, {1, 3}, {279, 998}, {1000, 3579}, {2000, 7159}};
+  for (const Case &Each : Cases) {
+    sim::Board Board;
+    sim::RunOnBoard(Board, [&] { DelayMicroseconds(Each.Microseconds); });
+    EXPECT_EQ(Board.pmTimerCount(), Each.Ticks + 2) << Each.Microseconds;
+  }
+}
+
+TEST(PmTimerDelay, StuckTimerIsReportedHungByTheStepBudget) {
+  sim::Scenario Settings;
+  Settings.PmTimerStuck = true;
+  Settings.MaxSteps = 500;
+  sim::Board Board(Settings);
+  const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [] { DelayMicroseconds(10); });
+  EXPECT_TRUE(Outcome.Hung);
+  EXPECT_FALSE(Outcome.LastAccesses.empty());
+}
+
+} // namespace

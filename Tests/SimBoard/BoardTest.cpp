@@ -1,0 +1,206 @@
+#include "Board.h"
+#include "HwAccess.h"
+#include "TraceText.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using sim::test::Lines;
+
+struct DefaultCase {
+  const char *Name;
+  std::function<void()> Body;
+  std::vector<std::string> Expected;
+};
+
+// The board's fixed defaults: every trace taken from them is the same.
+TEST(SimBoard, DefaultDevicesAnswerAsTheBoardDoes) {
+  const DefaultCase Cases[] = {
+      {"cpu flags and interrupt flag",
+       [] {
+         ReadFlags();
+         DisableInterrupts();
+         ReadFlags();
+         EnableInterrupts();
+         CpuPause();
+       },
+       {"FLAGS 0x00000202", "CLI", "FLAGS 0x00000002", "STI", "PAUSE"}},
+      {"time-stamp counter counts reads",
+       [] {
+         ReadTimeStampCounter();
+         ReadTimeStampCounter();
+       },
+       {"RDTSC 0x0000000000000001", "RDTSC 0x0000000000000002"}},
+      {"address latch reads back",
+       [] {
+         PortRead32(0xCF8);
+         PortWrite32(0xCF8, 0x8000F880);
+         PortRead32(0xCF8);
+       },
+       {"IN32 0x0CF8 0x00000000", "OUT32 0x0CF8 0x8000F880", "IN32 0x0CF8 0x8000F880"}},
+      {"data port without enable bit reads all ones",
+       [] {
+         PortWrite32(0xCF8, 0x0000F880);
+         PortRead16(0xCFE);
+       },
+       {"OUT32 0x0CF8 0x0000F880", "IN16 0x0CFE 0xFFFF"}},
+      {"bridge space by port, byte lanes by port offset",
+       [] {
+         PortWrite32(0xCF8, 0x8000F880);
+         PortWrite16(0xCFE, 0x3C03);
+         PortRead8(0xCFF);
+         PortRead32(0xCFC);
+       },
+       {"OUT32 0x0CF8 0x8000F880", "OUT16 0x0CFE 0x3C03", "IN8 0x0CFF 0x3C",
+        "IN32 0x0CFC 0x3C030000"}},
+      {"other function: writes dropped, reads all ones",
+       [] {
+         PortWrite32(0xCF8, 0x8000F980);
+         PortWrite32(0xCFC, 0x12345678);
+         PortRead32(0xCFC);
+         PortWrite32(0xCF8, 0x8000F880);
+         PortRead32(0xCFC);
+       },
+       {"OUT32 0x0CF8 0x8000F980", "OUT32 0x0CFC 0x12345678", "IN32 0x0CFC 0xFFFFFFFF",
+        "OUT32 0x0CF8 0x8000F880", "IN32 0x0CFC 0x00000000"}},
+      {"ECAM: bridge window is the config space, the rest all ones",
+       [] {
+         MmioWrite32(0xE00F8084, 0x0000006D);
+         PortWrite32(0xCF8, 0x8000F884);
+         PortRead32(0xCFC);
+         MmioRead32(0xE0000000);
+         MmioRead16(0xE00F9000);
+       },
+       {"WR32 0xE00F8084 0x0000006D", "OUT32 0x0CF8 0x8000F884", "IN32 0x0CFC 0x0000006D",
+        "RD32 0xE0000000 0xFFFFFFFF", "RD16 0xE00F9000 0xFFFF"}},
+      {"PM timer returns then advances",
+       [] {
+         PortRead32(0x1808);
+         PortRead32(0x1808);
+       },
+       {"IN32 0x1808 0x00000000", "IN32 0x1808 0x00000001"}},
+      {"private-configuration window is memory",
+       [] {
+         MmioWrite16(0xFD882774, 0x3C03);
+         MmioRead16(0xFD882774);
+         MmioRead32(0xFD88FFFC);
+       },
+       {"WR16 0xFD882774 0x3C03", "RD16 0xFD882774 0x3C03", "RD32 0xFD88FFFC 0x00000000"}},
+      {"SPI configuration window has the device ID",
+       [] {
+         MmioRead16(0xFE033002);
+         MmioRead32(0xFE033000);
+         MmioRead16(0xFE033004);
+       },
+       {"RD16 0xFE033002 0x4B2B", "RD32 0xFE033000 0x4B2B0000", "RD16 0xFE033004 0x0000"}},
+      {"SPI registers: constants, data records frames and reads 0",
+       [] {
+         MmioRead32(0xFE032008);
+         MmioWrite32(0xFE032010, 0x0700);
+         MmioRead32(0xFE032010);
+         MmioWrite32(0xFE032040, 7);
+         MmioRead32(0xFE032040);
+       },
+       {"RD32 0xFE032008 0x00000004", "WR32 0xFE032010 0x00000700", "RD32 0xFE032010 0x00000000",
+        "WR32 0xFE032040 0x00000007", "RD32 0xFE032040 0x00000007"}},
+      {"UART and Super I/O",
+       [] {
+         PortRead8(0x3FD);
+         PortWrite8(0x3F8, 'A');
+         PortWrite8(0x2E, 0x87);
+         PortRead8(0x2F);
+       },
+       {"IN8 0x03FD 0x60", "OUT8 0x03F8 0x41", "OUT8 0x002E 0x87", "IN8 0x002F 0xFF"}},
+      {"everything else reads all ones",
+       [] {
+         PortRead8(0x80);
+         PortRead16(0x1234);
+         MmioRead32(0x1000);
+         PortWrite8(0x80, 0x55);
+       },
+       {"IN8 0x0080 0xFF", "IN16 0x1234 0xFFFF", "RD32 0x00001000 0xFFFFFFFF", "OUT8 0x0080 0x55"}},
+  };
+  for (const DefaultCase &Case : Cases) {
+    sim::Board Board;
+    sim::RunOnBoard(Board, Case.Body);
+    EXPECT_EQ(Lines(Board), Case.Expected) << Case.Name;
+  }
+}
+
+TEST(SimBoard, DevicesKeepWhatTheyReceived) {
+  sim::Board Board;
+  sim::RunOnBoard(Board, [] {
+    PortWrite8(0x3F8, 'o');
+    PortWrite8(0x3F8, 'k');
+    PortWrite8(0x2E, 0x07);
+    PortWrite8(0x2F, 0x0D);
+    MmioWrite32(0xFE032010, 0x0401);
+  });
+  EXPECT_EQ(Board.serialOutput(), "ok");
+  const std::vector<std::pair<std::uint16_t, std::uint8_t>> SuperIo = {{0x2E, 0x07},
+                                                                       {0x2F, 0x0D}};
+  EXPECT_EQ(Board.superIoWrites(), SuperIo);
+  EXPECT_EQ(Board.spiFrames(), std::vector<std::uint32_t>{0x0401});
+}
+
+TEST(SimBoard, ScenarioPresetsAndTimerWrap) {
+  sim::Scenario Settings;
+  Settings.PmTimerStart = 0xFFFFFF;
+  Settings.LpcConfig[0x82] = {0x1000, 2};
+  Settings.PcrWindow[0x2730] = {0x0000006D, 4};
+  Settings.Spi.Presence = sim::SpiPresence::Dead;
+  sim::Board Board(Settings);
+  sim::RunOnBoard(Board, [] {
+    PortRead32(0x1808);
+    PortRead32(0x1808);
+    MmioRead32(0xE00F8080);
+    MmioRead32(0xFD882730);
+    MmioRead32(0xFE032000);
+  });
+  EXPECT_EQ(Lines(Board),
+            (std::vector<std::string>{"IN32 0x1808 0x00FFFFFF", "IN32 0x1808 0x00000000",
+                                      "RD32 0xE00F8080 0x10000000", "RD32 0xFD882730 0x0000006D",
+                                      "RD32 0xFE032000 0xFFFFFFFF"}));
+}
+
+TEST(SimBoard, StepBudgetStopsASpinAndKeepsTheLastAccesses) {
+  sim::Scenario Settings;
+  Settings.MaxSteps = 100;
+  sim::Board Board(Settings);
+  const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [] {
+    while ((PortRead8(0x3FD) & 0x80) == 0) {
+      CpuPause();
+    }
+  });
+  EXPECT_TRUE(Outcome.Hung);
+  EXPECT_EQ(Board.steps(), 101u);
+  ASSERT_EQ(Outcome.LastAccesses.size(), 16u);
+  EXPECT_EQ(sim::FormatRecord(Outcome.LastAccesses.back()), "IN8 0x03FD 0x60  ; UART line status");
+}
+
+TEST(SimBoard, TraceCommentsNameTheRegisters) {
+  sim::Board Board;
+  sim::RunOnBoard(Board, [] {
+    PortWrite32(0xCF8, 0x8000F880);
+    PortRead16(0xCFE);
+    MmioRead16(0xFD882774);
+    MmioRead32(0xFE032008);
+    MmioRead32(0xE00F8204);
+  });
+  Board.annotate("LocateProtocol -> EFI_NOT_FOUND");
+  EXPECT_EQ(sim::FormatTrace(Board.trace()), "OUT32 0x0CF8 0x8000F880  ; PCI address\n"
+                                             "IN16 0x0CFE 0x0000  ; I/O Enables\n"
+                                             "RD16 0xFD882774 0x0000  ; I/O Enables mirror\n"
+                                             "RD32 0xFE032008 0x00000004  ; SPI status\n"
+                                             "RD32 0xE00F8204 0x00000000  ; eSPI CS2 Generic I/O "
+                                             "Range (ECAM)\n"
+                                             "# LocateProtocol -> EFI_NOT_FOUND\n");
+  EXPECT_EQ(sim::CountAccesses(Board.trace()), 5u);
+}
+
+} // namespace
