@@ -1,0 +1,179 @@
+// pe-inspect: prints a firmware image's layout and fails on any breach of the rules the image
+// must keep (machine, subsystem, entry point, execute-in-place layout, writable data, imports,
+// relocations, static initialisers).
+#include "CoffObject.h"
+#include "PeFile.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+  std::string ImagePath;
+  std::string Machine;
+  std::optional<unsigned> Subsystem;
+  std::string MapPath;
+  std::string EntrySymbol;
+  std::optional<std::uint64_t> XipBase;
+  bool NoWritableData = false;
+  bool NoImports = false;
+  bool Relocatable = false;
+  std::vector<std::string> Objects;
+};
+
+// The entry's address from the linker map's "Publics by Value" list (name, then Rva+Base).
+std::optional<std::uint64_t> MapSymbolAddress(const std::string &MapPath, const std::string &Name) {
+  std::ifstream Map(MapPath);
+  if (!Map) {
+    throw pe::FormatError("cannot open map file " + MapPath);
+  }
+  std::string Line;
+  while (std::getline(Map, Line)) {
+    std::istringstream Fields(Line);
+    std::string Address, Symbol, RvaBase;
+    if (!(Fields >> Address >> Symbol >> RvaBase)) {
+      continue;
+    }
+    if (Symbol == Name || Symbol == "_" + Name) {
+      return std::stoull(RvaBase, nullptr, 16);
+    }
+  }
+  return std::nullopt;
+}
+
+void PrintLayout(const pe::Image &Image, std::uintmax_t FileSize) {
+  std::printf("%s: %s, %s, %ju bytes, base 0x%llX, entry RVA 0x%X, alignment %u/%u\n",
+              "image", Image.isPe32Plus() ? "PE32+" : "PE32", pe::MachineName(Image.Machine),
+              FileSize, static_cast<unsigned long long>(Image.ImageBase), Image.EntryPoint,
+              Image.SectionAlignment, Image.FileAlignment);
+  std::printf("  %-8s %10s %10s %10s %10s\n", "section", "RVA", "virtual", "file off", "raw");
+  for (const pe::Section &Each : Image.Sections) {
+    std::printf("  %-8s 0x%08X %10u 0x%08X %10u\n", Each.Name.c_str(), Each.VirtualAddress,
+                Each.VirtualSize, Each.RawOffset, Each.RawSize);
+  }
+}
+
+std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
+  std::vector<std::string> Breaches;
+  auto Breach = [&](std::string Text) { Breaches.push_back(std::move(Text)); };
+
+  if (!Opt.Machine.empty()) {
+    const bool WantX64 = Opt.Machine == "x86-64";
+    const std::uint16_t Want = WantX64 ? pe::Machine::X64 : pe::Machine::I386;
+    const std::uint16_t WantMagic = WantX64 ? pe::OptionalMagic::Pe32Plus : pe::OptionalMagic::Pe32;
+    if (Image.Machine != Want) {
+      Breach("machine is " + std::string(pe::MachineName(Image.Machine)) + ", expected " +
+             Opt.Machine);
+    }
+    if (Image.Magic != WantMagic) {
+      Breach(std::string("optional header is ") + (Image.isPe32Plus() ? "PE32+" : "PE32") +
+             ", expected " + (WantX64 ? "PE32+" : "PE32"));
+    }
+  }
+  if (Opt.Subsystem && Image.Subsystem != *Opt.Subsystem) {
+    Breach("subsystem is " + std::to_string(Image.Subsystem) + ", expected " +
+           std::to_string(*Opt.Subsystem));
+  }
+  if (!Opt.EntrySymbol.empty()) {
+    const auto Address = MapSymbolAddress(Opt.MapPath, Opt.EntrySymbol);
+    if (!Address) {
+      Breach("entry symbol " + Opt.EntrySymbol + " is not in the map");
+    } else if (*Address - Image.ImageBase != Image.EntryPoint) {
+      Breach("entry point is not " + Opt.EntrySymbol);
+    }
+  }
+  if (Opt.XipBase) {
+    if (Image.ImageBase != *Opt.XipBase) {
+      Breach("image base is not the execute-in-place base");
+    }
+    if (Image.SectionAlignment != Image.FileAlignment) {
+      Breach("section alignment differs from file alignment");
+    }
+    for (const pe::Section &Each : Image.Sections) {
+      if (Each.RawOffset != Each.VirtualAddress || Each.RawSize < Each.VirtualSize) {
+        Breach("section " + Each.Name + " is not laid out in the file as in memory");
+      }
+    }
+  }
+  if (Opt.NoWritableData) {
+    for (const pe::Section &Each : Image.Sections) {
+      const bool Writable = (Each.Characteristics & pe::SectionFlags::MemWrite) != 0;
+      const bool Zeroed = (Each.Characteristics & pe::SectionFlags::UninitializedData) != 0;
+      const bool DataName = Each.Name == ".data" || Each.Name == ".bss";
+      if ((Writable || Zeroed || DataName) && (Each.VirtualSize != 0 || Each.RawSize != 0)) {
+        Breach("writable data: section " + Each.Name + " of " +
+               std::to_string(Each.VirtualSize) + " bytes");
+      }
+    }
+  }
+  if (Opt.NoImports) {
+    if (Image.Directories[pe::Directory::Import].Size != 0 || Image.findSection(".idata")) {
+      Breach("the image imports symbols");
+    }
+  }
+  if (Opt.Relocatable) {
+    // x86-64 code addresses its data RIP-relatively, so a PE32+ image may need no fixups at
+    // all; IA-32 code always holds absolute addresses and must carry its table.
+    const bool Stripped = (Image.Characteristics & pe::FileCharacteristics::RelocsStripped) != 0;
+    const bool Empty = Image.Directories[pe::Directory::BaseRelocation].Size == 0;
+    if (Stripped || (Empty && !Image.isPe32Plus())) {
+      Breach("the relocation table is missing");
+    }
+  }
+  for (const std::string &Object : Opt.Objects) {
+    for (const std::string &Name : pe::ObjectSectionNames(Object)) {
+      if (Name.rfind(".CRT$XC", 0) == 0 || Name == ".ctors" || Name == ".init_array") {
+        Breach("static initialiser: section " + Name + " in " + Object);
+      }
+    }
+  }
+  return Breaches;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  CLI::App App{"Prints a firmware image's layout and checks the rules it must keep.\n"
+               "Exit status: 0 clean, 1 a rule is broken, 2 bad input."};
+  Options Opt;
+  App.add_option("image", Opt.ImagePath, "the PE image")->required();
+  App.add_option("--machine", Opt.Machine, "required machine")
+      ->check(CLI::IsMember({"i386", "x86-64"}));
+  App.add_option("--subsystem", Opt.Subsystem, "required subsystem number");
+  App.add_option("--map", Opt.MapPath, "the linker's map file (for --entry)");
+  App.add_option("--entry", Opt.EntrySymbol, "symbol the entry point must be")->needs("--map");
+  App.add_option("--xip-base", Opt.XipBase,
+                 "execute in place at this base: file layout equals memory layout");
+  App.add_flag("--no-writable-data", Opt.NoWritableData, "no .data, .bss or writable section");
+  App.add_flag("--no-imports", Opt.NoImports, "no import table");
+  App.add_flag("--relocatable", Opt.Relocatable, "base relocations kept");
+  App.add_option("--object", Opt.Objects, "object files to scan for static initialisers");
+  try {
+    App.parse(argc, argv);
+  } catch (const CLI::ParseError &Error) {
+    return App.exit(Error) == 0 ? 0 : 2;
+  }
+  try {
+    const pe::Image Image = pe::ReadFile(Opt.ImagePath);
+    PrintLayout(Image, Image.Bytes.size());
+    const std::vector<std::string> Breaches = Check(Image, Opt);
+    for (const std::string &Text : Breaches) {
+      std::fprintf(stderr, "%s: %s\n", Opt.ImagePath.c_str(), Text.c_str());
+    }
+    return Breaches.empty() ? 0 : 1;
+  } catch (const pe::FormatError &Error) {
+    std::fprintf(stderr, "pe-inspect: %s\n", Error.what());
+    return 2;
+  } catch (const std::exception &Error) {
+    std::fprintf(stderr, "pe-inspect: %s\n", Error.what());
+    return 2;
+  }
+}
