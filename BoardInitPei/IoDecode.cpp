@@ -1,0 +1,207 @@
+#include "IoDecode.h"
+
+#include "DecodeRequest.h"
+#include "DecodeTarget.h"
+#include "GenericIoRange.h"
+#include "GenericIoRangeRegs.h"
+#include "IoDecodePortLists.h"
+#include "IoDecodeRegs.h"
+#include "LpcBridgeRegs.h"
+#include "PchPcrMirrors.h"
+#include "PciConfig.h"
+
+namespace {
+
+// The change one request makes: and-mask and bits for the I/O Decode Ranges register and for
+// the target's I/O Enables register. Defaults change nothing.
+struct DecodeChange {
+  std::uint16_t DecodeMask = KeepAll16;
+  std::uint16_t DecodeBits = 0;
+  std::uint16_t EnableMask = KeepAll16;
+  std::uint16_t EnableBits = 0;
+};
+
+constexpr std::uint32_t EnablesRegisterByTarget[DecodeTarget::Count] = {
+    LpcBridge::Reg::IoEnables,
+    LpcBridge::Reg::EspiCs1IoEnables,
+    LpcBridge::Reg::EspiCs2IoEnables,
+    LpcBridge::Reg::EspiCs3IoEnables,
+};
+
+constexpr std::uint16_t RangeBits(RegisterField Field, std::size_t Position) {
+  return static_cast<std::uint16_t>(FieldValue(Field, static_cast<std::uint32_t>(Position)));
+}
+
+constexpr std::uint16_t RangeKeepMask(RegisterField Field) {
+  return KeepAllBut16(FieldMask(Field));
+}
+
+// A request whose device sits on a single range field with one enable bit.
+template <std::size_t N>
+Pei::Status ClassifyListed(const std::uint16_t (&List)[N], RegisterField Range,
+                           std::uint16_t Enable, std::uint16_t Port, DecodeChange &Change) {
+  if (Port == DecodeOffPort) {
+    Change.EnableMask = KeepAllBut16(Enable);
+    return Pei::EFI_SUCCESS;
+  }
+  const std::size_t Position = IoDecodePorts::Position(List, Port);
+  if (Position == N) {
+    return Pei::EFI_UNSUPPORTED;
+  }
+  Change.DecodeMask = RangeKeepMask(Range);
+  Change.DecodeBits = RangeBits(Range, Position);
+  Change.EnableBits = Enable;
+  return Pei::EFI_SUCCESS;
+}
+
+Pei::Status ClassifyKeyboard(std::uint16_t Port, DecodeChange &Change) {
+  // The keyboard controller has fixed ports; any non-zero port just turns it on.
+  if (Port == DecodeOffPort) {
+    Change.EnableMask = KeepAllBut16(IoEnables::Keyboard);
+  } else {
+    Change.EnableBits = IoEnables::Keyboard;
+  }
+  return Pei::EFI_SUCCESS;
+}
+
+Pei::Status ClassifySerial(std::uint16_t Port, std::uint8_t Selector, DecodeChange &Change) {
+  if (Selector != SerialSelector::ComA && Selector != SerialSelector::ComB) {
+    return Pei::EFI_UNSUPPORTED;
+  }
+  const bool ComB = Selector == SerialSelector::ComB;
+  if (Port == DecodeOffPort) {
+    Change.EnableMask = KeepAllBut16(ComB ? IoEnables::ComB : IoEnables::ComA);
+    return Pei::EFI_SUCCESS;
+  }
+  if (IoDecodePorts::Contains(IoDecodePorts::StandardSerial, Port)) {
+    // The window always goes to the primary target; a refusal leaves the COM decoders to work.
+    SetGenericIoRange(IoDecodePorts::StandardSerialWindow, GenericIoSizeWord::FullWindow);
+    Change.DecodeMask =
+        KeepAllBut16(FieldMask(IoDecodeRanges::ComA) | FieldMask(IoDecodeRanges::ComB));
+    Change.DecodeBits = static_cast<std::uint16_t>(
+        RangeBits(IoDecodeRanges::ComA,
+                  IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComA)) |
+        RangeBits(IoDecodeRanges::ComB,
+                  IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComB)));
+    Change.EnableBits = IoEnables::ComA | IoEnables::ComB;
+    return Pei::EFI_SUCCESS;
+  }
+  return ComB ? ClassifyListed(IoDecodePorts::Serial, IoDecodeRanges::ComB, IoEnables::ComB, Port,
+                               Change)
+              : ClassifyListed(IoDecodePorts::Serial, IoDecodeRanges::ComA, IoEnables::ComA, Port,
+                               Change);
+}
+
+Pei::Status ClassifyGamePort(std::uint16_t Port, DecodeChange &Change) {
+  switch (Port) {
+  case DecodeOffPort:
+    Change.EnableMask = KeepAllBut16(IoEnables::GamePort200 | IoEnables::GamePort208);
+    return Pei::EFI_SUCCESS;
+  case IoDecodePorts::GamePort200:
+    Change.EnableBits = IoEnables::GamePort200;
+    return Pei::EFI_SUCCESS;
+  case IoDecodePorts::GamePort208:
+    Change.EnableBits = IoEnables::GamePort208;
+    return Pei::EFI_SUCCESS;
+  default:
+    return Pei::EFI_UNSUPPORTED;
+  }
+}
+
+Pei::Status ClassifyOther(std::uint16_t Port, std::uint8_t Size, std::uint32_t Target,
+                          DecodeChange &Change) {
+  if (Port == DecodeOffPort) {
+    // Without a device there is nothing to turn off.
+    return Pei::EFI_UNSUPPORTED;
+  }
+  if (Port == IoDecodePorts::SuperIo2E) {
+    Change.EnableBits = IoEnables::SuperIo2E;
+  } else if (Port == IoDecodePorts::SuperIo4E) {
+    Change.EnableBits = IoEnables::SuperIo4E;
+  } else if (Port >= IoDecodePorts::EmbeddedControllerFirst &&
+             Port <= IoDecodePorts::EmbeddedControllerLast) {
+    Change.EnableBits = IoEnables::EmbeddedController;
+  } else {
+    // No fixed decoder: a generic window. A refused window is not the request's failure; the
+    // enables of the target are still brought up to date.
+    SetGenericIoRange(
+        Port, static_cast<std::uint16_t>(FieldValue(GenericIoSizeWord::DecodeTarget, Target) |
+                                         FieldValue(GenericIoSizeWord::Size, Size)));
+  }
+  return Pei::EFI_SUCCESS;
+}
+
+// Maps the device type and port onto the decode fields. Every refusal here comes before any
+// register is touched.
+Pei::Status Classify(std::uint16_t Port, std::uint8_t Size, std::uint32_t DeviceType,
+                     std::uint32_t Target, DecodeChange &Change) {
+  if (DeviceType >= DecodeDevice::KeyboardFirst && DeviceType <= DecodeDevice::KeyboardLast) {
+    return ClassifyKeyboard(Port, Change);
+  }
+  switch (DeviceType) {
+  case DecodeDevice::Floppy:
+    return ClassifyListed(IoDecodePorts::Floppy, IoDecodeRanges::Floppy, IoEnables::Floppy, Port,
+                          Change);
+  case DecodeDevice::Serial:
+    return ClassifySerial(Port, Size, Change);
+  case DecodeDevice::Parallel:
+    return ClassifyListed(IoDecodePorts::Parallel, IoDecodeRanges::Parallel, IoEnables::Parallel,
+                          Port, Change);
+  case DecodeDevice::GamePort:
+    return ClassifyGamePort(Port, Change);
+  case DecodeDevice::Other:
+    return ClassifyOther(Port, Size, Target, Change);
+  default:
+    return Pei::EFI_UNSUPPORTED;
+  }
+}
+
+// Read-modify-write: every bit outside the and-mask keeps its current value. Each register is
+// combined with its own content, so a mirror that has drifted keeps its own other bits.
+void ModifyConfig16(std::uint32_t Register, std::uint16_t AndMask, std::uint16_t OrBits) {
+  const std::uint32_t Address = LpcBridge::ConfigAddress(Register);
+  PciCfgWrite16(Address, static_cast<std::uint16_t>((PciCfgRead16(Address) & AndMask) | OrBits));
+}
+
+void ModifyMirror16(std::uint32_t Mirror, std::uint16_t AndMask, std::uint16_t OrBits) {
+  const PhysicalAddress Address = PchPcr::MirrorAddress(Mirror);
+  MmioWrite16(Address, static_cast<std::uint16_t>((MmioRead16(Address) & AndMask) | OrBits));
+}
+
+} // namespace
+
+Pei::Status SetIoDecode(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
+  const std::uint32_t DeviceType = FieldGet(DecodeAttributes::DeviceType, Attributes);
+  const std::uint32_t Target = FieldGet(DecodeAttributes::DecodeTarget, Attributes);
+
+  DecodeChange Change;
+  const Pei::Status Classified = Classify(Port, Size, DeviceType, Target, Change);
+  if (Classified != Pei::EFI_SUCCESS) {
+    return Classified;
+  }
+
+  // One I/O Decode Ranges register serves every target, so it is written before the target is
+  // known to exist.
+  ModifyConfig16(LpcBridge::Reg::IoDecodeRanges, Change.DecodeMask, Change.DecodeBits);
+  ModifyMirror16(PchPcr::Mirror::IoDecodeRanges, Change.DecodeMask, Change.DecodeBits);
+
+  if (Target >= DecodeTarget::Count) {
+    return Pei::EFI_UNSUPPORTED;
+  }
+  const std::uint32_t EnablesRegister = EnablesRegisterByTarget[Target];
+  const std::uint32_t EnablesAddress = LpcBridge::ConfigAddress(EnablesRegister);
+  std::uint16_t Enables = static_cast<std::uint16_t>(
+      (PciCfgRead16(EnablesAddress) & Change.EnableMask) | Change.EnableBits);
+  if (Target != DecodeTarget::Lpc) {
+    // A chip select's enables and the primary enables are kept as one union: the primary
+    // register receives what the chip select now decodes, and the chip select keeps everything
+    // the primary register already decodes.
+    const std::uint32_t PrimaryAddress = LpcBridge::ConfigAddress(LpcBridge::Reg::IoEnables);
+    Enables = static_cast<std::uint16_t>(Enables | PciCfgRead16(PrimaryAddress));
+    PciCfgWrite16(PrimaryAddress, Enables);
+  }
+  PciCfgWrite16(EnablesAddress, Enables);
+  // The one enables mirror takes the request's own change, not the union.
+  ModifyMirror16(PchPcr::Mirror::IoEnables, Change.EnableMask, Change.EnableBits);
+  return Pei::EFI_SUCCESS;
+}
