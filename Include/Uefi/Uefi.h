@@ -29,6 +29,7 @@ static_assert(sizeof(EFI_GUID) == 16);
 // Native-width status values of the 64-bit driver. The top bit marks an error.
 inline constexpr EFI_STATUS EFI_ERROR_BIT = EFI_STATUS{1} << (sizeof(EFI_STATUS) * 8 - 1);
 inline constexpr EFI_STATUS EFI_SUCCESS = 0;
+inline constexpr EFI_STATUS EFI_INVALID_PARAMETER = EFI_ERROR_BIT | 2;
 inline constexpr EFI_STATUS EFI_NOT_FOUND = EFI_ERROR_BIT | 14;
 
 constexpr bool EfiIsError(EFI_STATUS Status) { return (Status & EFI_ERROR_BIT) != 0; }
@@ -98,6 +99,19 @@ struct EFI_HOB_GUID_TYPE {
   EFI_GUID Name;
 };
 static_assert(offsetof(EFI_HOB_GUID_TYPE, Name) == 8);
+
+// Phase hand-off information table: the first HOB of every list.
+struct EFI_HOB_HANDOFF_INFO_TABLE {
+  EFI_HOB_GENERIC_HEADER Header;
+  std::uint32_t Version;
+  std::uint32_t BootMode;
+  std::uint64_t EfiMemoryTop;
+  std::uint64_t EfiMemoryBottom;
+  std::uint64_t EfiFreeMemoryTop;
+  std::uint64_t EfiFreeMemoryBottom;
+  std::uint64_t EfiEndOfHobList;
+};
+static_assert(sizeof(EFI_HOB_HANDOFF_INFO_TABLE) == 56);
 
 inline constexpr std::uint16_t EFI_HOB_TYPE_HANDOFF = 0x0001;
 inline constexpr std::uint16_t EFI_HOB_TYPE_GUID_EXTENSION = 0x0004;
