@@ -1,0 +1,106 @@
+#include "DecodeState.h"
+
+#include "GenericIoRangeRegs.h"
+#include "IoDecodePortLists.h"
+#include "IoDecodeRegs.h"
+#include "LpcBridgeRegs.h"
+#include "PchPcrMirrors.h"
+
+#include <cstdio>
+
+namespace boardsim {
+namespace {
+
+std::string Hex(std::uint32_t Value, int Digits) {
+  char Text[16];
+  std::snprintf(Text, sizeof Text, "0x%0*X", Digits, Value);
+  return Text;
+}
+
+template <std::size_t N> std::string ListPort(const std::uint16_t (&List)[N], std::uint32_t Index) {
+  return Index < N ? Hex(List[Index], 3) : "reserved (" + std::to_string(Index) + ")";
+}
+
+} // namespace
+
+DecodeState ReadDecodeState(const sim::Board &Board) {
+  namespace Reg = LpcBridge::Reg;
+  namespace Mirror = PchPcr::Mirror;
+  const sim::RegisterSpace &Lpc = Board.lpcConfig();
+  const sim::RegisterSpace &Pcr = Board.pcr();
+  DecodeState State;
+  State.IoDecodeRanges = Lpc.read16(Reg::IoDecodeRanges);
+  State.IoDecodeRangesMirror = Pcr.read16(Mirror::IoDecodeRanges);
+  State.IoEnables = Lpc.read16(Reg::IoEnables);
+  State.IoEnablesMirror = Pcr.read16(Mirror::IoEnables);
+  State.EspiIoEnables = {Lpc.read16(Reg::EspiCs1IoEnables), Lpc.read16(Reg::EspiCs2IoEnables),
+                         Lpc.read16(Reg::EspiCs3IoEnables)};
+  constexpr unsigned LpcSlots = 4;
+  for (unsigned Slot = 0; Slot < LpcSlots; ++Slot) {
+    State.Windows.push_back(
+        {"LPC range " + std::to_string(Slot + 1),
+         Lpc.read32(Reg::GenericIoRange1 + LpcBridge::GenericIoRangeStride * Slot),
+         Pcr.read32(Mirror::GenericIoRange1 + LpcBridge::GenericIoRangeStride * Slot)});
+  }
+  const std::uint32_t EspiRanges[] = {Reg::EspiCs1GenericIoRange, Reg::EspiCs2GenericIoRange,
+                                      Reg::EspiCs3GenericIoRange};
+  const std::uint32_t EspiMirrors[] = {Mirror::EspiCs1GenericIoRange, Mirror::EspiCs2GenericIoRange,
+                                       Mirror::EspiCs3GenericIoRange};
+  for (unsigned ChipSelect = 0; ChipSelect < 3; ++ChipSelect) {
+    State.Windows.push_back({"eSPI CS" + std::to_string(ChipSelect + 1),
+                             Lpc.read32(EspiRanges[ChipSelect]),
+                             Pcr.read32(EspiMirrors[ChipSelect])});
+  }
+  return State;
+}
+
+std::string DescribeDecodeRanges(std::uint16_t Value) {
+  return "COM A " + ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComA, Value)) +
+         ", COM B " + ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComB, Value)) +
+         ", parallel " +
+         ListPort(IoDecodePorts::Parallel, FieldGet(IoDecodeRanges::Parallel, Value)) +
+         ", floppy " + ListPort(IoDecodePorts::Floppy, FieldGet(IoDecodeRanges::Floppy, Value));
+}
+
+std::string DescribeEnables(std::uint16_t Value) {
+  struct Named {
+    std::uint16_t Bit;
+    const char *Name;
+  };
+  static constexpr Named Bits[] = {
+      {IoEnables::ComA, "COM A"},
+      {IoEnables::ComB, "COM B"},
+      {IoEnables::Parallel, "parallel"},
+      {IoEnables::Floppy, "floppy"},
+      {IoEnables::GamePort200, "game port 0x200"},
+      {IoEnables::GamePort208, "game port 0x208"},
+      {IoEnables::Keyboard, "keyboard 0x60/0x64"},
+      {IoEnables::EmbeddedController, "EC 0x62/0x66"},
+      {IoEnables::SuperIo2E, "config 0x2E/0x2F"},
+      {IoEnables::SuperIo4E, "config 0x4E/0x4F"},
+  };
+  std::string Text;
+  std::uint16_t Known = 0;
+  for (const Named &Each : Bits) {
+    Known |= Each.Bit;
+    if ((Value & Each.Bit) != 0) {
+      Text += (Text.empty() ? "" : ", ") + std::string(Each.Name);
+    }
+  }
+  if ((Value & ~Known) != 0) {
+    Text += (Text.empty() ? "" : ", ") + std::string("other bits ") +
+            Hex(static_cast<std::uint32_t>(Value & ~Known), 4);
+  }
+  return Text.empty() ? "none" : Text;
+}
+
+std::string DescribeWindow(std::uint32_t Value) {
+  if ((Value & GenericIoRange::Enable) == 0) {
+    return "free";
+  }
+  const std::uint32_t Base = Value & FieldMask(GenericIoRange::Base);
+  const std::uint32_t Mask = FieldGet(GenericIoRange::AddressMask, Value) << 2;
+  return Hex(Base, 4) + "-" + Hex(Base | Mask | 3, 4);
+}
+
+} // namespace boardsim

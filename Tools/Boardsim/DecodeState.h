@@ -1,0 +1,35 @@
+// The bridge's decode registers and their mirrors, read out of the simulated board after a run.
+#pragma once
+
+#include "Board.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace boardsim {
+
+struct GenericWindow {
+  std::string Slot;           // "LPC range 1", "eSPI CS1", ...
+  std::uint32_t Register = 0; // bridge value
+  std::uint32_t Mirror = 0;   // private-configuration copy
+};
+
+struct DecodeState {
+  std::uint16_t IoDecodeRanges = 0, IoDecodeRangesMirror = 0;
+  std::uint16_t IoEnables = 0, IoEnablesMirror = 0;
+  std::array<std::uint16_t, 3> EspiIoEnables{}; // chip selects 1-3
+  std::vector<GenericWindow> Windows;           // LPC ranges 1-4, then eSPI CS1-CS3
+};
+
+DecodeState ReadDecodeState(const sim::Board &Board);
+
+// "COM A 0x3F8, COM B 0x3E8, parallel 0x378, floppy 0x3F0"
+std::string DescribeDecodeRanges(std::uint16_t Value);
+// "COM A, COM B, keyboard 0x60/0x64, ..." or "none"
+std::string DescribeEnables(std::uint16_t Value);
+// "0x0200-0x02FF" or "free"
+std::string DescribeWindow(std::uint32_t Value);
+
+} // namespace boardsim
