@@ -204,7 +204,9 @@ void Board::enableInterrupts() {
   Cpu_.setInterruptFlag();
 }
 
-void Board::pause() { record(AccessKind::Pause, 0, 0, 0); }
+void Board::pause() {
+  record(AccessKind::Pause, 0, 0, 0);
+}
 
 std::uint64_t Board::readTimeStampCounter() {
   const std::uint64_t Value = Cpu_.readTimeStampCounter();

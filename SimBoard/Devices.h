@@ -30,7 +30,7 @@ inline constexpr std::uint64_t SpiConfigWindow = 0xFE033000;
 inline constexpr std::uint64_t SpiWindowSize = 0x1000;
 inline constexpr std::uint32_t PciLatchEnable = 0x80000000;
 inline constexpr std::uint32_t PciLatchFunctionMask = 0x00FFFF00; // bus, device, function
-inline constexpr std::uint32_t PciLatchBridge = 0x0000F800;      // bus 0, device 31, function 0
+inline constexpr std::uint32_t PciLatchBridge = 0x0000F800;       // bus 0, device 31, function 0
 inline constexpr std::uint32_t PciLatchRegisterMask = 0xFC;
 } // namespace Map
 

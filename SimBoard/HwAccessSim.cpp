@@ -18,7 +18,9 @@ BoardBinding::BoardBinding(Board &Target) {
   Bound = &Target;
 }
 
-BoardBinding::~BoardBinding() { Bound = nullptr; }
+BoardBinding::~BoardBinding() {
+  Bound = nullptr;
+}
 
 Board &BoundBoard() {
   if (Bound == nullptr) {
@@ -53,8 +55,12 @@ std::uint8_t PortRead8(std::uint16_t Port) {
 std::uint16_t PortRead16(std::uint16_t Port) {
   return static_cast<std::uint16_t>(BoundBoard().portRead(Port, 2));
 }
-std::uint32_t PortRead32(std::uint16_t Port) { return BoundBoard().portRead(Port, 4); }
-void PortWrite8(std::uint16_t Port, std::uint8_t Value) { BoundBoard().portWrite(Port, 1, Value); }
+std::uint32_t PortRead32(std::uint16_t Port) {
+  return BoundBoard().portRead(Port, 4);
+}
+void PortWrite8(std::uint16_t Port, std::uint8_t Value) {
+  BoundBoard().portWrite(Port, 1, Value);
+}
 void PortWrite16(std::uint16_t Port, std::uint16_t Value) {
   BoundBoard().portWrite(Port, 2, Value);
 }
@@ -64,15 +70,27 @@ void PortWrite32(std::uint16_t Port, std::uint32_t Value) {
 std::uint16_t MmioRead16(PhysicalAddress Address) {
   return static_cast<std::uint16_t>(BoundBoard().memRead(Address, 2));
 }
-std::uint32_t MmioRead32(PhysicalAddress Address) { return BoundBoard().memRead(Address, 4); }
+std::uint32_t MmioRead32(PhysicalAddress Address) {
+  return BoundBoard().memRead(Address, 4);
+}
 void MmioWrite16(PhysicalAddress Address, std::uint16_t Value) {
   BoundBoard().memWrite(Address, 2, Value);
 }
 void MmioWrite32(PhysicalAddress Address, std::uint32_t Value) {
   BoundBoard().memWrite(Address, 4, Value);
 }
-std::uintptr_t ReadFlags() { return BoundBoard().readFlags(); }
-void DisableInterrupts() { BoundBoard().disableInterrupts(); }
-void EnableInterrupts() { BoundBoard().enableInterrupts(); }
-void CpuPause() { BoundBoard().pause(); }
-std::uint64_t ReadTimeStampCounter() { return BoundBoard().readTimeStampCounter(); }
+std::uintptr_t ReadFlags() {
+  return BoundBoard().readFlags();
+}
+void DisableInterrupts() {
+  BoundBoard().disableInterrupts();
+}
+void EnableInterrupts() {
+  BoundBoard().enableInterrupts();
+}
+void CpuPause() {
+  BoundBoard().pause();
+}
+std::uint64_t ReadTimeStampCounter() {
+  return BoundBoard().readTimeStampCounter();
+}

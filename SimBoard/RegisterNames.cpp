@@ -58,7 +58,9 @@ std::string Find(const std::array<NamedRegister, N> &Table, std::uint64_t Offset
 
 } // namespace
 
-std::string BridgeRegisterName(std::uint32_t Offset) { return Find(BridgeRegisters, Offset); }
+std::string BridgeRegisterName(std::uint32_t Offset) {
+  return Find(BridgeRegisters, Offset);
+}
 
 std::string MemoryRegisterName(std::uint64_t Address) {
   if (Address >= Map::EcamBase + Map::BridgeEcamOffset &&

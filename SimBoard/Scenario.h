@@ -30,7 +30,7 @@ struct Preset {
 struct Scenario {
   SpiSettings Spi;
   std::uint32_t PmTimerStart = 0;
-  bool PmTimerStuck = false;    // the counter never advances
+  bool PmTimerStuck = false; // the counter never advances
   std::uint8_t UartLineStatus = 0x60;
   bool AllOnesEverywhere = false; // every device read answers all ones
   // Bridge configuration registers by offset (0x000-0xFFF), written before the run.

@@ -14,7 +14,7 @@ struct TraceRecord {
   unsigned Width = 0;        // bytes, for port and memory accesses
   std::uint64_t Address = 0; // port or physical address
   std::uint64_t Value = 0;
-  std::string Text;          // annotation text (Note) or register name comment
+  std::string Text; // annotation text (Note) or register name comment
 };
 
 // `IN8 0x03FD 0x60`, `WR32 0xFE032000 0x00C0008F  ; SPI control 0`, `# LocateProtocol ...`.

@@ -32,7 +32,9 @@ inline constexpr EFI_STATUS EFI_SUCCESS = 0;
 inline constexpr EFI_STATUS EFI_INVALID_PARAMETER = EFI_ERROR_BIT | 2;
 inline constexpr EFI_STATUS EFI_NOT_FOUND = EFI_ERROR_BIT | 14;
 
-constexpr bool EfiIsError(EFI_STATUS Status) { return (Status & EFI_ERROR_BIT) != 0; }
+constexpr bool EfiIsError(EFI_STATUS Status) {
+  return (Status & EFI_ERROR_BIT) != 0;
+}
 
 struct EFI_TABLE_HEADER {
   std::uint64_t Signature;

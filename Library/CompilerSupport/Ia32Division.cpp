@@ -27,12 +27,10 @@ QuotientRemainder DivideU64(std::uint64_t Dividend, std::uint64_t Divisor) {
 
 } // namespace
 
-extern "C" __attribute__((stdcall)) std::uint64_t Aulldiv(std::uint64_t Dividend,
-                                                          std::uint64_t Divisor)
-    __asm__("__aulldiv");
-extern "C" __attribute__((stdcall)) std::uint64_t Aullrem(std::uint64_t Dividend,
-                                                          std::uint64_t Divisor)
-    __asm__("__aullrem");
+extern "C" __attribute__((stdcall)) std::uint64_t
+Aulldiv(std::uint64_t Dividend, std::uint64_t Divisor) __asm__("__aulldiv");
+extern "C" __attribute__((stdcall)) std::uint64_t
+Aullrem(std::uint64_t Dividend, std::uint64_t Divisor) __asm__("__aullrem");
 
 extern "C" __attribute__((stdcall)) std::uint64_t Aulldiv(std::uint64_t Dividend,
                                                           std::uint64_t Divisor) {

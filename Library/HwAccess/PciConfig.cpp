@@ -8,7 +8,9 @@ bool IsExtendedRegister(std::uint32_t Address) {
          PciAddressEncoding::ExtendedRegisterStart;
 }
 
-PhysicalAddress EcamAddress(std::uint32_t Address) { return PciExpressBaseAddress + Address; }
+PhysicalAddress EcamAddress(std::uint32_t Address) {
+  return PciExpressBaseAddress + Address;
+}
 
 // The legacy port frame: interrupts masked and the address latch saved around the data access, so
 // an interrupt handler that uses the same ports neither interleaves nor finds its latch changed.
@@ -22,11 +24,10 @@ PortFrame OpenPortFrame(std::uint32_t Address) {
   Frame.Flags = ReadFlags();
   DisableInterrupts();
   Frame.SavedAddress = PortRead32(PciPort::Address);
-  PortWrite32(PciPort::Address,
-              PciAddressEncoding::Enable |
-                  ((Address >> PciAddressEncoding::BusDeviceFunctionShift) &
-                   PciAddressEncoding::BusDeviceFunctionMask) |
-                  (Address & PciAddressEncoding::RegisterMask));
+  PortWrite32(PciPort::Address, PciAddressEncoding::Enable |
+                                    ((Address >> PciAddressEncoding::BusDeviceFunctionShift) &
+                                     PciAddressEncoding::BusDeviceFunctionMask) |
+                                    (Address & PciAddressEncoding::RegisterMask));
   return Frame;
 }
 

@@ -37,7 +37,8 @@ inline constexpr std::uint32_t FrameFormatSpi = 0 << 4;
 inline constexpr std::uint32_t PortEnable = 1 << 7;
 inline constexpr std::uint32_t Bit22 = 1 << 22;
 inline constexpr std::uint32_t Bit23 = 1 << 23;
-inline constexpr std::uint32_t BringUpValue = Bit23 | Bit22 | PortEnable | FrameFormatSpi | DataSize16;
+inline constexpr std::uint32_t BringUpValue =
+    Bit23 | Bit22 | PortEnable | FrameFormatSpi | DataSize16;
 static_assert(BringUpValue == 0x00C0008F);
 } // namespace Control0
 

@@ -1,5 +1,5 @@
-#include "Board.h"
 #include "PciConfig.h"
+#include "Board.h"
 #include "TraceText.h"
 
 #include <gtest/gtest.h>
@@ -23,9 +23,9 @@ struct PortFrameCase {
 
 // Latch 0x12345678 is in place before the call; the frame must put it back and restore IF.
 std::vector<std::string> ExpectedFrame(const PortFrameCase &Case, bool InterruptsWereOn) {
-  std::vector<std::string> Expected = {
-      InterruptsWereOn ? "FLAGS 0x00000202" : "FLAGS 0x00000002", "CLI",
-      "IN32 0x0CF8 0x12345678", "OUT32 0x0CF8 " + Case.LatchValue};
+  std::vector<std::string> Expected = {InterruptsWereOn ? "FLAGS 0x00000202" : "FLAGS 0x00000002",
+                                       "CLI", "IN32 0x0CF8 0x12345678",
+                                       "OUT32 0x0CF8 " + Case.LatchValue};
   Expected.insert(Expected.end(), Case.DataAccess.begin(), Case.DataAccess.end());
   Expected.push_back("OUT32 0x0CF8 0x12345678");
   Expected.push_back(InterruptsWereOn ? "STI" : "CLI");
@@ -37,19 +37,25 @@ class PciPortFrame : public ::testing::TestWithParam<bool> {};
 TEST_P(PciPortFrame, EncodesAddressRestoresLatchAndInterruptFlag) {
   const bool InterruptsOn = GetParam();
   const PortFrameCase Cases[] = {
-      {"read16 at 0x82", [] { PciCfgRead16(Bridge + 0x82); }, {"IN16 0x0CFE 0xBEEF"},
-       "0x8000F880"},
-      {"read16 at 0x80", [] { PciCfgRead16(Bridge + 0x80); }, {"IN16 0x0CFC 0x0070"},
-       "0x8000F880"},
-      {"read32 at 0x84", [] { PciCfgRead32(Bridge + 0x84); }, {"IN32 0x0CFC 0x00000281"},
+      {"read16 at 0x82", [] { PciCfgRead16(Bridge + 0x82); }, {"IN16 0x0CFE 0xBEEF"}, "0x8000F880"},
+      {"read16 at 0x80", [] { PciCfgRead16(Bridge + 0x80); }, {"IN16 0x0CFC 0x0070"}, "0x8000F880"},
+      {"read32 at 0x84",
+       [] { PciCfgRead32(Bridge + 0x84); },
+       {"IN32 0x0CFC 0x00000281"},
        "0x8000F884"},
-      {"write16 at 0x82", [] { PciCfgWrite16(Bridge + 0x82, 0x3C03); }, {"OUT16 0x0CFE 0x3C03"},
+      {"write16 at 0x82",
+       [] { PciCfgWrite16(Bridge + 0x82, 0x3C03); },
+       {"OUT16 0x0CFE 0x3C03"},
        "0x8000F880"},
-      {"write32 at 0x90", [] { PciCfgWrite32(Bridge + 0x90, 0x00FC0A01); },
-       {"OUT32 0x0CFC 0x00FC0A01"}, "0x8000F890"},
+      {"write32 at 0x90",
+       [] { PciCfgWrite32(Bridge + 0x90, 0x00FC0A01); },
+       {"OUT32 0x0CFC 0x00FC0A01"},
+       "0x8000F890"},
       // Bus 1, device 2, function 3 lands in latch bits 16-23, 11-15 and 8-10.
-      {"other function", [] { PciCfgRead32(PciAddress(1, 2, 3, 0x40)); },
-       {"IN32 0x0CFC 0xFFFFFFFF"}, "0x80011340"},
+      {"other function",
+       [] { PciCfgRead32(PciAddress(1, 2, 3, 0x40)); },
+       {"IN32 0x0CFC 0xFFFFFFFF"},
+       "0x80011340"},
   };
   for (const PortFrameCase &Case : Cases) {
     sim::Scenario Settings;

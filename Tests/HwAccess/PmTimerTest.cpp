@@ -1,5 +1,5 @@
-#include "Board.h"
 #include "PmTimer.h"
+#include "Board.h"
 #include "TraceText.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +33,7 @@ TEST(PmTimerDelay, EachPassWaitsItsTicksAcrossWrapAround) {
     Settings.RecordTrace = Case.TimerReads < 1000;
     Settings.MaxSteps = 20000000;
     sim::Board Board(Settings);
-    const sim::RunOutcome Outcome =
-        sim::RunOnBoard(Board, [&] { PmTimerDelayTicks(Case.Ticks); });
+    const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [&] { PmTimerDelayTicks(Case.Ticks); });
     ASSERT_FALSE(Outcome.Hung) << Case.Name;
     EXPECT_EQ(Board.pmTimerCount(), Case.EndCount) << Case.Name;
     // Reads and pauses alternate: one pause fewer than polling reads in each pass.

@@ -142,8 +142,7 @@ TEST(SimBoard, DevicesKeepWhatTheyReceived) {
     MmioWrite32(0xFE032010, 0x0401);
   });
   EXPECT_EQ(Board.serialOutput(), "ok");
-  const std::vector<std::pair<std::uint16_t, std::uint8_t>> SuperIo = {{0x2E, 0x07},
-                                                                       {0x2F, 0x0D}};
+  const std::vector<std::pair<std::uint16_t, std::uint8_t>> SuperIo = {{0x2E, 0x07}, {0x2F, 0x0D}};
   EXPECT_EQ(Board.superIoWrites(), SuperIo);
   EXPECT_EQ(Board.spiFrames(), std::vector<std::uint32_t>{0x0401});
 }

@@ -18,15 +18,16 @@ inline std::vector<std::string> Lines(const std::vector<TraceRecord> &Trace) {
   return Result;
 }
 
-inline std::vector<std::string> Lines(const Board &Target) { return Lines(Target.trace()); }
+inline std::vector<std::string> Lines(const Board &Target) {
+  return Lines(Target.trace());
+}
 
 // Memory accesses that fall into [Base, Base + Size).
 inline std::vector<std::string> MemoryLines(const Board &Target, std::uint64_t Base,
                                             std::uint64_t Size) {
   std::vector<TraceRecord> Window;
   for (const TraceRecord &Record : Target.trace()) {
-    const bool Memory =
-        Record.Kind == AccessKind::MemRead || Record.Kind == AccessKind::MemWrite;
+    const bool Memory = Record.Kind == AccessKind::MemRead || Record.Kind == AccessKind::MemWrite;
     if (Memory && Record.Address >= Base && Record.Address < Base + Size) {
       Window.push_back(Record);
     }

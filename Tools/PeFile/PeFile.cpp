@@ -6,7 +6,7 @@
 namespace pe {
 namespace {
 
-constexpr std::uint16_t DosMagic = 0x5A4D; // "MZ"
+constexpr std::uint16_t DosMagic = 0x5A4D;        // "MZ"
 constexpr std::uint32_t PeSignature = 0x00004550; // "PE\0\0"
 constexpr std::size_t DosLfanewOffset = 0x3C;
 constexpr std::size_t CoffHeaderSize = 20;

@@ -50,9 +50,9 @@ std::optional<std::uint64_t> MapSymbolAddress(const std::string &MapPath, const 
 }
 
 void PrintLayout(const pe::Image &Image, std::uintmax_t FileSize) {
-  std::printf("%s: %s, %s, %ju bytes, base 0x%llX, entry RVA 0x%X, alignment %u/%u\n",
-              "image", Image.isPe32Plus() ? "PE32+" : "PE32", pe::MachineName(Image.Machine),
-              FileSize, static_cast<unsigned long long>(Image.ImageBase), Image.EntryPoint,
+  std::printf("%s: %s, %s, %ju bytes, base 0x%llX, entry RVA 0x%X, alignment %u/%u\n", "image",
+              Image.isPe32Plus() ? "PE32+" : "PE32", pe::MachineName(Image.Machine), FileSize,
+              static_cast<unsigned long long>(Image.ImageBase), Image.EntryPoint,
               Image.SectionAlignment, Image.FileAlignment);
   std::printf("  %-8s %10s %10s %10s %10s\n", "section", "RVA", "virtual", "file off", "raw");
   for (const pe::Section &Each : Image.Sections) {
@@ -109,8 +109,8 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
       const bool Zeroed = (Each.Characteristics & pe::SectionFlags::UninitializedData) != 0;
       const bool DataName = Each.Name == ".data" || Each.Name == ".bss";
       if ((Writable || Zeroed || DataName) && (Each.VirtualSize != 0 || Each.RawSize != 0)) {
-        Breach("writable data: section " + Each.Name + " of " +
-               std::to_string(Each.VirtualSize) + " bytes");
+        Breach("writable data: section " + Each.Name + " of " + std::to_string(Each.VirtualSize) +
+               " bytes");
       }
     }
   }

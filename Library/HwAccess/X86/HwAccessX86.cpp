@@ -61,11 +61,17 @@ std::uintptr_t ReadFlags() {
   return Flags;
 }
 
-void DisableInterrupts() { __asm__ __volatile__("cli" ::: "memory"); }
+void DisableInterrupts() {
+  __asm__ __volatile__("cli" ::: "memory");
+}
 
-void EnableInterrupts() { __asm__ __volatile__("sti" ::: "memory"); }
+void EnableInterrupts() {
+  __asm__ __volatile__("sti" ::: "memory");
+}
 
-void CpuPause() { __asm__ __volatile__("pause" ::: "memory"); }
+void CpuPause() {
+  __asm__ __volatile__("pause" ::: "memory");
+}
 
 std::uint64_t ReadTimeStampCounter() {
   std::uint32_t Low;
