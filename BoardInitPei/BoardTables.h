@@ -27,8 +27,8 @@ inline constexpr DecodeRequestRow DecodeTable[] = {
     // The four standard COM ports; the COM B request finds the 0x200 window by its base.
     Decode(0x03F8, SerialSelector::ComA, DecodeDevice::Serial),
     Decode(0x02F8, SerialSelector::ComB, DecodeDevice::Serial),
-    Decode(0x0060, 0, DecodeDevice::KeyboardFirst), // keyboard controller 0x60/0x64
-    Decode(0x0A00, 0x90, DecodeDevice::Other),      // window 0xA00-0xAFF
+    Decode(0x0060, 0, DecodeDevice::Keyboard), // keyboard controller 0x60/0x64
+    Decode(0x0A00, 0x90, DecodeDevice::Other), // window 0xA00-0xAFF
 };
 inline constexpr std::size_t DecodeTableRows = sizeof(DecodeTable) / sizeof(DecodeTable[0]);
 static_assert(DecodeTableRows == 10);

@@ -20,6 +20,7 @@ constexpr std::uint32_t Make(std::uint32_t DeviceType, std::uint32_t Target) {
 
 namespace DecodeDevice {
 inline constexpr std::uint8_t Floppy = 1;
+inline constexpr std::uint8_t Keyboard = 2;
 inline constexpr std::uint8_t KeyboardFirst = 2; // types 2-5 all mean the keyboard controller
 inline constexpr std::uint8_t KeyboardLast = 5;
 inline constexpr std::uint8_t Serial = 6;

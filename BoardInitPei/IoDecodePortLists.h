@@ -9,8 +9,8 @@ namespace IoDecodePorts {
 
 inline constexpr std::uint16_t Floppy[] = {0x3F0, 0x370};
 inline constexpr std::uint16_t Parallel[] = {0x378, 0x278, 0x3BC};
-// The bridge documents two more serial bases, 0x2F0 and 0x2E0, at positions 8 and 9; the COM
-// range fields are three bits wide and cannot hold them, so they are refused like any other
+// Two further serial bases, 0x2F0 and 0x2E0, would follow at positions 8 and 9. The COM range
+// fields are three bits wide and cannot hold those positions, so both are refused like any
 // unlisted port.
 inline constexpr std::uint16_t Serial[] = {0x3F8, 0x2F8, 0x220, 0x228, 0x238, 0x2E8, 0x338, 0x3E8};
 
