@@ -63,30 +63,4 @@ TEST_F(GetHobListTest, CachesAFoundListAndScansAgainWhileNoneIsFound) {
   EXPECT_EQ(GetHobList(), &Tables[1]);
 }
 
-// The list the simulated firmware hands over: PHIT, an unrelated GUID HOB, the end HOB.
-TEST(DxeEnvironment, HobListAndConfigurationTableHaveTheFirmwareLayout) {
-  sim::DxeEnvironmentSettings Settings;
-  Settings.TimerHob = true;
-  sim::DxeEnvironment Environment(Settings);
-  const EFI_SYSTEM_TABLE *Table = Environment.systemTable();
-  ASSERT_EQ(Table->NumberOfTableEntries, 2u);
-  EXPECT_EQ(sim::GuidText(Table->ConfigurationTable[0].VendorGuid),
-            "{8868E871-E4F1-11D3-BC22-0080C73C8881}");
-  EXPECT_EQ(Table->ConfigurationTable[1].VendorTable, Environment.hobList());
-  const auto *Hob = static_cast<const std::uint8_t *>(Environment.hobList());
-  std::vector<std::pair<int, int>> Shape;
-  for (;;) {
-    const auto *Header = reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Hob);
-    Shape.emplace_back(Header->HobType, Header->HobLength);
-    if (Header->HobType == EFI_HOB_TYPE_END_OF_HOB_LIST) {
-      break;
-    }
-    Hob += Header->HobLength;
-  }
-  const std::vector<std::pair<int, int>> Expected = {{1, 56}, {4, 32}, {4, 32}, {0xFFFF, 8}};
-  EXPECT_EQ(Shape, Expected);
-  EXPECT_TRUE(HobListHasGuidHob(Environment.hobList(), sim::TimerHobGuid));
-  EXPECT_FALSE(HobListHasGuidHob(nullptr, sim::TimerHobGuid));
-}
-
 } // namespace
