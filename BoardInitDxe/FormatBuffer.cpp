@@ -1,0 +1,425 @@
+#include "BoardInitDxe/FormatBuffer.h"
+
+#include "BoardInitDxe/FormatInternal.h"
+#include "BoardInitDxe/StatusCodeName.h"
+
+#include <cstddef>
+
+namespace {
+
+constexpr std::uint64_t RejectedCall = ~0ULL;
+
+// GUIDs and status values are expanded by a nested call at the current output position.
+constexpr char GuidFormat[] = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
+constexpr char StatusNameFormat[] = "%s";
+constexpr char StatusFallbackFormat[] = "%s(%X)";
+constexpr char StatusFallbackText[] = "Status Code";
+
+// One number's text: at most a sign and the 19 digits of 2^63, and the NUL.
+constexpr std::size_t NumberScratchSize = 32;
+
+constexpr std::uint64_t Low32Bits = 0xFFFFFFFFULL;
+constexpr std::uint32_t DecimalBase = 10;
+constexpr std::uint32_t HexBase = 16;
+constexpr std::uint32_t HexDigitBits = 4;
+constexpr std::uint32_t HexDigitMask = 0xF;
+constexpr std::uint64_t DecimalChunk = 100000000; // eight digits
+constexpr std::uint32_t DecimalChunkDigits = 8;
+
+// The output position and the bytes that may still be written before the terminating NUL, that
+// is the remaining capacity less one. Without a capacity limit it starts at 2^64 - 1 and never
+// runs out in practice. Every writer stops the moment it reaches 0, so the text is cut exactly
+// where the room ended.
+struct Output {
+  char *Next;
+  std::uint64_t Room;
+};
+
+constexpr char ToUpper(char C) {
+  return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 'a' + 'A') : C;
+}
+
+constexpr char HexDigits[] = "0123456789abcdef";
+
+// Decimal digits two at a time: the pair for N (0 to 99) is at 2N, tens first.
+struct DigitPairTable {
+  char Pairs[200];
+};
+constexpr DigitPairTable MakeDigitPairs() {
+  DigitPairTable Table{};
+  for (unsigned Value = 0; Value < 100; ++Value) {
+    Table.Pairs[2 * Value] = static_cast<char>('0' + Value / 10);
+    Table.Pairs[2 * Value + 1] = static_cast<char>('0' + Value % 10);
+  }
+  return Table;
+}
+constexpr DigitPairTable DigitPairs = MakeDigitPairs();
+
+// Appends the decimal digits of a 32-bit value, least significant first.
+inline std::uint32_t PutDecimal32(char *Text, std::uint32_t Position, std::uint32_t Value) {
+  while (Value >= 100) {
+    const std::uint32_t Pair = 2 * (Value % 100);
+    Value /= 100;
+    Text[Position++] = DigitPairs.Pairs[Pair + 1];
+    Text[Position++] = DigitPairs.Pairs[Pair];
+  }
+  if (Value >= 10) {
+    Text[Position++] = DigitPairs.Pairs[2 * Value + 1];
+    Text[Position++] = DigitPairs.Pairs[2 * Value];
+  } else {
+    Text[Position++] = static_cast<char>('0' + Value);
+  }
+  return Position;
+}
+
+// Text runs are copied a word at a time: a word is taken whole while none of its bytes ends the
+// run (the NUL, and for format text the "%") and the room takes it with a byte to spare;
+// otherwise the run goes on byte by byte. Bytes are numbered from the low end of the word.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the word scan counts bytes from the low end");
+
+constexpr std::uint64_t WordBytes = sizeof(std::uint64_t);
+constexpr std::uint64_t EveryByte(std::uint8_t Byte) {
+  return 0x0101010101010101ULL * Byte;
+}
+
+// The high bit of each zero byte; above the lowest zero byte, other bytes may be marked too.
+constexpr std::uint64_t ZeroBytes(std::uint64_t Word) {
+  return (Word - EveryByte(0x01)) & ~Word & EveryByte(0x80);
+}
+
+// A word read that stays within the page of its first byte touches no page that the text does
+// not, so it cannot fault even when the text ends inside the word.
+constexpr std::uintptr_t PageBytes = 4096;
+inline bool WordStaysInPage(const char *Text) {
+  return (reinterpret_cast<std::uintptr_t>(Text) & (PageBytes - 1)) <= PageBytes - WordBytes;
+}
+
+// Copies Text up to its NUL (or, for format text, its next "%") and returns where it stopped.
+// The bytes past the run that share its last word are read but never used, which is why the
+// address sanitizer is kept out of this one function.
+template <bool StopAtPercent>
+__attribute__((no_sanitize("address"))) const char *CopyRun(Output &Out, const char *Text) {
+  char *Next = Out.Next;
+  std::uint64_t Room = Out.Room;
+  for (;;) {
+    if (Room > WordBytes && WordStaysInPage(Text)) {
+      std::uint64_t Word;
+      __builtin_memcpy(&Word, Text, WordBytes);
+      std::uint64_t Ends = ZeroBytes(Word);
+      if constexpr (StopAtPercent) {
+        Ends |= ZeroBytes(Word ^ EveryByte('%'));
+      }
+      if (Ends == 0) {
+        __builtin_memcpy(Next, &Word, WordBytes);
+        Next += WordBytes;
+        Text += WordBytes;
+        Room -= WordBytes;
+        continue;
+      }
+      // The lowest mark is exact: the run ends at that byte.
+      const unsigned Length = static_cast<unsigned>(__builtin_ctzll(Ends)) / 8;
+      for (unsigned Index = 0; Index < Length; ++Index) {
+        Next[Index] = Text[Index];
+      }
+      Next += Length;
+      Text += Length;
+      Room -= Length;
+      break;
+    }
+    const char C = *Text;
+    if (C == '\0' || (StopAtPercent && C == '%')) {
+      break;
+    }
+    *Next++ = C;
+    ++Text;
+    if (--Room == 0) {
+      break;
+    }
+  }
+  Out.Next = Next;
+  Out.Room = Room;
+  return Text;
+}
+
+// 16-bit text reaches the 8-bit console as the low byte of each unit.
+void PutWideText(Output &Out, const std::uint16_t *Text) {
+  char *Next = Out.Next;
+  std::uint64_t Room = Out.Room;
+  for (std::uint16_t Unit = *Text; Unit != 0; Unit = *++Text) {
+    *Next++ = static_cast<char>(Unit);
+    if (--Room == 0) {
+      break;
+    }
+  }
+  Out.Next = Next;
+  Out.Room = Room;
+}
+
+void PutRepeated(Output &Out, char C, std::uint32_t Count) {
+  const std::uint64_t Fits = Count < Out.Room ? Count : Out.Room;
+  char *Next = Out.Next;
+  for (std::uint64_t Index = 0; Index < Fits; ++Index) {
+    Next[Index] = C;
+  }
+  Out.Next = Next + Fits;
+  Out.Room -= Fits;
+}
+
+// Pads to Width (an unsigned count: a negative width pads until the room ends), then writes the
+// digits. ValueToText leaves them least significant first, so they are read back to front.
+void PutNumber(Output &Out, std::uint64_t Value, std::uint32_t Base, bool Wide, bool Upper,
+               char Pad, std::uint32_t Width) {
+  char Scratch[NumberScratchSize];
+  const std::uint32_t Length = ValueToText(Value, Scratch, Base, Wide ? 1 : 0) + 1;
+  if (Length < Width) {
+    PutRepeated(Out, Pad, Width - Length);
+    if (Out.Room == 0) {
+      return;
+    }
+  }
+  // All the digits that fit, in one bounded pass.
+  const std::uint32_t Fits = Out.Room < Length ? static_cast<std::uint32_t>(Out.Room) : Length;
+  char *Next = Out.Next;
+  for (std::uint32_t Index = 0; Index < Fits; ++Index) {
+    const char C = Scratch[Length - 1 - Index];
+    Next[Index] = Upper ? ToUpper(C) : C;
+  }
+  Out.Next = Next + Fits;
+  Out.Room -= Fits;
+}
+
+// The nested call gets the remaining capacity (room + 1; 0 again when there is no limit) and
+// obeys the same rule, so the text ends exactly where byte-by-byte writing would have ended it.
+void Advance(Output &Out, std::uint64_t Written) {
+  Out.Next += Written;
+  Out.Room -= Written;
+}
+
+// The GUID's multi-byte fields are stored little-endian; the bytes are read one by one so the
+// reference needs no alignment.
+void PutGuid(Output &Out, const std::uint8_t *Guid, bool Upper) {
+  const unsigned Data1 =
+      Guid[0] | Guid[1] << 8 | Guid[2] << 16 | static_cast<unsigned>(Guid[3]) << 24;
+  const unsigned Data2 = Guid[4] | Guid[5] << 8;
+  const unsigned Data3 = Guid[6] | Guid[7] << 8;
+  const std::uint64_t Written =
+      FormatBuffer(Out.Next, Out.Room + 1, GuidFormat, Data1, Data2, Data3, unsigned{Guid[8]},
+                   unsigned{Guid[9]}, unsigned{Guid[10]}, unsigned{Guid[11]}, unsigned{Guid[12]},
+                   unsigned{Guid[13]}, unsigned{Guid[14]}, unsigned{Guid[15]});
+  if (Upper) {
+    for (std::uint64_t Index = 0; Index < Written; ++Index) {
+      Out.Next[Index] = ToUpper(Out.Next[Index]);
+    }
+  }
+  Advance(Out, Written);
+}
+
+// A status without a name prints the low 32 bits of its value.
+void PutStatus(Output &Out, std::uint64_t Status) {
+  const char *Name = GetStatusCodeName(Status);
+  const std::uint64_t Written =
+      Name != nullptr ? FormatBuffer(Out.Next, Out.Room + 1, StatusNameFormat, Name)
+                      : FormatBuffer(Out.Next, Out.Room + 1, StatusFallbackFormat,
+                                     StatusFallbackText, static_cast<unsigned>(Status & Low32Bits));
+  Advance(Out, Written);
+}
+
+// Every argument takes one 8-byte slot: 64-bit reads take the whole slot, 32-bit reads its low
+// four bytes, on either calling convention.
+std::uint32_t ReadSlot32(va_list *Arguments) {
+  return va_arg(*Arguments, unsigned);
+}
+std::uint64_t ReadSlot64(va_list *Arguments) {
+  return va_arg(*Arguments, std::uint64_t);
+}
+
+// Expands Format while room remains; the caller writes the NUL where Out stops.
+void Expand(Output &Out, const char *Format, va_list *Arguments) {
+  for (;;) {
+    char C = *Format;
+    if (C == '\0') {
+      return;
+    }
+    if (C != '%') {
+      Format = CopyRun<true>(Out, Format);
+      if (Out.Room == 0) {
+        return;
+      }
+      continue;
+    }
+
+    C = *++Format;
+    if (C == '%') {
+      *Out.Next++ = '%';
+      ++Format;
+      if (--Out.Room == 0) {
+        return;
+      }
+      continue;
+    }
+
+    // Flag and width are read for every conversion, though only numbers use them.
+    char Pad = ' ';
+    if (C == '0') {
+      Pad = '0';
+      C = *++Format;
+    }
+    std::uint32_t Width;
+    if (C == '*') {
+      Width = ReadSlot32(Arguments);
+      ++Format;
+    } else {
+      Width = static_cast<std::uint32_t>(ParseFieldWidth(Format, &Format));
+    }
+
+    C = *Format;
+    switch (C) {
+    case 's':
+    case 'a':
+      CopyRun<false>(Out, va_arg(*Arguments, const char *));
+      break;
+    case 'S':
+      PutWideText(Out, va_arg(*Arguments, const std::uint16_t *));
+      break;
+    case 'c':
+      *Out.Next++ = static_cast<char>(ReadSlot32(Arguments));
+      --Out.Room;
+      break;
+    case 'g':
+    case 'G':
+      PutGuid(Out, va_arg(*Arguments, const std::uint8_t *), C == 'G');
+      break;
+    case 'r':
+      PutStatus(Out, ReadSlot64(Arguments));
+      break;
+    default: {
+      bool Long = false;
+      if (C == 'l') {
+        Long = true;
+        C = *++Format;
+      }
+      std::uint32_t Base = HexBase;
+      bool Upper = false;
+      if (C == 'd' || C == 'i') {
+        Base = DecimalBase;
+      } else if (C == 'X') {
+        Upper = true;
+      } else if (C == 'p') {
+        // A pointer-sized value: always the whole slot, printed as the full 64-bit value.
+        Upper = true;
+        Long = true;
+      } else if (C != 'x') {
+        // Not a conversion: nothing is written and this byte is read again as plain text. A
+        // slot taken by "*" and a consumed "l" stay taken.
+        continue;
+      }
+      const std::uint64_t Value = Long ? ReadSlot64(Arguments)
+                                       : static_cast<std::uint64_t>(static_cast<std::int64_t>(
+                                             static_cast<std::int32_t>(ReadSlot32(Arguments))));
+      PutNumber(Out, Value, Base, Long, Upper, Pad, Width);
+      break;
+    }
+    }
+    ++Format;
+    if (Out.Room == 0) {
+      return;
+    }
+  }
+}
+
+} // namespace
+
+std::uint32_t ValueToText(std::uint64_t Value, char *Text, std::uint32_t Base, std::uint8_t Wide) {
+  const bool Negative = static_cast<std::int64_t>(Value) < 0;
+  std::uint32_t Position = 0;
+  if (Base == HexBase) {
+    // A sign-extended 32-bit value prints as the 32-bit pattern it came from.
+    std::uint64_t Magnitude = (Negative && Wide == 0) ? (Value & Low32Bits) : Value;
+    do {
+      Text[Position++] = HexDigits[Magnitude & HexDigitMask];
+      Magnitude >>= HexDigitBits;
+    } while (Magnitude != 0);
+  } else {
+    // Two's-complement negation read unsigned: the most negative value gives 2^63.
+    std::uint64_t Magnitude = Negative ? 0 - Value : Value;
+    // Above 32 bits, split off eight digits at a time so that the digits come from cheaper
+    // 32-bit arithmetic; an inner chunk keeps its leading zeros.
+    while (Magnitude > Low32Bits) {
+      const std::uint64_t Rest = Magnitude / DecimalChunk;
+      std::uint32_t Chunk = static_cast<std::uint32_t>(Magnitude - Rest * DecimalChunk);
+      for (std::uint32_t Pair = 0; Pair < DecimalChunkDigits / 2; ++Pair) {
+        const std::uint32_t Index = 2 * (Chunk % 100);
+        Chunk /= 100;
+        Text[Position++] = DigitPairs.Pairs[Index + 1];
+        Text[Position++] = DigitPairs.Pairs[Index];
+      }
+      Magnitude = Rest;
+    }
+    Position = PutDecimal32(Text, Position, static_cast<std::uint32_t>(Magnitude));
+    if (Negative) {
+      Text[Position++] = '-';
+    }
+  }
+  Text[Position] = '\0';
+  return Position - 1;
+}
+
+std::int32_t ParseFieldWidth(const char *Text, const char **End) {
+  constexpr std::uint32_t PositiveLimit = 0x80000000U; // reaching it saturates
+  constexpr std::uint32_t NegativeLimit = 0x80000000U; // exceeding it saturates
+  constexpr std::int32_t PositiveSaturated = 0x7FFFFFFF;
+  constexpr std::int32_t NegativeSaturated = -0x7FFFFFFF - 1;
+
+  while (*Text == ' ' || *Text == '\t') {
+    ++Text;
+  }
+  bool Negative = false;
+  if (*Text == '-') {
+    Negative = true;
+    ++Text;
+  }
+  if (*Text == '+') {
+    ++Text;
+  }
+  // The running value wraps modulo 2^32; only the test after each digit catches overflow.
+  std::uint32_t Value = 0;
+  bool Saturated = false;
+  for (char C = *Text; C >= '0' && C <= '9'; C = *++Text) {
+    Value = Value * DecimalBase + static_cast<std::uint32_t>(C - '0');
+    if (!Saturated) {
+      Saturated = Negative ? Value > NegativeLimit : Value >= PositiveLimit;
+    }
+  }
+  *End = Text;
+  if (Saturated) {
+    return Negative ? NegativeSaturated : PositiveSaturated;
+  }
+  return static_cast<std::int32_t>(Negative ? 0U - Value : Value);
+}
+
+std::uint64_t FormatBufferV(char *Buffer, std::uint64_t Capacity, const char *Format,
+                            va_list Arguments) {
+  if (Buffer == nullptr || Format == nullptr) {
+    return RejectedCall;
+  }
+  Output Out{Buffer, Capacity - 1};
+  if (Out.Room != 0) {
+    // A local copy, passed by address: on the host ABI va_list is an array that cannot be handed
+    // on by value and keep its position.
+    va_list Slots;
+    va_copy(Slots, Arguments);
+    Expand(Out, Format, &Slots);
+    va_end(Slots);
+  }
+  *Out.Next = '\0';
+  return static_cast<std::uint64_t>(Out.Next - Buffer);
+}
+
+std::uint64_t FormatBuffer(char *Buffer, std::uint64_t Capacity, const char *Format, ...) {
+  va_list Arguments;
+  va_start(Arguments, Format);
+  const std::uint64_t Written = FormatBufferV(Buffer, Capacity, Format, Arguments);
+  va_end(Arguments);
+  return Written;
+}
