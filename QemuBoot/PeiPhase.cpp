@@ -1,0 +1,93 @@
+#include "PeiPhase.h"
+
+#include "Console.h"
+#include "Crc32.h"
+#include "HwAccess.h"
+#include "PeFormat.h"
+#include "PeLoader.h"
+#include "Placement.h"
+#include "Platform.h"
+#include "Uefi/Uefi.h"
+
+namespace {
+
+constexpr const char *ModuleName = "BoardInitPei.efi";
+
+using PeiModuleEntry = EFI_STATUS (*)(EFI_PEI_FILE_HANDLE FileHandle,
+                                      const EFI_PEI_SERVICES **PeiServices);
+
+// The module does not use the PEI services; should it call one, every slot of this stand-in table
+// ends the run with a message instead of jumping through garbage.
+constexpr unsigned PeiServiceSlots = 64;
+
+[[noreturn]] void UnexpectedPeiService() {
+  FailAndExit(ModuleName, "called a PEI service, which this board's module never needs");
+}
+
+using PeiService = void (*)();
+
+// The bridge registers the module programs: the I/O decode ranges and enables, and the four
+// generic decode windows.
+struct ReadBackRegister {
+  std::uint8_t Offset;
+  std::uint8_t Bytes;
+  const char *Label;
+};
+
+constexpr ReadBackRegister ReadBackRegisters[] = {
+    {0x80, 2, " 80="}, {0x82, 2, " 82="}, {0x84, 4, " 84="},
+    {0x88, 4, " 88="}, {0x8C, 4, " 8C="}, {0x90, 4, " 90="},
+};
+
+void PrintBridgeReadBack() {
+  ConsoleWrite("QemuBoot: LPC bridge");
+  for (const ReadBackRegister &Register : ReadBackRegisters) {
+    ConsoleWrite(Register.Label);
+    ConsoleWriteHex(LpcConfigRead(Register.Offset, Register.Bytes),
+                    Register.Bytes * HexWidth::PerByte);
+  }
+  ConsoleWrite("\n");
+}
+
+} // namespace
+
+bool RunPeiPhase(std::uint32_t File, std::uint32_t FileSize, std::uint32_t FreeStart,
+                 std::uint32_t FreeEnd) {
+  const PeFile Module = {reinterpret_cast<const std::uint8_t *>(File), FileSize};
+  PeLayout Layout = {};
+  if (const char *Error = PeReadLayout(Module, PeMachine::I386, Layout)) {
+    FailAndExit(ModuleName, Error);
+  }
+  if (const char *Error = PeCheckExecuteInPlace(Module, Layout)) {
+    FailAndExit(ModuleName, Error);
+  }
+  CheckPlacement(ModuleName, ImagePlacement::BoardInitPei, Layout.SizeOfImage, FreeStart, FreeEnd);
+  auto *Image = reinterpret_cast<std::uint8_t *>(ImagePlacement::BoardInitPei);
+  PePlace(Module, Layout, Image);
+  if (const char *Error = PeRelocate(Image, Layout, ImagePlacement::BoardInitPei)) {
+    FailAndExit(ModuleName, Error);
+  }
+  ConsoleWrite("QemuBoot: BoardInitPei.efi placed at ");
+  ConsoleWriteHex(ImagePlacement::BoardInitPei, HexWidth::Address);
+  ConsoleWrite(" and relocated\n");
+
+  PeiService Services[PeiServiceSlots];
+  for (PeiService &Service : Services) {
+    Service = UnexpectedPeiService;
+  }
+  const auto *ServicesTable = reinterpret_cast<const EFI_PEI_SERVICES *>(Services);
+
+  const std::uint32_t ChecksumBefore = Crc32(Image, Layout.SizeOfImage);
+  const std::uintptr_t FlagsBefore = ReadFlags();
+  const auto Entry = reinterpret_cast<PeiModuleEntry>(Image + Layout.EntryPointRva);
+  const EFI_STATUS Status = Entry(nullptr, &ServicesTable);
+  const std::uintptr_t FlagsAfter = ReadFlags();
+  const std::uint32_t ChecksumAfter = Crc32(Image, Layout.SizeOfImage);
+
+  bool Passed = CheckValue("BoardInitPei entry status", Status, EFI_SUCCESS, HexWidth::Status32);
+  Passed &= CheckTrue("BoardInitPei image unchanged by its run", ChecksumAfter == ChecksumBefore);
+  Passed &= CheckTrue("BoardInitPei left the interrupt flag as it found it",
+                      ((FlagsBefore ^ FlagsAfter) & CpuFlags::InterruptEnable) == 0);
+  PrintBridgeReadBack();
+  return Passed;
+}
