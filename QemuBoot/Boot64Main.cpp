@@ -49,6 +49,8 @@ bool CheckCalls(DxeConfiguration Configuration) {
   const DxeCalls &Calls = DxeCallsSoFar();
   bool Passed = CheckValue("LocateProtocol calls", Calls.LocateProtocol, 1, HexWidth::Count);
   Passed &= CheckValue("SMM Base2 lookups", Calls.SmmBase2Lookups, 1, HexWidth::Count);
+  Passed &= CheckValue("LocateProtocol calls with a registration key or no interface pointer",
+                       Calls.LocateProtocolMisuses, 0, HexWidth::Count);
   if (Configuration == DxeConfiguration::TimerHobAndSmm) {
     Passed &= CheckValue("InSmm calls", Calls.InSmm, 1, HexWidth::Count);
     Passed &= CheckTrue("InSmm was given its protocol instance", Calls.InSmmThisWasProtocol);

@@ -82,8 +82,12 @@ EFI_STATUS EFIAPI InSmm(const EFI_SMM_BASE2_PROTOCOL *This, BOOLEAN *InSmram) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID *Protocol, void *, void **Interface) {
+EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID *Protocol, void *Registration, void **Interface) {
   ++TheFirmware.Calls.LocateProtocol;
+  if (Protocol == nullptr || Registration != nullptr || Interface == nullptr) {
+    ++TheFirmware.Calls.LocateProtocolMisuses;
+    return EFI_INVALID_PARAMETER;
+  }
   const bool IsSmmBase2 = SameGuid(*Protocol, SmmBase2Guid);
   TheFirmware.Calls.SmmBase2Lookups += IsSmmBase2 ? 1 : 0;
   if (IsSmmBase2 && TheFirmware.SmmBase2Installed) {

@@ -11,6 +11,7 @@
 struct DxeCalls {
   unsigned LocateProtocol;
   unsigned SmmBase2Lookups;
+  unsigned LocateProtocolMisuses; // a registration key given, or no place for the interface
   unsigned InSmm;
   bool InSmmThisWasProtocol; // InSmm was given the protocol instance it belongs to
 };

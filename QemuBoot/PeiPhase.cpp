@@ -35,8 +35,9 @@ struct ReadBackRegister {
 };
 
 constexpr ReadBackRegister ReadBackRegisters[] = {
-    {0x80, 2, " 80="}, {0x82, 2, " 82="}, {0x84, 4, " 84="},
-    {0x88, 4, " 88="}, {0x8C, 4, " 8C="}, {0x90, 4, " 90="},
+    {0x80, ConfigWidth::Word, " 80="},  {0x82, ConfigWidth::Word, " 82="},
+    {0x84, ConfigWidth::Dword, " 84="}, {0x88, ConfigWidth::Dword, " 88="},
+    {0x8C, ConfigWidth::Dword, " 8C="}, {0x90, ConfigWidth::Dword, " 90="},
 };
 
 void PrintBridgeReadBack() {

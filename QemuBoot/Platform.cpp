@@ -57,9 +57,9 @@ std::uint16_t SelectRegister(std::uint8_t Register) {
 std::uint32_t LpcConfigRead(std::uint8_t Register, unsigned Bytes) {
   const std::uint16_t Port = SelectRegister(Register);
   switch (Bytes) {
-  case 1:
+  case ConfigWidth::Byte:
     return PortRead8(Port);
-  case 2:
+  case ConfigWidth::Word:
     return PortRead16(Port);
   default:
     return PortRead32(Port);
@@ -69,10 +69,10 @@ std::uint32_t LpcConfigRead(std::uint8_t Register, unsigned Bytes) {
 void LpcConfigWrite(std::uint8_t Register, unsigned Bytes, std::uint32_t Value) {
   const std::uint16_t Port = SelectRegister(Register);
   switch (Bytes) {
-  case 1:
+  case ConfigWidth::Byte:
     PortWrite8(Port, static_cast<std::uint8_t>(Value));
     break;
-  case 2:
+  case ConfigWidth::Word:
     PortWrite16(Port, static_cast<std::uint16_t>(Value));
     break;
   default:
@@ -82,9 +82,10 @@ void LpcConfigWrite(std::uint8_t Register, unsigned Bytes, std::uint32_t Value) 
 }
 
 void EnablePmTimer() {
-  LpcConfigWrite(LpcBridgeRegister::PmBase, 4, AcpiIo::PmBaseValue);
-  LpcConfigWrite(LpcBridgeRegister::AcpiControl, 1,
-                 LpcConfigRead(LpcBridgeRegister::AcpiControl, 1) | AcpiIo::AcpiEnable);
+  LpcConfigWrite(LpcBridgeRegister::PmBase, ConfigWidth::Dword, AcpiIo::PmBaseValue);
+  LpcConfigWrite(LpcBridgeRegister::AcpiControl, ConfigWidth::Byte,
+                 LpcConfigRead(LpcBridgeRegister::AcpiControl, ConfigWidth::Byte) |
+                     AcpiIo::AcpiEnable);
   const std::uint32_t First = PortRead32(AcpiIo::PmTimer);
   if (First == AcpiIo::Undecoded) {
     FailAndExit("PM timer", "port 0x1808 reads all ones, the ACPI I/O block is not decoded");
