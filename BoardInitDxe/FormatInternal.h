@@ -11,6 +11,7 @@
 std::uint32_t ValueToText(std::uint64_t Value, char *Text, std::uint32_t Base, std::uint8_t Wide);
 
 // Reads a field width at Text: blanks and tabs, an optional "-" then an optional "+", then
-// decimal digits. Widths beyond the signed 32-bit range saturate. *End receives the first
-// character not consumed.
+// decimal digits. The running value wraps modulo 2^32 and is tested after each digit: once it
+// reaches 0x80000000 (exceeds it, after "-") the width saturates to 0x7FFFFFFF (-0x80000000)
+// for good. *End receives the first character not consumed.
 std::int32_t ParseFieldWidth(const char *Text, const char **End);

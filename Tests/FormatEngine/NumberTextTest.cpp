@@ -15,24 +15,22 @@ struct TextCase {
   const char *Reversed; // least significant digit first, as written
 };
 
-constexpr TextCase TextCases[] = {
-    {0, 10, 0, "0"},
-    {0, 16, 1, "0"},
-    {7, 10, 0, "7"},
-    {1234567890, 10, 0, "0987654321"},
-    {0x1234ABCD, 16, 0, "dcba4321"},
-    {static_cast<std::uint64_t>(-42), 10, 0, "24-"},
-    {static_cast<std::uint64_t>(-42), 10, 1, "24-"},
-    {0x8000000000000000, 10, 1, "8085774586302733229-"},
-    {0x7FFFFFFFFFFFFFFF, 10, 1, "7085774586302733229"},
-    {4294967296, 10, 0, "6927694924"},
-    {1200000000000000003, 10, 1, "3000000000000000021"},
-    {~0ULL, 16, 1, "ffffffffffffffff"},
-    {~0ULL, 16, 0, "ffffffff"},
-    {0xFFFFFFFF80000000, 16, 0, "00000008"},
-    // Not negative: used unchanged even without the wide flag.
-    {0x100000000, 16, 0, "000000001"},
-};
+constexpr TextCase TextCases[] = {{0, 10, 0, "0"},
+                                  {0, 16, 1, "0"},
+                                  {7, 10, 0, "7"},
+                                  {1234567890, 10, 0, "0987654321"},
+                                  {0x1234ABCD, 16, 0, "dcba4321"},
+                                  {static_cast<std::uint64_t>(-42), 10, 0, "24-"},
+                                  {static_cast<std::uint64_t>(-42), 10, 1, "24-"},
+                                  {0x8000000000000000, 10, 1, "8085774586302733229-"},
+                                  {0x7FFFFFFFFFFFFFFF, 10, 1, "7085774586302733229"},
+                                  {4294967296, 10, 0, "6927694924"},
+                                  {1200000000000000003, 10, 1, "3000000000000000021"},
+                                  {~0ULL, 16, 1, "ffffffffffffffff"},
+                                  {~0ULL, 16, 0, "ffffffff"},
+                                  {0xFFFFFFFF80000000, 16, 0, "00000008"},
+                                  // Not negative: used unchanged even without the wide flag.
+                                  {0x100000000, 16, 0, "000000001"}};
 
 TEST(ValueToText, WritesDigitsLeastSignificantFirst) {
   for (const TextCase &Case : TextCases) {
@@ -77,8 +75,7 @@ constexpr WidthCase WidthCases[] = {
     {"-2147483648", NegativeSaturated, 11},
     {"-2147483647", -0x7FFFFFFF, 11},
     {"-2147483649", NegativeSaturated, 11},
-    {"-4294967295", NegativeSaturated, 11},
-};
+    {"-4294967295", NegativeSaturated, 11}};
 
 TEST(ParseFieldWidth, ReadsSignDigitsAndSaturates) {
   for (const WidthCase &Case : WidthCases) {
