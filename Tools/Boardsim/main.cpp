@@ -232,6 +232,15 @@ int main(int argc, char **argv) {
       ->type_name("PORT,SIZEWORD")
       ->required();
 
+  // Name an unknown subcommand rather than let it pass for a stray argument.
+  const std::string First = argc > 1 ? argv[1] : "-";
+  if (First[0] != '-' && First != "pei" && First != "dxe" && First != "decode" &&
+      First != "window") {
+    std::fprintf(stderr,
+                 "boardsim: unknown subcommand '%s' (expected pei, dxe, decode or window)\n",
+                 argv[1]);
+    return ExitBadInput;
+  }
   try {
     App.parse(argc, argv);
   } catch (const CLI::CallForHelp &Help) {
