@@ -45,7 +45,7 @@ const TruncationCase TruncationCases[] = {
     {"percent", "a%b", [](std::uint64_t C) { return Bounded(C, "a%%b"); }},
 };
 
-TEST(FormatCapacity, EveryCapacityKeepsTheBytesThatFit) {
+TEST(FormatEngineCapacity, EveryCapacityKeepsTheBytesThatFit) {
   for (const TruncationCase &Case : TruncationCases) {
     for (std::uint64_t Capacity = 1; Capacity <= Case.Full.size() + 2; ++Capacity) {
       const std::string Fits = Case.Full.substr(0, Capacity - 1);
@@ -57,7 +57,7 @@ TEST(FormatCapacity, EveryCapacityKeepsTheBytesThatFit) {
   }
 }
 
-TEST(FormatCapacity, NullBufferOrFormatIsRejectedWithoutWriting) {
+TEST(FormatEngineCapacity, NullBufferOrFormatIsRejectedWithoutWriting) {
   char Buffer[8] = {'u', 'n', 't', 'o', 'u', 'c', 'h', 'd'};
   EXPECT_EQ(FormatBuffer(nullptr, 8, "text"), AllOnes);
   EXPECT_EQ(FormatBuffer(Buffer, 8, nullptr), AllOnes);
@@ -65,13 +65,13 @@ TEST(FormatCapacity, NullBufferOrFormatIsRejectedWithoutWriting) {
   EXPECT_EQ(std::string(Buffer, sizeof Buffer), "untouchd");
 }
 
-TEST(FormatCapacity, CapacityOneGivesAnEmptyTextWhateverTheFormat) {
+TEST(FormatEngineCapacity, CapacityOneGivesAnEmptyTextWhateverTheFormat) {
   // The argument is never read: a null string reference would fault.
   EXPECT_EQ(Bounded(1, "%s", static_cast<const char *>(nullptr)).Count, 0U);
   EXPECT_EQ(Bounded(1, "").Count, 0U);
 }
 
-TEST(FormatCapacity, TruncationLeavesTheRestOfTheFormatAndArgumentsUnread) {
+TEST(FormatEngineCapacity, TruncationLeavesTheRestOfTheFormatAndArgumentsUnread) {
   // Exactly four format bytes and no terminator: reading a fifth is caught by the sanitizer.
   const auto Format = std::make_unique<char[]>(4);
   std::copy_n("abcd", 4, Format.get());
@@ -85,7 +85,7 @@ TEST(FormatCapacity, TruncationLeavesTheRestOfTheFormatAndArgumentsUnread) {
 }
 
 // A negative width is a huge unsigned count: it pads until the room ends.
-TEST(FormatCapacity, NegativeWidthPadsToTheEndOfTheRoom) {
+TEST(FormatEngineCapacity, NegativeWidthPadsToTheEndOfTheRoom) {
   EXPECT_EQ(Bounded(8, "%-3d", 5).Text, "       ");
   EXPECT_EQ(Bounded(6, "%0*x", -1, 5).Text, "00000");
   EXPECT_EQ(Bounded(4, "%*d", 0x7FFFFFFF, 5).Text, "   ");

@@ -29,7 +29,7 @@ template <typename... Args> Row Case(std::string Want, const char *Format, Args.
 
 constexpr std::int64_t MostNegative64 = -0x7FFFFFFFFFFFFFFF - 1;
 
-TEST(FormatConversion, Numbers) {
+TEST(FormatEngineConversion, Numbers) {
   ExpectRows({
       Case("0", "%d", 0),
       Case("000", "%03d", 0),
@@ -58,7 +58,7 @@ TEST(FormatConversion, Numbers) {
 
 // A 32-bit conversion takes the low four bytes of its 8-byte slot, and the next conversion the
 // next slot, whatever the caller put there.
-TEST(FormatConversion, ArgumentSlots) {
+TEST(FormatEngineConversion, ArgumentSlots) {
   ExpectRows({
       Case("5 -1", "%d %d", 0x0000000500000005ULL, 0xFFFFFFFFFFFFFFFFULL),
       Case("10", "%x", 0xFFFFFFFF00000010ULL),
@@ -68,7 +68,7 @@ TEST(FormatConversion, ArgumentSlots) {
   });
 }
 
-TEST(FormatConversion, UnmatchedCharactersArePlainText) {
+TEST(FormatEngineConversion, UnmatchedCharactersArePlainText) {
   ExpectRows({
       Case("q", "%5q"),
       Case("s", "%ls"),
@@ -86,7 +86,7 @@ TEST(FormatConversion, UnmatchedCharactersArePlainText) {
   });
 }
 
-TEST(FormatConversion, TextAndCharactersIgnoreFlagAndWidth) {
+TEST(FormatEngineConversion, TextAndCharactersIgnoreFlagAndWidth) {
   constexpr char16_t Wide[] = {0x0141, 0x0042, 0x4300, 0x0043, 0x0000, 0x0044, 0};
   ExpectRows({
       Case("ab", "%05s", "ab"),
@@ -101,7 +101,7 @@ TEST(FormatConversion, TextAndCharactersIgnoreFlagAndWidth) {
   EXPECT_EQ(Got.Text, std::string("AB\0C", 4));
 }
 
-TEST(FormatConversion, Guids) {
+TEST(FormatEngineConversion, Guids) {
   constexpr std::uint8_t Guid[16] = {0xF6, 0x54, 0xCA, 0x3F, 0xA2, 0xE1, 0x20, 0x4B,
                                      0xBE, 0x76, 0x92, 0x6B, 0x4B, 0x48, 0xBF, 0xAA};
   // The reference needs no alignment.
@@ -117,7 +117,7 @@ TEST(FormatConversion, Guids) {
   });
 }
 
-TEST(FormatConversion, StatusValues) {
+TEST(FormatEngineConversion, StatusValues) {
   ExpectRows({
       Case("EFI_SUCCESS", "%r", 0ULL),
       Case("EFI_NOT_FOUND", "%r", 0x800000000000000EULL),

@@ -32,7 +32,7 @@ constexpr TextCase TextCases[] = {{0, 10, 0, "0"},
                                   // Not negative: used unchanged even without the wide flag.
                                   {0x100000000, 16, 0, "000000001"}};
 
-TEST(ValueToText, WritesDigitsLeastSignificantFirst) {
+TEST(FormatEngineValueToText, WritesDigitsLeastSignificantFirst) {
   for (const TextCase &Case : TextCases) {
     char Text[32];
     std::memset(Text, 'X', sizeof Text);
@@ -77,7 +77,7 @@ constexpr WidthCase WidthCases[] = {
     {"-2147483649", NegativeSaturated, 11},
     {"-4294967295", NegativeSaturated, 11}};
 
-TEST(ParseFieldWidth, ReadsSignDigitsAndSaturates) {
+TEST(FormatEngineFieldWidth, ReadsSignDigitsAndSaturates) {
   for (const WidthCase &Case : WidthCases) {
     const char *End = nullptr;
     EXPECT_EQ(ParseFieldWidth(Case.Text, &End), Case.Width) << '"' << Case.Text << '"';

@@ -52,7 +52,7 @@ constexpr std::uint64_t Unnamed[] = {
     Error + 34,  Error + 0xFFFFFFFF, PiError + 3, AllClassBits + 3, OemError,      OemError + 3,
     ~0ULL};
 
-TEST(StatusCodeName, NamesEveryClassAndCode) {
+TEST(FormatEngineStatusNames, NamesEveryClassAndCode) {
   for (const ClassNames &Class : NamedClasses) {
     for (std::size_t Code = 0; Code < Class.Names.size(); ++Code) {
       const char *Name = GetStatusCodeName(Class.FirstStatus + Code);
@@ -64,14 +64,14 @@ TEST(StatusCodeName, NamesEveryClassAndCode) {
   EXPECT_STREQ(GetStatusCodeName(PiWarning + OemBitOnly + 1), "EFI_WARN_INTERRUPT_SOURCE_QUIESCED");
 }
 
-TEST(StatusCodeName, ValuesOutsideTheNamedCodesHaveNoName) {
+TEST(FormatEngineStatusNames, ValuesOutsideTheNamedCodesHaveNoName) {
   for (const std::uint64_t Status : Unnamed) {
     EXPECT_EQ(GetStatusCodeName(Status), nullptr) << std::hex << Status;
   }
 }
 
 // Names stand in zero-filled fixed-width rows, so neighbouring codes lie one row width apart.
-TEST(StatusCodeName, RowsHaveTheirClassWidth) {
+TEST(FormatEngineStatusNames, RowsHaveTheirClassWidth) {
   struct RowCase {
     std::uint64_t FirstStatus;
     unsigned Rows;
