@@ -88,24 +88,45 @@ constexpr std::uint64_t ZeroBytes(std::uint64_t Word) {
   return (Word - EveryByte(0x01)) & ~Word & EveryByte(0x80);
 }
 
-// A word read that stays within the page of its first byte touches no page that the text does
-// not, so it cannot fault even when the text ends inside the word.
+// A read that stays within the page of its first byte touches no page that the text does not,
+// so it cannot fault even when the text ends inside it.
 constexpr std::uintptr_t PageBytes = 4096;
-inline bool WordStaysInPage(const char *Text) {
-  return (reinterpret_cast<std::uintptr_t>(Text) & (PageBytes - 1)) <= PageBytes - WordBytes;
+inline bool StaysInPage(const char *Text, std::uint64_t Bytes) {
+  return (reinterpret_cast<std::uintptr_t>(Text) & (PageBytes - 1)) <= PageBytes - Bytes;
+}
+
+// The bytes past the run that share its last word are read but never used, which is why the
+// address sanitizer is kept out of this one load.
+__attribute__((no_sanitize("address"))) inline std::uint64_t ReadWord(const char *Text) {
+  std::uint64_t Word;
+  __builtin_memcpy(&Word, Text, WordBytes);
+  return Word;
 }
 
 // Copies Text up to its NUL (or, for format text, its next "%") and returns where it stopped.
-// The bytes past the run that share its last word are read but never used, which is why the
-// address sanitizer is kept out of this one function.
-template <bool StopAtPercent>
-__attribute__((no_sanitize("address"))) const char *CopyRun(Output &Out, const char *Text) {
+template <bool StopAtPercent> const char *CopyRun(Output &Out, const char *Text) {
   char *Next = Out.Next;
   std::uint64_t Room = Out.Room;
   for (;;) {
-    if (Room > WordBytes && WordStaysInPage(Text)) {
-      std::uint64_t Word;
-      __builtin_memcpy(&Word, Text, WordBytes);
+    // Two words at a time while both fit the page and the room.
+    while (Room > 2 * WordBytes && StaysInPage(Text, 2 * WordBytes)) {
+      const std::uint64_t First = ReadWord(Text);
+      const std::uint64_t Second = ReadWord(Text + WordBytes);
+      std::uint64_t Ends = ZeroBytes(First) | ZeroBytes(Second);
+      if constexpr (StopAtPercent) {
+        Ends |= ZeroBytes(First ^ EveryByte('%')) | ZeroBytes(Second ^ EveryByte('%'));
+      }
+      if (Ends != 0) {
+        break; // the single-word step below finds where
+      }
+      __builtin_memcpy(Next, &First, WordBytes);
+      __builtin_memcpy(Next + WordBytes, &Second, WordBytes);
+      Next += 2 * WordBytes;
+      Text += 2 * WordBytes;
+      Room -= 2 * WordBytes;
+    }
+    if (Room > WordBytes && StaysInPage(Text, WordBytes)) {
+      const std::uint64_t Word = ReadWord(Text);
       std::uint64_t Ends = ZeroBytes(Word);
       if constexpr (StopAtPercent) {
         Ends |= ZeroBytes(Word ^ EveryByte('%'));
