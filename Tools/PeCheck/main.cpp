@@ -1,4 +1,4 @@
-// pe-inspect: prints a firmware image's layout and fails on any breach of the rules the image
+// pe-check: prints a firmware image's layout and fails on any breach of the rules the image
 // must keep (machine, subsystem, entry point, execute-in-place layout, writable data, imports,
 // relocations, static initialisers).
 #include "CoffObject.h"
@@ -170,10 +170,10 @@ int main(int argc, char **argv) {
     }
     return Breaches.empty() ? 0 : 1;
   } catch (const pe::FormatError &Error) {
-    std::fprintf(stderr, "pe-inspect: %s\n", Error.what());
+    std::fprintf(stderr, "pe-check: %s\n", Error.what());
     return 2;
   } catch (const std::exception &Error) {
-    std::fprintf(stderr, "pe-inspect: %s\n", Error.what());
+    std::fprintf(stderr, "pe-check: %s\n", Error.what());
     return 2;
   }
 }
