@@ -24,19 +24,6 @@ inline constexpr std::uint64_t BootServicesSignature = 0x56524553544F4F42; // "B
 inline constexpr std::uint32_t Revision = (2u << 16) | 70u;                // UEFI 2.70
 } // namespace TableHeader
 
-// Phase hand-off information table, the HOB that opens every HOB list (PI, volume 3).
-struct HobHandoffInfoTable {
-  EFI_HOB_GENERIC_HEADER Header;
-  std::uint32_t Version;
-  std::uint32_t BootMode;
-  std::uint64_t EfiMemoryTop;
-  std::uint64_t EfiMemoryBottom;
-  std::uint64_t EfiFreeMemoryTop;
-  std::uint64_t EfiFreeMemoryBottom;
-  std::uint64_t EfiEndOfHobList;
-};
-static_assert(sizeof(HobHandoffInfoTable) == 56);
-
 namespace HobValues {
 inline constexpr std::uint32_t HandoffVersion = 0x0009;
 inline constexpr std::uint32_t BootWithFullConfiguration = 0;
@@ -45,7 +32,7 @@ inline constexpr std::uint32_t BootWithFullConfiguration = 0;
 // The list in the order the driver walks it: PHIT, then in the second configuration the timer
 // GUID HOB, then the end.
 struct HobList {
-  HobHandoffInfoTable Handoff;
+  EFI_HOB_HANDOFF_INFO_TABLE Handoff;
   EFI_HOB_GUID_TYPE TimerHob;
   EFI_HOB_GENERIC_HEADER End;
 };
@@ -106,7 +93,7 @@ EFI_STATUS EFIAPI UnexpectedBootService() {
 void BuildHobList(HobList &Hobs, bool WithTimerHob, std::uint64_t MemoryBottom,
                   std::uint64_t MemoryTop) {
   EFI_HOB_GENERIC_HEADER *End = WithTimerHob ? &Hobs.End : &Hobs.TimerHob.Header;
-  Hobs.Handoff.Header = {EFI_HOB_TYPE_HANDOFF, sizeof(HobHandoffInfoTable), 0};
+  Hobs.Handoff.Header = {EFI_HOB_TYPE_HANDOFF, sizeof(EFI_HOB_HANDOFF_INFO_TABLE), 0};
   Hobs.Handoff.Version = HobValues::HandoffVersion;
   Hobs.Handoff.BootMode = HobValues::BootWithFullConfiguration;
   Hobs.Handoff.EfiMemoryTop = MemoryTop;
