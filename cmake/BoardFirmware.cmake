@@ -74,7 +74,9 @@ function(board_firmware_image NAME)
     VERBATIM
     COMMENT "Linking firmware image ${NAME}.efi")
   add_custom_target(${NAME} ALL DEPENDS ${OUTPUT})
-  set_target_properties(${NAME} PROPERTIES IMAGE_FILE ${OUTPUT})
+  # What the image was linked from, for the steps that package and budget it.
+  set_target_properties(${NAME} PROPERTIES IMAGE_FILE ${OUTPUT} IMAGE_ARCH ${ARG_ARCH}
+    IMAGE_ENTRY ${ARG_ENTRY} IMAGE_LIBRARIES "${ARG_LIBRARIES}")
 endfunction()
 
 if(BOARD_BUILD_FLAVOUR STREQUAL "firmware")

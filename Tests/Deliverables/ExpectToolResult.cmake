@@ -1,0 +1,32 @@
+# Runs one tool invocation and checks how it ends:
+#   cmake -DEXPECT_EXIT=n -DEXPECT_ERROR=regex [-DPRECREATE=file] [-DABSENT=file]
+#         -P ExpectToolResult.cmake -- command args...
+# EXPECT_ERROR must match the tool's whole standard error, which must be one line. PRECREATE is
+# written before the run (a stale output from an earlier build); ABSENT must not exist after it.
+set(COMMAND)
+set(AFTER_SEPARATOR FALSE)
+math(EXPR LAST "${CMAKE_ARGC} - 1")
+foreach(I RANGE ${LAST})
+  if(AFTER_SEPARATOR)
+    list(APPEND COMMAND "${CMAKE_ARGV${I}}")
+  elseif(CMAKE_ARGV${I} STREQUAL "--")
+    set(AFTER_SEPARATOR TRUE)
+  endif()
+endforeach()
+if(DEFINED PRECREATE)
+  file(WRITE "${PRECREATE}" "stale output of an earlier run\n")
+endif()
+execute_process(COMMAND ${COMMAND} RESULT_VARIABLE EXIT OUTPUT_VARIABLE OUT ERROR_VARIABLE ERR)
+if(NOT EXIT EQUAL EXPECT_EXIT)
+  message(FATAL_ERROR "exit status ${EXIT}, expected ${EXPECT_EXIT}\nstdout: ${OUT}\nstderr: ${ERR}")
+endif()
+string(REGEX REPLACE "\n$" "" LINE "${ERR}")
+if(LINE MATCHES "\n")
+  message(FATAL_ERROR "error is more than one line:\n${ERR}")
+endif()
+if(NOT LINE MATCHES "^${EXPECT_ERROR}$")
+  message(FATAL_ERROR "error '${LINE}' does not match '${EXPECT_ERROR}'")
+endif()
+if(DEFINED ABSENT AND EXISTS "${ABSENT}")
+  message(FATAL_ERROR "${ABSENT} was left behind")
+endif()

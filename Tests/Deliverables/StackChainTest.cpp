@@ -1,0 +1,208 @@
+// The stack walk on small hand-written objects, in the form llvm-objdump prints them: what a
+// chain costs, and every case where the tool must refuse rather than undercount.
+#include "CallChain.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// One function: each entry is an instruction at Start + index. "call SYM" and "jmp SYM" carry
+// a relocation to SYM; "jne #N" branches to the function's instruction N.
+struct Fn {
+  std::string Symbol;
+  std::vector<std::string> Code;
+};
+
+std::string Hex(std::uint64_t Value) {
+  char Text[20];
+  std::snprintf(Text, sizeof Text, "%llx", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+std::string Disassembly(const std::vector<Fn> &Functions, const char *Format = "i386") {
+  std::string Out =
+      std::string("\nt.o:\tfile format coff-") + Format + "\n\nDisassembly of section .text:\n";
+  std::uint64_t Start = 0;
+  for (const Fn &Each : Functions) {
+    Out +=
+        "\n" + std::string(8 - Hex(Start).size(), '0') + Hex(Start) + " <" + Each.Symbol + ">:\n";
+    for (std::size_t I = 0; I < Each.Code.size(); ++I) {
+      const std::string &Insn = Each.Code[I];
+      const std::string Here = Hex(Start + I);
+      const auto Space = Insn.find(' ');
+      const std::string Op = Insn.substr(0, Space);
+      const std::string Arg = Space == std::string::npos ? "" : Insn.substr(Space + 1);
+      if ((Op == "call" || Op == "jmp") && !Arg.empty() && Arg[0] != '*' && Arg[0] != '#') {
+        Out += "      " + Here + ":      \t" + Op + "l\t0x0 <x>\n\t\t\t" + Here +
+               ":  IMAGE_REL_I386_REL32\t" + Arg + "\n";
+      } else if (!Arg.empty() && Arg[0] == '#') {
+        Out += "      " + Here + ":      \t" + Op + "\t0x" +
+               Hex(Start + std::stoul(Arg.substr(1))) + " <" + Each.Symbol + "+0x1>\n";
+      } else if (Op == "jmpl" && Arg.find("(,") != std::string::npos) {
+        Out += "      " + Here + ":      \t" + Op + "\t" + Arg + "\n\t\t\t" + Here +
+               ":  IMAGE_REL_I386_DIR32\t.rdata\n";
+      } else {
+        Out += "      " + Here + ":      \t" + Op + "\t" + Arg + "\n";
+      }
+    }
+    Start += Each.Code.size() + 16;
+  }
+  return Out;
+}
+
+std::map<std::string, stack::UsageRecord> Usage(std::map<std::string, std::uint64_t> Frames,
+                                                const std::string &Qualifier = "static") {
+  std::map<std::string, stack::UsageRecord> Out;
+  for (const auto &[Name, Bytes] : Frames) {
+    Out[Name] = {Bytes, Qualifier};
+  }
+  return Out;
+}
+
+std::uint64_t Worst(const std::vector<Fn> &Functions, std::map<std::string, std::uint64_t> Frames,
+                    stack::Rules Limits = {}, const char *Format = "i386") {
+  stack::Program Program;
+  Program.addObject(stack::ParseDisassembly("t.o", Disassembly(Functions, Format)), Usage(Frames));
+  return Program.worstChain("Entry", Limits).Total;
+}
+
+const Fn Leaf20 = {"?Leaf@@YAXXZ", {"subl $20, %esp", "addl $20, %esp", "retl"}};
+
+TEST(StackChain, ArgumentsPushedForACallCountAboveTheCompilersFrame) {
+  // The compiler records 4 bytes for Entry, but 12 are below its return address at the call.
+  const Fn Entry = {"_Entry",
+                    {"pushl %esi", "pushl $1", "pushl $2", "call ?Leaf@@YAXXZ", "addl $8, %esp",
+                     "popl %esi", "retl"}};
+  EXPECT_EQ(Worst({Entry, Leaf20}, {{"Entry", 4}, {"?Leaf@@YAXXZ", 20}}), 4 + 12 + 4 + 20u);
+}
+
+TEST(StackChain, CalleePoppedArgumentsAreReleasedAtTheReturn) {
+  const Fn Divide = {"__aulldiv", {"pushl %ebx", "popl %ebx", "retl $16"}};
+  const Fn Entry = {"_Entry",
+                    {"pushl $0", "pushl $0", "pushl $0", "pushl $0", "call __aulldiv",
+                     "call ?Leaf@@YAXXZ", "retl"}};
+  EXPECT_EQ(Worst({Entry, Divide, Leaf20}, {{"Entry", 0}, {"__aulldiv", 4}, {"?Leaf@@YAXXZ", 20}}),
+            4 + 0 + 4 + 20u);
+}
+
+TEST(StackChain, CompilersFrameCountsWhenDeeperThanTheCodeShows) {
+  const Fn Entry = {"_Entry", {"pushl %esi", "popl %esi", "retl"}};
+  EXPECT_EQ(Worst({Entry}, {{"Entry", 100}}), 4 + 100u);
+}
+
+TEST(StackChain, TailJumpReusesTheCallersReturnAddress) {
+  const Fn Entry = {"_Entry", {"subl $8, %esp", "addl $8, %esp", "jmp ?Leaf@@YAXXZ"}};
+  EXPECT_EQ(Worst({Entry, Leaf20}, {{"Entry", 8}, {"?Leaf@@YAXXZ", 20}}), 4 + 20u);
+}
+
+TEST(StackChain, JumpTableTargetsAreWalkedAtTheTablesDepth) {
+  // Instructions 4 and 6 are reached only through the table, the first with a call.
+  const Fn Entry = {"_Entry",
+                    {"pushl %esi", "cmpl $1, %eax", "ja #6", "jmpl *(,%eax,4)", "call ?Leaf@@YAXXZ",
+                     "jmp #6", "popl %esi", "retl"}};
+  EXPECT_EQ(Worst({Entry, Leaf20}, {{"Entry", 4}, {"?Leaf@@YAXXZ", 20}}), 4 + 4 + 4 + 20u);
+}
+
+TEST(StackChain, ReturnAddressesAreEightBytesOnX64) {
+  const Fn Entry = {"Entry", {"subq $40, %rsp", "call ?Leaf@@YAXXZ", "addq $40, %rsp", "retq"}};
+  const Fn Leaf = {"?Leaf@@YAXXZ", {"pushq %rbx", "popq %rbx", "retq"}};
+  EXPECT_EQ(Worst({Entry, Leaf}, {{"Entry", 40}, {"?Leaf@@YAXXZ", 8}}, {}, "x86-64"),
+            8 + 40 + 8 + 8u);
+}
+
+// Entry -> V -> B -> V ...: V 100 bytes, B 10 bytes, each call pushing 4.
+const std::vector<Fn> Nesting = {
+    {"_Entry", {"call ?V@@YAXXZ", "retl"}},
+    {"?V@@YAXXZ", {"subl $100, %esp", "call ?B@@YAXXZ", "addl $100, %esp", "retl"}},
+    {"?B@@YAXXZ", {"subl $10, %esp", "call ?V@@YAXXZ", "addl $10, %esp", "retl"}},
+};
+const std::map<std::string, std::uint64_t> NestingFrames = {
+    {"Entry", 0}, {"?V@@YAXXZ", 100}, {"?B@@YAXXZ", 10}};
+
+TEST(StackChain, BoundedNestingIsCountedToItsDepth) {
+  stack::Rules Once, Twice;
+  Once.MaxNesting["V"] = 1;
+  Twice.MaxNesting["V"] = 2;
+  EXPECT_EQ(Worst(Nesting, NestingFrames, Once), 4 + 4 + 104 + 10u);
+  EXPECT_EQ(Worst(Nesting, NestingFrames, Twice), 4 + 4 + 104 + 14 + 104 + 10u);
+}
+
+TEST(StackChain, ServiceCallCountsItsReturnAddressWhenDeclared) {
+  const std::vector<Fn> Code = {
+      {"_Entry", {"subl $12, %esp", "calll *%eax", "addl $12, %esp", "retl"}}};
+  stack::Rules Declared;
+  Declared.ServiceCallers.insert("Entry");
+  EXPECT_EQ(Worst(Code, {{"Entry", 12}}, Declared), 4 + 12 + 4u);
+}
+
+struct Refusal {
+  const char *Case;
+  std::vector<Fn> Code;
+  std::map<std::string, std::uint64_t> Frames;
+  const char *Message;
+  const char *Qualifier = "static";
+};
+
+class StackRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(StackRefusal, FailsNamingTheCause) {
+  const Refusal &Case = GetParam();
+  stack::Program Program;
+  try {
+    Program.addObject(stack::ParseDisassembly("t.o", Disassembly(Case.Code)),
+                      Usage(Case.Frames, Case.Qualifier));
+    Program.worstChain("Entry", {});
+    FAIL() << "no error";
+  } catch (const stack::AnalysisError &Error) {
+    EXPECT_NE(std::string(Error.what()).find(Case.Message), std::string::npos) << Error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StackRefusal,
+    ::testing::Values(
+        Refusal{"UnboundedRecursion", Nesting, NestingFrames,
+                "recursion without a declared bound: V -> B -> V"},
+        Refusal{"UndeclaredPointerCall",
+                {{"_Entry", {"calll *%eax", "retl"}}},
+                {{"Entry", 0}},
+                "calls through a pointer"},
+        Refusal{"PointerJumpOutOfTheFunction",
+                {{"_Entry", {"jmpl *%eax"}}},
+                {{"Entry", 0}},
+                "calls through a pointer"},
+        Refusal{"CallOutsideTheObjects",
+                {{"_Entry", {"call ?Gone@@YAXXZ", "retl"}}},
+                {{"Entry", 0}},
+                "which none of the module's objects defines"},
+        Refusal{"RealignedStack",
+                {{"_Entry", {"andl $-16, %esp", "retl"}}},
+                {{"Entry", 0}},
+                "cannot be followed"},
+        Refusal{"FrameKeptAtReturn",
+                {{"_Entry", {"pushl %esi", "retl"}}},
+                {{"Entry", 4}},
+                "returns with its frame not released"},
+        Refusal{"DepthsDisagreeAtAJoin",
+                {{"_Entry", {"je #2", "pushl %esi", "popl %ecx", "retl"}}},
+                {{"Entry", 4}},
+                "two different depths"},
+        Refusal{"NoCompilerRecord", {{"_Entry", {"retl"}}}, {}, "no stack-usage record"},
+        Refusal{
+            "VariableFrame", {{"_Entry", {"retl"}}}, {{"Entry", 0}}, "dynamic frame", "dynamic"}),
+    [](const auto &Info) { return std::string(Info.param.Case); });
+
+TEST(StackUsageRecords, ReadNamesPathsAndAssemblyMarkers) {
+  const auto Records = stack::ParseStackUsage(
+      "x.su", "/src/a.cpp:8:Entry\t4\tstatic\n/src/b.cpp:35:\x01__aulldiv\t32\tstatic\n");
+  ASSERT_EQ(Records.size(), 2u);
+  EXPECT_EQ(Records.at("Entry").Bytes, 4u);
+  EXPECT_EQ(Records.at("__aulldiv").Bytes, 32u);
+  EXPECT_THROW(stack::ParseStackUsage("x.su", "garbage line\n"), stack::AnalysisError);
+}
+
+} // namespace

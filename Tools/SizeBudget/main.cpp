@@ -1,0 +1,48 @@
+// size-budget: prints a firmware image's size and its sections' sizes, and fails when the image
+// has outgrown the flash space reserved for it.
+#include "PeFile.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+int main(int argc, char **argv) {
+  CLI::App App{"Prints an image's size and section sizes; fails above the budget.\n"
+               "Exit status: 0 within budget, 1 over budget, 2 bad input."};
+  std::string ImagePath;
+  std::uint64_t Budget = 0;
+  App.add_option("image", ImagePath, "the PE image")->required();
+  App.add_option("--max-bytes", Budget, "largest size the image may have")->required();
+  try {
+    App.parse(argc, argv);
+  } catch (const CLI::ParseError &Error) {
+    return App.exit(Error) == 0 ? 0 : 2;
+  }
+  const std::string Name = std::filesystem::path(ImagePath).filename().string();
+  pe::Image Image;
+  try {
+    Image = pe::ReadFile(ImagePath);
+  } catch (const std::exception &Error) {
+    std::fprintf(stderr, "size-budget: %s: %s\n", ImagePath.c_str(), Error.what());
+    return 2;
+  }
+  const std::uint64_t Size = Image.Bytes.size();
+  std::printf("%s: %llu of %llu bytes (%llu left), headers %u\n", Name.c_str(),
+              static_cast<unsigned long long>(Size), static_cast<unsigned long long>(Budget),
+              static_cast<unsigned long long>(Size <= Budget ? Budget - Size : 0),
+              Image.SizeOfHeaders);
+  for (const pe::Section &Each : Image.Sections) {
+    std::printf("  %-8s %6u bytes in memory, %6u in the file\n", Each.Name.c_str(),
+                Each.VirtualSize, Each.RawSize);
+  }
+  if (Size > Budget) {
+    std::fprintf(stderr, "size-budget: %s is %llu bytes, %llu over its budget of %llu\n",
+                 Name.c_str(), static_cast<unsigned long long>(Size),
+                 static_cast<unsigned long long>(Size - Budget),
+                 static_cast<unsigned long long>(Budget));
+    return 1;
+  }
+  return 0;
+}

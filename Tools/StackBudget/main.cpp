@@ -1,0 +1,127 @@
+// stack-budget: the worst stack a module can use from its entry, over its own objects, checked
+// against the stack the phase gives it. Prints the figure and the chain that reaches it.
+#include "CallChain.h"
+
+#include <CLI/CLI.hpp>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string Quoted(const std::string &Text) {
+  std::string Out = "'";
+  for (const char Each : Text) {
+    Out += Each == '\'' ? std::string("'\\''") : std::string(1, Each);
+  }
+  return Out + "'";
+}
+
+std::string Disassemble(const std::string &Objdump, const std::string &Object) {
+  const std::string Command =
+      Quoted(Objdump) + " -d -r --no-show-raw-insn " + Quoted(Object) + " 2>&1";
+  FILE *Pipe = popen(Command.c_str(), "r");
+  if (!Pipe) {
+    throw stack::AnalysisError("cannot run " + Objdump);
+  }
+  std::string Text;
+  std::array<char, 4096> Chunk;
+  while (const std::size_t Got = std::fread(Chunk.data(), 1, Chunk.size(), Pipe)) {
+    Text.append(Chunk.data(), Got);
+  }
+  if (pclose(Pipe) != 0) {
+    throw stack::AnalysisError(Objdump + " failed on " + Object + ": " +
+                               Text.substr(0, Text.find('\n')));
+  }
+  return Text;
+}
+
+// The compiler writes NAME.su next to NAME.o.
+std::string UsagePath(const std::string &Object) {
+  const auto Dot = Object.rfind('.');
+  return (Dot == std::string::npos ? Object : Object.substr(0, Dot)) + ".su";
+}
+
+// An object with no code has no record; a function reached without one is reported then.
+std::string ReadText(const std::string &Path) {
+  std::ifstream In(Path);
+  if (!In) {
+    return "";
+  }
+  std::ostringstream Text;
+  Text << In.rdbuf();
+  return Text.str();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  CLI::App App{"Worst stack use from a module's entry over its objects; fails above the budget.\n"
+               "Exit status: 0 within budget, 1 over budget, 2 the stack cannot be bounded."};
+  std::string Label, Entry, Objdump = "llvm-objdump";
+  std::uint64_t Budget = 0;
+  std::vector<std::string> Nesting;
+  std::vector<std::string> ServiceCallers, Objects;
+  App.add_option("--module", Label, "module name for the report")->required();
+  App.add_option("--entry", Entry, "entry function")->required();
+  App.add_option("--max-bytes", Budget, "largest stack the module may use")->required();
+  App.add_option("--max-nesting", Nesting,
+                 "FUNCTION=N: the most activations of a bounded recursion one chain may hold")
+      ->allow_extra_args(false);
+  App.add_option("--service-caller", ServiceCallers,
+                 "function whose calls through pointers go to firmware services")
+      ->allow_extra_args(false);
+  App.add_option("--objdump", Objdump, "llvm-objdump to disassemble with");
+  App.add_option("objects", Objects, "the module's object files (NAME.su beside each)")->required();
+  try {
+    App.parse(argc, argv);
+  } catch (const CLI::ParseError &Error) {
+    return App.exit(Error) == 0 ? 0 : 2;
+  }
+  try {
+    stack::Program Program;
+    for (const std::string &Object : Objects) {
+      Program.addObject(stack::ParseDisassembly(Object, Disassemble(Objdump, Object)),
+                        stack::ParseStackUsage(UsagePath(Object), ReadText(UsagePath(Object))));
+    }
+    stack::Rules Limits;
+    for (const std::string &Each : Nesting) {
+      const auto Equals = Each.find('=');
+      const std::string Count = Equals == std::string::npos ? "" : Each.substr(Equals + 1);
+      if (Count.empty() || Count.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoul(Count) == 0) {
+        throw stack::AnalysisError("--max-nesting " + Each + ": expected FUNCTION=N, N >= 1");
+      }
+      Limits.MaxNesting[Each.substr(0, Equals)] = static_cast<unsigned>(std::stoul(Count));
+    }
+    Limits.ServiceCallers.insert(ServiceCallers.begin(), ServiceCallers.end());
+    const stack::ChainResult Chain = Program.worstChain(Entry, Limits);
+    std::printf("%s: stack %llu of %llu bytes from %s (%llu left)\n", Label.c_str(),
+                static_cast<unsigned long long>(Chain.Total),
+                static_cast<unsigned long long>(Budget), Entry.c_str(),
+                static_cast<unsigned long long>(Chain.Total <= Budget ? Budget - Chain.Total : 0));
+    for (const stack::ChainStep &Step : Chain.Steps) {
+      std::printf("  %5llu  %s%s%s\n", static_cast<unsigned long long>(Step.Bytes),
+                  Step.Function.c_str(), Step.Note.empty() ? "" : "  (",
+                  Step.Note.empty() ? "" : (Step.Note + ")").c_str());
+    }
+    for (const std::string &Note : Chain.Notes) {
+      std::printf("  note: %s\n", Note.c_str());
+    }
+    if (Chain.Total > Budget) {
+      std::fprintf(stderr,
+                   "stack-budget: %s uses %llu bytes of stack, %llu over its budget of %llu\n",
+                   Label.c_str(), static_cast<unsigned long long>(Chain.Total),
+                   static_cast<unsigned long long>(Chain.Total - Budget),
+                   static_cast<unsigned long long>(Budget));
+      return 1;
+    }
+    return 0;
+  } catch (const std::exception &Error) {
+    std::fprintf(stderr, "stack-budget: %s: %s\n", Label.c_str(), Error.what());
+    return 2;
+  }
+}
