@@ -13,7 +13,7 @@ constexpr std::uint8_t PeiDepex = 0x1B;
 constexpr std::uint8_t Pe32Section = 0x10;
 
 ffsfile::FileRequest Request(std::uint32_t Alignment, std::optional<std::uint8_t> Depex,
-                         std::size_t ImageBytes = 100) {
+                             std::size_t ImageBytes = 100) {
   ffsfile::FileRequest Out;
   Out.Name = {0x01234567, 0x89AB, 0xCDEF, {0, 1, 2, 3, 4, 5, 6, 7}};
   Out.Type = 0x06;

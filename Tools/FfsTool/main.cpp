@@ -26,7 +26,7 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
   }
   if (Image.Machine != Module.Machine) {
     throw ffsfile::FfsError(ImagePath + ": machine is " + pe::MachineName(Image.Machine) + ", " +
-                        Module.Name + " must be " + pe::MachineName(Module.Machine));
+                            Module.Name + " must be " + pe::MachineName(Module.Machine));
   }
   ffsfile::FileRequest Request;
   Request.Name = Module.FileName;
@@ -36,8 +36,9 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
   if (Module.ExecuteInPlace) {
     if (Image.SectionAlignment != Image.FileAlignment) {
       throw ffsfile::FfsError(ImagePath + ": section alignment " +
-                          std::to_string(Image.SectionAlignment) + " differs from file alignment " +
-                          std::to_string(Image.FileAlignment) + ", so it cannot run in place");
+                              std::to_string(Image.SectionAlignment) +
+                              " differs from file alignment " +
+                              std::to_string(Image.FileAlignment) + ", so it cannot run in place");
     }
     Request.Pe32Alignment = Image.SectionAlignment;
   }

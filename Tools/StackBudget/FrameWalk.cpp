@@ -18,19 +18,23 @@ bool StartsWith(const std::string &Text, const char *Prefix) {
   return Text.rfind(Prefix, 0) == 0;
 }
 
-// Bytes a push or pop moves: from the size suffix, or the pointer size without one.
-std::uint64_t OperandSize(const std::string &Mnemonic, const char *Base, unsigned PointerSize) {
+// Bytes a push or pop moves: from the size suffix, or the pointer size without one. Anything
+// else (pusha, popa) is refused rather than guessed.
+bool OperandSize(const std::string &Mnemonic, const char *Base, unsigned PointerSize,
+                 std::uint64_t &Bytes) {
   const std::string Suffix = Mnemonic.substr(std::string(Base).size());
-  if (Suffix == "l") {
-    return 4;
+  if (Suffix == "l" || Suffix == "d") {
+    Bytes = 4;
+  } else if (Suffix == "q") {
+    Bytes = 8;
+  } else if (Suffix == "w") {
+    Bytes = 2;
+  } else if (Suffix.empty()) {
+    Bytes = PointerSize;
+  } else {
+    return false;
   }
-  if (Suffix == "q") {
-    return 8;
-  }
-  if (Suffix == "w") {
-    return 2;
-  }
-  return PointerSize;
+  return true;
 }
 
 // "$N, %esp" → N, for add and sub of an immediate.
@@ -143,14 +147,20 @@ private:
       const unsigned Ptr = Object.PointerSize;
       std::uint64_t Immediate = 0;
       bool Continues = true;
-      if (StartsWith(M, "pushf")) {
-        Depth += OperandSize(M, "pushf", Ptr);
-      } else if (StartsWith(M, "popf")) {
-        Depth = pop(Insn, Depth, OperandSize(M, "popf", Ptr));
-      } else if (StartsWith(M, "push")) {
-        Depth += OperandSize(M, "push", Ptr);
-      } else if (StartsWith(M, "pop")) {
-        Depth = pop(Insn, Depth, OperandSize(M, "pop", Ptr));
+      std::uint64_t Moved = 0;
+      const char *Base = StartsWith(M, "popcnt")  ? nullptr // a bit count, not a pop
+                         : StartsWith(M, "pushf") ? "pushf"
+                         : StartsWith(M, "popf")  ? "popf"
+                         : StartsWith(M, "push")  ? "push"
+                         : StartsWith(M, "pop")   ? "pop"
+                                                  : nullptr;
+      if (Base && !OperandSize(M, Base, Ptr, Moved)) {
+        fail(Insn.Address, "moves the stack by an amount that cannot be followed: " + M);
+      }
+      if (Base && Base[1] == 'u') {
+        Depth += Moved;
+      } else if (Base) {
+        Depth = pop(Insn, Depth, Moved);
       } else if ((M == "subl" || M == "subq") &&
                  ImmediateToStackPointer(Insn.Operands, Immediate)) {
         Depth += Immediate;
