@@ -54,12 +54,22 @@ DecodeState ReadDecodeState(const sim::Board &Board) {
   return State;
 }
 
-std::string DescribeDecodeRanges(std::uint16_t Value) {
-  return "COM A " + ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComA, Value)) +
-         ", COM B " + ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComB, Value)) +
-         ", parallel " +
-         ListPort(IoDecodePorts::Parallel, FieldGet(IoDecodeRanges::Parallel, Value)) +
-         ", floppy " + ListPort(IoDecodePorts::Floppy, FieldGet(IoDecodeRanges::Floppy, Value));
+std::string DescribeDecodeRanges(std::uint16_t Value, std::uint16_t Enables) {
+  auto Device = [&](const char *Name, std::string Port, std::uint16_t Enable) {
+    return Name + (" " + Port) + ((Enables & Enable) != 0 ? "" : " (off)");
+  };
+  return Device("COM A", ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComA, Value)),
+                IoEnables::ComA) +
+         ", " +
+         Device("COM B", ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComB, Value)),
+                IoEnables::ComB) +
+         ", " +
+         Device("parallel",
+                ListPort(IoDecodePorts::Parallel, FieldGet(IoDecodeRanges::Parallel, Value)),
+                IoEnables::Parallel) +
+         ", " +
+         Device("floppy", ListPort(IoDecodePorts::Floppy, FieldGet(IoDecodeRanges::Floppy, Value)),
+                IoEnables::Floppy);
 }
 
 std::string DescribeEnables(std::uint16_t Value) {

@@ -25,8 +25,9 @@ struct DecodeState {
 
 DecodeState ReadDecodeState(const sim::Board &Board);
 
-// "COM A 0x3F8, COM B 0x3E8, parallel 0x378, floppy 0x3F0"
-std::string DescribeDecodeRanges(std::uint16_t Value);
+// "COM A 0x3F8, COM B 0x3E8, parallel 0x378 (off), floppy 0x3F0 (off)": the range fields, each
+// marked off when the primary I/O Enables register does not decode that device.
+std::string DescribeDecodeRanges(std::uint16_t Value, std::uint16_t Enables);
 // "COM A, COM B, keyboard 0x60/0x64, ..." or "none"
 std::string DescribeEnables(std::uint16_t Value);
 // "0x0200-0x02FF" or "free"

@@ -50,7 +50,7 @@ void IoDecode(std::ostringstream &Out, const sim::Board &Board) {
   const DecodeState State = ReadDecodeState(Board);
   Out << "I/O decode (bridge | private-configuration mirror):\n";
   Out << "  I/O Decode Ranges  " << Pair(State.IoDecodeRanges, State.IoDecodeRangesMirror, 4)
-      << "\n    " << DescribeDecodeRanges(State.IoDecodeRanges) << "\n";
+      << "\n    " << DescribeDecodeRanges(State.IoDecodeRanges, State.IoEnables) << "\n";
   Out << "  I/O Enables        " << Pair(State.IoEnables, State.IoEnablesMirror, 4) << "\n    "
       << DescribeEnables(State.IoEnables) << "\n";
   for (std::size_t ChipSelect = 0; ChipSelect < State.EspiIoEnables.size(); ++ChipSelect) {
