@@ -2,7 +2,7 @@
 // formats, into a buffer the size of the serial print's. After the usual benchmark output a
 // table gives each format's times side by side and the ratios to FormatBuffer.
 //
-//   build/host/Benchmarks/FormatBench [--benchmark_min_time=0.2] [--benchmark_filter=...]
+//   build/host/Benchmarks/FormatBench [--benchmark_repetitions=5] [--benchmark_filter=...]
 #include "BoardInitDxe/FormatBuffer.h"
 
 #include <benchmark/benchmark.h>
@@ -239,11 +239,17 @@ constexpr const char *Engines[] = {"FormatBuffer", "snprintf", "fmt"};
 // The console output as usual, plus the side-by-side table at the end.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
+  // With --benchmark_repetitions the table takes each median, otherwise the one run.
   void ReportRuns(const std::vector<Run> &Runs) override {
     ConsoleReporter::ReportRuns(Runs);
     for (const Run &Each : Runs) {
-      if (Each.run_type == Run::RT_Iteration && !Each.error_occurred) {
-        Nanoseconds_[Each.benchmark_name()] = Each.GetAdjustedRealTime();
+      if (Each.error_occurred) {
+        continue;
+      }
+      if (Each.run_type == Run::RT_Iteration) {
+        Nanoseconds_.try_emplace(Each.run_name.str(), Each.GetAdjustedRealTime());
+      } else if (Each.aggregate_name == "median") {
+        Nanoseconds_[Each.run_name.str()] = Each.GetAdjustedRealTime();
       }
     }
   }
