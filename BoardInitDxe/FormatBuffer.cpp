@@ -72,95 +72,28 @@ inline std::uint32_t PutDecimal32(char *Text, std::uint32_t Position, std::uint3
   return Position;
 }
 
-// Text runs are copied a word at a time: a word is taken whole while none of its bytes ends the
-// run (the NUL, and for format text the "%") and the room takes it with a byte to spare;
-// otherwise the run goes on byte by byte. Bytes are numbered from the low end of the word.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "the word scan counts bytes from the low end");
-
-constexpr std::uint64_t WordBytes = sizeof(std::uint64_t);
-constexpr std::uint64_t EveryByte(std::uint8_t Byte) {
-  return 0x0101010101010101ULL * Byte;
-}
-
-// The high bit of each zero byte; above the lowest zero byte, other bytes may be marked too.
-constexpr std::uint64_t ZeroBytes(std::uint64_t Word) {
-  return (Word - EveryByte(0x01)) & ~Word & EveryByte(0x80);
-}
-
-// A read that stays within the page of its first byte touches no page that the text does not,
-// so it cannot fault even when the text ends inside it.
-constexpr std::uintptr_t PageBytes = 4096;
-inline bool StaysInPage(const char *Text, std::uint64_t Bytes) {
-  return (reinterpret_cast<std::uintptr_t>(Text) & (PageBytes - 1)) <= PageBytes - Bytes;
-}
-
-// The bytes past the run that share its last word are read but never used, which is why the
-// address sanitizer is kept out of this one load.
-__attribute__((no_sanitize("address"))) inline std::uint64_t ReadWord(const char *Text) {
-  std::uint64_t Word;
-  __builtin_memcpy(&Word, Text, WordBytes);
-  return Word;
-}
-
 // Copies Text up to its NUL (or, for format text, its next "%") and returns where it stopped.
+// Text is read one byte at a time and never past the byte that ends it: the caller's text may
+// end at the last byte of mapped memory.
+template <bool StopAtPercent> constexpr bool EndsRun(char C) {
+  return C == '\0' || (StopAtPercent && C == '%');
+}
+
 template <bool StopAtPercent> const char *CopyRun(Output &Out, const char *Text) {
-  char *Next = Out.Next;
-  std::uint64_t Room = Out.Room;
-  for (;;) {
-    // Two words at a time while both fit the page and the room.
-    while (Room > 2 * WordBytes && StaysInPage(Text, 2 * WordBytes)) {
-      const std::uint64_t First = ReadWord(Text);
-      const std::uint64_t Second = ReadWord(Text + WordBytes);
-      std::uint64_t Ends = ZeroBytes(First) | ZeroBytes(Second);
-      if constexpr (StopAtPercent) {
-        Ends |= ZeroBytes(First ^ EveryByte('%')) | ZeroBytes(Second ^ EveryByte('%'));
-      }
-      if (Ends != 0) {
-        break; // the single-word step below finds where
-      }
-      __builtin_memcpy(Next, &First, WordBytes);
-      __builtin_memcpy(Next + WordBytes, &Second, WordBytes);
-      Next += 2 * WordBytes;
-      Text += 2 * WordBytes;
-      Room -= 2 * WordBytes;
-    }
-    if (Room > WordBytes && StaysInPage(Text, WordBytes)) {
-      const std::uint64_t Word = ReadWord(Text);
-      std::uint64_t Ends = ZeroBytes(Word);
-      if constexpr (StopAtPercent) {
-        Ends |= ZeroBytes(Word ^ EveryByte('%'));
-      }
-      if (Ends == 0) {
-        __builtin_memcpy(Next, &Word, WordBytes);
-        Next += WordBytes;
-        Text += WordBytes;
-        Room -= WordBytes;
-        continue;
-      }
-      // The lowest mark is exact: the run ends at that byte.
-      const unsigned Length = static_cast<unsigned>(__builtin_ctzll(Ends)) / 8;
-      for (unsigned Index = 0; Index < Length; ++Index) {
-        Next[Index] = Text[Index];
-      }
-      Next += Length;
-      Text += Length;
-      Room -= Length;
+  char *const Next = Out.Next;
+  const std::uint64_t Room = Out.Room;
+  // The room is tested before each read: a truncated run reads nothing past its last byte.
+  std::uint64_t Copied = 0;
+  for (; Copied < Room; ++Copied) {
+    const char C = Text[Copied];
+    if (EndsRun<StopAtPercent>(C)) {
       break;
     }
-    const char C = *Text;
-    if (C == '\0' || (StopAtPercent && C == '%')) {
-      break;
-    }
-    *Next++ = C;
-    ++Text;
-    if (--Room == 0) {
-      break;
-    }
+    Next[Copied] = C;
   }
-  Out.Next = Next;
-  Out.Room = Room;
-  return Text;
+  Out.Next = Next + Copied;
+  Out.Room = Room - Copied;
+  return Text + Copied;
 }
 
 // 16-bit text reaches the 8-bit console as the low byte of each unit.
@@ -255,6 +188,12 @@ std::uint64_t ReadSlot64(va_list *Arguments) {
   return va_arg(*Arguments, std::uint64_t);
 }
 
+// Only these bytes can begin a width; any other byte leaves the width reader with nothing to
+// consume, so the call is skipped for the common case of a bare conversion.
+constexpr bool MayStartWidth(char C) {
+  return C == ' ' || C == '\t' || C == '-' || C == '+' || (C >= '0' && C <= '9');
+}
+
 // Expands Format while room remains; the caller writes the NUL where Out stops.
 void Expand(Output &Out, const char *Format, va_list *Arguments) {
   for (;;) {
@@ -290,8 +229,10 @@ void Expand(Output &Out, const char *Format, va_list *Arguments) {
     if (C == '*') {
       Width = ReadSlot32(Arguments);
       ++Format;
-    } else {
+    } else if (MayStartWidth(C)) {
       Width = static_cast<std::uint32_t>(ParseFieldWidth(Format, &Format));
+    } else {
+      Width = 0; // what the width reader gives for text without blanks, sign or digits
     }
 
     C = *Format;
