@@ -155,7 +155,8 @@ TEST(Boardsim, SummaryShowsTheDecodedBoard) {
   const Result Pei = Boardsim("pei");
   ASSERT_EQ(Pei.Exit, 0);
   for (const char *Expected :
-       {"COM A 0x3F8, COM B 0x3E8, parallel 0x378 (off), floppy 0x3F0 (off)", "config 0x2E/0x2F", "LPC range 3: 0x0200-0x02FF",
+       {"COM A 0x3F8, COM B 0x3E8, parallel 0x378 (off), floppy 0x3F0 (off)", "config 0x2E/0x2F",
+        "LPC range 3: 0x0200-0x02FF",
         "SPI peripheral received 5 frames: 0x0700 0x0401 0x0307 0x020E 0x01FF",
         "select logical device 0x0D", "exit configuration mode", "Accesses: "}) {
     EXPECT_NE(Pei.Out.find(Expected), std::string::npos) << Expected;
