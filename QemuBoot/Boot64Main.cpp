@@ -5,7 +5,7 @@
 #include "DxeFirmware.h"
 #include "Handoff.h"
 #include "HwAccess.h"
-#include "PeFormat.h"
+#include "Pe/PeFormat.h"
 #include "PeLoader.h"
 #include "Placement.h"
 #include "Uefi/Uefi.h"

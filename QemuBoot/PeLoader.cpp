@@ -3,7 +3,7 @@
 // in 64 bits so that a hostile size cannot wrap around a bound.
 #include "PeLoader.h"
 
-#include "PeFormat.h"
+#include "Pe/PeFormat.h"
 
 #include <cstddef>
 #include <cstdint>

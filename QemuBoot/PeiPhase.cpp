@@ -3,7 +3,7 @@
 #include "Console.h"
 #include "Crc32.h"
 #include "HwAccess.h"
-#include "PeFormat.h"
+#include "Pe/PeFormat.h"
 #include "PeLoader.h"
 #include "Placement.h"
 #include "Platform.h"

@@ -6,12 +6,6 @@
 namespace pe {
 namespace {
 
-constexpr std::uint16_t DosMagic = 0x5A4D;        // "MZ"
-constexpr std::uint32_t PeSignature = 0x00004550; // "PE\0\0"
-constexpr std::size_t DosLfanewOffset = 0x3C;
-constexpr std::size_t CoffHeaderSize = 20;
-constexpr std::size_t SectionHeaderSize = 40;
-
 class Reader {
 public:
   explicit Reader(const std::vector<std::uint8_t> &Bytes) : Bytes_(Bytes) {}
@@ -62,58 +56,64 @@ const char *MachineName(std::uint16_t Machine) {
 Image Parse(std::vector<std::uint8_t> Bytes) {
   Image Result;
   const Reader In(Bytes);
-  if (In.u16(0, "DOS header") != DosMagic) {
+  if (In.u16(DosHeader::Magic, "DOS header") != DosHeader::MagicValue) {
     throw FormatError("not a PE image: no MZ signature");
   }
-  const std::uint32_t PeOffset = In.u32(DosLfanewOffset, "PE header offset");
-  if (In.u32(PeOffset, "PE signature") != PeSignature) {
+  const std::uint32_t PeOffset = In.u32(DosHeader::NewHeaderOffset, "PE header offset");
+  if (In.u32(PeOffset, "PE signature") != PeSignature::Value) {
     throw FormatError("not a PE image: no PE signature at the header offset");
   }
-  const std::size_t Coff = std::size_t{PeOffset} + 4;
-  Result.Machine = In.u16(Coff + 0, "machine");
-  const std::uint16_t SectionCount = In.u16(Coff + 2, "section count");
-  Result.TimeDateStamp = In.u32(Coff + 4, "time stamp");
-  const std::uint16_t OptionalSize = In.u16(Coff + 16, "optional header size");
-  Result.Characteristics = In.u16(Coff + 18, "characteristics");
+  const std::size_t Coff = std::size_t{PeOffset} + PeSignature::Size;
+  Result.Machine = In.u16(Coff + CoffHeader::Machine, "machine");
+  const std::uint16_t SectionCount = In.u16(Coff + CoffHeader::NumberOfSections, "section count");
+  Result.TimeDateStamp = In.u32(Coff + CoffHeader::TimeDateStamp, "time stamp");
+  const std::uint16_t OptionalSize =
+      In.u16(Coff + CoffHeader::SizeOfOptionalHeader, "optional header size");
+  Result.Characteristics = In.u16(Coff + CoffHeader::Characteristics, "characteristics");
 
-  const std::size_t Opt = Coff + CoffHeaderSize;
-  Result.Magic = In.u16(Opt, "optional header magic");
+  const std::size_t Opt = Coff + CoffHeader::Size;
+  Result.Magic = In.u16(Opt + OptionalHeader::Magic, "optional header magic");
   if (Result.Magic != OptionalMagic::Pe32 && Result.Magic != OptionalMagic::Pe32Plus) {
     throw FormatError("not a PE image: unknown optional header magic");
   }
   const bool Plus = Result.isPe32Plus();
-  Result.EntryPoint = In.u32(Opt + 16, "entry point");
-  Result.ImageBase = Plus ? In.read(Opt + 24, 8, "image base") : In.u32(Opt + 28, "image base");
-  Result.SectionAlignment = In.u32(Opt + 32, "section alignment");
-  Result.FileAlignment = In.u32(Opt + 36, "file alignment");
-  Result.SizeOfImage = In.u32(Opt + 56, "size of image");
-  Result.SizeOfHeaders = In.u32(Opt + 60, "size of headers");
-  Result.CheckSum = In.u32(Opt + 64, "checksum");
-  Result.Subsystem = In.u16(Opt + 68, "subsystem");
-  const std::size_t DirectoryCountOffset = Opt + (Plus ? 108 : 92);
+  Result.EntryPoint = In.u32(Opt + OptionalHeader::AddressOfEntryPoint, "entry point");
+  Result.ImageBase = Plus ? In.read(Opt + OptionalHeader::ImageBasePe32Plus, 8, "image base")
+                          : In.u32(Opt + OptionalHeader::ImageBasePe32, "image base");
+  Result.SectionAlignment = In.u32(Opt + OptionalHeader::SectionAlignment, "section alignment");
+  Result.FileAlignment = In.u32(Opt + OptionalHeader::FileAlignment, "file alignment");
+  Result.SizeOfImage = In.u32(Opt + OptionalHeader::SizeOfImage, "size of image");
+  Result.SizeOfHeaders = In.u32(Opt + OptionalHeader::SizeOfHeaders, "size of headers");
+  Result.CheckSum = In.u32(Opt + OptionalHeader::CheckSum, "checksum");
+  Result.Subsystem = In.u16(Opt + OptionalHeader::Subsystem, "subsystem");
+  const std::size_t DirectoryCountOffset = Opt + (Plus ? OptionalHeader::NumberOfRvaAndSizesPe32Plus
+                                                       : OptionalHeader::NumberOfRvaAndSizesPe32);
   const std::uint32_t DirectoryCount = In.u32(DirectoryCountOffset, "directory count");
   if (DirectoryCount > Directory::Count) {
     throw FormatError("corrupt PE image: more than 16 data directories");
   }
   for (std::uint32_t Index = 0; Index < DirectoryCount; ++Index) {
-    const std::size_t At = DirectoryCountOffset + 4 + 8 * Index;
-    Result.Directories.push_back({In.u32(At, "data directory"), In.u32(At + 4, "data directory")});
+    const std::size_t At = DirectoryCountOffset + sizeof(std::uint32_t) +
+                           OptionalHeader::DataDirectoryEntrySize * Index;
+    Result.Directories.push_back(
+        {In.u32(At, "data directory"), In.u32(At + sizeof(std::uint32_t), "data directory")});
   }
   Result.Directories.resize(Directory::Count);
 
   const std::size_t SectionTable = Opt + OptionalSize;
   for (std::uint16_t Index = 0; Index < SectionCount; ++Index) {
-    const std::size_t At = SectionTable + SectionHeaderSize * Index;
-    In.read(At, SectionHeaderSize, "section header");
+    const std::size_t At = SectionTable + SectionHeader::Size * Index;
+    In.read(At, SectionHeader::Size, "section header");
     Section Each;
-    for (std::size_t Char = 0; Char < 8 && Bytes[At + Char] != 0; ++Char) {
-      Each.Name += static_cast<char>(Bytes[At + Char]);
+    for (std::size_t Char = 0;
+         Char < SectionHeader::NameLength && Bytes[At + SectionHeader::Name + Char] != 0; ++Char) {
+      Each.Name += static_cast<char>(Bytes[At + SectionHeader::Name + Char]);
     }
-    Each.VirtualSize = In.u32(At + 8, "section header");
-    Each.VirtualAddress = In.u32(At + 12, "section header");
-    Each.RawSize = In.u32(At + 16, "section header");
-    Each.RawOffset = In.u32(At + 20, "section header");
-    Each.Characteristics = In.u32(At + 36, "section header");
+    Each.VirtualSize = In.u32(At + SectionHeader::VirtualSize, "section header");
+    Each.VirtualAddress = In.u32(At + SectionHeader::VirtualAddress, "section header");
+    Each.RawSize = In.u32(At + SectionHeader::SizeOfRawData, "section header");
+    Each.RawOffset = In.u32(At + SectionHeader::PointerToRawData, "section header");
+    Each.Characteristics = In.u32(At + SectionHeader::Characteristics, "section header");
     if (Each.RawSize != 0) {
       In.read(Each.RawOffset, 0, "section data");
       if (std::uint64_t{Each.RawOffset} + Each.RawSize > Bytes.size()) {

@@ -2,6 +2,8 @@
 // tools that check and package them. It validates every offset it follows.
 #pragma once
 
+#include "Pe/PeFormat.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -9,38 +11,38 @@
 
 namespace pe {
 
+// The host tools' names for the layout values they test.
 namespace Machine {
-inline constexpr std::uint16_t I386 = 0x014C;
-inline constexpr std::uint16_t X64 = 0x8664;
+inline constexpr std::uint16_t I386 = PeMachine::I386;
+inline constexpr std::uint16_t X64 = PeMachine::X64;
 } // namespace Machine
 
 namespace OptionalMagic {
-inline constexpr std::uint16_t Pe32 = 0x010B;
-inline constexpr std::uint16_t Pe32Plus = 0x020B;
+inline constexpr std::uint16_t Pe32 = OptionalHeader::MagicPe32;
+inline constexpr std::uint16_t Pe32Plus = OptionalHeader::MagicPe32Plus;
 } // namespace OptionalMagic
 
 namespace FileCharacteristics {
-inline constexpr std::uint16_t RelocsStripped = 0x0001;
+inline constexpr std::uint16_t RelocsStripped = CoffHeader::RelocationsStripped;
 } // namespace FileCharacteristics
 
 namespace SectionFlags {
-inline constexpr std::uint32_t Code = 0x00000020;
-inline constexpr std::uint32_t InitializedData = 0x00000040;
-inline constexpr std::uint32_t UninitializedData = 0x00000080;
-inline constexpr std::uint32_t MemExecute = 0x20000000;
-inline constexpr std::uint32_t MemRead = 0x40000000;
-inline constexpr std::uint32_t MemWrite = 0x80000000;
+inline constexpr std::uint32_t Code = SectionHeader::ContainsCode;
+inline constexpr std::uint32_t InitializedData = SectionHeader::ContainsInitializedData;
+inline constexpr std::uint32_t UninitializedData = SectionHeader::ContainsUninitializedData;
+inline constexpr std::uint32_t MemExecute = SectionHeader::MemoryExecute;
+inline constexpr std::uint32_t MemRead = SectionHeader::MemoryRead;
+inline constexpr std::uint32_t MemWrite = SectionHeader::MemoryWrite;
 } // namespace SectionFlags
 
 namespace Directory {
-inline constexpr unsigned Export = 0;
-inline constexpr unsigned Import = 1;
-inline constexpr unsigned BaseRelocation = 5;
-inline constexpr unsigned Debug = 6;
-inline constexpr unsigned Count = 16;
+inline constexpr unsigned Import = OptionalHeader::ImportDirectory;
+inline constexpr unsigned BaseRelocation = OptionalHeader::BaseRelocationDirectory;
+inline constexpr unsigned Count = OptionalHeader::MaxDataDirectories;
 } // namespace Directory
 
-inline constexpr std::uint16_t SubsystemEfiBootServiceDriver = 11;
+inline constexpr std::uint16_t SubsystemEfiBootServiceDriver =
+    OptionalHeader::SubsystemEfiBootServiceDriver;
 
 class FormatError : public std::runtime_error {
 public:

@@ -1,6 +1,7 @@
-// PE/COFF layout: the offsets and values the boot program's loader reads. Field offsets are
-// relative to the structure named by the namespace; every field is little-endian and may sit at
-// any alignment in a module file, so the loader reads them byte by byte.
+// PE/COFF layout: the offsets and values that the image readers use (the boot program's loader
+// and the host tools). Field offsets are relative to the structure named by the namespace; every
+// field is little-endian and may sit at any alignment in a module file, so readers take them byte
+// by byte.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ namespace CoffHeader {
 inline constexpr std::uint32_t Size = 20;
 inline constexpr std::uint32_t Machine = 0;
 inline constexpr std::uint32_t NumberOfSections = 2;
+inline constexpr std::uint32_t TimeDateStamp = 4;
 inline constexpr std::uint32_t SizeOfOptionalHeader = 16;
 inline constexpr std::uint32_t Characteristics = 18;
 // Set by linkers that dropped the relocations: such an image runs only at its preferred base.
@@ -43,6 +45,11 @@ inline constexpr std::uint32_t SectionAlignment = 32;
 inline constexpr std::uint32_t FileAlignment = 36;
 inline constexpr std::uint32_t SizeOfImage = 56;
 inline constexpr std::uint32_t SizeOfHeaders = 60;
+inline constexpr std::uint32_t CheckSum = 64;
+inline constexpr std::uint32_t Subsystem = 68;
+inline constexpr std::uint16_t SubsystemEfiBootServiceDriver = 11;
+inline constexpr std::uint32_t MaxDataDirectories = 16;
+inline constexpr std::uint32_t ImportDirectory = 1;
 inline constexpr std::uint32_t NumberOfRvaAndSizesPe32 = 92;
 inline constexpr std::uint32_t NumberOfRvaAndSizesPe32Plus = 108;
 inline constexpr std::uint32_t DataDirectoryPe32 = 96;
@@ -53,13 +60,19 @@ inline constexpr std::uint32_t BaseRelocationDirectory = 5;
 
 namespace SectionHeader {
 inline constexpr std::uint32_t Size = 40;
+inline constexpr std::uint32_t Name = 0;
+inline constexpr std::uint32_t NameLength = 8; // NUL-padded, not NUL-terminated when full
 inline constexpr std::uint32_t VirtualSize = 8;
 inline constexpr std::uint32_t VirtualAddress = 12;
 inline constexpr std::uint32_t SizeOfRawData = 16;
 inline constexpr std::uint32_t PointerToRawData = 20;
 inline constexpr std::uint32_t Characteristics = 36;
 inline constexpr std::uint32_t ContainsCode = 0x00000020;
+inline constexpr std::uint32_t ContainsInitializedData = 0x00000040;
+inline constexpr std::uint32_t ContainsUninitializedData = 0x00000080;
 inline constexpr std::uint32_t MemoryExecute = 0x20000000;
+inline constexpr std::uint32_t MemoryRead = 0x40000000;
+inline constexpr std::uint32_t MemoryWrite = 0x80000000;
 } // namespace SectionHeader
 
 namespace BaseRelocation {
