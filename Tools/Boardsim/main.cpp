@@ -171,28 +171,37 @@ boardsim::RunReport Run(Module Which, const CommonOptions &Opt, sim::Board &Boar
   return Report;
 }
 
-boardsim::RunReport RunRequests(Module Which, const CommonOptions &Opt, sim::Board &Board) {
+// The requests of `decode` or `window`, parsed before anything runs.
+struct Requests {
+  std::vector<DecodeRequestRow> Decode;
+  std::vector<sim::WindowRequest> Window;
+};
+
+Requests ParseRequests(Module Which, const CommonOptions &Opt) {
+  Requests Parsed;
+  for (const std::string &Text : Opt.Requests) {
+    if (Which == Module::Decode) {
+      const auto Fields = boardsim::ParseRequest(Text, {16, 8, 32}, "PORT,SIZE,ATTRIBUTES");
+      Parsed.Decode.push_back({static_cast<std::uint16_t>(Fields[0]),
+                               static_cast<std::uint8_t>(Fields[1]), 0,
+                               static_cast<std::uint32_t>(Fields[2])});
+    } else if (Which == Module::Window) {
+      const auto Fields = boardsim::ParseRequest(Text, {16, 16}, "PORT,SIZEWORD");
+      Parsed.Window.push_back(
+          {static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint16_t>(Fields[1])});
+    }
+  }
+  return Parsed;
+}
+
+boardsim::RunReport RunRequests(Module Which, const CommonOptions &Opt, const Requests &Parsed,
+                                sim::Board &Board) {
   boardsim::RunReport Report;
   Report.Which = Which;
   Report.Requests = Opt.Requests;
-  sim::RequestsRunResult Result;
-  if (Which == Module::Decode) {
-    std::vector<DecodeRequestRow> Rows;
-    for (const std::string &Text : Opt.Requests) {
-      const auto Fields = boardsim::ParseRequest(Text, {16, 8, 32}, "PORT,SIZE,ATTRIBUTES");
-      Rows.push_back({static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint8_t>(Fields[1]),
-                      0, static_cast<std::uint32_t>(Fields[2])});
-    }
-    Result = sim::RunDecodeRequests(Board, Rows);
-  } else {
-    std::vector<sim::WindowRequest> Rows;
-    for (const std::string &Text : Opt.Requests) {
-      const auto Fields = boardsim::ParseRequest(Text, {16, 16}, "PORT,SIZEWORD");
-      Rows.push_back(
-          {static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint16_t>(Fields[1])});
-    }
-    Result = sim::RunWindowRequests(Board, Rows);
-  }
+  const sim::RequestsRunResult Result = Which == Module::Decode
+                                            ? sim::RunDecodeRequests(Board, Parsed.Decode)
+                                            : sim::RunWindowRequests(Board, Parsed.Window);
   Report.Results = Result.Statuses;
   Report.Hung = Result.Hung;
   Report.LastAccesses = Result.LastAccesses;
@@ -258,18 +267,12 @@ int main(int argc, char **argv) {
                                           : Module::Window;
   try {
     const sim::Scenario Settings = BuildScenario(Opt);
-    // Requests are checked before anything runs.
-    if (Which == Module::Decode || Which == Module::Window) {
-      for (const std::string &Text : Opt.Requests) {
-        Which == Module::Decode ? boardsim::ParseRequest(Text, {16, 8, 32}, "PORT,SIZE,ATTRIBUTES")
-                                : boardsim::ParseRequest(Text, {16, 16}, "PORT,SIZEWORD");
-      }
-    }
+    const Requests Parsed = ParseRequests(Which, Opt);
     Output Trace(Opt.TracePath);
     Output Json(Opt.JsonPath);
     sim::Board Board(Settings);
     const boardsim::RunReport Report = (Which == Module::Decode || Which == Module::Window)
-                                           ? RunRequests(Which, Opt, Board)
+                                           ? RunRequests(Which, Opt, Parsed, Board)
                                            : Run(Which, Opt, Board);
     Trace.write(sim::FormatTrace(Board.trace()));
     Json.write(boardsim::JsonText(Report, Board));
