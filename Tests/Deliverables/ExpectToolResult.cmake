@@ -1,8 +1,9 @@
 # Runs one tool invocation and checks how it ends:
-#   cmake -DEXPECT_EXIT=n -DEXPECT_ERROR=regex [-DPRECREATE=file] [-DABSENT=file]
+#   cmake -DEXPECT_EXIT=n -DEXPECT_ERROR=regex [-DKEEP=file]
 #         -P ExpectToolResult.cmake -- command args...
-# EXPECT_ERROR must match the tool's whole standard error, which must be one line. PRECREATE is
-# written before the run (a stale output from an earlier build); ABSENT must not exist after it.
+# EXPECT_ERROR must match the tool's whole standard error, which must be one line. KEEP is
+# written before the run (the output of an earlier build) and must hold the same bytes after it,
+# with nothing left beside it.
 set(COMMAND)
 set(AFTER_SEPARATOR FALSE)
 math(EXPR LAST "${CMAKE_ARGC} - 1")
@@ -13,8 +14,9 @@ foreach(I RANGE ${LAST})
     set(AFTER_SEPARATOR TRUE)
   endif()
 endforeach()
-if(DEFINED PRECREATE)
-  file(WRITE "${PRECREATE}" "stale output of an earlier run\n")
+set(EARLIER "output of an earlier run\n")
+if(DEFINED KEEP)
+  file(WRITE "${KEEP}" "${EARLIER}")
 endif()
 execute_process(COMMAND ${COMMAND} RESULT_VARIABLE EXIT OUTPUT_VARIABLE OUT ERROR_VARIABLE ERR)
 if(NOT EXIT EQUAL EXPECT_EXIT)
@@ -27,6 +29,13 @@ endif()
 if(NOT LINE MATCHES "^${EXPECT_ERROR}$")
   message(FATAL_ERROR "error '${LINE}' does not match '${EXPECT_ERROR}'")
 endif()
-if(DEFINED ABSENT AND EXISTS "${ABSENT}")
-  message(FATAL_ERROR "${ABSENT} was left behind")
+if(DEFINED KEEP)
+  file(READ "${KEEP}" AFTER)
+  if(NOT AFTER STREQUAL EARLIER)
+    message(FATAL_ERROR "${KEEP} was changed: '${AFTER}'")
+  endif()
+  file(GLOB LEFT "${KEEP}?*")
+  if(LEFT)
+    message(FATAL_ERROR "left behind: ${LEFT}")
+  endif()
 endif()

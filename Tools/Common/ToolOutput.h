@@ -20,7 +20,8 @@ public:
 };
 
 // An output that could not be created, written, closed or put in place. One line:
-// "cannot write 'PATH': <system's reason>", with "standard output" for "-". Callers exit 1.
+// "cannot write 'PATH': <system's reason>", or "cannot write standard output: <reason>" for "-".
+// Callers exit 1.
 class WriteFailed : public std::runtime_error {
 public:
   WriteFailed(const std::string &Path, int Error);

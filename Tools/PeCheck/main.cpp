@@ -3,6 +3,7 @@
 // relocations, static initialisers).
 #include "CoffObject.h"
 #include "PeFile.h"
+#include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
 
@@ -49,15 +50,15 @@ std::optional<std::uint64_t> MapSymbolAddress(const std::string &MapPath, const 
   return std::nullopt;
 }
 
-void PrintLayout(const pe::Image &Image, std::uintmax_t FileSize) {
-  std::printf("%s: %s, %s, %ju bytes, base 0x%llX, entry RVA 0x%X, alignment %u/%u\n", "image",
-              Image.isPe32Plus() ? "PE32+" : "PE32", pe::MachineName(Image.Machine), FileSize,
-              static_cast<unsigned long long>(Image.ImageBase), Image.EntryPoint,
-              Image.SectionAlignment, Image.FileAlignment);
-  std::printf("  %-8s %10s %10s %10s %10s\n", "section", "RVA", "virtual", "file off", "raw");
+void PrintLayout(tooloutput::Output &Out, const pe::Image &Image, std::uintmax_t FileSize) {
+  Out.format("%s: %s, %s, %ju bytes, base 0x%llX, entry RVA 0x%X, alignment %u/%u\n", "image",
+             Image.isPe32Plus() ? "PE32+" : "PE32", pe::MachineName(Image.Machine), FileSize,
+             static_cast<unsigned long long>(Image.ImageBase), Image.EntryPoint,
+             Image.SectionAlignment, Image.FileAlignment);
+  Out.format("  %-8s %10s %10s %10s %10s\n", "section", "RVA", "virtual", "file off", "raw");
   for (const pe::Section &Each : Image.Sections) {
-    std::printf("  %-8s 0x%08X %10u 0x%08X %10u\n", Each.Name.c_str(), Each.VirtualAddress,
-                Each.VirtualSize, Each.RawOffset, Each.RawSize);
+    Out.format("  %-8s 0x%08X %10u 0x%08X %10u\n", Each.Name.c_str(), Each.VirtualAddress,
+               Each.VirtualSize, Each.RawOffset, Each.RawSize);
   }
 }
 
@@ -141,8 +142,13 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
 } // namespace
 
 int main(int argc, char **argv) {
-  CLI::App App{"Prints a firmware image's layout and checks the rules it must keep.\n"
-               "Exit status: 0 clean, 1 a rule is broken, 2 bad input."};
+  tooloutput::GuardStandardDescriptors();
+  CLI::App App{"Prints a firmware image's layout and checks the rules it must keep."};
+  App.footer("Exit status: 0 every rule kept; 1 a rule is broken, or the layout could not be\n"
+             "written; 2 bad input (command line, unreadable or malformed image, map or object).");
+  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
+    return std::string("pe-check: ") + Error.what() + "\n";
+  });
   Options Opt;
   App.add_option("image", Opt.ImagePath, "the PE image")->required();
   App.add_option("--machine", Opt.Machine, "required machine")
@@ -163,12 +169,17 @@ int main(int argc, char **argv) {
   }
   try {
     const pe::Image Image = pe::ReadFile(Opt.ImagePath);
-    PrintLayout(Image, Image.Bytes.size());
+    tooloutput::OutputSet Outputs;
+    PrintLayout(Outputs.standardOutput(), Image, Image.Bytes.size());
+    Outputs.commit();
     const std::vector<std::string> Breaches = Check(Image, Opt);
     for (const std::string &Text : Breaches) {
       std::fprintf(stderr, "%s: %s\n", Opt.ImagePath.c_str(), Text.c_str());
     }
     return Breaches.empty() ? 0 : 1;
+  } catch (const tooloutput::WriteFailed &Error) {
+    std::fprintf(stderr, "pe-check: %s\n", Error.what());
+    return 1;
   } catch (const pe::FormatError &Error) {
     std::fprintf(stderr, "pe-check: %s\n", Error.what());
     return 2;

@@ -1,6 +1,7 @@
 // size-budget: prints a firmware image's size and its sections' sizes, and fails when the image
 // has outgrown the flash space reserved for it.
 #include "PeFile.h"
+#include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
 
@@ -9,8 +10,13 @@
 #include <string>
 
 int main(int argc, char **argv) {
-  CLI::App App{"Prints an image's size and section sizes; fails above the budget.\n"
-               "Exit status: 0 within budget, 1 over budget, 2 bad input."};
+  tooloutput::GuardStandardDescriptors();
+  CLI::App App{"Prints an image's size and section sizes; fails above the budget."};
+  App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
+             "2 bad input (command line, unreadable or malformed image).");
+  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
+    return std::string("size-budget: ") + Error.what() + "\n";
+  });
   std::string ImagePath;
   std::uint64_t Budget = 0;
   App.add_option("image", ImagePath, "the PE image")->required();
@@ -29,13 +35,21 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::uint64_t Size = Image.Bytes.size();
-  std::printf("%s: %llu of %llu bytes (%llu left), headers %u\n", Name.c_str(),
-              static_cast<unsigned long long>(Size), static_cast<unsigned long long>(Budget),
-              static_cast<unsigned long long>(Size <= Budget ? Budget - Size : 0),
-              Image.SizeOfHeaders);
+  tooloutput::OutputSet Outputs;
+  tooloutput::Output &Out = Outputs.standardOutput();
+  Out.format("%s: %llu of %llu bytes (%llu left), headers %u\n", Name.c_str(),
+             static_cast<unsigned long long>(Size), static_cast<unsigned long long>(Budget),
+             static_cast<unsigned long long>(Size <= Budget ? Budget - Size : 0),
+             Image.SizeOfHeaders);
   for (const pe::Section &Each : Image.Sections) {
-    std::printf("  %-8s %6u bytes in memory, %6u in the file\n", Each.Name.c_str(),
-                Each.VirtualSize, Each.RawSize);
+    Out.format("  %-8s %6u bytes in memory, %6u in the file\n", Each.Name.c_str(), Each.VirtualSize,
+               Each.RawSize);
+  }
+  try {
+    Outputs.commit();
+  } catch (const tooloutput::WriteFailed &Error) {
+    std::fprintf(stderr, "size-budget: %s\n", Error.what());
+    return 1;
   }
   if (Size > Budget) {
     std::fprintf(stderr, "size-budget: %s is %llu bytes, %llu over its budget of %llu\n",

@@ -1,6 +1,7 @@
 // stack-budget: the worst stack a module can use from its entry, over its own objects, checked
 // against the stack the phase gives it. Prints the figure and the chain that reaches it.
 #include "CallChain.h"
+#include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
 
@@ -59,8 +60,14 @@ std::string ReadText(const std::string &Path) {
 } // namespace
 
 int main(int argc, char **argv) {
-  CLI::App App{"Worst stack use from a module's entry over its objects; fails above the budget.\n"
-               "Exit status: 0 within budget, 1 over budget, 2 the stack cannot be bounded."};
+  tooloutput::GuardStandardDescriptors();
+  CLI::App App{"Worst stack use from a module's entry over its objects; fails above the budget."};
+  App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
+             "2 bad input: command line, unreadable objects or records, or code whose stack the\n"
+             "objects and the declared bounds do not bound.");
+  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
+    return std::string("stack-budget: ") + Error.what() + "\n";
+  });
   std::string Label, Entry, Objdump = "llvm-objdump";
   std::uint64_t Budget = 0;
   std::vector<std::string> Nesting;
@@ -99,18 +106,21 @@ int main(int argc, char **argv) {
     }
     Limits.ServiceCallers.insert(ServiceCallers.begin(), ServiceCallers.end());
     const stack::ChainResult Chain = Program.worstChain(Entry, Limits);
-    std::printf("%s: stack %llu of %llu bytes from %s (%llu left)\n", Label.c_str(),
-                static_cast<unsigned long long>(Chain.Total),
-                static_cast<unsigned long long>(Budget), Entry.c_str(),
-                static_cast<unsigned long long>(Chain.Total <= Budget ? Budget - Chain.Total : 0));
+    tooloutput::OutputSet Outputs;
+    tooloutput::Output &Out = Outputs.standardOutput();
+    Out.format("%s: stack %llu of %llu bytes from %s (%llu left)\n", Label.c_str(),
+               static_cast<unsigned long long>(Chain.Total),
+               static_cast<unsigned long long>(Budget), Entry.c_str(),
+               static_cast<unsigned long long>(Chain.Total <= Budget ? Budget - Chain.Total : 0));
     for (const stack::ChainStep &Step : Chain.Steps) {
-      std::printf("  %5llu  %s%s%s\n", static_cast<unsigned long long>(Step.Bytes),
-                  Step.Function.c_str(), Step.Note.empty() ? "" : "  (",
-                  Step.Note.empty() ? "" : (Step.Note + ")").c_str());
+      Out.format("  %5llu  %s%s%s\n", static_cast<unsigned long long>(Step.Bytes),
+                 Step.Function.c_str(), Step.Note.empty() ? "" : "  (",
+                 Step.Note.empty() ? "" : (Step.Note + ")").c_str());
     }
     for (const std::string &Note : Chain.Notes) {
-      std::printf("  note: %s\n", Note.c_str());
+      Out.format("  note: %s\n", Note.c_str());
     }
+    Outputs.commit();
     if (Chain.Total > Budget) {
       std::fprintf(stderr,
                    "stack-budget: %s uses %llu bytes of stack, %llu over its budget of %llu\n",
@@ -120,6 +130,9 @@ int main(int argc, char **argv) {
       return 1;
     }
     return 0;
+  } catch (const tooloutput::WriteFailed &Error) {
+    std::fprintf(stderr, "stack-budget: %s\n", Error.what());
+    return 1;
   } catch (const std::exception &Error) {
     std::fprintf(stderr, "stack-budget: %s: %s\n", Label.c_str(), Error.what());
     return 2;
