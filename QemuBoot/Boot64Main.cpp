@@ -6,7 +6,7 @@
 #include "Handoff.h"
 #include "HwAccess.h"
 #include "Pe/PeFormat.h"
-#include "PeLoader.h"
+#include "PeImage.h"
 #include "Placement.h"
 #include "Uefi/Uefi.h"
 
@@ -22,22 +22,17 @@ using DxeDriverEntry = EFI_STATUS(EFIAPI *)(EFI_HANDLE ImageHandle, EFI_SYSTEM_T
 std::uint8_t ImageHandleToken;
 
 std::uint8_t *LoadDriver(const LongModeHandoff &Handoff, std::uint32_t &EntryRva) {
-  const PeFile Module = {reinterpret_cast<const std::uint8_t *>(std::uintptr_t{Handoff.DxeFile}),
-                         Handoff.DxeFileSize};
-  PeLayout Layout = {};
-  if (const char *Error = PeReadLayout(Module, PeMachine::X64, Layout)) {
-    FailAndExit(ModuleName, Error);
-  }
+  PeImage Layout = {};
+  RequirePe(ModuleName,
+            PeParse({reinterpret_cast<const std::uint8_t *>(std::uintptr_t{Handoff.DxeFile}),
+                     Handoff.DxeFileSize},
+                    Layout));
+  RequirePe(ModuleName, PeCheckMachine(Layout, PeMachine::X64));
   const std::uint64_t Base = Layout.ImageBase == ImagePlacement::BoardInitDxe
                                  ? ImagePlacement::BoardInitDxeAlternative
                                  : ImagePlacement::BoardInitDxe;
-  CheckPlacement(ModuleName, Base, Layout.SizeOfImage, Handoff.FreeMemoryStart,
-                 Handoff.FreeMemoryEnd);
-  auto *Image = reinterpret_cast<std::uint8_t *>(Base);
-  PePlace(Module, Layout, Image);
-  if (const char *Error = PeRelocate(Image, Layout, Base)) {
-    FailAndExit(ModuleName, Error);
-  }
+  std::uint8_t *Image =
+      PlaceModule(ModuleName, Layout, Base, Handoff.FreeMemoryStart, Handoff.FreeMemoryEnd);
   ConsoleWrite("QemuBoot: BoardInitDxe.efi placed at ");
   ConsoleWriteHex(Base, HexWidth::Address);
   ConsoleWrite(", away from its preferred base, and relocated\n");

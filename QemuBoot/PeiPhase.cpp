@@ -4,7 +4,7 @@
 #include "Crc32.h"
 #include "HwAccess.h"
 #include "Pe/PeFormat.h"
-#include "PeLoader.h"
+#include "PeImage.h"
 #include "Placement.h"
 #include "Platform.h"
 #include "Uefi/Uefi.h"
@@ -54,20 +54,12 @@ void PrintBridgeReadBack() {
 
 bool RunPeiPhase(std::uint32_t File, std::uint32_t FileSize, std::uint32_t FreeStart,
                  std::uint32_t FreeEnd) {
-  const PeFile Module = {reinterpret_cast<const std::uint8_t *>(File), FileSize};
-  PeLayout Layout = {};
-  if (const char *Error = PeReadLayout(Module, PeMachine::I386, Layout)) {
-    FailAndExit(ModuleName, Error);
-  }
-  if (const char *Error = PeCheckExecuteInPlace(Module, Layout)) {
-    FailAndExit(ModuleName, Error);
-  }
-  CheckPlacement(ModuleName, ImagePlacement::BoardInitPei, Layout.SizeOfImage, FreeStart, FreeEnd);
-  auto *Image = reinterpret_cast<std::uint8_t *>(ImagePlacement::BoardInitPei);
-  PePlace(Module, Layout, Image);
-  if (const char *Error = PeRelocate(Image, Layout, ImagePlacement::BoardInitPei)) {
-    FailAndExit(ModuleName, Error);
-  }
+  PeImage Layout = {};
+  RequirePe(ModuleName, PeParse({reinterpret_cast<const std::uint8_t *>(File), FileSize}, Layout));
+  RequirePe(ModuleName, PeCheckMachine(Layout, PeMachine::I386));
+  RequirePe(ModuleName, PeCheckExecuteInPlace(Layout, nullptr));
+  std::uint8_t *Image =
+      PlaceModule(ModuleName, Layout, ImagePlacement::BoardInitPei, FreeStart, FreeEnd);
   ConsoleWrite("QemuBoot: BoardInitPei.efi placed at ");
   ConsoleWriteHex(ImagePlacement::BoardInitPei, HexWidth::Address);
   ConsoleWrite(" and relocated\n");

@@ -1,7 +1,6 @@
-// PE/COFF layout: the offsets and values that the image readers use (the boot program's loader
-// and the host tools). Field offsets are relative to the structure named by the namespace; every
-// field is little-endian and may sit at any alignment in a module file, so readers take them byte
-// by byte.
+// PE/COFF layout: the offsets and values that the PE image library and the host tools use. Field
+// offsets are relative to the structure named by the namespace; every field is little-endian and
+// may sit at any alignment in a module file, so readers take them byte by byte.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +27,13 @@ inline constexpr std::uint32_t Characteristics = 18;
 // Set by linkers that dropped the relocations: such an image runs only at its preferred base.
 inline constexpr std::uint16_t RelocationsStripped = 0x0001;
 } // namespace CoffHeader
+
+// A COFF object file, the compiler's output before the link, starts with the COFF header itself;
+// its section table (same section headers as an image's) follows the optional header, which
+// objects normally leave out (SizeOfOptionalHeader 0).
+namespace CoffObject {
+inline constexpr std::uint32_t HeaderOffset = 0;
+} // namespace CoffObject
 
 namespace PeMachine {
 inline constexpr std::uint16_t I386 = 0x014C;

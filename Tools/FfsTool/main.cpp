@@ -25,9 +25,12 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
   } catch (const pe::FormatError &Error) {
     throw ffsfile::FfsError(ImagePath + ": " + Error.what());
   }
-  if (Image.Machine != Module.Machine) {
+  if (const PeStatus Status = PeCheckMachine(Image.view(), Module.Machine);
+      Status == PeStatus::WrongMachine) {
     throw ffsfile::FfsError(ImagePath + ": machine is " + pe::MachineName(Image.Machine) + ", " +
                             Module.Name + " must be " + pe::MachineName(Module.Machine));
+  } else if (Status != PeStatus::Ok) {
+    throw ffsfile::FfsError(ImagePath + ": " + PeStatusMessage(Status));
   }
   ffsfile::FileRequest Request;
   Request.Name = Module.FileName;
@@ -35,11 +38,8 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
   Request.DepexSectionType = Module.DepexSectionType;
   Request.UiName = Module.Name;
   if (Module.ExecuteInPlace) {
-    if (Image.SectionAlignment != Image.FileAlignment) {
-      throw ffsfile::FfsError(ImagePath + ": section alignment " +
-                              std::to_string(Image.SectionAlignment) +
-                              " differs from file alignment " +
-                              std::to_string(Image.FileAlignment) + ", so it cannot run in place");
+    if (const std::string Fault = pe::ExecuteInPlaceFault(Image); !Fault.empty()) {
+      throw ffsfile::FfsError(ImagePath + ": " + Fault);
     }
     Request.Pe32Alignment = Image.SectionAlignment;
   }

@@ -67,16 +67,10 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
   auto Breach = [&](std::string Text) { Breaches.push_back(std::move(Text)); };
 
   if (!Opt.Machine.empty()) {
-    const bool WantX64 = Opt.Machine == "x86-64";
-    const std::uint16_t Want = WantX64 ? pe::Machine::X64 : pe::Machine::I386;
-    const std::uint16_t WantMagic = WantX64 ? pe::OptionalMagic::Pe32Plus : pe::OptionalMagic::Pe32;
-    if (Image.Machine != Want) {
-      Breach("machine is " + std::string(pe::MachineName(Image.Machine)) + ", expected " +
-             Opt.Machine);
-    }
-    if (Image.Magic != WantMagic) {
-      Breach(std::string("optional header is ") + (Image.isPe32Plus() ? "PE32+" : "PE32") +
-             ", expected " + (WantX64 ? "PE32+" : "PE32"));
+    const std::uint16_t Want = Opt.Machine == "x86-64" ? pe::Machine::X64 : pe::Machine::I386;
+    if (const PeStatus Status = PeCheckMachine(Image.view(), Want); Status != PeStatus::Ok) {
+      Breach(std::string(PeStatusMessage(Status)) + ": " + pe::MachineName(Image.Machine) +
+             (Image.isPe32Plus() ? " PE32+" : " PE32") + ", expected " + Opt.Machine);
     }
   }
   if (Opt.Subsystem && Image.Subsystem != *Opt.Subsystem) {
@@ -95,13 +89,8 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
     if (Image.ImageBase != *Opt.XipBase) {
       Breach("image base is not the execute-in-place base");
     }
-    if (Image.SectionAlignment != Image.FileAlignment) {
-      Breach("section alignment differs from file alignment");
-    }
-    for (const pe::Section &Each : Image.Sections) {
-      if (Each.RawOffset != Each.VirtualAddress || Each.RawSize < Each.VirtualSize) {
-        Breach("section " + Each.Name + " is not laid out in the file as in memory");
-      }
+    if (std::string Fault = pe::ExecuteInPlaceFault(Image); !Fault.empty()) {
+      Breach(std::move(Fault));
     }
   }
   if (Opt.NoWritableData) {

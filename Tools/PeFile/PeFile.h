@@ -1,8 +1,9 @@
-// A reader for the PE/COFF images the firmware build produces (PE32 and PE32+), used by the host
-// tools that check and package them. It validates every offset it follows.
+// The host tools' view of a PE/COFF image (PE32 and PE32+): the file read into memory and checked
+// by the PE image library exactly as the boot program checks it, with the fields the tools print
+// and test in host types.
 #pragma once
 
-#include "Pe/PeFormat.h"
+#include "PeImage.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -82,12 +83,23 @@ struct Image {
 
   bool isPe32Plus() const { return Magic == OptionalMagic::Pe32Plus; }
   const Section *findSection(const std::string &Name) const;
+  // The library's view of Bytes, for its checks.
+  PeImage view() const;
+
+private:
+  friend Image Parse(std::vector<std::uint8_t> Bytes);
+  PeImage View_ = {}; // its File is set by view(): Bytes moves with the Image
 };
 
-// Parses a whole image; throws FormatError naming what is wrong.
+// Parses a whole image with the library's header, layout and relocation-table checks; throws
+// FormatError naming what is wrong.
 Image Parse(std::vector<std::uint8_t> Bytes);
 Image ReadFile(const std::string &Path);
 
 const char *MachineName(std::uint16_t Machine);
+
+// Why the image cannot run in place from flash (naming the section at fault), or an empty string
+// when it can.
+std::string ExecuteInPlaceFault(const Image &Image);
 
 } // namespace pe
