@@ -6,6 +6,7 @@
 #include "Uefi/Uefi.h"
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -13,14 +14,17 @@ namespace sim {
 struct DxeRunResult {
   EFI_STATUS EntryStatus = 0; // meaningful only when the run did not hang
   bool Hung = false;
-  bool InSmm = false; // the driver's in-SMM flag after the run
+  bool HobListFound = false; // the driver's cached HOB list pointer after the run
+  bool InSmm = false;        // the driver's in-SMM flag after the run
   std::size_t LocateProtocolCalls = 0;
   std::size_t InSmmCalls = 0;
-  std::vector<TraceRecord> LastAccesses; // the final records of a hung run
+  std::vector<TraceRecord> LastAccesses; // the final accesses of a hung run
+  std::vector<std::string> Running;      // the calls a hung run was in
 };
 
 // Loads the driver afresh (zeroed module data), calls its entry with a system table built from
-// Settings and returns what came of it; the trace and the serial output stay on Target.
-DxeRunResult RunDxe(Board &Target, const DxeEnvironmentSettings &Settings = {});
+// the board's scenario and returns what came of it; the trace and the serial output stay on
+// Target.
+DxeRunResult RunDxe(Board &Target);
 
 } // namespace sim

@@ -4,12 +4,26 @@
 #include "BoardTables.h"
 #include "GenericIoRange.h"
 #include "IoDecode.h"
-#include "PeiStatus.h"
 
 #include <cstdio>
 
+// The early-init module's own calls to SetIoDecode and SetGenericIoRange reach these wrappers
+// (the harness links with --wrap for both), so every call, from the module or from a harness
+// request, shows in the trace with its arguments and its result, and the module stays as it ships.
+Pei::Status RealSetIoDecode(std::uint16_t Port, std::uint8_t Size,
+                            std::uint32_t Attributes) asm("__real__Z11SetIoDecodethj");
+Pei::Status RealSetGenericIoRange(std::uint16_t Port,
+                                  std::uint16_t SizeWord) asm("__real__Z17SetGenericIoRangett");
+Pei::Status WrapSetIoDecode(std::uint16_t Port, std::uint8_t Size,
+                            std::uint32_t Attributes) asm("__wrap__Z11SetIoDecodethj");
+Pei::Status WrapSetGenericIoRange(std::uint16_t Port,
+                                  std::uint16_t SizeWord) asm("__wrap__Z17SetGenericIoRangett");
+
 namespace sim {
 namespace {
+
+// The module's statuses are 32 bits wide.
+constexpr unsigned StatusBits = 32;
 
 std::string Hex(std::uint32_t Value, int Digits) {
   char Buffer[16];
@@ -17,54 +31,53 @@ std::string Hex(std::uint32_t Value, int Digits) {
   return Buffer;
 }
 
-template <typename Request, typename Call, typename Describe>
-RequestsRunResult RunRequests(Board &Target, std::span<const Request> Requests, Call &&Invoke,
-                              Describe &&Text) {
+template <typename Request, typename Call>
+RequestsRunResult RunRequests(Board &Target, std::span<const Request> Requests, Call &&Invoke) {
   RequestsRunResult Result;
   const RunOutcome Outcome = RunOnBoard(Target, [&] {
     for (const Request &Each : Requests) {
-      Target.annotate(Text(Each));
       Result.Statuses.push_back(Invoke(Each));
-      Target.annotate("-> " + PeiStatusText(Result.Statuses.back()));
     }
   });
   Result.Hung = Outcome.Hung;
   Result.LastAccesses = Outcome.LastAccesses;
+  Result.Running = Outcome.Running;
   return Result;
 }
 
 } // namespace
 
+std::string DecodeRequestText(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
+  return Hex(Port, 4) + ", " + Hex(Size, 2) + ", " + Hex(Attributes, 8);
+}
+
+std::string WindowRequestText(std::uint16_t Port, std::uint16_t SizeWord) {
+  return Hex(Port, 4) + ", " + Hex(SizeWord, 4);
+}
+
 PeiRunResult RunPei(Board &Target) {
   PeiRunResult Result;
   const RunOutcome Outcome = RunOnBoard(Target, [&] {
-    Target.annotate("BoardInitPeiEntry");
+    const std::size_t Call = Target.enterCall("BoardInitPeiEntry", {}, "FileHandle, PeiServices");
     Result.EntryStatus = BoardInitPeiEntry(nullptr, nullptr);
-    Target.annotate("BoardInitPeiEntry returned " +
-                    Hex(static_cast<std::uint32_t>(Result.EntryStatus), 1));
+    Target.returnCall(Call, Result.EntryStatus, FormatStatus(Result.EntryStatus, StatusBits));
   });
   Result.Hung = Outcome.Hung;
   Result.LastAccesses = Outcome.LastAccesses;
+  Result.Running = Outcome.Running;
   return Result;
 }
 
 RequestsRunResult RunDecodeRequests(Board &Target, std::span<const DecodeRequestRow> Requests) {
-  return RunRequests(
-      Target, Requests,
-      [](const DecodeRequestRow &Row) { return SetIoDecode(Row.Port, Row.Size, Row.Attributes); },
-      [](const DecodeRequestRow &Row) {
-        return "SetIoDecode(" + Hex(Row.Port, 4) + ", " + Hex(Row.Size, 2) + ", " +
-               Hex(Row.Attributes, 8) + ")";
-      });
+  return RunRequests(Target, Requests, [](const DecodeRequestRow &Row) {
+    return SetIoDecode(Row.Port, Row.Size, Row.Attributes);
+  });
 }
 
 RequestsRunResult RunWindowRequests(Board &Target, std::span<const WindowRequest> Requests) {
-  return RunRequests(
-      Target, Requests,
-      [](const WindowRequest &Window) { return SetGenericIoRange(Window.Port, Window.SizeWord); },
-      [](const WindowRequest &Window) {
-        return "SetGenericIoRange(" + Hex(Window.Port, 4) + ", " + Hex(Window.SizeWord, 4) + ")";
-      });
+  return RunRequests(Target, Requests, [](const WindowRequest &Window) {
+    return SetGenericIoRange(Window.Port, Window.SizeWord);
+  });
 }
 
 RunOutcome RunScript(Board &Target, std::span<const IoScriptRow> Rows) {
@@ -78,19 +91,22 @@ std::span<const IoScriptRow> BoardSuperIoScript() {
   return BoardTables::SuperIoScript;
 }
 
-std::string PeiStatusText(std::uint32_t Status) {
-  switch (Status) {
-  case Pei::EFI_SUCCESS:
-    return "EFI_SUCCESS";
-  case Pei::EFI_INVALID_PARAMETER:
-    return "EFI_INVALID_PARAMETER";
-  case Pei::EFI_UNSUPPORTED:
-    return "EFI_UNSUPPORTED";
-  case Pei::EFI_OUT_OF_RESOURCES:
-    return "EFI_OUT_OF_RESOURCES";
-  default:
-    return Hex(Status, 8);
-  }
+} // namespace sim
+
+Pei::Status WrapSetIoDecode(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
+  sim::Board &Target = sim::BoundBoard();
+  const std::size_t Call = Target.enterCall("SetIoDecode", {Port, Size, Attributes},
+                                            sim::DecodeRequestText(Port, Size, Attributes));
+  const Pei::Status Status = RealSetIoDecode(Port, Size, Attributes);
+  Target.returnCall(Call, Status, sim::FormatStatus(Status, sim::StatusBits));
+  return Status;
 }
 
-} // namespace sim
+Pei::Status WrapSetGenericIoRange(std::uint16_t Port, std::uint16_t SizeWord) {
+  sim::Board &Target = sim::BoundBoard();
+  const std::size_t Call = Target.enterCall("SetGenericIoRange", {Port, SizeWord},
+                                            sim::WindowRequestText(Port, SizeWord));
+  const Pei::Status Status = RealSetGenericIoRange(Port, SizeWord);
+  Target.returnCall(Call, Status, sim::FormatStatus(Status, sim::StatusBits));
+  return Status;
+}

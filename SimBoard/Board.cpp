@@ -27,6 +27,22 @@ Board::Board(const Scenario &Settings)
   ApplyPresets(Pcr_, Settings.PcrWindow);
 }
 
+void Board::keep(TraceRecord Record) {
+  for (const TraceObserver &Observer : Observers_) {
+    Observer(Record);
+  }
+  if (Record.Kind != AccessKind::Note) {
+    LastAccesses_.push_back(Record);
+    if (LastAccesses_.size() > LastAccessCount) {
+      LastAccesses_.pop_front();
+    }
+  }
+  ++Counts_[static_cast<std::size_t>(Record.Kind)];
+  if (Settings_.RecordTrace) {
+    Trace_.push_back(std::move(Record));
+  }
+}
+
 void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value) {
   TraceRecord Record;
   Record.Kind = Kind;
@@ -38,9 +54,7 @@ void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::
   } else if (Kind == AccessKind::MemRead || Kind == AccessKind::MemWrite) {
     Record.Text = MemoryRegisterName(Address);
   }
-  if (Settings_.RecordTrace) {
-    Trace_.push_back(std::move(Record));
-  }
+  keep(std::move(Record));
   // The access is on the record before the run is stopped, so a hung report shows it.
   if (++Steps_ > Settings_.MaxSteps) {
     throw StepBudgetExceeded();
@@ -51,7 +65,50 @@ void Board::annotate(std::string Text) {
   TraceRecord Record;
   Record.Kind = AccessKind::Note;
   Record.Text = std::move(Text);
-  Trace_.push_back(std::move(Record));
+  keep(std::move(Record));
+}
+
+std::size_t Board::enterCall(std::string Name, std::vector<std::uint64_t> Arguments,
+                             std::string ArgumentText) {
+  CallRecord Call;
+  Call.Name = std::move(Name);
+  Call.Arguments = std::move(Arguments);
+  Call.ArgumentText = std::move(ArgumentText);
+  Call.Depth = static_cast<unsigned>(OpenCalls_.size());
+  annotate(Call.Name + "(" + Call.ArgumentText + ")");
+  Calls_.push_back(std::move(Call));
+  OpenCalls_.push_back(Calls_.size() - 1);
+  return Calls_.size() - 1;
+}
+
+void Board::returnCall(std::size_t Handle, std::uint64_t Status, std::string StatusText) {
+  CallRecord &Call = Calls_.at(Handle);
+  Call.Status = Status;
+  Call.StatusText = std::move(StatusText);
+  annotate(Call.Name + "(" + Call.ArgumentText + ") -> " + Call.StatusText);
+  if (!OpenCalls_.empty() && OpenCalls_.back() == Handle) {
+    OpenCalls_.pop_back();
+  }
+}
+
+void Board::serviceCall(std::string Name, std::string ArgumentText, std::uint64_t Status,
+                        std::string Outcome) {
+  CallRecord Call;
+  Call.Name = std::move(Name);
+  Call.ArgumentText = std::move(ArgumentText);
+  Call.Depth = static_cast<unsigned>(OpenCalls_.size());
+  Call.Status = Status;
+  Call.StatusText = std::move(Outcome);
+  annotate(Call.Name + "(" + Call.ArgumentText + ") -> " + Call.StatusText);
+  Calls_.push_back(std::move(Call));
+}
+
+std::vector<std::string> Board::openCalls() const {
+  std::vector<std::string> Open;
+  for (const std::size_t Handle : OpenCalls_) {
+    Open.push_back(Calls_[Handle].Name + "(" + Calls_[Handle].ArgumentText + ")");
+  }
+  return Open;
 }
 
 bool Board::bridgeSelected() const {

@@ -10,8 +10,11 @@
 #include "Scenario.h"
 #include "Trace.h"
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,6 +27,19 @@ class StepBudgetExceeded : public std::runtime_error {
 public:
   StepBudgetExceeded() : std::runtime_error("step budget exceeded") {}
 };
+
+// A call into firmware code, or into a firmware service, as the run's annotations name it.
+struct CallRecord {
+  std::string Name;                     // "SetIoDecode"
+  std::vector<std::uint64_t> Arguments; // the numeric arguments, for reports
+  std::string ArgumentText;             // "0x03F8, 0x00, 0x00000006"
+  unsigned Depth = 0;                   // 0: called by the harness; 1: called from that call
+  std::optional<std::uint64_t> Status;  // set when the call returned
+  std::string StatusText;               // "EFI_SUCCESS (0x00000000)"
+};
+
+// Sees every record of a run as it is made, whether or not the board keeps the trace.
+using TraceObserver = std::function<void(const TraceRecord &)>;
 
 class Board {
 public:
@@ -40,10 +56,29 @@ public:
   void pause();
   std::uint64_t readTimeStampCounter();
 
-  // An annotation line in the trace (calls into firmware services and the like).
+  // An annotation line in the trace.
   void annotate(std::string Text);
+  // A call into firmware code: `# Name(arguments)` on entry and `# Name(arguments) -> STATUS` on
+  // return. enterCall returns the handle that returnCall takes.
+  std::size_t enterCall(std::string Name, std::vector<std::uint64_t> Arguments,
+                        std::string ArgumentText);
+  void returnCall(std::size_t Call, std::uint64_t Status, std::string StatusText);
+  // A call into a firmware service that makes no access of its own: one line,
+  // `# Name(arguments) -> OUTCOME`.
+  void serviceCall(std::string Name, std::string ArgumentText, std::uint64_t Status,
+                   std::string Outcome);
 
+  void addObserver(TraceObserver Observer) { Observers_.push_back(std::move(Observer)); }
+
+  // The whole trace; empty when the scenario does not keep it.
   const std::vector<TraceRecord> &trace() const { return Trace_; }
+  // The last accesses of the run (annotations left out), kept whatever the scenario says.
+  const std::deque<TraceRecord> &lastAccesses() const { return LastAccesses_; }
+  std::uint64_t count(AccessKind Kind) const { return Counts_[static_cast<std::size_t>(Kind)]; }
+  std::uint64_t accessCount() const { return Steps_; }
+  const std::vector<CallRecord> &calls() const { return Calls_; }
+  // The calls entered and not yet returned, outermost first: what a hung run was doing.
+  std::vector<std::string> openCalls() const;
   const std::string &serialOutput() const { return Uart_.output(); }
   const std::vector<std::uint32_t> &spiFrames() const { return Spi_.framesReceived(); }
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &superIoWrites() const {
@@ -62,6 +97,7 @@ public:
 
 private:
   void record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value);
+  void keep(TraceRecord Record);
   std::uint32_t devicePortRead(std::uint16_t Port, unsigned Width);
   void devicePortWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value);
   std::uint32_t deviceMemRead(std::uint64_t Address, unsigned Width);
@@ -79,6 +115,11 @@ private:
   RegisterSpace Pcr_;
   std::uint32_t PciLatch_ = 0;
   std::vector<TraceRecord> Trace_;
+  std::deque<TraceRecord> LastAccesses_;
+  std::array<std::uint64_t, AccessKindCount> Counts_{};
+  std::vector<TraceObserver> Observers_;
+  std::vector<CallRecord> Calls_;
+  std::vector<std::size_t> OpenCalls_;
   std::uint64_t Steps_ = 0;
 };
 
@@ -100,8 +141,12 @@ Board &BoundBoard();
 
 struct RunOutcome {
   bool Hung = false;
-  std::vector<TraceRecord> LastAccesses; // the final records of a hung run
+  std::vector<TraceRecord> LastAccesses; // the final accesses of a hung run
+  std::vector<std::string> Running;      // the calls a hung run was in, outermost first
 };
+
+// How many accesses a hung run reports.
+inline constexpr std::size_t LastAccessCount = 16;
 
 // Runs Body with the primitives bound to Target; a run that exhausts the step budget is stopped
 // and reported as hung.

@@ -23,11 +23,8 @@ bool SameGuid(const EFI_GUID &Left, const EFI_GUID &Right) {
   return std::memcmp(&Left, &Right, sizeof(EFI_GUID)) == 0;
 }
 
-std::string StatusText(EFI_STATUS Status) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%016llX", static_cast<unsigned long long>(Status));
-  return Text;
-}
+// The driver's statuses are 64 bits wide.
+constexpr unsigned StatusBits = 64;
 
 DxeEnvironment &ActiveEnvironment() {
   if (Active == nullptr) {
@@ -128,16 +125,17 @@ void DxeEnvironment::buildHobList() {
   std::memcpy(HobList_.data(), &Handoff, sizeof(Handoff));
 }
 
-EFI_STATUS EFIAPI DxeEnvironment::LocateProtocolEntry(const EFI_GUID *Protocol, void *,
+EFI_STATUS EFIAPI DxeEnvironment::LocateProtocolEntry(const EFI_GUID *Protocol, void *Registration,
                                                       void **Interface) {
-  return ActiveEnvironment().locateProtocol(Protocol, Interface);
+  return ActiveEnvironment().locateProtocol(Protocol, Registration, Interface);
 }
 
 EFI_STATUS EFIAPI DxeEnvironment::InSmmEntry(const EFI_SMM_BASE2_PROTOCOL *This, BOOLEAN *InSmram) {
   return ActiveEnvironment().inSmm(This, InSmram);
 }
 
-EFI_STATUS DxeEnvironment::locateProtocol(const EFI_GUID *Protocol, void **Interface) {
+EFI_STATUS DxeEnvironment::locateProtocol(const EFI_GUID *Protocol, void *Registration,
+                                          void **Interface) {
   ++LocateProtocolCalls_;
   EFI_STATUS Status = EFI_NOT_FOUND;
   if (Protocol == nullptr || Interface == nullptr) {
@@ -146,21 +144,34 @@ EFI_STATUS DxeEnvironment::locateProtocol(const EFI_GUID *Protocol, void **Inter
     *Interface = Settings_.Smm == SmmMode::NullInterface ? nullptr : &SmmBase2_;
     Status = EFI_SUCCESS;
   }
-  const std::string Name = Protocol == nullptr ? "(null)" : GuidText(*Protocol);
-  BoundBoard().annotate("LocateProtocol " + Name + " -> " + StatusText(Status));
+  // Pointers are named, never printed: the trace must not depend on where memory lies.
+  const std::string Arguments = (Protocol == nullptr ? "NULL" : GuidText(*Protocol)) + ", " +
+                                (Registration == nullptr ? "NULL" : "Registration") + ", " +
+                                (Interface == nullptr ? "NULL" : "Interface");
+  std::string Outcome = FormatStatus(Status, StatusBits);
+  if (Status == EFI_SUCCESS && Settings_.Smm == SmmMode::NullInterface) {
+    Outcome += "; hands back NULL";
+  }
+  BoundBoard().serviceCall("LocateProtocol", Arguments, Status, Outcome);
   return Status;
 }
 
 EFI_STATUS DxeEnvironment::inSmm(const EFI_SMM_BASE2_PROTOCOL *This, BOOLEAN *InSmram) {
   ++InSmmCalls_;
+  const std::string Arguments = std::string(This == &SmmBase2_ ? "SmmBase2"
+                                            : This == nullptr  ? "NULL"
+                                                               : "This") +
+                                ", " + (InSmram == nullptr ? "NULL" : "InSmram");
   if (This != &SmmBase2_ || InSmram == nullptr) {
-    BoundBoard().annotate("InSmm -> " + StatusText(EFI_INVALID_PARAMETER));
+    BoundBoard().serviceCall("InSmm", Arguments, EFI_INVALID_PARAMETER,
+                             FormatStatus(EFI_INVALID_PARAMETER, StatusBits));
     return EFI_INVALID_PARAMETER;
   }
   const bool Inside = Settings_.Smm == SmmMode::Inside;
   *InSmram = Inside ? 1 : 0;
-  BoundBoard().annotate(std::string("InSmm stores ") + (Inside ? "TRUE" : "FALSE") + " -> " +
-                        StatusText(EFI_SUCCESS));
+  BoundBoard().serviceCall("InSmm", Arguments, EFI_SUCCESS,
+                           FormatStatus(EFI_SUCCESS, StatusBits) + "; stores " +
+                               (Inside ? "TRUE" : "FALSE"));
   return EFI_SUCCESS;
 }
 

@@ -3,38 +3,16 @@
 // services are recorded as annotation lines in the bound board's trace.
 #pragma once
 
+#include "Scenario.h"
 #include "Uefi/Uefi.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace sim {
-
-enum class SmmMode {
-  Absent,        // LocateProtocol does not know the SMM Base2 protocol
-  Outside,       // present; InSmm stores FALSE
-  Inside,        // present; InSmm stores TRUE
-  NullInterface, // LocateProtocol succeeds but hands back a null interface
-};
-
-// A HOB of a bare header, for lists that are corrupt (length below 8) or merely unusual.
-struct HeaderOnlyHob {
-  std::uint16_t Type = EFI_HOB_TYPE_GUID_EXTENSION;
-  std::uint16_t Length = 0; // 8 or more: a multiple of 8, the bytes after the header are zero
-};
-
-struct DxeEnvironmentSettings {
-  bool HobListInConfigTable = true;
-  // The GUID-extension HOB {3FCA54F6-E1A2-4B20-BE76-926B4B48BFAA}, right before the end HOB.
-  bool TimerHob = false;
-  SmmMode Smm = SmmMode::Absent;
-  // Placed after the unrelated GUID-extension HOB, before the timer HOB.
-  std::optional<HeaderOnlyHob> ExtraHob;
-};
 
 inline constexpr EFI_GUID Acpi20TableGuid = {
     0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0x00, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
@@ -70,7 +48,7 @@ private:
   static EFI_STATUS EFIAPI LocateProtocolEntry(const EFI_GUID *Protocol, void *Registration,
                                                void **Interface);
   static EFI_STATUS EFIAPI InSmmEntry(const EFI_SMM_BASE2_PROTOCOL *This, BOOLEAN *InSmram);
-  EFI_STATUS locateProtocol(const EFI_GUID *Protocol, void **Interface);
+  EFI_STATUS locateProtocol(const EFI_GUID *Protocol, void *Registration, void **Interface);
   EFI_STATUS inSmm(const EFI_SMM_BASE2_PROTOCOL *This, BOOLEAN *InSmram);
   void buildHobList();
 

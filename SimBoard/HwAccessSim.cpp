@@ -31,16 +31,14 @@ Board &BoundBoard() {
 }
 
 RunOutcome RunOnBoard(Board &Target, const std::function<void()> &Body) {
-  constexpr std::size_t LastAccessCount = 16;
   RunOutcome Outcome;
   BoardBinding Binding(Target);
   try {
     Body();
   } catch (const StepBudgetExceeded &) {
     Outcome.Hung = true;
-    const auto &Trace = Target.trace();
-    const std::size_t First = Trace.size() > LastAccessCount ? Trace.size() - LastAccessCount : 0;
-    Outcome.LastAccesses.assign(Trace.begin() + static_cast<std::ptrdiff_t>(First), Trace.end());
+    Outcome.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
+    Outcome.Running = Target.openCalls();
   }
   return Outcome;
 }

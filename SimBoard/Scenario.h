@@ -1,9 +1,13 @@
-// Settings of one run on the simulated board. The defaults are the board as the firmware expects
-// to find it; every trace taken with them is the same, record for record.
+// Settings of one run on the simulated board: the board's devices and the firmware around the
+// module. The defaults are the board as the firmware expects to find it; every trace taken with
+// them is the same, record for record.
 #pragma once
+
+#include "Uefi/Uefi.h"
 
 #include <cstdint>
 #include <map>
+#include <optional>
 
 namespace sim {
 
@@ -27,6 +31,29 @@ struct Preset {
   unsigned Width = 4;
 };
 
+enum class SmmMode {
+  Absent,        // LocateProtocol does not know the SMM Base2 protocol
+  Outside,       // present; InSmm stores FALSE
+  Inside,        // present; InSmm stores TRUE
+  NullInterface, // LocateProtocol succeeds but hands back a null interface
+};
+
+// A HOB of a bare header, for lists that are corrupt (length below 8) or merely unusual.
+struct HeaderOnlyHob {
+  std::uint16_t Type = EFI_HOB_TYPE_GUID_EXTENSION;
+  std::uint16_t Length = 0; // 8 or more: a multiple of 8, the bytes after the header are zero
+};
+
+// The DXE firmware around the driver: what its system table, HOB list and protocols hold.
+struct DxeEnvironmentSettings {
+  bool HobListInConfigTable = true;
+  // The GUID-extension HOB {3FCA54F6-E1A2-4B20-BE76-926B4B48BFAA}, right before the end HOB.
+  bool TimerHob = false;
+  SmmMode Smm = SmmMode::Absent;
+  // Placed after the unrelated GUID-extension HOB, before the timer HOB.
+  std::optional<HeaderOnlyHob> ExtraHob;
+};
+
 struct Scenario {
   SpiSettings Spi;
   std::uint32_t PmTimerStart = 0;
@@ -37,8 +64,9 @@ struct Scenario {
   std::map<std::uint32_t, Preset> LpcConfig;
   // Private-configuration window registers by offset (0x0000-0xFFFF), written before the run.
   std::map<std::uint32_t, Preset> PcrWindow;
+  DxeEnvironmentSettings Firmware; // used by the DXE driver's runs
   std::uint64_t MaxSteps = 1000000;
-  // Off for very long runs: accesses are still counted, but not kept.
+  // Off for long runs: records still reach the observers and the counts, but are not kept.
   bool RecordTrace = true;
 };
 

@@ -8,6 +8,13 @@
 namespace sim {
 
 enum class AccessKind { PortIn, PortOut, MemRead, MemWrite, Flags, Cli, Sti, Pause, Rdtsc, Note };
+inline constexpr std::size_t AccessKindCount = 10;
+
+// Port and memory accesses go over a bus to a device; the others are events of the processor.
+constexpr bool IsBusAccess(AccessKind Kind) {
+  return Kind == AccessKind::PortIn || Kind == AccessKind::PortOut || Kind == AccessKind::MemRead ||
+         Kind == AccessKind::MemWrite;
+}
 
 struct TraceRecord {
   AccessKind Kind = AccessKind::Note;
@@ -23,5 +30,14 @@ std::string FormatTrace(const std::vector<TraceRecord> &Trace, bool WithComments
 
 // Records of hardware accesses (annotations excluded).
 std::size_t CountAccesses(const std::vector<TraceRecord> &Trace);
+
+// The mnemonic of a record's kind: "IN", "WR", "FLAGS", "#", ...
+const char *KindMnemonic(AccessKind Kind);
+
+// A status in the UEFI encoding of the given width (32 or 64 bits), by name and value:
+// "EFI_UNSUPPORTED (0x80000003)"; a value without a name here shows as "status (0x...)".
+std::string FormatStatus(std::uint64_t Status, unsigned Bits);
+// The name alone, or nullptr.
+const char *StatusName(std::uint64_t Status, unsigned Bits);
 
 } // namespace sim

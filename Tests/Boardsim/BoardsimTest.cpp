@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -133,6 +134,42 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       {"window 0x6C,2 0x1234,0 0x100,0x0702", "/results",
        nlohmann::json::array({0, 0x80000002, 0x80000003})},
       {"window 0xA00,0x0190", "/lpc/espi_generic_io_ranges/0", 0x00FC0A01},
+      // Options go anywhere around the requests, each --lpc/--pcr with exactly one value.
+      {"decode --lpc=0x80=0x0F05 0x3F8,0,6 --max-steps=100000", "/results",
+       nlohmann::json::array({0})},
+      {"window 0x200,0x100 --pcr 0x2730=0x6D 0x300,4", "/results", nlohmann::json::array({0, 0})},
+      {"window 0x200,0x100 --pcr 0x2730=0x6D 0x300,4", "/pcr/generic_io_ranges/1", 0x00000301},
+      // Every setting of the scenario has its option.
+      {"pei --all-ones", "/spi/state", "absent"},
+      {"pei --all-ones", "/scenario/all_ones", true},
+      {"pei --spi-clock=0x80640003", "/spi/clock", 0x80640003},
+      {"dxe --uart-lsr=0xFF", "/serial",
+       "Zelk SetupInit Start\r\nZelk SetupInit result = EFI_SUCCESS\r\n"},
+      {"dxe --timer-hob", "/dxe/timer_hob_found", true},
+      {"dxe --timer-hob --extra-hob=4,0", "/dxe/timer_hob_found", false},
+      {"dxe --timer-hob --extra-hob=3,8", "/dxe/timer_hob_found", true},
+      {"dxe --no-hob-list", "/dxe/hob_list_found", false},
+      {"dxe --no-hob-list", "/dxe/timer_hob_found", nullptr},
+      {"dxe --smm=null-interface", "/locate_protocol_calls", 1},
+      {"dxe --smm=null-interface", "/in_smm_calls", 0},
+      // Named scenarios, with options on top.
+      {"pei --scenario=spi-dead", "/spi/state", "dead"},
+      {"pei --scenario=spi-dead", "/scenario/name", "spi-dead"},
+      {"pei --scenario=spi-busy", "/spi/waits_ran_out", 9},
+      {"pei --scenario=spi-busy --spi-status=4", "/spi/waits_ran_out", 0},
+      {"dxe --scenario=all-ones-timer-hob", "/scenario/firmware/timer_hob", true},
+      // What happened, step by step.
+      {"pei", "/status_name", "EFI_SUCCESS"},
+      {"pei", "/requests/6/port", 0x3F8},
+      {"pei", "/requests/6/calls/0/size_word", 0x0100},
+      {"pei", "/spi/control0", 0x00C0008F},
+      {"pei", "/access_counts/processor/sti", 58},
+      {"decode 0x220,0,0x906", "/requests/0/status_name", "EFI_UNSUPPORTED"},
+      {"window 0x100,0x0702", "/requests/0/status", 0x80000003},
+      {"dxe", "/dxe/measuring_interval/pm_timer_ticks", 364},
+      {"dxe", "/dxe/measuring_interval/time_stamps", nlohmann::json::array({1, 2})},
+      {"dxe", "/access_counts/bus/port_out", 59},
+      {"dxe", "/running", nlohmann::json::array()},
   };
   for (const Case &Each : Cases) {
     const nlohmann::json Out = Json(Each.Arguments);
@@ -151,20 +188,61 @@ TEST(Boardsim, TimerHobSkipsTheMeasuringInterval) {
   EXPECT_EQ(CountLines(Without, "CLI"), 1u);
 }
 
-TEST(Boardsim, SummaryShowsTheDecodedBoard) {
-  const Result Pei = Boardsim("pei");
-  ASSERT_EQ(Pei.Exit, 0);
-  for (const char *Expected :
+TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
+  struct Case {
+    const char *Arguments;
+    std::vector<const char *> Shown;
+    std::vector<const char *> Left = {}; // sections with nothing to say for the subcommand
+  };
+  const Case Cases[] = {
+      {"pei",
        {"COM A 0x3F8, COM B 0x3E8, parallel 0x378 (off), floppy 0x3F0 (off)", "config 0x2E/0x2F",
         "LPC range 3: 0x0200-0x02FF",
-        "SPI peripheral received 5 frames: 0x0700 0x0401 0x0307 0x020E 0x01FF",
-        "select logical device 0x0D", "exit configuration mode", "Accesses: "}) {
-    EXPECT_NE(Pei.Out.find(Expected), std::string::npos) << Expected;
+        "SetIoDecode(0x03F8, 0x00, 0x00000006) -> EFI_SUCCESS (0x00000000)  [serial COM A at "
+        "0x03F8 on LPC]",
+        "    SetGenericIoRange(0x0200, 0x0100) -> EFI_SUCCESS (0x00000000)",
+        "SPI controller: present",
+        "peripheral received 5 frames: 0x0700 0x0401 0x0307 0x020E 0x01FF",
+        "bounded waits that ran out: 0",
+        "control 0 0x00C0008F, control 1 0x00000000, clock 0x80640003", "index port 0x2E",
+        "logical device select (0x07) <- 0x0D", "leave configuration mode",
+        "bus (ports, memory): 520 (IN 276, OUT 163, RD 45, WR 36)",
+        "processor events: 349 (FLAGS 58, CLI 58, STI 58, PAUSE 175, RDTSC 0)"},
+       {"Serial console", "SMM"}},
+      {"dxe",
+       {"HOB list: found in the configuration table",
+        "timer HOB: not found, so the measuring interval ran: 364 PM-timer ticks",
+        "time stamps 0x1 and 0x2", "LocateProtocol: 1 call, InSmm: 0 calls; in SMM: no",
+        "Zelk SetupInit result = EFI_SUCCESS"},
+       {"I/O decode", "Super I/O", "Decode table"}},
+      {"dxe --timer-hob --smm=inside",
+       {"timer HOB: found, so the measuring interval was skipped",
+        "LocateProtocol: 1 call, InSmm: 1 call; in SMM: yes"}},
+      {"dxe --no-hob-list", {"HOB list: not found", "timer HOB: not looked for"}},
+      {"pei --spi=dead", {"SPI controller: present but dead"}, {"final registers"}},
+      {"pei --scenario=spi-busy",
+       {"bounded waits that ran out: 9", "after SPI data <- 0x00000700"}},
+      // A window is the base with its mask bits cleared through base plus mask.
+      {"pei --lpc=0x84=0x00FC0A41", {"LPC range 1: 0x0A00-0x0AFF"}},
+      {"window 0x6C,4 --lpc=0x88=0x80000A01",
+       {"LPC range 2: 0x0A00-0x0A03, reserved bits 0x80000000 set"}},
+      {"pei --lpc=0x80=0x8000", {"reserved bits 0x8000 set"}},
+      {"pei --pcr=0x2770=0x8000", {"MIRROR DIFFERS"}},
+      {"decode 0x220,0,0x906",
+       {"SetIoDecode(0x0220, 0x00, 0x00000906) -> EFI_UNSUPPORTED (0x80000003)  [serial COM A at "
+        "0x0220 on target 9 (unknown)]"}},
+      {"decode 0x220,0,0x106", {"[serial COM A at 0x0220 on eSPI CS1]"}, {"SPI controller"}},
+  };
+  for (const Case &Each : Cases) {
+    const Result Run = Boardsim(Each.Arguments);
+    ASSERT_EQ(Run.Exit, 0) << Each.Arguments;
+    for (const char *Expected : Each.Shown) {
+      EXPECT_NE(Run.Out.find(Expected), std::string::npos) << Each.Arguments << ": " << Expected;
+    }
+    for (const char *Absent : Each.Left) {
+      EXPECT_EQ(Run.Out.find(Absent), std::string::npos) << Each.Arguments << ": " << Absent;
+    }
   }
-  const Result Differs = Boardsim("pei --pcr=0x2770=0x8000");
-  EXPECT_NE(Differs.Out.find("MIRROR DIFFERS"), std::string::npos);
-  const Result Decode = Boardsim("decode 0x220,0,0x906");
-  EXPECT_NE(Decode.Out.find("0x220,0,0x906 -> EFI_UNSUPPORTED (0x80000003)"), std::string::npos);
 }
 
 TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
@@ -185,7 +263,24 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"decode 0x10000,0,6", "16 bits"},
       {"decode 0x3F8,0x100,6", "8 bits"},
       {"window 0x6C", "2 fields"},
-      {"window", "requests"},
+      {"window", "needs at least one request PORT,SIZEWORD"},
+      {"pei 0x3F8,0,6", "pei takes no requests"},
+      {"pei --smm=inside", "--smm is an option of dxe, not of pei"},
+      {"decode 0x3F8,0,6 --spi=absent", "--spi is an option of pei and dxe, not of decode"},
+      {"dxe --no-hob-list --timer-hob", "contradict"},
+      {"dxe --timer-hob=1", "takes no value"},
+      {"dxe --extra-hob=4,9", "multiple of 8"},
+      {"dxe --smm=sometimes", "absent, outside, inside, null-interface"},
+      {"pei --max-steps=0", "at least 1"},
+      {"pei --spi=absent --spi=dead", "--spi is given more than once"},
+      {"pei --lpc=0x80=1 --lpc 0x80=2", "register 0x80 is given more than once"},
+      {"pei --trace", "--trace needs a value FILE"},
+      {"pei --scenario=nope", "no scenario named 'nope'"},
+      {"scenarios all", "scenarios takes no arguments"},
+      {"--spi=absent pei", "comes first"},
+      {"pei --trace=- --json=-", "standard output"},
+      {"pei --json=/nonexistent/x.json",
+       "cannot write '/nonexistent/x.json': No such file or directory"},
       {"pei --lpc=0x80", "OFFSET=VALUE"},
       {"pei --lpc=0x81=1", "multiple of 4"},
       {"pei --lpc=0x1000=1", "outside"},
@@ -212,17 +307,118 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
   EXPECT_EQ(Out["hung"], true);
   EXPECT_EQ(Out["status"], nullptr);
   EXPECT_EQ(Out["accesses"], 101);
+
+  // A stuck timer holds the first SPI frame's delay: the report names the call it was in, and
+  // its last accesses are accesses, never annotations.
+  const Result Stuck = Boardsim("pei --pm-timer-stuck --json=-");
+  EXPECT_EQ(Stuck.Exit, 3);
+  const nlohmann::json Hung = nlohmann::json::parse(Stuck.Out);
+  EXPECT_EQ(Hung["running"], nlohmann::json::array({"BoardInitPeiEntry(FileHandle, PeiServices)"}));
+  EXPECT_EQ(Hung["last_accesses"].size(), 16u);
+  for (const auto &Line : Hung["last_accesses"]) {
+    const std::string Text = Line.get<std::string>();
+    EXPECT_TRUE(Text.rfind("IN32 0x1808", 0) == 0 || Text == "PAUSE") << Text;
+  }
+  const Result Decode = Boardsim("decode 0x6C,2,0xFF --pcr=0x2730=0 --all-ones --max-steps=5");
+  EXPECT_EQ(Decode.Exit, 3);
+  EXPECT_NE(Decode.Err.find(
+                "in SetIoDecode(0x006C, 0x02, 0x000000FF) > SetGenericIoRange(0x006C, 0x0002)"),
+            std::string::npos)
+      << Decode.Err;
 }
 
-TEST(Boardsim, HelpDocumentsEveryOption) {
+TEST(Boardsim, MemoryStaysBoundedWhateverTheStepBudget) {
+  // Two million records streamed to a file: the board keeps neither them nor their annotations.
+  const Result Run = Boardsim("dxe --pm-timer-stuck --max-steps=2000000 --trace=/dev/null");
+  EXPECT_EQ(Run.Exit, 3);
+  rusage Usage{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &Usage), 0);
+  constexpr long LimitKiB = 120 * 1024;
+  EXPECT_LT(Usage.ru_maxrss, LimitKiB);
+}
+
+TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   const Result Top = Boardsim("--help");
   EXPECT_EQ(Top.Exit, 0);
-  const Result Dxe = Boardsim("dxe --help");
-  EXPECT_EQ(Dxe.Exit, 0);
+  EXPECT_NE(Top.Out.find("Exit status"), std::string::npos);
+  EXPECT_EQ(Boardsim("--version").Exit, 0);
+  std::string Help;
+  for (const char *Subcommand : {"pei", "dxe", "decode", "window"}) {
+    const Result Run = Boardsim(std::string(Subcommand) + " --help");
+    EXPECT_EQ(Run.Exit, 0) << Subcommand;
+    Help += Run.Out;
+  }
+  const std::string Readme = ReadAll(README_PATH);
   for (const char *Option :
-       {"--trace", "--json", "--spi", "--spi-status", "--spi-reg0c", "--spi-drain", "--spi-clock",
-        "--pm-timer", "--lpc", "--pcr", "--max-steps", "--no-hob-list", "--timer-hob", "--smm"}) {
-    EXPECT_NE(Dxe.Out.find(Option), std::string::npos) << Option;
+       {"--scenario", "--trace", "--json", "--spi", "--spi-status", "--spi-reg0c", "--spi-drain",
+        "--spi-clock", "--pm-timer", "--pm-timer-stuck", "--uart-lsr", "--all-ones", "--lpc",
+        "--pcr", "--no-hob-list", "--timer-hob", "--extra-hob", "--smm", "--max-steps"}) {
+    EXPECT_NE(Help.find(std::string(Option) + "="), Help.find(std::string(Option) + " ")) << Option;
+    EXPECT_NE(Readme.find(Option), std::string::npos) << Option;
+  }
+  // The request encodings, with an example each.
+  EXPECT_NE(Help.find("device type in bits 7:0"), std::string::npos);
+  EXPECT_NE(Help.find("COM selector"), std::string::npos);
+  EXPECT_NE(Help.find("SIZEWORD  16 bits"), std::string::npos);
+  const Result Scenarios = Boardsim("scenarios");
+  EXPECT_EQ(Scenarios.Exit, 0);
+  EXPECT_NE(Scenarios.Out.find("everything-broken-timer-hob"), std::string::npos);
+}
+
+TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
+  const std::string Keep = ::testing::TempDir() + "boardsim-keep.txt";
+  const std::string Keep2 = ::testing::TempDir() + "boardsim-keep2.txt";
+  struct Case {
+    std::string Arguments;
+    int Exit;
+    const char *Message;
+  };
+  const Case Cases[] = {
+      // Two outputs on one file, by one name or another.
+      {"pei --trace=" + Keep + " --json=" + Keep, 2, "both write to"},
+      {"pei --trace=" + Keep + " --json=" + ::testing::TempDir() + "./boardsim-keep.txt", 2,
+       "are the same file"},
+      // Nothing is touched until every output is open...
+      {"pei --trace=" + Keep + " --json=/nonexistent/x.json", 2, "No such file or directory"},
+      // ... and no file is replaced when another output fails.
+      {"pei --trace=" + Keep + " --json=/dev/full", 1, "cannot write '/dev/full': No space left"},
+      {"pei --trace=/dev/full --json=" + Keep, 1, "cannot write '/dev/full': No space left"},
+      {"pei --trace=" + Keep + " >/dev/full", 1, "cannot write standard output: No space left"},
+      {"pei --json=" + Keep + " >&-", 1, "cannot write standard output: Bad file descriptor"},
+  };
+  for (const Case &Each : Cases) {
+    for (const std::string &Path : {Keep, Keep2}) {
+      std::ofstream(Path) << "earlier content\n";
+    }
+    const Result Run = Boardsim(Each.Arguments);
+    EXPECT_EQ(Run.Exit, Each.Exit) << Each.Arguments;
+    EXPECT_NE(Run.Err.find(Each.Message), std::string::npos) << Each.Arguments << ": " << Run.Err;
+    EXPECT_EQ(CountLines(Run.Err, "boardsim: "), 1u) << Each.Arguments;
+    EXPECT_EQ(ReadAll(Keep), "earlier content\n") << Each.Arguments;
+  }
+  // A run that succeeds replaces both files, each with its own content.
+  ASSERT_EQ(Boardsim("dxe --trace=" + Keep + " --json=" + Keep2).Exit, 0);
+  EXPECT_EQ(ReadAll(Keep).rfind("# BoardInitDxeEntry(ImageHandle, SystemTable)\n", 0), 0u);
+  EXPECT_EQ(nlohmann::json::parse(ReadAll(Keep2))["module"], "dxe");
+}
+
+TEST(Boardsim, TraceAnnotatesEveryCallInOneForm) {
+  const std::string Pei = Boardsim("pei --trace=-").Out;
+  for (const char *Line :
+       {"# BoardInitPeiEntry(FileHandle, PeiServices)\n",
+        "# SetIoDecode(0x03F8, 0x00, 0x00000006)\n# SetGenericIoRange(0x0200, 0x0100)\nFLAGS",
+        "# SetGenericIoRange(0x0200, 0x0100) -> EFI_SUCCESS (0x00000000)\n",
+        "# BoardInitPeiEntry(FileHandle, PeiServices) -> EFI_SUCCESS (0x00000000)\n"}) {
+    EXPECT_NE(Pei.find(Line), std::string::npos) << Line;
+  }
+  EXPECT_EQ(CountLines(Pei, "# SetIoDecode("), 20u);
+  const std::string Dxe = Boardsim("dxe --smm=outside --trace=-").Out;
+  for (const char *Line :
+       {"# LocateProtocol({F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191}, NULL, Interface) -> EFI_SUCCESS "
+        "(0x0000000000000000)\n",
+        "# InSmm(SmmBase2, InSmram) -> EFI_SUCCESS (0x0000000000000000); stores FALSE\n",
+        "# BoardInitDxeEntry(ImageHandle, SystemTable) -> EFI_SUCCESS (0x0000000000000000)\n"}) {
+    EXPECT_NE(Dxe.find(Line), std::string::npos) << Line;
   }
 }
 

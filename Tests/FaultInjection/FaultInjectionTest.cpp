@@ -3,19 +3,17 @@
 // device by design (the PM-timer waits, the UART's transmit wait), spins until the step budget
 // stops it; each row pins which, and what reached the serial line and the SPI peripheral.
 #include "DxeRun.h"
+#include "NamedScenarios.h"
 #include "PeiRun.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace {
-
-using sim::SpiPresence;
 
 constexpr const char *BootLines = "Zelk SetupInit Start\r\nZelk SetupInit result = EFI_SUCCESS\r\n";
 // Far above a full run of either module (about 1,300 accesses), so only a spin reaches it.
@@ -35,157 +33,63 @@ struct Expected {
   std::size_t SuperIo = 0; // PEI only
 };
 
+// Each row names a scenario that `boardsim pei|dxe --scenario=NAME` replays.
 struct Fault {
   const char *Name;
-  std::function<void(sim::Scenario &)> Break;
-  sim::DxeEnvironmentSettings Firmware;
   Expected Pei;
   Expected Dxe;
 };
 
-sim::DxeEnvironmentSettings WithTimerHob() {
-  sim::DxeEnvironmentSettings Settings;
-  Settings.TimerHob = true;
-  return Settings;
-}
-
-sim::DxeEnvironmentSettings WithoutHobList() {
-  sim::DxeEnvironmentSettings Settings;
-  Settings.HobListInConfigTable = false;
-  return Settings;
-}
-
-// A zero-length HOB before the timer HOB: the walk stops there and never sees the timer HOB.
-sim::DxeEnvironmentSettings WithCorruptHobList() {
-  sim::DxeEnvironmentSettings Settings = WithTimerHob();
-  Settings.ExtraHob = sim::HeaderOnlyHob{EFI_HOB_TYPE_GUID_EXTENSION, 0};
-  return Settings;
-}
-
-void AllOnes(sim::Scenario &S) {
-  S.AllOnesEverywhere = true;
-}
-void TimerStuck(sim::Scenario &S) {
-  S.PmTimerStuck = true;
-}
-void SpiAbsent(sim::Scenario &S) {
-  S.Spi.Presence = SpiPresence::Absent;
-}
-void EverythingBroken(sim::Scenario &S) {
-  S.AllOnesEverywhere = true;
-  S.PmTimerStuck = true;
-  S.Spi.Presence = SpiPresence::Dead;
-  S.Spi.Status = 0x10;
-  S.UartLineStatus = 0x00;
-}
-
 const std::vector<Fault> &Faults() {
   static const std::vector<Fault> Table = {
-      {"healthy board",
-       [](sim::Scenario &) {},
-       {},
+      {"healthy",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
       // No device answers: the SPI controller is not seen, every generic slot looks taken,
       // the UART always looks empty; only the PM timer, which never moves, holds the driver.
-      {"all ones everywhere",
-       AllOnes,
-       {},
-       {false, "", 0, "", SuperIoScriptWrites},
-       {true, PmTimerSpin, 0, ""}},
-      {"all ones everywhere, timer HOB",
-       AllOnes,
-       WithTimerHob(),
-       {false, "", 0, "", SuperIoScriptWrites},
-       {false, "", 0, BootLines}},
+      {"all-ones", {false, "", 0, "", SuperIoScriptWrites}, {true, PmTimerSpin, 0, ""}},
+      {"all-ones-timer-hob", {false, "", 0, "", SuperIoScriptWrites}, {false, "", 0, BootLines}},
       // Every SPI wait is bounded: a stuck status costs reads, never the frames.
-      {"SPI status stuck busy",
-       [](sim::Scenario &S) { S.Spi.Status = 0x10; },
-       {},
+      {"spi-busy",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
-      {"SPI transmit FIFO stuck full",
-       [](sim::Scenario &S) { S.Spi.Status = 0x00; },
-       {},
+      {"spi-fifo-full",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
-      {"SPI receive stuck not empty and busy",
-       [](sim::Scenario &S) { S.Spi.Status = 0x18; },
-       {},
+      {"spi-receive-busy",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
-      {"SPI register 0x0C and drain stuck",
-       [](sim::Scenario &S) {
-         S.Spi.Reg0C = 0xE0;
-         S.Spi.Drain = 1;
-       },
-       {},
+      {"spi-quiet-drain-stuck",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
-      {"SPI controller absent",
-       SpiAbsent,
-       {},
-       {false, "", 0, "", SuperIoScriptWrites},
-       {false, "", 0, BootLines}},
-      {"SPI controller dead",
-       [](sim::Scenario &S) { S.Spi.Presence = SpiPresence::Dead; },
-       {},
-       {false, "", 0, "", SuperIoScriptWrites},
-       {false, "", 0, BootLines}},
-      {"UART line status all ones",
-       [](sim::Scenario &S) { S.UartLineStatus = 0xFF; },
-       {},
+      {"spi-absent", {false, "", 0, "", SuperIoScriptWrites}, {false, "", 0, BootLines}},
+      {"spi-dead", {false, "", 0, "", SuperIoScriptWrites}, {false, "", 0, BootLines}},
+      {"uart-all-ones",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
       // The transmit wait has no bound: a holding register that never empties holds the first
       // byte back for good.
-      {"UART never empties",
-       [](sim::Scenario &S) { S.UartLineStatus = 0x00; },
-       {},
+      {"uart-never-empties",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {true, UartSpin, InitFrames, ""}},
       // The 10 us delay after each SPI frame and the driver's measuring interval both wait on
       // the PM timer; the first frame is on the wire before its delay starts.
-      {"PM timer stuck", TimerStuck, {}, {true, PmTimerSpin, 1, ""}, {true, PmTimerSpin, 0, ""}},
-      {"PM timer stuck, timer HOB",
-       TimerStuck,
-       WithTimerHob(),
-       {true, PmTimerSpin, 1, ""},
-       {true, PmTimerSpin, 1, ""}},
-      {"PM timer stuck, SPI absent, timer HOB",
-       [](sim::Scenario &S) {
-         TimerStuck(S);
-         SpiAbsent(S);
-       },
-       WithTimerHob(),
+      {"pm-timer-stuck", {true, PmTimerSpin, 1, ""}, {true, PmTimerSpin, 0, ""}},
+      {"pm-timer-stuck-timer-hob", {true, PmTimerSpin, 1, ""}, {true, PmTimerSpin, 1, ""}},
+      {"pm-timer-stuck-spi-absent-timer-hob",
        {false, "", 0, "", SuperIoScriptWrites},
        {false, "", 0, BootLines}},
-      {"no HOB list",
-       [](sim::Scenario &) {},
-       WithoutHobList(),
+      {"no-hob-list",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
-      {"corrupt HOB list",
-       [](sim::Scenario &) {},
-       WithCorruptHobList(),
+      {"corrupt-hob-list",
        {false, "", InitFrames, "", SuperIoScriptWrites},
        {false, "", InitFrames, BootLines}},
-      {"corrupt HOB list, PM timer stuck, SPI absent",
-       [](sim::Scenario &S) {
-         TimerStuck(S);
-         SpiAbsent(S);
-       },
-       WithCorruptHobList(),
+      {"corrupt-hob-list-pm-timer-stuck-spi-absent",
        {false, "", 0, "", SuperIoScriptWrites},
        {true, PmTimerSpin, 0, ""}},
-      {"everything broken at once",
-       EverythingBroken,
-       WithoutHobList(),
-       {false, "", 0, "", SuperIoScriptWrites},
-       {true, PmTimerSpin, 0, ""}},
-      {"everything broken at once, timer HOB",
-       EverythingBroken,
-       WithTimerHob(),
+      {"everything-broken", {false, "", 0, "", SuperIoScriptWrites}, {true, PmTimerSpin, 0, ""}},
+      {"everything-broken-timer-hob",
        {false, "", 0, "", SuperIoScriptWrites},
        {false, "", 0, BootLines}},
   };
@@ -193,9 +97,10 @@ const std::vector<Fault> &Faults() {
 }
 
 sim::Scenario Broken(const Fault &Each) {
-  sim::Scenario Settings;
+  const sim::NamedScenario *Named = sim::FindScenario(Each.Name);
+  EXPECT_NE(Named, nullptr) << Each.Name;
+  sim::Scenario Settings = Named != nullptr ? Named->Settings : sim::Scenario{};
   Settings.MaxSteps = StepBudget;
-  Each.Break(Settings);
   return Settings;
 }
 
@@ -231,10 +136,14 @@ TEST(FaultInjection, EarlyInitEndsOrSpinsOnlyOnThePmTimer) {
   }
 }
 
+TEST(FaultInjection, EveryNamedScenarioHasARow) {
+  EXPECT_EQ(Faults().size(), sim::NamedScenarios().size());
+}
+
 TEST(FaultInjection, DriverEndsOrSpinsOnlyOnThePmTimerOrTheUart) {
   for (const Fault &Each : Faults()) {
     sim::Board Board(Broken(Each));
-    const sim::DxeRunResult Result = sim::RunDxe(Board, Each.Firmware);
+    const sim::DxeRunResult Result = sim::RunDxe(Board);
     ASSERT_EQ(Result.Hung, Each.Dxe.Hung) << Each.Name;
     EXPECT_EQ(Board.spiFrames().size(), Each.Dxe.Frames) << Each.Name;
     EXPECT_EQ(Board.serialOutput(), Each.Dxe.Serial) << Each.Name;

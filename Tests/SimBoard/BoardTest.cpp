@@ -168,18 +168,33 @@ TEST(SimBoard, ScenarioPresetsAndTimerWrap) {
 }
 
 TEST(SimBoard, StepBudgetStopsASpinAndKeepsTheLastAccesses) {
-  sim::Scenario Settings;
-  Settings.MaxSteps = 100;
-  sim::Board Board(Settings);
-  const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [] {
-    while ((PortRead8(0x3FD) & 0x80) == 0) {
-      CpuPause();
+  // Kept or not, the trace does not decide what a hung run reports: its last accesses (never
+  // annotations) and the call it was in.
+  for (const bool Keep : {true, false}) {
+    sim::Scenario Settings;
+    Settings.MaxSteps = 100;
+    Settings.RecordTrace = Keep;
+    sim::Board Board(Settings);
+    std::size_t Observed = 0;
+    Board.addObserver([&](const sim::TraceRecord &) { ++Observed; });
+    const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [&] {
+      Board.enterCall("WaitForUart", {}, "");
+      while ((PortRead8(0x3FD) & 0x80) == 0) {
+        Board.annotate("still waiting");
+        CpuPause();
+      }
+    });
+    EXPECT_TRUE(Outcome.Hung);
+    EXPECT_EQ(Board.steps(), 101u);
+    EXPECT_EQ(Board.trace().size(), Keep ? Observed : 0u);
+    ASSERT_EQ(Outcome.LastAccesses.size(), 16u);
+    for (const sim::TraceRecord &Record : Outcome.LastAccesses) {
+      EXPECT_NE(Record.Kind, sim::AccessKind::Note);
     }
-  });
-  EXPECT_TRUE(Outcome.Hung);
-  EXPECT_EQ(Board.steps(), 101u);
-  ASSERT_EQ(Outcome.LastAccesses.size(), 16u);
-  EXPECT_EQ(sim::FormatRecord(Outcome.LastAccesses.back()), "IN8 0x03FD 0x60  ; UART line status");
+    EXPECT_EQ(sim::FormatRecord(Outcome.LastAccesses.back()),
+              "IN8 0x03FD 0x60  ; UART line status");
+    EXPECT_EQ(Outcome.Running, std::vector<std::string>{"WaitForUart()"});
+  }
 }
 
 TEST(SimBoard, TraceCommentsNameTheRegisters) {

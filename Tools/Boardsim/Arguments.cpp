@@ -34,7 +34,7 @@ std::uint64_t ParseNumber(const std::string &Text, unsigned Bits, const std::str
 
 std::vector<std::uint64_t> ParseRequest(const std::string &Text,
                                         const std::vector<unsigned> &FieldBits,
-                                        const std::string &Form) {
+                                        const std::string &Form, const std::string &What) {
   std::vector<std::string> Fields;
   std::string::size_type Start = 0;
   for (;;) {
@@ -46,13 +46,12 @@ std::vector<std::uint64_t> ParseRequest(const std::string &Text,
     Start = Comma + 1;
   }
   if (Fields.size() != FieldBits.size()) {
-    throw UsageError("request '" + Text + "': expected " + Form + " (" +
-                     std::to_string(FieldBits.size()) + " fields), got " +
-                     std::to_string(Fields.size()));
+    throw UsageError(What + ": expected " + Form + " (" + std::to_string(FieldBits.size()) +
+                     " fields), got " + std::to_string(Fields.size()));
   }
   std::vector<std::uint64_t> Values;
   for (std::size_t Index = 0; Index < Fields.size(); ++Index) {
-    Values.push_back(ParseNumber(Fields[Index], FieldBits[Index], "request '" + Text + "'"));
+    Values.push_back(ParseNumber(Fields[Index], FieldBits[Index], What));
   }
   return Values;
 }

@@ -17,10 +17,11 @@ public:
 // Decimal or 0x hexadecimal, at most Bits wide. What names the argument in the message.
 std::uint64_t ParseNumber(const std::string &Text, unsigned Bits, const std::string &What);
 
-// A comma-separated request whose fields have the given widths in bits.
+// Comma-separated fields of the given widths in bits; What names the argument in messages
+// ("request '0x3F8,0'").
 std::vector<std::uint64_t> ParseRequest(const std::string &Text,
                                         const std::vector<unsigned> &FieldBits,
-                                        const std::string &Form);
+                                        const std::string &Form, const std::string &What);
 
 struct RegisterPreset {
   std::uint32_t Offset = 0;

@@ -1,5 +1,7 @@
 #include "DecodeState.h"
 
+#include "DecodeRequest.h"
+#include "DecodeTarget.h"
 #include "GenericIoRangeRegs.h"
 #include "IoDecodePortLists.h"
 #include "IoDecodeRegs.h"
@@ -105,12 +107,65 @@ std::string DescribeEnables(std::uint16_t Value) {
 }
 
 std::string DescribeWindow(std::uint32_t Value) {
+  std::string Text;
   if ((Value & GenericIoRange::Enable) == 0) {
-    return "free";
+    Text = "free";
+  } else {
+    // The mask bits leave their address bits out of the compare: the window starts at the base
+    // with those bits clear and ends with them (and the two implied low bits) set.
+    const std::uint32_t Mask = FieldGet(GenericIoRange::AddressMask, Value) << 2;
+    const std::uint32_t Base = Value & FieldMask(GenericIoRange::Base) & ~Mask;
+    Text = Hex(Base, 4) + "-" + Hex(Base | Mask | 3, 4);
   }
-  const std::uint32_t Base = Value & FieldMask(GenericIoRange::Base);
-  const std::uint32_t Mask = FieldGet(GenericIoRange::AddressMask, Value) << 2;
-  return Hex(Base, 4) + "-" + Hex(Base | Mask | 3, 4);
+  const std::uint32_t Reserved =
+      Value & ~(FieldMask(GenericIoRange::AddressMask) | FieldMask(GenericIoRange::Base) |
+                GenericIoRange::Enable);
+  if (Reserved != 0) {
+    Text += ", reserved bits " + Hex(Reserved, 8) + " set";
+  }
+  return Text;
+}
+
+std::uint16_t ReservedDecodeRangeBits(std::uint16_t Value) {
+  const std::uint32_t Known = FieldMask(IoDecodeRanges::ComA) | FieldMask(IoDecodeRanges::ComB) |
+                              FieldMask(IoDecodeRanges::Parallel) |
+                              FieldMask(IoDecodeRanges::Floppy);
+  return static_cast<std::uint16_t>(Value & ~Known);
+}
+
+std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
+  const std::uint32_t Type = FieldGet(DecodeAttributes::DeviceType, Attributes);
+  const std::uint32_t Target = FieldGet(DecodeAttributes::DecodeTarget, Attributes);
+  std::string Device;
+  if (Type == DecodeDevice::Floppy) {
+    Device = "floppy";
+  } else if (Type >= DecodeDevice::KeyboardFirst && Type <= DecodeDevice::KeyboardLast) {
+    Device = "keyboard controller";
+  } else if (Type == DecodeDevice::Serial) {
+    Device = Size == SerialSelector::ComA   ? "serial COM A"
+             : Size == SerialSelector::ComB ? "serial COM B"
+                                            : "serial, selector " + Hex(Size, 2) + " (unknown)";
+  } else if (Type == DecodeDevice::Parallel) {
+    Device = "parallel";
+  } else if (Type == DecodeDevice::GamePort) {
+    Device = "game port";
+  } else if (Type == DecodeDevice::Other) {
+    Device = "other";
+  } else {
+    Device = "device type " + Hex(Type, 2) + " (unknown)";
+  }
+  return Device + (Port == DecodeOffPort ? " off" : " at " + Hex(Port, 4)) + " on " +
+         DescribeTarget(Target);
+}
+
+std::string DescribeTarget(std::uint32_t Target) {
+  if (Target == DecodeTarget::Lpc) {
+    return "LPC";
+  }
+  if (Target < DecodeTarget::Count) {
+    return "eSPI CS" + std::to_string(Target);
+  }
+  return "target " + std::to_string(Target) + " (unknown)";
 }
 
 } // namespace boardsim

@@ -30,7 +30,13 @@ DecodeState ReadDecodeState(const sim::Board &Board);
 std::string DescribeDecodeRanges(std::uint16_t Value, std::uint16_t Enables);
 // "COM A, COM B, keyboard 0x60/0x64, ..." or "none"
 std::string DescribeEnables(std::uint16_t Value);
-// "0x0200-0x02FF" or "free"
+// "0x0200-0x02FF" or "free", with any reserved bits that are set named.
 std::string DescribeWindow(std::uint32_t Value);
+// Bits of the I/O Decode Ranges register outside its four range fields.
+std::uint16_t ReservedDecodeRangeBits(std::uint16_t Value);
+// "serial COM A at 0x03F8 on LPC", "other at 0x0A00 on eSPI CS1"
+std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes);
+// "LPC", "eSPI CS2"
+std::string DescribeTarget(std::uint32_t Target);
 
 } // namespace boardsim

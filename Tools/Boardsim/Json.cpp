@@ -1,18 +1,199 @@
-// The run's result as JSON, numbers as JSON integers.
+// The run's result as JSON, numbers as JSON integers. Scripts read it: keys keep their names,
+// types and meaning; new facts come as new keys.
 #include "DecodeState.h"
 #include "Report.h"
+#include "SpiRegs.h"
 
 #include <nlohmann/json.hpp>
 
 namespace boardsim {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json StatusName(std::optional<std::uint64_t> Status, unsigned Bits) {
+  if (!Status) {
+    return nullptr;
+  }
+  const char *Name = sim::StatusName(*Status, Bits);
+  return Name != nullptr ? Json(Name) : Json(nullptr);
+}
+
+Json CallJson(const sim::CallRecord &Call, unsigned Bits) {
+  Json Out;
+  Out["call"] = Call.Name;
+  if (Call.Name == "SetIoDecode" && Call.Arguments.size() == 3) {
+    Out["port"] = Call.Arguments[0];
+    Out["size"] = Call.Arguments[1];
+    Out["attributes"] = Call.Arguments[2];
+  } else if (Call.Name == "SetGenericIoRange" && Call.Arguments.size() == 2) {
+    Out["port"] = Call.Arguments[0];
+    Out["size_word"] = Call.Arguments[1];
+  }
+  Out["status"] = Call.Status ? Json(*Call.Status) : Json(nullptr);
+  Out["status_name"] = StatusName(Call.Status, Bits);
+  return Out;
+}
+
+// Top-level requests, each with the calls it made nested under "calls".
+Json RequestsJson(const RunReport &Report, const sim::Board &Board) {
+  Json Requests = Json::array();
+  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report, Board);
+  if (Calls.empty()) {
+    return Requests;
+  }
+  const unsigned BaseDepth = Calls.front()->Depth;
+  for (const sim::CallRecord *Call : Calls) {
+    Json Row = CallJson(*Call, StatusBits(Report.Which));
+    if (Call->Depth == BaseDepth) {
+      Row["calls"] = Json::array();
+      Requests.push_back(std::move(Row));
+    } else if (!Requests.empty()) {
+      Requests.back()["calls"].push_back(std::move(Row));
+    }
+  }
+  return Requests;
+}
+
+Json SpiJson(const RunReport &Report, const sim::Board &Board) {
+  namespace Reg = SpiController::Reg;
+  Json Waits = Json::array();
+  for (const SpiWaitRun &Wait : Report.Facts.spiWaits()) {
+    Waits.push_back({{"register", Wait.Register},
+                     {"value", Wait.Value},
+                     {"reads", Wait.Reads},
+                     {"ran_out", Wait.RanOut},
+                     {"after", Wait.After}});
+  }
+  return {{"state", SpiStateName(Report.Facts.spiState())},
+          {"waits_ran_out", Report.Facts.spiWaitsRanOut()},
+          {"waits", Waits},
+          {"control0", Board.spi().registerValue(Reg::Control0)},
+          {"control1", Board.spi().registerValue(Reg::Control1)},
+          {"clock", Board.spi().registerValue(Reg::Clock)}};
+}
+
+Json DxeJson(const RunReport &Report) {
+  const DxeFacts &Dxe = *Report.Dxe;
+  const auto &Interval = Report.Facts.interval();
+  Json Out;
+  Out["hob_list_found"] = Dxe.HobListFound;
+  // Looked for only in a HOB list; unknown when the run hung before the timer start-up ended.
+  Out["timer_hob_found"] = !Dxe.HobListFound ? Json(nullptr)
+                           : Interval        ? Json(false)
+                           : Report.Hung     ? Json(nullptr)
+                                             : Json(true);
+  if (Interval) {
+    Out["measuring_interval"] = {
+        {"finished", Interval->Finished},
+        {"pm_timer_start", Interval->PmTimerStart},
+        {"pm_timer_end", Interval->Finished ? Json(Interval->PmTimerEnd) : Json(nullptr)},
+        {"pm_timer_ticks", Interval->Finished ? Json(Interval->ticks()) : Json(nullptr)},
+        {"time_stamps", Interval->Finished
+                            ? Json::array({Interval->TimeStamps[0], Interval->TimeStamps[1]})
+                            : Json::array({Interval->TimeStamps[0]})}};
+  } else {
+    Out["measuring_interval"] = nullptr;
+  }
+  return Out;
+}
+
+Json PresetsJson(const std::map<std::uint32_t, sim::Preset> &Presets) {
+  Json Out = Json::array();
+  for (const auto &[Offset, Preset] : Presets) {
+    Out.push_back({{"offset", Offset}, {"value", Preset.Value}, {"width", Preset.Width}});
+  }
+  return Out;
+}
+
+const char *SmmName(sim::SmmMode Mode) {
+  switch (Mode) {
+  case sim::SmmMode::Absent:
+    return "absent";
+  case sim::SmmMode::Outside:
+    return "outside";
+  case sim::SmmMode::Inside:
+    return "inside";
+  case sim::SmmMode::NullInterface:
+    return "null-interface";
+  }
+  return "?";
+}
+
+const char *SpiPresenceName(sim::SpiPresence Presence) {
+  switch (Presence) {
+  case sim::SpiPresence::Present:
+    return "present";
+  case sim::SpiPresence::Absent:
+    return "absent";
+  case sim::SpiPresence::Dead:
+    return "dead";
+  }
+  return "?";
+}
+
+Json ScenarioJson(const RunReport &Report, const sim::Scenario &Settings) {
+  const sim::DxeEnvironmentSettings &Firmware = Settings.Firmware;
+  Json ExtraHob = nullptr;
+  if (Firmware.ExtraHob) {
+    ExtraHob = {{"type", Firmware.ExtraHob->Type}, {"length", Firmware.ExtraHob->Length}};
+  }
+  return {{"name", Report.ScenarioName.empty() ? Json(nullptr) : Json(Report.ScenarioName)},
+          {"spi",
+           {{"presence", SpiPresenceName(Settings.Spi.Presence)},
+            {"status", Settings.Spi.Status},
+            {"reg0c", Settings.Spi.Reg0C},
+            {"drain", Settings.Spi.Drain},
+            {"clock", Settings.Spi.Clock}}},
+          {"pm_timer_start", Settings.PmTimerStart},
+          {"pm_timer_stuck", Settings.PmTimerStuck},
+          {"uart_line_status", Settings.UartLineStatus},
+          {"all_ones", Settings.AllOnesEverywhere},
+          {"lpc_presets", PresetsJson(Settings.LpcConfig)},
+          {"pcr_presets", PresetsJson(Settings.PcrWindow)},
+          {"firmware",
+           {{"hob_list", Firmware.HobListInConfigTable},
+            {"timer_hob", Firmware.TimerHob},
+            {"smm", SmmName(Firmware.Smm)},
+            {"extra_hob", ExtraHob}}},
+          {"max_steps", Settings.MaxSteps}};
+}
+
+Json AccessCountsJson(const sim::Board &Board) {
+  using sim::AccessKind;
+  const std::uint64_t PortIn = Board.count(AccessKind::PortIn);
+  const std::uint64_t PortOut = Board.count(AccessKind::PortOut);
+  const std::uint64_t MemRead = Board.count(AccessKind::MemRead);
+  const std::uint64_t MemWrite = Board.count(AccessKind::MemWrite);
+  const std::uint64_t Flags = Board.count(AccessKind::Flags);
+  const std::uint64_t Cli = Board.count(AccessKind::Cli);
+  const std::uint64_t Sti = Board.count(AccessKind::Sti);
+  const std::uint64_t Pause = Board.count(AccessKind::Pause);
+  const std::uint64_t Rdtsc = Board.count(AccessKind::Rdtsc);
+  return {{"bus",
+           {{"port_in", PortIn},
+            {"port_out", PortOut},
+            {"mem_read", MemRead},
+            {"mem_write", MemWrite},
+            {"total", PortIn + PortOut + MemRead + MemWrite}}},
+          {"processor",
+           {{"flags", Flags},
+            {"cli", Cli},
+            {"sti", Sti},
+            {"pause", Pause},
+            {"rdtsc", Rdtsc},
+            {"total", Flags + Cli + Sti + Pause + Rdtsc}}}};
+}
+
+} // namespace
 
 std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   const DecodeState State = ReadDecodeState(Board);
-  nlohmann::ordered_json Out;
+  const unsigned Bits = StatusBits(Report.Which);
+  Json Out;
   Out["module"] = ModuleName(Report.Which);
   if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
-    Out["status"] = Report.EntryStatus ? nlohmann::ordered_json(*Report.EntryStatus)
-                                       : nlohmann::ordered_json(nullptr);
+    Out["status"] = Report.EntryStatus ? Json(*Report.EntryStatus) : Json(nullptr);
   } else {
     Out["results"] = Report.Results;
   }
@@ -32,22 +213,44 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
                 {"generic_io_ranges", PcrRanges},
                 {"espi_generic_io_ranges", EspiMirrors}};
   Out["spi_frames"] = Board.spiFrames();
-  nlohmann::ordered_json Writes = nlohmann::ordered_json::array();
+  Json Writes = Json::array();
   for (const auto &[Port, Value] : Board.superIoWrites()) {
     Writes.push_back({Port, Value});
   }
   Out["superio_writes"] = Writes;
   Out["serial"] = Board.serialOutput();
   Out["interrupts_enabled"] = Board.interruptsEnabled();
-  Out["accesses"] = sim::CountAccesses(Board.trace());
+  Out["accesses"] = Board.accessCount();
   Out["hung"] = Report.Hung;
   if (Report.Dxe) {
     Out["in_smm"] = Report.Dxe->InSmm;
     Out["locate_protocol_calls"] = Report.Dxe->LocateProtocolCalls;
     Out["in_smm_calls"] = Report.Dxe->InSmmCalls;
   }
+
+  // Added beside the keys above; these too keep their names, types and meaning.
+  if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
+    Out["status_name"] = StatusName(Report.EntryStatus, Bits);
+  }
+  if (Report.Which != Module::Dxe) {
+    Out["requests"] = RequestsJson(Report, Board);
+  }
+  if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
+    Out["spi"] = SpiJson(Report, Board);
+  }
+  if (Report.Dxe) {
+    Out["dxe"] = DxeJson(Report);
+  }
+  Out["access_counts"] = AccessCountsJson(Board);
+  Out["scenario"] = ScenarioJson(Report, Board.scenario());
+  Json Last = Json::array();
+  for (const sim::TraceRecord &Record : Report.LastAccesses) {
+    Last.push_back(sim::FormatRecord(Record));
+  }
+  Out["last_accesses"] = Last;
+  Out["running"] = Report.Running;
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
-  return Out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 } // namespace boardsim

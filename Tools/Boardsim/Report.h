@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Board.h"
+#include "RunFacts.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,23 +15,31 @@ enum class Module { Pei, Dxe, Decode, Window };
 
 struct DxeFacts {
   bool InSmm = false;
+  bool HobListFound = false;
   std::size_t LocateProtocolCalls = 0;
   std::size_t InSmmCalls = 0;
 };
 
 struct RunReport {
   Module Which = Module::Pei;
+  std::string ScenarioName;                 // empty without --scenario
   std::optional<std::uint64_t> EntryStatus; // pei and dxe
   std::vector<std::uint32_t> Results;       // decode and window: one per finished request
   std::vector<std::string> Requests;        // decode and window: the requests as given
   bool Hung = false;
-  std::vector<sim::TraceRecord> LastAccesses;
+  std::vector<sim::TraceRecord> LastAccesses; // a hung run's
+  std::vector<std::string> Running;           // the calls a hung run was in, outermost first
   std::optional<DxeFacts> Dxe;
+  RunFacts Facts;
 };
 
 const char *ModuleName(Module Which);
-// The status by name ("EFI_SUCCESS"), with the value in hexadecimal when it has no name.
-std::string StatusText(const RunReport &Report, std::uint64_t Status);
+// The module's native status width: 32 bits for the early-init module, 64 for the driver.
+unsigned StatusBits(Module Which);
+
+// The calls the summary and the JSON list as requests: the board table's SetIoDecode calls for
+// pei, the given requests for decode and window (each with its nested calls after it).
+std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report, const sim::Board &Board);
 
 std::string Summary(const RunReport &Report, const sim::Board &Board);
 std::string JsonText(const RunReport &Report, const sim::Board &Board);

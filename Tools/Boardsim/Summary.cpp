@@ -1,12 +1,12 @@
-// The summary a person reads at a glance after a run.
+// The summary a person reads at a glance after a run: what the firmware did to the board, and
+// how each step of the run went, without the trace.
 #include "DecodeState.h"
 #include "Report.h"
+#include "SpiRegs.h"
 #include "SuperIoPorts.h"
 
-#include "BoardInitDxe/StatusCodeName.h"
-
+#include <array>
 #include <cstdio>
-#include <map>
 #include <sstream>
 
 namespace boardsim {
@@ -16,6 +16,10 @@ std::string Hex(std::uint64_t Value, int Digits) {
   char Text[24];
   std::snprintf(Text, sizeof Text, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
   return Text;
+}
+
+std::string Plural(std::uint64_t Count, const char *One, const char *Many) {
+  return std::to_string(Count) + " " + (Count == 1 ? One : Many);
 }
 
 std::string Pair(std::uint32_t Register, std::uint32_t Mirror, int Digits) {
@@ -46,11 +50,41 @@ void SerialConsole(std::ostringstream &Out, const std::string &Serial) {
   }
 }
 
+std::string RequestDescription(const sim::CallRecord &Call) {
+  if (Call.Name == "SetIoDecode" && Call.Arguments.size() == 3) {
+    return DescribeDecodeRequest(static_cast<std::uint16_t>(Call.Arguments[0]),
+                                 static_cast<std::uint8_t>(Call.Arguments[1]),
+                                 static_cast<std::uint32_t>(Call.Arguments[2]));
+  }
+  return "";
+}
+
+void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board &Board) {
+  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report, Board);
+  if (Calls.empty()) {
+    return;
+  }
+  Out << (Report.Which == Module::Pei ? "Decode table (SetIoDecode, in table order):\n"
+                                      : "Requests, in order:\n");
+  const unsigned BaseDepth = Calls.front()->Depth;
+  for (const sim::CallRecord *Call : Calls) {
+    const std::string Indent(2 * (Call->Depth - BaseDepth + 1), ' ');
+    Out << Indent << Call->Name << "(" << Call->ArgumentText << ") -> "
+        << (Call->Status ? Call->StatusText : "did not return");
+    const std::string About = RequestDescription(*Call);
+    Out << (About.empty() ? "" : "  [" + About + "]") << "\n";
+  }
+}
+
 void IoDecode(std::ostringstream &Out, const sim::Board &Board) {
   const DecodeState State = ReadDecodeState(Board);
   Out << "I/O decode (bridge | private-configuration mirror):\n";
   Out << "  I/O Decode Ranges  " << Pair(State.IoDecodeRanges, State.IoDecodeRangesMirror, 4)
-      << "\n    " << DescribeDecodeRanges(State.IoDecodeRanges, State.IoEnables) << "\n";
+      << "\n    " << DescribeDecodeRanges(State.IoDecodeRanges, State.IoEnables);
+  if (const std::uint16_t Reserved = ReservedDecodeRangeBits(State.IoDecodeRanges)) {
+    Out << ", reserved bits " << Hex(Reserved, 4) << " set";
+  }
+  Out << "\n";
   Out << "  I/O Enables        " << Pair(State.IoEnables, State.IoEnablesMirror, 4) << "\n    "
       << DescribeEnables(State.IoEnables) << "\n";
   for (std::size_t ChipSelect = 0; ChipSelect < State.EspiIoEnables.size(); ++ChipSelect) {
@@ -75,23 +109,72 @@ void IoDecode(std::ostringstream &Out, const sim::Board &Board) {
   }
 }
 
-void SpiFrames(std::ostringstream &Out, const sim::Board &Board) {
+void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Board) {
+  const RunFacts &Facts = Report.Facts;
+  Out << "SPI controller: ";
+  switch (Facts.spiState()) {
+  case SpiState::NotChecked:
+    Out << "not checked\n";
+    return;
+  case SpiState::Absent:
+    Out << "absent (device ID is not 0x4B2B): left alone\n";
+    return;
+  case SpiState::Dead:
+    Out << "present but dead (control 0 reads 0xFFFFFFFF): left alone\n";
+    return;
+  case SpiState::Present:
+    Out << "present\n";
+    break;
+  }
   const auto &Frames = Board.spiFrames();
-  Out << "SPI peripheral received " << Frames.size() << " frame" << (Frames.size() == 1 ? "" : "s")
+  Out << "  peripheral received " << Plural(Frames.size(), "frame", "frames")
       << (Frames.empty() ? "" : ":");
   for (const std::uint32_t Frame : Frames) {
     Out << " " << Hex(Frame, 4);
   }
-  Out << "\n";
+  Out << "\n  bounded waits that ran out: " << Facts.spiWaitsRanOut() << "\n";
+  for (const SpiWaitRun &Wait : Facts.spiWaits()) {
+    Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
+        << Hex(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After << "\n";
+  }
+  namespace Reg = SpiController::Reg;
+  Out << "  final registers: control 0 " << Hex(Board.spi().registerValue(Reg::Control0), 8)
+      << ", control 1 " << Hex(Board.spi().registerValue(Reg::Control1), 8) << ", clock "
+      << Hex(Board.spi().registerValue(Reg::Clock), 8) << "\n";
 }
 
-void SuperIo(std::ostringstream &Out, const sim::Board &Board) {
+std::string SuperIoRegisterName(std::uint8_t Register) {
+  namespace Reg = SuperIo::Reg;
+  switch (Register) {
+  case Reg::ConfigControl:
+    return "configuration control";
+  case Reg::LogicalDeviceSelect:
+    return "logical device select";
+  case Reg::Activate:
+    return "activate";
+  case Reg::IoBaseLow:
+    return "I/O base, low byte";
+  case Reg::InterruptSelect:
+    return "interrupt select";
+  case Reg::SecondInterruptSelect:
+    return "second interrupt select";
+  case Reg::DmaSelect:
+    return "DMA channel select";
+  case Reg::DeviceSpecific76:
+  case Reg::DeviceSpecific77:
+    return "device-specific";
+  default:
+    return "register";
+  }
+}
+
+void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
   const auto &Writes = Board.superIoWrites();
-  Out << "Super I/O writes (" << Writes.size() << "):\n";
   if (Writes.empty()) {
-    Out << "  (none)\n";
     return;
   }
+  Out << "Super I/O writes (" << Writes.size() << ", index port " << Hex(SuperIo::IndexPort, 2)
+      << ", data port " << Hex(SuperIo::DataPort, 2) << "):\n";
   // The entry key counts only when the whole sequence leads the writes.
   std::size_t Index = 0;
   constexpr std::size_t KeyLength = sizeof SuperIo::EnterKey;
@@ -101,7 +184,7 @@ void SuperIo(std::ostringstream &Out, const sim::Board &Board) {
         Writes[Byte].first == SuperIo::IndexPort && Writes[Byte].second == SuperIo::EnterKey[Byte];
   }
   if (Keyed) {
-    Out << "  enter configuration mode (key 0x87 0x01 0x55 0x55)\n";
+    Out << "  enter configuration mode: key 0x87 0x01 0x55 0x55 to the index port\n";
     Index = KeyLength;
   }
   for (; Index < Writes.size(); ++Index) {
@@ -109,39 +192,66 @@ void SuperIo(std::ostringstream &Out, const sim::Board &Board) {
     const bool Pair = Port == SuperIo::IndexPort && Index + 1 < Writes.size() &&
                       Writes[Index + 1].first == SuperIo::DataPort;
     if (!Pair) {
-      Out << "  write " << Hex(Port, 4) << " <- " << Hex(Value, 2) << "\n";
+      Out << "  write " << Hex(Port, 2) << " <- " << Hex(Value, 2) << "\n";
       continue;
     }
     const std::uint8_t Data = Writes[++Index].second;
+    Out << "  " << SuperIoRegisterName(Value) << " (" << Hex(Value, 2) << ") <- " << Hex(Data, 2);
     if (Value == SuperIo::Reg::LogicalDeviceSelect) {
-      Out << "  select logical device " << Hex(Data, 2) << "\n";
+      Out << ": logical device " << Hex(Data, 2);
+    } else if (Value == SuperIo::Reg::Activate && (Data & SuperIo::Activate::On) != 0) {
+      Out << ": device on";
     } else if (Value == SuperIo::Reg::ConfigControl &&
                (Data & SuperIo::ConfigControl::LeaveConfigMode) != 0) {
-      Out << "  exit configuration mode (register 0x02 <- " << Hex(Data, 2) << ")\n";
-    } else if (Value == SuperIo::Reg::Activate) {
-      Out << "  register 0x30 (activate) <- " << Hex(Data, 2) << "\n";
-    } else {
-      Out << "  register " << Hex(Value, 2) << " <- " << Hex(Data, 2) << "\n";
+      Out << ": leave configuration mode";
     }
+    Out << "\n";
   }
 }
 
-void Accesses(std::ostringstream &Out, const sim::Board &Board) {
-  std::map<std::string, std::size_t> ByKind;
-  for (const sim::TraceRecord &Record : Board.trace()) {
-    if (Record.Kind == sim::AccessKind::Note) {
-      continue;
+void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
+  const DxeFacts &Dxe = *Report.Dxe;
+  const auto &Interval = Report.Facts.interval();
+  Out << "Start-up:\n  HOB list: "
+      << (Dxe.HobListFound ? "found in the configuration table" : "not found") << "\n";
+  if (Interval) {
+    Out << "  timer HOB: " << (Dxe.HobListFound ? "not found" : "not looked for")
+        << ", so the measuring interval ran";
+    if (Interval->Finished) {
+      Out << ": " << Interval->ticks() << " PM-timer ticks (" << Hex(Interval->PmTimerStart, 6)
+          << " to " << Hex(Interval->PmTimerEnd, 6) << "), time stamps "
+          << Hex(Interval->TimeStamps[0], 1) << " and " << Hex(Interval->TimeStamps[1], 1) << "\n";
+    } else {
+      Out << " from PM-timer count " << Hex(Interval->PmTimerStart, 6) << " (time stamp "
+          << Hex(Interval->TimeStamps[0], 1) << ") and did not finish\n";
     }
-    std::string Line = sim::FormatRecord(Record, false);
-    ByKind[Line.substr(0, Line.find(' '))]++;
+  } else if (!Report.Hung) {
+    Out << "  timer HOB: found, so the measuring interval was skipped\n";
   }
-  Out << "Accesses: " << sim::CountAccesses(Board.trace());
-  const char *Separator = " (";
-  for (const auto &[Kind, Count] : ByKind) {
-    Out << Separator << Kind << " " << Count;
-    Separator = ", ";
-  }
-  Out << (ByKind.empty() ? "" : ")") << "\n";
+  Out << "SMM: LocateProtocol: " << Plural(Dxe.LocateProtocolCalls, "call", "calls")
+      << ", InSmm: " << Plural(Dxe.InSmmCalls, "call", "calls")
+      << "; in SMM: " << (Dxe.InSmm ? "yes" : "no") << "\n";
+}
+
+void Accesses(std::ostringstream &Out, const sim::Board &Board) {
+  using sim::AccessKind;
+  constexpr std::array Bus = {AccessKind::PortIn, AccessKind::PortOut, AccessKind::MemRead,
+                              AccessKind::MemWrite};
+  constexpr std::array Processor = {AccessKind::Flags, AccessKind::Cli, AccessKind::Sti,
+                                    AccessKind::Pause, AccessKind::Rdtsc};
+  auto Group = [&](const char *Title, const auto &Kinds) {
+    std::uint64_t Total = 0;
+    std::string Parts;
+    for (const AccessKind Kind : Kinds) {
+      Total += Board.count(Kind);
+      Parts += (Parts.empty() ? "" : ", ") + std::string(sim::KindMnemonic(Kind)) + " " +
+               std::to_string(Board.count(Kind));
+    }
+    Out << "  " << Title << ": " << Total << " (" << Parts << ")\n";
+  };
+  Out << "Accesses:\n";
+  Group("bus (ports, memory)", Bus);
+  Group("processor events", Processor);
 }
 
 } // namespace
@@ -160,18 +270,24 @@ const char *ModuleName(Module Which) {
   return "?";
 }
 
-std::string StatusText(const RunReport &Report, std::uint64_t Status) {
-  // The early-init module's statuses are 32 bits wide: its error bit is bit 31.
-  constexpr std::uint64_t Error32 = 0x80000000;
-  constexpr std::uint64_t Error64 = 0x8000000000000000;
-  std::uint64_t Native = Status;
-  int Digits = 16;
-  if (Report.Which != Module::Dxe) {
-    Native = (Status & Error32) != 0 ? (Status & ~Error32) | Error64 : Status;
-    Digits = 8;
+unsigned StatusBits(Module Which) {
+  return Which == Module::Dxe ? 64 : 32;
+}
+
+std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
+                                                  const sim::Board &Board) {
+  std::vector<const sim::CallRecord *> Calls;
+  for (const sim::CallRecord &Call : Board.calls()) {
+    const bool Decode = Call.Name == "SetIoDecode" || Call.Name == "SetGenericIoRange";
+    // The module's entry is depth 0; its requests are the calls it makes.
+    const bool Wanted = Report.Which == Module::Pei   ? Decode && Call.Depth >= 1
+                        : Report.Which == Module::Dxe ? false
+                                                      : Decode;
+    if (Wanted) {
+      Calls.push_back(&Call);
+    }
   }
-  const char *Name = GetStatusCodeName(Native);
-  return std::string(Name != nullptr ? Name : "unnamed status") + " (" + Hex(Status, Digits) + ")";
+  return Calls;
 }
 
 std::string Summary(const RunReport &Report, const sim::Board &Board) {
@@ -190,26 +306,40 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     Out << "SetGenericIoRange requests on the simulated board";
     break;
   }
+  if (!Report.ScenarioName.empty()) {
+    Out << ", scenario " << Report.ScenarioName;
+  }
   if (Report.Hung) {
     Out << ": HUNG (stopped by the step budget)";
   } else if (Report.EntryStatus) {
-    Out << ": entry returned " << StatusText(Report, *Report.EntryStatus);
+    Out << ": entry returned " << sim::FormatStatus(*Report.EntryStatus, StatusBits(Report.Which));
   }
-  Out << "\n\n";
-  for (std::size_t Index = 0; Index < Report.Results.size(); ++Index) {
-    Out << "  " << Report.Requests[Index] << " -> " << StatusText(Report, Report.Results[Index])
-        << "\n";
-  }
-  if (!Report.Results.empty()) {
+  Out << "\n";
+  if (Report.Hung && !Report.Running.empty()) {
+    Out << "  running:";
+    for (const std::string &Call : Report.Running) {
+      Out << (&Call == &Report.Running.front() ? " " : " > ") << Call;
+    }
     Out << "\n";
   }
-  SerialConsole(Out, Board.serialOutput());
-  IoDecode(Out, Board);
-  SpiFrames(Out, Board);
-  SuperIo(Out, Board);
-  if (Report.Dxe) {
-    Out << "SMM: LocateProtocol called " << Report.Dxe->LocateProtocolCalls << "x, InSmm called "
-        << Report.Dxe->InSmmCalls << "x, in SMM: " << (Report.Dxe->InSmm ? "yes" : "no") << "\n";
+  Out << "\n";
+  switch (Report.Which) {
+  case Module::Pei:
+    Requests(Out, Report, Board);
+    IoDecode(Out, Board);
+    Spi(Out, Report, Board);
+    SuperIoWrites(Out, Board);
+    break;
+  case Module::Dxe:
+    SerialConsole(Out, Board.serialOutput());
+    DxeStartUp(Out, Report);
+    Spi(Out, Report, Board);
+    break;
+  case Module::Decode:
+  case Module::Window:
+    Requests(Out, Report, Board);
+    IoDecode(Out, Board);
+    break;
   }
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
   Accesses(Out, Board);

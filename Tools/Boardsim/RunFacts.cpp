@@ -1,0 +1,126 @@
+#include "RunFacts.h"
+
+#include "Board.h"
+#include "SpiRegs.h"
+
+#include <cstdio>
+
+namespace boardsim {
+namespace {
+
+namespace Spi = SpiController;
+
+constexpr std::uint64_t RegisterWindow = Spi::AddressTable[Spi::RegisterWindowIndex];
+constexpr std::uint64_t DeviceIdAddress =
+    Spi::AddressTable[Spi::ConfigWindowIndex] + Spi::ConfigDeviceIdOffset;
+constexpr std::uint64_t WindowSize = 0x1000;
+constexpr std::uint16_t PmTimerPort = 0x1808;
+constexpr std::uint32_t PmTimerMask = 0x00FFFFFF;
+
+bool InRegisterWindow(std::uint64_t Address) {
+  return Address >= RegisterWindow && Address < RegisterWindow + WindowSize;
+}
+
+// The registers the bring-up polls with a bounded wait.
+bool Polled(std::uint64_t Address) {
+  const std::uint64_t Offset = Address - RegisterWindow;
+  return InRegisterWindow(Address) &&
+         (Offset == Spi::Reg::Status || Offset == Spi::Reg::Reg0C || Offset == Spi::Reg::Reg48);
+}
+
+std::string Hex(std::uint64_t Value, int Digits) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+} // namespace
+
+std::uint32_t MeasuringInterval::ticks() const {
+  return (PmTimerEnd - PmTimerStart) & PmTimerMask;
+}
+
+const char *SpiStateName(SpiState State) {
+  switch (State) {
+  case SpiState::NotChecked:
+    return "not checked";
+  case SpiState::Present:
+    return "present";
+  case SpiState::Absent:
+    return "absent";
+  case SpiState::Dead:
+    return "dead";
+  }
+  return "?";
+}
+
+void RunFacts::endReadRun() {
+  if (ReadRunAddress_ && ReadRunLength_ >= Spi::PollReads) {
+    Waits_.push_back({sim::MemoryRegisterName(*ReadRunAddress_), ReadRunValue_, ReadRunLength_,
+                      ReadRunLength_ / Spi::PollReads, LastSpiWrite_});
+  }
+  ReadRunAddress_.reset();
+  ReadRunLength_ = 0;
+}
+
+void RunFacts::observe(const sim::TraceRecord &Record) {
+  // The driver's measuring interval: a PM-timer reading, a time stamp, the timer read until the
+  // ticks have passed, a second time stamp.
+  if (Record.Kind == sim::AccessKind::Rdtsc) {
+    if (!Interval_) {
+      Interval_ = MeasuringInterval{};
+      Interval_->PmTimerStart = LastPmTimer_.value_or(0);
+      Interval_->TimeStamps[0] = Record.Value;
+    } else if (!Interval_->Finished) {
+      Interval_->PmTimerEnd = LastPmTimer_.value_or(0);
+      Interval_->TimeStamps[1] = Record.Value;
+      Interval_->Finished = true;
+    }
+  }
+  if (!sim::IsBusAccess(Record.Kind)) {
+    return;
+  }
+  const bool Read = Record.Kind == sim::AccessKind::MemRead;
+  const bool Write = Record.Kind == sim::AccessKind::MemWrite;
+  const auto Value = static_cast<std::uint32_t>(Record.Value);
+
+  // A wait's reads follow one another with nothing in between.
+  const bool SameRun = Read && ReadRunAddress_ == Record.Address && ReadRunValue_ == Value;
+  if (!SameRun) {
+    endReadRun();
+    if (Read && Polled(Record.Address)) {
+      ReadRunAddress_ = Record.Address;
+      ReadRunValue_ = Value;
+    }
+  }
+  if (ReadRunAddress_) {
+    ++ReadRunLength_;
+  }
+
+  if (Read && Record.Address == DeviceIdAddress && Record.Width == 2) {
+    SpiState_ = Value == Spi::ExpectedDeviceId ? SpiState::Present : SpiState::Absent;
+  } else if (Read && Record.Address == RegisterWindow + Spi::Reg::Control0 &&
+             SpiState_ == SpiState::Present && Value == Spi::AllOnes) {
+    SpiState_ = SpiState::Dead;
+  } else if (Write && InRegisterWindow(Record.Address)) {
+    LastSpiWrite_ = sim::MemoryRegisterName(Record.Address) + " <- " + Hex(Value, 8);
+  }
+
+  if (Record.Kind == sim::AccessKind::PortIn && Record.Address == PmTimerPort) {
+    LastPmTimer_ = Value & PmTimerMask;
+  }
+}
+
+void RunFacts::finish() {
+  endReadRun();
+}
+
+std::uint64_t RunFacts::spiWaitsRanOut() const {
+  std::uint64_t Count = 0;
+  for (const SpiWaitRun &Each : Waits_) {
+    Count += Each.RanOut;
+  }
+  return Count;
+}
+
+} // namespace boardsim

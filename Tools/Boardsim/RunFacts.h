@@ -1,0 +1,60 @@
+// What a run did, read off its records as they are made: the facts the summary and the JSON
+// report that no device model holds (how the SPI waits went, the driver's measuring interval).
+// Only accesses count, so a run of the shipped image and of the host build give the same facts.
+#pragma once
+
+#include "Trace.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace boardsim {
+
+// A run of reads of one SPI register that a bounded wait made: 17 reads (the bound) that never
+// saw the awaited value are one wait that ran out.
+struct SpiWaitRun {
+  std::string Register; // "SPI status"
+  std::uint32_t Value;  // the value it read
+  std::uint64_t Reads;  // consecutive reads
+  std::uint64_t RanOut; // waits that used up their bound
+  std::string After;    // the last write to the controller before the run
+};
+
+enum class SpiState { NotChecked, Present, Absent, Dead };
+
+struct MeasuringInterval {
+  std::uint32_t PmTimerStart = 0, PmTimerEnd = 0;
+  std::uint64_t TimeStamps[2] = {0, 0};
+  bool Finished = false; // both time stamps taken
+  std::uint32_t ticks() const;
+};
+
+class RunFacts {
+public:
+  void observe(const sim::TraceRecord &Record);
+  // Ends the last open run of reads; call once the run is over.
+  void finish();
+
+  SpiState spiState() const { return SpiState_; }
+  const std::vector<SpiWaitRun> &spiWaits() const { return Waits_; }
+  std::uint64_t spiWaitsRanOut() const;
+  const std::optional<MeasuringInterval> &interval() const { return Interval_; }
+
+private:
+  void endReadRun();
+
+  SpiState SpiState_ = SpiState::NotChecked;
+  std::optional<std::uint64_t> ReadRunAddress_;
+  std::uint32_t ReadRunValue_ = 0;
+  std::uint64_t ReadRunLength_ = 0;
+  std::string LastSpiWrite_ = "the start";
+  std::vector<SpiWaitRun> Waits_;
+  std::optional<std::uint32_t> LastPmTimer_;
+  std::optional<MeasuringInterval> Interval_;
+};
+
+const char *SpiStateName(SpiState State);
+
+} // namespace boardsim
