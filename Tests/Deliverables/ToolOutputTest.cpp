@@ -84,7 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SameFileCase{"new", "./new", true}, SameFileCase{"dirlink/new", "new", true},
                       SameFileCase{"-", "-", true}, SameFileCase{"a", "new", false},
                       SameFileCase{"new", "other", false},
-                      SameFileCase{"/dev/null", "/dev/null", false}));
+                      SameFileCase{"/dev/null", "/dev/null", false}),
+    // Rows are named by their place: the default name prints the row's pointers, which differ
+    // from one start of the test program to the next.
+    [](const auto &Row) { return "Row" + std::to_string(Row.index); });
 
 TEST_F(ToolOutput, StandardOutputIsOneDestination) {
   tooloutput::OutputSet Shared;
@@ -139,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(Outputs, FailedRun,
                          ::testing::Values(FailureCase{"missing/x.json",
                                                        "No such file or directory"},
                                            FailureCase{"/dev/full", "No space left on device"},
-                                           FailureCase{nullptr, ""}));
+                                           FailureCase{nullptr, ""}),
+                         [](const auto &Row) { return "Row" + std::to_string(Row.index); });
 
 TEST_F(ToolOutput, CommitReplacesFilesWholeAndWritesDevicesDirectly) {
   tooloutput::OutputSet Outputs;
