@@ -4,6 +4,7 @@
 //
 //   build/host/Benchmarks/FormatBench [--benchmark_repetitions=5] [--benchmark_filter=...]
 #include "BoardInitDxe/FormatBuffer.h"
+#include "DxeStandInGuids.h"
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
@@ -18,14 +19,8 @@ namespace {
 
 constexpr std::size_t BufferSize = 264; // the serial print's buffer
 
-struct Guid {
-  std::uint32_t Data1;
-  std::uint16_t Data2;
-  std::uint16_t Data3;
-  std::uint8_t Data4[8];
-};
-constexpr Guid SmmBase2 = {
-    0xF4CCBFB7, 0xF6E0, 0x47FD, {0x9D, 0xD4, 0x10, 0xA8, 0xF1, 0x50, 0xC1, 0x91}};
+using Guid = EFI_GUID;
+constexpr const Guid &SmmBase2 = standin::Guid::SmmBase2Protocol;
 constexpr const char *LongText = "The quick brown fox jumps over the lazy dog";
 constexpr std::uint64_t SuccessStatus = 0;
 constexpr std::uint64_t UnnamedError = 0x8000000000000022ULL;

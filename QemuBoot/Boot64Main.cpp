@@ -41,7 +41,7 @@ std::uint8_t *LoadDriver(const LongModeHandoff &Handoff, std::uint32_t &EntryRva
 }
 
 bool CheckCalls(DxeConfiguration Configuration) {
-  const DxeCalls &Calls = DxeCallsSoFar();
+  const standin::Calls &Calls = DxeCallsSoFar();
   bool Passed = CheckValue("LocateProtocol calls", Calls.LocateProtocol, 1, HexWidth::Count);
   Passed &= CheckValue("SMM Base2 lookups", Calls.SmmBase2Lookups, 1, HexWidth::Count);
   Passed &= CheckValue("LocateProtocol calls with a registration key or no interface pointer",
@@ -65,8 +65,7 @@ void Boot64Main(const LongModeHandoff *Handoff) {
   ConsoleWrite(Configuration == DxeConfiguration::TimerHobAndSmm
                    ? "QemuBoot: DXE configuration: timer GUID HOB present, SMM Base2 installed\n"
                    : "QemuBoot: DXE configuration: no timer GUID HOB, no SMM Base2\n");
-  EFI_SYSTEM_TABLE *SystemTable =
-      BuildDxeFirmware(Configuration, Handoff->FreeMemoryStart, Handoff->FreeMemoryEnd);
+  EFI_SYSTEM_TABLE *SystemTable = BuildDxeFirmware(Configuration);
 
   const std::uintptr_t FlagsBefore = ReadFlags();
   const auto Entry = reinterpret_cast<DxeDriverEntry>(Image + EntryRva);

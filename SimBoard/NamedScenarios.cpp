@@ -26,7 +26,7 @@ Scenario WithoutHobList(Scenario Settings) {
 // A zero-length HOB before the timer HOB: the walk stops there and never sees the timer HOB.
 Scenario WithCorruptHobList(Scenario Settings) {
   Settings = WithTimerHob(Settings);
-  Settings.Firmware.ExtraHob = HeaderOnlyHob{EFI_HOB_TYPE_GUID_EXTENSION, 0};
+  Settings.Firmware.ExtraHob = HeaderOnlyHob{true, EFI_HOB_TYPE_GUID_EXTENSION, 0};
   return Settings;
 }
 

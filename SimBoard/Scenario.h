@@ -3,11 +3,10 @@
 // them is the same, record for record.
 #pragma once
 
-#include "Uefi/Uefi.h"
+#include "DxeStandInSettings.h"
 
 #include <cstdint>
 #include <map>
-#include <optional>
 
 namespace sim {
 
@@ -31,28 +30,10 @@ struct Preset {
   unsigned Width = 4;
 };
 
-enum class SmmMode {
-  Absent,        // LocateProtocol does not know the SMM Base2 protocol
-  Outside,       // present; InSmm stores FALSE
-  Inside,        // present; InSmm stores TRUE
-  NullInterface, // LocateProtocol succeeds but hands back a null interface
-};
-
-// A HOB of a bare header, for lists that are corrupt (length below 8) or merely unusual.
-struct HeaderOnlyHob {
-  std::uint16_t Type = EFI_HOB_TYPE_GUID_EXTENSION;
-  std::uint16_t Length = 0; // 8 or more: a multiple of 8, the bytes after the header are zero
-};
-
 // The DXE firmware around the driver: what its system table, HOB list and protocols hold.
-struct DxeEnvironmentSettings {
-  bool HobListInConfigTable = true;
-  // The GUID-extension HOB {3FCA54F6-E1A2-4B20-BE76-926B4B48BFAA}, right before the end HOB.
-  bool TimerHob = false;
-  SmmMode Smm = SmmMode::Absent;
-  // Placed after the unrelated GUID-extension HOB, before the timer HOB.
-  std::optional<HeaderOnlyHob> ExtraHob;
-};
+using SmmMode = standin::SmmMode;
+using HeaderOnlyHob = standin::HeaderOnlyHob;
+using DxeEnvironmentSettings = standin::Settings;
 
 struct Scenario {
   SpiSettings Spi;

@@ -38,11 +38,11 @@ TEST_F(GetHobListTest, FindsTheFirstEntryWhoseWholeGuidMatches) {
     std::vector<EFI_GUID> Guids;
     int Found; // index of the entry whose table comes back, or -1
   };
-  const EFI_GUID Hob = sim::HobListGuid;
+  const EFI_GUID Hob = standin::Guid::HobList;
   const Case Cases[] = {
-      {"after the ACPI entry", {sim::Acpi20TableGuid, Hob}, 1},
+      {"after the ACPI entry", {standin::Guid::Acpi20Table, Hob}, 1},
       {"first of two", {Hob, Hob}, 0},
-      {"only other entries", {sim::Acpi20TableGuid, sim::TimerHobGuid}, -1},
+      {"only other entries", {standin::Guid::Acpi20Table, standin::Guid::TimerHob}, -1},
       {"empty table", {}, -1},
       {"first half differs", {Altered(Hob, 7), Altered(Hob, 0)}, -1},
       {"second half differs", {Altered(Hob, 8), Altered(Hob, 15), Hob}, 2},
@@ -55,11 +55,11 @@ TEST_F(GetHobListTest, FindsTheFirstEntryWhoseWholeGuidMatches) {
 }
 
 TEST_F(GetHobListTest, CachesAFoundListAndScansAgainWhileNoneIsFound) {
-  Fill({sim::Acpi20TableGuid});
+  Fill({standin::Guid::Acpi20Table});
   EXPECT_EQ(GetHobList(), nullptr);
-  Fill({sim::Acpi20TableGuid, sim::HobListGuid});
+  Fill({standin::Guid::Acpi20Table, standin::Guid::HobList});
   EXPECT_EQ(GetHobList(), &Tables[1]);
-  Fill({sim::HobListGuid});
+  Fill({standin::Guid::HobList});
   EXPECT_EQ(GetHobList(), &Tables[1]);
 }
 

@@ -135,8 +135,8 @@ const char *SpiPresenceName(sim::SpiPresence Presence) {
 Json ScenarioJson(const RunReport &Report, const sim::Scenario &Settings) {
   const sim::DxeEnvironmentSettings &Firmware = Settings.Firmware;
   Json ExtraHob = nullptr;
-  if (Firmware.ExtraHob) {
-    ExtraHob = {{"type", Firmware.ExtraHob->Type}, {"length", Firmware.ExtraHob->Length}};
+  if (Firmware.ExtraHob.Present) {
+    ExtraHob = {{"type", Firmware.ExtraHob.Type}, {"length", Firmware.ExtraHob.Length}};
   }
   return {{"name", Report.ScenarioName.empty() ? Json(nullptr) : Json(Report.ScenarioName)},
           {"spi",

@@ -174,8 +174,8 @@ const OptionRow Options[] = {
          throw UsageError(Option + " '" + Value +
                           "': a length of 8 or more must be a multiple of 8");
        }
-       Run.Scenario.Firmware.ExtraHob = sim::HeaderOnlyHob{static_cast<std::uint16_t>(Fields[0]),
-                                                           static_cast<std::uint16_t>(Fields[1])};
+       Run.Scenario.Firmware.ExtraHob = sim::HeaderOnlyHob{
+           true, static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint16_t>(Fields[1])};
      }},
     {"--smm", "MODE", Dxe, false,
      "SMM Base2 protocol: absent (default), outside (InSmm stores FALSE), inside (TRUE), "
