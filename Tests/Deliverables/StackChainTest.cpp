@@ -145,6 +145,7 @@ struct Refusal {
   std::map<std::string, std::uint64_t> Frames;
   const char *Message;
   const char *Qualifier = "static";
+  std::vector<std::vector<Fn>> OtherObjects = {}; // more objects of the module, when needed
 };
 
 class StackRefusal : public ::testing::TestWithParam<Refusal> {};
@@ -155,6 +156,10 @@ TEST_P(StackRefusal, FailsNamingTheCause) {
   try {
     Program.addObject(stack::ParseDisassembly("t.o", Disassembly(Case.Code)),
                       Usage(Case.Frames, Case.Qualifier));
+    for (const std::vector<Fn> &Other : Case.OtherObjects) {
+      Program.addObject(stack::ParseDisassembly("u.o", Disassembly(Other)),
+                        Usage(Case.Frames, Case.Qualifier));
+    }
     Program.worstChain("Entry", {});
     FAIL() << "no error";
   } catch (const stack::AnalysisError &Error) {
@@ -196,6 +201,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"Entry", 4}},
                 "two different depths"},
         Refusal{"NoCompilerRecord", {{"_Entry", {"retl"}}}, {}, "no stack-usage record"},
+        // Two other objects keep their own copy of one helper; the first pops nothing.
+        Refusal{"DefinitionsPopDifferentSizes",
+                {{"_Entry", {"pushl $0", "call _Helper", "retl"}}},
+                {{"Entry", 0}, {"Helper", 0}},
+                "the definitions of _Helper pop different argument sizes",
+                "static",
+                {{{"_Helper", {"retl"}}}, {{"_Helper", {"retl $4"}}}}},
         Refusal{
             "VariableFrame", {{"_Entry", {"retl"}}}, {{"Entry", 0}}, "dynamic frame", "dynamic"}),
     [](const auto &Info) { return std::string(Info.param.Case); });

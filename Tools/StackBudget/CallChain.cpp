@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace stack {
 
@@ -73,16 +74,18 @@ struct Program::Search {
       if (Each.Frame == UINT64_MAX) {
         throw AnalysisError(Each.Object->Path + ": no stack-usage record for " + Each.Code->Symbol);
       }
+      // Every definition must release the same bytes at its return, a first one that pops
+      // nothing included: the caller's depth after the call depends on it.
       const CalleePops Pops = [&](const std::string &Symbol) {
-        std::uint64_t Most = 0;
+        std::optional<std::uint64_t> Agreed;
         for (const Node *Callee : Owner.resolve(Each, Symbol)) {
           const std::uint64_t These = ReturnPops(*Callee->Object, *Callee->Code);
-          if (Most != 0 && These != Most) {
+          if (Agreed && These != *Agreed) {
             throw AnalysisError("the definitions of " + Symbol + " pop different argument sizes");
           }
-          Most = These;
+          Agreed = These;
         }
-        return Most;
+        return Agreed.value_or(0);
       };
       FrameFacts Facts = WalkFrame(*Each.Object, *Each.Code, Pops);
       Facts.Peak = std::max(Facts.Peak, Each.Frame);
