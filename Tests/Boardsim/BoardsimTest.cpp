@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,8 +26,13 @@ std::string ReadAll(const std::string &Path) {
   return Text.str();
 }
 
+// Files of this test program alone: CTest runs the tests of this file side by side.
+std::string TempFile(const std::string &Name) {
+  return ::testing::TempDir() + "boardsim-" + std::to_string(getpid()) + "-" + Name;
+}
+
 Result Boardsim(const std::string &Arguments) {
-  const std::string ErrPath = ::testing::TempDir() + "boardsim-stderr.txt";
+  const std::string ErrPath = TempFile("stderr.txt");
   const std::string Command = std::string(BOARDSIM_PATH) + " " + Arguments + " 2>" + ErrPath;
   Result Run;
   FILE *Pipe = popen(Command.c_str(), "r");
@@ -78,7 +84,7 @@ TEST(Boardsim, PeiDefaultRunLeavesTheBoardDecodedAndConfigured) {
   EXPECT_FALSE(Pei.contains("in_smm"));
 
   // The access count is the trace's records, annotations left out.
-  const std::string TracePath = ::testing::TempDir() + "boardsim-pei.trace";
+  const std::string TracePath = TempFile("pei.trace");
   ASSERT_EQ(Boardsim("pei --trace=" + TracePath).Exit, 0);
   const std::string Trace = ReadAll(TracePath);
   std::size_t Records = 0;
@@ -366,8 +372,8 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
 }
 
 TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
-  const std::string Keep = ::testing::TempDir() + "boardsim-keep.txt";
-  const std::string Keep2 = ::testing::TempDir() + "boardsim-keep2.txt";
+  const std::string Keep = TempFile("keep.txt");
+  const std::string Keep2 = TempFile("keep2.txt");
   struct Case {
     std::string Arguments;
     int Exit;
@@ -376,8 +382,9 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
   const Case Cases[] = {
       // Two outputs on one file, by one name or another.
       {"pei --trace=" + Keep + " --json=" + Keep, 2, "both write to"},
-      {"pei --trace=" + Keep + " --json=" + ::testing::TempDir() + "./boardsim-keep.txt", 2,
-       "are the same file"},
+      {"pei --trace=" + Keep + " --json=" + ::testing::TempDir() + "./" +
+           Keep.substr(::testing::TempDir().size()),
+       2, "are the same file"},
       // Nothing is touched until every output is open...
       {"pei --trace=" + Keep + " --json=/nonexistent/x.json", 2, "No such file or directory"},
       // ... and no file is replaced when another output fails.
