@@ -249,6 +249,14 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   }
   Out["last_accesses"] = Last;
   Out["running"] = Report.Running;
+  if (Report.Image) {
+    const imagerun::ImageFacts &Facts = Report.Image->Facts;
+    Out["image"] = {{"path", Report.Image->Path},
+                    {"stack_high_water", Facts.StackHighWater},
+                    {"stack_deepest_in", Facts.StackDeepestIn},
+                    {"instructions", Facts.Instructions},
+                    {"breach", Facts.Breach ? Json(*Facts.Breach) : Json(nullptr)}};
+  }
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -139,6 +139,12 @@ const OptionRow Options[] = {
      [](Invocation &Run, const std::string &Option, const std::string &Value) {
        Run.Scenario.UartLineStatus = static_cast<std::uint8_t>(ParseNumber(Value, 8, Option));
      }},
+    {"--image", "FILE", BridgeRuns, false,
+     "run the shipped image FILE (BoardInitPei.efi, its linker map BoardInitPei.map beside it) "
+     "executed in place under CPU emulation instead of the host build; the trace, the summary "
+     "and the JSON are the same, and the summary and the JSON add its stack high-water mark and "
+     "the instructions it executed",
+     [](Invocation &Run, const std::string &, const std::string &Value) { Run.ImagePath = Value; }},
     {"--all-ones", nullptr, All, false, "no device answers: every port and memory read is all ones",
      [](Invocation &Run, const std::string &, const std::string &) {
        Run.Scenario.AllOnesEverywhere = true;
@@ -255,7 +261,9 @@ constexpr const char *ExitStatuses =
     "  0  the run finished, whatever the firmware returned\n"
     "  1  an output could not be written (one line names the file and the reason)\n"
     "  2  bad input: one line names it; nothing ran and no file was touched\n"
-    "  3  the run hung: the step budget stopped it (its last accesses go to standard error)\n";
+    "  3  the run hung: the step budget stopped it (its last accesses go to standard error)\n"
+    "  4  the firmware broke a rule (--image): it wrote into its own image, called a PEI\n"
+    "     service, or faulted; one line names it, and the outputs are still written\n";
 
 constexpr const char *DecodeRequestHelp =
     "Requests: PORT,SIZE,ATTRIBUTES\n"

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Board.h"
+#include "PeiImageRunner.h"
 #include "RunFacts.h"
 
 #include <cstdint>
@@ -20,6 +21,12 @@ struct DxeFacts {
   std::size_t InSmmCalls = 0;
 };
 
+// A run of the shipped image instead of the host build.
+struct ImageReport {
+  std::string Path;
+  imagerun::ImageFacts Facts;
+};
+
 struct RunReport {
   Module Which = Module::Pei;
   std::string ScenarioName;                 // empty without --scenario
@@ -30,6 +37,7 @@ struct RunReport {
   std::vector<sim::TraceRecord> LastAccesses; // a hung run's
   std::vector<std::string> Running;           // the calls a hung run was in, outermost first
   std::optional<DxeFacts> Dxe;
+  std::optional<ImageReport> Image;
   RunFacts Facts;
 };
 

@@ -306,10 +306,17 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     Out << "SetGenericIoRange requests on the simulated board";
     break;
   }
+  if (Report.Image) {
+    Out << ", run from the image " << Report.Image->Path;
+  }
   if (!Report.ScenarioName.empty()) {
     Out << ", scenario " << Report.ScenarioName;
   }
-  if (Report.Hung) {
+  if (Report.Image && Report.Image->Facts.Breach) {
+    Out << ": STOPPED, the firmware broke a rule: " << *Report.Image->Facts.Breach;
+  } else if (Report.Hung && Report.Image && Report.Image->Facts.SpunWithoutAccess) {
+    Out << ": HUNG (" << imagerun::InstructionsWithoutAccess << " instructions without an access)";
+  } else if (Report.Hung) {
     Out << ": HUNG (stopped by the step budget)";
   } else if (Report.EntryStatus) {
     Out << ": entry returned " << sim::FormatStatus(*Report.EntryStatus, StatusBits(Report.Which));
@@ -343,6 +350,12 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
   }
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
   Accesses(Out, Board);
+  if (Report.Image) {
+    const imagerun::ImageFacts &Facts = Report.Image->Facts;
+    Out << "Image: " << Facts.Instructions << " instructions executed; stack high-water mark "
+        << Facts.StackHighWater << " bytes"
+        << (Facts.StackDeepestIn.empty() ? "" : ", deepest in " + Facts.StackDeepestIn) << "\n";
+  }
   return Out.str();
 }
 

@@ -3,11 +3,13 @@
 #include "Arguments.h"
 #include "DxeRun.h"
 #include "Options.h"
+#include "PeiImageRunner.h"
 #include "PeiRun.h"
 #include "Report.h"
 #include "ToolOutput.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -18,19 +20,50 @@ using boardsim::UsageError;
 constexpr int ExitWriteFailed = 1;
 constexpr int ExitBadInput = 2;
 constexpr int ExitHung = 3;
+constexpr int ExitBreach = 4;
 
-boardsim::RunReport Run(const Invocation &Asked, sim::Board &Board) {
+// The module's entry or its requests, on the host build or, given an image, in the image.
+sim::PeiRunResult RunPei(const imagerun::PeiImage *Image, sim::Board &Board,
+                         boardsim::RunReport &Report) {
+  if (Image == nullptr) {
+    return sim::RunPei(Board);
+  }
+  imagerun::PeiImageRun Run = imagerun::RunPeiImage(*Image, Board);
+  Report.Image = boardsim::ImageReport{Image->Path, std::move(Run.Image)};
+  return Run.Run;
+}
+
+sim::RequestsRunResult RunRequests(const Invocation &Asked, const imagerun::PeiImage *Image,
+                                   sim::Board &Board, boardsim::RunReport &Report) {
+  const bool Decode = Asked.Which == Module::Decode;
+  if (Image == nullptr) {
+    return Decode ? sim::RunDecodeRequests(Board, Asked.Decode)
+                  : sim::RunWindowRequests(Board, Asked.Window);
+  }
+  imagerun::RequestsImageRun Run =
+      Decode ? imagerun::RunDecodeRequestsInImage(*Image, Board, Asked.Decode)
+             : imagerun::RunWindowRequestsInImage(*Image, Board, Asked.Window);
+  Report.Image = boardsim::ImageReport{Image->Path, std::move(Run.Image)};
+  return Run.Run;
+}
+
+bool Breached(const boardsim::RunReport &Report) {
+  return Report.Image && Report.Image->Facts.Breach;
+}
+
+boardsim::RunReport Run(const Invocation &Asked, const imagerun::PeiImage *Image,
+                        sim::Board &Board) {
   boardsim::RunReport Report;
   Report.Which = Asked.Which;
   Report.ScenarioName = Asked.ScenarioName;
   Report.Requests = Asked.Requests;
   switch (Asked.Which) {
   case Module::Pei: {
-    const sim::PeiRunResult Result = sim::RunPei(Board);
+    const sim::PeiRunResult Result = RunPei(Image, Board, Report);
     Report.Hung = Result.Hung;
     Report.LastAccesses = Result.LastAccesses;
     Report.Running = Result.Running;
-    if (!Result.Hung) {
+    if (!Result.Hung && !Breached(Report)) {
       Report.EntryStatus = Result.EntryStatus;
     }
     break;
@@ -49,9 +82,7 @@ boardsim::RunReport Run(const Invocation &Asked, sim::Board &Board) {
   }
   case Module::Decode:
   case Module::Window: {
-    const sim::RequestsRunResult Result = Asked.Which == Module::Decode
-                                              ? sim::RunDecodeRequests(Board, Asked.Decode)
-                                              : sim::RunWindowRequests(Board, Asked.Window);
+    const sim::RequestsRunResult Result = RunRequests(Asked, Image, Board, Report);
     Report.Results = Result.Statuses;
     Report.Hung = Result.Hung;
     Report.LastAccesses = Result.LastAccesses;
@@ -67,10 +98,18 @@ void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
   for (const std::string &Call : Report.Running) {
     Running += (Running.empty() ? " in " : " > ") + Call;
   }
-  std::fprintf(stderr,
-               "boardsim: the run hung: it exceeded its step budget of %llu accesses%s; last "
-               "accesses:\n",
-               static_cast<unsigned long long>(MaxSteps), Running.c_str());
+  if (Report.Image && Report.Image->Facts.SpunWithoutAccess) {
+    std::fprintf(stderr,
+                 "boardsim: the run hung: it executed %llu instructions without an access%s; "
+                 "last accesses:\n",
+                 static_cast<unsigned long long>(imagerun::InstructionsWithoutAccess),
+                 Running.c_str());
+  } else {
+    std::fprintf(stderr,
+                 "boardsim: the run hung: it exceeded its step budget of %llu accesses%s; last "
+                 "accesses:\n",
+                 static_cast<unsigned long long>(MaxSteps), Running.c_str());
+  }
   for (const sim::TraceRecord &Record : Report.LastAccesses) {
     std::fprintf(stderr, "  %s\n", sim::FormatRecord(Record).c_str());
   }
@@ -97,6 +136,17 @@ int Main(int argc, char **argv) {
     Outputs.open();
     Outputs.commit();
     return 0;
+  }
+
+  // The image is read and checked before any output is touched: a file that cannot run is bad
+  // input.
+  std::optional<imagerun::PeiImage> Image;
+  if (!Asked.ImagePath.empty()) {
+    try {
+      Image = imagerun::LoadPeiImage(Asked.ImagePath);
+    } catch (const imagerun::ImageRejected &Error) {
+      throw UsageError(Error.what());
+    }
   }
 
   // Every output is set up before anything runs; none of the files is touched until all of them
@@ -129,7 +179,7 @@ int Main(int argc, char **argv) {
   }
   boardsim::RunFacts Facts;
   Board.addObserver([&Facts](const sim::TraceRecord &Record) { Facts.observe(Record); });
-  Report = Run(Asked, Board);
+  Report = Run(Asked, Image ? &*Image : nullptr, Board);
   Facts.finish();
   Report.Facts = Facts;
 
@@ -140,6 +190,11 @@ int Main(int argc, char **argv) {
     Summary->write(boardsim::Summary(Report, Board));
   }
   Outputs.commit();
+  // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.
+  if (Breached(Report)) {
+    std::fprintf(stderr, "boardsim: %s\n", Report.Image->Facts.Breach->c_str());
+    return ExitBreach;
+  }
   if (Report.Hung) {
     PrintHung(Report, Settings.MaxSteps);
     return ExitHung;

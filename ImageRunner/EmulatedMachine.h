@@ -1,0 +1,71 @@
+// Layout of the 32-bit machine the early-init module runs on under emulation: its flash at the
+// image's preferred base, a little RAM for the stack and the PEI services table, the board's device
+// windows, and the addresses the module must never reach (the PEI services' entries, the return to
+// the PEI core). Everything else is unmapped: any access there is a fault of the module.
+#pragma once
+
+#include "Devices.h"
+#include "SpiRegs.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <iterator>
+
+namespace imagerun::machine {
+
+// Unicorn maps whole 4 KiB pages.
+inline constexpr std::uint32_t PageSize = 0x1000;
+constexpr std::uint64_t PageRoundUp(std::uint64_t Size) {
+  return (Size + PageSize - 1) & ~std::uint64_t{PageSize - 1};
+}
+
+// The stack: temporary RAM, painted before the run so that the bytes still painted afterwards
+// show how deep the module went. Below it nothing is mapped: an overflow faults.
+inline constexpr std::uint32_t StackBase = 0x00100000;
+inline constexpr std::uint32_t StackSize = 0x4000;
+inline constexpr std::uint32_t StackTop = StackBase + StackSize;
+inline constexpr std::uint8_t StackPaint = 0xA5;
+
+// The PEI services table and the pointer to it that the entry receives.
+inline constexpr std::uint32_t ServicesPage = 0x000F0000;
+inline constexpr std::uint32_t ServicesTable = ServicesPage;
+inline constexpr std::uint32_t ServicesPointer = ServicesPage + 0x800;
+
+// Unmapped on purpose. Each PEI service pointer holds its own trap address; a call (or a read
+// through it) stops the run naming the service. The return address of every call the runner
+// makes is the exit trap, where the run ends normally.
+inline constexpr std::uint32_t ServiceTrapBase = 0x000E0000;
+inline constexpr std::uint32_t ServiceTrapStride = 0x10;
+inline constexpr std::uint32_t ExitTrap = 0x000EF000;
+
+// The file handle argument: recognisable in a register dump, and unmapped, so the module
+// dereferencing it faults.
+inline constexpr std::uint32_t FileHandleToken = 0xF11EF11E;
+
+// The board's memory-mapped devices, each access answered by sim::Board with its own width.
+struct DeviceWindow {
+  std::uint64_t Base;
+  std::uint64_t Size;
+};
+
+// The three SPI controllers' register and configuration windows lie side by side.
+inline constexpr std::uint64_t SpiWindowsBase = *std::min_element(
+    std::begin(SpiController::AddressTable), std::end(SpiController::AddressTable));
+inline constexpr std::uint64_t SpiWindowsEnd =
+    *std::max_element(std::begin(SpiController::AddressTable),
+                      std::end(SpiController::AddressTable)) +
+    sim::Map::SpiWindowSize;
+
+inline constexpr std::array<DeviceWindow, 3> DeviceWindows = {{
+    {sim::Map::EcamBase, sim::Map::EcamSize},
+    {sim::Map::PcrBase, sim::Map::PcrSize},
+    {SpiWindowsBase, SpiWindowsEnd - SpiWindowsBase},
+}};
+
+constexpr bool Overlaps(std::uint64_t Base, std::uint64_t Size, std::uint64_t OtherBase,
+                        std::uint64_t OtherSize) {
+  return Base < OtherBase + OtherSize && OtherBase < Base + Size;
+}
+
+} // namespace imagerun::machine

@@ -1,0 +1,50 @@
+// The symbols of an image's link, read from the map that lld-link writes beside it: where each
+// function starts, so that an address inside the image can be named and a function found by name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace imagerun {
+
+// A map that cannot be read or does not say what is needed; the message names the problem.
+class MapError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+struct MapSymbol {
+  std::uint64_t Address = 0; // absolute: RVA plus the preferred load address
+  std::string Name;          // readable: "SetIoDecode", "memset", "BoardTables::DecodeTable"
+  std::string Linked;        // as the linker wrote it: "?SetIoDecode@@YAIGEI@Z"
+  bool Code = false;         // in a code section
+};
+
+class LinkerMap {
+public:
+  // Parses the text of an lld-link /map file; throws MapError when it has no load address or no
+  // symbols. IA-32 links write C names with a leading underscore, x86-64 links without.
+  static LinkerMap Parse(const std::string &Text, bool UnderscoredCNames);
+  static LinkerMap ReadFile(const std::string &Path, bool UnderscoredCNames);
+
+  std::uint64_t preferredBase() const { return PreferredBase_; }
+  // The function of that readable name; nullopt when the map has none or more than one.
+  std::optional<std::uint64_t> functionAddress(const std::string &Name) const;
+  // "SetIoDecode+0x1C" for an address in code, the symbol below it otherwise; "?" when no symbol
+  // lies at or below it.
+  std::string describe(std::uint64_t Address) const;
+  const std::vector<MapSymbol> &symbols() const { return Symbols_; }
+
+private:
+  std::uint64_t PreferredBase_ = 0;
+  std::vector<MapSymbol> Symbols_; // by address
+};
+
+// The readable form of a linked name: C names lose their decoration (on IA-32 the leading
+// underscore and any @N suffix), C++ names keep their scopes ("Scope::Name") and lose the rest.
+std::string ReadableSymbolName(const std::string &Linked, bool UnderscoredCNames);
+
+} // namespace imagerun
