@@ -89,7 +89,7 @@ PeiImage LoadPeiImage(const std::string &Path) {
   try {
     File = pe::Parse(ReadBytes(Path));
   } catch (const pe::FormatError &Error) {
-    throw ImageRejected("'" + Path + "' is not a PE image: " + Error.what());
+    throw ImageRejected("'" + Path + "': " + Error.what());
   }
   const PeImage View = File.view();
   if (PeCheckMachine(View, PeMachine::I386) != PeStatus::Ok) {

@@ -186,9 +186,13 @@ std::string PeiMachine::deepestFunction() const {
 void PeiMachine::enterCall(const char *Name, std::vector<std::uint64_t> Arguments, std::string Text,
                            std::uint32_t Esp) {
   std::uint32_t ReturnAddress = 0;
-  uc_mem_read(Engine_, Esp, &ReturnAddress, sizeof ReturnAddress);
+  if (uc_mem_read(Engine_, Esp, &ReturnAddress, sizeof ReturnAddress) != UC_ERR_OK) {
+    breach("CPU fault: the return address of the call at " + Image_.describe(Pc_) +
+           " lies outside the stack");
+    return;
+  }
   const std::size_t Call = Board_.enterCall(Name, std::move(Arguments), std::move(Text));
-  Pending_.push_back({Call, ReturnAddress, Esp});
+  Pending_.push_back({Pc_, Call, ReturnAddress, Esp});
 }
 
 void PeiMachine::returnCalls(std::uint32_t Address, std::uint32_t Esp) {
@@ -268,13 +272,22 @@ void PeiMachine::code(std::uint64_t Address) {
     DeepestPc_ = Pc_;
   }
   returnCalls(Pc_, Esp);
-  if (Pc_ == Image_.SetIoDecode || Pc_ == Image_.SetGenericIoRange) {
+  // A jump back to a function's first instruction with the same stack is no new call.
+  const bool Reentered =
+      !Pending_.empty() && Pending_.back().Function == Pc_ && Pending_.back().EntryEsp == Esp;
+  if ((Pc_ == Image_.SetIoDecode || Pc_ == Image_.SetGenericIoRange) && !Reentered) {
     // cdecl: return address at the stack pointer, the arguments above it, each in a 32-bit slot
     // of which the callee reads the parameter's own width.
+    const bool Decode = Pc_ == Image_.SetIoDecode;
     std::uint32_t Slots[3] = {};
-    uc_mem_read(Engine_, Esp + StackSlot, Slots, sizeof Slots);
+    const std::size_t Count = Decode ? 3 : 2;
+    if (uc_mem_read(Engine_, Esp + StackSlot, Slots, Count * StackSlot) != UC_ERR_OK) {
+      breach("CPU fault: the arguments of the call at " + Image_.describe(Pc_) +
+             " lie outside the stack");
+      return;
+    }
     const auto Port = static_cast<std::uint16_t>(Slots[0]);
-    if (Pc_ == Image_.SetIoDecode) {
+    if (Decode) {
       const auto Size = static_cast<std::uint8_t>(Slots[1]);
       const std::uint32_t Attributes = Slots[2];
       enterCall("SetIoDecode", {Port, Size, Attributes},

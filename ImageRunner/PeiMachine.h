@@ -48,6 +48,7 @@ public:
 private:
   enum class Stop { None, StepBudget, Spin, Breach, Error };
   struct PendingReturn {
+    std::uint32_t Function;      // its first instruction
     std::size_t Call;            // board handle
     std::uint32_t ReturnAddress; // where the caller resumes
     std::uint32_t EntryEsp;      // the stack pointer at the function's first instruction

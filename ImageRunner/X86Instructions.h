@@ -29,7 +29,7 @@ inline const char *ExceptionName(std::uint32_t Vector) {
   case 1:
     return "debug exception";
   case 3:
-    return "breakpoint (int3)";
+    return "breakpoint";
   case 4:
     return "overflow";
   case 5:

@@ -1,0 +1,188 @@
+// The rules the image runner holds the shipped image to, shown on copies of BoardInitPei.efi with
+// a few bytes of one function replaced: each broken rule stops the run with one line naming it and
+// the function at fault, and the board keeps every record up to there. Files the runner cannot
+// run are refused before anything runs.
+#include "FirmwareImages.h"
+#include "PeiImageRunner.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Where { Entry, SetGenericIoRange };
+
+// A copy of the image with Patch at the start of a function, its map beside it. The image runs
+// in place, so a file offset is the address less the base.
+std::string PatchedImage(const imagerun::PeiImage &Image, const std::string &Name, Where At,
+                         const std::vector<std::uint8_t> &Patch) {
+  const std::string Path = ::testing::TempDir() + "patched-" + Name + ".efi";
+  fs::copy_file(imagetest::PeiImagePath, Path, fs::copy_options::overwrite_existing);
+  fs::copy_file(imagerun::MapPathFor(imagetest::PeiImagePath), imagerun::MapPathFor(Path),
+                fs::copy_options::overwrite_existing);
+  std::fstream File(Path, std::ios::in | std::ios::out | std::ios::binary);
+  File.seekp((At == Where::Entry ? Image.Entry : Image.SetGenericIoRange) - Image.Base);
+  File.write(reinterpret_cast<const char *>(Patch.data()),
+             static_cast<std::streamsize>(Patch.size()));
+  return Path;
+}
+
+// Offset of a PEI service's pointer in the table: the 24-byte header, then 4 bytes a service.
+constexpr std::uint8_t ServiceSlot(unsigned Index) {
+  return static_cast<std::uint8_t>(24 + 4 * Index);
+}
+constexpr unsigned ReportStatusCode = 16;
+
+TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  const imagerun::PeiImage Image = imagerun::LoadPeiImage(imagetest::PeiImagePath);
+  struct Case {
+    const char *Name;
+    Where At;
+    std::vector<std::uint8_t> Patch;
+    const char *Breach; // nullptr: the run hangs instead
+  };
+  const Case Cases[] = {
+      // mov [0xFFF00E20], eax: a write into the image's own flash.
+      {"write-into-flash",
+       Where::SetGenericIoRange,
+       {0xA3, 0x20, 0x0E, 0xF0, 0xFF},
+       "wrote 4 bytes at 0xFFF00E20 (BoardTables::DecodeTable) inside itself from 0xFFF0026C "
+       "(SetGenericIoRange)"},
+      // mov eax, [esp+8]; mov eax, [eax]; call [eax+slot]: a PEI service called.
+      {"service",
+       Where::Entry,
+       {0x8B, 0x44, 0x24, 0x08, 0x8B, 0x00, 0xFF, 0x50, ServiceSlot(ReportStatusCode)},
+       "called the PEI service ReportStatusCode from 0xFFF00226 (BoardInitPeiEntry+0x6)"},
+      // mov eax, [esp+4]; mov eax, [eax]: the file handle is a token, not memory.
+      {"file-handle",
+       Where::Entry,
+       {0x8B, 0x44, 0x24, 0x04, 0x8B, 0x00},
+       "read of 4 bytes at 0xF11EF11E, outside anything mapped, at 0xFFF00224 "
+       "(BoardInitPeiEntry+0x4)"},
+      {"ud2", Where::SetGenericIoRange, {0x0F, 0x0B}, "invalid opcode at 0xFFF0026C"},
+      // xor ecx, ecx; div ecx.
+      {"divide",
+       Where::SetGenericIoRange,
+       {0x31, 0xC9, 0xF7, 0xF1},
+       "divide error (vector 0) at 0xFFF0026E (SetGenericIoRange+0x2)"},
+      // jmp esp: the stack is RAM, never executable.
+      {"execute-ram", Where::SetGenericIoRange, {0xFF, 0xE4}, "not executable"},
+      // jmp $: a spin without any access.
+      {"spin", Where::SetGenericIoRange, {0xEB, 0xFE}, nullptr},
+  };
+  for (const Case &Each : Cases) {
+    SCOPED_TRACE(Each.Name);
+    const imagerun::PeiImage Patched =
+        imagerun::LoadPeiImage(PatchedImage(Image, Each.Name, Each.At, Each.Patch));
+    sim::Board Board;
+    const imagerun::PeiImageRun Run = imagerun::RunPeiImage(Patched, Board);
+    if (Each.Breach == nullptr) {
+      EXPECT_FALSE(Run.Image.Breach);
+      EXPECT_TRUE(Run.Run.Hung);
+      EXPECT_TRUE(Run.Image.SpunWithoutAccess);
+      EXPECT_EQ(Run.Run.Running.back(), "SetGenericIoRange(0x006C, 0x0002)");
+      continue;
+    }
+    ASSERT_TRUE(Run.Image.Breach);
+    EXPECT_NE(Run.Image.Breach->find(Each.Breach), std::string::npos) << *Run.Image.Breach;
+    EXPECT_EQ(Run.Image.Breach->find('\n'), std::string::npos);
+    EXPECT_FALSE(Run.Run.Hung);
+    // Nothing reaches the board after the breach: the last record is the call it broke in.
+    ASSERT_FALSE(Board.trace().empty());
+    const std::string Last = sim::FormatRecord(Board.trace().back());
+    EXPECT_EQ(Last, Each.At == Where::Entry ? "# BoardInitPeiEntry(FileHandle, PeiServices)"
+                                            : "# SetGenericIoRange(0x006C, 0x0002)");
+  }
+}
+
+TEST(ImageRules, FilesThatCannotRunAreRefusedNamingTheProblem) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  const std::string Alone = ::testing::TempDir() + "without-map.efi";
+  fs::copy_file(imagetest::PeiImagePath, Alone, fs::copy_options::overwrite_existing);
+  fs::remove(imagerun::MapPathFor(Alone));
+  const std::string OtherMap = ::testing::TempDir() + "other-map.efi";
+  fs::copy_file(imagetest::PeiImagePath, OtherMap, fs::copy_options::overwrite_existing);
+  fs::copy_file(imagetest::FirmwareFile("ProbeIa32.map"), imagerun::MapPathFor(OtherMap),
+                fs::copy_options::overwrite_existing);
+  const std::pair<std::string, std::string> Cases[] = {
+      {imagetest::FirmwareFile("BoardInitDxe.efi"), "is a PE32+ x86-64 image"},
+      {imagetest::FirmwareFile("BoardInitDxe.map"), "no MZ signature"},
+      {imagetest::FirmwareFile("ProbeIa32.efi"), "names no function SetIoDecode"},
+      {Alone, "the linker map of '" + Alone + "' is needed: cannot read"},
+      {OtherMap, "is the map of a link for 0x400000"},
+  };
+  for (const auto &[Path, Message] : Cases) {
+    try {
+      imagerun::LoadPeiImage(Path);
+      ADD_FAILURE() << Path << " loaded";
+    } catch (const imagerun::ImageRejected &Error) {
+      EXPECT_NE(std::string(Error.what()).find(Message), std::string::npos)
+          << Path << ": " << Error.what();
+    }
+  }
+}
+
+struct Result {
+  int Exit = -1;
+  std::string Out, Err;
+};
+
+Result Boardsim(const std::string &Arguments) {
+  const std::string ErrPath = ::testing::TempDir() + "boardsim-image-stderr.txt";
+  FILE *Pipe = popen((std::string(BOARDSIM_PATH) + " " + Arguments + " 2>" + ErrPath).c_str(), "r");
+  Result Run;
+  std::array<char, 4096> Chunk;
+  for (std::size_t Got; (Got = fread(Chunk.data(), 1, Chunk.size(), Pipe)) > 0;) {
+    Run.Out.append(Chunk.data(), Got);
+  }
+  const int Status = pclose(Pipe);
+  Run.Exit = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+  std::stringstream Err;
+  Err << std::ifstream(ErrPath).rdbuf();
+  Run.Err = Err.str();
+  return Run;
+}
+
+TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  const imagerun::PeiImage Image = imagerun::LoadPeiImage(imagetest::PeiImagePath);
+  const Result Clean = Boardsim("pei --image=" + imagetest::PeiImagePath + " --json=-");
+  ASSERT_EQ(Clean.Exit, 0) << Clean.Err;
+  const nlohmann::json Json = nlohmann::json::parse(Clean.Out);
+  EXPECT_EQ(Json["image"]["path"], imagetest::PeiImagePath);
+  EXPECT_GT(Json["image"]["stack_high_water"], 0);
+  EXPECT_LE(Json["image"]["stack_high_water"], 512); // the module's stack budget
+  EXPECT_GT(Json["image"]["instructions"], 0);
+  EXPECT_EQ(Json["image"]["breach"], nullptr);
+  EXPECT_EQ(Json["status_name"], "EFI_SUCCESS");
+
+  const std::string Broken =
+      PatchedImage(Image, "boardsim", Where::SetGenericIoRange, {0x0F, 0x0B});
+  const std::string Trace = ::testing::TempDir() + "boardsim-breach.trace";
+  const Result Run = Boardsim("decode --image=" + Broken + " 0x6C,2,0xFF --trace=" + Trace);
+  EXPECT_EQ(Run.Exit, 4);
+  EXPECT_EQ(Run.Err, "boardsim: CPU fault: invalid opcode at 0xFFF0026C (SetGenericIoRange)\n");
+  // The outputs are still written, up to the breach.
+  std::stringstream Written;
+  Written << std::ifstream(Trace).rdbuf();
+  const std::string Text = Written.str();
+  EXPECT_EQ(Text.substr(Text.rfind('\n', Text.size() - 2) + 1),
+            "# SetGenericIoRange(0x006C, 0x0002)\n");
+  EXPECT_NE(Run.Out.find("STOPPED, the firmware broke a rule: CPU fault: invalid opcode"),
+            std::string::npos)
+      << Run.Out;
+}
+
+} // namespace
