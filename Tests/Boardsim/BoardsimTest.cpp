@@ -294,6 +294,9 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --pcr=0x10000=0", "outside"},
       {"pei --no-hob-list", "--no-hob-list"},
       {"pei --trace=/nonexistent/dir/trace", "/nonexistent/dir/trace"},
+      {"pei --image=" README_PATH, "no MZ signature"},
+      {"window 0x6C,4 --image=/nonexistent/x.efi", "cannot read '/nonexistent/x.efi'"},
+      {"dxe --image=x.efi", "--image is an option of pei and decode and window, not of dxe"},
   };
   for (const Case &Each : Cases) {
     const Result Run = Boardsim(Each.Arguments);
@@ -361,7 +364,8 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   for (const char *Option :
        {"--scenario", "--trace", "--json", "--spi", "--spi-status", "--spi-reg0c", "--spi-drain",
         "--spi-clock", "--pm-timer", "--pm-timer-stuck", "--uart-lsr", "--all-ones", "--lpc",
-        "--pcr", "--no-hob-list", "--timer-hob", "--extra-hob", "--smm", "--max-steps"}) {
+        "--pcr", "--no-hob-list", "--timer-hob", "--extra-hob", "--smm", "--max-steps",
+        "--image"}) {
     EXPECT_NE(Help.find(std::string(Option) + "="), Help.find(std::string(Option) + " ")) << Option;
     EXPECT_NE(Readme.find(Option), std::string::npos) << Option;
   }
