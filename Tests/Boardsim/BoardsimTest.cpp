@@ -362,10 +362,10 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   }
   const std::string Readme = ReadAll(README_PATH);
   for (const char *Option :
-       {"--scenario", "--trace", "--json", "--spi", "--spi-status", "--spi-reg0c", "--spi-drain",
-        "--spi-clock", "--pm-timer", "--pm-timer-stuck", "--uart-lsr", "--all-ones", "--lpc",
-        "--pcr", "--no-hob-list", "--timer-hob", "--extra-hob", "--smm", "--max-steps",
-        "--image"}) {
+       {"--scenario",  "--trace",     "--json",      "--spi",       "--spi-status",
+        "--spi-reg0c", "--spi-drain", "--spi-clock", "--pm-timer",  "--pm-timer-stuck",
+        "--uart-lsr",  "--all-ones",  "--lpc",       "--pcr",       "--no-hob-list",
+        "--timer-hob", "--extra-hob", "--smm",       "--max-steps", "--image"}) {
     EXPECT_NE(Help.find(std::string(Option) + "="), Help.find(std::string(Option) + " ")) << Option;
     EXPECT_NE(Readme.find(Option), std::string::npos) << Option;
   }
