@@ -32,8 +32,18 @@ const char *ServiceAt(std::uint64_t Address) {
 
 } // namespace
 
+PeiMachine::Emulator::Emulator() {
+  const uc_err Error = uc_open(UC_ARCH_X86, UC_MODE_32, &Engine);
+  if (Error != UC_ERR_OK) {
+    throw std::runtime_error(std::string("emulator: cannot open: ") + uc_strerror(Error));
+  }
+}
+
+PeiMachine::Emulator::~Emulator() {
+  uc_close(Engine);
+}
+
 PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target) : Image_(Image), Board_(Target) {
-  check(uc_open(UC_ARCH_X86, UC_MODE_32, &Engine_), "open the emulator");
   // Flash: readable and executable, never writable.
   const std::uint64_t Flash = PageRoundUp(Image.Size);
   check(uc_mem_map(Engine_, Image.Base, Flash, UC_PROT_READ | UC_PROT_EXEC), "map the image");
@@ -76,10 +86,6 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target) : Image_(Image
   check(
       uc_hook_add(Engine_, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0),
       "hook exceptions");
-}
-
-PeiMachine::~PeiMachine() {
-  uc_close(Engine_);
 }
 
 void PeiMachine::check(uc_err Error, const char *What) const {

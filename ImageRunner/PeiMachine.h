@@ -25,7 +25,6 @@ namespace imagerun {
 class PeiMachine {
 public:
   PeiMachine(const PeiImage &Image, sim::Board &Target);
-  ~PeiMachine();
   PeiMachine(const PeiMachine &) = delete;
   PeiMachine &operator=(const PeiMachine &) = delete;
 
@@ -85,9 +84,19 @@ private:
   void code(std::uint64_t Address);
   bool invalid(uc_mem_type Type, std::uint64_t Address, int Size);
 
+  // Closes the emulator however the machine ends, a constructor that threw included.
+  struct Emulator {
+    uc_engine *Engine = nullptr;
+    Emulator();
+    ~Emulator();
+    Emulator(const Emulator &) = delete;
+    Emulator &operator=(const Emulator &) = delete;
+  };
+
   const PeiImage &Image_;
   sim::Board &Board_;
-  uc_engine *Engine_ = nullptr;
+  Emulator Emulator_;
+  uc_engine *const Engine_ = Emulator_.Engine;
   std::vector<MmioWindow> Windows_;
   std::vector<PendingReturn> Pending_;
   Stop Stop_ = Stop::None;
