@@ -337,7 +337,12 @@ bool PeiMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
     break;
   case UC_MEM_READ_UNMAPPED:
   case UC_MEM_WRITE_UNMAPPED:
-    if (Service != nullptr) {
+    if (Address < StackBase && StackBase - Address <= PageSize) {
+      breach("CPU fault: stack overflow: " +
+             std::string(Type == UC_MEM_READ_UNMAPPED ? "read" : "write") + " of " + Bytes +
+             " at " + Hex(Address) + ", below the " + std::to_string(StackSize) +
+             "-byte stack, at " + Where);
+    } else if (Service != nullptr) {
       breach(std::string("the image read the PEI service ") + Service + "'s entry from " + Where +
              "; the module may use no PEI service");
     } else {
