@@ -79,7 +79,7 @@ TEST(DxeStartup, EveryVariantRunsItsStartUpAndPrintsBothLines) {
     std::uint32_t PmTimerStart;
     bool Measures;
   };
-  using enum SmmMode;
+  using enum standin::SmmMode;
   const Case Cases[] = {
       {"no timer HOB", {true, false, Absent, {}}, true, 0, true},
       {"timer HOB", {true, true, Absent, {}}, true, 0, false},

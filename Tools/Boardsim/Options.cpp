@@ -244,14 +244,19 @@ const OptionRow *FindOption(const std::string &Name) {
   return nullptr;
 }
 
+// "dxe", "pei and dxe", "pei, decode and window"
 std::string SubcommandsOf(unsigned Where) {
-  std::string Names;
+  std::vector<std::string> Names;
   for (const SubcommandRow &Each : SubcommandTable) {
     if ((Where & Bit(Each.Which)) != 0) {
-      Names += (Names.empty() ? "" : " and ") + std::string(Each.Name);
+      Names.emplace_back(Each.Name);
     }
   }
-  return Names;
+  std::string Text;
+  for (std::size_t Index = 0; Index < Names.size(); ++Index) {
+    Text += (Index == 0 ? "" : Index + 1 == Names.size() ? " and " : ", ") + Names[Index];
+  }
+  return Text;
 }
 
 constexpr const char *NumbersNote = "Numbers are decimal or 0x hexadecimal.\n";
