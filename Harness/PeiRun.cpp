@@ -25,12 +25,6 @@ namespace {
 // The module's statuses are 32 bits wide.
 constexpr unsigned StatusBits = 32;
 
-std::string Hex(std::uint32_t Value, int Digits) {
-  char Buffer[16];
-  std::snprintf(Buffer, sizeof Buffer, "0x%0*X", Digits, static_cast<unsigned>(Value));
-  return Buffer;
-}
-
 template <typename Request, typename Call>
 RequestsRunResult RunRequests(Board &Target, std::span<const Request> Requests, Call &&Invoke) {
   RequestsRunResult Result;
@@ -48,11 +42,11 @@ RequestsRunResult RunRequests(Board &Target, std::span<const Request> Requests, 
 } // namespace
 
 std::string DecodeRequestText(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
-  return Hex(Port, 4) + ", " + Hex(Size, 2) + ", " + Hex(Attributes, 8);
+  return HexText(Port, 4) + ", " + HexText(Size, 2) + ", " + HexText(Attributes, 8);
 }
 
 std::string WindowRequestText(std::uint16_t Port, std::uint16_t SizeWord) {
-  return Hex(Port, 4) + ", " + Hex(SizeWord, 4);
+  return HexText(Port, 4) + ", " + HexText(SizeWord, 4);
 }
 
 PeiRunResult RunPei(Board &Target) {

@@ -4,15 +4,11 @@
 #include <iterator>
 
 namespace sim {
-namespace {
-
-std::string Hex(std::uint64_t Value, int Digits) {
+std::string HexText(std::uint64_t Value, int Digits) {
   char Buffer[24];
   std::snprintf(Buffer, sizeof Buffer, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
   return Buffer;
 }
-
-} // namespace
 
 const char *KindMnemonic(AccessKind Kind) {
   switch (Kind) {
@@ -45,19 +41,19 @@ std::string FormatRecord(const TraceRecord &Record, bool WithComment) {
   switch (Record.Kind) {
   case AccessKind::PortIn:
   case AccessKind::PortOut:
-    Line += std::to_string(Record.Width * 8) + " " + Hex(Record.Address, 4) + " " +
-            Hex(Record.Value, static_cast<int>(Record.Width * 2));
+    Line += std::to_string(Record.Width * 8) + " " + HexText(Record.Address, 4) + " " +
+            HexText(Record.Value, static_cast<int>(Record.Width * 2));
     break;
   case AccessKind::MemRead:
   case AccessKind::MemWrite:
-    Line += std::to_string(Record.Width * 8) + " " + Hex(Record.Address, 8) + " " +
-            Hex(Record.Value, static_cast<int>(Record.Width * 2));
+    Line += std::to_string(Record.Width * 8) + " " + HexText(Record.Address, 8) + " " +
+            HexText(Record.Value, static_cast<int>(Record.Width * 2));
     break;
   case AccessKind::Flags:
-    Line += " " + Hex(Record.Value, 8);
+    Line += " " + HexText(Record.Value, 8);
     break;
   case AccessKind::Rdtsc:
-    Line += " " + Hex(Record.Value, 16);
+    Line += " " + HexText(Record.Value, 16);
     break;
   case AccessKind::Note:
     return "# " + Record.Text;
@@ -123,7 +119,7 @@ const char *StatusName(std::uint64_t Status, unsigned Bits) {
 std::string FormatStatus(std::uint64_t Status, unsigned Bits) {
   const char *Name = StatusName(Status, Bits);
   return std::string(Name != nullptr ? Name : "status") + " (" +
-         Hex(Status, static_cast<int>(Bits / 4)) + ")";
+         HexText(Status, static_cast<int>(Bits / 4)) + ")";
 }
 
 } // namespace sim

@@ -31,6 +31,9 @@ std::string FormatTrace(const std::vector<TraceRecord> &Trace, bool WithComments
 // Records of hardware accesses (annotations excluded).
 std::size_t CountAccesses(const std::vector<TraceRecord> &Trace);
 
+// "0x03F8" for (0x3F8, 4): the value in upper-case hexadecimal, at least Digits digits.
+std::string HexText(std::uint64_t Value, int Digits);
+
 // The mnemonic of a record's kind: "IN", "WR", "FLAGS", "#", ...
 const char *KindMnemonic(AccessKind Kind);
 

@@ -13,14 +13,8 @@
 namespace boardsim {
 namespace {
 
-std::string Hex(std::uint32_t Value, int Digits) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%0*X", Digits, Value);
-  return Text;
-}
-
 template <std::size_t N> std::string ListPort(const std::uint16_t (&List)[N], std::uint32_t Index) {
-  return Index < N ? Hex(List[Index], 3) : "reserved (" + std::to_string(Index) + ")";
+  return Index < N ? sim::HexText(List[Index], 3) : "reserved (" + std::to_string(Index) + ")";
 }
 
 } // namespace
@@ -101,7 +95,7 @@ std::string DescribeEnables(std::uint16_t Value) {
   }
   if ((Value & ~Known) != 0) {
     Text += (Text.empty() ? "" : ", ") + std::string("other bits ") +
-            Hex(static_cast<std::uint32_t>(Value & ~Known), 4);
+            sim::HexText(static_cast<std::uint32_t>(Value & ~Known), 4);
   }
   return Text.empty() ? "none" : Text;
 }
@@ -115,13 +109,13 @@ std::string DescribeWindow(std::uint32_t Value) {
     // with those bits clear and ends with them (and the two implied low bits) set.
     const std::uint32_t Mask = FieldGet(GenericIoRange::AddressMask, Value) << 2;
     const std::uint32_t Base = Value & FieldMask(GenericIoRange::Base) & ~Mask;
-    Text = Hex(Base, 4) + "-" + Hex(Base | Mask | 3, 4);
+    Text = sim::HexText(Base, 4) + "-" + sim::HexText(Base | Mask | 3, 4);
   }
   const std::uint32_t Reserved =
       Value & ~(FieldMask(GenericIoRange::AddressMask) | FieldMask(GenericIoRange::Base) |
                 GenericIoRange::Enable);
   if (Reserved != 0) {
-    Text += ", reserved bits " + Hex(Reserved, 8) + " set";
+    Text += ", reserved bits " + sim::HexText(Reserved, 8) + " set";
   }
   return Text;
 }
@@ -142,9 +136,10 @@ std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::ui
   } else if (Type >= DecodeDevice::KeyboardFirst && Type <= DecodeDevice::KeyboardLast) {
     Device = "keyboard controller";
   } else if (Type == DecodeDevice::Serial) {
-    Device = Size == SerialSelector::ComA   ? "serial COM A"
-             : Size == SerialSelector::ComB ? "serial COM B"
-                                            : "serial, selector " + Hex(Size, 2) + " (unknown)";
+    Device = Size == SerialSelector::ComA ? "serial COM A"
+             : Size == SerialSelector::ComB
+                 ? "serial COM B"
+                 : "serial, selector " + sim::HexText(Size, 2) + " (unknown)";
   } else if (Type == DecodeDevice::Parallel) {
     Device = "parallel";
   } else if (Type == DecodeDevice::GamePort) {
@@ -152,9 +147,9 @@ std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::ui
   } else if (Type == DecodeDevice::Other) {
     Device = "other";
   } else {
-    Device = "device type " + Hex(Type, 2) + " (unknown)";
+    Device = "device type " + sim::HexText(Type, 2) + " (unknown)";
   }
-  return Device + (Port == DecodeOffPort ? " off" : " at " + Hex(Port, 4)) + " on " +
+  return Device + (Port == DecodeOffPort ? " off" : " at " + sim::HexText(Port, 4)) + " on " +
          DescribeTarget(Target);
 }
 

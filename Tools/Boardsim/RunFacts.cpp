@@ -28,12 +28,6 @@ bool Polled(std::uint64_t Address) {
          (Offset == Spi::Reg::Status || Offset == Spi::Reg::Reg0C || Offset == Spi::Reg::Reg48);
 }
 
-std::string Hex(std::uint64_t Value, int Digits) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
-
 } // namespace
 
 std::uint32_t MeasuringInterval::ticks() const {
@@ -103,7 +97,7 @@ void RunFacts::observe(const sim::TraceRecord &Record) {
              SpiState_ == SpiState::Present && Value == Spi::AllOnes) {
     SpiState_ = SpiState::Dead;
   } else if (Write && InRegisterWindow(Record.Address)) {
-    LastSpiWrite_ = sim::MemoryRegisterName(Record.Address) + " <- " + Hex(Value, 8);
+    LastSpiWrite_ = sim::MemoryRegisterName(Record.Address) + " <- " + sim::HexText(Value, 8);
   }
 
   if (Record.Kind == sim::AccessKind::PortIn && Record.Address == PmTimerPort) {

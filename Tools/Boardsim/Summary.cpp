@@ -12,18 +12,12 @@
 namespace boardsim {
 namespace {
 
-std::string Hex(std::uint64_t Value, int Digits) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
-
 std::string Plural(std::uint64_t Count, const char *One, const char *Many) {
   return std::to_string(Count) + " " + (Count == 1 ? One : Many);
 }
 
 std::string Pair(std::uint32_t Register, std::uint32_t Mirror, int Digits) {
-  std::string Text = Hex(Register, Digits) + " | mirror " + Hex(Mirror, Digits);
+  std::string Text = sim::HexText(Register, Digits) + " | mirror " + sim::HexText(Mirror, Digits);
   if (Register != Mirror) {
     Text += "  <-- MIRROR DIFFERS";
   }
@@ -82,7 +76,7 @@ void IoDecode(std::ostringstream &Out, const sim::Board &Board) {
   Out << "  I/O Decode Ranges  " << Pair(State.IoDecodeRanges, State.IoDecodeRangesMirror, 4)
       << "\n    " << DescribeDecodeRanges(State.IoDecodeRanges, State.IoEnables);
   if (const std::uint16_t Reserved = ReservedDecodeRangeBits(State.IoDecodeRanges)) {
-    Out << ", reserved bits " << Hex(Reserved, 4) << " set";
+    Out << ", reserved bits " << sim::HexText(Reserved, 4) << " set";
   }
   Out << "\n";
   Out << "  I/O Enables        " << Pair(State.IoEnables, State.IoEnablesMirror, 4) << "\n    "
@@ -90,7 +84,7 @@ void IoDecode(std::ostringstream &Out, const sim::Board &Board) {
   for (std::size_t ChipSelect = 0; ChipSelect < State.EspiIoEnables.size(); ++ChipSelect) {
     const std::uint16_t Value = State.EspiIoEnables[ChipSelect];
     if (Value != 0) {
-      Out << "  eSPI CS" << ChipSelect + 1 << " I/O Enables " << Hex(Value, 4) << "\n    "
+      Out << "  eSPI CS" << ChipSelect + 1 << " I/O Enables " << sim::HexText(Value, 4) << "\n    "
           << DescribeEnables(Value) << "\n";
     }
   }
@@ -130,17 +124,19 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
   Out << "  peripheral received " << Plural(Frames.size(), "frame", "frames")
       << (Frames.empty() ? "" : ":");
   for (const std::uint32_t Frame : Frames) {
-    Out << " " << Hex(Frame, 4);
+    Out << " " << sim::HexText(Frame, 4);
   }
   Out << "\n  bounded waits that ran out: " << Facts.spiWaitsRanOut() << "\n";
   for (const SpiWaitRun &Wait : Facts.spiWaits()) {
     Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
-        << Hex(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After << "\n";
+        << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
+        << "\n";
   }
   namespace Reg = SpiController::Reg;
-  Out << "  final registers: control 0 " << Hex(Board.spi().registerValue(Reg::Control0), 8)
-      << ", control 1 " << Hex(Board.spi().registerValue(Reg::Control1), 8) << ", clock "
-      << Hex(Board.spi().registerValue(Reg::Clock), 8) << "\n";
+  Out << "  final registers: control 0 "
+      << sim::HexText(Board.spi().registerValue(Reg::Control0), 8) << ", control 1 "
+      << sim::HexText(Board.spi().registerValue(Reg::Control1), 8) << ", clock "
+      << sim::HexText(Board.spi().registerValue(Reg::Clock), 8) << "\n";
 }
 
 std::string SuperIoRegisterName(std::uint8_t Register) {
@@ -173,8 +169,9 @@ void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
   if (Writes.empty()) {
     return;
   }
-  Out << "Super I/O writes (" << Writes.size() << ", index port " << Hex(SuperIo::IndexPort, 2)
-      << ", data port " << Hex(SuperIo::DataPort, 2) << "):\n";
+  Out << "Super I/O writes (" << Writes.size() << ", index port "
+      << sim::HexText(SuperIo::IndexPort, 2) << ", data port " << sim::HexText(SuperIo::DataPort, 2)
+      << "):\n";
   // The entry key counts only when the whole sequence leads the writes.
   std::size_t Index = 0;
   constexpr std::size_t KeyLength = sizeof SuperIo::EnterKey;
@@ -192,13 +189,14 @@ void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
     const bool Pair = Port == SuperIo::IndexPort && Index + 1 < Writes.size() &&
                       Writes[Index + 1].first == SuperIo::DataPort;
     if (!Pair) {
-      Out << "  write " << Hex(Port, 2) << " <- " << Hex(Value, 2) << "\n";
+      Out << "  write " << sim::HexText(Port, 2) << " <- " << sim::HexText(Value, 2) << "\n";
       continue;
     }
     const std::uint8_t Data = Writes[++Index].second;
-    Out << "  " << SuperIoRegisterName(Value) << " (" << Hex(Value, 2) << ") <- " << Hex(Data, 2);
+    Out << "  " << SuperIoRegisterName(Value) << " (" << sim::HexText(Value, 2) << ") <- "
+        << sim::HexText(Data, 2);
     if (Value == SuperIo::Reg::LogicalDeviceSelect) {
-      Out << ": logical device " << Hex(Data, 2);
+      Out << ": logical device " << sim::HexText(Data, 2);
     } else if (Value == SuperIo::Reg::Activate && (Data & SuperIo::Activate::On) != 0) {
       Out << ": device on";
     } else if (Value == SuperIo::Reg::ConfigControl &&
@@ -218,12 +216,14 @@ void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
     Out << "  timer HOB: " << (Dxe.HobListFound ? "not found" : "not looked for")
         << ", so the measuring interval ran";
     if (Interval->Finished) {
-      Out << ": " << Interval->ticks() << " PM-timer ticks (" << Hex(Interval->PmTimerStart, 6)
-          << " to " << Hex(Interval->PmTimerEnd, 6) << "), time stamps "
-          << Hex(Interval->TimeStamps[0], 1) << " and " << Hex(Interval->TimeStamps[1], 1) << "\n";
+      Out << ": " << Interval->ticks() << " PM-timer ticks ("
+          << sim::HexText(Interval->PmTimerStart, 6) << " to "
+          << sim::HexText(Interval->PmTimerEnd, 6) << "), time stamps "
+          << sim::HexText(Interval->TimeStamps[0], 1) << " and "
+          << sim::HexText(Interval->TimeStamps[1], 1) << "\n";
     } else {
-      Out << " from PM-timer count " << Hex(Interval->PmTimerStart, 6) << " (time stamp "
-          << Hex(Interval->TimeStamps[0], 1) << ") and did not finish\n";
+      Out << " from PM-timer count " << sim::HexText(Interval->PmTimerStart, 6) << " (time stamp "
+          << sim::HexText(Interval->TimeStamps[0], 1) << ") and did not finish\n";
     }
   } else if (!Report.Hung) {
     Out << "  timer HOB: found, so the measuring interval was skipped\n";
