@@ -4,37 +4,16 @@
 #include "PeFile.h"
 #include "PeImage.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
 namespace imagerun {
 namespace {
 
-constexpr const char *MapExtension = ".map";
 constexpr std::uint64_t AddressSpaceEnd = std::uint64_t{1} << 32;
-
-std::string Hex(std::uint64_t Value) {
-  std::ostringstream Out;
-  Out << "0x" << std::uppercase << std::hex << Value;
-  return Out.str();
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::string &Path) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) {
-    throw ImageRejected("cannot read '" + Path + "': " + std::strerror(errno));
-  }
-  return {std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
-}
 
 // The flash the image occupies must not cover the RAM, traps or device windows of the machine.
 void CheckPlacement(const std::string &Path, std::uint64_t Base, std::uint64_t Size) {
   using namespace machine;
   if (Base % PageSize != 0 || Base + PageRoundUp(Size) > AddressSpaceEnd) {
-    throw ImageRejected("'" + Path + "' is linked for " + Hex(Base) +
+    throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +
                         ", which is not a 4 KiB boundary with the whole image below 4 GiB");
   }
   struct Region {
@@ -51,8 +30,8 @@ void CheckPlacement(const std::string &Path, std::uint64_t Base, std::uint64_t S
   };
   for (const Region &Each : Taken) {
     if (Overlaps(Base, PageRoundUp(Size), Each.Base, Each.Size)) {
-      throw ImageRejected("'" + Path + "' is linked for " + Hex(Base) + ", where the board has " +
-                          Each.Name);
+      throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +
+                          ", where the board has " + Each.Name);
     }
   }
 }
@@ -63,7 +42,7 @@ std::uint32_t FunctionAddress(const PeiImage &Image, const std::string &MapPath,
     throw ImageRejected("'" + MapPath + "' names no function " + Name + " (or more than one)");
   }
   if (!Image.contains(*Address)) {
-    throw ImageRejected("'" + MapPath + "' places " + Name + " at " + Hex(*Address) +
+    throw ImageRejected("'" + MapPath + "' places " + Name + " at " + HexText(*Address) +
                         ", outside the image");
   }
   return static_cast<std::uint32_t>(*Address);
@@ -72,14 +51,7 @@ std::uint32_t FunctionAddress(const PeiImage &Image, const std::string &MapPath,
 } // namespace
 
 std::string PeiImage::describe(std::uint64_t Address) const {
-  return Hex(Address) + " (" + Map.describe(Address) + ")";
-}
-
-std::string MapPathFor(const std::string &ImagePath) {
-  const std::string::size_type Slash = ImagePath.find_last_of('/');
-  const std::string::size_type Dot = ImagePath.find_last_of('.');
-  const bool HasExtension = Dot != std::string::npos && (Slash == std::string::npos || Dot > Slash);
-  return (HasExtension ? ImagePath.substr(0, Dot) : ImagePath) + MapExtension;
+  return HexText(Address) + " (" + Map.describe(Address) + ")";
 }
 
 PeiImage LoadPeiImage(const std::string &Path) {
@@ -87,7 +59,7 @@ PeiImage LoadPeiImage(const std::string &Path) {
   Image.Path = Path;
   pe::Image File;
   try {
-    File = pe::Parse(ReadBytes(Path));
+    File = pe::Parse(ReadImageFile(Path));
   } catch (const pe::FormatError &Error) {
     throw ImageRejected("'" + Path + "': " + Error.what());
   }
@@ -121,8 +93,8 @@ PeiImage LoadPeiImage(const std::string &Path) {
   }
   if (Image.Map.preferredBase() != Image.Base) {
     throw ImageRejected("'" + MapPath + "' is the map of a link for " +
-                        Hex(Image.Map.preferredBase()) + ", not of '" + Path + "' (linked for " +
-                        Hex(Image.Base) + ")");
+                        HexText(Image.Map.preferredBase()) + ", not of '" + Path +
+                        "' (linked for " + HexText(Image.Base) + ")");
   }
   Image.SetIoDecode = FunctionAddress(Image, MapPath, "SetIoDecode");
   Image.SetGenericIoRange = FunctionAddress(Image, MapPath, "SetGenericIoRange");

@@ -3,20 +3,14 @@
 // that loads can be run; any other file is refused with one line that names the problem.
 #pragma once
 
+#include "ImageFile.h"
 #include "LinkerMap.h"
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace imagerun {
-
-// The file cannot be run as the early-init module: bad input, named in the message.
-class ImageRejected : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
 
 struct PeiImage {
   std::string Path;
@@ -32,9 +26,6 @@ struct PeiImage {
   // "0xFFF00390 (SetIoDecode+0xC)".
   std::string describe(std::uint64_t Address) const;
 };
-
-// The map of an image is the file beside it with the extension .map in place of the image's.
-std::string MapPathFor(const std::string &ImagePath);
 
 // Reads the image and its map. Refuses (ImageRejected) a file that is not a PE32 image for IA-32,
 // cannot execute in place, is linked for a base where the emulated board has RAM or devices, or

@@ -8,26 +8,6 @@ namespace {
 
 constexpr unsigned StatusBits = 32;
 
-ImageFacts Facts(const PeiMachine &Machine) {
-  ImageFacts Facts;
-  Facts.StackHighWater = Machine.stackHighWater();
-  Facts.StackDeepestIn = Machine.deepestFunction();
-  Facts.Instructions = Machine.instructions();
-  Facts.SpunWithoutAccess = Machine.spunWithoutAccess();
-  Facts.Breach = Machine.breach();
-  return Facts;
-}
-
-// Hung as the host build reports it: the board's last accesses and the calls still open.
-template <typename Result>
-void ReportHung(const PeiMachine &Machine, sim::Board &Target, Result &Run) {
-  Run.Hung = Machine.hung();
-  if (Run.Hung) {
-    Run.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
-    Run.Running = Target.openCalls();
-  }
-}
-
 template <typename Request, typename Call>
 RequestsImageRun RunRequests(const PeiImage &Image, sim::Board &Target,
                              std::span<const Request> Requests, Call &&Invoke) {
@@ -41,7 +21,7 @@ RequestsImageRun RunRequests(const PeiImage &Image, sim::Board &Target,
     Out.Run.Statuses.push_back(*Status);
   }
   ReportHung(Machine, Target, Out.Run);
-  Out.Image = Facts(Machine);
+  Out.Image = Machine.facts();
   return Out;
 }
 
@@ -58,7 +38,7 @@ PeiImageRun RunPeiImage(const PeiImage &Image, sim::Board &Target) {
     Target.returnCall(Call, *Status, sim::FormatStatus(*Status, StatusBits));
   }
   ReportHung(Machine, Target, Out.Run);
-  Out.Image = Facts(Machine);
+  Out.Image = Machine.facts();
   return Out;
 }
 

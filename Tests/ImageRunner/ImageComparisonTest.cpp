@@ -1,7 +1,10 @@
-// The shipped early-init image against the host build of the same sources: every scenario runs
-// both ways on its own board, and the two traces must agree record for record (annotations,
-// processor events and register comments included), as must the results and, for a hung run, the
-// record it hung at, its last accesses and the calls it was in.
+// The shipped images against the host build of the same sources: every scenario runs both ways on
+// its own board, and the two traces must agree record for record (annotations, firmware service
+// calls, processor events and register comments included), as must the results, the driver's
+// module facts and, for a hung run, the record it hung at, its last accesses and the calls it was
+// in.
+#include "DxeImageRunner.h"
+#include "DxeRun.h"
 #include "FirmwareImages.h"
 #include "NamedScenarios.h"
 #include "PeiImageRunner.h"
@@ -17,7 +20,7 @@
 
 namespace {
 
-enum class Run { Entry, Decode, Window };
+enum class Run { Entry, Decode, Window, DxeEntry };
 
 struct Comparison {
   std::string Name;
@@ -34,6 +37,8 @@ struct Outcome {
   std::vector<std::string> LastAccesses;
   std::vector<std::string> Running;
   std::optional<std::string> Breach;
+  // The driver's: HOB list found, in SMM, LocateProtocol calls, InSmm calls.
+  std::vector<std::uint64_t> DxeFacts;
 };
 
 // Device types and decode targets of the attributes word.
@@ -118,6 +123,10 @@ std::vector<Comparison> Comparisons() {
     Table.push_back({std::move(Name), Run::Window, std::move(Settings), {}, std::move(Requests)});
   };
 
+  const auto Dxe = [&](std::string Name, sim::Scenario Settings) {
+    Table.push_back({std::move(Name), Run::DxeEntry, std::move(Settings), {}, {}});
+  };
+
   Entry("entry, default board", {});
   for (const sim::NamedScenario &Named : sim::NamedScenarios()) {
     Entry(std::string("entry, scenario ") + Named.Name, Named.Settings);
@@ -171,6 +180,43 @@ std::vector<Comparison> Comparisons() {
          {{0x6C, 0x0004}, {0xA00, 0x0100}, {0xA00, 0x0004}});
   Window("window, all ones", AllOnes(), {{0x6C, 0x0004}, {0xA00, 0x0190}});
   Window("window, hung", AllOnes(3), {{0x6C, 0x0004}});
+
+  Dxe("dxe, default board", {});
+  for (const sim::NamedScenario &Named : sim::NamedScenarios()) {
+    Dxe(std::string("dxe, scenario ") + Named.Name, Named.Settings);
+  }
+  // The firmware around the driver, one setting at a time: the HOB list, the timer HOB, a
+  // header-only HOB that ends the walk (length below 8) or is merely passed over, and each way
+  // SMM Base2 can answer; then hung midway by the step budget.
+  const auto Firmware = [&](std::string Name, auto Change) {
+    sim::Scenario Settings;
+    Change(Settings.Firmware);
+    Dxe("dxe, " + std::move(Name), Settings);
+  };
+  Firmware("no HOB list", [](sim::DxeEnvironmentSettings &F) { F.HobListInConfigTable = false; });
+  Firmware("timer HOB", [](sim::DxeEnvironmentSettings &F) { F.TimerHob = true; });
+  Firmware("zero-length HOB before the timer HOB", [](sim::DxeEnvironmentSettings &F) {
+    F.TimerHob = true;
+    F.ExtraHob = {true, EFI_HOB_TYPE_GUID_EXTENSION, 0};
+  });
+  Firmware("4-byte HOB", [](sim::DxeEnvironmentSettings &F) { F.ExtraHob = {true, 0x0004, 4}; });
+  Firmware("24-byte HOB before the timer HOB", [](sim::DxeEnvironmentSettings &F) {
+    F.TimerHob = true;
+    F.ExtraHob = {true, 0x0003, 24};
+  });
+  for (const auto &[Name, Mode] :
+       {std::pair{"absent", sim::SmmMode::Absent}, std::pair{"outside", sim::SmmMode::Outside},
+        std::pair{"inside", sim::SmmMode::Inside},
+        std::pair{"null interface", sim::SmmMode::NullInterface}}) {
+    Firmware(std::string("SMM ") + Name,
+             [Mode = Mode](sim::DxeEnvironmentSettings &F) { F.Smm = Mode; });
+  }
+  for (const std::uint64_t Steps : {1, 50, 500, 5000}) {
+    sim::Scenario Budget;
+    Budget.MaxSteps = Steps;
+    Budget.Firmware.TimerHob = true;
+    Dxe("dxe, hung by a step budget of " + std::to_string(Steps), Budget);
+  }
   return Table;
 }
 
@@ -190,10 +236,21 @@ template <typename Result> void Fill(Outcome &Out, const sim::Board &Board, cons
   Out.Running = Run.Running;
 }
 
+std::vector<std::uint64_t> Facts(const sim::DxeRunResult &Run) {
+  return {Run.HobListFound, Run.InSmm, Run.LocateProtocolCalls, Run.InSmmCalls};
+}
+
 Outcome RunHost(const Comparison &Case) {
   sim::Board Board(Case.Settings);
   Outcome Out;
-  if (Case.What == Run::Entry) {
+  if (Case.What == Run::DxeEntry) {
+    const sim::DxeRunResult Result = sim::RunDxe(Board);
+    if (!Result.Hung) {
+      Out.Results.push_back(Result.EntryStatus);
+    }
+    Fill(Out, Board, Result);
+    Out.DxeFacts = Facts(Result);
+  } else if (Case.What == Run::Entry) {
     const sim::PeiRunResult Result = sim::RunPei(Board);
     if (!Result.Hung) {
       Out.Results.push_back(Result.EntryStatus);
@@ -209,10 +266,19 @@ Outcome RunHost(const Comparison &Case) {
   return Out;
 }
 
-Outcome RunImage(const imagerun::PeiImage &Image, const Comparison &Case) {
+Outcome RunImage(const imagerun::PeiImage &Image, const imagerun::DxeImage &Driver,
+                 const Comparison &Case) {
   sim::Board Board(Case.Settings);
   Outcome Out;
-  if (Case.What == Run::Entry) {
+  if (Case.What == Run::DxeEntry) {
+    const imagerun::DxeImageRun Result = imagerun::RunDxeImage(Driver, Board);
+    if (!Result.Run.Hung && !Result.Image.Breach) {
+      Out.Results.push_back(Result.Run.EntryStatus);
+    }
+    Fill(Out, Board, Result.Run);
+    Out.Breach = Result.Image.Breach;
+    Out.DxeFacts = Facts(Result.Run);
+  } else if (Case.What == Run::Entry) {
     const imagerun::PeiImageRun Result = imagerun::RunPeiImage(Image, Board);
     if (!Result.Run.Hung && !Result.Image.Breach) {
       Out.Results.push_back(Result.Run.EntryStatus);
@@ -259,11 +325,13 @@ std::string FirstDifference(const std::vector<std::string> &Host,
 
 TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
   SKIP_WITHOUT_PEI_IMAGE();
+  SKIP_WITHOUT_DXE_IMAGE();
   const imagerun::PeiImage Image = imagerun::LoadPeiImage(imagetest::PeiImagePath);
+  const imagerun::DxeImage Driver = imagerun::LoadDxeImage(imagetest::DxeImagePath);
   for (const Comparison &Case : Comparisons()) {
     SCOPED_TRACE(Case.Name);
     const Outcome Host = RunHost(Case);
-    const Outcome Emulated = RunImage(Image, Case);
+    const Outcome Emulated = RunImage(Image, Driver, Case);
     EXPECT_FALSE(Emulated.Breach) << *Emulated.Breach;
     const std::string Difference = FirstDifference(Host.Trace, Emulated.Trace);
     EXPECT_TRUE(Difference.empty()) << Difference;
@@ -271,6 +339,7 @@ TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
     EXPECT_EQ(Emulated.Hung, Host.Hung);
     EXPECT_EQ(Emulated.LastAccesses, Host.LastAccesses);
     EXPECT_EQ(Emulated.Running, Host.Running);
+    EXPECT_EQ(Emulated.DxeFacts, Host.DxeFacts);
   }
 }
 

@@ -1,0 +1,364 @@
+#include "BoardMachine.h"
+
+#include "EmulatedMachine.h"
+#include "X86Instructions.h"
+
+#include <algorithm>
+#include <sstream>
+#include <stdexcept>
+
+namespace imagerun {
+namespace {
+
+std::string Hex(std::uint64_t Value) {
+  std::ostringstream Out;
+  Out << "0x" << std::uppercase << std::hex << Value;
+  return Out.str();
+}
+
+// The longest processor event: two bytes.
+constexpr std::size_t EventBytes = 2;
+
+} // namespace
+
+BoardMachine::Emulator::Emulator(CpuMode Mode) {
+  const uc_err Error =
+      uc_open(UC_ARCH_X86, Mode == CpuMode::Bits64 ? UC_MODE_64 : UC_MODE_32, &Engine);
+  if (Error != UC_ERR_OK) {
+    throw std::runtime_error(std::string("emulator: cannot open: ") + uc_strerror(Error));
+  }
+}
+
+BoardMachine::Emulator::~Emulator() {
+  uc_close(Engine);
+}
+
+BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
+    : Board_(Target), Setup_(Setup), Emulator_(Setup.Mode), CallerSp_(stackTop()) {
+  using namespace machine;
+  // RAM: readable and writable, never executable.
+  check(uc_mem_map(Engine_, Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE),
+        "map the stack");
+  const std::vector<std::uint8_t> Paint(Setup.StackSize, StackPaint);
+  check(uc_mem_write(Engine_, Setup.StackBase, Paint.data(), Paint.size()), "paint the stack");
+
+  Windows_.reserve(DeviceWindows.size());
+  for (const DeviceWindow &Window : DeviceWindows) {
+    Windows_.push_back({this, Window.Base});
+    check(uc_mmio_map(Engine_, Window.Base, Window.Size, OnMmioRead, &Windows_.back(), OnMmioWrite,
+                      &Windows_.back()),
+          "map a device window");
+  }
+
+  uc_hook Hook;
+  check(uc_hook_add(Engine_, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnCode), this,
+                    Setup.ImageBase, Setup.ImageBase + Setup.ImageSpan - 1),
+        "hook the image's instructions");
+  check(uc_hook_add(Engine_, &Hook, UC_HOOK_INSN, reinterpret_cast<void *>(OnIn), this, 1, 0,
+                    UC_X86_INS_IN),
+        "hook in");
+  check(uc_hook_add(Engine_, &Hook, UC_HOOK_INSN, reinterpret_cast<void *>(OnOut), this, 1, 0,
+                    UC_X86_INS_OUT),
+        "hook out");
+  check(uc_hook_add(Engine_, &Hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(OnInvalid), this,
+                    1, 0),
+        "hook invalid accesses");
+  check(
+      uc_hook_add(Engine_, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0),
+      "hook exceptions");
+}
+
+void BoardMachine::check(uc_err Error, const char *What) const {
+  if (Error != UC_ERR_OK) {
+    throw std::runtime_error(std::string("emulator: cannot ") + What + ": " + uc_strerror(Error));
+  }
+}
+
+std::uint64_t BoardMachine::reg(int Register) const {
+  // A 32-bit register fills the low half.
+  std::uint64_t Value = 0;
+  uc_reg_read(Engine_, Register, &Value);
+  return Value;
+}
+
+void BoardMachine::setReg(int Register, std::uint64_t Value) {
+  uc_reg_write(Engine_, Register, &Value);
+}
+
+int BoardMachine::accumulator() const {
+  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RAX : UC_X86_REG_EAX;
+}
+
+int BoardMachine::stackPointer() const {
+  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RSP : UC_X86_REG_ESP;
+}
+
+int BoardMachine::programCounter() const {
+  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RIP : UC_X86_REG_EIP;
+}
+
+std::uint64_t BoardMachine::slotSize() const {
+  return Setup_.Mode == CpuMode::Bits64 ? 8 : 4;
+}
+
+void BoardMachine::stop(Stop Why) {
+  if (Stop_ == Stop::None) {
+    Stop_ = Why;
+  }
+  uc_emu_stop(Engine_);
+}
+
+void BoardMachine::breach(std::string Message) {
+  if (Stop_ == Stop::None) {
+    Breach_ = std::move(Message);
+  }
+  stop(Stop::Breach);
+}
+
+void BoardMachine::keepError() {
+  Error_ = std::current_exception();
+  stop(Stop::Error);
+}
+
+bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
+                       std::uint64_t CallerStackPointer) {
+  if (Stop_ != Stop::None) {
+    return false;
+  }
+  CallerSp_ = std::min(CallerSp_, CallerStackPointer);
+  setReg(stackPointer(), StackPointer);
+  const uc_err Result = uc_emu_start(Engine_, Address, Setup_.ExitTrap, 0, 0);
+  if (Stop_ == Stop::Error) {
+    std::rethrow_exception(Error_);
+  }
+  if (Stop_ != Stop::None) {
+    return false;
+  }
+  if (Result != UC_ERR_OK) {
+    breach(std::string("CPU fault: ") +
+           (Result == UC_ERR_INSN_INVALID ? "invalid opcode" : uc_strerror(Result)) + " at " +
+           describe(Pc_));
+    return false;
+  }
+  if (reg(programCounter()) != Setup_.ExitTrap) {
+    breach("the image stopped the processor at " + describe(reg(programCounter())) +
+           " instead of returning");
+    return false;
+  }
+  return true;
+}
+
+std::uint32_t BoardMachine::stackHighWater() const {
+  std::vector<std::uint8_t> Stack(Setup_.StackSize);
+  if (uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) != UC_ERR_OK) {
+    return 0;
+  }
+  const auto Painted = std::find_if(Stack.begin(), Stack.end(),
+                                    [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
+  const std::uint64_t LowestAddress =
+      Setup_.StackBase + static_cast<std::uint64_t>(Painted - Stack.begin());
+  return LowestAddress < CallerSp_ ? static_cast<std::uint32_t>(CallerSp_ - LowestAddress) : 0;
+}
+
+std::string BoardMachine::deepestFunction() const {
+  return DeepestPc_ == 0 ? std::string() : functionAt(DeepestPc_);
+}
+
+ImageFacts BoardMachine::facts() const {
+  ImageFacts Facts;
+  Facts.StackHighWater = stackHighWater();
+  Facts.StackDeepestIn = deepestFunction();
+  Facts.Instructions = instructions();
+  Facts.SpunWithoutAccess = spunWithoutAccess();
+  Facts.Breach = breach();
+  return Facts;
+}
+
+// The processor events of the board's CPU model: answered by the board, then stepped over.
+// Returns false when the instruction is not one of them (or the board stopped the run).
+bool BoardMachine::processorEvent(std::uint64_t Address) {
+  std::uint8_t Bytes[EventBytes] = {};
+  if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
+      uc_mem_read(Engine_, Address, Bytes, 1) != UC_ERR_OK) {
+    return false;
+  }
+  const std::uint8_t First = Bytes[0];
+  const std::uint8_t Second = Bytes[1];
+  const auto Step = [&](unsigned Length) {
+    setReg(programCounter(), Address + Length);
+    return true;
+  };
+  switch (First) {
+  case x86::Cli:
+    return access([&] { Board_.disableInterrupts(); }) && Step(x86::OneByte);
+  case x86::Sti:
+    return access([&] { Board_.enableInterrupts(); }) && Step(x86::OneByte);
+  case x86::Pushf: {
+    // The flags go on the stack at the processor's width: 4 bytes in 32-bit mode, 8 in 64-bit.
+    std::uint64_t Flags = 0;
+    if (!access([&] { Flags = Board_.readFlags(); })) {
+      return false;
+    }
+    const std::uint64_t Sp = reg(stackPointer()) - slotSize();
+    if (uc_mem_write(Engine_, Sp, &Flags, slotSize()) != UC_ERR_OK) {
+      breach("CPU fault: pushf below the stack, at " + describe(Address));
+      return false;
+    }
+    setReg(stackPointer(), Sp);
+    return Step(x86::OneByte);
+  }
+  case x86::RepPrefix:
+    if (Second == x86::Nop) {
+      return access([&] { Board_.pause(); }) && Step(x86::TwoBytes);
+    }
+    return false;
+  case x86::TwoByteEscape:
+    if (Second == x86::Rdtsc) {
+      std::uint64_t Count = 0;
+      if (!access([&] { Count = Board_.readTimeStampCounter(); })) {
+        return false;
+      }
+      // Both halves zero-extended, as the processor writes them in either mode.
+      setReg(accumulator(), static_cast<std::uint32_t>(Count));
+      setReg(Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RDX : UC_X86_REG_EDX,
+             static_cast<std::uint32_t>(Count >> 32));
+      return Step(x86::TwoBytes);
+    }
+    return false;
+  default:
+    return false;
+  }
+}
+
+void BoardMachine::code(std::uint64_t Address) {
+  if (Stop_ != Stop::None) {
+    // The rest of a translated block may still run after a stop: it reaches the board no more.
+    uc_emu_stop(Engine_);
+    return;
+  }
+  ++Instructions_;
+  Pc_ = Address;
+  if (++SinceAccess_ > InstructionsWithoutAccess) {
+    stop(Stop::Spin);
+    return;
+  }
+  const std::uint64_t Sp = reg(stackPointer());
+  if (Sp < LowestSp_) {
+    LowestSp_ = Sp;
+    DeepestPc_ = Pc_;
+  }
+  if (!instruction(Address, Sp) || Stop_ != Stop::None) {
+    return;
+  }
+  processorEvent(Address);
+}
+
+bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
+  if (Stop_ != Stop::None) {
+    return false;
+  }
+  const std::string Where = describe(Pc_);
+  const std::string Bytes = std::to_string(Size) + (Size == 1 ? " byte" : " bytes");
+  if (namedInvalid(Type, Address, Bytes, Where)) {
+    return false;
+  }
+  const bool Read = Type == UC_MEM_READ_UNMAPPED;
+  switch (Type) {
+  case UC_MEM_FETCH_UNMAPPED:
+    breach("CPU fault: instruction fetch at " + Hex(Address) + ", outside anything mapped, after " +
+           Where);
+    break;
+  case UC_MEM_WRITE_PROT:
+    breach("CPU fault: write of " + Bytes + " at " + Hex(Address) + ", read-only, at " + Where);
+    break;
+  case UC_MEM_FETCH_PROT:
+    breach("CPU fault: instruction fetch at " + Hex(Address) + ", not executable, after " + Where);
+    break;
+  case UC_MEM_READ_UNMAPPED:
+  case UC_MEM_WRITE_UNMAPPED:
+    if (Address < Setup_.StackBase && Setup_.StackBase - Address <= machine::PageSize) {
+      breach("CPU fault: stack overflow: " + std::string(Read ? "read" : "write") + " of " + Bytes +
+             " at " + Hex(Address) + ", below the " + std::to_string(Setup_.StackSize) +
+             "-byte stack, at " + Where);
+    } else {
+      breach(std::string("CPU fault: ") + (Read ? "read" : "write") + " of " + Bytes + " at " +
+             Hex(Address) + ", outside anything mapped, at " + Where);
+    }
+    break;
+  default:
+    breach("CPU fault: access of " + Bytes + " at " + Hex(Address) + " refused, at " + Where);
+    break;
+  }
+  return false;
+}
+
+void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t, void *Self) {
+  auto &Machine = *static_cast<BoardMachine *>(Self);
+  Machine.guarded([&] { Machine.code(Address); });
+}
+
+std::uint32_t BoardMachine::OnIn(uc_engine *, std::uint32_t Port, int Size, void *Self) {
+  auto &Machine = *static_cast<BoardMachine *>(Self);
+  std::uint32_t Value = 0;
+  if (Machine.Stop_ == Stop::None) {
+    Machine.access([&] {
+      Value =
+          Machine.Board_.portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
+    });
+  }
+  return Value;
+}
+
+void BoardMachine::OnOut(uc_engine *, std::uint32_t Port, int Size, std::uint32_t Value,
+                         void *Self) {
+  auto &Machine = *static_cast<BoardMachine *>(Self);
+  if (Machine.Stop_ == Stop::None) {
+    Machine.access([&] {
+      Machine.Board_.portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size),
+                               Value);
+    });
+  }
+}
+
+std::uint64_t BoardMachine::OnMmioRead(uc_engine *, std::uint64_t Offset, unsigned Size,
+                                       void *Window) {
+  const auto &Where = *static_cast<MmioWindow *>(Window);
+  BoardMachine &Machine = *Where.Machine;
+  std::uint32_t Value = 0;
+  if (Machine.Stop_ == Stop::None) {
+    Machine.access([&] { Value = Machine.Board_.memRead(Where.Base + Offset, Size); });
+  }
+  return Value;
+}
+
+void BoardMachine::OnMmioWrite(uc_engine *, std::uint64_t Offset, unsigned Size,
+                               std::uint64_t Value, void *Window) {
+  const auto &Where = *static_cast<MmioWindow *>(Window);
+  BoardMachine &Machine = *Where.Machine;
+  if (Machine.Stop_ == Stop::None) {
+    Machine.access([&] {
+      Machine.Board_.memWrite(Where.Base + Offset, Size, static_cast<std::uint32_t>(Value));
+    });
+  }
+}
+
+bool BoardMachine::OnInvalid(uc_engine *, uc_mem_type Type, std::uint64_t Address, int Size,
+                             std::int64_t, void *Self) {
+  auto &Machine = *static_cast<BoardMachine *>(Self);
+  bool Handled = false;
+  Machine.guarded([&] { Handled = Machine.invalid(Type, Address, Size); });
+  return Handled;
+}
+
+void BoardMachine::OnInterrupt(uc_engine *, std::uint32_t Vector, void *Self) {
+  auto &Machine = *static_cast<BoardMachine *>(Self);
+  if (Machine.Stop_ == Stop::None) {
+    Machine.guarded([&] {
+      Machine.breach(std::string("CPU fault: ") + x86::ExceptionName(Vector) + " (vector " +
+                     std::to_string(Vector) + ") at " + Machine.describe(Machine.Pc_));
+    });
+  }
+  uc_emu_stop(Machine.Engine_);
+}
+
+} // namespace imagerun

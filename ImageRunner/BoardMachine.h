@@ -1,0 +1,181 @@
+// What every emulated machine around a shipped image shares, whatever mode its processor runs in:
+// the emulator, the board's device windows, every port access, device-window access and processor
+// event of the image routed to one sim::Board, the painted stack and its high-water mark, the
+// instruction count and the spin backstop, and the ways a run stops (hung, a broken rule, or an
+// exception that a hook must not pass through the emulator's C frames). A machine for one module
+// adds its memory, its firmware around the image and the way its callers call it.
+#pragma once
+
+#include "Board.h"
+#include "ImageFacts.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace imagerun {
+
+enum class CpuMode { Bits32, Bits64 };
+
+struct MachineSetup {
+  CpuMode Mode = CpuMode::Bits32;
+  std::uint64_t StackBase = 0; // the painted stack; nothing is mapped below it
+  std::uint64_t StackSize = 0;
+  std::uint64_t ExitTrap = 0;  // the return address of the machine's calls: the run ends there
+  std::uint64_t ImageBase = 0; // the image's instructions, hooked one by one
+  std::uint64_t ImageSpan = 0; // bytes, a whole number of pages
+};
+
+class BoardMachine {
+public:
+  BoardMachine(const BoardMachine &) = delete;
+  BoardMachine &operator=(const BoardMachine &) = delete;
+  virtual ~BoardMachine() = default;
+
+  bool hung() const { return Stop_ == Stop::StepBudget || Stop_ == Stop::Spin; }
+  bool spunWithoutAccess() const { return Stop_ == Stop::Spin; }
+  const std::optional<std::string> &breach() const { return Breach_; }
+  std::uint64_t instructions() const { return Instructions_; }
+  // Bytes of stack written below the stack pointer of the deepest call's caller, return address
+  // included, read off the paint.
+  std::uint32_t stackHighWater() const;
+  // The function that ran when the stack pointer was lowest.
+  std::string deepestFunction() const;
+  ImageFacts facts() const;
+
+protected:
+  enum class Stop { None, StepBudget, Spin, Breach, Error };
+
+  BoardMachine(sim::Board &Target, const MachineSetup &Setup);
+
+  // "0xFFF00390 (SetIoDecode+0xC)" for an address in the image.
+  virtual std::string describe(std::uint64_t Address) const = 0;
+  // "SetIoDecode+0xC".
+  virtual std::string functionAt(std::uint64_t Address) const = 0;
+  // Each instruction of the image, before it executes and before the processor events; false
+  // when the machine stopped the run.
+  virtual bool instruction(std::uint64_t Address, std::uint64_t StackPointer) {
+    static_cast<void>(Address);
+    static_cast<void>(StackPointer);
+    return true;
+  }
+  // A refused access the machine names itself (a firmware service's entry, its own flash); false
+  // leaves it to be reported as a CPU fault.
+  virtual bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
+                            const std::string &Where) {
+    static_cast<void>(Type);
+    static_cast<void>(Address);
+    static_cast<void>(Bytes);
+    static_cast<void>(Where);
+    return false;
+  }
+
+  uc_engine *engine() const { return Engine_; }
+  sim::Board &target() const { return Board_; }
+  void check(uc_err Error, const char *What) const;
+  // Registers at the processor's width: EAX, ESP, EIP in 32-bit mode; RAX, RSP, RIP in 64-bit.
+  std::uint64_t reg(int Register) const;
+  void setReg(int Register, std::uint64_t Value);
+  int accumulator() const;
+  int stackPointer() const;
+  int programCounter() const;
+  std::uint64_t slotSize() const;
+  std::uint64_t stackTop() const { return Setup_.StackBase + Setup_.StackSize; }
+  std::uint64_t pc() const { return Pc_; }
+  Stop stopped() const { return Stop_; }
+
+  void stop(Stop Why);
+  void breach(std::string Message);
+  // Runs an access of the board; false (and the run stopping) when it threw.
+  template <typename Access> bool access(Access &&Body) {
+    try {
+      Body();
+      SinceAccess_ = 0;
+      return true;
+    } catch (const sim::StepBudgetExceeded &) {
+      stop(Stop::StepBudget);
+    } catch (...) {
+      keepError();
+    }
+    return false;
+  }
+  // Runs the body of a hook: nothing may unwind through the emulator's C frames, so an exception
+  // is kept and rethrown by run().
+  template <typename Body> void guarded(Body &&Hook) {
+    try {
+      Hook();
+    } catch (...) {
+      keepError();
+    }
+  }
+  // Runs the image from Address with the stack pointer at StackPointer until it reaches the exit
+  // trap; CallerStackPointer is the stack pointer before the return address went on, where the
+  // image's stack use starts. False when the run stopped instead (hung or breach); rethrows what a
+  // hook could not pass through the emulator.
+  bool run(std::uint64_t Address, std::uint64_t StackPointer, std::uint64_t CallerStackPointer);
+
+private:
+  struct MmioWindow {
+    BoardMachine *Machine;
+    std::uint64_t Base;
+  };
+
+  // Closes the emulator however the machine ends, a constructor that threw included.
+  struct Emulator {
+    uc_engine *Engine = nullptr;
+    explicit Emulator(CpuMode Mode);
+    ~Emulator();
+    Emulator(const Emulator &) = delete;
+    Emulator &operator=(const Emulator &) = delete;
+  };
+
+  void keepError();
+  bool processorEvent(std::uint64_t Address);
+  void code(std::uint64_t Address);
+  bool invalid(uc_mem_type Type, std::uint64_t Address, int Size);
+
+  static void OnCode(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
+  static std::uint32_t OnIn(uc_engine *Engine, std::uint32_t Port, int Size, void *Self);
+  static void OnOut(uc_engine *Engine, std::uint32_t Port, int Size, std::uint32_t Value,
+                    void *Self);
+  static std::uint64_t OnMmioRead(uc_engine *Engine, std::uint64_t Offset, unsigned Size,
+                                  void *Window);
+  static void OnMmioWrite(uc_engine *Engine, std::uint64_t Offset, unsigned Size,
+                          std::uint64_t Value, void *Window);
+  static bool OnInvalid(uc_engine *Engine, uc_mem_type Type, std::uint64_t Address, int Size,
+                        std::int64_t Value, void *Self);
+  static void OnInterrupt(uc_engine *Engine, std::uint32_t Vector, void *Self);
+
+  sim::Board &Board_;
+  const MachineSetup Setup_;
+  Emulator Emulator_;
+  uc_engine *const Engine_ = Emulator_.Engine;
+  std::vector<MmioWindow> Windows_;
+  Stop Stop_ = Stop::None;
+  std::optional<std::string> Breach_;
+  std::exception_ptr Error_;
+  std::uint64_t Instructions_ = 0;
+  std::uint64_t SinceAccess_ = 0;
+  std::uint64_t Pc_ = 0; // the instruction being executed
+  std::uint64_t LowestSp_ = ~std::uint64_t{0};
+  std::uint64_t DeepestPc_ = 0;
+  // The stack pointer of the machine's calls before the return address goes on: everything
+  // below it is the image's.
+  std::uint64_t CallerSp_;
+};
+
+// Hung as the host build reports it: the board's last accesses and the calls still open.
+template <typename Result>
+void ReportHung(const BoardMachine &Machine, const sim::Board &Target, Result &Run) {
+  Run.Hung = Machine.hung();
+  if (Run.Hung) {
+    Run.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
+    Run.Running = Target.openCalls();
+  }
+}
+
+} // namespace imagerun

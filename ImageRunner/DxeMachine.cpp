@@ -1,0 +1,217 @@
+#include "DxeMachine.h"
+
+#include "BootServiceNames.h"
+#include "Crc32.h"
+#include "DxeEmulatedMachine.h"
+#include "DxeEnvironment.h"
+#include "Uefi/Uefi.h"
+
+#include <cstddef>
+#include <cstring>
+#include <stdexcept>
+
+namespace imagerun {
+namespace {
+
+using namespace machine::dxe;
+
+constexpr std::size_t RegisterArguments = 4;
+constexpr int ArgumentRegisters[RegisterArguments] = {UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_R8,
+                                                      UC_X86_REG_R9};
+constexpr std::size_t BootServiceSlots =
+    (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(std::uint64_t);
+static_assert(BootServiceSlots == bootservices::BootServiceNames.size());
+constexpr std::size_t LocateProtocolSlot =
+    (offsetof(EFI_BOOT_SERVICES, LocateProtocol) - sizeof(EFI_TABLE_HEADER)) /
+    sizeof(std::uint64_t);
+static_assert(UnexpectedEntries + BootServiceSlots * EntryStride <=
+              ServicePage + machine::PageSize);
+
+MachineSetup Setup(const DxeImage &Image) {
+  MachineSetup Setup;
+  Setup.Mode = CpuMode::Bits64;
+  Setup.StackBase = StackBase;
+  Setup.StackSize = StackSize;
+  Setup.ExitTrap = ExitTrap;
+  Setup.ImageBase = Image.Base;
+  Setup.ImageSpan = machine::PageRoundUp(Image.Size);
+  return Setup;
+}
+
+std::uint64_t UnexpectedEntry(std::size_t Slot) {
+  return UnexpectedEntries + Slot * EntryStride;
+}
+
+} // namespace
+
+DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
+    : BoardMachine(Target, Setup(Image)), Image_(Image) {
+  // Boot-services code memory: readable, writable and executable.
+  check(uc_mem_map(engine(), Image.Base, machine::PageRoundUp(Image.Size), UC_PROT_ALL),
+        "map the image");
+  check(uc_mem_write(engine(), Image.Base, Image.Memory.data(), Image.Memory.size()),
+        "place the image");
+  buildFirmware();
+  mapServices();
+}
+
+void DxeMachine::buildFirmware() {
+  const standin::Settings &Settings = target().scenario().Firmware;
+  const std::size_t Size = standin::MemorySize(Settings);
+  if (Size > FirmwareRamSize) {
+    throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
+  }
+  // 64-bit words keep every table and HOB 8-byte aligned in host memory too.
+  std::vector<std::uint64_t> Words(Size / sizeof(std::uint64_t), 0);
+  const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries};
+  if (!standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
+    throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
+  }
+  // Every other boot service gets an entry of its own, so a call names the service; the table
+  // header's checksum is made again over the changed table.
+  auto *Bytes = reinterpret_cast<std::uint8_t *>(Words.data());
+  EFI_SYSTEM_TABLE SystemTable;
+  std::memcpy(&SystemTable, Bytes + (Firmware_.SystemTable - FirmwareBase), sizeof SystemTable);
+  const std::uint64_t TableOffset =
+      reinterpret_cast<std::uintptr_t>(SystemTable.BootServices) - FirmwareBase;
+  EFI_BOOT_SERVICES Table;
+  std::memcpy(&Table, Bytes + TableOffset, sizeof Table);
+  std::uint64_t Slots[BootServiceSlots];
+  std::memcpy(Slots, reinterpret_cast<std::uint8_t *>(&Table) + sizeof(EFI_TABLE_HEADER),
+              sizeof Slots);
+  for (std::size_t Slot = 0; Slot < BootServiceSlots; ++Slot) {
+    if (Slot != LocateProtocolSlot) {
+      Slots[Slot] = UnexpectedEntry(Slot);
+    }
+  }
+  std::memcpy(reinterpret_cast<std::uint8_t *>(&Table) + sizeof(EFI_TABLE_HEADER), Slots,
+              sizeof Slots);
+  Table.Hdr.CRC32 = 0;
+  Table.Hdr.CRC32 = Crc32(&Table, sizeof Table);
+  std::memcpy(Bytes + TableOffset, &Table, sizeof Table);
+
+  check(uc_mem_map(engine(), FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE),
+        "map the firmware's memory");
+  check(uc_mem_write(engine(), FirmwareBase, Bytes, Size), "write the firmware's tables");
+}
+
+void DxeMachine::mapServices() {
+  check(uc_mem_map(engine(), ServicePage, machine::PageSize, UC_PROT_READ | UC_PROT_EXEC),
+        "map the service entries");
+  std::vector<std::uint64_t> Entries{LocateProtocolEntry, InSmmEntry};
+  for (std::size_t Slot = 0; Slot < BootServiceSlots; ++Slot) {
+    Entries.push_back(UnexpectedEntry(Slot));
+  }
+  for (const std::uint64_t Entry : Entries) {
+    check(uc_mem_write(engine(), Entry, &Ret, sizeof Ret), "write a service entry");
+  }
+  uc_hook Hook;
+  check(uc_hook_add(engine(), &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnService), this,
+                    ServicePage, ServicePage + machine::PageSize - 1),
+        "hook the service entries");
+}
+
+std::string DxeMachine::describe(std::uint64_t Address) const {
+  return Image_.describe(Address);
+}
+
+std::string DxeMachine::functionAt(std::uint64_t Address) const {
+  return Image_.functionAt(Address);
+}
+
+std::vector<std::uint8_t> DxeMachine::read(std::uint64_t Address, std::size_t Size) const {
+  std::vector<std::uint8_t> Bytes(Size);
+  if (uc_mem_read(engine(), Address, Bytes.data(), Size) != UC_ERR_OK) {
+    return {};
+  }
+  return Bytes;
+}
+
+std::optional<std::uint64_t> DxeMachine::call(std::uint64_t Address,
+                                              std::initializer_list<std::uint64_t> Arguments) {
+  if (stopped() != Stop::None) {
+    return std::nullopt;
+  }
+  if (Arguments.size() > RegisterArguments) {
+    throw std::logic_error("DxeMachine::call: more arguments than registers");
+  }
+  std::size_t Index = 0;
+  for (const std::uint64_t Argument : Arguments) {
+    setReg(ArgumentRegisters[Index++], Argument);
+  }
+  // At the call: 16-byte aligned, the shadow space above; the call pushes the return address.
+  const std::uint64_t CallerRsp = (StackTop - ShadowSpace) & ~(CallAlignment - 1);
+  const std::uint64_t Rsp = CallerRsp - ReturnAddressSize;
+  const std::uint64_t ReturnAddress = ExitTrap;
+  check(uc_mem_write(engine(), Rsp, &ReturnAddress, sizeof ReturnAddress),
+        "push the return address");
+  if (!run(Address, Rsp, CallerRsp)) {
+    return std::nullopt;
+  }
+  return reg(accumulator());
+}
+
+void DxeMachine::OnService(uc_engine *, std::uint64_t Address, std::uint32_t, void *Self) {
+  auto &Machine = *static_cast<DxeMachine *>(Self);
+  if (Machine.stopped() != Stop::None) {
+    uc_emu_stop(Machine.engine());
+    return;
+  }
+  Machine.guarded([&] { Machine.service(Address); });
+}
+
+void DxeMachine::service(std::uint64_t Address) {
+  if (Address == LocateProtocolEntry) {
+    locateProtocol();
+    return;
+  }
+  if (Address == InSmmEntry) {
+    inSmm();
+    return;
+  }
+  const std::size_t Slot = (Address - UnexpectedEntries) / EntryStride;
+  breach(std::string("the image called the boot service ") + bootservices::BootServiceNames[Slot] +
+         " (slot " + std::to_string(Slot) + ") from " + describe(pc()) +
+         "; the driver may call no boot service but LocateProtocol");
+}
+
+// EFI_STATUS LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **Interface)
+void DxeMachine::locateProtocol() {
+  const std::uint64_t Protocol = reg(UC_X86_REG_RCX);
+  const bool RegistrationGiven = reg(UC_X86_REG_RDX) != 0;
+  const std::uint64_t Interface = reg(UC_X86_REG_R8);
+  EFI_GUID Guid{};
+  if (Protocol != 0 && uc_mem_read(engine(), Protocol, &Guid, sizeof Guid) != UC_ERR_OK) {
+    breach("CPU fault: LocateProtocol was given a protocol GUID at " + HexText(Protocol) +
+           ", outside anything mapped, from " + describe(pc()));
+    return;
+  }
+  const standin::LocateAnswer Answer = standin::LocateProtocol(
+      Firmware_, Protocol != 0 ? &Guid : nullptr, RegistrationGiven, Interface != 0);
+  if (Answer.InterfaceWritten &&
+      uc_mem_write(engine(), Interface, &Answer.Interface, sizeof Answer.Interface) != UC_ERR_OK) {
+    breach("CPU fault: LocateProtocol was given an interface pointer at " + HexText(Interface) +
+           ", not writable, from " + describe(pc()));
+    return;
+  }
+  setReg(UC_X86_REG_RAX, Answer.Status);
+  sim::AnnotateLocateProtocol(target(), Protocol != 0 ? &Guid : nullptr, RegistrationGiven,
+                              Interface != 0, Answer);
+}
+
+// EFI_STATUS InSmm(EFI_SMM_BASE2_PROTOCOL *This, BOOLEAN *InSmram)
+void DxeMachine::inSmm() {
+  const std::uint64_t This = reg(UC_X86_REG_RCX);
+  const std::uint64_t InSmram = reg(UC_X86_REG_RDX);
+  const standin::InSmmAnswer Answer = standin::InSmm(Firmware_, This, InSmram != 0);
+  if (Answer.InSmramWritten &&
+      uc_mem_write(engine(), InSmram, &Answer.InSmram, sizeof Answer.InSmram) != UC_ERR_OK) {
+    breach("CPU fault: InSmm was given a BOOLEAN pointer at " + HexText(InSmram) +
+           ", not writable, from " + describe(pc()));
+    return;
+  }
+  setReg(UC_X86_REG_RAX, Answer.Status);
+  sim::AnnotateInSmm(target(), Firmware_, This, InSmram != 0, Answer);
+}
+
+} // namespace imagerun

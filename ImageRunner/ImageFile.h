@@ -1,0 +1,27 @@
+// Reading a shipped image and naming the map of its link: what loading either module's image
+// starts with.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace imagerun {
+
+// The file cannot be run as the module: bad input, named in the message.
+class ImageRejected : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The map of an image is the file beside it with the extension .map in place of the image's.
+std::string MapPathFor(const std::string &ImagePath);
+
+// The whole file; ImageRejected naming the system's reason when it cannot be read.
+std::vector<std::uint8_t> ReadImageFile(const std::string &Path);
+
+// "0x1C" in upper-case hexadecimal.
+std::string HexText(std::uint64_t Value);
+
+} // namespace imagerun
