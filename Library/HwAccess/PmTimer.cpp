@@ -2,6 +2,7 @@
 #include "PmTimer.h"
 
 #include "HwAccess.h"
+#include "WideDivision.h"
 
 void PmTimerDelayTicks(std::uint32_t Ticks) {
   std::uint32_t Passes = Ticks >> PmTimer::PassShift;
@@ -22,6 +23,7 @@ void PmTimerDelayTicks(std::uint32_t Ticks) {
 
 std::uintptr_t DelayMicroseconds(std::uintptr_t Microseconds) {
   const std::uint64_t Product = std::uint64_t{PmTimer::FrequencyHz} * Microseconds;
-  PmTimerDelayTicks(static_cast<std::uint32_t>(Product / PmTimer::MicrosecondsPerSecond));
+  PmTimerDelayTicks(
+      static_cast<std::uint32_t>(DivideU64ByU32(Product, PmTimer::MicrosecondsPerSecond)));
   return Microseconds;
 }

@@ -1,6 +1,7 @@
 #include "PmTimer.h"
 #include "Board.h"
 #include "TraceText.h"
+#include "WideDivision.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,34 @@ TEST(PmTimerDelay, MicrosecondsTruncateTowardsZero) {
     sim::Board Board;
     sim::RunOnBoard(Board, [&] { DelayMicroseconds(Each.Microseconds); });
     EXPECT_EQ(Board.pmTimerCount(), Each.Ticks + 2) << Each.Microseconds;
+  }
+}
+
+// The microsecond-to-tick division on IA-32: two 32-bit divides must give the whole 64-bit
+// quotient, also where it needs more than 32 bits and where the high word's remainder is one below
+// the divisor (the largest dividend the second divide can take).
+TEST(PmTimerDelay, WideDivisionGivesTheFullQuotient) {
+  struct Case {
+    std::uint64_t Dividend;
+    std::uint32_t Divisor;
+  };
+  constexpr Case Cases[] = {
+      {0, 1},
+      {~0ULL, 1},
+      {~0ULL, 2},
+      {~0ULL, 0xFFFFFFFF},
+      {0xFFFFFFFF, 0xFFFFFFFF},
+      {0x100000000, 0xFFFFFFFF},
+      {0xFFFFFFFEFFFFFFFF, 0xFFFFFFFF},
+      {0x00000000FFFFFFFF, PmTimer::MicrosecondsPerSecond},
+      {0x000F423FFFFFFFFF, PmTimer::MicrosecondsPerSecond},
+      {0x000F424000000000, PmTimer::MicrosecondsPerSecond},
+      {std::uint64_t{PmTimer::FrequencyHz} * 0xFFFFFFFF, PmTimer::MicrosecondsPerSecond},
+      {12345678901234567890ULL, 3},
+  };
+  for (const Case &Each : Cases) {
+    EXPECT_EQ(DivideU64ByU32(Each.Dividend, Each.Divisor), Each.Dividend / Each.Divisor)
+        << std::hex << Each.Dividend << " / " << Each.Divisor;
   }
 }
 
