@@ -22,10 +22,11 @@ set(BOARD_FIRMWARE_COMPILE_OPTIONS
   -nostdinc++ -Wall -Wextra -Werror
   "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=."
   -fstack-usage)
-# The modules and their libraries: each function and table in a section of its own, so that the
-# link (/opt:ref) keeps only what the image reaches; no jump tables, whose every entry would be
-# one more absolute address for the loader to relocate.
-set(BOARD_FIRMWARE_MODULE_OPTIONS -ffunction-sections -fdata-sections -fno-jump-tables)
+# The modules and their libraries are sized harder than the boot program, which shares the options
+# above: -Oz over the -Os; each function and table in a section of its own, so that the link
+# (/opt:ref) keeps only what the image reaches; no jump tables, whose every entry would be one more
+# absolute address for the loader to relocate.
+set(BOARD_FIRMWARE_MODULE_OPTIONS -Oz -ffunction-sections -fdata-sections -fno-jump-tables)
 set(BOARD_FIRMWARE_COMPILE_OPTIONS_x64 -mno-red-zone)
 set(BOARD_FIRMWARE_COMPILE_OPTIONS_ia32)
 
