@@ -35,7 +35,28 @@ constexpr std::uint32_t PciAddress(std::uint32_t Bus, std::uint32_t Device, std:
   return Bus << 20 | Device << 15 | Function << 12 | Register;
 }
 
-std::uint16_t PciCfgRead16(std::uint32_t Address);
-std::uint16_t PciCfgWrite16(std::uint32_t Address, std::uint16_t Value);
-std::uint32_t PciCfgRead32(std::uint32_t Address);
-std::uint32_t PciCfgWrite32(std::uint32_t Address, std::uint32_t Value);
+// One configuration access; the widths and directions below all take this one path, so the
+// images carry the port frame and the window choice once. The four forms are folded into their
+// callers, which pass the access as one more argument.
+enum class PciAccess : std::uint8_t { Read16, Write16, Read32, Write32 };
+
+// Reads (Value unused) or writes Value; returns the value read or written, 16-bit accesses in the
+// low 16 bits.
+std::uint32_t PciCfgAccess(std::uint32_t Address, PciAccess Access, std::uint32_t Value);
+
+[[gnu::always_inline]] inline std::uint16_t PciCfgRead16(std::uint32_t Address) {
+  return static_cast<std::uint16_t>(PciCfgAccess(Address, PciAccess::Read16, 0));
+}
+[[gnu::always_inline]] inline std::uint16_t PciCfgWrite16(std::uint32_t Address,
+                                                          std::uint16_t Value) {
+  PciCfgAccess(Address, PciAccess::Write16, Value);
+  return Value;
+}
+[[gnu::always_inline]] inline std::uint32_t PciCfgRead32(std::uint32_t Address) {
+  return PciCfgAccess(Address, PciAccess::Read32, 0);
+}
+[[gnu::always_inline]] inline std::uint32_t PciCfgWrite32(std::uint32_t Address,
+                                                          std::uint32_t Value) {
+  PciCfgAccess(Address, PciAccess::Write32, Value);
+  return Value;
+}
