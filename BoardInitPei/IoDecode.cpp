@@ -28,29 +28,53 @@ constexpr std::uint32_t EnablesRegisterByTarget[DecodeTarget::Count] = {
     LpcBridge::Reg::EspiCs3IoEnables,
 };
 
-constexpr std::uint16_t RangeBits(RegisterField Field, std::size_t Position) {
-  return static_cast<std::uint16_t>(FieldValue(Field, static_cast<std::uint32_t>(Position)));
-}
+// A fixed decoder whose base is one of a list of ports: the port's position in the list goes into
+// the decoder's range field, and one enable bit turns the decoder on or, for port 0, off.
+struct ListedDecoder {
+  const std::uint16_t *Ports;
+  std::uint8_t PortCount;
+  std::uint8_t RangeShift;
+  std::uint16_t RangeMask; // the range field in place
+  std::uint16_t Enable;
+};
 
-constexpr std::uint16_t RangeKeepMask(RegisterField Field) {
-  return KeepAllBut16(FieldMask(Field));
-}
-
-// A request whose device sits on a single range field with one enable bit.
 template <std::size_t N>
-Pei::Status ClassifyListed(const std::uint16_t (&List)[N], RegisterField Range,
-                           std::uint16_t Enable, std::uint16_t Port, DecodeChange &Change) {
+constexpr ListedDecoder Listed(const std::uint16_t (&Ports)[N], RegisterField Range,
+                               std::uint16_t Enable) {
+  return {Ports, static_cast<std::uint8_t>(N), static_cast<std::uint8_t>(Range.Shift),
+          static_cast<std::uint16_t>(FieldMask(Range)), Enable};
+}
+
+constexpr ListedDecoder FloppyDecoder =
+    Listed(IoDecodePorts::Floppy, IoDecodeRanges::Floppy, IoEnables::Floppy);
+constexpr ListedDecoder ParallelDecoder =
+    Listed(IoDecodePorts::Parallel, IoDecodeRanges::Parallel, IoEnables::Parallel);
+constexpr ListedDecoder ComADecoder =
+    Listed(IoDecodePorts::Serial, IoDecodeRanges::ComA, IoEnables::ComA);
+constexpr ListedDecoder ComBDecoder =
+    Listed(IoDecodePorts::Serial, IoDecodeRanges::ComB, IoEnables::ComB);
+
+// Position of Port among the Count ports, first entry first; Count when it is not among them.
+std::uint32_t PortPosition(const std::uint16_t *Ports, std::uint32_t Count, std::uint16_t Port) {
+  std::uint32_t Position = 0;
+  while (Position < Count && Ports[Position] != Port) {
+    ++Position;
+  }
+  return Position;
+}
+
+Pei::Status ClassifyListed(const ListedDecoder &Decoder, std::uint16_t Port, DecodeChange &Change) {
   if (Port == DecodeOffPort) {
-    Change.EnableMask = KeepAllBut16(Enable);
+    Change.EnableMask = KeepAllBut16(Decoder.Enable);
     return Pei::EFI_SUCCESS;
   }
-  const std::size_t Position = IoDecodePorts::Position(List, Port);
-  if (Position == N) {
+  const std::uint32_t Position = PortPosition(Decoder.Ports, Decoder.PortCount, Port);
+  if (Position == Decoder.PortCount) {
     return Pei::EFI_UNSUPPORTED;
   }
-  Change.DecodeMask = RangeKeepMask(Range);
-  Change.DecodeBits = RangeBits(Range, Position);
-  Change.EnableBits = Enable;
+  Change.DecodeMask = KeepAllBut16(Decoder.RangeMask);
+  Change.DecodeBits = static_cast<std::uint16_t>(Position << Decoder.RangeShift);
+  Change.EnableBits = Decoder.Enable;
   return Pei::EFI_SUCCESS;
 }
 
@@ -64,32 +88,27 @@ Pei::Status ClassifyKeyboard(std::uint16_t Port, DecodeChange &Change) {
   return Pei::EFI_SUCCESS;
 }
 
-Pei::Status ClassifySerial(std::uint16_t Port, std::uint8_t Selector, DecodeChange &Change) {
-  if (Selector != SerialSelector::ComA && Selector != SerialSelector::ComB) {
-    return Pei::EFI_UNSUPPORTED;
-  }
-  const bool ComB = Selector == SerialSelector::ComB;
-  if (Port == DecodeOffPort) {
-    Change.EnableMask = KeepAllBut16(ComB ? IoEnables::ComB : IoEnables::ComA);
-    return Pei::EFI_SUCCESS;
-  }
-  if (IoDecodePorts::Contains(IoDecodePorts::StandardSerial, Port)) {
-    // The window always goes to the primary target; a refusal leaves the COM decoders to work.
-    SetGenericIoRange(IoDecodePorts::StandardSerialWindow, GenericIoSizeWord::FullWindow);
-    Change.DecodeMask =
-        KeepAllBut16(FieldMask(IoDecodeRanges::ComA) | FieldMask(IoDecodeRanges::ComB));
-    Change.DecodeBits = static_cast<std::uint16_t>(
-        RangeBits(IoDecodeRanges::ComA,
-                  IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComA)) |
-        RangeBits(IoDecodeRanges::ComB,
-                  IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComB)));
-    Change.EnableBits = IoEnables::ComA | IoEnables::ComB;
-    return Pei::EFI_SUCCESS;
-  }
-  return ComB ? ClassifyListed(IoDecodePorts::Serial, IoDecodeRanges::ComB, IoEnables::ComB, Port,
-                               Change)
-              : ClassifyListed(IoDecodePorts::Serial, IoDecodeRanges::ComA, IoEnables::ComA, Port,
-                               Change);
+bool IsStandardSerial(std::uint16_t Port) {
+  constexpr std::uint32_t Count =
+      sizeof(IoDecodePorts::StandardSerial) / sizeof(IoDecodePorts::StandardSerial[0]);
+  return PortPosition(IoDecodePorts::StandardSerial, Count, Port) < Count;
+}
+
+// The four standard COM ports: 0x3F8 and 0x3E8 on the COM decoders, 0x2F8 and 0x2E8 through the
+// 256-byte window at 0x200.
+Pei::Status ClassifyStandardSerial(DecodeChange &Change) {
+  // The window always goes to the primary target; a refusal leaves the COM decoders to work.
+  SetGenericIoRange(IoDecodePorts::StandardSerialWindow, GenericIoSizeWord::FullWindow);
+  Change.DecodeMask =
+      KeepAllBut16(FieldMask(IoDecodeRanges::ComA) | FieldMask(IoDecodeRanges::ComB));
+  constexpr std::uint16_t Bits = static_cast<std::uint16_t>(
+      FieldValue(IoDecodeRanges::ComA,
+                 IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComA)) |
+      FieldValue(IoDecodeRanges::ComB,
+                 IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComB)));
+  Change.DecodeBits = Bits;
+  Change.EnableBits = IoEnables::ComA | IoEnables::ComB;
+  return Pei::EFI_SUCCESS;
 }
 
 Pei::Status ClassifyGamePort(std::uint16_t Port, DecodeChange &Change) {
@@ -135,25 +154,34 @@ Pei::Status ClassifyOther(std::uint16_t Port, std::uint8_t Size, std::uint32_t T
 // register is touched.
 Pei::Status Classify(std::uint16_t Port, std::uint8_t Size, std::uint32_t DeviceType,
                      std::uint32_t Target, DecodeChange &Change) {
-  if (DeviceType >= DecodeDevice::KeyboardFirst && DeviceType <= DecodeDevice::KeyboardLast) {
-    return ClassifyKeyboard(Port, Change);
-  }
+  const ListedDecoder *Decoder;
   switch (DeviceType) {
   case DecodeDevice::Floppy:
-    return ClassifyListed(IoDecodePorts::Floppy, IoDecodeRanges::Floppy, IoEnables::Floppy, Port,
-                          Change);
+    Decoder = &FloppyDecoder;
+    break;
   case DecodeDevice::Serial:
-    return ClassifySerial(Port, Size, Change);
+    if (Size != SerialSelector::ComA && Size != SerialSelector::ComB) {
+      return Pei::EFI_UNSUPPORTED;
+    }
+    if (IsStandardSerial(Port)) {
+      return ClassifyStandardSerial(Change);
+    }
+    Decoder = Size == SerialSelector::ComB ? &ComBDecoder : &ComADecoder;
+    break;
   case DecodeDevice::Parallel:
-    return ClassifyListed(IoDecodePorts::Parallel, IoDecodeRanges::Parallel, IoEnables::Parallel,
-                          Port, Change);
+    Decoder = &ParallelDecoder;
+    break;
   case DecodeDevice::GamePort:
     return ClassifyGamePort(Port, Change);
   case DecodeDevice::Other:
     return ClassifyOther(Port, Size, Target, Change);
   default:
+    if (DeviceType >= DecodeDevice::KeyboardFirst && DeviceType <= DecodeDevice::KeyboardLast) {
+      return ClassifyKeyboard(Port, Change);
+    }
     return Pei::EFI_UNSUPPORTED;
   }
+  return ClassifyListed(*Decoder, Port, Change);
 }
 
 // Read-modify-write: every bit outside the and-mask keeps its current value. Each register is
