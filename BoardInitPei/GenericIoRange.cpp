@@ -8,9 +8,10 @@
 
 namespace {
 
+// Register and mirror offsets both lie within 64 KiB, so 16 bits hold them.
 struct SlotBank {
-  std::uint32_t FirstRegister;
-  std::uint32_t FirstMirror;
+  std::uint16_t FirstRegister;
+  std::uint16_t FirstMirror;
   std::uint32_t Count;
 };
 
