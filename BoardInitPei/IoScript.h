@@ -1,6 +1,8 @@
 // Port-write scripts: byte writes to I/O ports, each optionally merged with the port's value.
 #pragma once
 
+#include "HwAccess.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -20,4 +22,4 @@ inline constexpr std::uint8_t IoScriptPlainWrite = 0;
 
 // Runs the rows in order: one 8-bit OUT per row, preceded by one 8-bit IN of the same port when
 // the row's and-mask is non-zero.
-void RunIoScript(const IoScriptRow *Table, std::size_t Count);
+BOARD_REGCALL void RunIoScript(const IoScriptRow *Table, std::size_t Count);

@@ -42,7 +42,8 @@ enum class PciAccess : std::uint8_t { Read16, Write16, Read32, Write32 };
 
 // Reads (Value unused) or writes Value; returns the value read or written, 16-bit accesses in the
 // low 16 bits.
-std::uint32_t PciCfgAccess(std::uint32_t Address, PciAccess Access, std::uint32_t Value);
+BOARD_REGCALL std::uint32_t PciCfgAccess(std::uint32_t Address, PciAccess Access,
+                                         std::uint32_t Value);
 
 [[gnu::always_inline]] inline std::uint16_t PciCfgRead16(std::uint32_t Address) {
   return static_cast<std::uint16_t>(PciCfgAccess(Address, PciAccess::Read16, 0));

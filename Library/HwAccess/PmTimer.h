@@ -1,6 +1,8 @@
 // Busy-wait delays on the ACPI power-management timer: a free-running 24-bit up-counter.
 #pragma once
 
+#include "HwAccess.h"
+
 #include <cstdint>
 
 namespace PmTimer {
@@ -15,5 +17,5 @@ inline constexpr std::uint32_t PassTicks = std::uint32_t{1} << PassShift;
 inline constexpr std::uint32_t MicrosecondsPerSecond = 1000000;
 } // namespace PmTimer
 
-void PmTimerDelayTicks(std::uint32_t Ticks);
-std::uintptr_t DelayMicroseconds(std::uintptr_t Microseconds);
+BOARD_REGCALL void PmTimerDelayTicks(std::uint32_t Ticks);
+BOARD_REGCALL std::uintptr_t DelayMicroseconds(std::uintptr_t Microseconds);

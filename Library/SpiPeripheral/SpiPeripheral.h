@@ -13,4 +13,4 @@ bool SpiPeripheralPresent();
 void SpiPeripheralBringUp();
 
 // Sends one frame and returns the word read back from the data register.
-std::uint32_t SpiSendFrame(PhysicalAddress Window, std::uint16_t Frame);
+BOARD_REGCALL std::uint32_t SpiSendFrame(PhysicalAddress Window, std::uint16_t Frame);
