@@ -296,7 +296,7 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --trace=/nonexistent/dir/trace", "/nonexistent/dir/trace"},
       {"pei --image=" README_PATH, "no MZ signature"},
       {"window 0x6C,4 --image=/nonexistent/x.efi", "cannot read '/nonexistent/x.efi'"},
-      {"dxe --image=x.efi", "--image is an option of pei, decode and window, not of dxe"},
+      {"dxe --image=" README_PATH, "no MZ signature"},
   };
   for (const Case &Each : Cases) {
     const Result Run = Boardsim(Each.Arguments);

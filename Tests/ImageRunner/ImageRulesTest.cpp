@@ -2,7 +2,9 @@
 // a few bytes of one function replaced: each broken rule stops the run with one line naming it and
 // the function at fault, and the board keeps every record up to there. Files the runner cannot
 // run are refused before anything runs.
+#include "DxeImageRunner.h"
 #include "FirmwareImages.h"
+#include "PeFile.h"
 #include "PeiImageRunner.h"
 
 #include <gtest/gtest.h>
@@ -135,22 +137,55 @@ TEST(ImageRules, FilesThatCannotRunAreRefusedNamingTheProblem) {
   fs::copy_file(imagetest::PeiImagePath, OtherMap, fs::copy_options::overwrite_existing);
   fs::copy_file(imagetest::FirmwareFile("ProbeIa32.map"), imagerun::MapPathFor(OtherMap),
                 fs::copy_options::overwrite_existing);
-  const std::pair<std::string, std::string> Cases[] = {
-      {imagetest::FirmwareFile("BoardInitDxe.efi"), "is a PE32+ x86-64 image"},
-      {imagetest::FirmwareFile("BoardInitDxe.map"), "no MZ signature"},
-      {imagetest::FirmwareFile("ProbeIa32.efi"), "names no function SetIoDecode"},
-      {Alone, "the linker map of '" + Alone + "' is needed: cannot read"},
-      {OtherMap, "is the map of a link for 0x"},
+  struct Case {
+    bool Driver; // loaded as the driver's image rather than the early-init module's
+    std::string Path, Message;
   };
-  for (const auto &[Path, Message] : Cases) {
+  const Case Cases[] = {
+      {false, imagetest::FirmwareFile("BoardInitDxe.efi"), "is a PE32+ x86-64 image"},
+      {false, imagetest::FirmwareFile("BoardInitDxe.map"), "no MZ signature"},
+      {false, imagetest::FirmwareFile("ProbeIa32.efi"), "names no function SetIoDecode"},
+      {false, Alone, "the linker map of '" + Alone + "' is needed: cannot read"},
+      {false, OtherMap, "is the map of a link for 0x"},
+      {true, imagetest::PeiImagePath,
+       "is a PE32 i386 image; the driver is a PE32+ image for x86-64"},
+      {true, imagetest::FirmwareFile("ProbeX64.efi"), "names no data gDxeModuleData"},
+  };
+  for (const auto &[Driver, Path, Message] : Cases) {
     try {
-      imagerun::LoadPeiImage(Path);
+      if (Driver) {
+        imagerun::LoadDxeImage(Path);
+      } else {
+        imagerun::LoadPeiImage(Path);
+      }
       ADD_FAILURE() << Path << " loaded";
     } catch (const imagerun::ImageRejected &Error) {
       EXPECT_NE(std::string(Error.what()).find(Message), std::string::npos)
           << Path << ": " << Error.what();
     }
   }
+}
+
+// A copy of the driver's image with Patch at its entry; the entry's file offset comes from the
+// section that holds it.
+std::string PatchedDriver(const std::string &Name, const std::vector<std::uint8_t> &Patch) {
+  const std::string Path = ::testing::TempDir() + "patched-" + Name + ".efi";
+  fs::copy_file(imagetest::DxeImagePath, Path, fs::copy_options::overwrite_existing);
+  fs::copy_file(imagerun::MapPathFor(imagetest::DxeImagePath), imagerun::MapPathFor(Path),
+                fs::copy_options::overwrite_existing);
+  const pe::Image File = pe::ReadFile(Path);
+  std::uint32_t Offset = 0;
+  for (const pe::Section &Each : File.Sections) {
+    if (File.EntryPoint >= Each.VirtualAddress &&
+        File.EntryPoint - Each.VirtualAddress < Each.RawSize) {
+      Offset = Each.RawOffset + (File.EntryPoint - Each.VirtualAddress);
+    }
+  }
+  std::fstream Out(Path, std::ios::in | std::ios::out | std::ios::binary);
+  Out.seekp(Offset);
+  Out.write(reinterpret_cast<const char *>(Patch.data()),
+            static_cast<std::streamsize>(Patch.size()));
+  return Path;
 }
 
 struct Result {
@@ -203,6 +238,44 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   EXPECT_NE(Run.Out.find("STOPPED, the firmware broke a rule: CPU fault: invalid opcode"),
             std::string::npos)
       << Run.Out;
+
+  // The driver's image, loaded into RAM: the same summary as the host run, and the image line.
+  SKIP_WITHOUT_DXE_IMAGE();
+  const Result Driver = Boardsim("dxe --image " + imagetest::DxeImagePath + " --smm=inside");
+  ASSERT_EQ(Driver.Exit, 0) << Driver.Err;
+  const Result Host = Boardsim("dxe --smm=inside");
+  const std::string ImageLine = "Image: ";
+  const std::string::size_type Line = Driver.Out.find(ImageLine);
+  ASSERT_NE(Line, std::string::npos) << Driver.Out;
+  std::string Summary = Driver.Out.substr(0, Line);
+  Summary.replace(Summary.find(", run from the image " + imagetest::DxeImagePath),
+                  std::string(", run from the image ").size() + imagetest::DxeImagePath.size(), "");
+  EXPECT_EQ(Summary, Host.Out);
+  const Result Refused = Boardsim("dxe --image=" + imagetest::PeiImagePath);
+  EXPECT_EQ(Refused.Exit, 2);
+  EXPECT_EQ(Refused.Err, "boardsim: '" + imagetest::PeiImagePath +
+                             "' is a PE32 i386 image; the driver is a PE32+ image for x86-64\n");
+}
+
+// The driver may call LocateProtocol and nothing else: any other boot service stops the run
+// naming it. mov rax, [rdx + BootServices]; call [rax + AllocatePool's slot].
+TEST(ImageRules, TheDriverReachingAnotherBootServiceStopsTheRunNamingIt) {
+  SKIP_WITHOUT_DXE_IMAGE();
+  constexpr std::uint8_t BootServices = 96, AllocatePool = 24 + 8 * 5;
+  const std::string Path =
+      PatchedDriver("allocate-pool", {0x48, 0x8B, 0x42, BootServices, 0xFF, 0x50, AllocatePool});
+  const imagerun::DxeImage Driver = imagerun::LoadDxeImage(Path);
+  sim::Board Board;
+  const imagerun::DxeImageRun Run = imagerun::RunDxeImage(Driver, Board);
+  ASSERT_TRUE(Run.Image.Breach);
+  EXPECT_EQ(*Run.Image.Breach, "the image called the boot service AllocatePool (slot 5) from " +
+                                   Driver.describe(Driver.Entry + 4) +
+                                   "; the driver may call no boot service but LocateProtocol");
+  EXPECT_EQ(sim::FormatRecord(Board.trace().back()),
+            "# BoardInitDxeEntry(ImageHandle, SystemTable)");
+  const Result Boardsim4 = Boardsim("dxe --image=" + Path);
+  EXPECT_EQ(Boardsim4.Exit, 4);
+  EXPECT_EQ(Boardsim4.Err, "boardsim: " + *Run.Image.Breach + "\n");
 }
 
 } // namespace

@@ -139,11 +139,11 @@ const OptionRow Options[] = {
      [](Invocation &Run, const std::string &Option, const std::string &Value) {
        Run.Scenario.UartLineStatus = static_cast<std::uint8_t>(ParseNumber(Value, 8, Option));
      }},
-    {"--image", "FILE", BridgeRuns, false,
-     "run the shipped image FILE (BoardInitPei.efi, its linker map BoardInitPei.map beside it) "
-     "executed in place under CPU emulation instead of the host build; the trace, the summary "
-     "and the JSON are the same, and the summary and the JSON add its stack high-water mark and "
-     "the instructions it executed",
+    {"--image", "FILE", BridgeRuns | Dxe, false,
+     "run the shipped image FILE (BoardInitPei.efi executed in place, or for dxe BoardInitDxe.efi "
+     "loaded into RAM; its linker map, FILE with .map, beside it) under CPU emulation instead of "
+     "the host build; the trace, the summary and the JSON are the same, and the summary and the "
+     "JSON add its stack high-water mark and the instructions it executed",
      [](Invocation &Run, const std::string &, const std::string &Value) { Run.ImagePath = Value; }},
     {"--all-ones", nullptr, All, false, "no device answers: every port and memory read is all ones",
      [](Invocation &Run, const std::string &, const std::string &) {
@@ -268,7 +268,8 @@ constexpr const char *ExitStatuses =
     "  2  bad input: one line names it; nothing ran and no file was touched\n"
     "  3  the run hung: the step budget stopped it (its last accesses go to standard error)\n"
     "  4  the firmware broke a rule (--image): it wrote into its own image, called a PEI\n"
-    "     service, or faulted; one line names it, and the outputs are still written\n";
+    "     service or a boot service other than LocateProtocol, or faulted; one line names\n"
+    "     it, and the outputs are still written\n";
 
 constexpr const char *DecodeRequestHelp =
     "Requests: PORT,SIZE,ATTRIBUTES\n"

@@ -1,6 +1,7 @@
 // boardsim: runs the board's firmware modules, or single requests of them, on the simulated
 // board; traces every access and shows what the board looks like afterwards.
 #include "Arguments.h"
+#include "DxeImageRunner.h"
 #include "DxeRun.h"
 #include "Options.h"
 #include "PeiImageRunner.h"
@@ -47,12 +48,28 @@ sim::RequestsRunResult RunRequests(const Invocation &Asked, const imagerun::PeiI
   return Run.Run;
 }
 
+sim::DxeRunResult RunDxe(const imagerun::DxeImage *Image, sim::Board &Board,
+                         boardsim::RunReport &Report) {
+  if (Image == nullptr) {
+    return sim::RunDxe(Board);
+  }
+  imagerun::DxeImageRun Run = imagerun::RunDxeImage(*Image, Board);
+  Report.Image = boardsim::ImageReport{Image->Path, std::move(Run.Image)};
+  return Run.Run;
+}
+
+// The shipped image given with --image, loaded for the module that runs it.
+struct Images {
+  std::optional<imagerun::PeiImage> Pei;
+  std::optional<imagerun::DxeImage> Dxe;
+};
+
 bool Breached(const boardsim::RunReport &Report) {
   return Report.Image && Report.Image->Facts.Breach;
 }
 
-boardsim::RunReport Run(const Invocation &Asked, const imagerun::PeiImage *Image,
-                        sim::Board &Board) {
+boardsim::RunReport Run(const Invocation &Asked, const Images &Loaded, sim::Board &Board) {
+  const imagerun::PeiImage *Image = Loaded.Pei ? &*Loaded.Pei : nullptr;
   boardsim::RunReport Report;
   Report.Which = Asked.Which;
   Report.ScenarioName = Asked.ScenarioName;
@@ -69,11 +86,11 @@ boardsim::RunReport Run(const Invocation &Asked, const imagerun::PeiImage *Image
     break;
   }
   case Module::Dxe: {
-    const sim::DxeRunResult Result = sim::RunDxe(Board);
+    const sim::DxeRunResult Result = RunDxe(Loaded.Dxe ? &*Loaded.Dxe : nullptr, Board, Report);
     Report.Hung = Result.Hung;
     Report.LastAccesses = Result.LastAccesses;
     Report.Running = Result.Running;
-    if (!Result.Hung) {
+    if (!Result.Hung && !Breached(Report)) {
       Report.EntryStatus = Result.EntryStatus;
     }
     Report.Dxe = boardsim::DxeFacts{Result.InSmm, Result.HobListFound, Result.LocateProtocolCalls,
@@ -140,10 +157,14 @@ int Main(int argc, char **argv) {
 
   // The image is read and checked before any output is touched: a file that cannot run is bad
   // input.
-  std::optional<imagerun::PeiImage> Image;
+  Images Loaded;
   if (!Asked.ImagePath.empty()) {
     try {
-      Image = imagerun::LoadPeiImage(Asked.ImagePath);
+      if (Asked.Which == Module::Dxe) {
+        Loaded.Dxe = imagerun::LoadDxeImage(Asked.ImagePath);
+      } else {
+        Loaded.Pei = imagerun::LoadPeiImage(Asked.ImagePath);
+      }
     } catch (const imagerun::ImageRejected &Error) {
       throw UsageError(Error.what());
     }
@@ -179,7 +200,7 @@ int Main(int argc, char **argv) {
   }
   boardsim::RunFacts Facts;
   Board.addObserver([&Facts](const sim::TraceRecord &Record) { Facts.observe(Record); });
-  Report = Run(Asked, Image ? &*Image : nullptr, Board);
+  Report = Run(Asked, Loaded, Board);
   Facts.finish();
   Report.Facts = Facts;
 
