@@ -70,26 +70,20 @@ TEST(FormatEngineStatusNames, ValuesOutsideTheNamedCodesHaveNoName) {
   }
 }
 
-// Names stand in zero-filled fixed-width rows, so neighbouring codes lie one row width apart.
-TEST(FormatEngineStatusNames, RowsHaveTheirClassWidth) {
-  struct RowCase {
+// Names are stored once, packed: within a class the name of the next code starts right after the
+// NUL of this one, with no padding between.
+TEST(FormatEngineStatusNames, NamesArePackedWithoutPadding) {
+  struct ClassCase {
     std::uint64_t FirstStatus;
-    unsigned Rows;
-    std::ptrdiff_t Width;
+    unsigned Names;
   };
-  constexpr RowCase Rows[] = {{Warning + 1, 4, 26},
-                              {PiWarning, 2, 35},
-                              {PiError, 3, 25},
-                              {OemError + 1, 2, 25},
-                              {Error + 1, 33, 25}};
-  for (const RowCase &Table : Rows) {
-    const char *First = GetStatusCodeName(Table.FirstStatus);
-    for (unsigned Row = 0; Row < Table.Rows; ++Row) {
-      const char *Name = GetStatusCodeName(Table.FirstStatus + Row);
-      EXPECT_EQ(Name - First, Row * Table.Width) << std::hex << Table.FirstStatus + Row;
-      for (std::ptrdiff_t Fill = std::strlen(Name); Fill < Table.Width; ++Fill) {
-        EXPECT_EQ(Name[Fill], '\0') << std::hex << Table.FirstStatus + Row << " byte " << Fill;
-      }
+  constexpr ClassCase Classes[] = {
+      {Warning + 1, 4}, {PiWarning, 2}, {PiError, 3}, {OemError + 1, 2}, {Error + 1, 33}};
+  for (const ClassCase &Class : Classes) {
+    for (unsigned Row = 0; Row + 1 < Class.Names; ++Row) {
+      const char *Name = GetStatusCodeName(Class.FirstStatus + Row);
+      EXPECT_EQ(GetStatusCodeName(Class.FirstStatus + Row + 1), Name + std::strlen(Name) + 1)
+          << std::hex << Class.FirstStatus + Row;
     }
   }
 }
