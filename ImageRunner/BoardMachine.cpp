@@ -1,5 +1,7 @@
 #include "BoardMachine.h"
 
+#include "ImageFile.h"
+
 #include "EmulatedMachine.h"
 #include "X86Instructions.h"
 
@@ -9,12 +11,6 @@
 
 namespace imagerun {
 namespace {
-
-std::string Hex(std::uint64_t Value) {
-  std::ostringstream Out;
-  Out << "0x" << std::uppercase << std::hex << Value;
-  return Out.str();
-}
 
 // The longest processor event: two bytes.
 constexpr std::size_t EventBytes = 2;
@@ -265,28 +261,29 @@ bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
   const bool Read = Type == UC_MEM_READ_UNMAPPED;
   switch (Type) {
   case UC_MEM_FETCH_UNMAPPED:
-    breach("CPU fault: instruction fetch at " + Hex(Address) + ", outside anything mapped, after " +
-           Where);
+    breach("CPU fault: instruction fetch at " + HexText(Address) +
+           ", outside anything mapped, after " + Where);
     break;
   case UC_MEM_WRITE_PROT:
-    breach("CPU fault: write of " + Bytes + " at " + Hex(Address) + ", read-only, at " + Where);
+    breach("CPU fault: write of " + Bytes + " at " + HexText(Address) + ", read-only, at " + Where);
     break;
   case UC_MEM_FETCH_PROT:
-    breach("CPU fault: instruction fetch at " + Hex(Address) + ", not executable, after " + Where);
+    breach("CPU fault: instruction fetch at " + HexText(Address) + ", not executable, after " +
+           Where);
     break;
   case UC_MEM_READ_UNMAPPED:
   case UC_MEM_WRITE_UNMAPPED:
     if (Address < Setup_.StackBase && Setup_.StackBase - Address <= machine::PageSize) {
       breach("CPU fault: stack overflow: " + std::string(Read ? "read" : "write") + " of " + Bytes +
-             " at " + Hex(Address) + ", below the " + std::to_string(Setup_.StackSize) +
+             " at " + HexText(Address) + ", below the " + std::to_string(Setup_.StackSize) +
              "-byte stack, at " + Where);
     } else {
       breach(std::string("CPU fault: ") + (Read ? "read" : "write") + " of " + Bytes + " at " +
-             Hex(Address) + ", outside anything mapped, at " + Where);
+             HexText(Address) + ", outside anything mapped, at " + Where);
     }
     break;
   default:
-    breach("CPU fault: access of " + Bytes + " at " + Hex(Address) + " refused, at " + Where);
+    breach("CPU fault: access of " + Bytes + " at " + HexText(Address) + " refused, at " + Where);
     break;
   }
   return false;

@@ -28,10 +28,4 @@ std::vector<std::uint8_t> ReadImageFile(const std::string &Path) {
   return {std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
 }
 
-std::string HexText(std::uint64_t Value) {
-  std::ostringstream Out;
-  Out << "0x" << std::uppercase << std::hex << Value;
-  return Out.str();
-}
-
 } // namespace imagerun

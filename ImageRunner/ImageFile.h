@@ -2,6 +2,8 @@
 // starts with.
 #pragma once
 
+#include "Trace.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -21,7 +23,9 @@ std::string MapPathFor(const std::string &ImagePath);
 // The whole file; ImageRejected naming the system's reason when it cannot be read.
 std::vector<std::uint8_t> ReadImageFile(const std::string &Path);
 
-// "0x1C" in upper-case hexadecimal.
-std::string HexText(std::uint64_t Value);
+// "0x1C" in upper-case hexadecimal, as few digits as the value needs.
+inline std::string HexText(std::uint64_t Value) {
+  return sim::HexText(Value, 1);
+}
 
 } // namespace imagerun

@@ -1,5 +1,7 @@
 #include "LinkerMap.h"
 
+#include "ImageFile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -42,12 +44,6 @@ std::optional<unsigned> SectionOf(const std::string &Field) {
   }
   const std::optional<std::uint64_t> Section = Hex(Field.substr(0, Colon));
   return Section ? std::optional<unsigned>(static_cast<unsigned>(*Section)) : std::nullopt;
-}
-
-std::string HexText(std::uint64_t Value) {
-  std::ostringstream Out;
-  Out << "0x" << std::uppercase << std::hex << Value;
-  return Out.str();
 }
 
 } // namespace
