@@ -147,11 +147,16 @@ bool Build(Firmware &Result, const Settings &Configuration, void *Memory, std::s
   BuildHobList(Configuration, Bytes + HobListOffset, Result.HobList);
 
   Tables Built{};
-  for (void *&Slot : Built.BootServices.ServicesBeforeLocateProtocol) {
-    Slot = At<void>(Services.Unexpected);
+  std::uint64_t Slot = 0;
+  auto Unexpected = [&] {
+    return At<void>(Services.Unexpected + Slot++ * Services.UnexpectedStride);
+  };
+  for (void *&Entry : Built.BootServices.ServicesBeforeLocateProtocol) {
+    Entry = Unexpected();
   }
-  for (void *&Slot : Built.BootServices.ServicesAfterLocateProtocol) {
-    Slot = At<void>(Services.Unexpected);
+  ++Slot; // LocateProtocol's own
+  for (void *&Entry : Built.BootServices.ServicesAfterLocateProtocol) {
+    Entry = Unexpected();
   }
   Built.BootServices.LocateProtocol =
       reinterpret_cast<EFI_LOCATE_PROTOCOL>(static_cast<std::uintptr_t>(Services.LocateProtocol));

@@ -16,11 +16,13 @@
 namespace standin {
 
 // Where the driver's calls go: an entry address for each service. Every boot service other than
-// LocateProtocol is routed to Unexpected.
+// LocateProtocol is routed to Unexpected + slot * UnexpectedStride (slot: its place in the boot
+// services table after the header), so that a caller who gives a stride can tell which one it was.
 struct ServiceAddresses {
   std::uint64_t LocateProtocol = 0;
   std::uint64_t InSmm = 0;
   std::uint64_t Unexpected = 0;
+  std::uint64_t UnexpectedStride = 0;
 };
 
 struct Calls {

@@ -1,7 +1,6 @@
 #include "DxeMachine.h"
 
 #include "BootServiceNames.h"
-#include "Crc32.h"
 #include "DxeEmulatedMachine.h"
 #include "DxeEnvironment.h"
 #include "Uefi/Uefi.h"
@@ -21,9 +20,6 @@ constexpr int ArgumentRegisters[RegisterArguments] = {UC_X86_REG_RCX, UC_X86_REG
 constexpr std::size_t BootServiceSlots =
     (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(std::uint64_t);
 static_assert(BootServiceSlots == bootservices::BootServiceNames.size());
-constexpr std::size_t LocateProtocolSlot =
-    (offsetof(EFI_BOOT_SERVICES, LocateProtocol) - sizeof(EFI_TABLE_HEADER)) /
-    sizeof(std::uint64_t);
 static_assert(UnexpectedEntries + BootServiceSlots * EntryStride <=
               ServicePage + machine::PageSize);
 
@@ -63,33 +59,13 @@ void DxeMachine::buildFirmware() {
   }
   // 64-bit words keep every table and HOB 8-byte aligned in host memory too.
   std::vector<std::uint64_t> Words(Size / sizeof(std::uint64_t), 0);
-  const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries};
+  // Every other boot service gets an entry of its own, so a call names the service.
+  const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries,
+                                           EntryStride};
   if (!standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
     throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
   }
-  // Every other boot service gets an entry of its own, so a call names the service; the table
-  // header's checksum is made again over the changed table.
   auto *Bytes = reinterpret_cast<std::uint8_t *>(Words.data());
-  EFI_SYSTEM_TABLE SystemTable;
-  std::memcpy(&SystemTable, Bytes + (Firmware_.SystemTable - FirmwareBase), sizeof SystemTable);
-  const std::uint64_t TableOffset =
-      reinterpret_cast<std::uintptr_t>(SystemTable.BootServices) - FirmwareBase;
-  EFI_BOOT_SERVICES Table;
-  std::memcpy(&Table, Bytes + TableOffset, sizeof Table);
-  std::uint64_t Slots[BootServiceSlots];
-  std::memcpy(Slots, reinterpret_cast<std::uint8_t *>(&Table) + sizeof(EFI_TABLE_HEADER),
-              sizeof Slots);
-  for (std::size_t Slot = 0; Slot < BootServiceSlots; ++Slot) {
-    if (Slot != LocateProtocolSlot) {
-      Slots[Slot] = UnexpectedEntry(Slot);
-    }
-  }
-  std::memcpy(reinterpret_cast<std::uint8_t *>(&Table) + sizeof(EFI_TABLE_HEADER), Slots,
-              sizeof Slots);
-  Table.Hdr.CRC32 = 0;
-  Table.Hdr.CRC32 = Crc32(&Table, sizeof Table);
-  std::memcpy(Bytes + TableOffset, &Table, sizeof Table);
-
   check(uc_mem_map(engine(), FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE),
         "map the firmware's memory");
   check(uc_mem_write(engine(), FirmwareBase, Bytes, Size), "write the firmware's tables");
