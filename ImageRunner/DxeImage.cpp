@@ -54,18 +54,9 @@ DxeImage LoadDxeImage(const std::string &Path) {
   using namespace machine::dxe;
   DxeImage Image;
   Image.Path = Path;
-  pe::Image File;
-  try {
-    File = pe::Parse(ReadImageFile(Path));
-  } catch (const pe::FormatError &Error) {
-    throw ImageRejected("'" + Path + "': " + Error.what());
-  }
+  const pe::Image File =
+      ReadPeImage(Path, PeMachine::X64, "the driver is a PE32+ image for x86-64");
   const PeImage View = File.view();
-  if (PeCheckMachine(View, PeMachine::X64) != PeStatus::Ok) {
-    throw ImageRejected("'" + Path + "' is a " + (File.isPe32Plus() ? "PE32+" : "PE32") + " " +
-                        pe::MachineName(File.Machine) +
-                        " image; the driver is a PE32+ image for x86-64");
-  }
   if (File.SizeOfImage > ImageRamSize) {
     throw ImageRejected("'" + Path + "' needs " + std::to_string(File.SizeOfImage) +
                         " bytes of memory; the machine loads images up to " +

@@ -1,5 +1,7 @@
 #include "ImageFile.h"
 
+#include "PeImage.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -26,6 +28,20 @@ std::vector<std::uint8_t> ReadImageFile(const std::string &Path) {
     throw ImageRejected("cannot read '" + Path + "': " + std::strerror(errno));
   }
   return {std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
+}
+
+pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std::string &Module) {
+  pe::Image File;
+  try {
+    File = pe::Parse(ReadImageFile(Path));
+  } catch (const pe::FormatError &Error) {
+    throw ImageRejected("'" + Path + "': " + Error.what());
+  }
+  if (PeCheckMachine(File.view(), Machine) != PeStatus::Ok) {
+    throw ImageRejected("'" + Path + "' is a " + (File.isPe32Plus() ? "PE32+" : "PE32") + " " +
+                        pe::MachineName(File.Machine) + " image; " + Module);
+  }
+  return File;
 }
 
 } // namespace imagerun

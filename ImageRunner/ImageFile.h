@@ -2,6 +2,7 @@
 // starts with.
 #pragma once
 
+#include "PeFile.h"
 #include "Trace.h"
 
 #include <cstdint>
@@ -22,6 +23,10 @@ std::string MapPathFor(const std::string &ImagePath);
 
 // The whole file; ImageRejected naming the system's reason when it cannot be read.
 std::vector<std::uint8_t> ReadImageFile(const std::string &Path);
+
+// The file parsed as a PE image for Machine (a PeMachine value); ImageRejected naming the problem
+// otherwise. Module names the module for the message: "the driver is a PE32+ image for x86-64".
+pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std::string &Module);
 
 // "0x1C" in upper-case hexadecimal, as few digits as the value needs.
 inline std::string HexText(std::uint64_t Value) {

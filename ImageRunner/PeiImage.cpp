@@ -57,18 +57,9 @@ std::string PeiImage::describe(std::uint64_t Address) const {
 PeiImage LoadPeiImage(const std::string &Path) {
   PeiImage Image;
   Image.Path = Path;
-  pe::Image File;
-  try {
-    File = pe::Parse(ReadImageFile(Path));
-  } catch (const pe::FormatError &Error) {
-    throw ImageRejected("'" + Path + "': " + Error.what());
-  }
+  const pe::Image File =
+      ReadPeImage(Path, PeMachine::I386, "the early-init module is a PE32 image for i386");
   const PeImage View = File.view();
-  if (PeCheckMachine(View, PeMachine::I386) != PeStatus::Ok) {
-    throw ImageRejected("'" + Path + "' is a " + (File.isPe32Plus() ? "PE32+" : "PE32") + " " +
-                        pe::MachineName(File.Machine) +
-                        " image; the early-init module is a PE32 image for i386");
-  }
   std::uint16_t Section = 0;
   if (const PeStatus Status = PeCheckExecuteInPlace(View, &Section); Status != PeStatus::Ok) {
     throw ImageRejected(
