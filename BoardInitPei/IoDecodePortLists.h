@@ -41,9 +41,4 @@ constexpr std::size_t Position(const std::uint16_t (&List)[N], std::uint16_t Por
   return N;
 }
 
-template <std::size_t N>
-constexpr bool Contains(const std::uint16_t (&List)[N], std::uint16_t Port) {
-  return Position(List, Port) < N;
-}
-
 } // namespace IoDecodePorts
