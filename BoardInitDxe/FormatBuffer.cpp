@@ -21,10 +21,6 @@ constexpr std::size_t NumberScratchSize = 32;
 constexpr std::uint64_t Low32Bits = 0xFFFFFFFFULL;
 constexpr std::uint32_t DecimalBase = 10;
 constexpr std::uint32_t HexBase = 16;
-constexpr std::uint32_t HexDigitBits = 4;
-constexpr std::uint32_t HexDigitMask = 0xF;
-constexpr std::uint64_t DecimalChunk = 100000000; // eight digits
-constexpr std::uint32_t DecimalChunkDigits = 8;
 
 // The output position and the bytes that may still be written before the terminating NUL, that
 // is the remaining capacity less one. Without a capacity limit it starts at 2^64 - 1 and never
@@ -37,39 +33,6 @@ struct Output {
 
 constexpr char ToUpper(char C) {
   return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 'a' + 'A') : C;
-}
-
-constexpr char HexDigits[] = "0123456789abcdef";
-
-// Decimal digits two at a time: the pair for N (0 to 99) is at 2N, tens first.
-struct DigitPairTable {
-  char Pairs[200];
-};
-constexpr DigitPairTable MakeDigitPairs() {
-  DigitPairTable Table{};
-  for (unsigned Value = 0; Value < 100; ++Value) {
-    Table.Pairs[2 * Value] = static_cast<char>('0' + Value / 10);
-    Table.Pairs[2 * Value + 1] = static_cast<char>('0' + Value % 10);
-  }
-  return Table;
-}
-constexpr DigitPairTable DigitPairs = MakeDigitPairs();
-
-// Appends the decimal digits of a 32-bit value, least significant first.
-inline std::uint32_t PutDecimal32(char *Text, std::uint32_t Position, std::uint32_t Value) {
-  while (Value >= 100) {
-    const std::uint32_t Pair = 2 * (Value % 100);
-    Value /= 100;
-    Text[Position++] = DigitPairs.Pairs[Pair + 1];
-    Text[Position++] = DigitPairs.Pairs[Pair];
-  }
-  if (Value >= 10) {
-    Text[Position++] = DigitPairs.Pairs[2 * Value + 1];
-    Text[Position++] = DigitPairs.Pairs[2 * Value];
-  } else {
-    Text[Position++] = static_cast<char>('0' + Value);
-  }
-  return Position;
 }
 
 // Copies Text up to its NUL (or, for format text, its next "%") and returns where it stopped.
@@ -293,35 +256,31 @@ void Expand(Output &Out, const char *Format, va_list *Arguments) {
 } // namespace
 
 std::uint32_t ValueToText(std::uint64_t Value, char *Text, std::uint32_t Base, std::uint8_t Wide) {
+  if (Base != HexBase) {
+    Base = DecimalBase; // the formatter asks for 10 or 16 only
+  }
   const bool Negative = static_cast<std::int64_t>(Value) < 0;
+  std::uint64_t Magnitude = Value;
+  if (Negative) {
+    if (Base == DecimalBase) {
+      // Two's-complement negation read unsigned: the most negative value gives 2^63.
+      Magnitude = 0 - Value;
+    } else if (Wide == 0) {
+      // A sign-extended 32-bit value prints as the 32-bit pattern it came from.
+      Magnitude = Value & Low32Bits;
+    }
+  }
+  // One unsigned division by the base per digit, least significant digit first. The formatter
+  // feeds a 115200-baud UART, so the speed of this loop never shows.
   std::uint32_t Position = 0;
-  if (Base == HexBase) {
-    // A sign-extended 32-bit value prints as the 32-bit pattern it came from.
-    std::uint64_t Magnitude = (Negative && Wide == 0) ? (Value & Low32Bits) : Value;
-    do {
-      Text[Position++] = HexDigits[Magnitude & HexDigitMask];
-      Magnitude >>= HexDigitBits;
-    } while (Magnitude != 0);
-  } else {
-    // Two's-complement negation read unsigned: the most negative value gives 2^63.
-    std::uint64_t Magnitude = Negative ? 0 - Value : Value;
-    // Above 32 bits, split off eight digits at a time so that the digits come from cheaper
-    // 32-bit arithmetic; an inner chunk keeps its leading zeros.
-    while (Magnitude > Low32Bits) {
-      const std::uint64_t Rest = Magnitude / DecimalChunk;
-      std::uint32_t Chunk = static_cast<std::uint32_t>(Magnitude - Rest * DecimalChunk);
-      for (std::uint32_t Pair = 0; Pair < DecimalChunkDigits / 2; ++Pair) {
-        const std::uint32_t Index = 2 * (Chunk % 100);
-        Chunk /= 100;
-        Text[Position++] = DigitPairs.Pairs[Index + 1];
-        Text[Position++] = DigitPairs.Pairs[Index];
-      }
-      Magnitude = Rest;
-    }
-    Position = PutDecimal32(Text, Position, static_cast<std::uint32_t>(Magnitude));
-    if (Negative) {
-      Text[Position++] = '-';
-    }
+  do {
+    const std::uint32_t Digit = static_cast<std::uint32_t>(Magnitude % Base);
+    Magnitude /= Base;
+    Text[Position++] = static_cast<char>(Digit < DecimalBase ? '0' + Digit
+                                                             : 'a' + (Digit - DecimalBase));
+  } while (Magnitude != 0);
+  if (Negative && Base == DecimalBase) {
+    Text[Position++] = '-';
   }
   Text[Position] = '\0';
   return Position - 1;

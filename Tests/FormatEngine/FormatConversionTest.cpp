@@ -43,6 +43,8 @@ TEST(FormatEngineConversion, Numbers) {
       Case("ffffffffffffffff", "%lx", -1LL),
       Case("-9223372036854775808", "%ld", MostNegative64),
       Case("18446744073", "%ld", 18446744073LL),
+      Case("9 10 99 100 1000 100000", "%d %d %d %d %d %d", 9, 10, 99, 100, 1000, 100000),
+      Case("10000000000 4294967296", "%ld %ld", 10000000000LL, 4294967296LL),
       Case("DEADBEEFCAFEF00D", "%lX", 0xDEADBEEFCAFEF00DULL),
       Case("7fffffff", "%x", 0x7FFFFFFF),
       Case("FFFF", "%p", 0xFFFFULL),
@@ -65,6 +67,8 @@ TEST(FormatEngineConversion, ArgumentSlots) {
       Case("1 2 3", "%d %ld %d", 1, 2LL, 3),
       Case("ab7", "%*s%d", 10, "ab", 7),
       Case("q7", "%*q%d", 9, 7),
+      // "l" qualifies numbers only: "%ls" prints "s" and leaves the slot to the next conversion.
+      Case("s7", "%ls%d", 7),
   });
 }
 
@@ -113,6 +117,7 @@ TEST(FormatEngineConversion, Guids) {
       Case("3FCA54F6-E1A2-4B20-BE76-926B4B48BFAA", "%G", Guid),
       Case("3fca54f6-e1a2-4b20-be76-926b4b48bfaa", "%g", Unaligned + 1),
       Case("00000000-0000-0000-0000-000000000000", "%40g", Zero),
+      Case("3FCA54F6-E1A2-4B20-BE76-926B4B48BFAA", "%040G", Guid),
       Case("[3FCA54F6-E1A2-4B20-BE76-926B4B48BFAA] 9", "[%G] %d", Guid, 9),
   });
 }

@@ -70,21 +70,34 @@ TEST(FormatEngineStatusNames, ValuesOutsideTheNamedCodesHaveNoName) {
   }
 }
 
-// Names are stored once, packed: within a class the name of the next code starts right after the
-// NUL of this one, with no padding between.
-TEST(FormatEngineStatusNames, NamesArePackedWithoutPadding) {
-  struct ClassCase {
+// Each class's names stand in zero-filled rows of one width, in code order without gaps, so the
+// names of neighbouring codes lie one row width apart; "EFI_SUCCESS" is a string of its own.
+TEST(FormatEngineStatusNames, NamesStandInFixedWidthZeroFilledRows) {
+  struct RowCase {
     std::uint64_t FirstStatus;
-    unsigned Names;
+    unsigned Rows;
+    std::ptrdiff_t Width;
   };
-  constexpr ClassCase Classes[] = {
-      {Warning + 1, 4}, {PiWarning, 2}, {PiError, 3}, {OemError + 1, 2}, {Error + 1, 33}};
-  for (const ClassCase &Class : Classes) {
-    for (unsigned Row = 0; Row + 1 < Class.Names; ++Row) {
-      const char *Name = GetStatusCodeName(Class.FirstStatus + Row);
-      EXPECT_EQ(GetStatusCodeName(Class.FirstStatus + Row + 1), Name + std::strlen(Name) + 1)
-          << std::hex << Class.FirstStatus + Row;
+  constexpr RowCase Tables[] = {{Warning + 1, 4, 26},
+                                {PiWarning, 2, 35},
+                                {PiError, 3, 25},
+                                {OemError + 1, 2, 25},
+                                {Error + 1, 33, 25}};
+  const char *const Success = GetStatusCodeName(0);
+  for (const RowCase &Table : Tables) {
+    const char *const First = GetStatusCodeName(Table.FirstStatus);
+    for (unsigned Row = 0; Row < Table.Rows; ++Row) {
+      const char *const Name = GetStatusCodeName(Table.FirstStatus + Row);
+      EXPECT_EQ(Name - First, Row * Table.Width) << std::hex << Table.FirstStatus + Row;
+      for (std::ptrdiff_t Fill = std::strlen(Name); Fill < Table.Width; ++Fill) {
+        EXPECT_EQ(Name[Fill], '\0') << std::hex << Table.FirstStatus + Row << " byte " << Fill;
+      }
     }
+    const std::uintptr_t Begin = reinterpret_cast<std::uintptr_t>(First);
+    const std::uintptr_t End = Begin + Table.Rows * Table.Width;
+    const std::uintptr_t At = reinterpret_cast<std::uintptr_t>(Success);
+    EXPECT_FALSE(At >= Begin && At < End) << "EFI_SUCCESS inside the table at " << std::hex
+                                          << Table.FirstStatus;
   }
 }
 
