@@ -276,8 +276,8 @@ std::uint32_t ValueToText(std::uint64_t Value, char *Text, std::uint32_t Base, s
   do {
     const std::uint32_t Digit = static_cast<std::uint32_t>(Magnitude % Base);
     Magnitude /= Base;
-    Text[Position++] = static_cast<char>(Digit < DecimalBase ? '0' + Digit
-                                                             : 'a' + (Digit - DecimalBase));
+    Text[Position++] =
+        static_cast<char>(Digit < DecimalBase ? '0' + Digit : 'a' + (Digit - DecimalBase));
   } while (Magnitude != 0);
   if (Negative && Base == DecimalBase) {
     Text[Position++] = '-';

@@ -96,8 +96,8 @@ TEST(FormatEngineStatusNames, NamesStandInFixedWidthZeroFilledRows) {
     const std::uintptr_t Begin = reinterpret_cast<std::uintptr_t>(First);
     const std::uintptr_t End = Begin + Table.Rows * Table.Width;
     const std::uintptr_t At = reinterpret_cast<std::uintptr_t>(Success);
-    EXPECT_FALSE(At >= Begin && At < End) << "EFI_SUCCESS inside the table at " << std::hex
-                                          << Table.FirstStatus;
+    EXPECT_FALSE(At >= Begin && At < End)
+        << "EFI_SUCCESS inside the table at " << std::hex << Table.FirstStatus;
   }
 }
 
