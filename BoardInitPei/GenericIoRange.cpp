@@ -15,13 +15,29 @@ struct SlotBank {
   std::uint32_t Count;
 };
 
+// The LPC / primary target has four Generic I/O Range registers; each eSPI chip select has one.
+constexpr std::uint32_t PrimarySlots = 4;
+constexpr std::uint32_t ChipSelectSlots = 1;
+
 // Indexed by decode target. The hardware slots are the only record of which windows exist.
-constexpr SlotBank SlotBanks[DecodeTarget::Count] = {
-    {LpcBridge::Reg::GenericIoRange1, PchPcr::Mirror::GenericIoRange1, 4},
-    {LpcBridge::Reg::EspiCs1GenericIoRange, PchPcr::Mirror::EspiCs1GenericIoRange, 1},
-    {LpcBridge::Reg::EspiCs2GenericIoRange, PchPcr::Mirror::EspiCs2GenericIoRange, 1},
-    {LpcBridge::Reg::EspiCs3GenericIoRange, PchPcr::Mirror::EspiCs3GenericIoRange, 1},
+struct SlotBankTable {
+  SlotBank ByTarget[DecodeTarget::Count];
 };
+
+constexpr SlotBankTable MakeSlotBanks() {
+  SlotBankTable Table{};
+  Table.ByTarget[DecodeTarget::Lpc] = {LpcBridge::Reg::GenericIoRange1,
+                                       PchPcr::Mirror::GenericIoRange1, PrimarySlots};
+  Table.ByTarget[DecodeTarget::EspiCs1] = {LpcBridge::Reg::EspiCs1GenericIoRange,
+                                           PchPcr::Mirror::EspiCs1GenericIoRange, ChipSelectSlots};
+  Table.ByTarget[DecodeTarget::EspiCs2] = {LpcBridge::Reg::EspiCs2GenericIoRange,
+                                           PchPcr::Mirror::EspiCs2GenericIoRange, ChipSelectSlots};
+  Table.ByTarget[DecodeTarget::EspiCs3] = {LpcBridge::Reg::EspiCs3GenericIoRange,
+                                           PchPcr::Mirror::EspiCs3GenericIoRange, ChipSelectSlots};
+  return Table;
+}
+
+constexpr SlotBankTable SlotBanks = MakeSlotBanks();
 
 constexpr std::uint32_t NoSlot = ~std::uint32_t{0};
 
@@ -64,7 +80,7 @@ Pei::Status SetGenericIoRange(std::uint16_t Port, std::uint16_t SizeWord) {
   if (Target >= DecodeTarget::Count) {
     return Pei::EFI_UNSUPPORTED;
   }
-  const SlotBank &Bank = SlotBanks[Target];
+  const SlotBank &Bank = SlotBanks.ByTarget[Target];
   const std::uint32_t Slot = FindSlot(Bank, Port);
   if (Slot == NoSlot) {
     return Pei::EFI_OUT_OF_RESOURCES;

@@ -21,12 +21,21 @@ struct DecodeChange {
   std::uint16_t EnableBits = 0;
 };
 
-constexpr std::uint32_t EnablesRegisterByTarget[DecodeTarget::Count] = {
-    LpcBridge::Reg::IoEnables,
-    LpcBridge::Reg::EspiCs1IoEnables,
-    LpcBridge::Reg::EspiCs2IoEnables,
-    LpcBridge::Reg::EspiCs3IoEnables,
+// Each decode target's I/O Enables register, indexed by decode target.
+struct EnablesRegisterTable {
+  std::uint32_t ByTarget[DecodeTarget::Count];
 };
+
+constexpr EnablesRegisterTable MakeEnablesRegisters() {
+  EnablesRegisterTable Table{};
+  Table.ByTarget[DecodeTarget::Lpc] = LpcBridge::Reg::IoEnables;
+  Table.ByTarget[DecodeTarget::EspiCs1] = LpcBridge::Reg::EspiCs1IoEnables;
+  Table.ByTarget[DecodeTarget::EspiCs2] = LpcBridge::Reg::EspiCs2IoEnables;
+  Table.ByTarget[DecodeTarget::EspiCs3] = LpcBridge::Reg::EspiCs3IoEnables;
+  return Table;
+}
+
+constexpr EnablesRegisterTable EnablesRegisters = MakeEnablesRegisters();
 
 // A fixed decoder whose base is one of a list of ports: the port's position in the list goes into
 // the decoder's range field, and one enable bit turns the decoder on or, for port 0, off.
@@ -150,8 +159,10 @@ Pei::Status ClassifyOther(std::uint16_t Port, std::uint8_t Size, std::uint32_t T
   return Pei::EFI_SUCCESS;
 }
 
-// Maps the device type and port onto the decode fields. Every refusal here comes before any
-// register is touched.
+// Maps the device type and port onto the decode fields. A refusal here comes before any register
+// is touched. Not everything here is free of side effects: the standard-serial and generic-window
+// rows open their window now, ahead of the decode and enable registers, and a decode target
+// beyond the chip selects is refused only later, after the decode register and its mirror.
 Pei::Status Classify(std::uint16_t Port, std::uint8_t Size, std::uint32_t DeviceType,
                      std::uint32_t Target, DecodeChange &Change) {
   const ListedDecoder *Decoder;
@@ -209,14 +220,14 @@ Pei::Status SetIoDecode(std::uint16_t Port, std::uint8_t Size, std::uint32_t Att
   }
 
   // One I/O Decode Ranges register serves every target, so it is written before the target is
-  // known to exist.
+  // known to exist: a target beyond the chip selects is refused after this write.
   ModifyConfig16(LpcBridge::Reg::IoDecodeRanges, Change.DecodeMask, Change.DecodeBits);
   ModifyMirror16(PchPcr::Mirror::IoDecodeRanges, Change.DecodeMask, Change.DecodeBits);
 
   if (Target >= DecodeTarget::Count) {
     return Pei::EFI_UNSUPPORTED;
   }
-  const std::uint32_t EnablesRegister = EnablesRegisterByTarget[Target];
+  const std::uint32_t EnablesRegister = EnablesRegisters.ByTarget[Target];
   const std::uint32_t EnablesAddress = LpcBridge::ConfigAddress(EnablesRegister);
   std::uint16_t Enables = static_cast<std::uint16_t>(
       (PciCfgRead16(EnablesAddress) & Change.EnableMask) | Change.EnableBits);
