@@ -1,5 +1,6 @@
 #include "BoardInitDxe/DxeEntry.h"
 #include "BoardInitDxe/DxeModuleData.h"
+#include "BoardInitDxe/HobList.h"
 #include "DxeRun.h"
 #include "HwAccess.h"
 #include "TraceText.h"
@@ -9,6 +10,28 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+void *RealGetHobList() asm("__real__Z10GetHobListv");
+void *WrapGetHobList() asm("__wrap__Z10GetHobListv");
+
+namespace {
+
+// GetHobList calls during a run, and those that found no list cached and scanned the table.
+struct HobListLookups {
+  unsigned Calls = 0;
+  unsigned Scans = 0;
+};
+HobListLookups Lookups;
+
+} // namespace
+
+void *WrapGetHobList() {
+  ++Lookups.Calls;
+  if (gDxeModuleData.HobList == nullptr) {
+    ++Lookups.Scans;
+  }
+  return RealGetHobList();
+}
 
 namespace {
 
@@ -105,8 +128,13 @@ TEST(DxeStartup, EveryVariantRunsItsStartUpAndPrintsBothLines) {
     Scenario.PmTimerStart = Each.PmTimerStart;
     Scenario.Firmware = Each.Settings;
     sim::Board Board(Scenario);
+    Lookups = {};
     const sim::DxeRunResult Result = sim::RunDxe(Board);
     ASSERT_FALSE(Result.Hung) << Each.Name;
+    // Two lookups: a list found by the first is cached for the second; without one, both scan.
+    EXPECT_EQ(Lookups.Calls, 2u) << Each.Name;
+    EXPECT_EQ(Lookups.Scans, Each.Settings.HobListInConfigTable ? 1u : 2u) << Each.Name;
+    EXPECT_EQ(Result.HobListFound, Each.Settings.HobListInConfigTable) << Each.Name;
     EXPECT_EQ(Result.EntryStatus, EFI_SUCCESS) << Each.Name;
     EXPECT_EQ(Board.serialOutput(), BootLines) << Each.Name;
 

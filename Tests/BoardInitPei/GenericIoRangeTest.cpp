@@ -1,5 +1,4 @@
 #include "PeiRun.h"
-#include "PeiStatus.h"
 #include "RegisterOps.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,12 @@
 
 namespace {
 
+// Status values as the module reports them, 32 bits wide.
+constexpr std::uint32_t EfiSuccess = 0;
+constexpr std::uint32_t EfiInvalidParameter = 0x80000002;
+constexpr std::uint32_t EfiUnsupported = 0x80000003;
+constexpr std::uint32_t EfiOutOfResources = 0x80000009;
+
 using pei::test::CountWrites;
 using pei::test::RegisterOps;
 
@@ -17,17 +22,6 @@ std::uint32_t Window(sim::Board &Board, std::uint16_t Port, std::uint16_t SizeWo
   const sim::RequestsRunResult Result = sim::RunWindowRequests(Board, {&Request, 1});
   EXPECT_FALSE(Result.Hung);
   return Result.Statuses.at(0);
-}
-
-// The slots of decode target 0 holding the windows the board's decode table leaves behind.
-sim::Scenario BoardSlotsTaken() {
-  sim::Scenario Settings;
-  const std::uint32_t Values[] = {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01};
-  for (std::uint32_t Slot = 0; Slot < 4; ++Slot) {
-    Settings.LpcConfig[0x84 + 4 * Slot] = {Values[Slot], 4};
-    Settings.PcrWindow[0x2730 + 4 * Slot] = {Values[Slot], 4};
-  }
-  return Settings;
 }
 
 std::vector<std::string> SlotOps(const char *Space, std::uint32_t Register, std::uint32_t Mirror,
@@ -69,7 +63,7 @@ TEST(GenericIoRange, FreeSlotReceivesTheWindowThenItsMirror) {
     SCOPED_TRACE(testing::Message()
                  << std::hex << "port 0x" << Case.Port << " size word 0x" << Case.SizeWord);
     sim::Board Board;
-    EXPECT_EQ(Window(Board, Case.Port, Case.SizeWord), Pei::EFI_SUCCESS);
+    EXPECT_EQ(Window(Board, Case.Port, Case.SizeWord), EfiSuccess);
     EXPECT_EQ(RegisterOps(Board), Case.Ops);
   }
 }
@@ -83,11 +77,11 @@ struct RefusalCase {
 // Size and target are judged before any slot is read.
 TEST(GenericIoRange, SizeAndTargetRefusalsTouchNothing) {
   const RefusalCase Cases[] = {
-      {"size 0 on target 0", 0x0000, Pei::EFI_INVALID_PARAMETER},
-      {"size 0 on target 2", 0x0200, Pei::EFI_INVALID_PARAMETER},
-      {"size 0 ahead of the target test", 0x0700, Pei::EFI_INVALID_PARAMETER},
-      {"target 4", 0x0402, Pei::EFI_UNSUPPORTED},
-      {"target 15", 0x0FFF, Pei::EFI_UNSUPPORTED},
+      {"size 0 on target 0", 0x0000, EfiInvalidParameter},
+      {"size 0 on target 2", 0x0200, EfiInvalidParameter},
+      {"size 0 ahead of the target test", 0x0700, EfiInvalidParameter},
+      {"target 4", 0x0402, EfiUnsupported},
+      {"target 15", 0x0FFF, EfiUnsupported},
   };
   for (const RefusalCase &Case : Cases) {
     SCOPED_TRACE(Case.Name);
@@ -97,17 +91,50 @@ TEST(GenericIoRange, SizeAndTargetRefusalsTouchNothing) {
   }
 }
 
-TEST(GenericIoRange, AllSlotsHoldingOtherPortsRefuseWithoutWriting) {
-  sim::Board Board(BoardSlotsTaken());
-  EXPECT_EQ(Window(Board, 0x0300, 0x0010), Pei::EFI_OUT_OF_RESOURCES);
-  const std::vector<std::string> Expected = {
+struct FullTargetCase {
+  const char *Name;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Slots; // preset slot register values
+  std::uint16_t SizeWord;
+  std::vector<std::string> Reads; // the slot search, and nothing written after it
+};
+
+// Every slot of the target enabled on another base: each slot is read once, nothing is written.
+TEST(GenericIoRange, FullTargetRefusesWithoutWriting) {
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>> BoardSlots = {
+      {0x84, 0x0000006D}, {0x88, 0x00000281}, {0x8C, 0x00FC0201}, {0x90, 0x00FC0A01}};
+  const std::vector<std::string> BoardSlotReads = {
       pei::test::Op("CFG", false, 4, 0x084, 0x0000006D),
       pei::test::Op("CFG", false, 4, 0x088, 0x00000281),
       pei::test::Op("CFG", false, 4, 0x08C, 0x00FC0201),
       pei::test::Op("CFG", false, 4, 0x090, 0x00FC0A01),
   };
-  EXPECT_EQ(RegisterOps(Board), Expected);
-  EXPECT_EQ(CountWrites(Board), 0u);
+  const FullTargetCase Cases[] = {
+      {"target 0, 16 bytes", BoardSlots, 0x0010, BoardSlotReads},
+      {"target 0, the 256-byte word", BoardSlots, 0x0100, BoardSlotReads},
+      {"chip select 1 has one slot",
+       {{0xA4, 0x00000A01}},
+       0x0104,
+       {pei::test::Op("CFG", false, 4, 0x0A4, 0x00000A01)}},
+      {"chip select 2 has one slot",
+       {{0x204, 0x00000A01}},
+       0x0204,
+       {pei::test::Op("ECAM", false, 4, 0x204, 0x00000A01)}},
+      {"chip select 3 has one slot",
+       {{0x244, 0x00000A01}},
+       0x0304,
+       {pei::test::Op("ECAM", false, 4, 0x244, 0x00000A01)}},
+  };
+  for (const FullTargetCase &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    sim::Scenario Settings;
+    for (const auto &[Offset, Value] : Case.Slots) {
+      Settings.LpcConfig[Offset] = {Value, 4};
+    }
+    sim::Board Board(Settings);
+    EXPECT_EQ(Window(Board, 0x0300, Case.SizeWord), EfiOutOfResources);
+    EXPECT_EQ(RegisterOps(Board), Case.Reads);
+    EXPECT_EQ(CountWrites(Board), 0u);
+  }
 }
 
 struct SlotCase {
@@ -120,43 +147,19 @@ struct SlotCase {
 
 TEST(GenericIoRange, SlotSearchTakesTheFirstFreeOrMatchingSlot) {
   const SlotCase Cases[] = {
-      {"free lower slot wins over a later match",
-       {{0x88, 0x0000006D}},
-       0x006C,
-       Pei::EFI_SUCCESS,
-       0},
-      {"enabled slot with another base is skipped",
-       {{0x84, 0x00000281}},
-       0x006C,
-       Pei::EFI_SUCCESS,
-       1},
-      {"match on the base only, mask bits ignored",
-       {{0x84, 0x00FC0201}},
-       0x0200,
-       Pei::EFI_SUCCESS,
-       0},
-      {"disabled slot with a base counts as free",
-       {{0x84, 0x00000280}},
-       0x006C,
-       Pei::EFI_SUCCESS,
-       0},
+      {"free lower slot wins over a later match", {{0x88, 0x0000006D}}, 0x006C, EfiSuccess, 0},
+      {"enabled slot with another base is skipped", {{0x84, 0x00000281}}, 0x006C, EfiSuccess, 1},
+      {"match on the base only, mask bits ignored", {{0x84, 0x00FC0201}}, 0x0200, EfiSuccess, 0},
+      {"disabled slot with a base counts as free", {{0x84, 0x00000280}}, 0x006C, EfiSuccess, 0},
       // 0x6E never equals a stored base, whose bits 0-1 are always clear.
-      {"unaligned port does not find its window",
-       {{0x84, 0x0000006D}},
-       0x006E,
-       Pei::EFI_SUCCESS,
-       1},
+      {"unaligned port does not find its window", {{0x84, 0x0000006D}}, 0x006E, EfiSuccess, 1},
       {"board windows: 0x200 rewrites slot 2",
        {{0x84, 0x0000006D}, {0x88, 0x00000281}, {0x8C, 0x00FC0201}, {0x90, 0x00FC0A01}},
        0x0200,
-       Pei::EFI_SUCCESS,
+       EfiSuccess,
        2},
-      {"chip select 1 repeat rewrites its slot", {{0xA4, 0x00000301}}, 0x0300, Pei::EFI_SUCCESS, 4},
-      {"chip select 1 holds one window only",
-       {{0xA4, 0x00000301}},
-       0x0304,
-       Pei::EFI_OUT_OF_RESOURCES,
-       -1},
+      {"chip select 1 repeat rewrites its slot", {{0xA4, 0x00000301}}, 0x0300, EfiSuccess, 4},
+      {"chip select 1 holds one window only", {{0xA4, 0x00000301}}, 0x0304, EfiOutOfResources, -1},
   };
   for (const SlotCase &Case : Cases) {
     SCOPED_TRACE(Case.Name);

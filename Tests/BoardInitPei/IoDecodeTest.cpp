@@ -1,5 +1,4 @@
 #include "PeiRun.h"
-#include "PeiStatus.h"
 #include "RegisterOps.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,10 @@
 #include <vector>
 
 namespace {
+
+// Status values as the module reports them, 32 bits wide.
+constexpr std::uint32_t EfiSuccess = 0;
+constexpr std::uint32_t EfiUnsupported = 0x80000003;
 
 using pei::test::CountWrites;
 using pei::test::Op;
@@ -40,7 +43,7 @@ TEST(IoDecode, BoardTableFromClearedRegistersGivesTheWorkedResult) {
   sim::Board Board;
   const sim::RequestsRunResult Result = sim::RunDecodeRequests(Board, sim::BoardDecodeTable());
   ASSERT_FALSE(Result.Hung);
-  EXPECT_EQ(Result.Statuses, std::vector<std::uint32_t>(10, Pei::EFI_SUCCESS));
+  EXPECT_EQ(Result.Statuses, std::vector<std::uint32_t>(10, EfiSuccess));
   EXPECT_EQ(Board.lpcConfig().read16(DecodeRanges), 0x0070);
   EXPECT_EQ(Board.pcr().read16(DecodeMirror), 0x0070);
   EXPECT_EQ(Board.lpcConfig().read16(Enables), 0x3C03);
@@ -75,13 +78,19 @@ TEST(IoDecode, DeviceRequestsSetTheirRangeFieldAndEnableBits) {
       {"floppy 0x370", 0x370, 0, 0x01, 0, 0, 0x1000, 0x0008},
       {"floppy 0x3F0 clears the field", 0x3F0, 0, 0x01, 0xFFFF, 0, 0xEFFF, 0x0008},
       {"keyboard type 5, any port", 0x1234, 0, 0x05, 0, 0, 0, 0x0400},
+      {"keyboard type 3, port 0x60", 0x60, 0, 0x03, 0, 0, 0, 0x0400},
+      {"keyboard type 4, port 0x64", 0x64, 0, 0x04, 0, 0, 0, 0x0400},
       {"game port 0x208", 0x208, 0, 0x08, 0, 0, 0, 0x0200},
       {"configuration ports 0x4E", 0x4E, 2, 0xFF, 0, 0, 0, 0x2000},
       {"EC block 0x63", 0x63, 2, 0xFF, 0, 0, 0, 0x0800},
+      {"EC block 0x64", 0x64, 2, 0xFF, 0, 0, 0, 0x0800},
       {"EC block 0x65", 0x65, 2, 0xFF, 0, 0, 0, 0x0800},
       // Port 0 clears the device's enables and leaves every range field alone.
       {"floppy off", 0, 0, 0x01, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFF7},
-      {"keyboard off", 0, 0, 0x03, 0xFFFF, 0xFFFF, 0xFFFF, 0xFBFF},
+      {"keyboard type 2 off", 0, 0, 0x02, 0xFFFF, 0xFFFF, 0xFFFF, 0xFBFF},
+      {"keyboard type 3 off", 0, 0, 0x03, 0xFFFF, 0xFFFF, 0xFFFF, 0xFBFF},
+      {"keyboard type 4 off", 0, 0, 0x04, 0xFFFF, 0xFFFF, 0xFFFF, 0xFBFF},
+      {"keyboard type 5 off", 0, 0, 0x05, 0xFFFF, 0xFFFF, 0xFFFF, 0xFBFF},
       {"COM A off", 0, 0, 0x06, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFE},
       {"COM B off", 0, 1, 0x06, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFD},
       {"parallel off", 0, 0, 0x07, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFB},
@@ -90,7 +99,7 @@ TEST(IoDecode, DeviceRequestsSetTheirRangeFieldAndEnableBits) {
   for (const FieldCase &Case : Cases) {
     SCOPED_TRACE(Case.Name);
     sim::Board Board(Registers(Case.RangesBefore, Case.EnablesBefore));
-    EXPECT_EQ(Decode(Board, Case.Port, Case.Size, Case.Attributes), Pei::EFI_SUCCESS);
+    EXPECT_EQ(Decode(Board, Case.Port, Case.Size, Case.Attributes), EfiSuccess);
     EXPECT_EQ(Board.lpcConfig().read16(DecodeRanges), Case.RangesAfter);
     EXPECT_EQ(Board.pcr().read16(DecodeMirror), Case.RangesAfter);
     EXPECT_EQ(Board.lpcConfig().read16(Enables), Case.EnablesAfter);
@@ -100,7 +109,7 @@ TEST(IoDecode, DeviceRequestsSetTheirRangeFieldAndEnableBits) {
 
 TEST(IoDecode, StandardSerialPortsOpenTheWindowAt0x200OnTarget0) {
   sim::Board Board;
-  EXPECT_EQ(Decode(Board, 0x3E8, 1, 0x0106), Pei::EFI_SUCCESS);
+  EXPECT_EQ(Decode(Board, 0x3E8, 1, 0x0106), EfiSuccess);
   EXPECT_EQ(Board.lpcConfig().read32(0x84), 0x00FC0201u);
   EXPECT_EQ(Board.pcr().read32(0x2730), 0x00FC0201u);
   EXPECT_EQ(Board.lpcConfig().read32(0xA4), 0u);
@@ -134,14 +143,14 @@ TEST(IoDecode, RefusedRequestsMakeNoAccessAtAll) {
   for (const RefusalCase &Case : Cases) {
     SCOPED_TRACE(Case.Name);
     sim::Board Board;
-    EXPECT_EQ(Decode(Board, Case.Port, Case.Size, Case.Attributes), Pei::EFI_UNSUPPORTED);
+    EXPECT_EQ(Decode(Board, Case.Port, Case.Size, Case.Attributes), EfiUnsupported);
     EXPECT_EQ(sim::CountAccesses(Board.trace()), 0u);
   }
 }
 
 TEST(IoDecode, TargetBeyondChipSelectsWritesRangesButNotEnables) {
   sim::Board Board(Registers(0x0000, 0x1000));
-  EXPECT_EQ(Decode(Board, 0x220, 0, 0x0906), Pei::EFI_UNSUPPORTED);
+  EXPECT_EQ(Decode(Board, 0x220, 0, 0x0906), EfiUnsupported);
   const std::vector<std::string> Expected = {
       Op("CFG", false, 2, 0x080, 0x0000), Op("CFG", true, 2, 0x080, 0x0002),
       Op("PCR", false, 2, 0x2770, 0x0000), Op("PCR", true, 2, 0x2770, 0x0002)};
@@ -152,7 +161,7 @@ TEST(IoDecode, TargetBeyondChipSelectsWritesRangesButNotEnables) {
 
 TEST(IoDecode, StandardSerialOnTargetBeyondChipSelectsStillOpensTheWindow) {
   sim::Board Board;
-  EXPECT_EQ(Decode(Board, 0x3F8, 0, 0x0F06), Pei::EFI_UNSUPPORTED);
+  EXPECT_EQ(Decode(Board, 0x3F8, 0, 0x0F06), EfiUnsupported);
   EXPECT_EQ(Board.lpcConfig().read32(0x84), 0x00FC0201u);
   EXPECT_EQ(Board.lpcConfig().read16(DecodeRanges), 0x0070);
   EXPECT_EQ(Board.lpcConfig().read16(Enables), 0x0000);
@@ -178,17 +187,25 @@ TEST(IoDecode, ChipSelectEnablesShareBitsWithThePrimaryRegister) {
       {"port 0 cannot clear a primary bit", 0, 0, 0x0101, 0x0008, 0x0008, 0x0008, 0x0008, 0x0000},
       {"port 0 clears a CS1-only bit", 0, 0, 0x0101, 0x0000, 0x0008, 0x0008, 0x0000, 0x0000},
       {"CS1 and primary bits are merged", 0x2E, 2, 0x01FF, 0x0400, 0x2000, 0x0000, 0x3400, 0x1000},
+      // Floppy off where no floppy bit is set: the request itself changes nothing.
+      {"a no-op request still merges both ways", 0, 0, 0x0101, 0x1000, 0x0004, 0x1000, 0x1004,
+       0x1000},
+      {"chip select 2 merges too", 0x2E, 2, 0x02FF, 0x0400, 0x2000, 0x0000, 0x3400, 0x1000},
+      {"chip select 3 merges too", 0x2E, 2, 0x03FF, 0x0400, 0x2000, 0x0000, 0x3400, 0x1000},
   };
   for (const ChipSelectCase &Case : Cases) {
     SCOPED_TRACE(Case.Name);
     sim::Scenario Settings;
     Settings.LpcConfig[Enables] = {Case.PrimaryBefore, 2};
-    Settings.LpcConfig[0xA0] = {Case.ChipSelectBefore, 2};
+    // The enables register of chip select 1, 2 or 3.
+    const std::uint32_t ChipSelectEnables[] = {0, 0xA0, 0x200, 0x240};
+    const std::uint32_t ChipSelect = ChipSelectEnables[(Case.Attributes >> 8) & 0xF];
+    Settings.LpcConfig[ChipSelect] = {Case.ChipSelectBefore, 2};
     Settings.PcrWindow[EnablesMirror] = {Case.MirrorBefore, 2};
     sim::Board Board(Settings);
-    EXPECT_EQ(Decode(Board, Case.Port, Case.Size, Case.Attributes), Pei::EFI_SUCCESS);
+    EXPECT_EQ(Decode(Board, Case.Port, Case.Size, Case.Attributes), EfiSuccess);
     EXPECT_EQ(Board.lpcConfig().read16(Enables), Case.BothAfter);
-    EXPECT_EQ(Board.lpcConfig().read16(0xA0), Case.BothAfter);
+    EXPECT_EQ(Board.lpcConfig().read16(ChipSelect), Case.BothAfter);
     EXPECT_EQ(Board.pcr().read16(EnablesMirror), Case.MirrorAfter);
   }
 }
@@ -200,7 +217,7 @@ TEST(IoDecode, ChipSelectsTwoAndThreeReachTheirEnablesThroughEcam) {
     sim::Scenario Settings;
     Settings.LpcConfig[Enables] = {0x0400, 2};
     sim::Board Board(Settings);
-    EXPECT_EQ(Decode(Board, 0x4E, 2, Target << 8 | 0xFF), Pei::EFI_SUCCESS);
+    EXPECT_EQ(Decode(Board, 0x4E, 2, Target << 8 | 0xFF), EfiSuccess);
     const std::vector<std::string> Ops = RegisterOps(Board);
     const std::vector<std::string> Enabling(Ops.begin() + 4, Ops.end());
     const std::vector<std::string> Expected = {
@@ -214,7 +231,7 @@ TEST(IoDecode, ChipSelectsTwoAndThreeReachTheirEnablesThroughEcam) {
 // Generic window first, then ranges and their mirror, then the enables and their mirror.
 TEST(IoDecode, FullCallOnTarget0AccessesRegistersInOrder) {
   sim::Board Board(Registers(0x0010, 0x0001));
-  EXPECT_EQ(Decode(Board, 0x6C, 2, 0x00FF), Pei::EFI_SUCCESS);
+  EXPECT_EQ(Decode(Board, 0x6C, 2, 0x00FF), EfiSuccess);
   const std::vector<std::string> Expected = {
       Op("CFG", false, 4, 0x084, 0x00000000), Op("CFG", true, 4, 0x084, 0x0000006D),
       Op("PCR", true, 4, 0x2730, 0x0000006D), Op("CFG", false, 2, 0x080, 0x0010),
@@ -231,7 +248,7 @@ TEST(IoDecode, FullCallOnTarget1AccessesRegistersInOrder) {
   Settings.LpcConfig[0xA0] = {0x0001, 2};
   Settings.PcrWindow[EnablesMirror] = {0x0400, 2};
   sim::Board Board(Settings);
-  EXPECT_EQ(Decode(Board, 0x2E, 2, 0x01FF), Pei::EFI_SUCCESS);
+  EXPECT_EQ(Decode(Board, 0x2E, 2, 0x01FF), EfiSuccess);
   const std::vector<std::string> Expected = {
       Op("CFG", false, 2, 0x080, 0x0000),  Op("CFG", true, 2, 0x080, 0x0000),
       Op("PCR", false, 2, 0x2770, 0x0000), Op("PCR", true, 2, 0x2770, 0x0000),
@@ -243,7 +260,7 @@ TEST(IoDecode, FullCallOnTarget1AccessesRegistersInOrder) {
 
 TEST(IoDecode, WindowOnTarget1WithSizeZeroGoesTo256BytesOnTarget0) {
   sim::Board Board;
-  EXPECT_EQ(Decode(Board, 0xA00, 0, 0x01FF), Pei::EFI_SUCCESS);
+  EXPECT_EQ(Decode(Board, 0xA00, 0, 0x01FF), EfiSuccess);
   EXPECT_EQ(Board.lpcConfig().read32(0x84), 0x00FC0A01u);
   EXPECT_EQ(Board.lpcConfig().read32(0xA4), 0u);
   // Window and its mirror, ranges and its mirror, 0x82, 0xA0, the enables mirror.
@@ -268,7 +285,7 @@ TEST(IoDecode, RefusedGenericWindowStillSucceeds) {
       }
     }
     sim::Board Board(Settings);
-    EXPECT_EQ(Decode(Board, Each.Port, Each.Size, 0x00FF), Pei::EFI_SUCCESS);
+    EXPECT_EQ(Decode(Board, Each.Port, Each.Size, 0x00FF), EfiSuccess);
     for (std::uint32_t Slot = 0; Slot < 4; ++Slot) {
       EXPECT_EQ(Board.pcr().read32(0x2730 + 4 * Slot), 0u);
     }

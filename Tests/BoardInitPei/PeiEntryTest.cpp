@@ -4,10 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
 namespace {
+
+std::string HexText(std::uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
 
 constexpr std::uint64_t SpiRegisterWindow = 0xFE032000;
 
@@ -23,12 +31,50 @@ void ExpectBoardDecodingOpen(const sim::Board &Board) {
   }
 }
 
-std::vector<std::pair<std::uint16_t, std::uint8_t>> ScriptWrites() {
-  std::vector<std::pair<std::uint16_t, std::uint8_t>> Writes;
-  for (const IoScriptRow &Row : sim::BoardSuperIoScript()) {
-    Writes.emplace_back(Row.Port, Row.OrValue);
+// The board's Super I/O script as port writes: the configuration-mode key on 0x2E, then
+// index/data pairs on 0x2E/0x2F.
+const std::vector<std::pair<std::uint16_t, std::uint8_t>> BoardScriptWrites = {
+    {0x2E, 0x87}, {0x2E, 0x01}, {0x2E, 0x55}, {0x2E, 0x55}, {0x2E, 0x07}, {0x2F, 0x0D},
+    {0x2E, 0x70}, {0x2F, 0x1A}, {0x2E, 0x61}, {0x2F, 0x00}, {0x2E, 0x72}, {0x2F, 0x00},
+    {0x2E, 0x74}, {0x2F, 0x00}, {0x2E, 0x76}, {0x2F, 0xE5}, {0x2E, 0x77}, {0x2F, 0xFF},
+    {0x2E, 0x30}, {0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}};
+
+// One call the module made, as the run recorded it.
+struct ExpectedCall {
+  const char *Name;
+  unsigned Depth; // 1: called by the entry; 2: called from SetIoDecode
+  std::vector<std::uint64_t> Arguments;
+  std::uint64_t Status;
+};
+
+// The module's own table, written out here value by value so that a changed row, device type,
+// target or status in the firmware shows: each decode request in table order (port, size,
+// attributes), with the generic windows the requests open in between.
+const std::vector<ExpectedCall> BoardDecodeCalls = {
+    {"SetIoDecode", 1, {0x002E, 2, 0x000000FF}, 0},
+    {"SetIoDecode", 1, {0x004E, 2, 0x000000FF}, 0},
+    {"SetIoDecode", 1, {0x006C, 2, 0x000000FF}, 0},
+    {"SetGenericIoRange", 2, {0x006C, 0x0002}, 0},
+    {"SetIoDecode", 1, {0x0280, 2, 0x000000FF}, 0},
+    {"SetGenericIoRange", 2, {0x0280, 0x0002}, 0},
+    {"SetIoDecode", 1, {0x0062, 2, 0x000000FF}, 0},
+    {"SetIoDecode", 1, {0x002E, 2, 0x000000FF}, 0},
+    {"SetIoDecode", 1, {0x03F8, 0, 0x00000006}, 0},
+    {"SetGenericIoRange", 2, {0x0200, 0x0100}, 0},
+    {"SetIoDecode", 1, {0x02F8, 1, 0x00000006}, 0},
+    {"SetGenericIoRange", 2, {0x0200, 0x0100}, 0},
+    {"SetIoDecode", 1, {0x0060, 0, 0x00000002}, 0},
+    {"SetIoDecode", 1, {0x0A00, 0x90, 0x000000FF}, 0},
+    {"SetGenericIoRange", 2, {0x0A00, 0x0090}, 0},
+};
+
+std::string CallText(const std::string &Name, unsigned Depth,
+                     const std::vector<std::uint64_t> &Arguments, std::uint64_t Status) {
+  std::string Text = Name + " depth " + std::to_string(Depth) + " (";
+  for (const std::uint64_t Argument : Arguments) {
+    Text += HexText(Argument) + " ";
   }
-  return Writes;
+  return Text + ") -> " + HexText(Status);
 }
 
 // The script comes last: no decode access may follow its first write.
@@ -60,9 +106,42 @@ TEST(PeiEntry, BringsUpSpiWhenPresentThenOpensDecodingAndRunsTheScript) {
       EXPECT_TRUE(sim::test::MemoryLines(Board, SpiRegisterWindow, 0x1000).empty());
     }
     ExpectBoardDecodingOpen(Board);
-    EXPECT_EQ(Board.superIoWrites(), ScriptWrites());
+    EXPECT_EQ(Board.superIoWrites(), BoardScriptWrites);
     EXPECT_TRUE(Board.interruptsEnabled());
   }
+}
+
+// From the entry's point of view: the ten decode requests go to SetIoDecode in table order with
+// their exact arguments, the windows follow from them, and the script reaches the Super I/O
+// configuration ports as exactly its 22 byte writes, nothing read.
+TEST(PeiEntry, RunsTheBoardDecodeTableAndScriptAsWritten) {
+  sim::Board Board;
+  ASSERT_FALSE(sim::RunPei(Board).Hung);
+  std::vector<std::string> Calls;
+  for (const sim::CallRecord &Call : Board.calls()) {
+    if (Call.Depth > 0) {
+      Calls.push_back(CallText(Call.Name, Call.Depth, Call.Arguments, Call.Status.value_or(~0ULL)));
+    }
+  }
+  std::vector<std::string> Expected;
+  for (const ExpectedCall &Call : BoardDecodeCalls) {
+    Expected.push_back(CallText(Call.Name, Call.Depth, Call.Arguments, Call.Status));
+  }
+  EXPECT_EQ(Calls, Expected);
+
+  std::vector<std::pair<std::uint16_t, std::uint8_t>> ScriptPortWrites;
+  for (const sim::TraceRecord &Record : Board.trace()) {
+    const bool SuperIoPort = Record.Address == 0x2E || Record.Address == 0x2F;
+    if (Record.Kind == sim::AccessKind::PortIn && SuperIoPort) {
+      ADD_FAILURE() << "read of the Super I/O port " << HexText(Record.Address);
+    }
+    if (Record.Kind == sim::AccessKind::PortOut && SuperIoPort) {
+      EXPECT_EQ(Record.Width, 1u);
+      ScriptPortWrites.emplace_back(static_cast<std::uint16_t>(Record.Address),
+                                    static_cast<std::uint8_t>(Record.Value));
+    }
+  }
+  EXPECT_EQ(ScriptPortWrites, BoardScriptWrites);
 }
 
 } // namespace
