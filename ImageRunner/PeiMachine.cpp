@@ -2,7 +2,7 @@
 
 #include "EmulatedMachine.h"
 #include "PeiRun.h"
-#include "PeiServicesTable.h"
+#include "PeiStandIn.h"
 
 namespace imagerun {
 namespace {
@@ -18,7 +18,9 @@ const char *ServiceAt(std::uint64_t Address) {
     return nullptr;
   }
   const std::uint64_t Index = (Address - ServiceTrapBase) / ServiceTrapStride;
-  return Index < pei::ServiceNames.size() ? pei::ServiceNames[Index] : nullptr;
+  return Index < standin::pei::ServiceCount
+             ? standin::pei::ServiceName(static_cast<std::uint32_t>(Index))
+             : nullptr;
 }
 
 MachineSetup Setup(const PeiImage &Image) {
@@ -43,9 +45,9 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
         "place the image");
   check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ | UC_PROT_WRITE),
         "map the PEI services table");
-  const std::vector<std::uint8_t> Table = pei::TableBytes(ServiceTrapBase, ServiceTrapStride);
-  check(uc_mem_write(engine(), ServicesTable, Table.data(), Table.size()),
-        "write the PEI services table");
+  std::uint8_t Table[standin::pei::TableSize];
+  standin::pei::BuildServicesTable(Table, ServiceTrapBase, ServiceTrapStride);
+  check(uc_mem_write(engine(), ServicesTable, Table, sizeof Table), "write the PEI services table");
   const std::uint32_t TableAddress = ServicesTable;
   check(uc_mem_write(engine(), ServicesPointer, &TableAddress, sizeof TableAddress),
         "write the PEI services pointer");

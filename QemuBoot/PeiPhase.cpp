@@ -5,6 +5,7 @@
 #include "HwAccess.h"
 #include "Pe/PeFormat.h"
 #include "PeImage.h"
+#include "PeiStandIn.h"
 #include "Placement.h"
 #include "Platform.h"
 #include "Uefi/Uefi.h"
@@ -16,15 +17,11 @@ constexpr const char *ModuleName = "BoardInitPei.efi";
 using PeiModuleEntry = EFI_STATUS (*)(EFI_PEI_FILE_HANDLE FileHandle,
                                       const EFI_PEI_SERVICES **PeiServices);
 
-// The module does not use the PEI services; should it call one, every slot of this stand-in table
-// ends the run with a message instead of jumping through garbage.
-constexpr unsigned PeiServiceSlots = 64;
-
+// The module does not use the PEI services; should it call one, every service of the stand-in
+// table leads here and ends the run with a message instead of jumping through garbage.
 [[noreturn]] void UnexpectedPeiService() {
   FailAndExit(ModuleName, "called a PEI service, which this board's module never needs");
 }
-
-using PeiService = void (*)();
 
 // The bridge registers the module programs: the I/O decode ranges and enables, and the four
 // generic decode windows.
@@ -64,10 +61,10 @@ bool RunPeiPhase(std::uint32_t File, std::uint32_t FileSize, std::uint32_t FreeS
   ConsoleWriteHex(ImagePlacement::BoardInitPei, HexWidth::Address);
   ConsoleWrite(" and relocated\n");
 
-  PeiService Services[PeiServiceSlots];
-  for (PeiService &Service : Services) {
-    Service = UnexpectedPeiService;
-  }
+  alignas(8) std::uint8_t Services[standin::pei::TableSize];
+  standin::pei::BuildServicesTable(
+      Services, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(UnexpectedPeiService)),
+      0);
   const auto *ServicesTable = reinterpret_cast<const EFI_PEI_SERVICES *>(Services);
 
   const std::uint32_t ChecksumBefore = Crc32(Image, Layout.SizeOfImage);
