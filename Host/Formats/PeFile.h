@@ -94,7 +94,11 @@ private:
 // Parses a whole image with the library's header, layout and relocation-table checks; throws
 // FormatError naming what is wrong.
 Image Parse(std::vector<std::uint8_t> Bytes);
+// The file read (up to MaxImageFileBytes) and parsed; FormatError when it cannot be read either.
 Image ReadFile(const std::string &Path);
+
+// The largest image file the host tools read: far above any module a flash part holds.
+inline constexpr std::uint64_t MaxImageFileBytes = std::uint64_t{64} << 20;
 
 const char *MachineName(std::uint16_t Machine);
 

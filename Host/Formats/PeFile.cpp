@@ -1,7 +1,6 @@
 #include "PeFile.h"
 
-#include <fstream>
-#include <iterator>
+#include "FileRead.h"
 
 namespace pe {
 
@@ -87,12 +86,12 @@ Image Parse(std::vector<std::uint8_t> Bytes) {
 }
 
 Image ReadFile(const std::string &Path) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) {
-    throw FormatError("cannot open " + Path);
+  std::vector<std::uint8_t> Bytes;
+  try {
+    Bytes = formats::ReadFileBytes(Path, MaxImageFileBytes);
+  } catch (const formats::FileError &Error) {
+    throw FormatError("cannot open " + Path + ": " + Error.what());
   }
-  std::vector<std::uint8_t> Bytes((std::istreambuf_iterator<char>(File)),
-                                  std::istreambuf_iterator<char>());
   return Parse(std::move(Bytes));
 }
 

@@ -1,0 +1,252 @@
+#include "Disassembly.h"
+
+#include "CoffReader.h"
+#include "ObjectFile.h"
+
+#include <llvm/MC/MCAsmInfo.h>
+#include <llvm/MC/MCContext.h>
+#include <llvm/MC/MCDisassembler/MCDisassembler.h>
+#include <llvm/MC/MCInst.h>
+#include <llvm/MC/MCInstPrinter.h>
+#include <llvm/MC/MCInstrInfo.h>
+#include <llvm/MC/MCRegisterInfo.h>
+#include <llvm/MC/MCSubtargetInfo.h>
+#include <llvm/MC/MCTargetOptions.h>
+#include <llvm/MC/TargetRegistry.h>
+#include <llvm/Support/TargetSelect.h>
+#include <llvm/Support/raw_ostream.h>
+
+#include <algorithm>
+#include <mutex>
+#include <sstream>
+
+namespace formats {
+
+const Function *ObjectCode::find(const std::string &Symbol) const {
+  for (const Function &Each : Functions) {
+    if (Each.Symbol == Symbol) {
+      return &Each;
+    }
+  }
+  return nullptr;
+}
+
+const Function *ObjectCode::containing(const std::string &Section, std::uint64_t Address) const {
+  const Function *Best = nullptr;
+  for (const Function &Each : Functions) {
+    if (Each.Section == Section && Each.Start <= Address && !Each.Code.empty() &&
+        Address <= Each.Code.back().Address && (!Best || Each.Start > Best->Start)) {
+      Best = &Each;
+    }
+  }
+  return Best;
+}
+
+namespace {
+
+// The AT&T dialect of LLVM's x86 printers.
+constexpr unsigned AttSyntax = 0;
+// What an undecodable byte is shown as; the stack walk refuses it like any unknown instruction.
+constexpr const char *UnknownInstruction = "<unknown>";
+
+// Prefixes the printer writes as their own word in front of the instruction they modify.
+bool IsPrefix(const std::string &Word) {
+  return Word == "rep" || Word == "repe" || Word == "repne" || Word == "lock" ||
+         Word == "notrack" || Word == "data16";
+}
+
+std::string TrimmedOperands(std::string Text) {
+  const auto Hash = Text.find('#');
+  if (Hash != std::string::npos) {
+    Text.erase(Hash);
+  }
+  const auto First = Text.find_first_not_of(" \t\n");
+  Text.erase(0, std::min(Text.size(), First));
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t' || Text.back() == '\n')) {
+    Text.pop_back();
+  }
+  return Text;
+}
+
+// One disassembler and printer per object's machine.
+class X86Printer {
+public:
+  explicit X86Printer(const llvm::Triple &Machine) {
+    static std::once_flag Registered;
+    std::call_once(Registered, [] {
+      LLVMInitializeX86TargetInfo();
+      LLVMInitializeX86TargetMC();
+      LLVMInitializeX86Disassembler();
+    });
+    std::string Error;
+    const llvm::Target *Target = llvm::TargetRegistry::lookupTarget(Machine.str(), Error);
+    if (Target == nullptr) {
+      throw ObjectError("no x86 disassembler for " + Machine.str());
+    }
+    Registers.reset(Target->createMCRegInfo(Machine.str()));
+    Assembly.reset(Target->createMCAsmInfo(*Registers, Machine.str(), Options));
+    Subtarget.reset(Target->createMCSubtargetInfo(Machine.str(), "", ""));
+    Instructions.reset(Target->createMCInstrInfo());
+    Context = std::make_unique<llvm::MCContext>(Machine, Assembly.get(), Registers.get(),
+                                                Subtarget.get());
+    Decoder.reset(Target->createMCDisassembler(*Subtarget, *Context));
+    Printer.reset(
+        Target->createMCInstPrinter(Machine, AttSyntax, *Assembly, *Instructions, *Registers));
+    if (!Decoder || !Printer) {
+      throw ObjectError("no x86 disassembler for " + Machine.str());
+    }
+    Printer->setPrintBranchImmAsAddress(true);
+  }
+
+  // The instruction at Offset of Bytes; Size is set to its length.
+  Instruction decode(llvm::ArrayRef<std::uint8_t> Bytes, std::uint64_t Offset,
+                     std::uint64_t &Size) const {
+    Instruction Result;
+    Result.Address = Offset;
+    llvm::MCInst Decoded;
+    if (Decoder->getInstruction(Decoded, Size, Bytes.slice(Offset), Offset, llvm::nulls()) !=
+        llvm::MCDisassembler::Success) {
+      Size = 1;
+      Result.Mnemonic = UnknownInstruction;
+      return Result;
+    }
+    std::string Text;
+    llvm::raw_string_ostream Out(Text);
+    // x86 branches are relative to the next instruction: the printer adds their displacement
+    // to the address it is given.
+    Printer->printInst(&Decoded, Offset + Size, "", *Subtarget, Out);
+    Out.flush();
+    SplitInstructionText(Text, Result);
+    return Result;
+  }
+
+private:
+  llvm::MCTargetOptions Options;
+  std::unique_ptr<llvm::MCRegisterInfo> Registers;
+  std::unique_ptr<llvm::MCAsmInfo> Assembly;
+  std::unique_ptr<llvm::MCSubtargetInfo> Subtarget;
+  std::unique_ptr<llvm::MCInstrInfo> Instructions;
+  std::unique_ptr<llvm::MCContext> Context;
+  std::unique_ptr<llvm::MCDisassembler> Decoder;
+  std::unique_ptr<llvm::MCInstPrinter> Printer;
+};
+
+struct Label {
+  std::uint64_t Address = 0;
+  std::string Name;
+};
+
+struct Fixup {
+  std::uint64_t Offset = 0;
+  std::string Symbol;
+};
+
+// The symbols that name places in Section: section symbols name the section, not a function.
+std::vector<Label> LabelsOf(const CoffReader &Reader, const llvm::object::SectionRef &Section,
+                            const std::string &SectionName) {
+  std::vector<Label> Labels;
+  for (const llvm::object::SymbolRef &Symbol : Reader.Coff->symbols()) {
+    auto Home = Symbol.getSection();
+    if (!Home) {
+      llvm::consumeError(Home.takeError());
+      continue;
+    }
+    if (*Home == Reader.Coff->section_end() || **Home != Section ||
+        Reader.Coff->getCOFFSymbol(Symbol).isSectionDefinition()) {
+      continue;
+    }
+    auto Address = Symbol.getAddress();
+    if (!Address) {
+      llvm::consumeError(Address.takeError());
+      continue;
+    }
+    Labels.push_back({*Address - Section.getAddress(), NameOrEmpty(Symbol.getName())});
+  }
+  std::stable_sort(Labels.begin(), Labels.end(), [](const Label &Left, const Label &Right) {
+    return std::tie(Left.Address, Left.Name) < std::tie(Right.Address, Right.Name);
+  });
+  if (Labels.empty() || Labels.front().Address != 0) {
+    Labels.insert(Labels.begin(), {0, SectionName});
+  }
+  return Labels;
+}
+
+std::vector<Fixup> FixupsOf(const llvm::object::SectionRef &Section) {
+  std::vector<Fixup> Fixups;
+  for (const llvm::object::RelocationRef &Relocation : Section.relocations()) {
+    const llvm::object::symbol_iterator Symbol = Relocation.getSymbol();
+    Fixups.push_back({Relocation.getOffset(), NameOrEmpty(Symbol->getName())});
+  }
+  std::stable_sort(Fixups.begin(), Fixups.end(), [](const Fixup &Left, const Fixup &Right) {
+    return Left.Offset < Right.Offset;
+  });
+  return Fixups;
+}
+
+void DisassembleSection(const CoffReader &Reader, const X86Printer &Printer,
+                        const llvm::object::SectionRef &Section, ObjectCode &Object) {
+  const std::string Name = NameOrEmpty(Section.getName());
+  auto Contents = Section.getContents();
+  if (!Contents) {
+    llvm::consumeError(Contents.takeError());
+    throw ObjectError(Object.Path + ": section " + Name + " lies outside the file");
+  }
+  const llvm::ArrayRef<std::uint8_t> Bytes(reinterpret_cast<const std::uint8_t *>(Contents->data()),
+                                           Contents->size());
+  const std::vector<Label> Labels = LabelsOf(Reader, Section, Name);
+  const std::vector<Fixup> Fixups = FixupsOf(Section);
+  auto NextFixup = Fixups.begin();
+  for (std::size_t Index = 0; Index < Labels.size(); ++Index) {
+    Function Each;
+    Each.Symbol = Labels[Index].Name;
+    Each.Section = Name;
+    Each.Start = Labels[Index].Address;
+    const std::uint64_t End = Index + 1 < Labels.size()
+                                  ? std::min<std::uint64_t>(Labels[Index + 1].Address, Bytes.size())
+                                  : Bytes.size();
+    for (std::uint64_t Offset = Each.Start; Offset < End;) {
+      std::uint64_t Size = 0;
+      Instruction Decoded = Printer.decode(Bytes.slice(0, End), Offset, Size);
+      // A relocation belongs to the instruction whose bytes hold it.
+      for (; NextFixup != Fixups.end() && NextFixup->Offset < Offset + Size; ++NextFixup) {
+        Decoded.Relocation = NextFixup->Symbol;
+      }
+      Each.Code.push_back(std::move(Decoded));
+      Offset += Size;
+    }
+    Object.Functions.push_back(std::move(Each));
+  }
+}
+
+} // namespace
+
+void SplitInstructionText(const std::string &Text, Instruction &Into) {
+  std::istringstream Words(Text);
+  Words >> Into.Mnemonic;
+  std::string Rest;
+  std::getline(Words, Rest, '\0');
+  Rest = TrimmedOperands(Rest);
+  while (IsPrefix(Into.Mnemonic) && !Rest.empty()) {
+    std::istringstream Tail(Rest);
+    Tail >> Into.Mnemonic;
+    std::getline(Tail, Rest, '\0');
+    Rest = TrimmedOperands(Rest);
+  }
+  Into.Operands = Rest;
+}
+
+ObjectCode DisassembleObject(const std::string &Path) {
+  const std::unique_ptr<CoffReader> Reader = OpenCoffObject(Path);
+  ObjectCode Object;
+  Object.Path = Path;
+  Object.PointerSize = Reader->Coff->getBytesInAddress();
+  const X86Printer Printer(Reader->Coff->makeTriple());
+  for (const llvm::object::SectionRef &Section : Reader->Coff->sections()) {
+    if (Section.isText() && !Section.isVirtual() && Section.getSize() != 0) {
+      DisassembleSection(*Reader, Printer, Section, Object);
+    }
+  }
+  return Object;
+}
+
+} // namespace formats
