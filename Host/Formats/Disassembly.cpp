@@ -68,7 +68,7 @@ std::string TrimmedOperands(std::string Text) {
   return Text;
 }
 
-// One disassembler and printer per object's machine.
+// LLVM's x86 disassembler and AT&T printer for one object's machine.
 class X86Printer {
 public:
   explicit X86Printer(const llvm::Triple &Machine) {
@@ -78,14 +78,15 @@ public:
       LLVMInitializeX86TargetMC();
       LLVMInitializeX86Disassembler();
     });
+    const std::string Name = Machine.str();
     std::string Error;
-    const llvm::Target *Target = llvm::TargetRegistry::lookupTarget(Machine.str(), Error);
+    const llvm::Target *Target = llvm::TargetRegistry::lookupTarget(Name, Error);
     if (Target == nullptr) {
-      throw ObjectError("no x86 disassembler for " + Machine.str());
+      throw ObjectError("no x86 disassembler for " + Name);
     }
-    Registers.reset(Target->createMCRegInfo(Machine.str()));
-    Assembly.reset(Target->createMCAsmInfo(*Registers, Machine.str(), Options));
-    Subtarget.reset(Target->createMCSubtargetInfo(Machine.str(), "", ""));
+    Registers.reset(Target->createMCRegInfo(Name));
+    Assembly.reset(Target->createMCAsmInfo(*Registers, Name, llvm::MCTargetOptions()));
+    Subtarget.reset(Target->createMCSubtargetInfo(Name, "", ""));
     Instructions.reset(Target->createMCInstrInfo());
     Context = std::make_unique<llvm::MCContext>(Machine, Assembly.get(), Registers.get(),
                                                 Subtarget.get());
@@ -93,7 +94,7 @@ public:
     Printer.reset(
         Target->createMCInstPrinter(Machine, AttSyntax, *Assembly, *Instructions, *Registers));
     if (!Decoder || !Printer) {
-      throw ObjectError("no x86 disassembler for " + Machine.str());
+      throw ObjectError("no x86 disassembler for " + Name);
     }
     Printer->setPrintBranchImmAsAddress(true);
   }
@@ -115,13 +116,11 @@ public:
     // x86 branches are relative to the next instruction: the printer adds their displacement
     // to the address it is given.
     Printer->printInst(&Decoded, Offset + Size, "", *Subtarget, Out);
-    Out.flush();
-    SplitInstructionText(Text, Result);
+    SplitInstructionText(Out.str(), Result);
     return Result;
   }
 
 private:
-  llvm::MCTargetOptions Options;
   std::unique_ptr<llvm::MCRegisterInfo> Registers;
   std::unique_ptr<llvm::MCAsmInfo> Assembly;
   std::unique_ptr<llvm::MCSubtargetInfo> Subtarget;
@@ -131,20 +130,20 @@ private:
   std::unique_ptr<llvm::MCInstPrinter> Printer;
 };
 
-struct Label {
-  std::uint64_t Address = 0;
-  std::string Name;
-};
-
-struct Fixup {
+// A symbol at a place in a section: a function's start, or the target of a relocation there.
+struct Place {
   std::uint64_t Offset = 0;
-  std::string Symbol;
+  std::string Name;
+
+  bool operator<(const Place &Other) const {
+    return std::tie(Offset, Name) < std::tie(Other.Offset, Other.Name);
+  }
 };
 
 // The symbols that name places in Section: section symbols name the section, not a function.
-std::vector<Label> LabelsOf(const CoffReader &Reader, const llvm::object::SectionRef &Section,
+std::vector<Place> LabelsOf(const CoffReader &Reader, const llvm::object::SectionRef &Section,
                             const std::string &SectionName) {
-  std::vector<Label> Labels;
+  std::vector<Place> Labels;
   for (const llvm::object::SymbolRef &Symbol : Reader.Coff->symbols()) {
     auto Home = Symbol.getSection();
     if (!Home) {
@@ -162,22 +161,20 @@ std::vector<Label> LabelsOf(const CoffReader &Reader, const llvm::object::Sectio
     }
     Labels.push_back({*Address - Section.getAddress(), NameOrEmpty(Symbol.getName())});
   }
-  std::stable_sort(Labels.begin(), Labels.end(), [](const Label &Left, const Label &Right) {
-    return std::tie(Left.Address, Left.Name) < std::tie(Right.Address, Right.Name);
-  });
-  if (Labels.empty() || Labels.front().Address != 0) {
+  std::sort(Labels.begin(), Labels.end());
+  if (Labels.empty() || Labels.front().Offset != 0) {
     Labels.insert(Labels.begin(), {0, SectionName});
   }
   return Labels;
 }
 
-std::vector<Fixup> FixupsOf(const llvm::object::SectionRef &Section) {
-  std::vector<Fixup> Fixups;
+std::vector<Place> FixupsOf(const llvm::object::SectionRef &Section) {
+  std::vector<Place> Fixups;
   for (const llvm::object::RelocationRef &Relocation : Section.relocations()) {
     const llvm::object::symbol_iterator Symbol = Relocation.getSymbol();
     Fixups.push_back({Relocation.getOffset(), NameOrEmpty(Symbol->getName())});
   }
-  std::stable_sort(Fixups.begin(), Fixups.end(), [](const Fixup &Left, const Fixup &Right) {
+  std::stable_sort(Fixups.begin(), Fixups.end(), [](const Place &Left, const Place &Right) {
     return Left.Offset < Right.Offset;
   });
   return Fixups;
@@ -193,23 +190,23 @@ void DisassembleSection(const CoffReader &Reader, const X86Printer &Printer,
   }
   const llvm::ArrayRef<std::uint8_t> Bytes(reinterpret_cast<const std::uint8_t *>(Contents->data()),
                                            Contents->size());
-  const std::vector<Label> Labels = LabelsOf(Reader, Section, Name);
-  const std::vector<Fixup> Fixups = FixupsOf(Section);
+  const std::vector<Place> Labels = LabelsOf(Reader, Section, Name);
+  const std::vector<Place> Fixups = FixupsOf(Section);
   auto NextFixup = Fixups.begin();
   for (std::size_t Index = 0; Index < Labels.size(); ++Index) {
     Function Each;
     Each.Symbol = Labels[Index].Name;
     Each.Section = Name;
-    Each.Start = Labels[Index].Address;
+    Each.Start = Labels[Index].Offset;
     const std::uint64_t End = Index + 1 < Labels.size()
-                                  ? std::min<std::uint64_t>(Labels[Index + 1].Address, Bytes.size())
+                                  ? std::min<std::uint64_t>(Labels[Index + 1].Offset, Bytes.size())
                                   : Bytes.size();
     for (std::uint64_t Offset = Each.Start; Offset < End;) {
       std::uint64_t Size = 0;
       Instruction Decoded = Printer.decode(Bytes.slice(0, End), Offset, Size);
       // A relocation belongs to the instruction whose bytes hold it.
       for (; NextFixup != Fixups.end() && NextFixup->Offset < Offset + Size; ++NextFixup) {
-        Decoded.Relocation = NextFixup->Symbol;
+        Decoded.Relocation = NextFixup->Name;
       }
       Each.Code.push_back(std::move(Decoded));
       Offset += Size;
@@ -221,17 +218,14 @@ void DisassembleSection(const CoffReader &Reader, const X86Printer &Printer,
 } // namespace
 
 void SplitInstructionText(const std::string &Text, Instruction &Into) {
-  std::istringstream Words(Text);
-  Words >> Into.Mnemonic;
-  std::string Rest;
-  std::getline(Words, Rest, '\0');
-  Rest = TrimmedOperands(Rest);
-  while (IsPrefix(Into.Mnemonic) && !Rest.empty()) {
-    std::istringstream Tail(Rest);
-    Tail >> Into.Mnemonic;
-    std::getline(Tail, Rest, '\0');
+  std::string Rest = Text;
+  do {
+    std::istringstream Words(Rest);
+    Words >> Into.Mnemonic;
+    Rest.clear(); // getline leaves it as it was when nothing follows the mnemonic
+    std::getline(Words, Rest, '\0');
     Rest = TrimmedOperands(Rest);
-  }
+  } while (IsPrefix(Into.Mnemonic) && !Rest.empty());
   Into.Operands = Rest;
 }
 

@@ -1,86 +1,43 @@
 #include "FileRead.h"
 
-#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
+#include <fstream>
 
 namespace formats {
 namespace {
 
-class Descriptor {
-public:
-  explicit Descriptor(int Fd) : Fd_(Fd) {}
-  Descriptor(const Descriptor &) = delete;
-  Descriptor &operator=(const Descriptor &) = delete;
-  ~Descriptor() {
-    if (Fd_ >= 0) {
-      ::close(Fd_);
-    }
-  }
-  int get() const { return Fd_; }
-
-private:
-  int Fd_;
-};
-
-[[noreturn]] void FailWithErrno() {
-  throw FileError(std::strerror(errno));
-}
-
 template <typename Buffer> Buffer ReadBounded(const std::string &Path, std::uint64_t MaxBytes) {
-  const Descriptor File(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (File.get() < 0) {
-    FailWithErrno();
+  namespace fs = std::filesystem;
+  std::error_code Error;
+  const fs::file_status Status = fs::status(Path, Error);
+  if (Error) {
+    throw FileError(Error.message());
   }
-  struct stat Status = {};
-  if (::fstat(File.get(), &Status) != 0) {
-    FailWithErrno();
-  }
-  if (S_ISDIR(Status.st_mode)) {
+  if (fs::is_directory(Status)) {
     throw FileError("is a directory");
   }
-  if (!S_ISREG(Status.st_mode)) {
+  if (!fs::is_regular_file(Status)) {
     throw FileError("not a regular file");
   }
-  const std::string TooLarge = "larger than " + std::to_string(MaxBytes) + " bytes";
-  if (static_cast<std::uint64_t>(Status.st_size) > MaxBytes) {
-    throw FileError(TooLarge);
+  std::ifstream File(Path, std::ios::binary);
+  if (!File) {
+    throw FileError(std::strerror(errno));
   }
-  // The size is read again as the data comes: a file that grows meanwhile stays bounded.
-  Buffer Data(static_cast<std::size_t>(Status.st_size), 0);
-  std::size_t Have = 0;
-  for (;;) {
-    if (Have == Data.size()) {
-      if (Data.size() >= MaxBytes) {
-        char Probe = 0;
-        const ssize_t Extra = ::read(File.get(), &Probe, 1);
-        if (Extra < 0) {
-          FailWithErrno();
-        }
-        if (Extra > 0) {
-          throw FileError(TooLarge);
-        }
-        break;
-      }
-      Data.resize(static_cast<std::size_t>(
-          std::min<std::uint64_t>(MaxBytes, Data.size() + Data.size() / 2 + 4096)));
+  // Read in pieces, so that a file that grows meanwhile still stops at the limit.
+  Buffer Data;
+  std::array<char, 1 << 16> Piece;
+  while (File.read(Piece.data(), Piece.size()) || File.gcount() > 0) {
+    if (Data.size() + static_cast<std::uint64_t>(File.gcount()) > MaxBytes) {
+      throw FileError("larger than " + std::to_string(MaxBytes) + " bytes");
     }
-    const ssize_t Got = ::read(File.get(), Data.data() + Have, Data.size() - Have);
-    if (Got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      FailWithErrno();
-    }
-    if (Got == 0) {
-      break;
-    }
-    Have += static_cast<std::size_t>(Got);
+    Data.insert(Data.end(), Piece.data(), Piece.data() + File.gcount());
   }
-  Data.resize(Have);
+  if (File.bad()) {
+    throw FileError(std::strerror(errno));
+  }
   return Data;
 }
 

@@ -269,6 +269,8 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --trace=/nonexistent/dir/trace", "/nonexistent/dir/trace"},
       {"pei --image=" README_PATH, "no MZ signature"},
       {"window 0x6C,4 --image=/nonexistent/x.efi", "cannot read '/nonexistent/x.efi'"},
+      {"pei --image=/", "cannot read '/': is a directory"},
+      {"dxe --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=" README_PATH, "no MZ signature"},
   };
   for (const Case &Each : Cases) {

@@ -191,12 +191,13 @@ TEST(ObjectCode, FunctionsInstructionsAndRelocationsOfACoffObject) {
   EXPECT_EQ(Entry.Code[1].Mnemonic + " " + Entry.Code[1].Operands, "calll 0x6");
   EXPECT_EQ(Entry.Code[1].Relocation, "?Leaf@@YAXXZ");
   EXPECT_EQ(Entry.Code[2].Relocation, std::nullopt);
-  EXPECT_EQ(Entry.Code[3].Mnemonic, "retl");
+  EXPECT_EQ(Entry.Code[3].Mnemonic + "|" + Entry.Code[3].Operands, "retl|");
   const formats::Function *Leaf = Object.find("?Leaf@@YAXXZ");
   ASSERT_NE(Leaf, nullptr);
   EXPECT_EQ(Leaf->Start, 8u);
   ASSERT_EQ(Leaf->Code.size(), 2u);
-  EXPECT_EQ(Leaf->Code[0].Mnemonic, "stosl"); // the rep prefix dropped
+  EXPECT_EQ(Leaf->Code[0].Mnemonic + " " + Leaf->Code[0].Operands, // the rep prefix dropped
+            "stosl %eax, %es:(%edi)");
   EXPECT_EQ(Object.containing(".text", 9), Leaf);
 
   const std::string Text = WriteFile("text.o", "not an object\n");

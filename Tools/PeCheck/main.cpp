@@ -56,7 +56,7 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
   auto Breach = [&](std::string Text) { Breaches.push_back(std::move(Text)); };
 
   if (!Opt.Machine.empty()) {
-    const std::uint16_t Want = Opt.Machine == "x86-64" ? pe::Machine::X64 : pe::Machine::I386;
+    const std::uint16_t Want = Opt.Machine == "x86-64" ? PeMachine::X64 : PeMachine::I386;
     if (const PeStatus Status = PeCheckMachine(Image.view(), Want); Status != PeStatus::Ok) {
       Breach(std::string(PeStatusMessage(Status)) + ": " + pe::MachineName(Image.Machine) +
              (Image.isPe32Plus() ? " PE32+" : " PE32") + ", expected " + Opt.Machine);
@@ -84,8 +84,8 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
   }
   if (Opt.NoWritableData) {
     for (const pe::Section &Each : Image.Sections) {
-      const bool Writable = (Each.Characteristics & pe::SectionFlags::MemWrite) != 0;
-      const bool Zeroed = (Each.Characteristics & pe::SectionFlags::UninitializedData) != 0;
+      const bool Writable = (Each.Characteristics & SectionHeader::MemoryWrite) != 0;
+      const bool Zeroed = (Each.Characteristics & SectionHeader::ContainsUninitializedData) != 0;
       const bool DataName = Each.Name == ".data" || Each.Name == ".bss";
       if ((Writable || Zeroed || DataName) && (Each.VirtualSize != 0 || Each.RawSize != 0)) {
         Breach("writable data: section " + Each.Name + " of " + std::to_string(Each.VirtualSize) +
@@ -94,15 +94,16 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
     }
   }
   if (Opt.NoImports) {
-    if (Image.Directories[pe::Directory::Import].Size != 0 || Image.findSection(".idata")) {
+    if (Image.Directories[OptionalHeader::ImportDirectory].Size != 0 ||
+        Image.findSection(".idata")) {
       Breach("the image imports symbols");
     }
   }
   if (Opt.Relocatable) {
     // x86-64 code addresses its data RIP-relatively, so a PE32+ image may need no fixups at
     // all; IA-32 code always holds absolute addresses and must carry its table.
-    const bool Stripped = (Image.Characteristics & pe::FileCharacteristics::RelocsStripped) != 0;
-    const bool Empty = Image.Directories[pe::Directory::BaseRelocation].Size == 0;
+    const bool Stripped = (Image.Characteristics & CoffHeader::RelocationsStripped) != 0;
+    const bool Empty = Image.Directories[OptionalHeader::BaseRelocationDirectory].Size == 0;
     if (Stripped || (Empty && !Image.isPe32Plus())) {
       Breach("the relocation table is missing");
     }
