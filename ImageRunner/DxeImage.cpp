@@ -18,24 +18,15 @@ std::string Problem(const std::string &Path, PeStatus Status) {
 }
 
 std::uint64_t ModuleDataAddress(const DxeImage &Image, const std::string &MapPath) {
-  const MapSymbol *Found = nullptr;
-  for (const MapSymbol &Symbol : Image.Map.symbols()) {
-    if (!Symbol.Code && Symbol.Name == ModuleDataName) {
-      if (Found != nullptr) {
-        Found = nullptr;
-        break;
-      }
-      Found = &Symbol;
-    }
-  }
-  if (Found == nullptr) {
+  const std::optional<std::uint64_t> Address = Image.Map.dataAddress(ModuleDataName);
+  if (!Address) {
     throw ImageRejected("'" + MapPath + "' names no data " + ModuleDataName +
                         " (or more than one)");
   }
-  const std::uint64_t Rva = Found->Address - Image.PreferredBase;
-  if (Found->Address < Image.PreferredBase || Rva + sizeof(DxeModuleData) > Image.Size) {
-    throw ImageRejected("'" + MapPath + "' places " + ModuleDataName + " at " +
-                        HexText(Found->Address) + ", outside the image");
+  const std::uint64_t Rva = *Address - Image.PreferredBase;
+  if (*Address < Image.PreferredBase || Rva + sizeof(DxeModuleData) > Image.Size) {
+    throw ImageRejected("'" + MapPath + "' places " + ModuleDataName + " at " + HexText(*Address) +
+                        ", outside the image");
   }
   return Image.Base + Rva;
 }

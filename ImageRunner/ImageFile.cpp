@@ -1,12 +1,7 @@
 #include "ImageFile.h"
 
+#include "FileRead.h"
 #include "PeImage.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace imagerun {
 namespace {
@@ -23,11 +18,11 @@ std::string MapPathFor(const std::string &ImagePath) {
 }
 
 std::vector<std::uint8_t> ReadImageFile(const std::string &Path) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) {
-    throw ImageRejected("cannot read '" + Path + "': " + std::strerror(errno));
+  try {
+    return formats::ReadFileBytes(Path, pe::MaxImageFileBytes);
+  } catch (const formats::FileError &Error) {
+    throw ImageRejected("cannot read '" + Path + "': " + Error.what());
   }
-  return {std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
 }
 
 pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std::string &Module) {

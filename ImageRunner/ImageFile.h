@@ -2,6 +2,7 @@
 // starts with.
 #pragma once
 
+#include "LinkerMap.h"
 #include "PeFile.h"
 #include "Trace.h"
 
@@ -12,6 +13,10 @@
 
 namespace imagerun {
 
+using formats::LinkerMap;
+using formats::MapError;
+using formats::MapSymbol;
+
 // The file cannot be run as the module: bad input, named in the message.
 class ImageRejected : public std::runtime_error {
 public:
@@ -21,7 +26,8 @@ public:
 // The map of an image is the file beside it with the extension .map in place of the image's.
 std::string MapPathFor(const std::string &ImagePath);
 
-// The whole file; ImageRejected naming the system's reason when it cannot be read.
+// The whole file (up to pe::MaxImageFileBytes); ImageRejected naming the reason when it cannot be
+// read.
 std::vector<std::uint8_t> ReadImageFile(const std::string &Path);
 
 // The file parsed as a PE image for Machine (a PeMachine value); ImageRejected naming the problem

@@ -5,8 +5,6 @@
 # NAME is an image target of board_firmware_image(); its objects are the ones the stack walk
 # reads, with the compiler's .su records beside them.
 
-find_program(BOARD_LLVM_OBJDUMP NAMES llvm-objdump llvm-objdump-14 REQUIRED)
-
 function(board_deliverable NAME)
   cmake_parse_arguments(ARG "" "MAX_IMAGE_BYTES;MAX_STACK_BYTES" "STACK_OPTIONS" ${ARGN})
   get_target_property(IMAGE ${NAME} IMAGE_FILE)
@@ -32,7 +30,7 @@ function(board_deliverable NAME)
   add_custom_target(${NAME}Budgets ALL
     COMMAND size-budget ${IMAGE} --max-bytes ${ARG_MAX_IMAGE_BYTES}
     COMMAND stack-budget --module ${NAME} --entry ${ENTRY} --max-bytes ${ARG_MAX_STACK_BYTES}
-      --objdump ${BOARD_LLVM_OBJDUMP} ${ARG_STACK_OPTIONS} ${OBJECTS}
+      ${ARG_STACK_OPTIONS} ${OBJECTS}
     DEPENDS ${NAME} size-budget stack-budget
     COMMAND_EXPAND_LISTS
     VERBATIM

@@ -1,50 +1,23 @@
 // End-to-end tests of the boardsim binary: command line in, exit status, output and JSON out.
+#include "RunTool.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-struct Result {
-  int Exit = -1;
-  std::string Out, Err;
-};
-
-std::string ReadAll(const std::string &Path) {
-  std::ifstream File(Path);
-  std::stringstream Text;
-  Text << File.rdbuf();
-  return Text.str();
-}
-
-// Files of this test program alone: CTest runs the tests of this file side by side.
-std::string TempFile(const std::string &Name) {
-  return ::testing::TempDir() + "boardsim-" + std::to_string(getpid()) + "-" + Name;
-}
+using Result = tooltest::ToolResult;
+using tooltest::ReadAll;
+using tooltest::TempFile;
 
 Result Boardsim(const std::string &Arguments) {
-  const std::string ErrPath = TempFile("stderr.txt");
-  const std::string Command = std::string(BOARDSIM_PATH) + " " + Arguments + " 2>" + ErrPath;
-  Result Run;
-  FILE *Pipe = popen(Command.c_str(), "r");
-  std::array<char, 4096> Chunk;
-  std::size_t Got;
-  while ((Got = fread(Chunk.data(), 1, Chunk.size(), Pipe)) > 0) {
-    Run.Out.append(Chunk.data(), Got);
-  }
-  const int Status = pclose(Pipe);
-  Run.Exit = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-  Run.Err = ReadAll(ErrPath);
-  return Run;
+  return tooltest::RunTool(BOARDSIM_PATH, Arguments);
 }
 
 nlohmann::json Json(const std::string &Arguments) {
@@ -296,6 +269,8 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --trace=/nonexistent/dir/trace", "/nonexistent/dir/trace"},
       {"pei --image=" README_PATH, "no MZ signature"},
       {"window 0x6C,4 --image=/nonexistent/x.efi", "cannot read '/nonexistent/x.efi'"},
+      {"pei --image=/", "cannot read '/': is a directory"},
+      {"dxe --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=" README_PATH, "no MZ signature"},
   };
   for (const Case &Each : Cases) {

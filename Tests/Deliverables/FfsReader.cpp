@@ -1,8 +1,8 @@
 #include "FfsReader.h"
 
+#include "FileRead.h"
+
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace ffstest {
@@ -71,11 +71,12 @@ File ReadFile(const std::vector<std::uint8_t> &Bytes) {
 }
 
 std::vector<std::uint8_t> Slurp(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) {
-    throw std::runtime_error("cannot open " + Path);
+  constexpr std::uint64_t MaxFileBytes = std::uint64_t{64} << 20; // far above any module's file
+  try {
+    return formats::ReadFileBytes(Path, MaxFileBytes);
+  } catch (const formats::FileError &Error) {
+    throw std::runtime_error("cannot read " + Path + ": " + Error.what());
   }
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
 }
 
 std::string Ucs2ToAscii(const std::vector<std::uint8_t> &Body) {

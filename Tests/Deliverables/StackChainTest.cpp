@@ -1,6 +1,7 @@
-// The stack walk on small hand-written objects, in the form llvm-objdump prints them: what a
+// The stack walk on small hand-written objects, as the disassembly gives their code: what a
 // chain costs, and every case where the tool must refuse rather than undercount.
 #include "CallChain.h"
+#include "Disassembly.h"
 
 #include <gtest/gtest.h>
 
@@ -17,38 +18,43 @@ struct Fn {
   std::vector<std::string> Code;
 };
 
-std::string Hex(std::uint64_t Value) {
-  char Text[20];
-  std::snprintf(Text, sizeof Text, "%llx", static_cast<unsigned long long>(Value));
-  return Text;
-}
-
-std::string Disassembly(const std::vector<Fn> &Functions, const char *Format = "i386") {
-  std::string Out =
-      std::string("\nt.o:\tfile format coff-") + Format + "\n\nDisassembly of section .text:\n";
+// The object's code as the disassembly gives it, one section holding the functions in order.
+stack::ObjectCode Object(const std::vector<Fn> &Functions, unsigned PointerSize = 4) {
+  stack::ObjectCode Out;
+  Out.Path = "t.o";
+  Out.PointerSize = PointerSize;
   std::uint64_t Start = 0;
   for (const Fn &Each : Functions) {
-    Out +=
-        "\n" + std::string(8 - Hex(Start).size(), '0') + Hex(Start) + " <" + Each.Symbol + ">:\n";
+    stack::Function Code;
+    Code.Symbol = Each.Symbol;
+    Code.Section = ".text";
+    Code.Start = Start;
     for (std::size_t I = 0; I < Each.Code.size(); ++I) {
       const std::string &Insn = Each.Code[I];
-      const std::string Here = Hex(Start + I);
       const auto Space = Insn.find(' ');
       const std::string Op = Insn.substr(0, Space);
       const std::string Arg = Space == std::string::npos ? "" : Insn.substr(Space + 1);
+      stack::Instruction Line;
+      Line.Address = Start + I;
       if ((Op == "call" || Op == "jmp") && !Arg.empty() && Arg[0] != '*' && Arg[0] != '#') {
-        Out += "      " + Here + ":      \t" + Op + "l\t0x0 <x>\n\t\t\t" + Here +
-               ":  IMAGE_REL_I386_REL32\t" + Arg + "\n";
+        Line.Mnemonic = Op + "l";
+        Line.Operands = "0x0";
+        Line.Relocation = Arg;
       } else if (!Arg.empty() && Arg[0] == '#') {
-        Out += "      " + Here + ":      \t" + Op + "\t0x" +
-               Hex(Start + std::stoul(Arg.substr(1))) + " <" + Each.Symbol + "+0x1>\n";
-      } else if (Op == "jmpl" && Arg.find("(,") != std::string::npos) {
-        Out += "      " + Here + ":      \t" + Op + "\t" + Arg + "\n\t\t\t" + Here +
-               ":  IMAGE_REL_I386_DIR32\t.rdata\n";
+        char Target[24];
+        std::snprintf(Target, sizeof Target, "0x%llx",
+                      static_cast<unsigned long long>(Start + std::stoul(Arg.substr(1))));
+        Line.Mnemonic = Op;
+        Line.Operands = Target;
       } else {
-        Out += "      " + Here + ":      \t" + Op + "\t" + Arg + "\n";
+        formats::SplitInstructionText(Insn, Line);
+        if (Op == "jmpl" && Arg.find("(,") != std::string::npos) {
+          Line.Relocation = ".rdata"; // the jump table
+        }
       }
+      Code.Code.push_back(std::move(Line));
     }
+    Out.Functions.push_back(std::move(Code));
     Start += Each.Code.size() + 16;
   }
   return Out;
@@ -64,9 +70,9 @@ std::map<std::string, stack::UsageRecord> Usage(std::map<std::string, std::uint6
 }
 
 std::uint64_t Worst(const std::vector<Fn> &Functions, std::map<std::string, std::uint64_t> Frames,
-                    stack::Rules Limits = {}, const char *Format = "i386") {
+                    stack::Rules Limits = {}, unsigned PointerSize = 4) {
   stack::Program Program;
-  Program.addObject(stack::ParseDisassembly("t.o", Disassembly(Functions, Format)), Usage(Frames));
+  Program.addObject(Object(Functions, PointerSize), Usage(Frames));
   return Program.worstChain("Entry", Limits).Total;
 }
 
@@ -110,8 +116,7 @@ TEST(StackChain, JumpTableTargetsAreWalkedAtTheTablesDepth) {
 TEST(StackChain, ReturnAddressesAreEightBytesOnX64) {
   const Fn Entry = {"Entry", {"subq $40, %rsp", "call ?Leaf@@YAXXZ", "addq $40, %rsp", "retq"}};
   const Fn Leaf = {"?Leaf@@YAXXZ", {"pushq %rbx", "popq %rbx", "retq"}};
-  EXPECT_EQ(Worst({Entry, Leaf}, {{"Entry", 40}, {"?Leaf@@YAXXZ", 8}}, {}, "x86-64"),
-            8 + 40 + 8 + 8u);
+  EXPECT_EQ(Worst({Entry, Leaf}, {{"Entry", 40}, {"?Leaf@@YAXXZ", 8}}, {}, 8), 8 + 40 + 8 + 8u);
 }
 
 // Entry -> V -> B -> V ...: V 100 bytes, B 10 bytes, each call pushing 4.
@@ -154,11 +159,11 @@ TEST_P(StackRefusal, FailsNamingTheCause) {
   const Refusal &Case = GetParam();
   stack::Program Program;
   try {
-    Program.addObject(stack::ParseDisassembly("t.o", Disassembly(Case.Code)),
-                      Usage(Case.Frames, Case.Qualifier));
+    Program.addObject(Object(Case.Code), Usage(Case.Frames, Case.Qualifier));
     for (const std::vector<Fn> &Other : Case.OtherObjects) {
-      Program.addObject(stack::ParseDisassembly("u.o", Disassembly(Other)),
-                        Usage(Case.Frames, Case.Qualifier));
+      stack::ObjectCode Code = Object(Other);
+      Code.Path = "u.o";
+      Program.addObject(std::move(Code), Usage(Case.Frames, Case.Qualifier));
     }
     Program.worstChain("Entry", {});
     FAIL() << "no error";

@@ -6,17 +6,14 @@
 #include "FirmwareImages.h"
 #include "PeFile.h"
 #include "PeiImageRunner.h"
+#include "RunTool.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -188,25 +185,10 @@ std::string PatchedDriver(const std::string &Name, const std::vector<std::uint8_
   return Path;
 }
 
-struct Result {
-  int Exit = -1;
-  std::string Out, Err;
-};
+using Result = tooltest::ToolResult;
 
 Result Boardsim(const std::string &Arguments) {
-  const std::string ErrPath = ::testing::TempDir() + "boardsim-image-stderr.txt";
-  FILE *Pipe = popen((std::string(BOARDSIM_PATH) + " " + Arguments + " 2>" + ErrPath).c_str(), "r");
-  Result Run;
-  std::array<char, 4096> Chunk;
-  for (std::size_t Got; (Got = fread(Chunk.data(), 1, Chunk.size(), Pipe)) > 0;) {
-    Run.Out.append(Chunk.data(), Got);
-  }
-  const int Status = pclose(Pipe);
-  Run.Exit = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-  std::stringstream Err;
-  Err << std::ifstream(ErrPath).rdbuf();
-  Run.Err = Err.str();
-  return Run;
+  return tooltest::RunTool(BOARDSIM_PATH, Arguments);
 }
 
 TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
@@ -224,15 +206,13 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
 
   const std::string Broken =
       PatchedImage(Image, "boardsim", Where::SetGenericIoRange, {0x0F, 0x0B});
-  const std::string Trace = ::testing::TempDir() + "boardsim-breach.trace";
+  const std::string Trace = tooltest::TempFile("boardsim-breach.trace");
   const Result Run = Boardsim("decode --image=" + Broken + " 0x6C,2,0xFF --trace=" + Trace);
   EXPECT_EQ(Run.Exit, 4);
   EXPECT_EQ(Run.Err, "boardsim: CPU fault: invalid opcode at " +
                          Image.describe(Image.SetGenericIoRange) + "\n");
   // The outputs are still written, up to the breach.
-  std::stringstream Written;
-  Written << std::ifstream(Trace).rdbuf();
-  const std::string Text = Written.str();
+  const std::string Text = tooltest::ReadAll(Trace);
   EXPECT_EQ(Text.substr(Text.rfind('\n', Text.size() - 2) + 1),
             "# SetGenericIoRange(0x006C, 0x0002)\n");
   EXPECT_NE(Run.Out.find("STOPPED, the firmware broke a rule: CPU fault: invalid opcode"),

@@ -10,9 +10,9 @@ const std::vector<Module> &Modules() {
   // would be held back until every architectural protocol is installed, so it carries TRUE.
   static const std::vector<Module> Table = {
       {"BoardInitPei", FileName::BoardInitPei, FileType::Peim, SectionType::PeiDepex,
-       pe::Machine::I386, true},
+       PeMachine::I386, true},
       {"BoardInitDxe", FileName::BoardInitDxe, FileType::Driver, SectionType::DxeDepex,
-       pe::Machine::X64, false},
+       PeMachine::X64, false},
   };
   return Table;
 }

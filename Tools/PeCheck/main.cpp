@@ -1,17 +1,15 @@
 // pe-check: prints a firmware image's layout and fails on any breach of the rules the image
 // must keep (machine, subsystem, entry point, execute-in-place layout, writable data, imports,
 // relocations, static initialisers).
-#include "CoffObject.h"
+#include "LinkerMap.h"
+#include "ObjectFile.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <fstream>
-#include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,24 +28,15 @@ struct Options {
   std::vector<std::string> Objects;
 };
 
-// The entry's address from the linker map's "Publics by Value" list (name, then Rva+Base).
-std::optional<std::uint64_t> MapSymbolAddress(const std::string &MapPath, const std::string &Name) {
-  std::ifstream Map(MapPath);
-  if (!Map) {
-    throw pe::FormatError("cannot open map file " + MapPath);
+// The entry's address from the linker map: the one function of that readable name. IA-32 links
+// write C names with a leading underscore.
+std::optional<std::uint64_t> MapFunctionAddress(const pe::Image &Image, const std::string &MapPath,
+                                                const std::string &Name) {
+  try {
+    return formats::LinkerMap::ReadFile(MapPath, !Image.isPe32Plus()).functionAddress(Name);
+  } catch (const formats::MapError &Error) {
+    throw pe::FormatError(std::string("map file: ") + Error.what());
   }
-  std::string Line;
-  while (std::getline(Map, Line)) {
-    std::istringstream Fields(Line);
-    std::string Address, Symbol, RvaBase;
-    if (!(Fields >> Address >> Symbol >> RvaBase)) {
-      continue;
-    }
-    if (Symbol == Name || Symbol == "_" + Name) {
-      return std::stoull(RvaBase, nullptr, 16);
-    }
-  }
-  return std::nullopt;
 }
 
 void PrintLayout(tooloutput::Output &Out, const pe::Image &Image, std::uintmax_t FileSize) {
@@ -67,7 +56,7 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
   auto Breach = [&](std::string Text) { Breaches.push_back(std::move(Text)); };
 
   if (!Opt.Machine.empty()) {
-    const std::uint16_t Want = Opt.Machine == "x86-64" ? pe::Machine::X64 : pe::Machine::I386;
+    const std::uint16_t Want = Opt.Machine == "x86-64" ? PeMachine::X64 : PeMachine::I386;
     if (const PeStatus Status = PeCheckMachine(Image.view(), Want); Status != PeStatus::Ok) {
       Breach(std::string(PeStatusMessage(Status)) + ": " + pe::MachineName(Image.Machine) +
              (Image.isPe32Plus() ? " PE32+" : " PE32") + ", expected " + Opt.Machine);
@@ -78,7 +67,7 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
            std::to_string(*Opt.Subsystem));
   }
   if (!Opt.EntrySymbol.empty()) {
-    const auto Address = MapSymbolAddress(Opt.MapPath, Opt.EntrySymbol);
+    const auto Address = MapFunctionAddress(Image, Opt.MapPath, Opt.EntrySymbol);
     if (!Address) {
       Breach("entry symbol " + Opt.EntrySymbol + " is not in the map");
     } else if (*Address - Image.ImageBase != Image.EntryPoint) {
@@ -95,8 +84,8 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
   }
   if (Opt.NoWritableData) {
     for (const pe::Section &Each : Image.Sections) {
-      const bool Writable = (Each.Characteristics & pe::SectionFlags::MemWrite) != 0;
-      const bool Zeroed = (Each.Characteristics & pe::SectionFlags::UninitializedData) != 0;
+      const bool Writable = (Each.Characteristics & SectionHeader::MemoryWrite) != 0;
+      const bool Zeroed = (Each.Characteristics & SectionHeader::ContainsUninitializedData) != 0;
       const bool DataName = Each.Name == ".data" || Each.Name == ".bss";
       if ((Writable || Zeroed || DataName) && (Each.VirtualSize != 0 || Each.RawSize != 0)) {
         Breach("writable data: section " + Each.Name + " of " + std::to_string(Each.VirtualSize) +
@@ -105,21 +94,22 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
     }
   }
   if (Opt.NoImports) {
-    if (Image.Directories[pe::Directory::Import].Size != 0 || Image.findSection(".idata")) {
+    if (Image.Directories[OptionalHeader::ImportDirectory].Size != 0 ||
+        Image.findSection(".idata")) {
       Breach("the image imports symbols");
     }
   }
   if (Opt.Relocatable) {
     // x86-64 code addresses its data RIP-relatively, so a PE32+ image may need no fixups at
     // all; IA-32 code always holds absolute addresses and must carry its table.
-    const bool Stripped = (Image.Characteristics & pe::FileCharacteristics::RelocsStripped) != 0;
-    const bool Empty = Image.Directories[pe::Directory::BaseRelocation].Size == 0;
+    const bool Stripped = (Image.Characteristics & CoffHeader::RelocationsStripped) != 0;
+    const bool Empty = Image.Directories[OptionalHeader::BaseRelocationDirectory].Size == 0;
     if (Stripped || (Empty && !Image.isPe32Plus())) {
       Breach("the relocation table is missing");
     }
   }
   for (const std::string &Object : Opt.Objects) {
-    for (const std::string &Name : pe::ObjectSectionNames(Object)) {
+    for (const std::string &Name : formats::ObjectSectionNames(Object)) {
       if (Name.rfind(".CRT$XC", 0) == 0 || Name == ".ctors" || Name == ".init_array") {
         Breach("static initialiser: section " + Name + " in " + Object);
       }

@@ -1,21 +1,20 @@
 #include "CallChain.h"
 
+#include "SymbolName.h"
+#include "UniqueMatch.h"
+
 #include <algorithm>
 #include <memory>
 #include <optional>
 
 namespace stack {
 
-std::string ShortName(const std::string &Symbol, unsigned PointerSize) {
-  if (Symbol.size() > 1 && Symbol[0] == '?' && Symbol[1] != '?') {
-    return Symbol.substr(1, Symbol.find('@') - 1);
-  }
-  if (PointerSize == 4 && !Symbol.empty() && Symbol[0] == '_') {
-    const std::string Bare = Symbol.substr(1);
-    return Bare.substr(0, Bare.find('@')); // stdcall and fastcall append @argument-bytes
-  }
-  return Symbol;
-}
+namespace {
+
+// IA-32 objects write C names with a leading underscore.
+constexpr unsigned Ia32PointerSize = 4;
+
+} // namespace
 
 void Program::addObject(ObjectCode Code, const std::map<std::string, UsageRecord> &Usage) {
   Objects.push_back(std::make_unique<ObjectCode>(std::move(Code)));
@@ -25,14 +24,16 @@ void Program::addObject(ObjectCode Code, const std::map<std::string, UsageRecord
       continue; // a label with no code of its own
     }
     auto Record = Usage.find(Each.Symbol);
-    if (Record == Usage.end() && Object.PointerSize == 4 && !Each.Symbol.empty() &&
+    if (Record == Usage.end() && Object.PointerSize == Ia32PointerSize && !Each.Symbol.empty() &&
         Each.Symbol[0] == '_') {
       Record = Usage.find(Each.Symbol.substr(1));
     }
     auto Built = std::make_unique<Node>();
     Built->Object = &Object;
     Built->Code = &Each;
-    Built->Short = ShortName(Each.Symbol, Object.PointerSize);
+    // The name a person writes for the function: the identifier of a decorated C++ name, or a C
+    // name without the IA-32 leading underscore.
+    Built->Short = formats::ShortSymbolName(Each.Symbol, Object.PointerSize == Ia32PointerSize);
     // Records are checked when a chain reaches the function, so code the entry never reaches
     // needs none.
     Built->Frame = Record == Usage.end() ? UINT64_MAX : Record->second.Bytes;
@@ -184,22 +185,20 @@ struct Program::Search {
 };
 
 ChainResult Program::worstChain(const std::string &Entry, const Rules &Limits) const {
-  std::vector<const Node *> Matches;
-  for (const auto &Each : Nodes) {
-    if (Each->Short == Entry || Each->Code->Symbol == Entry) {
-      Matches.push_back(Each.get());
-    }
-  }
-  if (Matches.size() != 1) {
+  const auto Match = formats::FindUnique(Nodes, [&](const std::unique_ptr<Node> &Each) {
+    return Each->Short == Entry || Each->Code->Symbol == Entry;
+  });
+  if (Match.Found == nullptr) {
     throw AnalysisError(
         "entry " + Entry +
-        (Matches.empty() ? " is defined by none of the objects" : " is defined more than once"));
+        (Match.Count == 0 ? " is defined by none of the objects" : " is defined more than once"));
   }
+  const Node *EntryNode = Match.Found->get();
   Search Walk{*this, Limits, {}, {}, {}, {}};
   bool Dependent = false;
-  ChainResult Result = Walk.cost(*Matches.front(), Dependent);
+  ChainResult Result = Walk.cost(*EntryNode, Dependent);
   // The caller's call pushed the entry's return address.
-  const std::uint64_t Return = Matches.front()->Object->PointerSize;
+  const std::uint64_t Return = EntryNode->Object->PointerSize;
   Result.Total += Return;
   Result.Steps.front().Bytes += Return;
   Result.Notes.assign(Walk.Notes.begin(), Walk.Notes.end());

@@ -2,8 +2,8 @@
 // frame taken from the deeper of the compiler's record and the walk of its code.
 #pragma once
 
-#include "Disassembly.h"
 #include "FrameWalk.h"
+#include "StackCode.h"
 #include "StackUsage.h"
 
 #include <cstdint>
@@ -14,10 +14,6 @@
 #include <vector>
 
 namespace stack {
-
-// The name a person writes for a symbol: the identifier of a decorated C++ name, or a C name
-// without the IA-32 leading underscore.
-std::string ShortName(const std::string &Symbol, unsigned PointerSize);
 
 struct Rules {
   // Functions that recurse through each other a bounded number of times: the most activations

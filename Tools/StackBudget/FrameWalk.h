@@ -2,7 +2,7 @@
 // pointer goes, and at what depth each call leaves it.
 #pragma once
 
-#include "Disassembly.h"
+#include "StackCode.h"
 
 #include <cstdint>
 #include <functional>

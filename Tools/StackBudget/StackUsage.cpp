@@ -1,6 +1,6 @@
 #include "StackUsage.h"
 
-#include "Disassembly.h"
+#include "StackCode.h"
 
 #include <sstream>
 

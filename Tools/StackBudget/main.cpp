@@ -1,44 +1,17 @@
 // stack-budget: the worst stack a module can use from its entry, over its own objects, checked
 // against the stack the phase gives it. Prints the figure and the chain that reaches it.
 #include "CallChain.h"
+#include "Disassembly.h"
+#include "FileRead.h"
 #include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <string>
 
 namespace {
-
-std::string Quoted(const std::string &Text) {
-  std::string Out = "'";
-  for (const char Each : Text) {
-    Out += Each == '\'' ? std::string("'\\''") : std::string(1, Each);
-  }
-  return Out + "'";
-}
-
-std::string Disassemble(const std::string &Objdump, const std::string &Object) {
-  const std::string Command =
-      Quoted(Objdump) + " -d -r --no-show-raw-insn " + Quoted(Object) + " 2>&1";
-  FILE *Pipe = popen(Command.c_str(), "r");
-  if (!Pipe) {
-    throw stack::AnalysisError("cannot run " + Objdump);
-  }
-  std::string Text;
-  std::array<char, 4096> Chunk;
-  while (const std::size_t Got = std::fread(Chunk.data(), 1, Chunk.size(), Pipe)) {
-    Text.append(Chunk.data(), Got);
-  }
-  if (pclose(Pipe) != 0) {
-    throw stack::AnalysisError(Objdump + " failed on " + Object + ": " +
-                               Text.substr(0, Text.find('\n')));
-  }
-  return Text;
-}
 
 // The compiler writes NAME.su next to NAME.o.
 std::string UsagePath(const std::string &Object) {
@@ -46,15 +19,19 @@ std::string UsagePath(const std::string &Object) {
   return (Dot == std::string::npos ? Object : Object.substr(0, Dot)) + ".su";
 }
 
+// Records of these objects are a few hundred bytes.
+constexpr std::uint64_t MaxUsageFileBytes = std::uint64_t{4} << 20;
+
 // An object with no code has no record; a function reached without one is reported then.
-std::string ReadText(const std::string &Path) {
-  std::ifstream In(Path);
-  if (!In) {
+std::string ReadUsage(const std::string &Path) {
+  if (!std::filesystem::exists(Path)) {
     return "";
   }
-  std::ostringstream Text;
-  Text << In.rdbuf();
-  return Text.str();
+  try {
+    return formats::ReadFileText(Path, MaxUsageFileBytes);
+  } catch (const formats::FileError &Error) {
+    throw stack::AnalysisError("cannot read " + Path + ": " + Error.what());
+  }
 }
 
 } // namespace
@@ -68,7 +45,7 @@ int main(int argc, char **argv) {
   App.failure_message([](const CLI::App *, const CLI::Error &Error) {
     return std::string("stack-budget: ") + Error.what() + "\n";
   });
-  std::string Label, Entry, Objdump = "llvm-objdump";
+  std::string Label, Entry;
   std::uint64_t Budget = 0;
   std::vector<std::string> Nesting;
   std::vector<std::string> ServiceCallers, Objects;
@@ -81,7 +58,6 @@ int main(int argc, char **argv) {
   App.add_option("--service-caller", ServiceCallers,
                  "function whose calls through pointers go to firmware services")
       ->allow_extra_args(false);
-  App.add_option("--objdump", Objdump, "llvm-objdump to disassemble with");
   App.add_option("objects", Objects, "the module's object files (NAME.su beside each)")->required();
   try {
     App.parse(argc, argv);
@@ -91,8 +67,8 @@ int main(int argc, char **argv) {
   try {
     stack::Program Program;
     for (const std::string &Object : Objects) {
-      Program.addObject(stack::ParseDisassembly(Object, Disassemble(Objdump, Object)),
-                        stack::ParseStackUsage(UsagePath(Object), ReadText(UsagePath(Object))));
+      Program.addObject(formats::DisassembleObject(Object),
+                        stack::ParseStackUsage(UsagePath(Object), ReadUsage(UsagePath(Object))));
     }
     stack::Rules Limits;
     for (const std::string &Each : Nesting) {

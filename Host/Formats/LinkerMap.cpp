@@ -1,24 +1,20 @@
 #include "LinkerMap.h"
 
-#include "ImageFile.h"
+#include "FileRead.h"
+#include "SymbolName.h"
+#include "UniqueMatch.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
-namespace imagerun {
+namespace formats {
 namespace {
 
 constexpr const char *LoadAddressLine = "Preferred load address is ";
 constexpr const char *CodeClass = "CODE";
-// Microsoft C++ names: '?' starts them, '@' ends each scope, "@@" ends the scopes.
-constexpr char CppNameStart = '?';
-constexpr char ScopeEnd = '@';
-// The anonymous namespace is written as a scope "?A0x<hash>".
-constexpr const char *AnonymousScope = "?A0x";
 
 std::optional<std::uint64_t> Hex(const std::string &Text) {
   if (Text.empty() || Text.size() > 16) {
@@ -46,41 +42,14 @@ std::optional<unsigned> SectionOf(const std::string &Field) {
   return Section ? std::optional<unsigned>(static_cast<unsigned>(*Section)) : std::nullopt;
 }
 
-} // namespace
-
-std::string ReadableSymbolName(const std::string &Linked, bool UnderscoredCNames) {
-  if (Linked.empty()) {
-    return Linked;
-  }
-  if (Linked[0] != CppNameStart) {
-    std::string Name = Linked;
-    if (UnderscoredCNames && Name.size() > 1 && Name[0] == '_') {
-      Name.erase(0, 1);
-    }
-    // stdcall and fastcall names end in @<bytes of arguments>.
-    const std::string::size_type At = Name.find(ScopeEnd, 1);
-    return At == std::string::npos ? Name : Name.substr(0, At);
-  }
-  const std::string::size_type ScopesEnd = Linked.find("@@");
-  if (ScopesEnd == std::string::npos || Linked.size() < 2 || Linked[1] == CppNameStart) {
-    return Linked; // operators, special members and templates: left as linked
-  }
-  std::vector<std::string> Scopes;
-  std::string::size_type Start = 1;
-  while (Start <= ScopesEnd) {
-    const std::string::size_type End = Linked.find(ScopeEnd, Start);
-    const std::string Scope = Linked.substr(Start, End - Start);
-    if (Scope.rfind(AnonymousScope, 0) != 0) {
-      Scopes.push_back(Scope);
-    }
-    Start = End + 1;
-  }
-  std::string Name;
-  for (auto Scope = Scopes.rbegin(); Scope != Scopes.rend(); ++Scope) {
-    Name += (Name.empty() ? "" : "::") + *Scope;
-  }
-  return Name;
+// "0x1C": upper-case hexadecimal, as few digits as the value needs.
+std::string OffsetText(std::uint64_t Value) {
+  char Buffer[24];
+  std::snprintf(Buffer, sizeof Buffer, "0x%llX", static_cast<unsigned long long>(Value));
+  return Buffer;
 }
+
+} // namespace
 
 LinkerMap LinkerMap::Parse(const std::string &Text, bool UnderscoredCNames) {
   LinkerMap Map;
@@ -141,30 +110,32 @@ LinkerMap LinkerMap::Parse(const std::string &Text, bool UnderscoredCNames) {
 }
 
 LinkerMap LinkerMap::ReadFile(const std::string &Path, bool UnderscoredCNames) {
-  std::ifstream File(Path);
-  if (!File) {
-    throw MapError("cannot read '" + Path + "': " + std::strerror(errno));
-  }
-  std::stringstream Text;
-  Text << File.rdbuf();
+  std::string Text;
   try {
-    return Parse(Text.str(), UnderscoredCNames);
+    Text = ReadFileText(Path, MaxMapFileBytes);
+  } catch (const FileError &Error) {
+    throw MapError("cannot read '" + Path + "': " + Error.what());
+  }
+  try {
+    return Parse(Text, UnderscoredCNames);
   } catch (const MapError &Error) {
     throw MapError("'" + Path + "': " + Error.what());
   }
 }
 
+std::optional<std::uint64_t> LinkerMap::uniqueAddress(const std::string &Name, bool Code) const {
+  const UniqueMatch<MapSymbol> Match = FindUnique(Symbols_, [&](const MapSymbol &Symbol) {
+    return Symbol.Code == Code && Symbol.Name == Name;
+  });
+  return Match.Found ? std::optional<std::uint64_t>(Match.Found->Address) : std::nullopt;
+}
+
 std::optional<std::uint64_t> LinkerMap::functionAddress(const std::string &Name) const {
-  std::optional<std::uint64_t> Found;
-  for (const MapSymbol &Symbol : Symbols_) {
-    if (Symbol.Code && Symbol.Name == Name) {
-      if (Found) {
-        return std::nullopt;
-      }
-      Found = Symbol.Address;
-    }
-  }
-  return Found;
+  return uniqueAddress(Name, true);
+}
+
+std::optional<std::uint64_t> LinkerMap::dataAddress(const std::string &Name) const {
+  return uniqueAddress(Name, false);
 }
 
 std::string LinkerMap::describe(std::uint64_t Address) const {
@@ -176,7 +147,7 @@ std::string LinkerMap::describe(std::uint64_t Address) const {
   }
   const MapSymbol &Symbol = *std::prev(Above);
   const std::uint64_t Offset = Address - Symbol.Address;
-  return Offset == 0 ? Symbol.Name : Symbol.Name + "+" + HexText(Offset);
+  return Offset == 0 ? Symbol.Name : Symbol.Name + "+" + OffsetText(Offset);
 }
 
-} // namespace imagerun
+} // namespace formats

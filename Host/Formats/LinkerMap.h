@@ -1,5 +1,5 @@
 // The symbols of an image's link, read from the map that lld-link writes beside it: where each
-// function starts, so that an address inside the image can be named and a function found by name.
+// function starts, so that an address inside the image can be named and a symbol found by name.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace imagerun {
+namespace formats {
 
 // A map that cannot be read or does not say what is needed; the message names the problem.
 class MapError : public std::runtime_error {
@@ -23,6 +23,9 @@ struct MapSymbol {
   bool Code = false;         // in a code section
 };
 
+// Maps of these images are a few kilobytes; anything near this is not a map.
+inline constexpr std::uint64_t MaxMapFileBytes = std::uint64_t{16} << 20;
+
 class LinkerMap {
 public:
   // Parses the text of an lld-link /map file; throws MapError when it has no load address or no
@@ -31,20 +34,20 @@ public:
   static LinkerMap ReadFile(const std::string &Path, bool UnderscoredCNames);
 
   std::uint64_t preferredBase() const { return PreferredBase_; }
-  // The function of that readable name; nullopt when the map has none or more than one.
+  // The function, or the data, of that readable name; nullopt when the map has none or more
+  // than one.
   std::optional<std::uint64_t> functionAddress(const std::string &Name) const;
+  std::optional<std::uint64_t> dataAddress(const std::string &Name) const;
   // "SetIoDecode+0x1C" for an address in code, the symbol below it otherwise; "?" when no symbol
   // lies at or below it.
   std::string describe(std::uint64_t Address) const;
   const std::vector<MapSymbol> &symbols() const { return Symbols_; }
 
 private:
+  std::optional<std::uint64_t> uniqueAddress(const std::string &Name, bool Code) const;
+
   std::uint64_t PreferredBase_ = 0;
   std::vector<MapSymbol> Symbols_; // by address
 };
 
-// The readable form of a linked name: C names lose their decoration (on IA-32 the leading
-// underscore and any @N suffix), C++ names keep their scopes ("Scope::Name") and lose the rest.
-std::string ReadableSymbolName(const std::string &Linked, bool UnderscoredCNames);
-
-} // namespace imagerun
+} // namespace formats

@@ -12,39 +12,6 @@
 
 namespace pe {
 
-// The host tools' names for the layout values they test.
-namespace Machine {
-inline constexpr std::uint16_t I386 = PeMachine::I386;
-inline constexpr std::uint16_t X64 = PeMachine::X64;
-} // namespace Machine
-
-namespace OptionalMagic {
-inline constexpr std::uint16_t Pe32 = OptionalHeader::MagicPe32;
-inline constexpr std::uint16_t Pe32Plus = OptionalHeader::MagicPe32Plus;
-} // namespace OptionalMagic
-
-namespace FileCharacteristics {
-inline constexpr std::uint16_t RelocsStripped = CoffHeader::RelocationsStripped;
-} // namespace FileCharacteristics
-
-namespace SectionFlags {
-inline constexpr std::uint32_t Code = SectionHeader::ContainsCode;
-inline constexpr std::uint32_t InitializedData = SectionHeader::ContainsInitializedData;
-inline constexpr std::uint32_t UninitializedData = SectionHeader::ContainsUninitializedData;
-inline constexpr std::uint32_t MemExecute = SectionHeader::MemoryExecute;
-inline constexpr std::uint32_t MemRead = SectionHeader::MemoryRead;
-inline constexpr std::uint32_t MemWrite = SectionHeader::MemoryWrite;
-} // namespace SectionFlags
-
-namespace Directory {
-inline constexpr unsigned Import = OptionalHeader::ImportDirectory;
-inline constexpr unsigned BaseRelocation = OptionalHeader::BaseRelocationDirectory;
-inline constexpr unsigned Count = OptionalHeader::MaxDataDirectories;
-} // namespace Directory
-
-inline constexpr std::uint16_t SubsystemEfiBootServiceDriver =
-    OptionalHeader::SubsystemEfiBootServiceDriver;
-
 class FormatError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
@@ -68,20 +35,18 @@ struct Image {
   std::vector<std::uint8_t> Bytes;
   std::uint16_t Machine = 0;
   std::uint16_t Characteristics = 0;
-  std::uint16_t Magic = 0;
+  bool Pe32Plus = false;
   std::uint32_t EntryPoint = 0; // RVA
   std::uint64_t ImageBase = 0;
   std::uint32_t SectionAlignment = 0;
   std::uint32_t FileAlignment = 0;
   std::uint32_t SizeOfImage = 0;
   std::uint32_t SizeOfHeaders = 0;
-  std::uint32_t TimeDateStamp = 0;
   std::uint16_t Subsystem = 0;
-  std::uint32_t CheckSum = 0;
   std::vector<DataDirectory> Directories;
   std::vector<Section> Sections;
 
-  bool isPe32Plus() const { return Magic == OptionalMagic::Pe32Plus; }
+  bool isPe32Plus() const { return Pe32Plus; }
   const Section *findSection(const std::string &Name) const;
   // The library's view of Bytes, for its checks.
   PeImage view() const;
@@ -94,7 +59,11 @@ private:
 // Parses a whole image with the library's header, layout and relocation-table checks; throws
 // FormatError naming what is wrong.
 Image Parse(std::vector<std::uint8_t> Bytes);
+// The file read (up to MaxImageFileBytes) and parsed; FormatError when it cannot be read either.
 Image ReadFile(const std::string &Path);
+
+// The largest image file the host tools read: far above any module a flash part holds.
+inline constexpr std::uint64_t MaxImageFileBytes = std::uint64_t{64} << 20;
 
 const char *MachineName(std::uint16_t Machine);
 

@@ -1,7 +1,6 @@
 #include "PeFile.h"
 
-#include <fstream>
-#include <iterator>
+#include "FileRead.h"
 
 namespace pe {
 
@@ -22,9 +21,9 @@ PeImage Image::view() const {
 
 const char *MachineName(std::uint16_t Machine) {
   switch (Machine) {
-  case Machine::I386:
+  case PeMachine::I386:
     return "i386";
-  case Machine::X64:
+  case PeMachine::X64:
     return "x86-64";
   default:
     return "unknown";
@@ -57,16 +56,14 @@ Image Parse(std::vector<std::uint8_t> Bytes) {
   Result.View_ = View;
   Result.Machine = View.Machine;
   Result.Characteristics = View.Characteristics;
-  Result.Magic = View.Pe32Plus ? OptionalMagic::Pe32Plus : OptionalMagic::Pe32;
+  Result.Pe32Plus = View.Pe32Plus;
   Result.EntryPoint = View.EntryPointRva;
   Result.ImageBase = View.ImageBase;
   Result.SectionAlignment = View.SectionAlignment;
   Result.FileAlignment = View.FileAlignment;
   Result.SizeOfImage = View.SizeOfImage;
   Result.SizeOfHeaders = View.SizeOfHeaders;
-  Result.TimeDateStamp = View.TimeDateStamp;
   Result.Subsystem = View.Subsystem;
-  Result.CheckSum = View.CheckSum;
   for (const PeDataDirectory &Each : View.Directories) {
     Result.Directories.push_back({Each.Rva, Each.Size});
   }
@@ -87,12 +84,12 @@ Image Parse(std::vector<std::uint8_t> Bytes) {
 }
 
 Image ReadFile(const std::string &Path) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) {
-    throw FormatError("cannot open " + Path);
+  std::vector<std::uint8_t> Bytes;
+  try {
+    Bytes = formats::ReadFileBytes(Path, MaxImageFileBytes);
+  } catch (const formats::FileError &Error) {
+    throw FormatError("cannot open " + Path + ": " + Error.what());
   }
-  std::vector<std::uint8_t> Bytes((std::istreambuf_iterator<char>(File)),
-                                  std::istreambuf_iterator<char>());
   return Parse(std::move(Bytes));
 }
 

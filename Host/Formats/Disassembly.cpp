@@ -1,0 +1,246 @@
+#include "Disassembly.h"
+
+#include "CoffReader.h"
+#include "ObjectFile.h"
+
+#include <llvm/MC/MCAsmInfo.h>
+#include <llvm/MC/MCContext.h>
+#include <llvm/MC/MCDisassembler/MCDisassembler.h>
+#include <llvm/MC/MCInst.h>
+#include <llvm/MC/MCInstPrinter.h>
+#include <llvm/MC/MCInstrInfo.h>
+#include <llvm/MC/MCRegisterInfo.h>
+#include <llvm/MC/MCSubtargetInfo.h>
+#include <llvm/MC/MCTargetOptions.h>
+#include <llvm/MC/TargetRegistry.h>
+#include <llvm/Support/TargetSelect.h>
+#include <llvm/Support/raw_ostream.h>
+
+#include <algorithm>
+#include <mutex>
+#include <sstream>
+
+namespace formats {
+
+const Function *ObjectCode::find(const std::string &Symbol) const {
+  for (const Function &Each : Functions) {
+    if (Each.Symbol == Symbol) {
+      return &Each;
+    }
+  }
+  return nullptr;
+}
+
+const Function *ObjectCode::containing(const std::string &Section, std::uint64_t Address) const {
+  const Function *Best = nullptr;
+  for (const Function &Each : Functions) {
+    if (Each.Section == Section && Each.Start <= Address && !Each.Code.empty() &&
+        Address <= Each.Code.back().Address && (!Best || Each.Start > Best->Start)) {
+      Best = &Each;
+    }
+  }
+  return Best;
+}
+
+namespace {
+
+// The AT&T dialect of LLVM's x86 printers.
+constexpr unsigned AttSyntax = 0;
+// What an undecodable byte is shown as; the stack walk refuses it like any unknown instruction.
+constexpr const char *UnknownInstruction = "<unknown>";
+
+// Prefixes the printer writes as their own word in front of the instruction they modify.
+bool IsPrefix(const std::string &Word) {
+  return Word == "rep" || Word == "repe" || Word == "repne" || Word == "lock" ||
+         Word == "notrack" || Word == "data16";
+}
+
+std::string TrimmedOperands(std::string Text) {
+  const auto Hash = Text.find('#');
+  if (Hash != std::string::npos) {
+    Text.erase(Hash);
+  }
+  const auto First = Text.find_first_not_of(" \t\n");
+  Text.erase(0, std::min(Text.size(), First));
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t' || Text.back() == '\n')) {
+    Text.pop_back();
+  }
+  return Text;
+}
+
+// LLVM's x86 disassembler and AT&T printer for one object's machine.
+class X86Printer {
+public:
+  explicit X86Printer(const llvm::Triple &Machine) {
+    static std::once_flag Registered;
+    std::call_once(Registered, [] {
+      LLVMInitializeX86TargetInfo();
+      LLVMInitializeX86TargetMC();
+      LLVMInitializeX86Disassembler();
+    });
+    const std::string Name = Machine.str();
+    std::string Error;
+    const llvm::Target *Target = llvm::TargetRegistry::lookupTarget(Name, Error);
+    if (Target == nullptr) {
+      throw ObjectError("no x86 disassembler for " + Name);
+    }
+    Registers.reset(Target->createMCRegInfo(Name));
+    Assembly.reset(Target->createMCAsmInfo(*Registers, Name, llvm::MCTargetOptions()));
+    Subtarget.reset(Target->createMCSubtargetInfo(Name, "", ""));
+    Instructions.reset(Target->createMCInstrInfo());
+    Context = std::make_unique<llvm::MCContext>(Machine, Assembly.get(), Registers.get(),
+                                                Subtarget.get());
+    Decoder.reset(Target->createMCDisassembler(*Subtarget, *Context));
+    Printer.reset(
+        Target->createMCInstPrinter(Machine, AttSyntax, *Assembly, *Instructions, *Registers));
+    if (!Decoder || !Printer) {
+      throw ObjectError("no x86 disassembler for " + Name);
+    }
+    Printer->setPrintBranchImmAsAddress(true);
+  }
+
+  // The instruction at Offset of Bytes; Size is set to its length.
+  Instruction decode(llvm::ArrayRef<std::uint8_t> Bytes, std::uint64_t Offset,
+                     std::uint64_t &Size) const {
+    Instruction Result;
+    Result.Address = Offset;
+    llvm::MCInst Decoded;
+    if (Decoder->getInstruction(Decoded, Size, Bytes.slice(Offset), Offset, llvm::nulls()) !=
+        llvm::MCDisassembler::Success) {
+      Size = 1;
+      Result.Mnemonic = UnknownInstruction;
+      return Result;
+    }
+    std::string Text;
+    llvm::raw_string_ostream Out(Text);
+    // x86 branches are relative to the next instruction: the printer adds their displacement
+    // to the address it is given.
+    Printer->printInst(&Decoded, Offset + Size, "", *Subtarget, Out);
+    SplitInstructionText(Out.str(), Result);
+    return Result;
+  }
+
+private:
+  std::unique_ptr<llvm::MCRegisterInfo> Registers;
+  std::unique_ptr<llvm::MCAsmInfo> Assembly;
+  std::unique_ptr<llvm::MCSubtargetInfo> Subtarget;
+  std::unique_ptr<llvm::MCInstrInfo> Instructions;
+  std::unique_ptr<llvm::MCContext> Context;
+  std::unique_ptr<llvm::MCDisassembler> Decoder;
+  std::unique_ptr<llvm::MCInstPrinter> Printer;
+};
+
+// A symbol at a place in a section: a function's start, or the target of a relocation there.
+struct Place {
+  std::uint64_t Offset = 0;
+  std::string Name;
+
+  bool operator<(const Place &Other) const {
+    return std::tie(Offset, Name) < std::tie(Other.Offset, Other.Name);
+  }
+};
+
+// The symbols that name places in Section: section symbols name the section, not a function.
+std::vector<Place> LabelsOf(const CoffReader &Reader, const llvm::object::SectionRef &Section,
+                            const std::string &SectionName) {
+  std::vector<Place> Labels;
+  for (const llvm::object::SymbolRef &Symbol : Reader.Coff->symbols()) {
+    auto Home = Symbol.getSection();
+    if (!Home) {
+      llvm::consumeError(Home.takeError());
+      continue;
+    }
+    if (*Home == Reader.Coff->section_end() || **Home != Section ||
+        Reader.Coff->getCOFFSymbol(Symbol).isSectionDefinition()) {
+      continue;
+    }
+    auto Address = Symbol.getAddress();
+    if (!Address) {
+      llvm::consumeError(Address.takeError());
+      continue;
+    }
+    Labels.push_back({*Address - Section.getAddress(), NameOrEmpty(Symbol.getName())});
+  }
+  std::sort(Labels.begin(), Labels.end());
+  if (Labels.empty() || Labels.front().Offset != 0) {
+    Labels.insert(Labels.begin(), {0, SectionName});
+  }
+  return Labels;
+}
+
+std::vector<Place> FixupsOf(const llvm::object::SectionRef &Section) {
+  std::vector<Place> Fixups;
+  for (const llvm::object::RelocationRef &Relocation : Section.relocations()) {
+    const llvm::object::symbol_iterator Symbol = Relocation.getSymbol();
+    Fixups.push_back({Relocation.getOffset(), NameOrEmpty(Symbol->getName())});
+  }
+  std::stable_sort(Fixups.begin(), Fixups.end(), [](const Place &Left, const Place &Right) {
+    return Left.Offset < Right.Offset;
+  });
+  return Fixups;
+}
+
+void DisassembleSection(const CoffReader &Reader, const X86Printer &Printer,
+                        const llvm::object::SectionRef &Section, ObjectCode &Object) {
+  const std::string Name = NameOrEmpty(Section.getName());
+  auto Contents = Section.getContents();
+  if (!Contents) {
+    llvm::consumeError(Contents.takeError());
+    throw ObjectError(Object.Path + ": section " + Name + " lies outside the file");
+  }
+  const llvm::ArrayRef<std::uint8_t> Bytes(reinterpret_cast<const std::uint8_t *>(Contents->data()),
+                                           Contents->size());
+  const std::vector<Place> Labels = LabelsOf(Reader, Section, Name);
+  const std::vector<Place> Fixups = FixupsOf(Section);
+  auto NextFixup = Fixups.begin();
+  for (std::size_t Index = 0; Index < Labels.size(); ++Index) {
+    Function Each;
+    Each.Symbol = Labels[Index].Name;
+    Each.Section = Name;
+    Each.Start = Labels[Index].Offset;
+    const std::uint64_t End = Index + 1 < Labels.size()
+                                  ? std::min<std::uint64_t>(Labels[Index + 1].Offset, Bytes.size())
+                                  : Bytes.size();
+    for (std::uint64_t Offset = Each.Start; Offset < End;) {
+      std::uint64_t Size = 0;
+      Instruction Decoded = Printer.decode(Bytes.slice(0, End), Offset, Size);
+      // A relocation belongs to the instruction whose bytes hold it.
+      for (; NextFixup != Fixups.end() && NextFixup->Offset < Offset + Size; ++NextFixup) {
+        Decoded.Relocation = NextFixup->Name;
+      }
+      Each.Code.push_back(std::move(Decoded));
+      Offset += Size;
+    }
+    Object.Functions.push_back(std::move(Each));
+  }
+}
+
+} // namespace
+
+void SplitInstructionText(const std::string &Text, Instruction &Into) {
+  std::string Rest = Text;
+  do {
+    std::istringstream Words(Rest);
+    Words >> Into.Mnemonic;
+    Rest.clear(); // getline leaves it as it was when nothing follows the mnemonic
+    std::getline(Words, Rest, '\0');
+    Rest = TrimmedOperands(Rest);
+  } while (IsPrefix(Into.Mnemonic) && !Rest.empty());
+  Into.Operands = Rest;
+}
+
+ObjectCode DisassembleObject(const std::string &Path) {
+  const std::unique_ptr<CoffReader> Reader = OpenCoffObject(Path);
+  ObjectCode Object;
+  Object.Path = Path;
+  Object.PointerSize = Reader->Coff->getBytesInAddress();
+  const X86Printer Printer(Reader->Coff->makeTriple());
+  for (const llvm::object::SectionRef &Section : Reader->Coff->sections()) {
+    if (Section.isText() && !Section.isVirtual() && Section.getSize() != 0) {
+      DisassembleSection(*Reader, Printer, Section, Object);
+    }
+  }
+  return Object;
+}
+
+} // namespace formats

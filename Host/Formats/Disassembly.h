@@ -1,0 +1,45 @@
+// The code of one COFF object, disassembled with LLVM's x86 disassembler and printed in AT&T
+// syntax: its functions, their instructions and the relocation each instruction carries.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace formats {
+
+struct Instruction {
+  std::uint64_t Address = 0;             // section offset
+  std::string Mnemonic;                  // AT&T, with its size suffix (pushl, subq, calll)
+  std::string Operands;                  // branch targets as section offsets: "0x1f"
+  std::optional<std::string> Relocation; // symbol the instruction refers to, when relocated
+};
+
+struct Function {
+  std::string Symbol;
+  std::string Section;
+  std::uint64_t Start = 0;
+  std::vector<Instruction> Code; // empty for a second name at the same place
+};
+
+struct ObjectCode {
+  std::string Path;
+  unsigned PointerSize = 0; // 4 on IA-32, 8 on x86-64: the size of a pushed return address
+  std::vector<Function> Functions;
+
+  const Function *find(const std::string &Symbol) const;
+  // The function whose code holds Address in Section.
+  const Function *containing(const std::string &Section, std::uint64_t Address) const;
+};
+
+// Every code section of the object: each defined symbol starts a function that runs to the next
+// symbol or the section's end (a section without a symbol at its start gets one of its own name).
+// Throws ObjectError when the file is not an i386 or x86-64 COFF object.
+ObjectCode DisassembleObject(const std::string &Path);
+
+// "rep stosl %eax, %es:(%edi)" as it is printed -> mnemonic "stosl" and its operands: prefixes
+// are dropped, and so is a trailing "# comment".
+void SplitInstructionText(const std::string &Text, Instruction &Into);
+
+} // namespace formats
