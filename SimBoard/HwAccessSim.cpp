@@ -30,17 +30,24 @@ Board &BoundBoard() {
   return *Bound;
 }
 
+RunOutcome Outcome(const Board &Target, bool Hung) {
+  RunOutcome Ended;
+  Ended.Hung = Hung;
+  if (Hung) {
+    Ended.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
+    Ended.Running = Target.openCalls();
+  }
+  return Ended;
+}
+
 RunOutcome RunOnBoard(Board &Target, const std::function<void()> &Body) {
-  RunOutcome Outcome;
   BoardBinding Binding(Target);
   try {
     Body();
   } catch (const StepBudgetExceeded &) {
-    Outcome.Hung = true;
-    Outcome.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
-    Outcome.Running = Target.openCalls();
+    return Outcome(Target, true);
   }
-  return Outcome;
+  return Outcome(Target, false);
 }
 
 } // namespace sim

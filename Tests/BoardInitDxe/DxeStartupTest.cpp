@@ -1,6 +1,7 @@
 #include "BoardInitDxe/DxeEntry.h"
 #include "BoardInitDxe/DxeModuleData.h"
-#include "DxeRun.h"
+#include "DxeEnvironment.h"
+#include "HostBuildRuns.h"
 #include "HwAccess.h"
 #include "TraceText.h"
 
@@ -105,7 +106,7 @@ TEST(DxeStartup, EveryVariantRunsItsStartUpAndPrintsBothLines) {
     Scenario.PmTimerStart = Each.PmTimerStart;
     Scenario.Firmware = Each.Settings;
     sim::Board Board(Scenario);
-    const sim::DxeRunResult Result = sim::RunDxe(Board);
+    const runs::RunResult Result = runs::HostBuild().runDxe(Board);
     ASSERT_FALSE(Result.Hung) << Each.Name;
     EXPECT_EQ(Result.EntryStatus, EFI_SUCCESS) << Each.Name;
     EXPECT_EQ(Board.serialOutput(), BootLines) << Each.Name;
@@ -130,9 +131,10 @@ TEST(DxeStartup, EveryVariantRunsItsStartUpAndPrintsBothLines) {
       }
     }
     EXPECT_EQ(Calls, SmmCalls(Each.Settings.Smm)) << Each.Name;
-    EXPECT_EQ(Result.LocateProtocolCalls, 1u) << Each.Name;
-    EXPECT_EQ(Result.InSmmCalls, Calls.size() - 1) << Each.Name;
-    EXPECT_EQ(Result.InSmm, Each.Settings.Smm == SmmMode::Inside) << Each.Name;
+    ASSERT_TRUE(Result.Dxe) << Each.Name;
+    EXPECT_EQ(Result.Dxe->LocateProtocolCalls, 1u) << Each.Name;
+    EXPECT_EQ(Result.Dxe->InSmmCalls, Calls.size() - 1) << Each.Name;
+    EXPECT_EQ(Result.Dxe->InSmm, Each.Settings.Smm == SmmMode::Inside) << Each.Name;
   }
 }
 

@@ -1,4 +1,4 @@
-#include "PeiRun.h"
+#include "HostBuildRuns.h"
 #include "RegisterOps.h"
 #include "TraceText.h"
 
@@ -34,7 +34,7 @@ std::vector<std::pair<std::uint16_t, std::uint8_t>> ScriptWrites() {
 // The script comes last: no decode access may follow its first write.
 TEST(PeiEntry, ScriptFollowsTheLastDecodeAccess) {
   sim::Board Board;
-  ASSERT_FALSE(sim::RunPei(Board).Hung);
+  ASSERT_FALSE(runs::HostBuild().runPei(Board).Hung);
   const std::vector<std::string> Ops = pei::test::RegisterOps(Board);
   ASSERT_GE(Ops.size(), 22u);
   const std::vector<std::string> Tail(Ops.end() - 22, Ops.end());
@@ -52,7 +52,7 @@ TEST(PeiEntry, BringsUpSpiWhenPresentThenOpensDecodingAndRunsTheScript) {
     sim::Scenario Settings;
     Settings.Spi.Presence = Presence;
     sim::Board Board(Settings);
-    const sim::PeiRunResult Result = sim::RunPei(Board);
+    const runs::RunResult Result = runs::HostBuild().runPei(Board);
     ASSERT_FALSE(Result.Hung);
     EXPECT_EQ(Result.EntryStatus, 0u);
     EXPECT_EQ(Board.spiFrames().size(), Presence == sim::SpiPresence::Present ? 5u : 0u);
