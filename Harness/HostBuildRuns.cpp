@@ -34,59 +34,50 @@ RunResult RunRequests(sim::Board &Target, std::span<const Request> Requests, Cal
   return Result;
 }
 
-RunResult RunPei(sim::Board &Target) {
-  RunResult Result;
-  static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] {
-    const std::size_t Call = Target.enterCall(sim::PeiEntryCall{});
-    Result.EntryStatus = BoardInitPeiEntry(nullptr, nullptr);
-    Target.returnCall(Call, *Result.EntryStatus);
-  });
-  return Result;
-}
-
-RunResult RunDecodeRequests(sim::Board &Target, std::span<const DecodeRequestRow> Requests) {
-  return RunRequests(Target, Requests, [](const DecodeRequestRow &Row) {
-    return SetIoDecode(Row.Port, Row.Size, Row.Attributes);
-  });
-}
-
-RunResult RunWindowRequests(sim::Board &Target, std::span<const WindowRequest> Requests) {
-  return RunRequests(Target, Requests, [](const WindowRequest &Window) {
-    return SetGenericIoRange(Window.Port, Window.SizeWord);
-  });
-}
-
-// Loads the driver afresh (zeroed module data) and calls its entry with a system table built from
-// the board's scenario.
-RunResult RunDxe(sim::Board &Target) {
-  // A fresh image starts with zeroed module data.
-  gDxeModuleData = {};
-  sim::DxeEnvironment Environment(Target.scenario().Firmware);
-  // Any handle will do: the driver does not use its own.
-  static int ImageHandleStandIn;
-  RunResult Result;
-  static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] {
-    const std::size_t Call = Target.enterCall(sim::DxeEntryCall{});
-    Result.EntryStatus = BoardInitDxeEntry(&ImageHandleStandIn, Environment.systemTable());
-    Target.returnCall(Call, *Result.EntryStatus);
-  });
-  Result.Dxe = DxeFacts{gDxeModuleData.HobList != nullptr, gDxeModuleData.InSmm != 0,
-                        Environment.locateProtocolCalls(), Environment.inSmmCalls()};
-  return Result;
-}
-
 class HostBuildRuns final : public ModuleRuns {
 public:
   Implementation implementation() const override { return Implementation::HostBuild; }
-  RunResult runPei(sim::Board &Target) const override { return RunPei(Target); }
-  RunResult runDxe(sim::Board &Target) const override { return RunDxe(Target); }
+
+  RunResult runPei(sim::Board &Target) const override {
+    RunResult Result;
+    static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] {
+      const std::size_t Call = Target.enterCall(sim::PeiEntryCall{});
+      Result.EntryStatus = BoardInitPeiEntry(nullptr, nullptr);
+      Target.returnCall(Call, *Result.EntryStatus);
+    });
+    return Result;
+  }
+
+  // Loads the driver afresh (zeroed module data) and calls its entry with a system table built
+  // from the board's scenario.
+  RunResult runDxe(sim::Board &Target) const override {
+    gDxeModuleData = {};
+    sim::DxeEnvironment Environment(Target.scenario().Firmware);
+    // Any handle will do: the driver does not use its own.
+    static int ImageHandleStandIn;
+    RunResult Result;
+    static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] {
+      const std::size_t Call = Target.enterCall(sim::DxeEntryCall{});
+      Result.EntryStatus = BoardInitDxeEntry(&ImageHandleStandIn, Environment.systemTable());
+      Target.returnCall(Call, *Result.EntryStatus);
+    });
+    Result.Dxe = DxeFacts{gDxeModuleData.HobList != nullptr, gDxeModuleData.InSmm != 0,
+                          Environment.locateProtocolCalls(), Environment.inSmmCalls()};
+    return Result;
+  }
+
   RunResult runDecodeRequests(sim::Board &Target,
                               std::span<const DecodeRequestRow> Requests) const override {
-    return RunDecodeRequests(Target, Requests);
+    return RunRequests(Target, Requests, [](const DecodeRequestRow &Row) {
+      return SetIoDecode(Row.Port, Row.Size, Row.Attributes);
+    });
   }
+
   RunResult runWindowRequests(sim::Board &Target,
                               std::span<const WindowRequest> Requests) const override {
-    return RunWindowRequests(Target, Requests);
+    return RunRequests(Target, Requests, [](const WindowRequest &Window) {
+      return SetGenericIoRange(Window.Port, Window.SizeWord);
+    });
   }
 };
 

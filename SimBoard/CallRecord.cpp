@@ -8,33 +8,30 @@
 namespace sim {
 namespace {
 
-template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
-
 std::string ArgumentText(const Operation &Made) {
-  return std::visit(
-      Overloaded{
-          [](const PeiEntryCall &) -> std::string { return "FileHandle, PeiServices"; },
-          [](const DxeEntryCall &) -> std::string { return "ImageHandle, SystemTable"; },
-          [](const SetIoDecodeCall &Call) {
-            return HexText(Call.Port, 4) + ", " + HexText(Call.Size, 2) + ", " +
-                   HexText(Call.Attributes, 8);
-          },
-          [](const SetGenericIoRangeCall &Call) {
-            return HexText(Call.Port, 4) + ", " + HexText(Call.SizeWord, 4);
-          },
-          [](const LocateProtocolCall &Call) {
-            return (Call.Protocol ? GuidText(*Call.Protocol) : "NULL") + ", " +
-                   (Call.RegistrationGiven ? "Registration" : "NULL") + ", " +
-                   (Call.InterfaceGiven ? "Interface" : "NULL");
-          },
-          [](const InSmmCall &Call) {
-            const char *This = Call.This == InSmmCall::Instance::SmmBase2 ? "SmmBase2"
-                               : Call.This == InSmmCall::Instance::Null   ? "NULL"
-                                                                          : "This";
-            return std::string(This) + ", " + (Call.InSmramGiven ? "InSmram" : "NULL");
-          },
-      },
-      Made);
+  if (std::holds_alternative<PeiEntryCall>(Made)) {
+    return "FileHandle, PeiServices";
+  }
+  if (std::holds_alternative<DxeEntryCall>(Made)) {
+    return "ImageHandle, SystemTable";
+  }
+  if (const auto *Decode = std::get_if<SetIoDecodeCall>(&Made)) {
+    return HexText(Decode->Port, 4) + ", " + HexText(Decode->Size, 2) + ", " +
+           HexText(Decode->Attributes, 8);
+  }
+  if (const auto *Window = std::get_if<SetGenericIoRangeCall>(&Made)) {
+    return HexText(Window->Port, 4) + ", " + HexText(Window->SizeWord, 4);
+  }
+  if (const auto *Locate = std::get_if<LocateProtocolCall>(&Made)) {
+    return (Locate->Protocol ? GuidText(*Locate->Protocol) : "NULL") + ", " +
+           (Locate->RegistrationGiven ? "Registration" : "NULL") + ", " +
+           (Locate->InterfaceGiven ? "Interface" : "NULL");
+  }
+  const auto &Smm = std::get<InSmmCall>(Made);
+  const char *This = Smm.This == InSmmCall::Instance::SmmBase2 ? "SmmBase2"
+                     : Smm.This == InSmmCall::Instance::Null   ? "NULL"
+                                                               : "This";
+  return std::string(This) + ", " + (Smm.InSmramGiven ? "InSmram" : "NULL");
 }
 
 // What a service did besides returning its status.
