@@ -8,6 +8,15 @@
 namespace sim {
 namespace {
 
+// {F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191}
+std::string GuidText(const EFI_GUID &Guid) {
+  char Text[40];
+  std::snprintf(Text, sizeof Text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", Guid.Data1,
+                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
+                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
+  return Text;
+}
+
 std::string ArgumentText(const Operation &Made) {
   if (std::holds_alternative<PeiEntryCall>(Made)) {
     return "FileHandle, PeiServices";
@@ -91,14 +100,6 @@ std::string StatusText(std::uint64_t Status, unsigned Bits) {
   const char *Name = StatusName(Status, Bits);
   return std::string(Name != nullptr ? Name : "status") + " (" +
          HexText(Status, static_cast<int>(Bits / 4)) + ")";
-}
-
-std::string GuidText(const EFI_GUID &Guid) {
-  char Text[40];
-  std::snprintf(Text, sizeof Text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", Guid.Data1,
-                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
-                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
-  return Text;
 }
 
 } // namespace sim

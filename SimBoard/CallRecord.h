@@ -1,6 +1,6 @@
 // A call into firmware code, or into a firmware service, as a run records it: the operation with
 // its arguments, how deep it was made and what it returned. The trace prints it; the summary and
-// the JSON read its fields, never its text.
+// the JSON read its fields and never parse its text.
 #pragma once
 
 #include "Uefi/Uefi.h"
@@ -68,8 +68,5 @@ std::string ResultText(const CallRecord &Call);
 const char *StatusName(std::uint64_t Status, unsigned Bits);
 // "EFI_UNSUPPORTED (0x80000003)"; a status without a name shows as "status (0x...)".
 std::string StatusText(std::uint64_t Status, unsigned Bits);
-
-// {F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191}
-std::string GuidText(const EFI_GUID &Guid);
 
 } // namespace sim
