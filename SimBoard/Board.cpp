@@ -99,6 +99,16 @@ std::vector<CallRecord> Board::openCalls() const {
   return Open;
 }
 
+RunOutcome Outcome(const Board &Target, bool Hung) {
+  RunOutcome Ended;
+  Ended.Hung = Hung;
+  if (Hung) {
+    Ended.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
+    Ended.Running = Target.openCalls();
+  }
+  return Ended;
+}
+
 bool Board::bridgeSelected() const {
   return (PciLatch_ & Map::PciLatchEnable) != 0 &&
          (PciLatch_ & Map::PciLatchFunctionMask) == Map::PciLatchBridge;

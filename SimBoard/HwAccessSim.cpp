@@ -30,16 +30,6 @@ Board &BoundBoard() {
   return *Bound;
 }
 
-RunOutcome Outcome(const Board &Target, bool Hung) {
-  RunOutcome Ended;
-  Ended.Hung = Hung;
-  if (Hung) {
-    Ended.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
-    Ended.Running = Target.openCalls();
-  }
-  return Ended;
-}
-
 RunOutcome RunOnBoard(Board &Target, const std::function<void()> &Body) {
   BoardBinding Binding(Target);
   try {
