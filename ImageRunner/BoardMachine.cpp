@@ -160,8 +160,8 @@ std::string BoardMachine::deepestFunction() const {
   return DeepestPc_ == 0 ? std::string() : functionAt(DeepestPc_);
 }
 
-ImageFacts BoardMachine::facts() const {
-  ImageFacts Facts;
+runs::ImageFacts BoardMachine::facts() const {
+  runs::ImageFacts Facts;
   Facts.StackHighWater = stackHighWater();
   Facts.StackDeepestIn = deepestFunction();
   Facts.Instructions = instructions();
@@ -234,7 +234,7 @@ void BoardMachine::code(std::uint64_t Address) {
   }
   ++Instructions_;
   Pc_ = Address;
-  if (++SinceAccess_ > InstructionsWithoutAccess) {
+  if (++SinceAccess_ > runs::InstructionsWithoutAccess) {
     stop(Stop::Spin);
     return;
   }

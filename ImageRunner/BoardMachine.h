@@ -7,7 +7,7 @@
 #pragma once
 
 #include "Board.h"
-#include "ImageFacts.h"
+#include "ModuleRuns.h"
 
 #include <unicorn/unicorn.h>
 
@@ -45,7 +45,7 @@ public:
   std::uint32_t stackHighWater() const;
   // The function that ran when the stack pointer was lowest.
   std::string deepestFunction() const;
-  ImageFacts facts() const;
+  runs::ImageFacts facts() const;
 
 protected:
   enum class Stop { None, StepBudget, Spin, Breach, Error };
@@ -167,15 +167,5 @@ private:
   // below it is the image's.
   std::uint64_t CallerSp_;
 };
-
-// Hung as the host build reports it: the board's last accesses and the calls still open.
-template <typename Result>
-void ReportHung(const BoardMachine &Machine, const sim::Board &Target, Result &Run) {
-  Run.Hung = Machine.hung();
-  if (Run.Hung) {
-    Run.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
-    Run.Running = Target.openCalls();
-  }
-}
 
 } // namespace imagerun

@@ -1,7 +1,6 @@
 #include "PeiMachine.h"
 
 #include "EmulatedMachine.h"
-#include "PeiRun.h"
 #include "PeiStandIn.h"
 
 namespace imagerun {
@@ -9,8 +8,6 @@ namespace {
 
 using namespace machine;
 
-// The module's statuses are 32 bits wide.
-constexpr unsigned StatusBits = 32;
 constexpr std::uint32_t StackSlot = 4;
 
 const char *ServiceAt(std::uint64_t Address) {
@@ -77,21 +74,20 @@ std::optional<std::uint32_t> PeiMachine::call(std::uint32_t Address,
   const auto Eax = static_cast<std::uint32_t>(reg(accumulator()));
   // The runner's own call of an annotated function returns here, not to an address in the image.
   while (!Pending_.empty() && Pending_.back().ReturnAddress == ExitTrap) {
-    target().returnCall(Pending_.back().Call, Eax, sim::FormatStatus(Eax, StatusBits));
+    target().returnCall(Pending_.back().Call, Eax);
     Pending_.pop_back();
   }
   return Eax;
 }
 
-void PeiMachine::enterCall(const char *Name, std::vector<std::uint64_t> Arguments, std::string Text,
-                           std::uint32_t Esp) {
+void PeiMachine::enterCall(sim::Operation Made, std::uint32_t Esp) {
   std::uint32_t ReturnAddress = 0;
   if (uc_mem_read(engine(), Esp, &ReturnAddress, sizeof ReturnAddress) != UC_ERR_OK) {
     breach("CPU fault: the return address of the call at " + Image_.describe(pc()) +
            " lies outside the stack");
     return;
   }
-  const std::size_t Call = target().enterCall(Name, std::move(Arguments), std::move(Text));
+  const std::size_t Call = target().enterCall(std::move(Made));
   Pending_.push_back({static_cast<std::uint32_t>(pc()), Call, ReturnAddress, Esp});
 }
 
@@ -100,7 +96,7 @@ void PeiMachine::returnCalls(std::uint32_t Address, std::uint32_t Esp) {
   while (!Pending_.empty() && Pending_.back().ReturnAddress == Address &&
          Esp > Pending_.back().EntryEsp) {
     const auto Eax = static_cast<std::uint32_t>(reg(accumulator()));
-    target().returnCall(Pending_.back().Call, Eax, sim::FormatStatus(Eax, StatusBits));
+    target().returnCall(Pending_.back().Call, Eax);
     Pending_.pop_back();
   }
 }
@@ -129,11 +125,10 @@ bool PeiMachine::instruction(std::uint64_t Address, std::uint64_t StackPointer) 
   if (Decode) {
     const auto Size = static_cast<std::uint8_t>(Slots[1]);
     const std::uint32_t Attributes = Slots[2];
-    enterCall("SetIoDecode", {Port, Size, Attributes},
-              sim::DecodeRequestText(Port, Size, Attributes), Esp);
+    enterCall(sim::SetIoDecodeCall{Port, Size, Attributes}, Esp);
   } else {
     const auto SizeWord = static_cast<std::uint16_t>(Slots[1]);
-    enterCall("SetGenericIoRange", {Port, SizeWord}, sim::WindowRequestText(Port, SizeWord), Esp);
+    enterCall(sim::SetGenericIoRangeCall{Port, SizeWord}, Esp);
   }
   return true;
 }

@@ -40,8 +40,7 @@ private:
   bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
                     const std::string &Where) override;
 
-  void enterCall(const char *Name, std::vector<std::uint64_t> Arguments, std::string Text,
-                 std::uint32_t Esp);
+  void enterCall(sim::Operation Made, std::uint32_t Esp);
   void returnCalls(std::uint32_t Address, std::uint32_t Esp);
 
   const PeiImage &Image_;

@@ -68,47 +68,45 @@ void Board::annotate(std::string Text) {
   keep(std::move(Record));
 }
 
-std::size_t Board::enterCall(std::string Name, std::vector<std::uint64_t> Arguments,
-                             std::string ArgumentText) {
-  CallRecord Call;
-  Call.Name = std::move(Name);
-  Call.Arguments = std::move(Arguments);
-  Call.ArgumentText = std::move(ArgumentText);
-  Call.Depth = static_cast<unsigned>(OpenCalls_.size());
-  annotate(Call.Name + "(" + Call.ArgumentText + ")");
+std::size_t Board::enterCall(Operation Made) {
+  CallRecord Call{std::move(Made), static_cast<unsigned>(OpenCalls_.size()), std::nullopt};
+  annotate(CallText(Call));
   Calls_.push_back(std::move(Call));
   OpenCalls_.push_back(Calls_.size() - 1);
   return Calls_.size() - 1;
 }
 
-void Board::returnCall(std::size_t Handle, std::uint64_t Status, std::string StatusText) {
+void Board::returnCall(std::size_t Handle, std::uint64_t Status) {
   CallRecord &Call = Calls_.at(Handle);
   Call.Status = Status;
-  Call.StatusText = std::move(StatusText);
-  annotate(Call.Name + "(" + Call.ArgumentText + ") -> " + Call.StatusText);
+  annotate(CallText(Call) + " -> " + ResultText(Call));
   if (!OpenCalls_.empty() && OpenCalls_.back() == Handle) {
     OpenCalls_.pop_back();
   }
 }
 
-void Board::serviceCall(std::string Name, std::string ArgumentText, std::uint64_t Status,
-                        std::string Outcome) {
-  CallRecord Call;
-  Call.Name = std::move(Name);
-  Call.ArgumentText = std::move(ArgumentText);
-  Call.Depth = static_cast<unsigned>(OpenCalls_.size());
-  Call.Status = Status;
-  Call.StatusText = std::move(Outcome);
-  annotate(Call.Name + "(" + Call.ArgumentText + ") -> " + Call.StatusText);
+void Board::serviceCall(Operation Made, std::uint64_t Status) {
+  CallRecord Call{std::move(Made), static_cast<unsigned>(OpenCalls_.size()), Status};
+  annotate(CallText(Call) + " -> " + ResultText(Call));
   Calls_.push_back(std::move(Call));
 }
 
-std::vector<std::string> Board::openCalls() const {
-  std::vector<std::string> Open;
+std::vector<CallRecord> Board::openCalls() const {
+  std::vector<CallRecord> Open;
   for (const std::size_t Handle : OpenCalls_) {
-    Open.push_back(Calls_[Handle].Name + "(" + Calls_[Handle].ArgumentText + ")");
+    Open.push_back(Calls_[Handle]);
   }
   return Open;
+}
+
+RunOutcome Outcome(const Board &Target, bool Hung) {
+  RunOutcome Ended;
+  Ended.Hung = Hung;
+  if (Hung) {
+    Ended.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
+    Ended.Running = Target.openCalls();
+  }
+  return Ended;
 }
 
 bool Board::bridgeSelected() const {

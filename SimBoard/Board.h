@@ -5,6 +5,7 @@
 // writes and the register state come out.
 #pragma once
 
+#include "CallRecord.h"
 #include "Devices.h"
 #include "RegisterSpace.h"
 #include "Scenario.h"
@@ -26,16 +27,6 @@ namespace sim {
 class StepBudgetExceeded : public std::runtime_error {
 public:
   StepBudgetExceeded() : std::runtime_error("step budget exceeded") {}
-};
-
-// A call into firmware code, or into a firmware service, as the run's annotations name it.
-struct CallRecord {
-  std::string Name;                     // "SetIoDecode"
-  std::vector<std::uint64_t> Arguments; // the numeric arguments, for reports
-  std::string ArgumentText;             // "0x03F8, 0x00, 0x00000006"
-  unsigned Depth = 0;                   // 0: called by the harness; 1: called from that call
-  std::optional<std::uint64_t> Status;  // set when the call returned
-  std::string StatusText;               // "EFI_SUCCESS (0x00000000)"
 };
 
 // Sees every record of a run as it is made, whether or not the board keeps the trace.
@@ -60,13 +51,11 @@ public:
   void annotate(std::string Text);
   // A call into firmware code: `# Name(arguments)` on entry and `# Name(arguments) -> STATUS` on
   // return. enterCall returns the handle that returnCall takes.
-  std::size_t enterCall(std::string Name, std::vector<std::uint64_t> Arguments,
-                        std::string ArgumentText);
-  void returnCall(std::size_t Call, std::uint64_t Status, std::string StatusText);
+  std::size_t enterCall(Operation Made);
+  void returnCall(std::size_t Call, std::uint64_t Status);
   // A call into a firmware service that makes no access of its own: one line,
-  // `# Name(arguments) -> OUTCOME`.
-  void serviceCall(std::string Name, std::string ArgumentText, std::uint64_t Status,
-                   std::string Outcome);
+  // `# Name(arguments) -> STATUS; what it did`.
+  void serviceCall(Operation Made, std::uint64_t Status);
 
   void addObserver(TraceObserver Observer) { Observers_.push_back(std::move(Observer)); }
 
@@ -78,7 +67,7 @@ public:
   std::uint64_t accessCount() const { return Steps_; }
   const std::vector<CallRecord> &calls() const { return Calls_; }
   // The calls entered and not yet returned, outermost first: what a hung run was doing.
-  std::vector<std::string> openCalls() const;
+  std::vector<CallRecord> openCalls() const;
   const std::string &serialOutput() const { return Uart_.output(); }
   const std::vector<std::uint32_t> &spiFrames() const { return Spi_.framesReceived(); }
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &superIoWrites() const {
@@ -139,11 +128,15 @@ public:
 // The board the primitives are bound to; aborts with a message when there is none.
 Board &BoundBoard();
 
+// How a run ended, whichever way it ran.
 struct RunOutcome {
   bool Hung = false;
   std::vector<TraceRecord> LastAccesses; // the final accesses of a hung run
-  std::vector<std::string> Running;      // the calls a hung run was in, outermost first
+  std::vector<CallRecord> Running;       // the calls a hung run was in, outermost first
 };
+
+// The outcome of a run on Target that hung or not: a hung run's last accesses and open calls.
+RunOutcome Outcome(const Board &Target, bool Hung);
 
 // How many accesses a hung run reports.
 inline constexpr std::size_t LastAccessCount = 16;

@@ -8,9 +8,6 @@ namespace {
 
 DxeEnvironment *Active = nullptr;
 
-// The driver's statuses are 64 bits wide.
-constexpr unsigned StatusBits = 64;
-
 DxeEnvironment &ActiveEnvironment() {
   if (Active == nullptr) {
     std::fprintf(stderr, "DXE environment: firmware service called with no environment\n");
@@ -25,38 +22,29 @@ template <typename Function> std::uint64_t EntryAddress(Function Entry) {
 
 } // namespace
 
-std::string GuidText(const EFI_GUID &Guid) {
-  char Text[40];
-  std::snprintf(Text, sizeof Text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", Guid.Data1,
-                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
-                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
-  return Text;
-}
-
 void AnnotateLocateProtocol(Board &Target, const EFI_GUID *Protocol, bool RegistrationGiven,
                             bool InterfaceGiven, const standin::LocateAnswer &Answer) {
-  // Pointers are named, never printed: the trace must not depend on where memory lies.
-  const std::string Arguments = (Protocol == nullptr ? "NULL" : GuidText(*Protocol)) + ", " +
-                                (RegistrationGiven ? "Registration" : "NULL") + ", " +
-                                (InterfaceGiven ? "Interface" : "NULL");
-  std::string Outcome = FormatStatus(Answer.Status, StatusBits);
-  if (Answer.Status == EFI_SUCCESS && Answer.Interface == 0) {
-    Outcome += "; hands back NULL";
+  LocateProtocolCall Call;
+  if (Protocol != nullptr) {
+    Call.Protocol = *Protocol;
   }
-  Target.serviceCall("LocateProtocol", Arguments, Answer.Status, Outcome);
+  Call.RegistrationGiven = RegistrationGiven;
+  Call.InterfaceGiven = InterfaceGiven;
+  Call.HandsBackNull = Answer.Status == EFI_SUCCESS && Answer.Interface == 0;
+  Target.serviceCall(Call, Answer.Status);
 }
 
 void AnnotateInSmm(Board &Target, const standin::Firmware &State, std::uint64_t This,
                    bool InSmramGiven, const standin::InSmmAnswer &Answer) {
-  const std::string Arguments = std::string(This == State.SmmBase2 ? "SmmBase2"
-                                            : This == 0            ? "NULL"
-                                                                   : "This") +
-                                ", " + (InSmramGiven ? "InSmram" : "NULL");
-  std::string Outcome = FormatStatus(Answer.Status, StatusBits);
+  InSmmCall Call;
+  Call.This = This == State.SmmBase2 ? InSmmCall::Instance::SmmBase2
+              : This == 0            ? InSmmCall::Instance::Null
+                                     : InSmmCall::Instance::Other;
+  Call.InSmramGiven = InSmramGiven;
   if (Answer.InSmramWritten) {
-    Outcome += std::string("; stores ") + (Answer.InSmram != 0 ? "TRUE" : "FALSE");
+    Call.Stored = Answer.InSmram != 0;
   }
-  Target.serviceCall("InSmm", Arguments, Answer.Status, Outcome);
+  Target.serviceCall(Call, Answer.Status);
 }
 
 DxeEnvironment::DxeEnvironment(const DxeEnvironmentSettings &Settings) {

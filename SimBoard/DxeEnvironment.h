@@ -16,9 +16,6 @@
 
 namespace sim {
 
-// {F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191}
-std::string GuidText(const EFI_GUID &Guid);
-
 // The annotation records of the two services, the same for every way of running the driver:
 // `# LocateProtocol({GUID}, NULL, Interface) -> EFI_NOT_FOUND (0x800000000000000E)`,
 // `# InSmm(SmmBase2, InSmram) -> EFI_SUCCESS (0x0000000000000000); stores TRUE`.

@@ -31,16 +31,13 @@ Board &BoundBoard() {
 }
 
 RunOutcome RunOnBoard(Board &Target, const std::function<void()> &Body) {
-  RunOutcome Outcome;
   BoardBinding Binding(Target);
   try {
     Body();
   } catch (const StepBudgetExceeded &) {
-    Outcome.Hung = true;
-    Outcome.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
-    Outcome.Running = Target.openCalls();
+    return Outcome(Target, true);
   }
-  return Outcome;
+  return Outcome(Target, false);
 }
 
 } // namespace sim

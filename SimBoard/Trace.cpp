@@ -1,7 +1,6 @@
 #include "Trace.h"
 
 #include <cstdio>
-#include <iterator>
 
 namespace sim {
 std::string HexText(std::uint64_t Value, int Digits) {
@@ -83,43 +82,6 @@ std::size_t CountAccesses(const std::vector<TraceRecord> &Trace) {
     Count += Record.Kind != AccessKind::Note ? 1 : 0;
   }
   return Count;
-}
-
-const char *StatusName(std::uint64_t Status, unsigned Bits) {
-  // The statuses the modules and the firmware around them return, in their UEFI encoding: the
-  // top bit of the native width marks an error, the rest is the code.
-  static constexpr const char *ErrorNames[] = {
-      nullptr,
-      "EFI_LOAD_ERROR",
-      "EFI_INVALID_PARAMETER",
-      "EFI_UNSUPPORTED",
-      "EFI_BAD_BUFFER_SIZE",
-      "EFI_BUFFER_TOO_SMALL",
-      "EFI_NOT_READY",
-      "EFI_DEVICE_ERROR",
-      "EFI_WRITE_PROTECTED",
-      "EFI_OUT_OF_RESOURCES",
-      "EFI_VOLUME_CORRUPTED",
-      "EFI_VOLUME_FULL",
-      "EFI_NO_MEDIA",
-      "EFI_MEDIA_CHANGED",
-      "EFI_NOT_FOUND",
-  };
-  const std::uint64_t ErrorBit = std::uint64_t{1} << (Bits - 1);
-  if (Status == 0) {
-    return "EFI_SUCCESS";
-  }
-  if ((Status & ErrorBit) == 0) {
-    return nullptr;
-  }
-  const std::uint64_t Code = Status & ~ErrorBit;
-  return Code < std::size(ErrorNames) ? ErrorNames[Code] : nullptr;
-}
-
-std::string FormatStatus(std::uint64_t Status, unsigned Bits) {
-  const char *Name = StatusName(Status, Bits);
-  return std::string(Name != nullptr ? Name : "status") + " (" +
-         HexText(Status, static_cast<int>(Bits / 4)) + ")";
 }
 
 } // namespace sim

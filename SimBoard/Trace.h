@@ -37,10 +37,4 @@ std::string HexText(std::uint64_t Value, int Digits);
 // The mnemonic of a record's kind: "IN", "WR", "FLAGS", "#", ...
 const char *KindMnemonic(AccessKind Kind);
 
-// A status in the UEFI encoding of the given width (32 or 64 bits), by name and value:
-// "EFI_UNSUPPORTED (0x80000003)"; a value without a name here shows as "status (0x...)".
-std::string FormatStatus(std::uint64_t Status, unsigned Bits);
-// The name alone, or nullptr.
-const char *StatusName(std::uint64_t Status, unsigned Bits);
-
 } // namespace sim

@@ -1,7 +1,8 @@
 #include "BoardInitDxe/DxeEntry.h"
 #include "BoardInitDxe/DxeModuleData.h"
 #include "BoardInitDxe/HobList.h"
-#include "DxeRun.h"
+#include "DxeEnvironment.h"
+#include "HostBuildRuns.h"
 #include "HwAccess.h"
 #include "TraceText.h"
 
@@ -129,12 +130,13 @@ TEST(DxeStartup, EveryVariantRunsItsStartUpAndPrintsBothLines) {
     Scenario.Firmware = Each.Settings;
     sim::Board Board(Scenario);
     Lookups = {};
-    const sim::DxeRunResult Result = sim::RunDxe(Board);
+    const runs::RunResult Result = runs::HostBuild().runDxe(Board);
     ASSERT_FALSE(Result.Hung) << Each.Name;
     // Two lookups: a list found by the first is cached for the second; without one, both scan.
     EXPECT_EQ(Lookups.Calls, 2u) << Each.Name;
     EXPECT_EQ(Lookups.Scans, Each.Settings.HobListInConfigTable ? 1u : 2u) << Each.Name;
-    EXPECT_EQ(Result.HobListFound, Each.Settings.HobListInConfigTable) << Each.Name;
+    ASSERT_TRUE(Result.Dxe) << Each.Name;
+    EXPECT_EQ(Result.Dxe->HobListFound, Each.Settings.HobListInConfigTable) << Each.Name;
     EXPECT_EQ(Result.EntryStatus, EFI_SUCCESS) << Each.Name;
     EXPECT_EQ(Board.serialOutput(), BootLines) << Each.Name;
 
@@ -158,9 +160,10 @@ TEST(DxeStartup, EveryVariantRunsItsStartUpAndPrintsBothLines) {
       }
     }
     EXPECT_EQ(Calls, SmmCalls(Each.Settings.Smm)) << Each.Name;
-    EXPECT_EQ(Result.LocateProtocolCalls, 1u) << Each.Name;
-    EXPECT_EQ(Result.InSmmCalls, Calls.size() - 1) << Each.Name;
-    EXPECT_EQ(Result.InSmm, Each.Settings.Smm == SmmMode::Inside) << Each.Name;
+    ASSERT_TRUE(Result.Dxe) << Each.Name;
+    EXPECT_EQ(Result.Dxe->LocateProtocolCalls, 1u) << Each.Name;
+    EXPECT_EQ(Result.Dxe->InSmmCalls, Calls.size() - 1) << Each.Name;
+    EXPECT_EQ(Result.Dxe->InSmm, Each.Settings.Smm == SmmMode::Inside) << Each.Name;
   }
 }
 

@@ -1,4 +1,4 @@
-#include "PeiRun.h"
+#include "HostBuildRuns.h"
 #include "RegisterOps.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +18,10 @@ using pei::test::CountWrites;
 using pei::test::RegisterOps;
 
 std::uint32_t Window(sim::Board &Board, std::uint16_t Port, std::uint16_t SizeWord) {
-  const sim::WindowRequest Request{Port, SizeWord};
-  const sim::RequestsRunResult Result = sim::RunWindowRequests(Board, {&Request, 1});
+  const runs::WindowRequest Request{Port, SizeWord};
+  const runs::RunResult Result = runs::HostBuild().runWindowRequests(Board, {&Request, 1});
   EXPECT_FALSE(Result.Hung);
-  return Result.Statuses.at(0);
+  return static_cast<std::uint32_t>(Result.Statuses.at(0));
 }
 
 std::vector<std::string> SlotOps(const char *Space, std::uint32_t Register, std::uint32_t Mirror,

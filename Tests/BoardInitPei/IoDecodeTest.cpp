@@ -1,4 +1,4 @@
-#include "PeiRun.h"
+#include "HostBuildRuns.h"
 #include "RegisterOps.h"
 
 #include <gtest/gtest.h>
@@ -24,9 +24,9 @@ constexpr std::uint32_t EnablesMirror = 0x2774;
 std::uint32_t Decode(sim::Board &Board, std::uint16_t Port, std::uint8_t Size,
                      std::uint32_t Attributes) {
   const DecodeRequestRow Row{Port, Size, 0, Attributes};
-  const sim::RequestsRunResult Result = sim::RunDecodeRequests(Board, {&Row, 1});
+  const runs::RunResult Result = runs::HostBuild().runDecodeRequests(Board, {&Row, 1});
   EXPECT_FALSE(Result.Hung);
-  return Result.Statuses.at(0);
+  return static_cast<std::uint32_t>(Result.Statuses.at(0));
 }
 
 // Decode ranges and enables, each with its mirror holding the same value.
@@ -41,9 +41,10 @@ sim::Scenario Registers(std::uint16_t Ranges, std::uint16_t EnableBits) {
 
 TEST(IoDecode, BoardTableFromClearedRegistersGivesTheWorkedResult) {
   sim::Board Board;
-  const sim::RequestsRunResult Result = sim::RunDecodeRequests(Board, sim::BoardDecodeTable());
+  const runs::RunResult Result =
+      runs::HostBuild().runDecodeRequests(Board, sim::BoardDecodeTable());
   ASSERT_FALSE(Result.Hung);
-  EXPECT_EQ(Result.Statuses, std::vector<std::uint32_t>(10, EfiSuccess));
+  EXPECT_EQ(Result.Statuses, std::vector<std::uint64_t>(10, EfiSuccess));
   EXPECT_EQ(Board.lpcConfig().read16(DecodeRanges), 0x0070);
   EXPECT_EQ(Board.pcr().read16(DecodeMirror), 0x0070);
   EXPECT_EQ(Board.lpcConfig().read16(Enables), 0x3C03);

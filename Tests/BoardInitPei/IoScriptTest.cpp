@@ -1,4 +1,4 @@
-#include "PeiRun.h"
+#include "HostBuildRuns.h"
 #include "TraceText.h"
 
 #include <gtest/gtest.h>

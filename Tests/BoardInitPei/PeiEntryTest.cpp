@@ -1,12 +1,12 @@
-#include "PeiRun.h"
+#include "HostBuildRuns.h"
 #include "RegisterOps.h"
 #include "TraceText.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -80,7 +80,7 @@ std::string CallText(const std::string &Name, unsigned Depth,
 // The script comes last: no decode access may follow its first write.
 TEST(PeiEntry, ScriptFollowsTheLastDecodeAccess) {
   sim::Board Board;
-  ASSERT_FALSE(sim::RunPei(Board).Hung);
+  ASSERT_FALSE(runs::HostBuild().runPei(Board).Hung);
   const std::vector<std::string> Ops = pei::test::RegisterOps(Board);
   ASSERT_GE(Ops.size(), 22u);
   const std::vector<std::string> Tail(Ops.end() - 22, Ops.end());
@@ -98,7 +98,7 @@ TEST(PeiEntry, BringsUpSpiWhenPresentThenOpensDecodingAndRunsTheScript) {
     sim::Scenario Settings;
     Settings.Spi.Presence = Presence;
     sim::Board Board(Settings);
-    const sim::PeiRunResult Result = sim::RunPei(Board);
+    const runs::RunResult Result = runs::HostBuild().runPei(Board);
     ASSERT_FALSE(Result.Hung);
     EXPECT_EQ(Result.EntryStatus, 0u);
     EXPECT_EQ(Board.spiFrames().size(), Presence == sim::SpiPresence::Present ? 5u : 0u);
@@ -116,11 +116,18 @@ TEST(PeiEntry, BringsUpSpiWhenPresentThenOpensDecodingAndRunsTheScript) {
 // configuration ports as exactly its 22 byte writes, nothing read.
 TEST(PeiEntry, RunsTheBoardDecodeTableAndScriptAsWritten) {
   sim::Board Board;
-  ASSERT_FALSE(sim::RunPei(Board).Hung);
+  ASSERT_FALSE(runs::HostBuild().runPei(Board).Hung);
   std::vector<std::string> Calls;
   for (const sim::CallRecord &Call : Board.calls()) {
-    if (Call.Depth > 0) {
-      Calls.push_back(CallText(Call.Name, Call.Depth, Call.Arguments, Call.Status.value_or(~0ULL)));
+    const std::uint64_t Status = Call.Status.value_or(~0ULL);
+    if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
+      Calls.push_back(CallText("SetIoDecode", Call.Depth,
+                               {Decode->Port, Decode->Size, Decode->Attributes}, Status));
+    } else if (const auto *Window = std::get_if<sim::SetGenericIoRangeCall>(&Call.Made)) {
+      Calls.push_back(
+          CallText("SetGenericIoRange", Call.Depth, {Window->Port, Window->SizeWord}, Status));
+    } else if (Call.Depth > 0) {
+      ADD_FAILURE() << "unexpected call " << sim::CallText(Call);
     }
   }
   std::vector<std::string> Expected;

@@ -2,9 +2,8 @@
 // once. Every run either ends with the module's usual result or, where the module must wait on a
 // device by design (the PM-timer waits, the UART's transmit wait), spins until the step budget
 // stops it; each row pins which, and what reached the serial line and the SPI peripheral.
-#include "DxeRun.h"
+#include "HostBuildRuns.h"
 #include "NamedScenarios.h"
-#include "PeiRun.h"
 
 #include <gtest/gtest.h>
 
@@ -121,7 +120,7 @@ std::set<std::string> SpinAccesses(const std::vector<sim::TraceRecord> &Last) {
 TEST(FaultInjection, EarlyInitEndsOrSpinsOnlyOnThePmTimer) {
   for (const Fault &Each : Faults()) {
     sim::Board Board(Broken(Each));
-    const sim::PeiRunResult Result = sim::RunPei(Board);
+    const runs::RunResult Result = runs::HostBuild().runPei(Board);
     ASSERT_EQ(Result.Hung, Each.Pei.Hung) << Each.Name;
     EXPECT_EQ(Board.spiFrames().size(), Each.Pei.Frames) << Each.Name;
     if (Result.Hung) {
@@ -143,7 +142,7 @@ TEST(FaultInjection, EveryNamedScenarioHasARow) {
 TEST(FaultInjection, DriverEndsOrSpinsOnlyOnThePmTimerOrTheUart) {
   for (const Fault &Each : Faults()) {
     sim::Board Board(Broken(Each));
-    const sim::DxeRunResult Result = sim::RunDxe(Board);
+    const runs::RunResult Result = runs::HostBuild().runDxe(Board);
     ASSERT_EQ(Result.Hung, Each.Dxe.Hung) << Each.Name;
     EXPECT_EQ(Board.spiFrames().size(), Each.Dxe.Frames) << Each.Name;
     EXPECT_EQ(Board.serialOutput(), Each.Dxe.Serial) << Each.Name;

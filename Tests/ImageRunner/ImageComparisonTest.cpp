@@ -3,12 +3,10 @@
 // calls, processor events and register comments included), as must the results, the driver's
 // module facts and, for a hung run, the record it hung at, its last accesses and the calls it was
 // in.
-#include "DxeImageRunner.h"
-#include "DxeRun.h"
 #include "FirmwareImages.h"
+#include "HostBuildRuns.h"
+#include "ImageRuns.h"
 #include "NamedScenarios.h"
-#include "PeiImageRunner.h"
-#include "PeiRun.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +25,7 @@ struct Comparison {
   Run What = Run::Entry;
   sim::Scenario Settings;
   std::vector<DecodeRequestRow> Decode;
-  std::vector<sim::WindowRequest> Window;
+  std::vector<runs::WindowRequest> Window;
 };
 
 struct Outcome {
@@ -119,7 +117,7 @@ std::vector<Comparison> Comparisons() {
     Table.push_back({std::move(Name), Run::Decode, std::move(Settings), std::move(Requests), {}});
   };
   const auto Window = [&](std::string Name, sim::Scenario Settings,
-                          std::vector<sim::WindowRequest> Requests) {
+                          std::vector<runs::WindowRequest> Requests) {
     Table.push_back({std::move(Name), Run::Window, std::move(Settings), {}, std::move(Requests)});
   };
 
@@ -229,70 +227,35 @@ std::vector<std::string> Formatted(const std::vector<sim::TraceRecord> &Records)
   return Lines;
 }
 
-template <typename Result> void Fill(Outcome &Out, const sim::Board &Board, const Result &Run) {
+std::vector<std::uint64_t> Facts(const std::optional<runs::DxeFacts> &Dxe) {
+  if (!Dxe) {
+    return {};
+  }
+  return {Dxe->HobListFound, Dxe->InSmm, Dxe->LocateProtocolCalls, Dxe->InSmmCalls};
+}
+
+Outcome RunWith(const runs::ModuleRuns &Runs, const Comparison &Case) {
+  sim::Board Board(Case.Settings);
+  const runs::RunResult Result = Case.What == Run::DxeEntry ? Runs.runDxe(Board)
+                                 : Case.What == Run::Entry  ? Runs.runPei(Board)
+                                 : Case.What == Run::Decode
+                                     ? Runs.runDecodeRequests(Board, Case.Decode)
+                                     : Runs.runWindowRequests(Board, Case.Window);
+  Outcome Out;
   Out.Trace = Formatted(Board.trace());
-  Out.Hung = Run.Hung;
-  Out.LastAccesses = Formatted(Run.LastAccesses);
-  Out.Running = Run.Running;
-}
-
-std::vector<std::uint64_t> Facts(const sim::DxeRunResult &Run) {
-  return {Run.HobListFound, Run.InSmm, Run.LocateProtocolCalls, Run.InSmmCalls};
-}
-
-Outcome RunHost(const Comparison &Case) {
-  sim::Board Board(Case.Settings);
-  Outcome Out;
-  if (Case.What == Run::DxeEntry) {
-    const sim::DxeRunResult Result = sim::RunDxe(Board);
-    if (!Result.Hung) {
-      Out.Results.push_back(Result.EntryStatus);
-    }
-    Fill(Out, Board, Result);
-    Out.DxeFacts = Facts(Result);
-  } else if (Case.What == Run::Entry) {
-    const sim::PeiRunResult Result = sim::RunPei(Board);
-    if (!Result.Hung) {
-      Out.Results.push_back(Result.EntryStatus);
-    }
-    Fill(Out, Board, Result);
-  } else {
-    const sim::RequestsRunResult Result = Case.What == Run::Decode
-                                              ? sim::RunDecodeRequests(Board, Case.Decode)
-                                              : sim::RunWindowRequests(Board, Case.Window);
-    Out.Results.assign(Result.Statuses.begin(), Result.Statuses.end());
-    Fill(Out, Board, Result);
+  Out.Results = Result.Statuses;
+  if (Result.EntryStatus) {
+    Out.Results.push_back(*Result.EntryStatus);
   }
-  return Out;
-}
-
-Outcome RunImage(const imagerun::PeiImage &Image, const imagerun::DxeImage &Driver,
-                 const Comparison &Case) {
-  sim::Board Board(Case.Settings);
-  Outcome Out;
-  if (Case.What == Run::DxeEntry) {
-    const imagerun::DxeImageRun Result = imagerun::RunDxeImage(Driver, Board);
-    if (!Result.Run.Hung && !Result.Image.Breach) {
-      Out.Results.push_back(Result.Run.EntryStatus);
-    }
-    Fill(Out, Board, Result.Run);
-    Out.Breach = Result.Image.Breach;
-    Out.DxeFacts = Facts(Result.Run);
-  } else if (Case.What == Run::Entry) {
-    const imagerun::PeiImageRun Result = imagerun::RunPeiImage(Image, Board);
-    if (!Result.Run.Hung && !Result.Image.Breach) {
-      Out.Results.push_back(Result.Run.EntryStatus);
-    }
-    Fill(Out, Board, Result.Run);
-    Out.Breach = Result.Image.Breach;
-  } else {
-    const imagerun::RequestsImageRun Result =
-        Case.What == Run::Decode ? imagerun::RunDecodeRequestsInImage(Image, Board, Case.Decode)
-                                 : imagerun::RunWindowRequestsInImage(Image, Board, Case.Window);
-    Out.Results.assign(Result.Run.Statuses.begin(), Result.Run.Statuses.end());
-    Fill(Out, Board, Result.Run);
-    Out.Breach = Result.Image.Breach;
+  Out.Hung = Result.Hung;
+  Out.LastAccesses = Formatted(Result.LastAccesses);
+  for (const sim::CallRecord &Call : Result.Running) {
+    Out.Running.push_back(sim::CallText(Call));
   }
+  if (Result.Image) {
+    Out.Breach = Result.Image->Breach;
+  }
+  Out.DxeFacts = Facts(Result.Dxe);
   return Out;
 }
 
@@ -326,12 +289,12 @@ std::string FirstDifference(const std::vector<std::string> &Host,
 TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
   SKIP_WITHOUT_PEI_IMAGE();
   SKIP_WITHOUT_DXE_IMAGE();
-  const imagerun::PeiImage Image = imagerun::LoadPeiImage(imagetest::PeiImagePath);
-  const imagerun::DxeImage Driver = imagerun::LoadDxeImage(imagetest::DxeImagePath);
+  const imagerun::ImageRuns Images(imagerun::LoadPeiImage(imagetest::PeiImagePath),
+                                   imagerun::LoadDxeImage(imagetest::DxeImagePath));
   for (const Comparison &Case : Comparisons()) {
     SCOPED_TRACE(Case.Name);
-    const Outcome Host = RunHost(Case);
-    const Outcome Emulated = RunImage(Image, Driver, Case);
+    const Outcome Host = RunWith(runs::HostBuild(), Case);
+    const Outcome Emulated = RunWith(Images, Case);
     EXPECT_FALSE(Emulated.Breach) << *Emulated.Breach;
     const std::string Difference = FirstDifference(Host.Trace, Emulated.Trace);
     EXPECT_TRUE(Difference.empty()) << Difference;

@@ -2,10 +2,9 @@
 // a few bytes of one function replaced: each broken rule stops the run with one line naming it and
 // the function at fault, and the board keeps every record up to there. Files the runner cannot
 // run are refused before anything runs.
-#include "DxeImageRunner.h"
 #include "FirmwareImages.h"
+#include "ImageRuns.h"
 #include "PeFile.h"
-#include "PeiImageRunner.h"
 #include "RunTool.h"
 
 #include <gtest/gtest.h>
@@ -102,21 +101,23 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
   };
   for (const Case &Each : Cases) {
     SCOPED_TRACE(Each.Name);
-    const imagerun::PeiImage Patched =
-        imagerun::LoadPeiImage(PatchedImage(Image, Each.Name, Each.At, Each.Patch));
+    const imagerun::ImageRuns Patched(
+        imagerun::LoadPeiImage(PatchedImage(Image, Each.Name, Each.At, Each.Patch)), std::nullopt);
     sim::Board Board;
-    const imagerun::PeiImageRun Run = imagerun::RunPeiImage(Patched, Board);
+    const runs::RunResult Run = Patched.runPei(Board);
+    ASSERT_TRUE(Run.Image);
     if (Each.Breach.empty()) {
-      EXPECT_FALSE(Run.Image.Breach);
-      EXPECT_TRUE(Run.Run.Hung);
-      EXPECT_TRUE(Run.Image.SpunWithoutAccess);
-      EXPECT_EQ(Run.Run.Running.back(), "SetGenericIoRange(0x006C, 0x0002)");
+      EXPECT_FALSE(Run.Image->Breach);
+      EXPECT_TRUE(Run.Hung);
+      EXPECT_TRUE(Run.Image->SpunWithoutAccess);
+      ASSERT_FALSE(Run.Running.empty());
+      EXPECT_EQ(sim::CallText(Run.Running.back()), "SetGenericIoRange(0x006C, 0x0002)");
       continue;
     }
-    ASSERT_TRUE(Run.Image.Breach);
-    EXPECT_NE(Run.Image.Breach->find(Each.Breach), std::string::npos) << *Run.Image.Breach;
-    EXPECT_EQ(Run.Image.Breach->find('\n'), std::string::npos);
-    EXPECT_FALSE(Run.Run.Hung);
+    ASSERT_TRUE(Run.Image->Breach);
+    EXPECT_NE(Run.Image->Breach->find(Each.Breach), std::string::npos) << *Run.Image->Breach;
+    EXPECT_EQ(Run.Image->Breach->find('\n'), std::string::npos);
+    EXPECT_FALSE(Run.Hung);
     // Nothing reaches the board after the breach: the last record is the call it broke in.
     ASSERT_FALSE(Board.trace().empty());
     const std::string Last = sim::FormatRecord(Board.trace().back());
@@ -246,16 +247,16 @@ TEST(ImageRules, TheDriverReachingAnotherBootServiceStopsTheRunNamingIt) {
       PatchedDriver("allocate-pool", {0x48, 0x8B, 0x42, BootServices, 0xFF, 0x50, AllocatePool});
   const imagerun::DxeImage Driver = imagerun::LoadDxeImage(Path);
   sim::Board Board;
-  const imagerun::DxeImageRun Run = imagerun::RunDxeImage(Driver, Board);
-  ASSERT_TRUE(Run.Image.Breach);
-  EXPECT_EQ(*Run.Image.Breach, "the image called the boot service AllocatePool (slot 5) from " +
-                                   Driver.describe(Driver.Entry + 4) +
-                                   "; the driver may call no boot service but LocateProtocol");
+  const runs::RunResult Run = imagerun::ImageRuns(std::nullopt, Driver).runDxe(Board);
+  ASSERT_TRUE(Run.Image && Run.Image->Breach);
+  EXPECT_EQ(*Run.Image->Breach, "the image called the boot service AllocatePool (slot 5) from " +
+                                    Driver.describe(Driver.Entry + 4) +
+                                    "; the driver may call no boot service but LocateProtocol");
   EXPECT_EQ(sim::FormatRecord(Board.trace().back()),
             "# BoardInitDxeEntry(ImageHandle, SystemTable)");
   const Result Boardsim4 = Boardsim("dxe --image=" + Path);
   EXPECT_EQ(Boardsim4.Exit, 4);
-  EXPECT_EQ(Boardsim4.Err, "boardsim: " + *Run.Image.Breach + "\n");
+  EXPECT_EQ(Boardsim4.Err, "boardsim: " + *Run.Image->Breach + "\n");
 }
 
 } // namespace

@@ -178,7 +178,7 @@ TEST(SimBoard, StepBudgetStopsASpinAndKeepsTheLastAccesses) {
     std::size_t Observed = 0;
     Board.addObserver([&](const sim::TraceRecord &) { ++Observed; });
     const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [&] {
-      Board.enterCall("WaitForUart", {}, "");
+      Board.enterCall(sim::DxeEntryCall{});
       while ((PortRead8(0x3FD) & 0x80) == 0) {
         Board.annotate("still waiting");
         CpuPause();
@@ -193,7 +193,51 @@ TEST(SimBoard, StepBudgetStopsASpinAndKeepsTheLastAccesses) {
     }
     EXPECT_EQ(sim::FormatRecord(Outcome.LastAccesses.back()),
               "IN8 0x03FD 0x60  ; UART line status");
-    EXPECT_EQ(Outcome.Running, std::vector<std::string>{"WaitForUart()"});
+    ASSERT_EQ(Outcome.Running.size(), 1u);
+    EXPECT_EQ(sim::CallText(Outcome.Running[0]), "BoardInitDxeEntry(ImageHandle, SystemTable)");
+  }
+}
+
+// Each call as the trace prints it once it returned: the operation's arguments, its status at the
+// width of the module that returns it (a 32-bit error keeps its name), what a service stored.
+TEST(SimBoard, CallRecordsPrintArgumentsAndStatusAtTheirModulesWidth) {
+  constexpr EFI_GUID SmmBase2 = {
+      0xF4CCBFB7, 0xF6E0, 0x47FD, {0x9D, 0xD4, 0x10, 0xA8, 0xF1, 0x50, 0xC1, 0x91}};
+  using Instance = sim::InSmmCall::Instance;
+  struct Case {
+    sim::Operation Made;
+    std::uint64_t Status;
+    std::string Expected;
+  };
+  const Case Cases[] = {
+      {sim::PeiEntryCall{}, 0,
+       "BoardInitPeiEntry(FileHandle, PeiServices) -> EFI_SUCCESS (0x00000000)"},
+      {sim::SetIoDecodeCall{0x3F8, 0, 6}, 0x80000003,
+       "SetIoDecode(0x03F8, 0x00, 0x00000006) -> EFI_UNSUPPORTED (0x80000003)"},
+      {sim::SetGenericIoRangeCall{0xA00, 0x190}, 0x80000009,
+       "SetGenericIoRange(0x0A00, 0x0190) -> EFI_OUT_OF_RESOURCES (0x80000009)"},
+      // The 64-bit encoding of an error is no 32-bit status: no name.
+      {sim::SetGenericIoRangeCall{0x6C, 2}, 0x8000000000000003,
+       "SetGenericIoRange(0x006C, 0x0002) -> status (0x8000000000000003)"},
+      // Nor is the 32-bit encoding a 64-bit one.
+      {sim::DxeEntryCall{}, 0x8000000E,
+       "BoardInitDxeEntry(ImageHandle, SystemTable) -> status (0x000000008000000E)"},
+      {sim::DxeEntryCall{}, 0x8000000000000007,
+       "BoardInitDxeEntry(ImageHandle, SystemTable) -> EFI_DEVICE_ERROR (0x8000000000000007)"},
+      {sim::LocateProtocolCall{SmmBase2, false, true, false}, 0x800000000000000E,
+       "LocateProtocol({F4CCBFB7-F6E0-47FD-9DD4-10A8F150C191}, NULL, Interface) -> EFI_NOT_FOUND "
+       "(0x800000000000000E)"},
+      {sim::LocateProtocolCall{std::nullopt, true, false, true}, 0,
+       "LocateProtocol(NULL, Registration, NULL) -> EFI_SUCCESS (0x0000000000000000); hands back "
+       "NULL"},
+      {sim::InSmmCall{Instance::SmmBase2, true, true}, 0,
+       "InSmm(SmmBase2, InSmram) -> EFI_SUCCESS (0x0000000000000000); stores TRUE"},
+      {sim::InSmmCall{Instance::Other, false, std::nullopt}, 0x8000000000000002,
+       "InSmm(This, NULL) -> EFI_INVALID_PARAMETER (0x8000000000000002)"},
+  };
+  for (const Case &Each : Cases) {
+    const sim::CallRecord Call{Each.Made, 0, Each.Status};
+    EXPECT_EQ(sim::CallText(Call) + " -> " + sim::ResultText(Call), Each.Expected);
   }
 }
 

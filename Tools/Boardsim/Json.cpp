@@ -11,27 +11,27 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-Json StatusName(std::optional<std::uint64_t> Status, unsigned Bits) {
+Json StatusName(std::optional<std::uint64_t> Status, const sim::Operation &Made) {
   if (!Status) {
     return nullptr;
   }
-  const char *Name = sim::StatusName(*Status, Bits);
+  const char *Name = sim::StatusName(*Status, sim::StatusBits(Made));
   return Name != nullptr ? Json(Name) : Json(nullptr);
 }
 
-Json CallJson(const sim::CallRecord &Call, unsigned Bits) {
+Json CallJson(const sim::CallRecord &Call) {
   Json Out;
-  Out["call"] = Call.Name;
-  if (Call.Name == "SetIoDecode" && Call.Arguments.size() == 3) {
-    Out["port"] = Call.Arguments[0];
-    Out["size"] = Call.Arguments[1];
-    Out["attributes"] = Call.Arguments[2];
-  } else if (Call.Name == "SetGenericIoRange" && Call.Arguments.size() == 2) {
-    Out["port"] = Call.Arguments[0];
-    Out["size_word"] = Call.Arguments[1];
+  Out["call"] = sim::OperationName(Call.Made);
+  if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
+    Out["port"] = Decode->Port;
+    Out["size"] = Decode->Size;
+    Out["attributes"] = Decode->Attributes;
+  } else if (const auto *Window = std::get_if<sim::SetGenericIoRangeCall>(&Call.Made)) {
+    Out["port"] = Window->Port;
+    Out["size_word"] = Window->SizeWord;
   }
   Out["status"] = Call.Status ? Json(*Call.Status) : Json(nullptr);
-  Out["status_name"] = StatusName(Call.Status, Bits);
+  Out["status_name"] = StatusName(Call.Status, Call.Made);
   return Out;
 }
 
@@ -44,7 +44,7 @@ Json RequestsJson(const RunReport &Report, const sim::Board &Board) {
   }
   const unsigned BaseDepth = Calls.front()->Depth;
   for (const sim::CallRecord *Call : Calls) {
-    Json Row = CallJson(*Call, StatusBits(Report.Which));
+    Json Row = CallJson(*Call);
     if (Call->Depth == BaseDepth) {
       Row["calls"] = Json::array();
       Requests.push_back(std::move(Row));
@@ -74,15 +74,15 @@ Json SpiJson(const RunReport &Report, const sim::Board &Board) {
 }
 
 Json DxeJson(const RunReport &Report) {
-  const DxeFacts &Dxe = *Report.Dxe;
+  const runs::DxeFacts &Dxe = *Report.Result.Dxe;
   const auto &Interval = Report.Facts.interval();
   Json Out;
   Out["hob_list_found"] = Dxe.HobListFound;
   // Looked for only in a HOB list; unknown when the run hung before the timer start-up ended.
-  Out["timer_hob_found"] = !Dxe.HobListFound ? Json(nullptr)
-                           : Interval        ? Json(false)
-                           : Report.Hung     ? Json(nullptr)
-                                             : Json(true);
+  Out["timer_hob_found"] = !Dxe.HobListFound    ? Json(nullptr)
+                           : Interval           ? Json(false)
+                           : Report.Result.Hung ? Json(nullptr)
+                                                : Json(true);
   if (Interval) {
     Out["measuring_interval"] = {
         {"finished", Interval->Finished},
@@ -189,13 +189,13 @@ Json AccessCountsJson(const sim::Board &Board) {
 
 std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   const DecodeState State = ReadDecodeState(Board);
-  const unsigned Bits = StatusBits(Report.Which);
+  const runs::RunResult &Result = Report.Result;
   Json Out;
   Out["module"] = ModuleName(Report.Which);
   if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
-    Out["status"] = Report.EntryStatus ? Json(*Report.EntryStatus) : Json(nullptr);
+    Out["status"] = Result.EntryStatus ? Json(*Result.EntryStatus) : Json(nullptr);
   } else {
-    Out["results"] = Report.Results;
+    Out["results"] = Result.Statuses;
   }
   std::vector<std::uint32_t> LpcRanges, PcrRanges, EspiRanges, EspiMirrors;
   for (std::size_t Slot = 0; Slot < State.Windows.size(); ++Slot) {
@@ -221,16 +221,16 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   Out["serial"] = Board.serialOutput();
   Out["interrupts_enabled"] = Board.interruptsEnabled();
   Out["accesses"] = Board.accessCount();
-  Out["hung"] = Report.Hung;
-  if (Report.Dxe) {
-    Out["in_smm"] = Report.Dxe->InSmm;
-    Out["locate_protocol_calls"] = Report.Dxe->LocateProtocolCalls;
-    Out["in_smm_calls"] = Report.Dxe->InSmmCalls;
+  Out["hung"] = Result.Hung;
+  if (Result.Dxe) {
+    Out["in_smm"] = Result.Dxe->InSmm;
+    Out["locate_protocol_calls"] = Result.Dxe->LocateProtocolCalls;
+    Out["in_smm_calls"] = Result.Dxe->InSmmCalls;
   }
 
   // Added beside the keys above; these too keep their names, types and meaning.
   if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
-    Out["status_name"] = StatusName(Report.EntryStatus, Bits);
+    Out["status_name"] = StatusName(Result.EntryStatus, EntryOperation(Report.Which));
   }
   if (Report.Which != Module::Dxe) {
     Out["requests"] = RequestsJson(Report, Board);
@@ -238,20 +238,24 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
     Out["spi"] = SpiJson(Report, Board);
   }
-  if (Report.Dxe) {
+  if (Result.Dxe) {
     Out["dxe"] = DxeJson(Report);
   }
   Out["access_counts"] = AccessCountsJson(Board);
   Out["scenario"] = ScenarioJson(Report, Board.scenario());
   Json Last = Json::array();
-  for (const sim::TraceRecord &Record : Report.LastAccesses) {
+  for (const sim::TraceRecord &Record : Result.LastAccesses) {
     Last.push_back(sim::FormatRecord(Record));
   }
   Out["last_accesses"] = Last;
-  Out["running"] = Report.Running;
-  if (Report.Image) {
-    const imagerun::ImageFacts &Facts = Report.Image->Facts;
-    Out["image"] = {{"path", Report.Image->Path},
+  Json Running = Json::array();
+  for (const sim::CallRecord &Call : Result.Running) {
+    Running.push_back(sim::CallText(Call));
+  }
+  Out["running"] = Running;
+  if (Result.Image) {
+    const runs::ImageFacts &Facts = *Result.Image;
+    Out["image"] = {{"path", Report.ImagePath},
                     {"stack_high_water", Facts.StackHighWater},
                     {"stack_deepest_in", Facts.StackDeepestIn},
                     {"instructions", Facts.Instructions},

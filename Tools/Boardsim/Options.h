@@ -3,7 +3,7 @@
 #pragma once
 
 #include "DecodeRequest.h"
-#include "PeiRun.h"
+#include "ModuleRuns.h"
 #include "Report.h"
 #include "Scenario.h"
 
@@ -24,7 +24,7 @@ struct Invocation {
   std::string ImagePath;             // --image: the shipped image runs instead of the host build
   std::vector<std::string> Requests; // decode and window, as given
   std::vector<DecodeRequestRow> Decode;
-  std::vector<sim::WindowRequest> Window;
+  std::vector<runs::WindowRequest> Window;
 };
 
 // Parses argv (throws UsageError naming the bad input); every argument is checked here, before

@@ -45,10 +45,8 @@ void SerialConsole(std::ostringstream &Out, const std::string &Serial) {
 }
 
 std::string RequestDescription(const sim::CallRecord &Call) {
-  if (Call.Name == "SetIoDecode" && Call.Arguments.size() == 3) {
-    return DescribeDecodeRequest(static_cast<std::uint16_t>(Call.Arguments[0]),
-                                 static_cast<std::uint8_t>(Call.Arguments[1]),
-                                 static_cast<std::uint32_t>(Call.Arguments[2]));
+  if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
+    return DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes);
   }
   return "";
 }
@@ -63,8 +61,8 @@ void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board
   const unsigned BaseDepth = Calls.front()->Depth;
   for (const sim::CallRecord *Call : Calls) {
     const std::string Indent(2 * (Call->Depth - BaseDepth + 1), ' ');
-    Out << Indent << Call->Name << "(" << Call->ArgumentText << ") -> "
-        << (Call->Status ? Call->StatusText : "did not return");
+    Out << Indent << sim::CallText(*Call) << " -> "
+        << (Call->Status ? sim::ResultText(*Call) : "did not return");
     const std::string About = RequestDescription(*Call);
     Out << (About.empty() ? "" : "  [" + About + "]") << "\n";
   }
@@ -208,7 +206,7 @@ void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
 }
 
 void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
-  const DxeFacts &Dxe = *Report.Dxe;
+  const runs::DxeFacts &Dxe = *Report.Result.Dxe;
   const auto &Interval = Report.Facts.interval();
   Out << "Start-up:\n  HOB list: "
       << (Dxe.HobListFound ? "found in the configuration table" : "not found") << "\n";
@@ -225,7 +223,7 @@ void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
       Out << " from PM-timer count " << sim::HexText(Interval->PmTimerStart, 6) << " (time stamp "
           << sim::HexText(Interval->TimeStamps[0], 1) << ") and did not finish\n";
     }
-  } else if (!Report.Hung) {
+  } else if (!Report.Result.Hung) {
     Out << "  timer HOB: found, so the measuring interval was skipped\n";
   }
   Out << "SMM: LocateProtocol: " << Plural(Dxe.LocateProtocolCalls, "call", "calls")
@@ -270,15 +268,19 @@ const char *ModuleName(Module Which) {
   return "?";
 }
 
-unsigned StatusBits(Module Which) {
-  return Which == Module::Dxe ? 64 : 32;
+sim::Operation EntryOperation(Module Which) {
+  if (Which == Module::Dxe) {
+    return sim::DxeEntryCall{};
+  }
+  return sim::PeiEntryCall{};
 }
 
 std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
                                                   const sim::Board &Board) {
   std::vector<const sim::CallRecord *> Calls;
   for (const sim::CallRecord &Call : Board.calls()) {
-    const bool Decode = Call.Name == "SetIoDecode" || Call.Name == "SetGenericIoRange";
+    const bool Decode = std::holds_alternative<sim::SetIoDecodeCall>(Call.Made) ||
+                        std::holds_alternative<sim::SetGenericIoRangeCall>(Call.Made);
     // The module's entry is depth 0; its requests are the calls it makes.
     const bool Wanted = Report.Which == Module::Pei   ? Decode && Call.Depth >= 1
                         : Report.Which == Module::Dxe ? false
@@ -306,26 +308,28 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     Out << "SetGenericIoRange requests on the simulated board";
     break;
   }
-  if (Report.Image) {
-    Out << ", run from the image " << Report.Image->Path;
+  const runs::RunResult &Result = Report.Result;
+  if (Result.Ran == runs::Implementation::Image) {
+    Out << ", run from the image " << Report.ImagePath;
   }
   if (!Report.ScenarioName.empty()) {
     Out << ", scenario " << Report.ScenarioName;
   }
-  if (Report.Image && Report.Image->Facts.Breach) {
-    Out << ": STOPPED, the firmware broke a rule: " << *Report.Image->Facts.Breach;
-  } else if (Report.Hung && Report.Image && Report.Image->Facts.SpunWithoutAccess) {
-    Out << ": HUNG (" << imagerun::InstructionsWithoutAccess << " instructions without an access)";
-  } else if (Report.Hung) {
+  if (Result.Image && Result.Image->Breach) {
+    Out << ": STOPPED, the firmware broke a rule: " << *Result.Image->Breach;
+  } else if (Result.Hung && Result.Image && Result.Image->SpunWithoutAccess) {
+    Out << ": HUNG (" << runs::InstructionsWithoutAccess << " instructions without an access)";
+  } else if (Result.Hung) {
     Out << ": HUNG (stopped by the step budget)";
-  } else if (Report.EntryStatus) {
-    Out << ": entry returned " << sim::FormatStatus(*Report.EntryStatus, StatusBits(Report.Which));
+  } else if (Result.EntryStatus) {
+    Out << ": entry returned "
+        << sim::StatusText(*Result.EntryStatus, sim::StatusBits(EntryOperation(Report.Which)));
   }
   Out << "\n";
-  if (Report.Hung && !Report.Running.empty()) {
+  if (Result.Hung && !Result.Running.empty()) {
     Out << "  running:";
-    for (const std::string &Call : Report.Running) {
-      Out << (&Call == &Report.Running.front() ? " " : " > ") << Call;
+    for (const sim::CallRecord &Call : Result.Running) {
+      Out << (&Call == &Result.Running.front() ? " " : " > ") << sim::CallText(Call);
     }
     Out << "\n";
   }
@@ -350,8 +354,8 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
   }
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
   Accesses(Out, Board);
-  if (Report.Image) {
-    const imagerun::ImageFacts &Facts = Report.Image->Facts;
+  if (Result.Image) {
+    const runs::ImageFacts &Facts = *Result.Image;
     Out << "Image: " << Facts.Instructions << " instructions executed; stack high-water mark "
         << Facts.StackHighWater << " bytes"
         << (Facts.StackDeepestIn.empty() ? "" : ", deepest in " + Facts.StackDeepestIn) << "\n";

@@ -1,16 +1,14 @@
 // boardsim: runs the board's firmware modules, or single requests of them, on the simulated
 // board; traces every access and shows what the board looks like afterwards.
 #include "Arguments.h"
-#include "DxeImageRunner.h"
-#include "DxeRun.h"
+#include "HostBuildRuns.h"
+#include "ImageRuns.h"
 #include "Options.h"
-#include "PeiImageRunner.h"
-#include "PeiRun.h"
 #include "Report.h"
 #include "ToolOutput.h"
 
 #include <cstdio>
-#include <optional>
+#include <memory>
 
 namespace {
 
@@ -23,111 +21,41 @@ constexpr int ExitBadInput = 2;
 constexpr int ExitHung = 3;
 constexpr int ExitBreach = 4;
 
-// The module's entry or its requests, on the host build or, given an image, in the image.
-sim::PeiRunResult RunPei(const imagerun::PeiImage *Image, sim::Board &Board,
-                         boardsim::RunReport &Report) {
-  if (Image == nullptr) {
-    return sim::RunPei(Board);
-  }
-  imagerun::PeiImageRun Run = imagerun::RunPeiImage(*Image, Board);
-  Report.Image = boardsim::ImageReport{Image->Path, std::move(Run.Image)};
-  return Run.Run;
-}
-
-sim::RequestsRunResult RunRequests(const Invocation &Asked, const imagerun::PeiImage *Image,
-                                   sim::Board &Board, boardsim::RunReport &Report) {
-  const bool Decode = Asked.Which == Module::Decode;
-  if (Image == nullptr) {
-    return Decode ? sim::RunDecodeRequests(Board, Asked.Decode)
-                  : sim::RunWindowRequests(Board, Asked.Window);
-  }
-  imagerun::RequestsImageRun Run =
-      Decode ? imagerun::RunDecodeRequestsInImage(*Image, Board, Asked.Decode)
-             : imagerun::RunWindowRequestsInImage(*Image, Board, Asked.Window);
-  Report.Image = boardsim::ImageReport{Image->Path, std::move(Run.Image)};
-  return Run.Run;
-}
-
-sim::DxeRunResult RunDxe(const imagerun::DxeImage *Image, sim::Board &Board,
-                         boardsim::RunReport &Report) {
-  if (Image == nullptr) {
-    return sim::RunDxe(Board);
-  }
-  imagerun::DxeImageRun Run = imagerun::RunDxeImage(*Image, Board);
-  Report.Image = boardsim::ImageReport{Image->Path, std::move(Run.Image)};
-  return Run.Run;
-}
-
-// The shipped image given with --image, loaded for the module that runs it.
-struct Images {
-  std::optional<imagerun::PeiImage> Pei;
-  std::optional<imagerun::DxeImage> Dxe;
-};
-
 bool Breached(const boardsim::RunReport &Report) {
-  return Report.Image && Report.Image->Facts.Breach;
+  return Report.Result.Image && Report.Result.Image->Breach;
 }
 
-boardsim::RunReport Run(const Invocation &Asked, const Images &Loaded, sim::Board &Board) {
-  const imagerun::PeiImage *Image = Loaded.Pei ? &*Loaded.Pei : nullptr;
-  boardsim::RunReport Report;
-  Report.Which = Asked.Which;
-  Report.ScenarioName = Asked.ScenarioName;
-  Report.Requests = Asked.Requests;
+runs::RunResult Run(const Invocation &Asked, const runs::ModuleRuns &Runs, sim::Board &Board) {
   switch (Asked.Which) {
-  case Module::Pei: {
-    const sim::PeiRunResult Result = RunPei(Image, Board, Report);
-    Report.Hung = Result.Hung;
-    Report.LastAccesses = Result.LastAccesses;
-    Report.Running = Result.Running;
-    if (!Result.Hung && !Breached(Report)) {
-      Report.EntryStatus = Result.EntryStatus;
-    }
-    break;
-  }
-  case Module::Dxe: {
-    const sim::DxeRunResult Result = RunDxe(Loaded.Dxe ? &*Loaded.Dxe : nullptr, Board, Report);
-    Report.Hung = Result.Hung;
-    Report.LastAccesses = Result.LastAccesses;
-    Report.Running = Result.Running;
-    if (!Result.Hung && !Breached(Report)) {
-      Report.EntryStatus = Result.EntryStatus;
-    }
-    Report.Dxe = boardsim::DxeFacts{Result.InSmm, Result.HobListFound, Result.LocateProtocolCalls,
-                                    Result.InSmmCalls};
-    break;
-  }
+  case Module::Pei:
+    return Runs.runPei(Board);
+  case Module::Dxe:
+    return Runs.runDxe(Board);
   case Module::Decode:
-  case Module::Window: {
-    const sim::RequestsRunResult Result = RunRequests(Asked, Image, Board, Report);
-    Report.Results = Result.Statuses;
-    Report.Hung = Result.Hung;
-    Report.LastAccesses = Result.LastAccesses;
-    Report.Running = Result.Running;
-    break;
+    return Runs.runDecodeRequests(Board, Asked.Decode);
+  case Module::Window:
+    return Runs.runWindowRequests(Board, Asked.Window);
   }
-  }
-  return Report;
+  return {};
 }
 
 void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
   std::string Running;
-  for (const std::string &Call : Report.Running) {
-    Running += (Running.empty() ? " in " : " > ") + Call;
+  for (const sim::CallRecord &Call : Report.Result.Running) {
+    Running += (Running.empty() ? " in " : " > ") + sim::CallText(Call);
   }
-  if (Report.Image && Report.Image->Facts.SpunWithoutAccess) {
+  if (Report.Result.Image && Report.Result.Image->SpunWithoutAccess) {
     std::fprintf(stderr,
                  "boardsim: the run hung: it executed %llu instructions without an access%s; "
                  "last accesses:\n",
-                 static_cast<unsigned long long>(imagerun::InstructionsWithoutAccess),
-                 Running.c_str());
+                 static_cast<unsigned long long>(runs::InstructionsWithoutAccess), Running.c_str());
   } else {
     std::fprintf(stderr,
                  "boardsim: the run hung: it exceeded its step budget of %llu accesses%s; last "
                  "accesses:\n",
                  static_cast<unsigned long long>(MaxSteps), Running.c_str());
   }
-  for (const sim::TraceRecord &Record : Report.LastAccesses) {
+  for (const sim::TraceRecord &Record : Report.Result.LastAccesses) {
     std::fprintf(stderr, "  %s\n", sim::FormatRecord(Record).c_str());
   }
 }
@@ -157,18 +85,19 @@ int Main(int argc, char **argv) {
 
   // The image is read and checked before any output is touched: a file that cannot run is bad
   // input.
-  Images Loaded;
+  std::unique_ptr<imagerun::ImageRuns> Image;
   if (!Asked.ImagePath.empty()) {
     try {
-      if (Asked.Which == Module::Dxe) {
-        Loaded.Dxe = imagerun::LoadDxeImage(Asked.ImagePath);
-      } else {
-        Loaded.Pei = imagerun::LoadPeiImage(Asked.ImagePath);
-      }
+      Image = Asked.Which == Module::Dxe
+                  ? std::make_unique<imagerun::ImageRuns>(std::nullopt,
+                                                          imagerun::LoadDxeImage(Asked.ImagePath))
+                  : std::make_unique<imagerun::ImageRuns>(imagerun::LoadPeiImage(Asked.ImagePath),
+                                                          std::nullopt);
     } catch (const imagerun::ImageRejected &Error) {
       throw UsageError(Error.what());
     }
   }
+  const runs::ModuleRuns &Runs = Image ? *Image : runs::HostBuild();
 
   // Every output is set up before anything runs; none of the files is touched until all of them
   // are complete.
@@ -191,7 +120,6 @@ int Main(int argc, char **argv) {
   sim::Scenario Settings = Asked.Scenario;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
-  boardsim::RunReport Report;
   if (Trace != nullptr) {
     Board.addObserver([Trace](const sim::TraceRecord &Record) {
       Trace->write(sim::FormatRecord(Record));
@@ -200,7 +128,14 @@ int Main(int argc, char **argv) {
   }
   boardsim::RunFacts Facts;
   Board.addObserver([&Facts](const sim::TraceRecord &Record) { Facts.observe(Record); });
-  Report = Run(Asked, Loaded, Board);
+  boardsim::RunReport Report;
+  Report.Which = Asked.Which;
+  Report.ScenarioName = Asked.ScenarioName;
+  Report.Requests = Asked.Requests;
+  Report.Result = Run(Asked, Runs, Board);
+  if (Report.Result.Ran == runs::Implementation::Image) {
+    Report.ImagePath = Asked.ImagePath;
+  }
   Facts.finish();
   Report.Facts = Facts;
 
@@ -213,10 +148,10 @@ int Main(int argc, char **argv) {
   Outputs.commit();
   // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.
   if (Breached(Report)) {
-    std::fprintf(stderr, "boardsim: %s\n", Report.Image->Facts.Breach->c_str());
+    std::fprintf(stderr, "boardsim: %s\n", Report.Result.Image->Breach->c_str());
     return ExitBreach;
   }
-  if (Report.Hung) {
+  if (Report.Result.Hung) {
     PrintHung(Report, Settings.MaxSteps);
     return ExitHung;
   }

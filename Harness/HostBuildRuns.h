@@ -1,0 +1,28 @@
+// The host build's runs: the modules' sources compiled for this machine, run on the simulated
+// board through the host backend of the primitives.
+#pragma once
+
+#include "Board.h"
+#include "DecodeRequest.h"
+#include "IoScript.h"
+#include "ModuleRuns.h"
+
+#include <span>
+
+namespace runs {
+
+// The host build of both modules, linked into this program.
+const ModuleRuns &HostBuild();
+
+} // namespace runs
+
+namespace sim {
+
+// The Super I/O script rows, in order.
+RunOutcome RunScript(Board &Target, std::span<const IoScriptRow> Rows);
+
+// The board's own tables, as the module holds them.
+std::span<const DecodeRequestRow> BoardDecodeTable();
+std::span<const IoScriptRow> BoardSuperIoScript();
+
+} // namespace sim

@@ -1,0 +1,81 @@
+// Running a firmware module on the simulated board, one interface with two implementations: the
+// host build of the sources (HostBuildRuns) and the shipped image under CPU emulation
+// (ImageRuns). Both record the same trace, the same calls and the same results; callers ask which
+// one ran only to report it.
+#pragma once
+
+#include "Board.h"
+#include "DecodeRequest.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace runs {
+
+enum class Implementation { HostBuild, Image };
+
+// A generic-window request: port and size word, as SetGenericIoRange takes them.
+struct WindowRequest {
+  std::uint16_t Port = 0;
+  std::uint16_t SizeWord = 0;
+};
+
+// What the driver leaves behind: its module data and the services it called.
+struct DxeFacts {
+  bool HobListFound = false; // the driver's cached HOB list pointer after the run
+  bool InSmm = false;        // the driver's in-SMM flag after the run
+  std::size_t LocateProtocolCalls = 0;
+  std::size_t InSmmCalls = 0;
+};
+
+// A spin that makes no access at all never meets the board's step budget; this many instructions
+// in a row without an access count as hung.
+inline constexpr std::uint64_t InstructionsWithoutAccess = 1000000;
+
+// What only a run of a shipped image can tell: its stack use, the instructions it executed, and
+// the rules it broke.
+struct ImageFacts {
+  // Bytes of stack the module wrote below its caller's stack pointer, return address included
+  // (the stack is painted before the run); the largest of all the calls of a run.
+  std::uint32_t StackHighWater = 0;
+  std::string StackDeepestIn; // the function running when the stack pointer was lowest
+  std::uint64_t Instructions = 0;
+  // Hung because InstructionsWithoutAccess instructions went by without an access, rather than
+  // by the board's step budget.
+  bool SpunWithoutAccess = false;
+  // Set when the module broke a rule: it wrote into its own flash, used a firmware service it may
+  // not use, or faulted (invalid opcode, divide error, a fetch or access outside anything
+  // mapped). One line; the run stopped there, and the board holds everything before it.
+  std::optional<std::string> Breach;
+};
+
+// One result for every run: how it ended (hung, last accesses, calls in progress), what the calls
+// the run made returned, and what the implementation that ran can tell besides.
+struct RunResult : sim::RunOutcome {
+  Implementation Ran = Implementation::HostBuild;
+  std::optional<std::uint64_t> EntryStatus; // pei and dxe: set when the entry returned
+  std::vector<std::uint64_t> Statuses;      // requests: one per request that returned, in order
+  std::optional<DxeFacts> Dxe;              // dxe
+  std::optional<ImageFacts> Image;          // runs of the shipped image
+};
+
+class ModuleRuns {
+public:
+  virtual ~ModuleRuns() = default;
+  virtual Implementation implementation() const = 0;
+  // The early-init module's entry, as the PEI core enters it.
+  virtual RunResult runPei(sim::Board &Target) const = 0;
+  // The driver's entry with a firmware environment built from the board's scenario.
+  virtual RunResult runDxe(sim::Board &Target) const = 0;
+  // Each request in order, through the module's own SetIoDecode or SetGenericIoRange.
+  virtual RunResult runDecodeRequests(sim::Board &Target,
+                                      std::span<const DecodeRequestRow> Requests) const = 0;
+  virtual RunResult runWindowRequests(sim::Board &Target,
+                                      std::span<const WindowRequest> Requests) const = 0;
+};
+
+} // namespace runs

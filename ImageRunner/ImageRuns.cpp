@@ -1,0 +1,121 @@
+#include "ImageRuns.h"
+
+#include "BoardInitDxe/DxeModuleData.h"
+#include "DxeEmulatedMachine.h"
+#include "DxeMachine.h"
+#include "EmulatedMachine.h"
+#include "PeiMachine.h"
+
+#include <cstddef>
+#include <cstring>
+#include <stdexcept>
+
+namespace imagerun {
+namespace {
+
+// The module data lies in the image as the host build lays it out: both are x86-64, so the host
+// struct's offsets are the image's.
+static_assert(sizeof(void *) == 8, "the image's module data is read with x86-64 offsets");
+static_assert(offsetof(DxeModuleData, HobList) == 16);
+static_assert(offsetof(DxeModuleData, InSmm) == 32);
+static_assert(sizeof(DxeModuleData) == 40);
+
+runs::DxeFacts ReadDxeFacts(const DxeMachine &Machine, const DxeImage &Image) {
+  runs::DxeFacts Facts;
+  Facts.LocateProtocolCalls = Machine.firmware().Counted.LocateProtocol;
+  Facts.InSmmCalls = Machine.firmware().Counted.InSmm;
+  const std::vector<std::uint8_t> Bytes = Machine.read(Image.ModuleData, sizeof(DxeModuleData));
+  if (!Bytes.empty()) {
+    std::uint64_t HobList = 0;
+    std::memcpy(&HobList, Bytes.data() + offsetof(DxeModuleData, HobList), sizeof HobList);
+    Facts.HobListFound = HobList != 0;
+    Facts.InSmm = Bytes[offsetof(DxeModuleData, InSmm)] != 0;
+  }
+  return Facts;
+}
+
+// How the machine's run ended, as the host build reports it.
+void Finish(runs::RunResult &Result, const BoardMachine &Machine, const sim::Board &Target) {
+  Result.Ran = runs::Implementation::Image;
+  static_cast<sim::RunOutcome &>(Result) = sim::Outcome(Target, Machine.hung());
+  Result.Image = Machine.facts();
+}
+
+template <typename Request, typename Call>
+runs::RunResult RunRequests(const PeiImage &Image, sim::Board &Target,
+                            std::span<const Request> Requests, Call &&Invoke) {
+  runs::RunResult Result;
+  PeiMachine Machine(Image, Target);
+  for (const Request &Each : Requests) {
+    const std::optional<std::uint32_t> Status = Invoke(Machine, Each);
+    if (!Status) {
+      break;
+    }
+    Result.Statuses.push_back(*Status);
+  }
+  Finish(Result, Machine, Target);
+  return Result;
+}
+
+} // namespace
+
+ImageRuns::ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe)
+    : Pei_(std::move(Pei)), Dxe_(std::move(Dxe)) {}
+
+const PeiImage &ImageRuns::pei() const {
+  if (!Pei_) {
+    throw std::logic_error("image runs: no early-init image was given");
+  }
+  return *Pei_;
+}
+
+runs::RunResult ImageRuns::runPei(sim::Board &Target) const {
+  const PeiImage &Image = pei();
+  runs::RunResult Result;
+  PeiMachine Machine(Image, Target);
+  const std::size_t Call = Target.enterCall(sim::PeiEntryCall{});
+  Result.EntryStatus =
+      Machine.call(Image.Entry, {machine::FileHandleToken, machine::ServicesPointer});
+  if (Result.EntryStatus) {
+    Target.returnCall(Call, *Result.EntryStatus);
+  }
+  Finish(Result, Machine, Target);
+  return Result;
+}
+
+runs::RunResult ImageRuns::runDxe(sim::Board &Target) const {
+  if (!Dxe_) {
+    throw std::logic_error("image runs: no driver image was given");
+  }
+  runs::RunResult Result;
+  DxeMachine Machine(*Dxe_, Target);
+  const std::size_t Call = Target.enterCall(sim::DxeEntryCall{});
+  Result.EntryStatus =
+      Machine.call(Dxe_->Entry, {machine::dxe::ImageHandleToken, Machine.systemTable()});
+  if (Result.EntryStatus) {
+    Target.returnCall(Call, *Result.EntryStatus);
+  }
+  Finish(Result, Machine, Target);
+  Result.Dxe = ReadDxeFacts(Machine, *Dxe_);
+  return Result;
+}
+
+runs::RunResult ImageRuns::runDecodeRequests(sim::Board &Target,
+                                             std::span<const DecodeRequestRow> Requests) const {
+  const PeiImage &Image = pei();
+  return RunRequests(Image, Target, Requests,
+                     [&](PeiMachine &Machine, const DecodeRequestRow &Row) {
+                       return Machine.call(Image.SetIoDecode, {Row.Port, Row.Size, Row.Attributes});
+                     });
+}
+
+runs::RunResult ImageRuns::runWindowRequests(sim::Board &Target,
+                                             std::span<const runs::WindowRequest> Requests) const {
+  const PeiImage &Image = pei();
+  return RunRequests(Image, Target, Requests,
+                     [&](PeiMachine &Machine, const runs::WindowRequest &Window) {
+                       return Machine.call(Image.SetGenericIoRange, {Window.Port, Window.SizeWord});
+                     });
+}
+
+} // namespace imagerun

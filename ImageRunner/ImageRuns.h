@@ -1,0 +1,42 @@
+// The shipped images as an implementation of the module runs: BoardInitPei.efi executed in place
+// under CPU emulation, BoardInitDxe.efi loaded away from its preferred base, both on the
+// simulated board in place of the host build. The same board, the same scenario settings, the
+// same trace record for record, the same results; what only the image can tell comes besides
+// (RunResult::Image).
+#pragma once
+
+#include "DxeImage.h"
+#include "ModuleRuns.h"
+#include "PeiImage.h"
+
+#include <optional>
+
+namespace imagerun {
+
+class ImageRuns final : public runs::ModuleRuns {
+public:
+  // The early-init image runs pei, decode and window; the driver's image runs dxe. Asking for a
+  // run of an image not given is a logic error.
+  ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe);
+
+  runs::Implementation implementation() const override { return runs::Implementation::Image; }
+  // The entry, called as the PEI core calls it: a file handle token and a pointer to a PEI
+  // services table whose every service traps.
+  runs::RunResult runPei(sim::Board &Target) const override;
+  // The entry, called as the DXE dispatcher calls it: an image handle token and the stand-in's
+  // system table; the module facts are read out of the image's gDxeModuleData.
+  runs::RunResult runDxe(sim::Board &Target) const override;
+  // Each request in order, calling the image's own SetIoDecode or SetGenericIoRange.
+  runs::RunResult runDecodeRequests(sim::Board &Target,
+                                    std::span<const DecodeRequestRow> Requests) const override;
+  runs::RunResult runWindowRequests(sim::Board &Target,
+                                    std::span<const runs::WindowRequest> Requests) const override;
+
+private:
+  const PeiImage &pei() const;
+
+  std::optional<PeiImage> Pei_;
+  std::optional<DxeImage> Dxe_;
+};
+
+} // namespace imagerun
