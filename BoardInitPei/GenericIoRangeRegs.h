@@ -2,24 +2,24 @@
 // requests a window.
 #pragma once
 
-#include "RegisterField.h"
+#include "Register.h"
 
 #include <cstdint>
 
 namespace GenericIoRange {
 // Bits 2-7 of (window size - 1): a set bit leaves that port-address bit out of the compare.
-inline constexpr RegisterField AddressMask{18, 6};
+inline constexpr RegisterField AddressMask{23, 18};
 // Bits 2-15 of the window base; bits 0-1 are implied by the 4-byte minimum window.
-inline constexpr RegisterField Base{2, 14};
-inline constexpr std::uint32_t Enable = 1u << 0;
+inline constexpr RegisterField Base{15, 2};
+inline constexpr std::uint32_t Enable = BitMask(0);
 
 // The smallest window the register can express is 4 bytes, the largest 256.
 inline constexpr std::uint32_t MinimumWindow = 4;
 } // namespace GenericIoRange
 
 namespace GenericIoSizeWord {
-inline constexpr RegisterField DecodeTarget{8, 4};
-inline constexpr RegisterField Size{0, 8};
+inline constexpr RegisterField DecodeTarget{11, 8};
+inline constexpr RegisterField Size{7, 0};
 // A 256-byte window cannot be written in eight size bits: this one value asks for it, on the
 // LPC / primary target, and is read as size 255 there.
 inline constexpr std::uint16_t FullWindow = 0x0100;

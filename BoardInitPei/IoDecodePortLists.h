@@ -1,8 +1,7 @@
-// Base ports of the fixed decoders. A port's position in its list is the value the bridge
-// expects in the device's range field.
+// Base ports of the fixed decoders. A port's position in its list (PortPosition) is the value
+// the bridge expects in the device's range field.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace IoDecodePorts {
@@ -29,16 +28,5 @@ inline constexpr std::uint16_t SuperIo4E = 0x4E;
 // 0x62 (data) through 0x66 (command/status) go to the embedded controller as one block.
 inline constexpr std::uint16_t EmbeddedControllerFirst = 0x62;
 inline constexpr std::uint16_t EmbeddedControllerLast = 0x66;
-
-// Position of Port in List, or N when it is not listed. Exact 16-bit match, first entry first.
-template <std::size_t N>
-constexpr std::size_t Position(const std::uint16_t (&List)[N], std::uint16_t Port) {
-  for (std::size_t Index = 0; Index < N; ++Index) {
-    if (List[Index] == Port) {
-      return Index;
-    }
-  }
-  return N;
-}
 
 } // namespace IoDecodePorts
