@@ -29,6 +29,12 @@ inline constexpr std::uint32_t Data = 0x010;
 inline constexpr std::uint32_t Reg48 = 0x048;
 inline constexpr std::uint32_t Clock = 0x200;
 
+// Status bits, and the activity bits of register 0x0C.
+inline constexpr std::uint32_t StatusTransmitNotFull = 0x04;
+inline constexpr std::uint32_t StatusReceiveNotEmpty = 0x08;
+inline constexpr std::uint32_t StatusBusy = 0x10;
+inline constexpr std::uint32_t Reg0CActivity = 0xE0; // bits 7:5
+
 inline constexpr std::array Registers = {
     NamedRegister{Control0, 4, "SPI control 0"}, NamedRegister{Control1, 4, "SPI control 1"},
     NamedRegister{Status, 4, "SPI status"},      NamedRegister{Reg0C, 4, "SPI register 0x0C"},
