@@ -9,7 +9,6 @@
 // A register at Offset within its device's space (configuration space, a memory window or a port
 // block), accessed Value bits at a time.
 template <typename Value> struct Register {
-  using ValueType = Value;
   std::uint32_t Offset;
 };
 using Register8 = Register<std::uint8_t>;
@@ -29,10 +28,6 @@ constexpr RegisterField RegisterBit(unsigned Bit) {
 
 constexpr unsigned FieldShift(RegisterField Field) {
   return Field.Low;
-}
-
-constexpr unsigned FieldWidth(RegisterField Field) {
-  return Field.High - Field.Low + 1;
 }
 
 constexpr std::uint32_t FieldMask(RegisterField Field) {
@@ -75,7 +70,8 @@ template <auto Read, auto Write, typename Address, typename Value>
 }
 
 // Position of Port among the Count ports, first entry first; Count when it is not among them. A
-// device's base port is chosen by its position in the list the hardware decodes.
+// device's base port is chosen by its position in the list the hardware decodes. Local to each
+// file that uses it, so the compiler may fold it into its caller as it would a file's own helper.
 static constexpr std::uint32_t PortPosition(const std::uint16_t *Ports, std::uint32_t Count,
                                             std::uint16_t Port) {
   std::uint32_t Position = 0;
