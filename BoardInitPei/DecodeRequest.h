@@ -8,7 +8,7 @@
 #include <cstdint>
 
 namespace DecodeAttributes {
-// Bits 12-31 are not read.
+// Bits 31:12 are not read.
 inline constexpr RegisterField DecodeTarget{11, 8};
 inline constexpr RegisterField DeviceType{7, 0};
 

@@ -1,7 +1,6 @@
 #include "GenericIoRange.h"
 
 #include "DecodeTarget.h"
-#include "GenericIoRangeRegs.h"
 #include "LpcBridgeRegs.h"
 #include "PchPcrMirrors.h"
 #include "PciConfig.h"

@@ -3,7 +3,7 @@
 // A PCI address packs bus << 20 | device << 15 | function << 12 | register, the same packing as
 // the offset into the memory-mapped enhanced configuration window. Registers below 0x100 go
 // through the legacy address/data ports; registers 0x100 to 0xFFF cannot be expressed there
-// (the port encoding carries register bits 2-7 only) and go through the enhanced window.
+// (the port encoding carries register bits 7:2 only) and go through the enhanced window.
 #pragma once
 
 #include "HwAccess.h"
