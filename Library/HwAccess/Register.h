@@ -7,10 +7,8 @@
 #include <cstdint>
 
 // A register at Offset within its device's space (configuration space, a memory window or a port
-// block), accessed Value bits at a time.
-template <typename Value> struct Register {
-  std::uint32_t Offset;
-};
+// block), read and written one Value at a time: the type is the access width.
+template <typename Value> struct Register { std::uint32_t Offset; };
 using Register8 = Register<std::uint8_t>;
 using Register16 = Register<std::uint16_t>;
 using Register32 = Register<std::uint32_t>;
