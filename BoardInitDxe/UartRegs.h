@@ -2,22 +2,25 @@
 // platform before this driver runs. Only the transmit path is used.
 #pragma once
 
+#include "Register.h"
+
 #include <cstdint>
 
 namespace Uart16550 {
 inline constexpr std::uint16_t Base = 0x03F8;
 
+// Byte-wide registers at offsets from the base port.
 namespace Reg {
-inline constexpr std::uint16_t TransmitHolding = 0; // write: next byte to send
-inline constexpr std::uint16_t LineStatus = 5;      // read: transmitter and receiver state
+inline constexpr Register8 TransmitHolding{0}; // write: next byte to send
+inline constexpr Register8 LineStatus{5};      // read: transmitter and receiver state
 } // namespace Reg
 
-inline constexpr std::uint16_t TransmitHoldingPort = Base + Reg::TransmitHolding;
-inline constexpr std::uint16_t LineStatusPort = Base + Reg::LineStatus;
+inline constexpr std::uint16_t TransmitHoldingPort = Base + Reg::TransmitHolding.Offset;
+inline constexpr std::uint16_t LineStatusPort = Base + Reg::LineStatus.Offset;
 
 namespace LineStatus {
 // Set while the holding register can take another byte.
-inline constexpr std::uint8_t TransmitHoldingEmpty = 1u << 5;
+inline constexpr std::uint8_t TransmitHoldingEmpty = BitMask(5);
 } // namespace LineStatus
 } // namespace Uart16550
 

@@ -23,7 +23,9 @@ inline constexpr DecodeRequestRow DecodeTable[] = {
     Decode(0x006C, 2, DecodeDevice::Other), // window 0x6C-0x6F
     Decode(0x0280, 2, DecodeDevice::Other), // window 0x280-0x283
     Decode(0x0062, 2, DecodeDevice::Other), // embedded controller 0x62/0x66
-    Decode(0x002E, 2, DecodeDevice::Other), // configuration ports again
+    // The configuration ports again. The request sets the enable bit row 1 already set, so it
+    // changes no register; it makes the same read-modify-write accesses a second time.
+    Decode(0x002E, 2, DecodeDevice::Other),
     // The four standard COM ports; the COM B request finds the 0x200 window by its base.
     Decode(0x03F8, SerialSelector::ComA, DecodeDevice::Serial),
     Decode(0x02F8, SerialSelector::ComB, DecodeDevice::Serial),
@@ -41,25 +43,49 @@ constexpr IoScriptRow Data(std::uint8_t Value) {
   return {SuperIo::DataPort, IoScriptPlainWrite, Value};
 }
 
+// The one logical device of the chip this board sets up, and what the script gives it. The
+// values are the board's own: the chip takes each as written, and nothing in the firmware reads
+// any of them back.
+namespace SuperIoDevice {
+// Selected first: every register written after it, up to the activation, is this device's.
+inline constexpr std::uint8_t LogicalDevice = 0x0D;
+// The device's interrupt-select value on this board.
+inline constexpr std::uint8_t Interrupt = 0x1A;
+// Only the low byte of the device's I/O base is written, with 0x00: the high byte keeps what the
+// chip already holds, so the base stays in the 256-byte block the chip or an earlier boot stage
+// chose and is aligned to 256 bytes within it.
+inline constexpr std::uint8_t IoBaseLow = 0x00;
+// The second interrupt and the DMA channel are written 0: the device is given neither.
+inline constexpr std::uint8_t NoSecondInterrupt = 0x00;
+inline constexpr std::uint8_t NoDma = 0x00;
+// The two device-specific registers take the board's settings 0xE5 and 0xFF.
+inline constexpr std::uint8_t DeviceSpecific76 = 0xE5;
+inline constexpr std::uint8_t DeviceSpecific77 = 0xFF;
+} // namespace SuperIoDevice
+
+// Every row writes the index port (0x2E) or the data port (0x2F). The key is four writes to the
+// index port, 0x55 twice among them: the chip leaves its normal mode only for that exact
+// sequence, so a stray write to 0x2E cannot open its configuration.
 inline constexpr IoScriptRow SuperIoScript[] = {
     Index(SuperIo::EnterKey[0]),
     Index(SuperIo::EnterKey[1]),
     Index(SuperIo::EnterKey[2]),
     Index(SuperIo::EnterKey[3]),
     Index(SuperIo::Reg::LogicalDeviceSelect),
-    Data(0x0D),
+    Data(SuperIoDevice::LogicalDevice),
     Index(SuperIo::Reg::InterruptSelect),
-    Data(0x1A),
+    Data(SuperIoDevice::Interrupt),
     Index(SuperIo::Reg::IoBaseLow),
-    Data(0x00),
+    Data(SuperIoDevice::IoBaseLow),
     Index(SuperIo::Reg::SecondInterruptSelect),
-    Data(0x00),
+    Data(SuperIoDevice::NoSecondInterrupt),
     Index(SuperIo::Reg::DmaSelect),
-    Data(0x00),
+    Data(SuperIoDevice::NoDma),
     Index(SuperIo::Reg::DeviceSpecific76),
-    Data(0xE5),
+    Data(SuperIoDevice::DeviceSpecific76),
     Index(SuperIo::Reg::DeviceSpecific77),
-    Data(0xFF),
+    Data(SuperIoDevice::DeviceSpecific77),
+    // Activation last, once the device's resources are set; then back to normal mode.
     Index(SuperIo::Reg::Activate),
     Data(SuperIo::Activate::On),
     Index(SuperIo::Reg::ConfigControl),

@@ -2,15 +2,15 @@
 // is stored in the board's decode table.
 #pragma once
 
-#include "RegisterField.h"
+#include "Register.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace DecodeAttributes {
-// Bits 12-31 are not read.
-inline constexpr RegisterField DecodeTarget{8, 4};
-inline constexpr RegisterField DeviceType{0, 8};
+// Bits 31:12 are not read.
+inline constexpr RegisterField DecodeTarget{11, 8};
+inline constexpr RegisterField DeviceType{7, 0};
 
 constexpr std::uint32_t Make(std::uint32_t DeviceType, std::uint32_t Target) {
   return FieldValue(DecodeAttributes::DecodeTarget, Target) |

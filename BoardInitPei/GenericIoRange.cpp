@@ -1,7 +1,6 @@
 #include "GenericIoRange.h"
 
 #include "DecodeTarget.h"
-#include "GenericIoRangeRegs.h"
 #include "LpcBridgeRegs.h"
 #include "PchPcrMirrors.h"
 #include "PciConfig.h"
@@ -15,9 +14,8 @@ struct SlotBank {
   std::uint32_t Count;
 };
 
-// The LPC / primary target has four Generic I/O Range registers; each eSPI chip select has one.
-constexpr std::uint32_t PrimarySlots = 4;
-constexpr std::uint32_t ChipSelectSlots = 1;
+constexpr std::uint32_t PrimarySlots = LpcBridge::PrimaryGenericIoRanges;
+constexpr std::uint32_t ChipSelectSlots = LpcBridge::ChipSelectGenericIoRanges;
 
 // Indexed by decode target. The hardware slots are the only record of which windows exist.
 struct SlotBankTable {
@@ -26,14 +24,17 @@ struct SlotBankTable {
 
 constexpr SlotBankTable MakeSlotBanks() {
   SlotBankTable Table{};
-  Table.ByTarget[DecodeTarget::Lpc] = {LpcBridge::Reg::GenericIoRange1,
-                                       PchPcr::Mirror::GenericIoRange1, PrimarySlots};
-  Table.ByTarget[DecodeTarget::EspiCs1] = {LpcBridge::Reg::EspiCs1GenericIoRange,
-                                           PchPcr::Mirror::EspiCs1GenericIoRange, ChipSelectSlots};
-  Table.ByTarget[DecodeTarget::EspiCs2] = {LpcBridge::Reg::EspiCs2GenericIoRange,
-                                           PchPcr::Mirror::EspiCs2GenericIoRange, ChipSelectSlots};
-  Table.ByTarget[DecodeTarget::EspiCs3] = {LpcBridge::Reg::EspiCs3GenericIoRange,
-                                           PchPcr::Mirror::EspiCs3GenericIoRange, ChipSelectSlots};
+  Table.ByTarget[DecodeTarget::Lpc] = {LpcBridge::Reg::GenericIoRange1.Offset,
+                                       PchPcr::Mirror::GenericIoRange1.Offset, PrimarySlots};
+  Table.ByTarget[DecodeTarget::EspiCs1] = {LpcBridge::Reg::EspiCs1GenericIoRange.Offset,
+                                           PchPcr::Mirror::EspiCs1GenericIoRange.Offset,
+                                           ChipSelectSlots};
+  Table.ByTarget[DecodeTarget::EspiCs2] = {LpcBridge::Reg::EspiCs2GenericIoRange.Offset,
+                                           PchPcr::Mirror::EspiCs2GenericIoRange.Offset,
+                                           ChipSelectSlots};
+  Table.ByTarget[DecodeTarget::EspiCs3] = {LpcBridge::Reg::EspiCs3GenericIoRange.Offset,
+                                           PchPcr::Mirror::EspiCs3GenericIoRange.Offset,
+                                           ChipSelectSlots};
   return Table;
 }
 
@@ -90,7 +91,7 @@ Pei::Status SetGenericIoRange(std::uint16_t Port, std::uint16_t SizeWord) {
   // Like the base, the address-mask field starts at port-address bit 2.
   const std::uint32_t Value =
       (Port & ~Mask & FieldMask(GenericIoRange::Base)) |
-      FieldValue(GenericIoRange::AddressMask, Mask >> GenericIoRange::Base.Shift) |
+      FieldValue(GenericIoRange::AddressMask, Mask >> FieldShift(GenericIoRange::Base)) |
       GenericIoRange::Enable;
   const std::uint32_t SlotOffset = Slot * LpcBridge::GenericIoRangeStride;
   PciCfgWrite32(LpcBridge::ConfigAddress(Bank.FirstRegister + SlotOffset), Value);

@@ -3,9 +3,6 @@
 #include "DecodeRequest.h"
 #include "DecodeTarget.h"
 #include "GenericIoRange.h"
-#include "GenericIoRangeRegs.h"
-#include "IoDecodePortLists.h"
-#include "IoDecodeRegs.h"
 #include "LpcBridgeRegs.h"
 #include "PchPcrMirrors.h"
 #include "PciConfig.h"
@@ -23,7 +20,7 @@ struct DecodeChange {
 
 // Each decode target's I/O Enables register, indexed by decode target.
 struct EnablesRegisterTable {
-  std::uint32_t ByTarget[DecodeTarget::Count];
+  Register16 ByTarget[DecodeTarget::Count];
 };
 
 constexpr EnablesRegisterTable MakeEnablesRegisters() {
@@ -50,7 +47,7 @@ struct ListedDecoder {
 template <std::size_t N>
 constexpr ListedDecoder Listed(const std::uint16_t (&Ports)[N], RegisterField Range,
                                std::uint16_t Enable) {
-  return {Ports, static_cast<std::uint8_t>(N), static_cast<std::uint8_t>(Range.Shift),
+  return {Ports, static_cast<std::uint8_t>(N), static_cast<std::uint8_t>(FieldShift(Range)),
           static_cast<std::uint16_t>(FieldMask(Range)), Enable};
 }
 
@@ -62,15 +59,6 @@ constexpr ListedDecoder ComADecoder =
     Listed(IoDecodePorts::Serial, IoDecodeRanges::ComA, IoEnables::ComA);
 constexpr ListedDecoder ComBDecoder =
     Listed(IoDecodePorts::Serial, IoDecodeRanges::ComB, IoEnables::ComB);
-
-// Position of Port among the Count ports, first entry first; Count when it is not among them.
-std::uint32_t PortPosition(const std::uint16_t *Ports, std::uint32_t Count, std::uint16_t Port) {
-  std::uint32_t Position = 0;
-  while (Position < Count && Ports[Position] != Port) {
-    ++Position;
-  }
-  return Position;
-}
 
 Pei::Status ClassifyListed(const ListedDecoder &Decoder, std::uint16_t Port, DecodeChange &Change) {
   if (Port == DecodeOffPort) {
@@ -112,9 +100,9 @@ Pei::Status ClassifyStandardSerial(DecodeChange &Change) {
       KeepAllBut16(FieldMask(IoDecodeRanges::ComA) | FieldMask(IoDecodeRanges::ComB));
   constexpr std::uint16_t Bits = static_cast<std::uint16_t>(
       FieldValue(IoDecodeRanges::ComA,
-                 IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComA)) |
+                 PortPosition(IoDecodePorts::Serial, IoDecodePorts::StandardComA)) |
       FieldValue(IoDecodeRanges::ComB,
-                 IoDecodePorts::Position(IoDecodePorts::Serial, IoDecodePorts::StandardComB)));
+                 PortPosition(IoDecodePorts::Serial, IoDecodePorts::StandardComB)));
   Change.DecodeBits = Bits;
   Change.EnableBits = IoEnables::ComA | IoEnables::ComB;
   return Pei::EFI_SUCCESS;
@@ -195,16 +183,15 @@ Pei::Status Classify(std::uint16_t Port, std::uint8_t Size, std::uint32_t Device
   return ClassifyListed(*Decoder, Port, Change);
 }
 
-// Read-modify-write: every bit outside the and-mask keeps its current value. Each register is
-// combined with its own content, so a mirror that has drifted keeps its own other bits.
-void ModifyConfig16(std::uint32_t Register, std::uint16_t AndMask, std::uint16_t OrBits) {
-  const std::uint32_t Address = LpcBridge::ConfigAddress(Register);
-  PciCfgWrite16(Address, static_cast<std::uint16_t>((PciCfgRead16(Address) & AndMask) | OrBits));
+// Each register is combined with its own content, so a mirror that has drifted keeps its own
+// other bits.
+void ModifyConfig16(Register16 Register, std::uint16_t AndMask, std::uint16_t OrBits) {
+  ModifyRegister<PciCfgRead16, PciCfgWrite16>(LpcBridge::ConfigAddress(Register.Offset), AndMask,
+                                              OrBits);
 }
 
-void ModifyMirror16(std::uint32_t Mirror, std::uint16_t AndMask, std::uint16_t OrBits) {
-  const PhysicalAddress Address = PchPcr::MirrorAddress(Mirror);
-  MmioWrite16(Address, static_cast<std::uint16_t>((MmioRead16(Address) & AndMask) | OrBits));
+void ModifyMirror16(Register16 Mirror, std::uint16_t AndMask, std::uint16_t OrBits) {
+  ModifyRegister<MmioRead16, MmioWrite16>(PchPcr::MirrorAddress(Mirror.Offset), AndMask, OrBits);
 }
 
 } // namespace
@@ -227,15 +214,15 @@ Pei::Status SetIoDecode(std::uint16_t Port, std::uint8_t Size, std::uint32_t Att
   if (Target >= DecodeTarget::Count) {
     return Pei::EFI_UNSUPPORTED;
   }
-  const std::uint32_t EnablesRegister = EnablesRegisters.ByTarget[Target];
-  const std::uint32_t EnablesAddress = LpcBridge::ConfigAddress(EnablesRegister);
-  std::uint16_t Enables = static_cast<std::uint16_t>(
-      (PciCfgRead16(EnablesAddress) & Change.EnableMask) | Change.EnableBits);
+  const std::uint32_t EnablesAddress =
+      LpcBridge::ConfigAddress(EnablesRegisters.ByTarget[Target].Offset);
+  std::uint16_t Enables =
+      MergeBits<std::uint16_t>(PciCfgRead16(EnablesAddress), Change.EnableMask, Change.EnableBits);
   if (Target != DecodeTarget::Lpc) {
     // A chip select's enables and the primary enables are kept as one union: the primary
     // register receives what the chip select now decodes, and the chip select keeps everything
     // the primary register already decodes.
-    const std::uint32_t PrimaryAddress = LpcBridge::ConfigAddress(LpcBridge::Reg::IoEnables);
+    const std::uint32_t PrimaryAddress = LpcBridge::ConfigAddress(LpcBridge::Reg::IoEnables.Offset);
     Enables = static_cast<std::uint16_t>(Enables | PciCfgRead16(PrimaryAddress));
     PciCfgWrite16(PrimaryAddress, Enables);
   }

@@ -5,6 +5,6 @@
 
 #include <cstdint>
 
-// Opens (or, with port 0, closes) the decoding of one legacy device. Attributes: bits 0-7
-// device type, bits 8-11 decode target.
+// Opens (or, with port 0, closes) the decoding of one legacy device. Attributes: bits 7:0
+// device type, bits 11:8 decode target.
 Pei::Status SetIoDecode(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes);

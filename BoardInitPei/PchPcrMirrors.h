@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HwAccess.h"
+#include "Register.h"
 
 #include <cstdint>
 
@@ -12,13 +13,13 @@ namespace PchPcr {
 inline constexpr PhysicalAddress DmiWindowBase = 0xFD880000;
 
 namespace Mirror {
-inline constexpr std::uint32_t GenericIoRange1 = 0x2730; // ranges 1-4 follow at a 4-byte stride
-inline constexpr std::uint32_t IoDecodeRanges = 0x2770;
+inline constexpr Register32 GenericIoRange1{0x2730}; // ranges 1-4 follow at a 4-byte stride
+inline constexpr Register16 IoDecodeRanges{0x2770};
 // One enables mirror serves every decode target.
-inline constexpr std::uint32_t IoEnables = 0x2774;
-inline constexpr std::uint32_t EspiCs1GenericIoRange = 0x27BC;
-inline constexpr std::uint32_t EspiCs2GenericIoRange = 0x27CC;
-inline constexpr std::uint32_t EspiCs3GenericIoRange = 0x27D4;
+inline constexpr Register16 IoEnables{0x2774};
+inline constexpr Register32 EspiCs1GenericIoRange{0x27BC};
+inline constexpr Register32 EspiCs2GenericIoRange{0x27CC};
+inline constexpr Register32 EspiCs3GenericIoRange{0x27D4};
 } // namespace Mirror
 
 constexpr PhysicalAddress MirrorAddress(std::uint32_t Offset) {

@@ -1,16 +1,17 @@
-// Layout of the 32-bit machine the early-init module runs on under emulation: its flash at the
-// image's preferred base, a little RAM for the stack and the PEI services table, the board's device
-// windows, and the addresses the module must never reach (the PEI services' entries, the return to
-// the PEI core). Everything else is unmapped: any access there is a fault of the module.
+// Layout of the emulated machines. What both share: the page size and the stack paint, and the
+// board's device windows, which the 64-bit machine of the driver (DxeEmulatedMachine.h) maps too.
+// The rest is the 32-bit machine the early-init module runs on: its flash at the image's
+// preferred base, a little RAM for the stack and the PEI services table, and the addresses the
+// module must never reach (the PEI services' entries, the return to the PEI core). Everything
+// else is unmapped: any access there is a fault of the module.
 #pragma once
 
-#include "Devices.h"
-#include "SpiRegs.h"
+#include "BoardPci.h"
+#include "BoardPcr.h"
+#include "BoardSpi.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <iterator>
 
 namespace imagerun::machine {
 
@@ -49,18 +50,12 @@ struct DeviceWindow {
   std::uint64_t Size;
 };
 
-// The three SPI controllers' register and configuration windows lie side by side.
-inline constexpr std::uint64_t SpiWindowsBase = *std::min_element(
-    std::begin(SpiController::AddressTable), std::end(SpiController::AddressTable));
-inline constexpr std::uint64_t SpiWindowsEnd =
-    *std::max_element(std::begin(SpiController::AddressTable),
-                      std::end(SpiController::AddressTable)) +
-    sim::Map::SpiWindowSize;
-
+// The board model's windows: the PCI configuration window, the private-configuration window and
+// the three SPI controllers' register and configuration windows, side by side.
 inline constexpr std::array<DeviceWindow, 3> DeviceWindows = {{
-    {sim::Map::EcamBase, sim::Map::EcamSize},
-    {sim::Map::PcrBase, sim::Map::PcrSize},
-    {SpiWindowsBase, SpiWindowsEnd - SpiWindowsBase},
+    {sim::hw::Pci::EcamBase, sim::hw::Pci::EcamSize},
+    {sim::hw::Pcr::Base, sim::hw::Pcr::Size},
+    {sim::hw::Spi::AllWindowsBase, sim::hw::Spi::AllWindowsSize},
 }};
 
 constexpr bool Overlaps(std::uint64_t Base, std::uint64_t Size, std::uint64_t OtherBase,

@@ -1,11 +1,22 @@
 #include "Board.h"
 
+#include "BoardLpcBridge.h"
+#include "BoardPci.h"
+#include "BoardPcr.h"
+#include "BoardPmTimer.h"
+#include "BoardSpi.h"
+#include "BoardSuperIo.h"
+#include "BoardUart.h"
+
 namespace sim {
 namespace {
 
 constexpr std::uint32_t AllOnes(unsigned Width) {
   return Width >= 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (8 * Width)) - 1;
 }
+
+// The bridge's configuration registers in the enhanced configuration window.
+constexpr std::uint64_t BridgeEcamBase = hw::Pci::EcamBase + hw::LpcBridge::EcamOffset;
 
 bool Within(std::uint64_t Address, unsigned Width, std::uint64_t Base, std::uint64_t Size) {
   return Address >= Base && Address + Width <= Base + Size;
@@ -21,8 +32,8 @@ void ApplyPresets(RegisterSpace &Space, const std::map<std::uint32_t, Preset> &P
 
 Board::Board(const Scenario &Settings)
     : Settings_(Settings), PmTimer_(Settings.PmTimerStart, Settings.PmTimerStuck),
-      Spi_(Settings.Spi), Uart_(Settings.UartLineStatus), LpcConfig_(Map::BridgeConfigSize),
-      Pcr_(Map::PcrSize) {
+      Spi_(Settings.Spi), Uart_(Settings.UartLineStatus), LpcConfig_(hw::LpcBridge::ConfigSize),
+      Pcr_(hw::Pcr::Size) {
   ApplyPresets(LpcConfig_, Settings.LpcConfig);
   ApplyPresets(Pcr_, Settings.PcrWindow);
 }
@@ -110,32 +121,32 @@ RunOutcome Outcome(const Board &Target, bool Hung) {
 }
 
 bool Board::bridgeSelected() const {
-  return (PciLatch_ & Map::PciLatchEnable) != 0 &&
-         (PciLatch_ & Map::PciLatchFunctionMask) == Map::PciLatchBridge;
+  return (PciLatch_ & hw::Pci::LatchEnable) != 0 &&
+         (PciLatch_ & hw::Pci::LatchFunctionMask) == hw::LpcBridge::LatchFunction;
 }
 
 std::string Board::describePort(std::uint16_t Port) const {
-  if (Port == Map::PciAddressPort) {
+  if (Port == hw::Pci::AddressPort) {
     return "PCI address";
   }
-  if (Port >= Map::PciDataPort && Port < Map::PciDataPort + 4) {
+  if (Port >= hw::Pci::DataPort && Port < hw::Pci::DataPort + hw::Pci::DataPortBytes) {
     if (!bridgeSelected()) {
       return "PCI data";
     }
     const std::string Name =
-        BridgeRegisterName((PciLatch_ & Map::PciLatchRegisterMask) + (Port - Map::PciDataPort));
+        BridgeRegisterName((PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort));
     return Name.empty() ? "PCI data" : Name;
   }
   switch (Port) {
-  case Map::PmTimerPort:
+  case hw::PmTimer::Port:
     return "PM timer";
-  case Map::UartData:
+  case hw::Uart::TransmitPort:
     return "UART transmit";
-  case Map::UartLineStatus:
+  case hw::Uart::LineStatusPort:
     return "UART line status";
-  case Map::SuperIoIndex:
+  case hw::SuperIo::IndexPort:
     return "Super I/O index";
-  case Map::SuperIoData:
+  case hw::SuperIo::DataPort:
     return "Super I/O data";
   default:
     return "";
@@ -146,45 +157,45 @@ std::uint32_t Board::devicePortRead(std::uint16_t Port, unsigned Width) {
   if (Settings_.AllOnesEverywhere) {
     return AllOnes(Width);
   }
-  if (Port == Map::PciAddressPort && Width == 4) {
+  if (Port == hw::Pci::AddressPort && Width == 4) {
     return PciLatch_;
   }
-  if (Port >= Map::PciDataPort && Port + Width <= Map::PciDataPort + 4u) {
+  if (Port >= hw::Pci::DataPort && Port + Width <= hw::Pci::DataPort + hw::Pci::DataPortBytes) {
     if (!bridgeSelected()) {
       return AllOnes(Width);
     }
-    return LpcConfig_.read((PciLatch_ & Map::PciLatchRegisterMask) + (Port - Map::PciDataPort),
+    return LpcConfig_.read((PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort),
                            Width);
   }
-  if (Port == Map::PmTimerPort && Width == 4) {
+  if (Port == hw::PmTimer::Port && Width == 4) {
     return PmTimer_.read();
   }
-  if (Port == Map::UartLineStatus && Width == 1) {
+  if (Port == hw::Uart::LineStatusPort && Width == 1) {
     return Uart_.lineStatus();
   }
-  if ((Port == Map::SuperIoIndex || Port == Map::SuperIoData) && Width == 1) {
-    return SuperIoModel::ReadValue;
+  if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
+    return hw::SuperIo::ReadValue;
   }
   return AllOnes(Width);
 }
 
 void Board::devicePortWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value) {
-  if (Port == Map::PciAddressPort && Width == 4) {
+  if (Port == hw::Pci::AddressPort && Width == 4) {
     PciLatch_ = Value;
     return;
   }
-  if (Port >= Map::PciDataPort && Port + Width <= Map::PciDataPort + 4u) {
+  if (Port >= hw::Pci::DataPort && Port + Width <= hw::Pci::DataPort + hw::Pci::DataPortBytes) {
     if (bridgeSelected()) {
-      LpcConfig_.write((PciLatch_ & Map::PciLatchRegisterMask) + (Port - Map::PciDataPort), Width,
+      LpcConfig_.write((PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort), Width,
                        Value);
     }
     return;
   }
-  if (Port == Map::UartData && Width == 1) {
+  if (Port == hw::Uart::TransmitPort && Width == 1) {
     Uart_.write(static_cast<std::uint8_t>(Value));
     return;
   }
-  if ((Port == Map::SuperIoIndex || Port == Map::SuperIoData) && Width == 1) {
+  if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
     SuperIo_.write(Port, static_cast<std::uint8_t>(Value));
   }
 }
@@ -193,28 +204,28 @@ std::uint32_t Board::deviceMemRead(std::uint64_t Address, unsigned Width) {
   if (Settings_.AllOnesEverywhere) {
     return AllOnes(Width);
   }
-  if (Within(Address, Width, Map::EcamBase + Map::BridgeEcamOffset, Map::BridgeConfigSize)) {
-    return LpcConfig_.read(Address - Map::EcamBase - Map::BridgeEcamOffset, Width);
+  if (Within(Address, Width, BridgeEcamBase, hw::LpcBridge::ConfigSize)) {
+    return LpcConfig_.read(Address - BridgeEcamBase, Width);
   }
-  if (Within(Address, Width, Map::PcrBase, Map::PcrSize)) {
-    return Pcr_.read(Address - Map::PcrBase, Width);
+  if (Within(Address, Width, hw::Pcr::Base, hw::Pcr::Size)) {
+    return Pcr_.read(Address - hw::Pcr::Base, Width);
   }
-  if (Within(Address, Width, Map::SpiConfigWindow, Map::SpiWindowSize)) {
-    return Spi_.readConfig(Address - Map::SpiConfigWindow, Width);
+  if (Within(Address, Width, hw::Spi::ConfigWindow, hw::Spi::WindowSize)) {
+    return Spi_.readConfig(Address - hw::Spi::ConfigWindow, Width);
   }
-  if (Within(Address, Width, Map::SpiRegisterWindow, Map::SpiWindowSize)) {
-    return Spi_.readRegister(Address - Map::SpiRegisterWindow, Width);
+  if (Within(Address, Width, hw::Spi::RegisterWindow, hw::Spi::WindowSize)) {
+    return Spi_.readRegister(Address - hw::Spi::RegisterWindow, Width);
   }
   return AllOnes(Width);
 }
 
 void Board::deviceMemWrite(std::uint64_t Address, unsigned Width, std::uint32_t Value) {
-  if (Within(Address, Width, Map::EcamBase + Map::BridgeEcamOffset, Map::BridgeConfigSize)) {
-    LpcConfig_.write(Address - Map::EcamBase - Map::BridgeEcamOffset, Width, Value);
-  } else if (Within(Address, Width, Map::PcrBase, Map::PcrSize)) {
-    Pcr_.write(Address - Map::PcrBase, Width, Value);
-  } else if (Within(Address, Width, Map::SpiRegisterWindow, Map::SpiWindowSize)) {
-    Spi_.writeRegister(Address - Map::SpiRegisterWindow, Width, Value);
+  if (Within(Address, Width, BridgeEcamBase, hw::LpcBridge::ConfigSize)) {
+    LpcConfig_.write(Address - BridgeEcamBase, Width, Value);
+  } else if (Within(Address, Width, hw::Pcr::Base, hw::Pcr::Size)) {
+    Pcr_.write(Address - hw::Pcr::Base, Width, Value);
+  } else if (Within(Address, Width, hw::Spi::RegisterWindow, hw::Spi::WindowSize)) {
+    Spi_.writeRegister(Address - hw::Spi::RegisterWindow, Width, Value);
   }
 }
 

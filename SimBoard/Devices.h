@@ -2,6 +2,8 @@
 // traces; the board does that around every access.
 #pragma once
 
+#include "BoardPmTimer.h"
+#include "BoardSuperIo.h"
 #include "Scenario.h"
 
 #include <cstdint>
@@ -10,29 +12,6 @@
 #include <vector>
 
 namespace sim {
-
-namespace Map {
-inline constexpr std::uint16_t PciAddressPort = 0x0CF8;
-inline constexpr std::uint16_t PciDataPort = 0x0CFC;
-inline constexpr std::uint16_t PmTimerPort = 0x1808;
-inline constexpr std::uint16_t UartData = 0x03F8;
-inline constexpr std::uint16_t UartLineStatus = 0x03FD;
-inline constexpr std::uint16_t SuperIoIndex = 0x002E;
-inline constexpr std::uint16_t SuperIoData = 0x002F;
-inline constexpr std::uint64_t EcamBase = 0xE0000000;
-inline constexpr std::uint64_t EcamSize = 0x10000000;
-inline constexpr std::uint64_t BridgeEcamOffset = 0xF8000; // bus 0, device 31, function 0
-inline constexpr std::uint64_t BridgeConfigSize = 0x1000;
-inline constexpr std::uint64_t PcrBase = 0xFD880000;
-inline constexpr std::uint64_t PcrSize = 0x10000;
-inline constexpr std::uint64_t SpiRegisterWindow = 0xFE032000;
-inline constexpr std::uint64_t SpiConfigWindow = 0xFE033000;
-inline constexpr std::uint64_t SpiWindowSize = 0x1000;
-inline constexpr std::uint32_t PciLatchEnable = 0x80000000;
-inline constexpr std::uint32_t PciLatchFunctionMask = 0x00FFFF00; // bus, device, function
-inline constexpr std::uint32_t PciLatchBridge = 0x0000F800;       // bus 0, device 31, function 0
-inline constexpr std::uint32_t PciLatchRegisterMask = 0xFC;
-} // namespace Map
 
 class CpuModel {
 public:
@@ -51,19 +30,19 @@ private:
 
 class PmTimerModel {
 public:
-  PmTimerModel(std::uint32_t Start, bool Stuck) : Count_(Start & Mask), Stuck_(Stuck) {}
+  PmTimerModel(std::uint32_t Start, bool Stuck)
+      : Count_(Start & hw::PmTimer::CountMask), Stuck_(Stuck) {}
   // Returns the count, then advances it one tick (24 bits, wrapping to 0).
   std::uint32_t read() {
     const std::uint32_t Value = Count_;
     if (!Stuck_) {
-      Count_ = (Count_ + 1) & Mask;
+      Count_ = (Count_ + 1) & hw::PmTimer::CountMask;
     }
     return Value;
   }
   std::uint32_t count() const { return Count_; }
 
 private:
-  static constexpr std::uint32_t Mask = 0x00FFFFFF;
   std::uint32_t Count_;
   bool Stuck_;
 };
@@ -78,14 +57,6 @@ public:
 
   const std::vector<std::uint32_t> &framesReceived() const { return Frames_; }
   std::uint32_t registerValue(std::uint64_t Offset) const;
-
-  static constexpr std::uint64_t Control0 = 0x00;
-  static constexpr std::uint64_t Status = 0x08;
-  static constexpr std::uint64_t Reg0C = 0x0C;
-  static constexpr std::uint64_t Data = 0x10;
-  static constexpr std::uint64_t Reg48 = 0x48;
-  static constexpr std::uint64_t Clock = 0x200;
-  static constexpr std::uint64_t DeviceIdOffset = 0x02;
 
 private:
   SpiSettings Settings_;
@@ -108,7 +79,6 @@ private:
 class SuperIoModel {
 public:
   void write(std::uint16_t Port, std::uint8_t Value) { Writes_.emplace_back(Port, Value); }
-  static constexpr std::uint8_t ReadValue = 0xFF;
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &writes() const { return Writes_; }
 
 private:

@@ -1,14 +1,16 @@
 #include "NamedScenarios.h"
 
+#include "BoardSpi.h"
+
 #include <vector>
 
 namespace sim {
 namespace {
 
 // The SPI status bits the scenarios hold still.
-constexpr std::uint32_t SpiReceiveNotEmpty = 0x08;
-constexpr std::uint32_t SpiBusy = 0x10;
-constexpr std::uint32_t SpiActivityBits = 0xE0; // register 0x0C bits 7:5
+constexpr std::uint32_t SpiReceiveNotEmpty = hw::Spi::StatusReceiveNotEmpty;
+constexpr std::uint32_t SpiBusy = hw::Spi::StatusBusy;
+constexpr std::uint32_t SpiActivityBits = hw::Spi::Reg0CActivity;
 // The UART line status with the transmit holding register never empty.
 constexpr std::uint8_t UartNeverEmpties = 0x00;
 constexpr std::uint8_t UartAllOnes = 0xFF;

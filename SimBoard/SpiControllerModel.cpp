@@ -1,29 +1,29 @@
+#include "BoardSpi.h"
 #include "Devices.h"
 
 namespace sim {
 
 namespace {
-constexpr std::uint16_t PresentDeviceId = 0x4B2B;
-constexpr std::uint16_t AbsentDeviceId = 0xFFFF;
+using namespace hw::Spi;
 constexpr std::uint32_t AllOnes = 0xFFFFFFFF;
 } // namespace
 
 SpiControllerModel::SpiControllerModel(const SpiSettings &Settings)
-    : Settings_(Settings), Registers_(Map::SpiWindowSize, 0) {
+    : Settings_(Settings), Registers_(WindowSize, 0) {
   for (unsigned Byte = 0; Byte < 4; ++Byte) {
     Registers_[Clock + Byte] = static_cast<std::uint8_t>(Settings.Clock >> (8 * Byte));
   }
 }
 
 std::uint32_t SpiControllerModel::readConfig(std::uint64_t Offset, unsigned Width) const {
-  const std::uint16_t DeviceId =
-      Settings_.Presence == SpiPresence::Absent ? AbsentDeviceId : PresentDeviceId;
+  const std::uint16_t Id =
+      Settings_.Presence == SpiPresence::Absent ? AbsentDeviceId : hw::Spi::DeviceId;
   std::uint32_t Value = 0;
   for (unsigned Byte = 0; Byte < Width; ++Byte) {
     const std::uint64_t At = Offset + Byte;
     std::uint32_t ByteValue = 0;
     if (At == DeviceIdOffset || At == DeviceIdOffset + 1) {
-      ByteValue = (DeviceId >> (8 * (At - DeviceIdOffset))) & 0xFF;
+      ByteValue = (Id >> (8 * (At - DeviceIdOffset))) & 0xFF;
     }
     Value |= ByteValue << (8 * Byte);
   }

@@ -3,10 +3,11 @@
 // A PCI address packs bus << 20 | device << 15 | function << 12 | register, the same packing as
 // the offset into the memory-mapped enhanced configuration window. Registers below 0x100 go
 // through the legacy address/data ports; registers 0x100 to 0xFFF cannot be expressed there
-// (the port encoding carries register bits 2-7 only) and go through the enhanced window.
+// (the port encoding carries register bits 7:2 only) and go through the enhanced window.
 #pragma once
 
 #include "HwAccess.h"
+#include "Register.h"
 
 #include <cstdint>
 
@@ -15,24 +16,40 @@ inline constexpr std::uint16_t Address = 0x0CF8;
 inline constexpr std::uint16_t Data = 0x0CFC;
 } // namespace PciPort
 
+// The packed address, which is also the offset into the enhanced configuration window.
+namespace PciAddressField {
+inline constexpr RegisterField Bus{27, 20};
+inline constexpr RegisterField Device{19, 15};
+inline constexpr RegisterField Function{14, 12};
+inline constexpr RegisterField BusDeviceFunction{27, 12};
+inline constexpr RegisterField Register{11, 0};
+} // namespace PciAddressField
+
+// The same address as the address port takes it.
 namespace PciAddressEncoding {
-inline constexpr std::uint32_t Enable = 0x80000000;
-// Bus, device and function move from bits 12-27 of the packed address to bits 8-23 on the port.
-inline constexpr unsigned BusDeviceFunctionShift = 4;
-inline constexpr std::uint32_t BusDeviceFunctionMask = 0x00FFFF00;
-inline constexpr std::uint32_t RegisterMask = 0xFC;
-inline constexpr std::uint32_t DataByteSelectMask = 0x2;
+inline constexpr std::uint32_t Enable = BitMask(31);
+inline constexpr RegisterField BusDeviceFunction{23, 8};
+// Bus, device and function move from bits 27:12 of the packed address to bits 23:8 on the port.
+inline constexpr unsigned BusDeviceFunctionShift =
+    FieldShift(PciAddressField::BusDeviceFunction) - FieldShift(BusDeviceFunction);
+inline constexpr std::uint32_t BusDeviceFunctionMask = FieldMask(BusDeviceFunction);
+// The port reaches register bits 7:2; bit 1 picks the half of the data dword a 16-bit access
+// uses.
+inline constexpr std::uint32_t RegisterMask = FieldMask(RegisterField{7, 2});
+inline constexpr std::uint32_t DataByteSelectMask = BitMask(1);
 // First register that lies outside the 256-byte space the ports reach.
 inline constexpr std::uint32_t ExtendedRegisterStart = 0x100;
-inline constexpr std::uint32_t RegisterFieldMask = 0xFFF;
+inline constexpr std::uint32_t RegisterFieldMask = FieldMask(PciAddressField::Register);
 } // namespace PciAddressEncoding
 
 // Board memory map: base of the enhanced configuration window.
 inline constexpr PhysicalAddress PciExpressBaseAddress = 0xE0000000;
 
+// Register is an offset below 0x1000 and is placed as it is.
 constexpr std::uint32_t PciAddress(std::uint32_t Bus, std::uint32_t Device, std::uint32_t Function,
                                    std::uint32_t Register) {
-  return Bus << 20 | Device << 15 | Function << 12 | Register;
+  return FieldValue(PciAddressField::Bus, Bus) | FieldValue(PciAddressField::Device, Device) |
+         FieldValue(PciAddressField::Function, Function) | Register;
 }
 
 // One configuration access; the widths and directions below all take this one path, so the

@@ -5,8 +5,8 @@
 #include "WideDivision.h"
 
 void PmTimerDelayTicks(std::uint32_t Ticks) {
-  std::uint32_t Passes = Ticks >> PmTimer::PassShift;
-  std::uint32_t Chunk = Ticks & (PmTimer::PassTicks - 1);
+  std::uint32_t Passes = FieldGet(PmTimer::WholePasses, Ticks);
+  std::uint32_t Chunk = FieldGet(PmTimer::FirstPass, Ticks);
   for (;;) {
     const std::uint32_t Target = (PortRead32(PmTimer::Port) & PmTimer::CounterMask) + Chunk;
     Chunk = PmTimer::PassTicks;

@@ -7,18 +7,17 @@ namespace {
 
 using namespace SpiController;
 
-std::uint32_t ReadReg(PhysicalAddress Window, PhysicalAddress Offset) {
-  return MmioRead32(Window + Offset);
+std::uint32_t ReadReg(PhysicalAddress Window, Register32 Reg) {
+  return MmioRead32(Window + Reg.Offset);
 }
 
-void WriteReg(PhysicalAddress Window, PhysicalAddress Offset, std::uint32_t Value) {
-  MmioWrite32(Window + Offset, Value);
+void WriteReg(PhysicalAddress Window, Register32 Reg, std::uint32_t Value) {
+  MmioWrite32(Window + Reg.Offset, Value);
 }
 
-// Read-modify-write of one register: every bit outside the mask keeps its value.
-void ModifyReg(PhysicalAddress Window, PhysicalAddress Offset, std::uint32_t AndMask,
+void ModifyReg(PhysicalAddress Window, Register32 Reg, std::uint32_t AndMask,
                std::uint32_t OrBits) {
-  WriteReg(Window, Offset, (ReadReg(Window, Offset) & AndMask) | OrBits);
+  ModifyRegister<MmioRead32, MmioWrite32>(Window + Reg.Offset, AndMask, OrBits);
 }
 
 // The controller's status bits settle within a few register reads; a controller that never
@@ -52,7 +51,9 @@ void WaitTransmitReady(PhysicalAddress Window) {
   WaitStatusEqual(Window, Status::TransmitNotFull | Status::Busy, Status::TransmitNotFull);
 }
 
-// Bits 7:5 of register 0x0C must read clear twice in a row before the controller is quiet.
+// Bits 7:5 of register 0x0C must read clear twice in a row before the controller is quiet: one
+// clear reading can fall in the gap between two transfers, and only a second clear reading
+// straight after it says the activity has ended. A set bit in either reading costs an attempt.
 void WaitReg0CQuiet(PhysicalAddress Window) {
   for (unsigned Attempt = 0; Attempt < PollReads; ++Attempt) {
     if ((ReadReg(Window, Reg::Reg0C) & Reg0C::ActivityMask) != 0) {
@@ -69,7 +70,8 @@ void SetClock(PhysicalAddress Window) {
     return;
   }
   // Enable first, then load the dividers, then pulse the update bit: the divider is latched on
-  // the update bit's rising edge.
+  // the update bit's rising edge, so the bit is cleared before it is set even when it already
+  // reads set. Each step is its own write, read back by the next.
   WriteReg(Window, Reg::Clock, Clock::Enable);
   ModifyReg(Window, Reg::Clock, AllOnes, Clock::Dividers);
   ModifyReg(Window, Reg::Clock, ~Clock::Update, 0);
@@ -88,9 +90,11 @@ void Drain(PhysicalAddress Window) {
 } // namespace
 
 bool SpiPeripheralPresent() {
-  return MmioRead16(AddressTable[ConfigWindowIndex] + ConfigDeviceIdOffset) == ExpectedDeviceId;
+  return MmioRead16(AddressTable[ConfigWindowIndex] + ConfigDeviceId.Offset) == ExpectedDeviceId;
 }
 
+// SPI is full duplex: while the frame goes out a word comes in. Reading the data register takes
+// that word out of the receive FIFO, so five frames never fill it; the word itself is not used.
 std::uint32_t SpiSendFrame(PhysicalAddress Window, std::uint16_t Frame) {
   WriteReg(Window, Reg::Data, Frame);
   WaitTransmitReady(Window);
@@ -109,6 +113,9 @@ void SpiPeripheralBringUp() {
   WriteReg(Window, Reg::Control0, Control0::BringUpValue);
   WriteReg(Window, Reg::Control1, 0);
   SetClock(Window);
+  // One read of 0x0C whose value nothing uses, before the wait makes its own reads. The bring-up
+  // has always made it; it is kept so that the controller sees the same accesses, in the same
+  // order, as the sequence this board was brought up with.
   (void)ReadReg(Window, Reg::Reg0C);
   WaitReg0CQuiet(Window);
   WaitStatusClear(Window, Status::Busy);

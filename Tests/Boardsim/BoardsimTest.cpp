@@ -264,7 +264,14 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --lpc=0x81=1", "multiple of 4"},
       {"pei --lpc=0x1000=1", "outside"},
       {"pei --lpc=0x82=0x10000", "16 bits"},
+      // The 16-bit registers are 0x80, 0x82, 0xA0, 0x200 and 0x240 on the bridge and 0x2770 and
+      // 0x2774 in the private-configuration window; every other offset is a 32-bit register.
+      {"pei --lpc=0x240=0x10000", "16 bits"},
+      {"pei --lpc=0x202=1", "multiple of 4"},
+      {"pei --pcr=0x2770=0x10000", "16 bits"},
+      {"pei --pcr=0x2772=1", "multiple of 4"},
       {"pei --pcr=0x10000=0", "outside"},
+      {"pei --pcr=0xFFFE=0", "multiple of 4"},
       {"pei --no-hob-list", "--no-hob-list"},
       {"pei --trace=/nonexistent/dir/trace", "/nonexistent/dir/trace"},
       {"pei --image=" README_PATH, "no MZ signature"},

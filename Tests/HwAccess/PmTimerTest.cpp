@@ -48,7 +48,7 @@ TEST(PmTimerDelay, TenMicrosecondsIsThirtyFiveTicks) {
   std::uintptr_t Returned = 0;
   sim::RunOnBoard(Board, [&] { Returned = DelayMicroseconds(10); });
   EXPECT_EQ(Returned, 10u);
-  EXPECT_EQ(CountMatching(Board, AccessKind::PortIn, PmTimer::Port), 37u);
+  EXPECT_EQ(CountMatching(Board, AccessKind::PortIn, 0x1808), 37u);
   EXPECT_EQ(CountMatching(Board, AccessKind::Pause, 0), 35u);
 }
 

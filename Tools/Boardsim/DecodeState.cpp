@@ -1,17 +1,24 @@
 #include "DecodeState.h"
 
+#include "BoardLpcBridge.h"
+#include "BoardPcr.h"
 #include "DecodeRequest.h"
 #include "DecodeTarget.h"
-#include "GenericIoRangeRegs.h"
-#include "IoDecodePortLists.h"
-#include "IoDecodeRegs.h"
-#include "LpcBridgeRegs.h"
-#include "PchPcrMirrors.h"
 
 #include <cstdio>
 
 namespace boardsim {
 namespace {
+
+namespace Bridge = sim::hw::LpcBridge;
+
+std::uint32_t RangeMask(Bridge::RangeField Field) {
+  return ((1u << (Field.High - Field.Low + 1)) - 1) << Field.Low;
+}
+
+std::uint32_t RangeGet(Bridge::RangeField Field, std::uint16_t Value) {
+  return (Value & RangeMask(Field)) >> Field.Low;
+}
 
 template <std::size_t N> std::string ListPort(const std::uint16_t (&List)[N], std::uint32_t Index) {
   return Index < N ? sim::HexText(List[Index], 3) : "reserved (" + std::to_string(Index) + ")";
@@ -20,32 +27,24 @@ template <std::size_t N> std::string ListPort(const std::uint16_t (&List)[N], st
 } // namespace
 
 DecodeState ReadDecodeState(const sim::Board &Board) {
-  namespace Reg = LpcBridge::Reg;
-  namespace Mirror = PchPcr::Mirror;
+  namespace Pcr = sim::hw::Pcr;
   const sim::RegisterSpace &Lpc = Board.lpcConfig();
-  const sim::RegisterSpace &Pcr = Board.pcr();
+  const sim::RegisterSpace &Mirrors = Board.pcr();
   DecodeState State;
-  State.IoDecodeRanges = Lpc.read16(Reg::IoDecodeRanges);
-  State.IoDecodeRangesMirror = Pcr.read16(Mirror::IoDecodeRanges);
-  State.IoEnables = Lpc.read16(Reg::IoEnables);
-  State.IoEnablesMirror = Pcr.read16(Mirror::IoEnables);
-  State.EspiIoEnables = {Lpc.read16(Reg::EspiCs1IoEnables), Lpc.read16(Reg::EspiCs2IoEnables),
-                         Lpc.read16(Reg::EspiCs3IoEnables)};
-  constexpr unsigned LpcSlots = 4;
-  for (unsigned Slot = 0; Slot < LpcSlots; ++Slot) {
-    State.Windows.push_back(
-        {"LPC range " + std::to_string(Slot + 1),
-         Lpc.read32(Reg::GenericIoRange1 + LpcBridge::GenericIoRangeStride * Slot),
-         Pcr.read32(Mirror::GenericIoRange1 + LpcBridge::GenericIoRangeStride * Slot)});
+  State.IoDecodeRanges = Lpc.read16(Bridge::IoDecodeRanges);
+  State.IoDecodeRangesMirror = Mirrors.read16(Pcr::IoDecodeRangesMirror);
+  State.IoEnables = Lpc.read16(Bridge::IoEnables);
+  State.IoEnablesMirror = Mirrors.read16(Pcr::IoEnablesMirror);
+  for (std::size_t ChipSelect = 0; ChipSelect < State.EspiIoEnables.size(); ++ChipSelect) {
+    State.EspiIoEnables[ChipSelect] = Lpc.read16(Bridge::ChipSelectIoEnables[ChipSelect]);
   }
-  const std::uint32_t EspiRanges[] = {Reg::EspiCs1GenericIoRange, Reg::EspiCs2GenericIoRange,
-                                      Reg::EspiCs3GenericIoRange};
-  const std::uint32_t EspiMirrors[] = {Mirror::EspiCs1GenericIoRange, Mirror::EspiCs2GenericIoRange,
-                                       Mirror::EspiCs3GenericIoRange};
-  for (unsigned ChipSelect = 0; ChipSelect < 3; ++ChipSelect) {
-    State.Windows.push_back({"eSPI CS" + std::to_string(ChipSelect + 1),
-                             Lpc.read32(EspiRanges[ChipSelect]),
-                             Pcr.read32(EspiMirrors[ChipSelect])});
+  for (const Bridge::SlotBank &Bank : Bridge::SlotBanks) {
+    for (unsigned Slot = 0; Slot < Bank.Count; ++Slot) {
+      const std::uint32_t Offset = Bridge::GenericIoRangeStride * Slot;
+      State.Windows.push_back(
+          {Bank.Count == 1 ? Bank.Name : Bank.Name + (" " + std::to_string(Slot + 1)),
+           Lpc.read32(Bank.FirstRegister + Offset), Mirrors.read32(Bank.FirstMirror + Offset)});
+    }
   }
   return State;
 }
@@ -54,18 +53,17 @@ std::string DescribeDecodeRanges(std::uint16_t Value, std::uint16_t Enables) {
   auto Device = [&](const char *Name, std::string Port, std::uint16_t Enable) {
     return Name + (" " + Port) + ((Enables & Enable) != 0 ? "" : " (off)");
   };
-  return Device("COM A", ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComA, Value)),
-                IoEnables::ComA) +
+  return Device("COM A", ListPort(Bridge::SerialPorts, RangeGet(Bridge::ComA, Value)),
+                Bridge::Enable::ComA) +
          ", " +
-         Device("COM B", ListPort(IoDecodePorts::Serial, FieldGet(IoDecodeRanges::ComB, Value)),
-                IoEnables::ComB) +
+         Device("COM B", ListPort(Bridge::SerialPorts, RangeGet(Bridge::ComB, Value)),
+                Bridge::Enable::ComB) +
          ", " +
-         Device("parallel",
-                ListPort(IoDecodePorts::Parallel, FieldGet(IoDecodeRanges::Parallel, Value)),
-                IoEnables::Parallel) +
+         Device("parallel", ListPort(Bridge::ParallelPorts, RangeGet(Bridge::Parallel, Value)),
+                Bridge::Enable::Parallel) +
          ", " +
-         Device("floppy", ListPort(IoDecodePorts::Floppy, FieldGet(IoDecodeRanges::Floppy, Value)),
-                IoEnables::Floppy);
+         Device("floppy", ListPort(Bridge::FloppyPorts, RangeGet(Bridge::Floppy, Value)),
+                Bridge::Enable::Floppy);
 }
 
 std::string DescribeEnables(std::uint16_t Value) {
@@ -74,16 +72,16 @@ std::string DescribeEnables(std::uint16_t Value) {
     const char *Name;
   };
   static constexpr Named Bits[] = {
-      {IoEnables::ComA, "COM A"},
-      {IoEnables::ComB, "COM B"},
-      {IoEnables::Parallel, "parallel"},
-      {IoEnables::Floppy, "floppy"},
-      {IoEnables::GamePort200, "game port 0x200"},
-      {IoEnables::GamePort208, "game port 0x208"},
-      {IoEnables::Keyboard, "keyboard 0x60/0x64"},
-      {IoEnables::EmbeddedController, "EC 0x62/0x66"},
-      {IoEnables::SuperIo2E, "config 0x2E/0x2F"},
-      {IoEnables::SuperIo4E, "config 0x4E/0x4F"},
+      {Bridge::Enable::ComA, "COM A"},
+      {Bridge::Enable::ComB, "COM B"},
+      {Bridge::Enable::Parallel, "parallel"},
+      {Bridge::Enable::Floppy, "floppy"},
+      {Bridge::Enable::GamePort200, "game port 0x200"},
+      {Bridge::Enable::GamePort208, "game port 0x208"},
+      {Bridge::Enable::Keyboard, "keyboard 0x60/0x64"},
+      {Bridge::Enable::EmbeddedController, "EC 0x62/0x66"},
+      {Bridge::Enable::SuperIo2E, "config 0x2E/0x2F"},
+      {Bridge::Enable::SuperIo4E, "config 0x4E/0x4F"},
   };
   std::string Text;
   std::uint16_t Known = 0;
@@ -102,18 +100,19 @@ std::string DescribeEnables(std::uint16_t Value) {
 
 std::string DescribeWindow(std::uint32_t Value) {
   std::string Text;
-  if ((Value & GenericIoRange::Enable) == 0) {
+  namespace Range = Bridge::GenericRange;
+  if ((Value & Range::Enable) == 0) {
     Text = "free";
   } else {
     // The mask bits leave their address bits out of the compare: the window starts at the base
     // with those bits clear and ends with them (and the two implied low bits) set.
-    const std::uint32_t Mask = FieldGet(GenericIoRange::AddressMask, Value) << 2;
-    const std::uint32_t Base = Value & FieldMask(GenericIoRange::Base) & ~Mask;
+    const std::uint32_t Mask = ((Value & Range::AddressMaskField) >> Range::AddressMaskShift)
+                               << Range::AddressMaskPortShift;
+    const std::uint32_t Base = Value & Range::BaseMask & ~Mask;
     Text = sim::HexText(Base, 4) + "-" + sim::HexText(Base | Mask | 3, 4);
   }
   const std::uint32_t Reserved =
-      Value & ~(FieldMask(GenericIoRange::AddressMask) | FieldMask(GenericIoRange::Base) |
-                GenericIoRange::Enable);
+      Value & ~(Range::AddressMaskField | Range::BaseMask | Range::Enable);
   if (Reserved != 0) {
     Text += ", reserved bits " + sim::HexText(Reserved, 8) + " set";
   }
@@ -121,9 +120,8 @@ std::string DescribeWindow(std::uint32_t Value) {
 }
 
 std::uint16_t ReservedDecodeRangeBits(std::uint16_t Value) {
-  const std::uint32_t Known = FieldMask(IoDecodeRanges::ComA) | FieldMask(IoDecodeRanges::ComB) |
-                              FieldMask(IoDecodeRanges::Parallel) |
-                              FieldMask(IoDecodeRanges::Floppy);
+  const std::uint32_t Known = RangeMask(Bridge::ComA) | RangeMask(Bridge::ComB) |
+                              RangeMask(Bridge::Parallel) | RangeMask(Bridge::Floppy);
   return static_cast<std::uint16_t>(Value & ~Known);
 }
 

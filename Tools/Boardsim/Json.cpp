@@ -1,8 +1,8 @@
 // The run's result as JSON, numbers as JSON integers. Scripts read it: keys keep their names,
 // types and meaning; new facts come as new keys.
+#include "BoardSpi.h"
 #include "DecodeState.h"
 #include "Report.h"
-#include "SpiRegs.h"
 
 #include <nlohmann/json.hpp>
 
@@ -56,7 +56,7 @@ Json RequestsJson(const RunReport &Report, const sim::Board &Board) {
 }
 
 Json SpiJson(const RunReport &Report, const sim::Board &Board) {
-  namespace Reg = SpiController::Reg;
+  namespace Reg = sim::hw::Spi;
   Json Waits = Json::array();
   for (const SpiWaitRun &Wait : Report.Facts.spiWaits()) {
     Waits.push_back({{"register", Wait.Register},

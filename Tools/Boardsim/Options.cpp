@@ -1,11 +1,15 @@
 #include "Options.h"
 
 #include "Arguments.h"
+#include "BoardLpcBridge.h"
+#include "BoardPcr.h"
 #include "NamedScenarios.h"
+#include "Trace.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
+#include <span>
 #include <sstream>
 
 namespace boardsim {
@@ -37,11 +41,31 @@ unsigned Bit(Module Which) {
   return 0;
 }
 
-// Register widths of the bridge and of its private-configuration window.
-const std::vector<std::uint32_t> Lpc16BitRegisters = {0x80, 0x82, 0xA0, 0x200, 0x240};
-const std::vector<std::uint32_t> Pcr16BitRegisters = {0x2770, 0x2774};
-constexpr std::uint32_t LpcConfigSize = 0x1000;
-constexpr std::uint32_t PcrWindowSize = 0x10000;
+// Register widths of the bridge and of its private-configuration window, from the board model:
+// the 16-bit registers; every other offset is taken as a 32-bit register.
+std::vector<std::uint32_t> Registers16(std::span<const sim::hw::NamedRegister> Table) {
+  std::vector<std::uint32_t> Offsets;
+  for (const sim::hw::NamedRegister &Each : Table) {
+    if (Each.Width == 2) {
+      Offsets.push_back(Each.Offset);
+    }
+  }
+  return Offsets;
+}
+
+// "16 bits at 0x80, 0x82; 32 bits elsewhere"
+std::string WidthsText(const std::vector<std::uint32_t> &Offsets16) {
+  std::string Text = "16 bits at ";
+  for (std::size_t Index = 0; Index < Offsets16.size(); ++Index) {
+    Text += (Index == 0 ? "" : ", ") + sim::HexText(Offsets16[Index], 2);
+  }
+  return Text + "; 32 bits elsewhere";
+}
+
+const std::vector<std::uint32_t> Lpc16BitRegisters = Registers16(sim::hw::LpcBridge::Registers);
+const std::vector<std::uint32_t> Pcr16BitRegisters = Registers16(sim::hw::Pcr::Registers);
+constexpr std::uint32_t LpcConfigSize = sim::hw::LpcBridge::ConfigSize;
+constexpr std::uint32_t PcrWindowSize = sim::hw::Pcr::Size;
 
 using Setter = void (*)(Invocation &, const std::string &Option, const std::string &Value);
 
@@ -50,7 +74,7 @@ struct OptionRow {
   const char *ValueName; // "N"; nullptr for a flag
   unsigned Where;        // subcommands that have it
   bool Repeatable;
-  const char *Help;
+  std::string Help;
   Setter Set;
 };
 
@@ -150,14 +174,14 @@ const OptionRow Options[] = {
        Run.Scenario.AllOnesEverywhere = true;
      }},
     {"--lpc", "OFFSET=VALUE", BridgeRuns, true,
-     "preset a bridge configuration register before the run (16 bits at 0x80, 0x82, 0xA0, "
-     "0x200, 0x240; 32 bits elsewhere); one register each, repeatable",
+     "preset a bridge configuration register before the run (" + WidthsText(Lpc16BitRegisters) +
+         "); one register each, repeatable",
      [](Invocation &Run, const std::string &Option, const std::string &Value) {
        AddPreset(Run.Scenario.LpcConfig, Option, Value, LpcConfigSize, Lpc16BitRegisters);
      }},
     {"--pcr", "OFFSET=VALUE", BridgeRuns, true,
-     "preset a private-configuration register before the run (16 bits at 0x2770, 0x2774; 32 "
-     "bits elsewhere); one register each, repeatable",
+     "preset a private-configuration register before the run (" + WidthsText(Pcr16BitRegisters) +
+         "); one register each, repeatable",
      [](Invocation &Run, const std::string &Option, const std::string &Value) {
        AddPreset(Run.Scenario.PcrWindow, Option, Value, PcrWindowSize, Pcr16BitRegisters);
      }},

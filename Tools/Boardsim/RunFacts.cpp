@@ -1,21 +1,25 @@
 #include "RunFacts.h"
 
 #include "Board.h"
-#include "SpiRegs.h"
+#include "BoardPmTimer.h"
+#include "BoardSpi.h"
 
 #include <cstdio>
 
 namespace boardsim {
 namespace {
 
-namespace Spi = SpiController;
+namespace Spi = sim::hw::Spi;
+namespace PmTimer = sim::hw::PmTimer;
 
-constexpr std::uint64_t RegisterWindow = Spi::AddressTable[Spi::RegisterWindowIndex];
-constexpr std::uint64_t DeviceIdAddress =
-    Spi::AddressTable[Spi::ConfigWindowIndex] + Spi::ConfigDeviceIdOffset;
-constexpr std::uint64_t WindowSize = 0x1000;
-constexpr std::uint16_t PmTimerPort = 0x1808;
-constexpr std::uint32_t PmTimerMask = 0x00FFFFFF;
+constexpr std::uint64_t RegisterWindow = Spi::RegisterWindow;
+constexpr std::uint64_t DeviceIdAddress = Spi::ConfigWindow + Spi::DeviceIdOffset;
+constexpr std::uint64_t WindowSize = Spi::WindowSize;
+constexpr std::uint32_t AllOnes = 0xFFFFFFFF;
+// What the run shows of the firmware's waits: each bounded wait on the controller gives up after
+// 17 reads of one register that all read the same, which is how the summary tells a wait that
+// ran out.
+constexpr unsigned WaitReads = 17;
 
 bool InRegisterWindow(std::uint64_t Address) {
   return Address >= RegisterWindow && Address < RegisterWindow + WindowSize;
@@ -25,13 +29,13 @@ bool InRegisterWindow(std::uint64_t Address) {
 bool Polled(std::uint64_t Address) {
   const std::uint64_t Offset = Address - RegisterWindow;
   return InRegisterWindow(Address) &&
-         (Offset == Spi::Reg::Status || Offset == Spi::Reg::Reg0C || Offset == Spi::Reg::Reg48);
+         (Offset == Spi::Status || Offset == Spi::Reg0C || Offset == Spi::Reg48);
 }
 
 } // namespace
 
 std::uint32_t MeasuringInterval::ticks() const {
-  return (PmTimerEnd - PmTimerStart) & PmTimerMask;
+  return (PmTimerEnd - PmTimerStart) & PmTimer::CountMask;
 }
 
 const char *SpiStateName(SpiState State) {
@@ -49,9 +53,9 @@ const char *SpiStateName(SpiState State) {
 }
 
 void RunFacts::endReadRun() {
-  if (ReadRunAddress_ && ReadRunLength_ >= Spi::PollReads) {
+  if (ReadRunAddress_ && ReadRunLength_ >= WaitReads) {
     Waits_.push_back({sim::MemoryRegisterName(*ReadRunAddress_), ReadRunValue_, ReadRunLength_,
-                      ReadRunLength_ / Spi::PollReads, LastSpiWrite_});
+                      ReadRunLength_ / WaitReads, LastSpiWrite_});
   }
   ReadRunAddress_.reset();
   ReadRunLength_ = 0;
@@ -92,16 +96,16 @@ void RunFacts::observe(const sim::TraceRecord &Record) {
   }
 
   if (Read && Record.Address == DeviceIdAddress && Record.Width == 2) {
-    SpiState_ = Value == Spi::ExpectedDeviceId ? SpiState::Present : SpiState::Absent;
-  } else if (Read && Record.Address == RegisterWindow + Spi::Reg::Control0 &&
-             SpiState_ == SpiState::Present && Value == Spi::AllOnes) {
+    SpiState_ = Value == Spi::DeviceId ? SpiState::Present : SpiState::Absent;
+  } else if (Read && Record.Address == RegisterWindow + Spi::Control0 &&
+             SpiState_ == SpiState::Present && Value == AllOnes) {
     SpiState_ = SpiState::Dead;
   } else if (Write && InRegisterWindow(Record.Address)) {
     LastSpiWrite_ = sim::MemoryRegisterName(Record.Address) + " <- " + sim::HexText(Value, 8);
   }
 
-  if (Record.Kind == sim::AccessKind::PortIn && Record.Address == PmTimerPort) {
-    LastPmTimer_ = Value & PmTimerMask;
+  if (Record.Kind == sim::AccessKind::PortIn && Record.Address == PmTimer::Port) {
+    LastPmTimer_ = Value & PmTimer::CountMask;
   }
 }
 

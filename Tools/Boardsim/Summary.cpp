@@ -1,9 +1,9 @@
 // The summary a person reads at a glance after a run: what the firmware did to the board, and
 // how each step of the run went, without the trace.
+#include "BoardSpi.h"
+#include "BoardSuperIo.h"
 #include "DecodeState.h"
 #include "Report.h"
-#include "SpiRegs.h"
-#include "SuperIoPorts.h"
 
 #include <array>
 #include <cstdio>
@@ -11,6 +11,8 @@
 
 namespace boardsim {
 namespace {
+
+namespace SuperIo = sim::hw::SuperIo;
 
 std::string Plural(std::uint64_t Count, const char *One, const char *Many) {
   return std::to_string(Count) + " " + (Count == 1 ? One : Many);
@@ -109,7 +111,8 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
     Out << "not checked\n";
     return;
   case SpiState::Absent:
-    Out << "absent (device ID is not 0x4B2B): left alone\n";
+    Out << "absent (device ID is not " << sim::HexText(sim::hw::Spi::DeviceId, 4)
+        << "): left alone\n";
     return;
   case SpiState::Dead:
     Out << "present but dead (control 0 reads 0xFFFFFFFF): left alone\n";
@@ -130,7 +133,7 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
         << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
         << "\n";
   }
-  namespace Reg = SpiController::Reg;
+  namespace Reg = sim::hw::Spi;
   Out << "  final registers: control 0 "
       << sim::HexText(Board.spi().registerValue(Reg::Control0), 8) << ", control 1 "
       << sim::HexText(Board.spi().registerValue(Reg::Control1), 8) << ", clock "
@@ -138,7 +141,7 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
 }
 
 std::string SuperIoRegisterName(std::uint8_t Register) {
-  namespace Reg = SuperIo::Reg;
+  namespace Reg = SuperIo;
   switch (Register) {
   case Reg::ConfigControl:
     return "configuration control";
@@ -193,12 +196,11 @@ void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
     const std::uint8_t Data = Writes[++Index].second;
     Out << "  " << SuperIoRegisterName(Value) << " (" << sim::HexText(Value, 2) << ") <- "
         << sim::HexText(Data, 2);
-    if (Value == SuperIo::Reg::LogicalDeviceSelect) {
+    if (Value == SuperIo::LogicalDeviceSelect) {
       Out << ": logical device " << sim::HexText(Data, 2);
-    } else if (Value == SuperIo::Reg::Activate && (Data & SuperIo::Activate::On) != 0) {
+    } else if (Value == SuperIo::Activate && (Data & SuperIo::ActivateOn) != 0) {
       Out << ": device on";
-    } else if (Value == SuperIo::Reg::ConfigControl &&
-               (Data & SuperIo::ConfigControl::LeaveConfigMode) != 0) {
+    } else if (Value == SuperIo::ConfigControl && (Data & SuperIo::LeaveConfigMode) != 0) {
       Out << ": leave configuration mode";
     }
     Out << "\n";

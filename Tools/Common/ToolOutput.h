@@ -1,7 +1,9 @@
 // What a tool writes is data: a run that fails leaves every existing file as it was, and an error
 // writing or closing an output is never silent. Each file output is written to a temporary file
 // beside its target and renamed over it only once every output, standard output included, has
-// been written and closed without error.
+// been written and closed without error. The targets are then renamed one by one, not as one
+// step: should a rename itself fail, the targets renamed before it already hold the new output,
+// the rest keep the old, and the failure is reported.
 #pragma once
 
 #include <memory>
