@@ -1,5 +1,7 @@
 #include "DxeEnvironment.h"
 
+#include "DxeServiceCalls.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,31 +23,6 @@ template <typename Function> std::uint64_t EntryAddress(Function Entry) {
 }
 
 } // namespace
-
-void AnnotateLocateProtocol(Board &Target, const EFI_GUID *Protocol, bool RegistrationGiven,
-                            bool InterfaceGiven, const standin::LocateAnswer &Answer) {
-  LocateProtocolCall Call;
-  if (Protocol != nullptr) {
-    Call.Protocol = *Protocol;
-  }
-  Call.RegistrationGiven = RegistrationGiven;
-  Call.InterfaceGiven = InterfaceGiven;
-  Call.HandsBackNull = Answer.Status == EFI_SUCCESS && Answer.Interface == 0;
-  Target.serviceCall(Call, Answer.Status);
-}
-
-void AnnotateInSmm(Board &Target, const standin::Firmware &State, std::uint64_t This,
-                   bool InSmramGiven, const standin::InSmmAnswer &Answer) {
-  InSmmCall Call;
-  Call.This = This == State.SmmBase2 ? InSmmCall::Instance::SmmBase2
-              : This == 0            ? InSmmCall::Instance::Null
-                                     : InSmmCall::Instance::Other;
-  Call.InSmramGiven = InSmramGiven;
-  if (Answer.InSmramWritten) {
-    Call.Stored = Answer.InSmram != 0;
-  }
-  Target.serviceCall(Call, Answer.Status);
-}
 
 DxeEnvironment::DxeEnvironment(const DxeEnvironmentSettings &Settings) {
   if (Active != nullptr) {

@@ -2,7 +2,7 @@
 
 #include "BootServiceNames.h"
 #include "DxeEmulatedMachine.h"
-#include "DxeEnvironment.h"
+#include "DxeServiceCalls.h"
 #include "Uefi/Uefi.h"
 
 #include <cstddef>

@@ -1,0 +1,21 @@
+// The DXE firmware services' calls as a run records them, the same for every way of running the
+// driver: the stand-in's answer turned into the call record the trace prints.
+#pragma once
+
+#include "Board.h"
+#include "DxeStandIn.h"
+#include "Uefi/Uefi.h"
+
+#include <cstdint>
+
+namespace sim {
+
+// The annotation records of the two services, the same for every way of running the driver:
+// `# LocateProtocol({GUID}, NULL, Interface) -> EFI_NOT_FOUND (0x800000000000000E)`,
+// `# InSmm(SmmBase2, InSmram) -> EFI_SUCCESS (0x0000000000000000); stores TRUE`.
+void AnnotateLocateProtocol(Board &Target, const EFI_GUID *Protocol, bool RegistrationGiven,
+                            bool InterfaceGiven, const standin::LocateAnswer &Answer);
+void AnnotateInSmm(Board &Target, const standin::Firmware &State, std::uint64_t This,
+                   bool InSmramGiven, const standin::InSmmAnswer &Answer);
+
+} // namespace sim
