@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
   });
   std::string ModuleName, ImagePath, OutputPath;
   std::string Names;
-  for (const ffsfile::Module &Each : ffsfile::Modules()) {
+  for (const ffsfile::Module &Each : ffsfile::Modules) {
     Names += (Names.empty() ? "" : ", ") + std::string(Each.Name);
   }
   App.add_option("--module", ModuleName, "module to pack: " + Names)->required();
