@@ -44,19 +44,14 @@ void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
   for (const sim::CallRecord &Call : Report.Result.Running) {
     Running += (Running.empty() ? " in " : " > ") + sim::CallText(Call);
   }
-  if (Report.Result.Image && Report.Result.Image->SpunWithoutAccess) {
-    std::fprintf(stderr,
-                 "boardsim: the run hung: it executed %llu instructions without an access%s; "
-                 "last accesses:\n",
-                 static_cast<unsigned long long>(runs::InstructionsWithoutAccess), Running.c_str());
-  } else {
-    std::fprintf(stderr,
-                 "boardsim: the run hung: it exceeded its step budget of %llu accesses%s; last "
-                 "accesses:\n",
-                 static_cast<unsigned long long>(MaxSteps), Running.c_str());
-  }
+  const bool Spun = Report.Result.Image && Report.Result.Image->SpunWithoutAccess;
+  tooloutput::PrintError("boardsim: the run hung: {}{}; last accesses:\n",
+                         Spun ? fmt::format("it executed {} instructions without an access",
+                                            runs::InstructionsWithoutAccess)
+                              : fmt::format("it exceeded its step budget of {} accesses", MaxSteps),
+                         Running);
   for (const sim::TraceRecord &Record : Report.Result.LastAccesses) {
-    std::fprintf(stderr, "  %s\n", sim::FormatRecord(Record).c_str());
+    tooloutput::PrintError("  {}\n", sim::FormatRecord(Record));
   }
 }
 
@@ -131,7 +126,6 @@ int Main(int argc, char **argv) {
   boardsim::RunReport Report;
   Report.Which = Asked.Which;
   Report.ScenarioName = Asked.ScenarioName;
-  Report.Requests = Asked.Requests;
   Report.Result = Run(Asked, Runs, Board);
   if (Report.Result.Ran == runs::Implementation::Image) {
     Report.ImagePath = Asked.ImagePath;

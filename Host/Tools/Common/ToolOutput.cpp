@@ -1,8 +1,6 @@
 #include "ToolOutput.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -77,21 +75,6 @@ void Output::write(std::string_view Bytes) {
   if (Fd >= 0 && Buffer.size() >= FlushThreshold) {
     flush();
   }
-}
-
-void Output::format(const char *Format, ...) {
-  va_list Args, Again;
-  va_start(Args, Format);
-  va_copy(Again, Args);
-  const int Length = std::vsnprintf(nullptr, 0, Format, Args);
-  if (Length > 0) {
-    std::string Text(static_cast<std::size_t>(Length) + 1, '\0');
-    std::vsnprintf(Text.data(), Text.size(), Format, Again);
-    Text.pop_back();
-    write(Text);
-  }
-  va_end(Again);
-  va_end(Args);
 }
 
 void Output::flush() {

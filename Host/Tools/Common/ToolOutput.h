@@ -6,6 +6,9 @@
 // the rest keep the old, and the failure is reported.
 #pragma once
 
+#include <fmt/format.h>
+
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -41,8 +44,9 @@ public:
   Output &operator=(const Output &) = delete;
 
   void write(std::string_view Bytes);
-  // printf-style text, checked by the compiler like printf.
-  void format(const char *Format, ...) __attribute__((format(printf, 2, 3)));
+  template <typename... Args> void format(fmt::format_string<Args...> Format, Args &&...Values) {
+    write(fmt::format(Format, std::forward<Args>(Values)...));
+  }
   bool toStandardOutput() const { return Path == "-"; }
   const std::string &path() const { return Path; }
   const std::string &label() const { return Label; }
@@ -91,6 +95,12 @@ private:
   std::vector<std::unique_ptr<Output>> Outputs;
   bool Opened = false;
 };
+
+// Text on standard error, as fprintf writes it: a failure to report cannot be reported either.
+template <typename... Args> void PrintError(fmt::format_string<Args...> Format, Args &&...Values) {
+  const std::string Text = fmt::format(Format, std::forward<Args>(Values)...);
+  std::fwrite(Text.data(), 1, Text.size(), stderr);
+}
 
 // Call first in main(): a closed descriptor 0, 1 or 2 is occupied by /dev/null opened read-only,
 // so that a write there fails (EBADF) instead of landing in a file that took its number.
