@@ -31,25 +31,14 @@ void SerialConsole(std::ostringstream &Out, const std::string &Serial) {
     Out << "  (nothing)\n";
     return;
   }
-  std::string Line;
-  for (const char Char : Serial) {
-    if (Char == '\n') {
+  // Carriage returns dropped; an unfinished last line is shown unless it is empty.
+  std::istringstream Lines(Serial);
+  for (std::string Line; std::getline(Lines, Line);) {
+    std::erase(Line, '\r');
+    if (!Lines.eof() || !Line.empty()) {
       Out << "  " << Line << "\n";
-      Line.clear();
-    } else if (Char != '\r') {
-      Line += Char;
     }
   }
-  if (!Line.empty()) {
-    Out << "  " << Line << "\n";
-  }
-}
-
-std::string RequestDescription(const sim::CallRecord &Call) {
-  if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
-    return DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes);
-  }
-  return "";
 }
 
 void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board &Board) {
@@ -64,8 +53,10 @@ void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board
     const std::string Indent(2 * (Call->Depth - BaseDepth + 1), ' ');
     Out << Indent << sim::CallText(*Call) << " -> "
         << (Call->Status ? sim::ResultText(*Call) : "did not return");
-    const std::string About = RequestDescription(*Call);
-    Out << (About.empty() ? "" : "  [" + About + "]") << "\n";
+    if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call->Made)) {
+      Out << "  [" << DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes) << "]";
+    }
+    Out << "\n";
   }
 }
 

@@ -58,22 +58,13 @@ void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
 int Main(int argc, char **argv) {
   const Invocation Asked = boardsim::ParseCommandLine(argc, argv);
   tooloutput::OutputSet Outputs;
-  switch (Asked.What) {
-  case Invocation::Action::Help:
-    Outputs.standardOutput().write(Asked.TopLevelHelp ? boardsim::TopLevelHelp()
-                                                      : boardsim::SubcommandHelp(Asked.Which));
-    break;
-  case Invocation::Action::Version:
-    Outputs.standardOutput().write(std::string(boardsim::Version) + "\n");
-    break;
-  case Invocation::Action::ListScenarios:
-    Outputs.standardOutput().write(boardsim::ScenarioList());
-    break;
-  case Invocation::Action::Run:
-    break;
-  }
   if (Asked.What != Invocation::Action::Run) {
-    Outputs.open();
+    using Action = Invocation::Action;
+    Outputs.standardOutput().write(Asked.What == Action::Version
+                                       ? std::string(boardsim::Version) + "\n"
+                                   : Asked.What == Action::ListScenarios ? boardsim::ScenarioList()
+                                   : Asked.TopLevelHelp                  ? boardsim::TopLevelHelp()
+                                                        : boardsim::SubcommandHelp(Asked.Which));
     Outputs.commit();
     return 0;
   }

@@ -159,10 +159,7 @@ int main(int argc, char **argv) {
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "pe-check: %s\n", Error.what());
     return 1;
-  } catch (const pe::FormatError &Error) {
-    std::fprintf(stderr, "pe-check: %s\n", Error.what());
-    return 2;
-  } catch (const std::exception &Error) {
+  } catch (const std::exception &Error) { // bad input: a malformed image, map or object
     std::fprintf(stderr, "pe-check: %s\n", Error.what());
     return 2;
   }
