@@ -36,6 +36,17 @@ constexpr RangeDevice RangeDevices[] = {
     {"floppy", Bridge::Floppy, Bridge::FloppyPorts, Bridge::Enable::Floppy},
 };
 
+// "LPC", "eSPI CS2"
+std::string DescribeTarget(std::uint32_t Target) {
+  if (Target == DecodeTarget::Lpc) {
+    return "LPC";
+  }
+  if (Target < DecodeTarget::Count) {
+    return "eSPI CS" + std::to_string(Target);
+  }
+  return "target " + std::to_string(Target) + " (unknown)";
+}
+
 } // namespace
 
 DecodeState ReadDecodeState(const sim::Board &Board) {
@@ -151,16 +162,6 @@ std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::ui
                                        : "device type " + sim::HexText(Type, 2) + " (unknown)";
   return Device + (Port == DecodeOffPort ? " off" : " at " + sim::HexText(Port, 4)) + " on " +
          DescribeTarget(Target);
-}
-
-std::string DescribeTarget(std::uint32_t Target) {
-  if (Target == DecodeTarget::Lpc) {
-    return "LPC";
-  }
-  if (Target < DecodeTarget::Count) {
-    return "eSPI CS" + std::to_string(Target);
-  }
-  return "target " + std::to_string(Target) + " (unknown)";
 }
 
 } // namespace boardsim

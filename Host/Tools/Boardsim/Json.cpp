@@ -185,11 +185,7 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
                 {"generic_io_ranges", PcrRanges},
                 {"espi_generic_io_ranges", EspiMirrors}};
   Out["spi_frames"] = Board.spiFrames();
-  Json Writes = Json::array();
-  for (const auto &[Port, Value] : Board.superIoWrites()) {
-    Writes.push_back({Port, Value});
-  }
-  Out["superio_writes"] = Writes;
+  Out["superio_writes"] = Board.superIoWrites(); // [port, value] pairs
   Out["serial"] = Board.serialOutput();
   Out["interrupts_enabled"] = Board.interruptsEnabled();
   Out["accesses"] = Board.accessCount();
@@ -215,16 +211,14 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   }
   Out["access_counts"] = AccessCountsJson(Board);
   Out["scenario"] = ScenarioJson(Report, Board.scenario());
-  Json Last = Json::array();
+  Out["last_accesses"] = Json::array();
   for (const sim::TraceRecord &Record : Result.LastAccesses) {
-    Last.push_back(sim::FormatRecord(Record));
+    Out["last_accesses"].push_back(sim::FormatRecord(Record));
   }
-  Out["last_accesses"] = Last;
-  Json Running = Json::array();
+  Out["running"] = Json::array();
   for (const sim::CallRecord &Call : Result.Running) {
-    Running.push_back(sim::CallText(Call));
+    Out["running"].push_back(sim::CallText(Call));
   }
-  Out["running"] = Running;
   if (Result.Image) {
     const runs::ImageFacts &Facts = *Result.Image;
     Out["image"] = {{"path", Report.ImagePath},

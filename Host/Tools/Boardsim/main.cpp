@@ -21,10 +21,6 @@ constexpr int ExitBadInput = 2;
 constexpr int ExitHung = 3;
 constexpr int ExitBreach = 4;
 
-bool Breached(const boardsim::RunReport &Report) {
-  return Report.Result.Image && Report.Result.Image->Breach;
-}
-
 runs::RunResult Run(const Invocation &Asked, const runs::ModuleRuns &Runs, sim::Board &Board) {
   switch (Asked.Which) {
   case Module::Pei:
@@ -132,7 +128,7 @@ int Main(int argc, char **argv) {
   }
   Outputs.commit();
   // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.
-  if (Breached(Report)) {
+  if (Report.Result.Image && Report.Result.Image->Breach) {
     std::fprintf(stderr, "boardsim: %s\n", Report.Result.Image->Breach->c_str());
     return ExitBreach;
   }

@@ -57,8 +57,7 @@ std::string Describe(const std::string &Path) {
 } // namespace
 
 WriteFailed::WriteFailed(const std::string &Path, int Error)
-    : std::runtime_error("cannot write " + Describe(Path) + ": " + std::strerror(Error)),
-      Error(Error) {}
+    : std::runtime_error("cannot write " + Describe(Path) + ": " + std::strerror(Error)) {}
 
 Output::Output(std::string Label, std::string Path)
     : Label(std::move(Label)), Path(std::move(Path)) {

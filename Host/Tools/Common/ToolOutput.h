@@ -30,10 +30,6 @@ public:
 class WriteFailed : public std::runtime_error {
 public:
   WriteFailed(const std::string &Path, int Error);
-  int error() const { return Error; }
-
-private:
-  int Error;
 };
 
 // One destination. Writes are buffered and never throw; the first error is kept and reported by
@@ -48,8 +44,6 @@ public:
     write(fmt::format(Format, std::forward<Args>(Values)...));
   }
   bool toStandardOutput() const { return Path == "-"; }
-  const std::string &path() const { return Path; }
-  const std::string &label() const { return Label; }
 
 private:
   friend class OutputSet;
