@@ -153,7 +153,7 @@ TEST_F(ToolOutput, CommitReplacesFilesWholeAndWritesDevicesDirectly) {
   Outputs.open();
   const std::string Large(200 * 1024, 'x'); // past the buffer, so written before commit
   New.write(Large);
-  New.format("%d\n", 42);
+  New.format("{}\n", 42);
   Outputs.commit();
   EXPECT_EQ(Get("a"), "new a\n");
   EXPECT_EQ(Get("new"), Large + "42\n");

@@ -1,30 +1,21 @@
 #include "Arguments.h"
 
 #include <algorithm>
-#include <cctype>
+#include <charconv>
 
 namespace boardsim {
 
 std::uint64_t ParseNumber(const std::string &Text, unsigned Bits, const std::string &What) {
   const bool Hex = Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X');
   const std::string Digits = Hex ? Text.substr(2) : Text;
-  const unsigned Base = Hex ? 16 : 10;
-  if (Digits.empty()) {
-    throw UsageError(What + ": '" + Text + "' is not a number (decimal or 0x hexadecimal)");
-  }
   std::uint64_t Value = 0;
-  for (const char Char : Digits) {
-    const int Digit = std::isdigit(static_cast<unsigned char>(Char)) ? Char - '0'
-                      : (Hex && std::isxdigit(static_cast<unsigned char>(Char)))
-                          ? std::tolower(static_cast<unsigned char>(Char)) - 'a' + 10
-                          : -1;
-    if (Digit < 0) {
-      throw UsageError(What + ": '" + Text + "' is not a number (decimal or 0x hexadecimal)");
-    }
-    if (Value > (UINT64_MAX - static_cast<unsigned>(Digit)) / Base) {
-      throw UsageError(What + ": '" + Text + "' is out of range");
-    }
-    Value = Value * Base + static_cast<unsigned>(Digit);
+  const char *End = Digits.data() + Digits.size();
+  const auto [Stop, Error] = std::from_chars(Digits.data(), End, Value, Hex ? 16 : 10);
+  if (Error == std::errc::result_out_of_range) {
+    throw UsageError(What + ": '" + Text + "' is out of range");
+  }
+  if (Error != std::errc{} || Stop != End) {
+    throw UsageError(What + ": '" + Text + "' is not a number (decimal or 0x hexadecimal)");
   }
   if (Bits < 64 && Value >> Bits != 0) {
     throw UsageError(What + ": '" + Text + "' does not fit in " + std::to_string(Bits) + " bits");

@@ -5,7 +5,7 @@
 #include "DecodeRequest.h"
 #include "DecodeTarget.h"
 
-#include <cstdio>
+#include <span>
 
 namespace boardsim {
 namespace {
@@ -20,8 +20,31 @@ std::uint32_t RangeGet(Bridge::RangeField Field, std::uint16_t Value) {
   return (Value & RangeMask(Field)) >> Field.Low;
 }
 
-template <std::size_t N> std::string ListPort(const std::uint16_t (&List)[N], std::uint32_t Index) {
-  return Index < N ? sim::HexText(List[Index], 3) : "reserved (" + std::to_string(Index) + ")";
+// The devices of the I/O Decode Ranges register: each one's range field, the ports it selects
+// from and its bit in I/O Enables.
+struct RangeDevice {
+  const char *Name;
+  Bridge::RangeField Field;
+  std::span<const std::uint16_t> Ports;
+  std::uint16_t Enable;
+};
+
+constexpr RangeDevice RangeDevices[] = {
+    {"COM A", Bridge::ComA, Bridge::SerialPorts, Bridge::Enable::ComA},
+    {"COM B", Bridge::ComB, Bridge::SerialPorts, Bridge::Enable::ComB},
+    {"parallel", Bridge::Parallel, Bridge::ParallelPorts, Bridge::Enable::Parallel},
+    {"floppy", Bridge::Floppy, Bridge::FloppyPorts, Bridge::Enable::Floppy},
+};
+
+// "LPC", "eSPI CS2"
+std::string DescribeTarget(std::uint32_t Target) {
+  if (Target == DecodeTarget::Lpc) {
+    return "LPC";
+  }
+  if (Target < DecodeTarget::Count) {
+    return "eSPI CS" + std::to_string(Target);
+  }
+  return "target " + std::to_string(Target) + " (unknown)";
 }
 
 } // namespace
@@ -50,20 +73,15 @@ DecodeState ReadDecodeState(const sim::Board &Board) {
 }
 
 std::string DescribeDecodeRanges(std::uint16_t Value, std::uint16_t Enables) {
-  auto Device = [&](const char *Name, std::string Port, std::uint16_t Enable) {
-    return Name + (" " + Port) + ((Enables & Enable) != 0 ? "" : " (off)");
-  };
-  return Device("COM A", ListPort(Bridge::SerialPorts, RangeGet(Bridge::ComA, Value)),
-                Bridge::Enable::ComA) +
-         ", " +
-         Device("COM B", ListPort(Bridge::SerialPorts, RangeGet(Bridge::ComB, Value)),
-                Bridge::Enable::ComB) +
-         ", " +
-         Device("parallel", ListPort(Bridge::ParallelPorts, RangeGet(Bridge::Parallel, Value)),
-                Bridge::Enable::Parallel) +
-         ", " +
-         Device("floppy", ListPort(Bridge::FloppyPorts, RangeGet(Bridge::Floppy, Value)),
-                Bridge::Enable::Floppy);
+  std::string Text;
+  for (const RangeDevice &Each : RangeDevices) {
+    const std::uint32_t Index = RangeGet(Each.Field, Value);
+    Text += (Text.empty() ? "" : ", ") + std::string(Each.Name) + " " +
+            (Index < Each.Ports.size() ? sim::HexText(Each.Ports[Index], 3)
+                                       : "reserved (" + std::to_string(Index) + ")") +
+            ((Enables & Each.Enable) != 0 ? "" : " (off)");
+  }
+  return Text;
 }
 
 std::string DescribeEnables(std::uint16_t Value) {
@@ -120,45 +138,30 @@ std::string DescribeWindow(std::uint32_t Value) {
 }
 
 std::uint16_t ReservedDecodeRangeBits(std::uint16_t Value) {
-  const std::uint32_t Known = RangeMask(Bridge::ComA) | RangeMask(Bridge::ComB) |
-                              RangeMask(Bridge::Parallel) | RangeMask(Bridge::Floppy);
+  std::uint32_t Known = 0;
+  for (const RangeDevice &Each : RangeDevices) {
+    Known |= RangeMask(Each.Field);
+  }
   return static_cast<std::uint16_t>(Value & ~Known);
 }
 
 std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
   const std::uint32_t Type = FieldGet(DecodeAttributes::DeviceType, Attributes);
   const std::uint32_t Target = FieldGet(DecodeAttributes::DecodeTarget, Attributes);
-  std::string Device;
-  if (Type == DecodeDevice::Floppy) {
-    Device = "floppy";
-  } else if (Type >= DecodeDevice::KeyboardFirst && Type <= DecodeDevice::KeyboardLast) {
-    Device = "keyboard controller";
-  } else if (Type == DecodeDevice::Serial) {
-    Device = Size == SerialSelector::ComA ? "serial COM A"
-             : Size == SerialSelector::ComB
-                 ? "serial COM B"
-                 : "serial, selector " + sim::HexText(Size, 2) + " (unknown)";
-  } else if (Type == DecodeDevice::Parallel) {
-    Device = "parallel";
-  } else if (Type == DecodeDevice::GamePort) {
-    Device = "game port";
-  } else if (Type == DecodeDevice::Other) {
-    Device = "other";
-  } else {
-    Device = "device type " + sim::HexText(Type, 2) + " (unknown)";
-  }
+  const bool Serial = Type == DecodeDevice::Serial;
+  const std::string Device =
+      Type == DecodeDevice::Floppy ? "floppy"
+      : Type >= DecodeDevice::KeyboardFirst && Type <= DecodeDevice::KeyboardLast
+          ? "keyboard controller"
+      : Serial && Size == SerialSelector::ComA ? "serial COM A"
+      : Serial && Size == SerialSelector::ComB ? "serial COM B"
+      : Serial                         ? "serial, selector " + sim::HexText(Size, 2) + " (unknown)"
+      : Type == DecodeDevice::Parallel ? "parallel"
+      : Type == DecodeDevice::GamePort ? "game port"
+      : Type == DecodeDevice::Other    ? "other"
+                                       : "device type " + sim::HexText(Type, 2) + " (unknown)";
   return Device + (Port == DecodeOffPort ? " off" : " at " + sim::HexText(Port, 4)) + " on " +
          DescribeTarget(Target);
-}
-
-std::string DescribeTarget(std::uint32_t Target) {
-  if (Target == DecodeTarget::Lpc) {
-    return "LPC";
-  }
-  if (Target < DecodeTarget::Count) {
-    return "eSPI CS" + std::to_string(Target);
-  }
-  return "target " + std::to_string(Target) + " (unknown)";
 }
 
 } // namespace boardsim

@@ -36,7 +36,5 @@ std::string DescribeWindow(std::uint32_t Value);
 std::uint16_t ReservedDecodeRangeBits(std::uint16_t Value);
 // "serial COM A at 0x03F8 on LPC", "other at 0x0A00 on eSPI CS1"
 std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes);
-// "LPC", "eSPI CS2"
-std::string DescribeTarget(std::uint32_t Target);
 
 } // namespace boardsim

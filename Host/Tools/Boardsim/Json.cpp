@@ -106,28 +106,12 @@ Json PresetsJson(const std::map<std::uint32_t, sim::Preset> &Presets) {
   return Out;
 }
 
-const char *SmmName(sim::SmmMode Mode) {
-  switch (Mode) {
-  case sim::SmmMode::Absent:
-    return "absent";
-  case sim::SmmMode::Outside:
-    return "outside";
-  case sim::SmmMode::Inside:
-    return "inside";
-  case sim::SmmMode::NullInterface:
-    return "null-interface";
-  }
-  return "?";
-}
-
-const char *SpiPresenceName(sim::SpiPresence Presence) {
-  switch (Presence) {
-  case sim::SpiPresence::Present:
-    return "present";
-  case sim::SpiPresence::Absent:
-    return "absent";
-  case sim::SpiPresence::Dead:
-    return "dead";
+template <typename T, std::size_t N>
+const char *NameOf(const std::pair<const char *, T> (&Names)[N], T Value) {
+  for (const auto &[Name, Each] : Names) {
+    if (Each == Value) {
+      return Name;
+    }
   }
   return "?";
 }
@@ -140,7 +124,7 @@ Json ScenarioJson(const RunReport &Report, const sim::Scenario &Settings) {
   }
   return {{"name", Report.ScenarioName.empty() ? Json(nullptr) : Json(Report.ScenarioName)},
           {"spi",
-           {{"presence", SpiPresenceName(Settings.Spi.Presence)},
+           {{"presence", NameOf(SpiPresenceNames, Settings.Spi.Presence)},
             {"status", Settings.Spi.Status},
             {"reg0c", Settings.Spi.Reg0C},
             {"drain", Settings.Spi.Drain},
@@ -154,35 +138,23 @@ Json ScenarioJson(const RunReport &Report, const sim::Scenario &Settings) {
           {"firmware",
            {{"hob_list", Firmware.HobListInConfigTable},
             {"timer_hob", Firmware.TimerHob},
-            {"smm", SmmName(Firmware.Smm)},
+            {"smm", NameOf(SmmModeNames, Firmware.Smm)},
             {"extra_hob", ExtraHob}}},
           {"max_steps", Settings.MaxSteps}};
 }
 
 Json AccessCountsJson(const sim::Board &Board) {
-  using sim::AccessKind;
-  const std::uint64_t PortIn = Board.count(AccessKind::PortIn);
-  const std::uint64_t PortOut = Board.count(AccessKind::PortOut);
-  const std::uint64_t MemRead = Board.count(AccessKind::MemRead);
-  const std::uint64_t MemWrite = Board.count(AccessKind::MemWrite);
-  const std::uint64_t Flags = Board.count(AccessKind::Flags);
-  const std::uint64_t Cli = Board.count(AccessKind::Cli);
-  const std::uint64_t Sti = Board.count(AccessKind::Sti);
-  const std::uint64_t Pause = Board.count(AccessKind::Pause);
-  const std::uint64_t Rdtsc = Board.count(AccessKind::Rdtsc);
-  return {{"bus",
-           {{"port_in", PortIn},
-            {"port_out", PortOut},
-            {"mem_read", MemRead},
-            {"mem_write", MemWrite},
-            {"total", PortIn + PortOut + MemRead + MemWrite}}},
-          {"processor",
-           {{"flags", Flags},
-            {"cli", Cli},
-            {"sti", Sti},
-            {"pause", Pause},
-            {"rdtsc", Rdtsc},
-            {"total", Flags + Cli + Sti + Pause + Rdtsc}}}};
+  auto Group = [&](const auto &Kinds) {
+    Json Out;
+    std::uint64_t Total = 0;
+    for (const AccessGroupKind &Each : Kinds) {
+      Out[Each.Key] = Board.count(Each.Kind);
+      Total += Board.count(Each.Kind);
+    }
+    Out["total"] = Total;
+    return Out;
+  };
+  return {{"bus", Group(BusKinds)}, {"processor", Group(ProcessorKinds)}};
 }
 
 } // namespace
@@ -213,11 +185,7 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
                 {"generic_io_ranges", PcrRanges},
                 {"espi_generic_io_ranges", EspiMirrors}};
   Out["spi_frames"] = Board.spiFrames();
-  Json Writes = Json::array();
-  for (const auto &[Port, Value] : Board.superIoWrites()) {
-    Writes.push_back({Port, Value});
-  }
-  Out["superio_writes"] = Writes;
+  Out["superio_writes"] = Board.superIoWrites(); // [port, value] pairs
   Out["serial"] = Board.serialOutput();
   Out["interrupts_enabled"] = Board.interruptsEnabled();
   Out["accesses"] = Board.accessCount();
@@ -243,16 +211,14 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   }
   Out["access_counts"] = AccessCountsJson(Board);
   Out["scenario"] = ScenarioJson(Report, Board.scenario());
-  Json Last = Json::array();
+  Out["last_accesses"] = Json::array();
   for (const sim::TraceRecord &Record : Result.LastAccesses) {
-    Last.push_back(sim::FormatRecord(Record));
+    Out["last_accesses"].push_back(sim::FormatRecord(Record));
   }
-  Out["last_accesses"] = Last;
-  Json Running = Json::array();
+  Out["running"] = Json::array();
   for (const sim::CallRecord &Call : Result.Running) {
-    Running.push_back(sim::CallText(Call));
+    Out["running"].push_back(sim::CallText(Call));
   }
-  Out["running"] = Running;
   if (Result.Image) {
     const runs::ImageFacts &Facts = *Result.Image;
     Out["image"] = {{"path", Report.ImagePath},

@@ -28,17 +28,7 @@ enum Subcommands : unsigned {
 };
 
 unsigned Bit(Module Which) {
-  switch (Which) {
-  case Module::Pei:
-    return Pei;
-  case Module::Dxe:
-    return Dxe;
-  case Module::Decode:
-    return Decode;
-  case Module::Window:
-    return Window;
-  }
-  return 0;
+  return 1u << static_cast<unsigned>(Which);
 }
 
 // Register widths of the bridge and of its private-configuration window, from the board model:
@@ -67,7 +57,13 @@ const std::vector<std::uint32_t> Pcr16BitRegisters = Registers16(sim::hw::Pcr::R
 constexpr std::uint32_t LpcConfigSize = sim::hw::LpcBridge::ConfigSize;
 constexpr std::uint32_t PcrWindowSize = sim::hw::Pcr::Size;
 
-using Setter = void (*)(Invocation &, const std::string &Option, const std::string &Value);
+// An option as given: its name for messages, and its value ("" for a flag).
+struct OptionValue {
+  const std::string &Option;
+  const std::string &Value;
+};
+
+using Setter = void (*)(Invocation &, const OptionValue &);
 
 struct OptionRow {
   const char *Name;      // "--spi-status"
@@ -78,27 +74,25 @@ struct OptionRow {
   Setter Set;
 };
 
-std::uint32_t Number32(const std::string &Option, const std::string &Value) {
-  return static_cast<std::uint32_t>(ParseNumber(Value, 32, Option));
+std::uint64_t Number(const OptionValue &Arg, unsigned Bits) {
+  return ParseNumber(Arg.Value, Bits, Arg.Option);
 }
 
-template <typename T>
-T Choice(const std::string &Option, const std::string &Value,
-         const std::vector<std::pair<const char *, T>> &Choices) {
+template <typename T, std::size_t N>
+T Choice(const OptionValue &Arg, const std::pair<const char *, T> (&Choices)[N]) {
   std::string Names;
   for (const auto &[Name, Setting] : Choices) {
-    if (Value == Name) {
+    if (Arg.Value == Name) {
       return Setting;
     }
     Names += (Names.empty() ? "" : ", ") + std::string(Name);
   }
-  throw UsageError(Option + ": '" + Value + "' is not one of " + Names);
+  throw UsageError(Arg.Option + ": '" + Arg.Value + "' is not one of " + Names);
 }
 
-void AddPreset(std::map<std::uint32_t, sim::Preset> &Presets, const std::string &Option,
-               const std::string &Value, std::uint32_t WindowSize,
-               const std::vector<std::uint32_t> &Registers16) {
-  const RegisterPreset Preset = ParsePreset(Value, WindowSize, Registers16, Option);
+void AddPreset(std::map<std::uint32_t, sim::Preset> &Presets, const OptionValue &Arg,
+               std::uint32_t WindowSize, const std::vector<std::uint32_t> &Registers16) {
+  const RegisterPreset Preset = ParsePreset(Arg.Value, WindowSize, Registers16, Arg.Option);
   Presets[Preset.Offset] = {Preset.Value, Preset.Width};
 }
 
@@ -107,10 +101,10 @@ const OptionRow Options[] = {
     {"--scenario", "NAME", Modules, false,
      "start from a named scenario ('boardsim scenarios' lists them); the other options apply on "
      "top of it",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       const sim::NamedScenario *Named = sim::FindScenario(Value);
+     [](Invocation &Run, const OptionValue &Arg) {
+       const sim::NamedScenario *Named = sim::FindScenario(Arg.Value);
        if (Named == nullptr) {
-         throw UsageError(Option + ": no scenario named '" + Value +
+         throw UsageError(Arg.Option + ": no scenario named '" + Arg.Value +
                           "' (boardsim scenarios lists them)");
        }
        Run.Scenario = Named->Settings;
@@ -118,91 +112,69 @@ const OptionRow Options[] = {
      }},
     {"--trace", "FILE", All, false,
      "write every access, one record a line, to FILE ('-': standard output)",
-     [](Invocation &Run, const std::string &, const std::string &Value) { Run.TracePath = Value; }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.TracePath = Arg.Value; }},
     {"--json", "FILE", All, false, "write the result as JSON to FILE ('-': standard output)",
-     [](Invocation &Run, const std::string &, const std::string &Value) { Run.JsonPath = Value; }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.JsonPath = Arg.Value; }},
     {"--spi", "STATE", Modules, false,
      "SPI controller: present (default), absent (device ID reads 0xFFFF) or dead (control 0 "
      "reads 0xFFFFFFFF)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.Spi.Presence = Choice<sim::SpiPresence>(Option, Value,
-                                                            {{"present", sim::SpiPresence::Present},
-                                                             {"absent", sim::SpiPresence::Absent},
-                                                             {"dead", sim::SpiPresence::Dead}});
+     [](Invocation &Run, const OptionValue &Arg) {
+       Run.Scenario.Spi.Presence = Choice(Arg, SpiPresenceNames);
      }},
     {"--spi-status", "N", Modules, false,
      "constant read from the SPI status register (default 0x04: transmit FIFO not full, idle)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.Spi.Status = Number32(Option, Value);
-     }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Status = Number(Arg, 32); }},
     {"--spi-reg0c", "N", Modules, false,
      "constant read from SPI register 0x0C (default 0; bits 7:5 set keep the controller busy)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.Spi.Reg0C = Number32(Option, Value);
-     }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Reg0C = Number(Arg, 32); }},
     {"--spi-drain", "N", Modules, false,
      "constant read from SPI register 0x48 (default 0; non-zero: stale data never drain)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.Spi.Drain = Number32(Option, Value);
-     }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Drain = Number(Arg, 32); }},
     {"--spi-clock", "N", Modules, false, "initial value of the SPI clock register (default 0)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.Spi.Clock = Number32(Option, Value);
-     }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Clock = Number(Arg, 32); }},
     {"--pm-timer", "N", Modules, false, "initial PM timer count, 24 bits (default 0)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.PmTimerStart = static_cast<std::uint32_t>(ParseNumber(Value, 24, Option));
-     }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.PmTimerStart = Number(Arg, 24); }},
     {"--pm-timer-stuck", nullptr, Modules, false, "the PM timer never advances",
-     [](Invocation &Run, const std::string &, const std::string &) {
-       Run.Scenario.PmTimerStuck = true;
-     }},
+     [](Invocation &Run, const OptionValue &) { Run.Scenario.PmTimerStuck = true; }},
     {"--uart-lsr", "N", Dxe, false,
      "constant read from the UART line status register, 8 bits (default 0x60: transmitter "
      "empty; without bit 5 the driver waits for good)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.UartLineStatus = static_cast<std::uint8_t>(ParseNumber(Value, 8, Option));
-     }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.UartLineStatus = Number(Arg, 8); }},
     {"--image", "FILE", BridgeRuns | Dxe, false,
      "run the shipped image FILE (BoardInitPei.efi executed in place, or for dxe BoardInitDxe.efi "
      "loaded into RAM; its linker map, FILE with .map, beside it) under CPU emulation instead of "
      "the host build; the trace, the summary and the JSON are the same, and the summary and the "
      "JSON add its stack high-water mark and the instructions it executed",
-     [](Invocation &Run, const std::string &, const std::string &Value) { Run.ImagePath = Value; }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.ImagePath = Arg.Value; }},
     {"--all-ones", nullptr, All, false, "no device answers: every port and memory read is all ones",
-     [](Invocation &Run, const std::string &, const std::string &) {
-       Run.Scenario.AllOnesEverywhere = true;
-     }},
+     [](Invocation &Run, const OptionValue &) { Run.Scenario.AllOnesEverywhere = true; }},
     {"--lpc", "OFFSET=VALUE", BridgeRuns, true,
      "preset a bridge configuration register before the run (" + WidthsText(Lpc16BitRegisters) +
          "); one register each, repeatable",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       AddPreset(Run.Scenario.LpcConfig, Option, Value, LpcConfigSize, Lpc16BitRegisters);
+     [](Invocation &Run, const OptionValue &Arg) {
+       AddPreset(Run.Scenario.LpcConfig, Arg, LpcConfigSize, Lpc16BitRegisters);
      }},
     {"--pcr", "OFFSET=VALUE", BridgeRuns, true,
      "preset a private-configuration register before the run (" + WidthsText(Pcr16BitRegisters) +
          "); one register each, repeatable",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       AddPreset(Run.Scenario.PcrWindow, Option, Value, PcrWindowSize, Pcr16BitRegisters);
+     [](Invocation &Run, const OptionValue &Arg) {
+       AddPreset(Run.Scenario.PcrWindow, Arg, PcrWindowSize, Pcr16BitRegisters);
      }},
     {"--no-hob-list", nullptr, Dxe, false, "leave the HOB list out of the configuration table",
-     [](Invocation &Run, const std::string &, const std::string &) {
+     [](Invocation &Run, const OptionValue &) {
        Run.Scenario.Firmware.HobListInConfigTable = false;
      }},
     {"--timer-hob", nullptr, Dxe, false,
      "put the timer GUID HOB in the HOB list: the driver skips its measuring interval",
-     [](Invocation &Run, const std::string &, const std::string &) {
-       Run.Scenario.Firmware.TimerHob = true;
-     }},
+     [](Invocation &Run, const OptionValue &) { Run.Scenario.Firmware.TimerHob = true; }},
     {"--extra-hob", "TYPE,LENGTH", Dxe, false,
      "a bare HOB header of this type and length before the timer HOB (a length below 8 ends "
      "the driver's walk there; 8 or more: a multiple of 8)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       const auto Fields =
-           ParseRequest(Value, {16, 16}, "TYPE,LENGTH", Option + " '" + Value + "'");
+     [](Invocation &Run, const OptionValue &Arg) {
+       const std::string What = Arg.Option + " '" + Arg.Value + "'";
+       const auto Fields = ParseRequest(Arg.Value, {16, 16}, "TYPE,LENGTH", What);
        if (Fields[1] >= 8 && Fields[1] % 8 != 0) {
-         throw UsageError(Option + " '" + Value +
-                          "': a length of 8 or more must be a multiple of 8");
+         throw UsageError(What + ": a length of 8 or more must be a multiple of 8");
        }
        Run.Scenario.Firmware.ExtraHob = sim::HeaderOnlyHob{
            true, static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint16_t>(Fields[1])};
@@ -210,20 +182,15 @@ const OptionRow Options[] = {
     {"--smm", "MODE", Dxe, false,
      "SMM Base2 protocol: absent (default), outside (InSmm stores FALSE), inside (TRUE), "
      "null-interface (LocateProtocol succeeds with no interface)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.Firmware.Smm =
-           Choice<sim::SmmMode>(Option, Value,
-                                {{"absent", sim::SmmMode::Absent},
-                                 {"outside", sim::SmmMode::Outside},
-                                 {"inside", sim::SmmMode::Inside},
-                                 {"null-interface", sim::SmmMode::NullInterface}});
+     [](Invocation &Run, const OptionValue &Arg) {
+       Run.Scenario.Firmware.Smm = Choice(Arg, SmmModeNames);
      }},
     {"--max-steps", "N", All, false,
      "step budget: accesses before a run counts as hung (default 1000000, at least 1)",
-     [](Invocation &Run, const std::string &Option, const std::string &Value) {
-       Run.Scenario.MaxSteps = ParseNumber(Value, 64, Option);
+     [](Invocation &Run, const OptionValue &Arg) {
+       Run.Scenario.MaxSteps = Number(Arg, 64);
        if (Run.Scenario.MaxSteps == 0) {
-         throw UsageError(Option + ": the step budget must be at least 1");
+         throw UsageError(Arg.Option + ": the step budget must be at least 1");
        }
      }},
 };
@@ -241,6 +208,7 @@ struct SubcommandRow {
   const char *Operands; // "" when it takes none
 };
 
+// In the order of Module.
 const SubcommandRow SubcommandTable[] = {
     {"pei", Module::Pei, "run the BoardInitPei entry, as the PEI core enters it", ""},
     {"dxe", Module::Dxe, "run the BoardInitDxe entry, inside a simulated DXE firmware", ""},
@@ -250,22 +218,11 @@ const SubcommandRow SubcommandTable[] = {
      "PORT,SIZEWORD..."},
 };
 
-const SubcommandRow *FindSubcommand(const std::string &Name) {
-  for (const SubcommandRow &Each : SubcommandTable) {
-    if (Name == Each.Name) {
-      return &Each;
-    }
-  }
-  return nullptr;
-}
-
-const OptionRow *FindOption(const std::string &Name) {
-  for (const OptionRow &Each : Options) {
-    if (Name == Each.Name) {
-      return &Each;
-    }
-  }
-  return nullptr;
+template <typename Row, std::size_t N>
+const Row *FindRow(const Row (&Table)[N], const std::string &Name) {
+  const Row *Found =
+      std::find_if(Table, Table + N, [&](const Row &Each) { return Name == Each.Name; });
+  return Found == Table + N ? nullptr : Found;
 }
 
 // "dxe", "pei and dxe", "pei, decode and window"
@@ -354,11 +311,6 @@ std::string OptionHelpLines(unsigned Where) {
   return Out.str();
 }
 
-std::vector<std::uint64_t> RequestFields(const std::string &Text, const std::vector<unsigned> &Bits,
-                                         const char *Form) {
-  return ParseRequest(Text, Bits, Form, "request '" + Text + "'");
-}
-
 } // namespace
 
 std::string TopLevelHelp() {
@@ -380,11 +332,12 @@ std::string TopLevelHelp() {
   return Out.str();
 }
 
+const char *ModuleName(Module Which) {
+  return SubcommandTable[static_cast<std::size_t>(Which)].Name;
+}
+
 std::string SubcommandHelp(Module Which) {
-  const SubcommandRow *Row = nullptr;
-  for (const SubcommandRow &Each : SubcommandTable) {
-    Row = Each.Which == Which ? &Each : Row;
-  }
+  const SubcommandRow *Row = &SubcommandTable[static_cast<std::size_t>(Which)];
   std::ostringstream Out;
   Out << "usage: boardsim " << Row->Name << " [options]" << (Row->Operands[0] != '\0' ? " " : "")
       << Row->Operands << "\n\n"
@@ -437,7 +390,7 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
     Run.What = Invocation::Action::ListScenarios;
     return Run;
   }
-  const SubcommandRow *Subcommand = FindSubcommand(First);
+  const SubcommandRow *Subcommand = FindRow(SubcommandTable, First);
   if (Subcommand == nullptr) {
     throw UsageError(First[0] == '-' ? "'" + First +
                                            "' before the subcommand: the subcommand "
@@ -469,7 +422,7 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
     }
     const std::string::size_type Equals = Argument.find('=');
     const std::string Name = Argument.substr(0, Equals);
-    const OptionRow *Option = FindOption(Name);
+    const OptionRow *Option = FindRow(Options, Name);
     if (Option == nullptr) {
       throw UsageError("unknown option '" + Name + "'" + Help);
     }
@@ -510,53 +463,43 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
   std::stable_partition(Given.begin(), Given.end(), [](const auto &Each) {
     return std::string(Each.first->Name) == "--scenario";
   });
-  std::map<std::string, std::set<std::uint32_t>> PresetOffsets;
+  std::map<std::string, std::set<std::uint64_t>> PresetOffsets;
   for (const auto &[Option, Value] : Given) {
-    if (Option->Repeatable) {
+    const std::string Name = Option->Name;
+    const std::string::size_type Equals = Value.find('=');
+    if (Option->Repeatable && Equals != std::string::npos) {
       // One register per option: the same register twice would silently drop one value.
-      const std::string::size_type Equals = Value.find('=');
-      const std::uint32_t Offset =
-          Equals == std::string::npos
-              ? 0
-              : static_cast<std::uint32_t>(
-                    ParseNumber(Value.substr(0, Equals), 32,
-                                std::string(Option->Name) + " offset in '" + Value + "'"));
-      if (Equals != std::string::npos && !PresetOffsets[Option->Name].insert(Offset).second) {
-        throw UsageError(std::string(Option->Name) + ": register " + Value.substr(0, Equals) +
-                         " is given more than once");
+      const std::string Offset = Value.substr(0, Equals);
+      if (!PresetOffsets[Name]
+               .insert(ParseNumber(Offset, 32, Name + " offset in '" + Value + "'"))
+               .second) {
+        throw UsageError(Name + ": register " + Offset + " is given more than once");
       }
     }
-    Option->Set(Run, Option->Name, Value);
+    Option->Set(Run, {Name, Value});
   }
 
-  switch (Run.Which) {
-  case Module::Pei:
-  case Module::Dxe:
-    if (!Operands.empty()) {
-      throw UsageError("unexpected argument '" + Operands[0] + "': " + Subcommand->Name +
-                       " takes no requests" + Help);
+  const bool TakesRequests = (Bit(Run.Which) & Requests) != 0;
+  if (!TakesRequests && !Operands.empty()) {
+    throw UsageError("unexpected argument '" + Operands[0] + "': " + Subcommand->Name +
+                     " takes no requests" + Help);
+  }
+  if (TakesRequests && Operands.empty()) {
+    throw UsageError(std::string(Subcommand->Name) + " needs at least one request " +
+                     Subcommand->Operands + Help);
+  }
+  for (const std::string &Text : Operands) {
+    const std::string What = "request '" + Text + "'";
+    if (Run.Which == Module::Decode) {
+      const auto Fields = ParseRequest(Text, {16, 8, 32}, "PORT,SIZE,ATTRIBUTES", What);
+      Run.Decode.push_back({static_cast<std::uint16_t>(Fields[0]),
+                            static_cast<std::uint8_t>(Fields[1]), 0,
+                            static_cast<std::uint32_t>(Fields[2])});
+    } else {
+      const auto Fields = ParseRequest(Text, {16, 16}, "PORT,SIZEWORD", What);
+      Run.Window.push_back(
+          {static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint16_t>(Fields[1])});
     }
-    break;
-  case Module::Decode:
-  case Module::Window:
-    if (Operands.empty()) {
-      throw UsageError(std::string(Subcommand->Name) + " needs at least one request " +
-                       Subcommand->Operands + Help);
-    }
-    for (const std::string &Text : Operands) {
-      if (Run.Which == Module::Decode) {
-        const auto Fields = RequestFields(Text, {16, 8, 32}, "PORT,SIZE,ATTRIBUTES");
-        Run.Decode.push_back({static_cast<std::uint16_t>(Fields[0]),
-                              static_cast<std::uint8_t>(Fields[1]), 0,
-                              static_cast<std::uint32_t>(Fields[2])});
-      } else {
-        const auto Fields = RequestFields(Text, {16, 16}, "PORT,SIZEWORD");
-        Run.Window.push_back(
-            {static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint16_t>(Fields[1])});
-      }
-    }
-    Run.Requests = Operands;
-    break;
   }
   return Run;
 }

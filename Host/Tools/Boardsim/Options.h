@@ -21,8 +21,7 @@ struct Invocation {
   sim::Scenario Scenario;
   std::string ScenarioName; // empty without --scenario
   std::string TracePath, JsonPath;
-  std::string ImagePath;             // --image: the shipped image runs instead of the host build
-  std::vector<std::string> Requests; // decode and window, as given
+  std::string ImagePath; // --image: the shipped image runs instead of the host build
   std::vector<DecodeRequestRow> Decode;
   std::vector<runs::WindowRequest> Window;
 };

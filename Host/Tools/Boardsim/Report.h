@@ -6,6 +6,7 @@
 #include "RunFacts.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace boardsim {
@@ -14,14 +15,39 @@ enum class Module { Pei, Dxe, Decode, Window };
 
 struct RunReport {
   Module Which = Module::Pei;
-  std::string ScenarioName;          // empty without --scenario
-  std::vector<std::string> Requests; // decode and window: the requests as given
-  std::string ImagePath;             // the shipped image that ran, when one did
+  std::string ScenarioName; // empty without --scenario
+  std::string ImagePath;    // the shipped image that ran, when one did
   runs::RunResult Result;
   RunFacts Facts;
 };
 
 const char *ModuleName(Module Which);
+
+// The two groups of accesses the summary and the JSON count, with the JSON's keys.
+struct AccessGroupKind {
+  sim::AccessKind Kind;
+  const char *Key;
+};
+inline constexpr AccessGroupKind BusKinds[] = {{sim::AccessKind::PortIn, "port_in"},
+                                               {sim::AccessKind::PortOut, "port_out"},
+                                               {sim::AccessKind::MemRead, "mem_read"},
+                                               {sim::AccessKind::MemWrite, "mem_write"}};
+inline constexpr AccessGroupKind ProcessorKinds[] = {{sim::AccessKind::Flags, "flags"},
+                                                     {sim::AccessKind::Cli, "cli"},
+                                                     {sim::AccessKind::Sti, "sti"},
+                                                     {sim::AccessKind::Pause, "pause"},
+                                                     {sim::AccessKind::Rdtsc, "rdtsc"}};
+
+// The names of the settings' choices, as the command line takes them and the JSON gives them.
+inline constexpr std::pair<const char *, sim::SpiPresence> SpiPresenceNames[] = {
+    {"present", sim::SpiPresence::Present},
+    {"absent", sim::SpiPresence::Absent},
+    {"dead", sim::SpiPresence::Dead}};
+inline constexpr std::pair<const char *, sim::SmmMode> SmmModeNames[] = {
+    {"absent", sim::SmmMode::Absent},
+    {"outside", sim::SmmMode::Outside},
+    {"inside", sim::SmmMode::Inside},
+    {"null-interface", sim::SmmMode::NullInterface}};
 // The module's entry call: its status width and its name.
 sim::Operation EntryOperation(Module Which);
 

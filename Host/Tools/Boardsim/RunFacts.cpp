@@ -4,7 +4,7 @@
 #include "BoardPmTimer.h"
 #include "BoardSpi.h"
 
-#include <cstdio>
+#include <numeric>
 
 namespace boardsim {
 namespace {
@@ -39,17 +39,8 @@ std::uint32_t MeasuringInterval::ticks() const {
 }
 
 const char *SpiStateName(SpiState State) {
-  switch (State) {
-  case SpiState::NotChecked:
-    return "not checked";
-  case SpiState::Present:
-    return "present";
-  case SpiState::Absent:
-    return "absent";
-  case SpiState::Dead:
-    return "dead";
-  }
-  return "?";
+  constexpr const char *Names[] = {"not checked", "present", "absent", "dead"};
+  return Names[static_cast<std::size_t>(State)];
 }
 
 void RunFacts::endReadRun() {
@@ -114,11 +105,9 @@ void RunFacts::finish() {
 }
 
 std::uint64_t RunFacts::spiWaitsRanOut() const {
-  std::uint64_t Count = 0;
-  for (const SpiWaitRun &Each : Waits_) {
-    Count += Each.RanOut;
-  }
-  return Count;
+  return std::accumulate(
+      Waits_.begin(), Waits_.end(), std::uint64_t{0},
+      [](std::uint64_t Sum, const SpiWaitRun &Each) { return Sum + Each.RanOut; });
 }
 
 } // namespace boardsim

@@ -22,7 +22,7 @@ struct SpiWaitRun {
   std::string After;    // the last write to the controller before the run
 };
 
-enum class SpiState { NotChecked, Present, Absent, Dead };
+enum class SpiState { NotChecked, Present, Absent, Dead }; // in the order of SpiStateName's names
 
 struct MeasuringInterval {
   std::uint32_t PmTimerStart = 0, PmTimerEnd = 0;

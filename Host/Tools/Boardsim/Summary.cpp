@@ -5,8 +5,7 @@
 #include "DecodeState.h"
 #include "Report.h"
 
-#include <array>
-#include <cstdio>
+#include <algorithm>
 #include <sstream>
 
 namespace boardsim {
@@ -32,25 +31,14 @@ void SerialConsole(std::ostringstream &Out, const std::string &Serial) {
     Out << "  (nothing)\n";
     return;
   }
-  std::string Line;
-  for (const char Char : Serial) {
-    if (Char == '\n') {
+  // Carriage returns dropped; an unfinished last line is shown unless it is empty.
+  std::istringstream Lines(Serial);
+  for (std::string Line; std::getline(Lines, Line);) {
+    std::erase(Line, '\r');
+    if (!Lines.eof() || !Line.empty()) {
       Out << "  " << Line << "\n";
-      Line.clear();
-    } else if (Char != '\r') {
-      Line += Char;
     }
   }
-  if (!Line.empty()) {
-    Out << "  " << Line << "\n";
-  }
-}
-
-std::string RequestDescription(const sim::CallRecord &Call) {
-  if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
-    return DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes);
-  }
-  return "";
 }
 
 void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board &Board) {
@@ -65,8 +53,10 @@ void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board
     const std::string Indent(2 * (Call->Depth - BaseDepth + 1), ' ');
     Out << Indent << sim::CallText(*Call) << " -> "
         << (Call->Status ? sim::ResultText(*Call) : "did not return");
-    const std::string About = RequestDescription(*Call);
-    Out << (About.empty() ? "" : "  [" + About + "]") << "\n";
+    if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call->Made)) {
+      Out << "  [" << DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes) << "]";
+    }
+    Out << "\n";
   }
 }
 
@@ -140,29 +130,20 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
       << sim::HexText(Board.spi().registerValue(Reg::Clock), 8) << "\n";
 }
 
-std::string SuperIoRegisterName(std::uint8_t Register) {
-  namespace Reg = SuperIo;
-  switch (Register) {
-  case Reg::ConfigControl:
-    return "configuration control";
-  case Reg::LogicalDeviceSelect:
-    return "logical device select";
-  case Reg::Activate:
-    return "activate";
-  case Reg::IoBaseLow:
-    return "I/O base, low byte";
-  case Reg::InterruptSelect:
-    return "interrupt select";
-  case Reg::SecondInterruptSelect:
-    return "second interrupt select";
-  case Reg::DmaSelect:
-    return "DMA channel select";
-  case Reg::DeviceSpecific76:
-  case Reg::DeviceSpecific77:
-    return "device-specific";
-  default:
-    return "register";
-  }
+const char *SuperIoRegisterName(std::uint8_t Register) {
+  static constexpr std::pair<std::uint8_t, const char *> Names[] = {
+      {SuperIo::ConfigControl, "configuration control"},
+      {SuperIo::LogicalDeviceSelect, "logical device select"},
+      {SuperIo::Activate, "activate"},
+      {SuperIo::IoBaseLow, "I/O base, low byte"},
+      {SuperIo::InterruptSelect, "interrupt select"},
+      {SuperIo::SecondInterruptSelect, "second interrupt select"},
+      {SuperIo::DmaSelect, "DMA channel select"},
+      {SuperIo::DeviceSpecific76, "device-specific"},
+      {SuperIo::DeviceSpecific77, "device-specific"}};
+  const auto *Found = std::find_if(std::begin(Names), std::end(Names),
+                                   [&](const auto &Each) { return Each.first == Register; });
+  return Found == std::end(Names) ? "register" : Found->second;
 }
 
 void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
@@ -234,41 +215,22 @@ void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
 }
 
 void Accesses(std::ostringstream &Out, const sim::Board &Board) {
-  using sim::AccessKind;
-  constexpr std::array Bus = {AccessKind::PortIn, AccessKind::PortOut, AccessKind::MemRead,
-                              AccessKind::MemWrite};
-  constexpr std::array Processor = {AccessKind::Flags, AccessKind::Cli, AccessKind::Sti,
-                                    AccessKind::Pause, AccessKind::Rdtsc};
   auto Group = [&](const char *Title, const auto &Kinds) {
     std::uint64_t Total = 0;
     std::string Parts;
-    for (const AccessKind Kind : Kinds) {
-      Total += Board.count(Kind);
-      Parts += (Parts.empty() ? "" : ", ") + std::string(sim::KindMnemonic(Kind)) + " " +
-               std::to_string(Board.count(Kind));
+    for (const AccessGroupKind &Each : Kinds) {
+      Total += Board.count(Each.Kind);
+      Parts += (Parts.empty() ? "" : ", ") + std::string(sim::KindMnemonic(Each.Kind)) + " " +
+               std::to_string(Board.count(Each.Kind));
     }
     Out << "  " << Title << ": " << Total << " (" << Parts << ")\n";
   };
   Out << "Accesses:\n";
-  Group("bus (ports, memory)", Bus);
-  Group("processor events", Processor);
+  Group("bus (ports, memory)", BusKinds);
+  Group("processor events", ProcessorKinds);
 }
 
 } // namespace
-
-const char *ModuleName(Module Which) {
-  switch (Which) {
-  case Module::Pei:
-    return "pei";
-  case Module::Dxe:
-    return "dxe";
-  case Module::Decode:
-    return "decode";
-  case Module::Window:
-    return "window";
-  }
-  return "?";
-}
 
 sim::Operation EntryOperation(Module Which) {
   if (Which == Module::Dxe) {
@@ -296,20 +258,9 @@ std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
 
 std::string Summary(const RunReport &Report, const sim::Board &Board) {
   std::ostringstream Out;
-  switch (Report.Which) {
-  case Module::Pei:
-    Out << "BoardInitPei on the simulated board";
-    break;
-  case Module::Dxe:
-    Out << "BoardInitDxe on the simulated board";
-    break;
-  case Module::Decode:
-    Out << "SetIoDecode requests on the simulated board";
-    break;
-  case Module::Window:
-    Out << "SetGenericIoRange requests on the simulated board";
-    break;
-  }
+  constexpr const char *Runs[] = {"BoardInitPei", "BoardInitDxe", "SetIoDecode requests",
+                                  "SetGenericIoRange requests"}; // in the order of Module
+  Out << Runs[static_cast<std::size_t>(Report.Which)] << " on the simulated board";
   const runs::RunResult &Result = Report.Result;
   if (Result.Ran == runs::Implementation::Image) {
     Out << ", run from the image " << Report.ImagePath;

@@ -21,10 +21,6 @@ constexpr int ExitBadInput = 2;
 constexpr int ExitHung = 3;
 constexpr int ExitBreach = 4;
 
-bool Breached(const boardsim::RunReport &Report) {
-  return Report.Result.Image && Report.Result.Image->Breach;
-}
-
 runs::RunResult Run(const Invocation &Asked, const runs::ModuleRuns &Runs, sim::Board &Board) {
   switch (Asked.Which) {
   case Module::Pei:
@@ -44,41 +40,27 @@ void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
   for (const sim::CallRecord &Call : Report.Result.Running) {
     Running += (Running.empty() ? " in " : " > ") + sim::CallText(Call);
   }
-  if (Report.Result.Image && Report.Result.Image->SpunWithoutAccess) {
-    std::fprintf(stderr,
-                 "boardsim: the run hung: it executed %llu instructions without an access%s; "
-                 "last accesses:\n",
-                 static_cast<unsigned long long>(runs::InstructionsWithoutAccess), Running.c_str());
-  } else {
-    std::fprintf(stderr,
-                 "boardsim: the run hung: it exceeded its step budget of %llu accesses%s; last "
-                 "accesses:\n",
-                 static_cast<unsigned long long>(MaxSteps), Running.c_str());
-  }
+  const bool Spun = Report.Result.Image && Report.Result.Image->SpunWithoutAccess;
+  tooloutput::PrintError("boardsim: the run hung: {}{}; last accesses:\n",
+                         Spun ? fmt::format("it executed {} instructions without an access",
+                                            runs::InstructionsWithoutAccess)
+                              : fmt::format("it exceeded its step budget of {} accesses", MaxSteps),
+                         Running);
   for (const sim::TraceRecord &Record : Report.Result.LastAccesses) {
-    std::fprintf(stderr, "  %s\n", sim::FormatRecord(Record).c_str());
+    tooloutput::PrintError("  {}\n", sim::FormatRecord(Record));
   }
 }
 
 int Main(int argc, char **argv) {
   const Invocation Asked = boardsim::ParseCommandLine(argc, argv);
   tooloutput::OutputSet Outputs;
-  switch (Asked.What) {
-  case Invocation::Action::Help:
-    Outputs.standardOutput().write(Asked.TopLevelHelp ? boardsim::TopLevelHelp()
-                                                      : boardsim::SubcommandHelp(Asked.Which));
-    break;
-  case Invocation::Action::Version:
-    Outputs.standardOutput().write(std::string(boardsim::Version) + "\n");
-    break;
-  case Invocation::Action::ListScenarios:
-    Outputs.standardOutput().write(boardsim::ScenarioList());
-    break;
-  case Invocation::Action::Run:
-    break;
-  }
   if (Asked.What != Invocation::Action::Run) {
-    Outputs.open();
+    using Action = Invocation::Action;
+    Outputs.standardOutput().write(Asked.What == Action::Version
+                                       ? std::string(boardsim::Version) + "\n"
+                                   : Asked.What == Action::ListScenarios ? boardsim::ScenarioList()
+                                   : Asked.TopLevelHelp                  ? boardsim::TopLevelHelp()
+                                                        : boardsim::SubcommandHelp(Asked.Which));
     Outputs.commit();
     return 0;
   }
@@ -131,7 +113,6 @@ int Main(int argc, char **argv) {
   boardsim::RunReport Report;
   Report.Which = Asked.Which;
   Report.ScenarioName = Asked.ScenarioName;
-  Report.Requests = Asked.Requests;
   Report.Result = Run(Asked, Runs, Board);
   if (Report.Result.Ran == runs::Implementation::Image) {
     Report.ImagePath = Asked.ImagePath;
@@ -147,7 +128,7 @@ int Main(int argc, char **argv) {
   }
   Outputs.commit();
   // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.
-  if (Breached(Report)) {
+  if (Report.Result.Image && Report.Result.Image->Breach) {
     std::fprintf(stderr, "boardsim: %s\n", Report.Result.Image->Breach->c_str());
     return ExitBreach;
   }

@@ -1,8 +1,6 @@
 #include "ToolOutput.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -59,8 +57,7 @@ std::string Describe(const std::string &Path) {
 } // namespace
 
 WriteFailed::WriteFailed(const std::string &Path, int Error)
-    : std::runtime_error("cannot write " + Describe(Path) + ": " + std::strerror(Error)),
-      Error(Error) {}
+    : std::runtime_error("cannot write " + Describe(Path) + ": " + std::strerror(Error)) {}
 
 Output::Output(std::string Label, std::string Path)
     : Label(std::move(Label)), Path(std::move(Path)) {
@@ -77,21 +74,6 @@ void Output::write(std::string_view Bytes) {
   if (Fd >= 0 && Buffer.size() >= FlushThreshold) {
     flush();
   }
-}
-
-void Output::format(const char *Format, ...) {
-  va_list Args, Again;
-  va_start(Args, Format);
-  va_copy(Again, Args);
-  const int Length = std::vsnprintf(nullptr, 0, Format, Args);
-  if (Length > 0) {
-    std::string Text(static_cast<std::size_t>(Length) + 1, '\0');
-    std::vsnprintf(Text.data(), Text.size(), Format, Again);
-    Text.pop_back();
-    write(Text);
-  }
-  va_end(Again);
-  va_end(Args);
 }
 
 void Output::flush() {

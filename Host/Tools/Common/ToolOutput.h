@@ -6,6 +6,9 @@
 // the rest keep the old, and the failure is reported.
 #pragma once
 
+#include <fmt/format.h>
+
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -27,10 +30,6 @@ public:
 class WriteFailed : public std::runtime_error {
 public:
   WriteFailed(const std::string &Path, int Error);
-  int error() const { return Error; }
-
-private:
-  int Error;
 };
 
 // One destination. Writes are buffered and never throw; the first error is kept and reported by
@@ -41,11 +40,10 @@ public:
   Output &operator=(const Output &) = delete;
 
   void write(std::string_view Bytes);
-  // printf-style text, checked by the compiler like printf.
-  void format(const char *Format, ...) __attribute__((format(printf, 2, 3)));
+  template <typename... Args> void format(fmt::format_string<Args...> Format, Args &&...Values) {
+    write(fmt::format(Format, std::forward<Args>(Values)...));
+  }
   bool toStandardOutput() const { return Path == "-"; }
-  const std::string &path() const { return Path; }
-  const std::string &label() const { return Label; }
 
 private:
   friend class OutputSet;
@@ -91,6 +89,12 @@ private:
   std::vector<std::unique_ptr<Output>> Outputs;
   bool Opened = false;
 };
+
+// Text on standard error, as fprintf writes it: a failure to report cannot be reported either.
+template <typename... Args> void PrintError(fmt::format_string<Args...> Format, Args &&...Values) {
+  const std::string Text = fmt::format(Format, std::forward<Args>(Values)...);
+  std::fwrite(Text.data(), 1, Text.size(), stderr);
+}
 
 // Call first in main(): a closed descriptor 0, 1 or 2 is occupied by /dev/null opened read-only,
 // so that a write there fails (EBADF) instead of landing in a file that took its number.

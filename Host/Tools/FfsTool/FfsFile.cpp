@@ -1,56 +1,33 @@
 #include "FfsFile.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <numeric>
 
 namespace ffsfile {
-
-std::array<std::uint8_t, 16> Guid::bytes() const {
-  std::array<std::uint8_t, 16> Out{};
-  for (unsigned I = 0; I < 4; ++I) {
-    Out[I] = static_cast<std::uint8_t>(Data1 >> (8 * I));
-  }
-  for (unsigned I = 0; I < 2; ++I) {
-    Out[4 + I] = static_cast<std::uint8_t>(Data2 >> (8 * I));
-    Out[6 + I] = static_cast<std::uint8_t>(Data3 >> (8 * I));
-  }
-  for (unsigned I = 0; I < 8; ++I) {
-    Out[8 + I] = Data4[I];
-  }
-  return Out;
-}
-
-std::string Guid::text() const {
-  char Text[40];
-  std::snprintf(Text, sizeof Text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Data1, Data2,
-                Data3, Data4[0], Data4[1], Data4[2], Data4[3], Data4[4], Data4[5], Data4[6],
-                Data4[7]);
-  return Text;
-}
-
 namespace {
+
+// Value's low Count bytes at At, little-endian.
+void PutLittleEndian(std::uint8_t *At, std::uint32_t Value, unsigned Count) {
+  for (unsigned I = 0; I < Count; ++I) {
+    At[I] = static_cast<std::uint8_t>(Value >> (8 * I));
+  }
+}
 
 std::uint8_t Checksum8(const std::uint8_t *Bytes, std::size_t Count) {
   const unsigned Sum = std::accumulate(Bytes, Bytes + Count, 0u);
   return static_cast<std::uint8_t>(0x100 - (Sum & 0xFF));
 }
 
-void Put24(std::uint8_t *At, std::uint32_t Value) {
-  for (unsigned I = 0; I < 3; ++I) {
-    At[I] = static_cast<std::uint8_t>(Value >> (8 * I));
-  }
+std::size_t SectionAligned(std::size_t Offset) {
+  return (Offset + SectionHeader::Alignment - 1) & ~(SectionHeader::Alignment - 1);
 }
 
 // Sections are appended to the file's data; offsets are relative to the first data byte, which
 // the volume places on the boundary the file's attributes name.
 class SectionWriter {
 public:
-  void align() {
-    Data.resize((Data.size() + SectionHeader::Alignment - 1) & ~(SectionHeader::Alignment - 1), 0);
-  }
-
   void add(std::uint8_t Type, const std::vector<std::uint8_t> &Body, const char *What) {
-    align();
+    Data.resize(SectionAligned(Data.size()), 0);
     const std::size_t Size = SectionHeader::Size + Body.size();
     if (Size > SectionHeader::MaxSize) {
       throw FfsError(std::string(What) + " section of " + std::to_string(Size) +
@@ -58,16 +35,13 @@ public:
     }
     const std::size_t At = Data.size();
     Data.resize(At + SectionHeader::Size);
-    Put24(&Data[At], static_cast<std::uint32_t>(Size));
+    PutLittleEndian(&Data[At], static_cast<std::uint32_t>(Size), 3);
     Data[At + 3] = Type;
     Data.insert(Data.end(), Body.begin(), Body.end());
   }
 
   // Offset the next section's body would start at.
-  std::size_t nextBodyOffset() const {
-    return ((Data.size() + SectionHeader::Alignment - 1) & ~(SectionHeader::Alignment - 1)) +
-           SectionHeader::Size;
-  }
+  std::size_t nextBodyOffset() const { return SectionAligned(Data.size()) + SectionHeader::Size; }
 
   std::vector<std::uint8_t> Data;
 };
@@ -89,19 +63,28 @@ std::vector<std::uint8_t> Ucs2Name(const std::string &Name) {
   return Out;
 }
 
+// Data-alignment field for the smallest boundary the attribute can state that keeps Bytes,
+// beyond the 8 bytes every file in a volume keeps anyway.
+std::uint8_t DataAlignmentField(std::uint32_t Bytes) {
+  const auto &Boundaries = FileAttributes::DataAlignmentBytes;
+  const auto Field = std::find_if(Boundaries.begin(), Boundaries.end(),
+                                  [&](std::uint32_t Each) { return Each >= Bytes; });
+  if (Field == Boundaries.end()) {
+    throw FfsError("an alignment of " + std::to_string(Bytes) +
+                   " bytes is beyond what the file attributes can state (64 KiB)");
+  }
+  return Bytes <= VolumeFileAlignment ? 0 : static_cast<std::uint8_t>(Field - Boundaries.begin());
+}
+
 } // namespace
 
-std::uint8_t DataAlignmentField(std::uint32_t Bytes) {
-  if (Bytes <= VolumeFileAlignment) {
-    return 0;
-  }
-  for (std::size_t Field = 0; Field < FileAttributes::DataAlignmentBytes.size(); ++Field) {
-    if (FileAttributes::DataAlignmentBytes[Field] >= Bytes) {
-      return static_cast<std::uint8_t>(Field);
-    }
-  }
-  throw FfsError("an alignment of " + std::to_string(Bytes) +
-                 " bytes is beyond what the file attributes can state (64 KiB)");
+std::array<std::uint8_t, 16> Guid::bytes() const {
+  std::array<std::uint8_t, 16> Out{};
+  PutLittleEndian(&Out[0], Data1, 4);
+  PutLittleEndian(&Out[4], Data2, 2);
+  PutLittleEndian(&Out[6], Data3, 2);
+  std::copy(Data4.begin(), Data4.end(), Out.begin() + 8);
+  return Out;
 }
 
 std::vector<std::uint8_t> BuildFile(const FileRequest &Request) {
@@ -142,7 +125,7 @@ std::vector<std::uint8_t> BuildFile(const FileRequest &Request) {
   File[FileHeader::TypeOffset] = Request.Type;
   File[FileHeader::AttributesOffset] = static_cast<std::uint8_t>(
       FileAttributes::Checksum | (AlignField << FileAttributes::DataAlignmentShift));
-  Put24(&File[FileHeader::SizeOffset], static_cast<std::uint32_t>(FileSize));
+  PutLittleEndian(&File[FileHeader::SizeOffset], static_cast<std::uint32_t>(FileSize), 3);
   // The header checksum is taken with both checksum bytes and the state at zero, since the
   // state changes in flash after the header is written.
   File[FileHeader::HeaderChecksumOffset] = Checksum8(File.data(), FileHeader::Size);

@@ -32,8 +32,4 @@ struct FileRequest {
 // Throws FfsError naming what cannot be represented.
 std::vector<std::uint8_t> BuildFile(const FileRequest &Request);
 
-// Data-alignment field for the smallest boundary the attribute can state that keeps Bytes,
-// beyond the 8 bytes every file in a volume keeps anyway.
-std::uint8_t DataAlignmentField(std::uint32_t Bytes);
-
 } // namespace ffsfile

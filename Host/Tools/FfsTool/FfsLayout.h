@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace ffsfile {
 
@@ -18,7 +17,6 @@ struct Guid {
   std::array<std::uint8_t, 8> Data4{};
 
   std::array<std::uint8_t, 16> bytes() const;
-  std::string text() const; // registry form, upper case, no braces
 };
 
 namespace FileHeader {
@@ -39,13 +37,9 @@ inline constexpr std::uint8_t Peim = 0x06;
 } // namespace FileType
 
 namespace FileAttributes {
-inline constexpr std::uint8_t LargeFile = 0x01;
-inline constexpr std::uint8_t DataAlignment2 = 0x02;
-inline constexpr std::uint8_t Fixed = 0x04;
 // Bits 5:3 select the boundary, relative to the volume base, on which the file's data (the
 // first byte after the header) must be placed.
 inline constexpr unsigned DataAlignmentShift = 3;
-inline constexpr std::uint8_t DataAlignmentMask = 0x38;
 inline constexpr std::uint8_t Checksum = 0x40; // the file checksum covers the data
 // Boundary for each value of the data-alignment field.
 inline constexpr std::array<std::uint32_t, 8> DataAlignmentBytes = {
@@ -56,9 +50,6 @@ inline constexpr std::array<std::uint32_t, 8> DataAlignmentBytes = {
 // 8 bytes without any alignment attribute.
 inline constexpr std::uint32_t VolumeFileAlignment = 8;
 
-// The file checksum byte when FileAttributes::Checksum is clear.
-inline constexpr std::uint8_t UncheckedFileChecksum = 0xAA;
-
 // State bits as they are set one by one while a file is written. Flash erases to ones on this
 // board (erase polarity 1), so a bit is set by programming it to zero: the byte stored in the
 // image is the complement of the bits set.
@@ -66,12 +57,9 @@ namespace FileState {
 inline constexpr std::uint8_t HeaderConstruction = 0x01;
 inline constexpr std::uint8_t HeaderValid = 0x02;
 inline constexpr std::uint8_t DataValid = 0x04;
-inline constexpr std::uint8_t MarkedForUpdate = 0x08;
-inline constexpr std::uint8_t Deleted = 0x10;
-inline constexpr std::uint8_t HeaderInvalid = 0x20;
 // A complete, valid file: header built, header valid, data valid.
-inline constexpr std::uint8_t Complete = HeaderConstruction | HeaderValid | DataValid;
-inline constexpr std::uint8_t CompleteErasePolarity1 = static_cast<std::uint8_t>(~Complete);
+inline constexpr std::uint8_t CompleteErasePolarity1 =
+    static_cast<std::uint8_t>(~(HeaderConstruction | HeaderValid | DataValid));
 } // namespace FileState
 
 namespace SectionHeader {

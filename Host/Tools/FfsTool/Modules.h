@@ -3,11 +3,11 @@
 #pragma once
 
 #include "FfsLayout.h"
+#include "Pe/PeFormat.h"
 
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <vector>
+#include <string_view>
 
 namespace ffsfile {
 
@@ -31,7 +31,23 @@ struct Module {
   bool ExecuteInPlace;
 };
 
-const std::vector<Module> &Modules();
-const Module *FindModule(const std::string &Name);
+// BoardInitDxe needs nothing at its entry but the boot services and the configuration table,
+// which the DXE core provides before it dispatches any driver; a file without an expression
+// would be held back until every architectural protocol is installed, so it carries TRUE.
+inline constexpr Module Modules[] = {
+    {"BoardInitPei", FileName::BoardInitPei, FileType::Peim, SectionType::PeiDepex, PeMachine::I386,
+     true},
+    {"BoardInitDxe", FileName::BoardInitDxe, FileType::Driver, SectionType::DxeDepex,
+     PeMachine::X64, false},
+};
+
+inline const Module *FindModule(std::string_view Name) {
+  for (const Module &Each : Modules) {
+    if (Name == Each.Name) {
+      return &Each;
+    }
+  }
+  return nullptr;
+}
 
 } // namespace ffsfile

@@ -32,19 +32,16 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
   } else if (Status != PeStatus::Ok) {
     throw ffsfile::FfsError(ImagePath + ": " + PeStatusMessage(Status));
   }
-  ffsfile::FileRequest Request;
-  Request.Name = Module.FileName;
-  Request.Type = Module.FileType;
-  Request.DepexSectionType = Module.DepexSectionType;
-  Request.UiName = Module.Name;
-  if (Module.ExecuteInPlace) {
-    if (const std::string Fault = pe::ExecuteInPlaceFault(Image); !Fault.empty()) {
-      throw ffsfile::FfsError(ImagePath + ": " + Fault);
-    }
-    Request.Pe32Alignment = Image.SectionAlignment;
+  if (const std::string Fault = Module.ExecuteInPlace ? pe::ExecuteInPlaceFault(Image) : "";
+      !Fault.empty()) {
+    throw ffsfile::FfsError(ImagePath + ": " + Fault);
   }
-  Request.Pe32 = Image.Bytes;
-  return ffsfile::BuildFile(Request);
+  return ffsfile::BuildFile({.Name = Module.FileName,
+                             .Type = Module.FileType,
+                             .DepexSectionType = Module.DepexSectionType,
+                             .Pe32 = Image.Bytes,
+                             .Pe32Alignment = Module.ExecuteInPlace ? Image.SectionAlignment : 1,
+                             .UiName = Module.Name});
 }
 
 } // namespace
@@ -59,7 +56,7 @@ int main(int argc, char **argv) {
   });
   std::string ModuleName, ImagePath, OutputPath;
   std::string Names;
-  for (const ffsfile::Module &Each : ffsfile::Modules()) {
+  for (const ffsfile::Module &Each : ffsfile::Modules) {
     Names += (Names.empty() ? "" : ", ") + std::string(Each.Name);
   }
   App.add_option("--module", ModuleName, "module to pack: " + Names)->required();

@@ -40,13 +40,13 @@ std::optional<std::uint64_t> MapFunctionAddress(const pe::Image &Image, const st
 }
 
 void PrintLayout(tooloutput::Output &Out, const pe::Image &Image, std::uintmax_t FileSize) {
-  Out.format("%s: %s, %s, %ju bytes, base 0x%llX, entry RVA 0x%X, alignment %u/%u\n", "image",
+  Out.format("image: {}, {}, {} bytes, base 0x{:X}, entry RVA 0x{:X}, alignment {}/{}\n",
              Image.isPe32Plus() ? "PE32+" : "PE32", pe::MachineName(Image.Machine), FileSize,
-             static_cast<unsigned long long>(Image.ImageBase), Image.EntryPoint,
-             Image.SectionAlignment, Image.FileAlignment);
-  Out.format("  %-8s %10s %10s %10s %10s\n", "section", "RVA", "virtual", "file off", "raw");
+             Image.ImageBase, Image.EntryPoint, Image.SectionAlignment, Image.FileAlignment);
+  Out.format("  {:<8} {:>10} {:>10} {:>10} {:>10}\n", "section", "RVA", "virtual", "file off",
+             "raw");
   for (const pe::Section &Each : Image.Sections) {
-    Out.format("  %-8s 0x%08X %10u 0x%08X %10u\n", Each.Name.c_str(), Each.VirtualAddress,
+    Out.format("  {:<8} 0x{:08X} {:10} 0x{:08X} {:10}\n", Each.Name, Each.VirtualAddress,
                Each.VirtualSize, Each.RawOffset, Each.RawSize);
   }
 }
@@ -159,10 +159,7 @@ int main(int argc, char **argv) {
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "pe-check: %s\n", Error.what());
     return 1;
-  } catch (const pe::FormatError &Error) {
-    std::fprintf(stderr, "pe-check: %s\n", Error.what());
-    return 2;
-  } catch (const std::exception &Error) {
+  } catch (const std::exception &Error) { // bad input: a malformed image, map or object
     std::fprintf(stderr, "pe-check: %s\n", Error.what());
     return 2;
   }

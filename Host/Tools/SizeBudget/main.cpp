@@ -37,12 +37,10 @@ int main(int argc, char **argv) {
   const std::uint64_t Size = Image.Bytes.size();
   tooloutput::OutputSet Outputs;
   tooloutput::Output &Out = Outputs.standardOutput();
-  Out.format("%s: %llu of %llu bytes (%llu left), headers %u\n", Name.c_str(),
-             static_cast<unsigned long long>(Size), static_cast<unsigned long long>(Budget),
-             static_cast<unsigned long long>(Size <= Budget ? Budget - Size : 0),
-             Image.SizeOfHeaders);
+  Out.format("{}: {} of {} bytes ({} left), headers {}\n", Name, Size, Budget,
+             Size <= Budget ? Budget - Size : 0, Image.SizeOfHeaders);
   for (const pe::Section &Each : Image.Sections) {
-    Out.format("  %-8s %6u bytes in memory, %6u in the file\n", Each.Name.c_str(), Each.VirtualSize,
+    Out.format("  {:<8} {:6} bytes in memory, {:6} in the file\n", Each.Name, Each.VirtualSize,
                Each.RawSize);
   }
   try {
@@ -52,10 +50,8 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (Size > Budget) {
-    std::fprintf(stderr, "size-budget: %s is %llu bytes, %llu over its budget of %llu\n",
-                 Name.c_str(), static_cast<unsigned long long>(Size),
-                 static_cast<unsigned long long>(Size - Budget),
-                 static_cast<unsigned long long>(Budget));
+    tooloutput::PrintError("size-budget: {} is {} bytes, {} over its budget of {}\n", Name, Size,
+                           Size - Budget, Budget);
     return 1;
   }
   return 0;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "FrameWalk.h"
-#include "StackCode.h"
 #include "StackUsage.h"
 
 #include <cstdint>

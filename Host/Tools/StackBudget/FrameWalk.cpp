@@ -1,5 +1,6 @@
 #include "FrameWalk.h"
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <regex>
@@ -20,21 +21,11 @@ bool StartsWith(const std::string &Text, const char *Prefix) {
 
 // Bytes a push or pop moves: from the size suffix, or the pointer size without one. Anything
 // else (pusha, popa) is refused rather than guessed.
-bool OperandSize(const std::string &Mnemonic, const char *Base, unsigned PointerSize,
-                 std::uint64_t &Bytes) {
-  const std::string Suffix = Mnemonic.substr(std::string(Base).size());
-  if (Suffix == "l" || Suffix == "d") {
-    Bytes = 4;
-  } else if (Suffix == "q") {
-    Bytes = 8;
-  } else if (Suffix == "w") {
-    Bytes = 2;
-  } else if (Suffix.empty()) {
-    Bytes = PointerSize;
-  } else {
-    return false;
-  }
-  return true;
+std::optional<std::uint64_t> OperandSize(const std::string &Suffix, unsigned PointerSize) {
+  const std::map<std::string, std::uint64_t> Sizes = {
+      {"", PointerSize}, {"w", 2}, {"l", 4}, {"d", 4}, {"q", 8}};
+  const auto Found = Sizes.find(Suffix);
+  return Found == Sizes.end() ? std::nullopt : std::optional(Found->second);
 }
 
 // "$N, %esp" → N, for add and sub of an immediate.
@@ -90,7 +81,7 @@ public:
       }
       const std::uint64_t Depth = *TableDepths.begin();
       for (std::size_t I = 0; I < Code.Code.size(); ++I) {
-        if (!Seen.count(I)) {
+        if (!DepthAt.count(I)) {
           visit(I, Depth);
           drain();
         }
@@ -106,16 +97,19 @@ private:
     throw AnalysisError(Object.Path + ": " + Code.Symbol + " at " + At + " " + Why);
   }
 
-  void visit(std::size_t At, std::uint64_t Depth) {
-    const auto Known = DepthAt.find(At);
-    if (Known != DepthAt.end()) {
-      if (Known->second != Depth) {
-        fail(Code.Code[At].Address, "is reached with the stack at two different depths");
-      }
-      return;
+  // Records the depth the instruction at At is reached with; false when it was reached before.
+  bool reach(std::size_t At, std::uint64_t Depth) {
+    const auto [Known, Fresh] = DepthAt.emplace(At, Depth);
+    if (!Fresh && Known->second != Depth) {
+      fail(Code.Code[At].Address, "is reached with the stack at two different depths");
     }
-    DepthAt[At] = Depth;
-    Pending.push_back(At);
+    return Fresh;
+  }
+
+  void visit(std::size_t At, std::uint64_t Depth) {
+    if (reach(At, Depth)) {
+      Pending.push_back(At);
+    }
   }
 
   void drain() {
@@ -141,26 +135,25 @@ private:
   void step(std::size_t At) {
     std::uint64_t Depth = DepthAt[At];
     for (;;) {
-      Seen.insert(At);
       const Instruction &Insn = Code.Code[At];
       const std::string &M = Insn.Mnemonic;
       const unsigned Ptr = Object.PointerSize;
       std::uint64_t Immediate = 0;
       bool Continues = true;
-      std::uint64_t Moved = 0;
       const char *Base = StartsWith(M, "popcnt")  ? nullptr // a bit count, not a pop
                          : StartsWith(M, "pushf") ? "pushf"
                          : StartsWith(M, "popf")  ? "popf"
                          : StartsWith(M, "push")  ? "push"
                          : StartsWith(M, "pop")   ? "pop"
                                                   : nullptr;
-      if (Base && !OperandSize(M, Base, Ptr, Moved)) {
+      const auto Moved = Base ? OperandSize(M.substr(std::strlen(Base)), Ptr) : std::nullopt;
+      if (Base && !Moved) {
         fail(Insn.Address, "moves the stack by an amount that cannot be followed: " + M);
       }
       if (Base && Base[1] == 'u') {
-        Depth += Moved;
+        Depth += *Moved;
       } else if (Base) {
-        Depth = pop(Insn, Depth, Moved);
+        Depth = pop(Insn, Depth, *Moved);
       } else if ((M == "subl" || M == "subq") &&
                  ImmediateToStackPointer(Insn.Operands, Immediate)) {
         Depth += Immediate;
@@ -204,15 +197,9 @@ private:
       if (At + 1 >= Code.Code.size()) {
         fail(Insn.Address, "runs off the end of its code");
       }
-      ++At;
-      const auto Known = DepthAt.find(At);
-      if (Known != DepthAt.end()) {
-        if (Known->second != Depth) {
-          fail(Code.Code[At].Address, "is reached with the stack at two different depths");
-        }
+      if (!reach(++At, Depth)) {
         return;
       }
-      DepthAt[At] = Depth;
     }
   }
 
@@ -267,7 +254,6 @@ private:
   const CalleePops &Pops;
   std::map<std::uint64_t, std::size_t> Index;
   std::map<std::size_t, std::uint64_t> DepthAt;
-  std::set<std::size_t> Seen;
   std::vector<std::size_t> Pending;
   std::set<std::uint64_t> TableDepths;
   FrameFacts Facts;

@@ -2,14 +2,25 @@
 // pointer goes, and at what depth each call leaves it.
 #pragma once
 
-#include "StackCode.h"
+#include "Disassembly.h"
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace stack {
+
+using formats::Function;
+using formats::Instruction;
+using formats::ObjectCode;
+
+// The refusal of code whose stack cannot be bounded.
+class AnalysisError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 enum class CallKind {
   Direct,       // call to a named function: the call pushes a return address

@@ -1,6 +1,6 @@
 #include "StackUsage.h"
 
-#include "StackCode.h"
+#include "FrameWalk.h"
 
 #include <sstream>
 

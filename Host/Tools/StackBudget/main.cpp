@@ -84,25 +84,19 @@ int main(int argc, char **argv) {
     const stack::ChainResult Chain = Program.worstChain(Entry, Limits);
     tooloutput::OutputSet Outputs;
     tooloutput::Output &Out = Outputs.standardOutput();
-    Out.format("%s: stack %llu of %llu bytes from %s (%llu left)\n", Label.c_str(),
-               static_cast<unsigned long long>(Chain.Total),
-               static_cast<unsigned long long>(Budget), Entry.c_str(),
-               static_cast<unsigned long long>(Chain.Total <= Budget ? Budget - Chain.Total : 0));
+    Out.format("{}: stack {} of {} bytes from {} ({} left)\n", Label, Chain.Total, Budget, Entry,
+               Chain.Total <= Budget ? Budget - Chain.Total : 0);
     for (const stack::ChainStep &Step : Chain.Steps) {
-      Out.format("  %5llu  %s%s%s\n", static_cast<unsigned long long>(Step.Bytes),
-                 Step.Function.c_str(), Step.Note.empty() ? "" : "  (",
-                 Step.Note.empty() ? "" : (Step.Note + ")").c_str());
+      Out.format("  {:5}  {}{}\n", Step.Bytes, Step.Function,
+                 Step.Note.empty() ? "" : "  (" + Step.Note + ")");
     }
     for (const std::string &Note : Chain.Notes) {
-      Out.format("  note: %s\n", Note.c_str());
+      Out.format("  note: {}\n", Note);
     }
     Outputs.commit();
     if (Chain.Total > Budget) {
-      std::fprintf(stderr,
-                   "stack-budget: %s uses %llu bytes of stack, %llu over its budget of %llu\n",
-                   Label.c_str(), static_cast<unsigned long long>(Chain.Total),
-                   static_cast<unsigned long long>(Chain.Total - Budget),
-                   static_cast<unsigned long long>(Budget));
+      tooloutput::PrintError("stack-budget: {} uses {} bytes of stack, {} over its budget of {}\n",
+                             Label, Chain.Total, Chain.Total - Budget, Budget);
       return 1;
     }
     return 0;
