@@ -2,15 +2,14 @@
 
 #include "FileRead.h"
 
+#include <algorithm>
+
 namespace pe {
 
 const Section *Image::findSection(const std::string &Name) const {
-  for (const Section &Each : Sections) {
-    if (Each.Name == Name) {
-      return &Each;
-    }
-  }
-  return nullptr;
+  const auto Found = std::find_if(Sections.begin(), Sections.end(),
+                                  [&](const Section &Each) { return Each.Name == Name; });
+  return Found == Sections.end() ? nullptr : &*Found;
 }
 
 PeImage Image::view() const {

@@ -112,8 +112,7 @@ private:
   std::uint64_t Steps_ = 0;
 };
 
-// Names of the registers the board knows, for trace comments ("I/O Enables", "SPI status").
-std::string BridgeRegisterName(std::uint32_t Offset);
+// The name of the register at a memory address, for trace comments ("SPI status").
 std::string MemoryRegisterName(std::uint64_t Address);
 
 // While a binding lives, the host backend of the primitives talks to its board. One at a time.

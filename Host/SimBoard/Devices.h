@@ -4,6 +4,7 @@
 
 #include "BoardPmTimer.h"
 #include "BoardSuperIo.h"
+#include "RegisterSpace.h"
 #include "Scenario.h"
 
 #include <cstdint>
@@ -60,7 +61,8 @@ public:
 
 private:
   SpiSettings Settings_;
-  std::vector<std::uint8_t> Registers_;
+  RegisterSpace Config_; // the configuration window: zero but for the device ID
+  RegisterSpace Registers_;
   std::vector<std::uint32_t> Frames_;
 };
 

@@ -27,9 +27,6 @@ public:
   EFI_SYSTEM_TABLE *systemTable() {
     return reinterpret_cast<EFI_SYSTEM_TABLE *>(static_cast<std::uintptr_t>(State_.SystemTable));
   }
-  const void *hobList() const {
-    return reinterpret_cast<const void *>(static_cast<std::uintptr_t>(State_.HobList));
-  }
   std::size_t locateProtocolCalls() const { return State_.Counted.LocateProtocol; }
   std::size_t inSmmCalls() const { return State_.Counted.InSmm; }
 

@@ -6,7 +6,6 @@
 #include "X86Instructions.h"
 
 #include <algorithm>
-#include <sstream>
 #include <stdexcept>
 
 namespace imagerun {
@@ -144,34 +143,27 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
   return true;
 }
 
-std::uint32_t BoardMachine::stackHighWater() const {
-  std::vector<std::uint8_t> Stack(Setup_.StackSize);
-  if (uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) != UC_ERR_OK) {
-    return 0;
-  }
-  const auto Painted = std::find_if(Stack.begin(), Stack.end(),
-                                    [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
-  const std::uint64_t LowestAddress =
-      Setup_.StackBase + static_cast<std::uint64_t>(Painted - Stack.begin());
-  return LowestAddress < CallerSp_ ? static_cast<std::uint32_t>(CallerSp_ - LowestAddress) : 0;
-}
-
-std::string BoardMachine::deepestFunction() const {
-  return DeepestPc_ == 0 ? std::string() : functionAt(DeepestPc_);
-}
-
 runs::ImageFacts BoardMachine::facts() const {
   runs::ImageFacts Facts;
-  Facts.StackHighWater = stackHighWater();
-  Facts.StackDeepestIn = deepestFunction();
-  Facts.Instructions = instructions();
-  Facts.SpunWithoutAccess = spunWithoutAccess();
-  Facts.Breach = breach();
+  std::vector<std::uint8_t> Stack(Setup_.StackSize);
+  if (uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) == UC_ERR_OK) {
+    const auto Painted = std::find_if(
+        Stack.begin(), Stack.end(), [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
+    const std::uint64_t LowestAddress =
+        Setup_.StackBase + static_cast<std::uint64_t>(Painted - Stack.begin());
+    Facts.StackHighWater =
+        LowestAddress < CallerSp_ ? static_cast<std::uint32_t>(CallerSp_ - LowestAddress) : 0;
+  }
+  Facts.StackDeepestIn = DeepestPc_ == 0 ? std::string() : functionAt(DeepestPc_);
+  Facts.Instructions = Instructions_;
+  Facts.SpunWithoutAccess = Stop_ == Stop::Spin;
+  Facts.Breach = Breach_;
   return Facts;
 }
 
-// The processor events of the board's CPU model: answered by the board, then stepped over.
-// Returns false when the instruction is not one of them (or the board stopped the run).
+// The processor events of the board's CPU model: answered by the board, then
+// stepped over. Returns false when the instruction is not one of them (or the
+// board stopped the run).
 bool BoardMachine::processorEvent(std::uint64_t Address) {
   std::uint8_t Bytes[EventBytes] = {};
   if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
@@ -190,7 +182,8 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
   case x86::Sti:
     return access([&] { Board_.enableInterrupts(); }) && Step(x86::OneByte);
   case x86::Pushf: {
-    // The flags go on the stack at the processor's width: 4 bytes in 32-bit mode, 8 in 64-bit.
+    // The flags go on the stack at the processor's width: 4 bytes in 32-bit
+    // mode, 8 in 64-bit.
     std::uint64_t Flags = 0;
     if (!access([&] { Flags = Board_.readFlags(); })) {
       return false;
@@ -228,7 +221,8 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
 
 void BoardMachine::code(std::uint64_t Address) {
   if (Stop_ != Stop::None) {
-    // The rest of a translated block may still run after a stop: it reaches the board no more.
+    // The rest of a translated block may still run after a stop: it reaches the
+    // board no more.
     uc_emu_stop(Engine_);
     return;
   }
@@ -297,46 +291,34 @@ void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t, voi
 std::uint32_t BoardMachine::OnIn(uc_engine *, std::uint32_t Port, int Size, void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
   std::uint32_t Value = 0;
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] {
-      Value =
-          Machine.Board_.portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
-    });
-  }
+  Machine.access([&] {
+    Value = Machine.Board_.portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
+  });
   return Value;
 }
 
 void BoardMachine::OnOut(uc_engine *, std::uint32_t Port, int Size, std::uint32_t Value,
                          void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] {
-      Machine.Board_.portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size),
-                               Value);
-    });
-  }
+  Machine.access([&] {
+    Machine.Board_.portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size), Value);
+  });
 }
 
 std::uint64_t BoardMachine::OnMmioRead(uc_engine *, std::uint64_t Offset, unsigned Size,
                                        void *Window) {
   const auto &Where = *static_cast<MmioWindow *>(Window);
-  BoardMachine &Machine = *Where.Machine;
   std::uint32_t Value = 0;
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] { Value = Machine.Board_.memRead(Where.Base + Offset, Size); });
-  }
+  Where.Machine->access([&] { Value = Where.Machine->Board_.memRead(Where.Base + Offset, Size); });
   return Value;
 }
 
 void BoardMachine::OnMmioWrite(uc_engine *, std::uint64_t Offset, unsigned Size,
                                std::uint64_t Value, void *Window) {
   const auto &Where = *static_cast<MmioWindow *>(Window);
-  BoardMachine &Machine = *Where.Machine;
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] {
-      Machine.Board_.memWrite(Where.Base + Offset, Size, static_cast<std::uint32_t>(Value));
-    });
-  }
+  Where.Machine->access([&] {
+    Where.Machine->Board_.memWrite(Where.Base + Offset, Size, static_cast<std::uint32_t>(Value));
+  });
 }
 
 bool BoardMachine::OnInvalid(uc_engine *, uc_mem_type Type, std::uint64_t Address, int Size,

@@ -17,20 +17,6 @@ std::string Problem(const std::string &Path, PeStatus Status) {
   return "'" + Path + "' cannot be loaded: " + PeStatusMessage(Status);
 }
 
-std::uint64_t ModuleDataAddress(const DxeImage &Image, const std::string &MapPath) {
-  const std::optional<std::uint64_t> Address = Image.Map.dataAddress(ModuleDataName);
-  if (!Address) {
-    throw ImageRejected("'" + MapPath + "' names no data " + ModuleDataName +
-                        " (or more than one)");
-  }
-  const std::uint64_t Rva = *Address - Image.PreferredBase;
-  if (*Address < Image.PreferredBase || Rva + sizeof(DxeModuleData) > Image.Size) {
-    throw ImageRejected("'" + MapPath + "' places " + ModuleDataName + " at " + HexText(*Address) +
-                        ", outside the image");
-  }
-  return Image.Base + Rva;
-}
-
 } // namespace
 
 std::string DxeImage::functionAt(std::uint64_t Address) const {
@@ -69,18 +55,10 @@ DxeImage LoadDxeImage(const std::string &Path) {
   Image.Size = File.SizeOfImage;
   Image.Entry = LoadBase + File.EntryPoint;
 
-  const std::string MapPath = MapPathFor(Path);
-  try {
-    Image.Map = LinkerMap::ReadFile(MapPath, UnderscoredCNames);
-  } catch (const MapError &Error) {
-    throw ImageRejected(std::string("the linker map of '") + Path + "' is needed: " + Error.what());
-  }
-  if (Image.Map.preferredBase() != Image.PreferredBase) {
-    throw ImageRejected("'" + MapPath + "' is the map of a link for " +
-                        HexText(Image.Map.preferredBase()) + ", not of '" + Path +
-                        "' (linked for " + HexText(Image.PreferredBase) + ")");
-  }
-  Image.ModuleData = ModuleDataAddress(Image, MapPath);
+  Image.Map = ReadImageMap(Path, UnderscoredCNames, Image.PreferredBase);
+  Image.ModuleData = LoadBase - Image.PreferredBase +
+                     SymbolInImage(Image.Map, Path, ModuleDataName, SymbolKind::Data, Image.Size,
+                                   sizeof(DxeModuleData));
   return Image;
 }
 

@@ -23,25 +23,12 @@ static_assert(BootServiceSlots == bootservices::BootServiceNames.size());
 static_assert(UnexpectedEntries + BootServiceSlots * EntryStride <=
               ServicePage + machine::PageSize);
 
-MachineSetup Setup(const DxeImage &Image) {
-  MachineSetup Setup;
-  Setup.Mode = CpuMode::Bits64;
-  Setup.StackBase = StackBase;
-  Setup.StackSize = StackSize;
-  Setup.ExitTrap = ExitTrap;
-  Setup.ImageBase = Image.Base;
-  Setup.ImageSpan = machine::PageRoundUp(Image.Size);
-  return Setup;
-}
-
-std::uint64_t UnexpectedEntry(std::size_t Slot) {
-  return UnexpectedEntries + Slot * EntryStride;
-}
-
 } // namespace
 
 DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
-    : BoardMachine(Target, Setup(Image)), Image_(Image) {
+    : BoardMachine(Target, {CpuMode::Bits64, StackBase, StackSize, ExitTrap, Image.Base,
+                            machine::PageRoundUp(Image.Size)}),
+      Image_(Image) {
   // Boot-services code memory: readable, writable and executable.
   check(uc_mem_map(engine(), Image.Base, machine::PageRoundUp(Image.Size), UC_PROT_ALL),
         "map the image");
@@ -59,7 +46,8 @@ void DxeMachine::buildFirmware() {
   }
   // 64-bit words keep every table and HOB 8-byte aligned in host memory too.
   std::vector<std::uint64_t> Words(Size / sizeof(std::uint64_t), 0);
-  // Every other boot service gets an entry of its own, so a call names the service.
+  // Every other boot service gets an entry of its own, so a call names the
+  // service.
   const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries,
                                            EntryStride};
   if (!standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
@@ -76,7 +64,7 @@ void DxeMachine::mapServices() {
         "map the service entries");
   std::vector<std::uint64_t> Entries{LocateProtocolEntry, InSmmEntry};
   for (std::size_t Slot = 0; Slot < BootServiceSlots; ++Slot) {
-    Entries.push_back(UnexpectedEntry(Slot));
+    Entries.push_back(UnexpectedEntries + Slot * EntryStride);
   }
   for (const std::uint64_t Entry : Entries) {
     check(uc_mem_write(engine(), Entry, &Ret, sizeof Ret), "write a service entry");
@@ -115,7 +103,8 @@ std::optional<std::uint64_t> DxeMachine::call(std::uint64_t Address,
   for (const std::uint64_t Argument : Arguments) {
     setReg(ArgumentRegisters[Index++], Argument);
   }
-  // At the call: 16-byte aligned, the shadow space above; the call pushes the return address.
+  // At the call: 16-byte aligned, the shadow space above; the call pushes the
+  // return address.
   const std::uint64_t CallerRsp = (StackTop - ShadowSpace) & ~(CallAlignment - 1);
   const std::uint64_t Rsp = CallerRsp - ReturnAddressSize;
   const std::uint64_t ReturnAddress = ExitTrap;
@@ -151,7 +140,8 @@ void DxeMachine::service(std::uint64_t Address) {
          "; the driver may call no boot service but LocateProtocol");
 }
 
-// EFI_STATUS LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **Interface)
+// EFI_STATUS LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID
+// **Interface)
 void DxeMachine::locateProtocol() {
   const std::uint64_t Protocol = reg(UC_X86_REG_RCX);
   const bool RegistrationGiven = reg(UC_X86_REG_RDX) != 0;

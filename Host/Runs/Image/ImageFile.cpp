@@ -17,18 +17,16 @@ std::string MapPathFor(const std::string &ImagePath) {
   return (HasExtension ? ImagePath.substr(0, Dot) : ImagePath) + MapExtension;
 }
 
-std::vector<std::uint8_t> ReadImageFile(const std::string &Path) {
+pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std::string &Module) {
+  std::vector<std::uint8_t> Bytes;
   try {
-    return formats::ReadFileBytes(Path, pe::MaxImageFileBytes);
+    Bytes = formats::ReadFileBytes(Path, pe::MaxImageFileBytes);
   } catch (const formats::FileError &Error) {
     throw ImageRejected("cannot read '" + Path + "': " + Error.what());
   }
-}
-
-pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std::string &Module) {
   pe::Image File;
   try {
-    File = pe::Parse(ReadImageFile(Path));
+    File = pe::Parse(std::move(Bytes));
   } catch (const pe::FormatError &Error) {
     throw ImageRejected("'" + Path + "': " + Error.what());
   }
@@ -37,6 +35,40 @@ pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std:
                         pe::MachineName(File.Machine) + " image; " + Module);
   }
   return File;
+}
+
+LinkerMap ReadImageMap(const std::string &Path, bool UnderscoredCNames,
+                       std::uint64_t PreferredBase) {
+  const std::string MapPath = MapPathFor(Path);
+  LinkerMap Map;
+  try {
+    Map = LinkerMap::ReadFile(MapPath, UnderscoredCNames);
+  } catch (const MapError &Error) {
+    throw ImageRejected(std::string("the linker map of '") + Path + "' is needed: " + Error.what());
+  }
+  if (Map.preferredBase() != PreferredBase) {
+    throw ImageRejected("'" + MapPath + "' is the map of a link for " +
+                        HexText(Map.preferredBase()) + ", not of '" + Path + "' (linked for " +
+                        HexText(PreferredBase) + ")");
+  }
+  return Map;
+}
+
+std::uint64_t SymbolInImage(const LinkerMap &Map, const std::string &Path, const std::string &Name,
+                            SymbolKind Kind, std::uint64_t Size, std::uint64_t Bytes) {
+  const bool Code = Kind == SymbolKind::Function;
+  const std::optional<std::uint64_t> Address =
+      Code ? Map.functionAddress(Name) : Map.dataAddress(Name);
+  const std::string MapPath = MapPathFor(Path);
+  if (!Address) {
+    throw ImageRejected("'" + MapPath + "' names no " + (Code ? "function " : "data ") + Name +
+                        " (or more than one)");
+  }
+  if (*Address < Map.preferredBase() || *Address - Map.preferredBase() + Bytes > Size) {
+    throw ImageRejected("'" + MapPath + "' places " + Name + " at " + HexText(*Address) +
+                        ", outside the image");
+  }
+  return *Address;
 }
 
 } // namespace imagerun

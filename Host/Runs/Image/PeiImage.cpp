@@ -36,18 +36,6 @@ void CheckPlacement(const std::string &Path, std::uint64_t Base, std::uint64_t S
   }
 }
 
-std::uint32_t FunctionAddress(const PeiImage &Image, const std::string &MapPath, const char *Name) {
-  const std::optional<std::uint64_t> Address = Image.Map.functionAddress(Name);
-  if (!Address) {
-    throw ImageRejected("'" + MapPath + "' names no function " + Name + " (or more than one)");
-  }
-  if (!Image.contains(*Address)) {
-    throw ImageRejected("'" + MapPath + "' places " + Name + " at " + HexText(*Address) +
-                        ", outside the image");
-  }
-  return static_cast<std::uint32_t>(*Address);
-}
-
 } // namespace
 
 std::string PeiImage::describe(std::uint64_t Address) const {
@@ -76,19 +64,11 @@ PeiImage LoadPeiImage(const std::string &Path) {
   Image.Bytes = File.Bytes;
   Image.Bytes.resize(File.SizeOfImage, 0);
 
-  const std::string MapPath = MapPathFor(Path);
-  try {
-    Image.Map = LinkerMap::ReadFile(MapPath, true);
-  } catch (const MapError &Error) {
-    throw ImageRejected(std::string("the linker map of '") + Path + "' is needed: " + Error.what());
-  }
-  if (Image.Map.preferredBase() != Image.Base) {
-    throw ImageRejected("'" + MapPath + "' is the map of a link for " +
-                        HexText(Image.Map.preferredBase()) + ", not of '" + Path +
-                        "' (linked for " + HexText(Image.Base) + ")");
-  }
-  Image.SetIoDecode = FunctionAddress(Image, MapPath, "SetIoDecode");
-  Image.SetGenericIoRange = FunctionAddress(Image, MapPath, "SetGenericIoRange");
+  Image.Map = ReadImageMap(Path, true, Image.Base);
+  Image.SetIoDecode = static_cast<std::uint32_t>(
+      SymbolInImage(Image.Map, Path, "SetIoDecode", SymbolKind::Function, Image.Size, 1));
+  Image.SetGenericIoRange = static_cast<std::uint32_t>(
+      SymbolInImage(Image.Map, Path, "SetGenericIoRange", SymbolKind::Function, Image.Size, 1));
   return Image;
 }
 
