@@ -1,6 +1,6 @@
 #include "BoardMachine.h"
 
-#include "ImageFile.h"
+#include "Images.h"
 
 #include "EmulatedMachine.h"
 #include "X86Instructions.h"

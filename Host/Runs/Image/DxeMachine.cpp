@@ -1,8 +1,8 @@
 #include "DxeMachine.h"
 
 #include "BootServiceNames.h"
-#include "DxeEmulatedMachine.h"
 #include "DxeServiceCalls.h"
+#include "EmulatedMachine.h"
 #include "Uefi/Uefi.h"
 
 #include <cstddef>

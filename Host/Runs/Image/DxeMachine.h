@@ -6,8 +6,8 @@
 #pragma once
 
 #include "BoardMachine.h"
-#include "DxeImage.h"
 #include "DxeStandIn.h"
+#include "Images.h"
 
 #include <cstdint>
 #include <initializer_list>

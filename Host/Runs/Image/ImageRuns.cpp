@@ -1,7 +1,6 @@
 #include "ImageRuns.h"
 
 #include "BoardInitDxe/DxeModuleData.h"
-#include "DxeEmulatedMachine.h"
 #include "DxeMachine.h"
 #include "EmulatedMachine.h"
 #include "PeiMachine.h"

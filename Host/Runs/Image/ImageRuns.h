@@ -5,9 +5,8 @@
 // (RunResult::Image).
 #pragma once
 
-#include "DxeImage.h"
+#include "Images.h"
 #include "ModuleRuns.h"
-#include "PeiImage.h"
 
 #include <optional>
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "BoardMachine.h"
-#include "PeiImage.h"
+#include "Images.h"
 
 #include <cstdint>
 #include <initializer_list>
