@@ -72,8 +72,7 @@ std::string MemoryRegisterName(std::uint64_t Address) {
 
 Board::Board(const Scenario &Settings)
     : Settings_(Settings), PmTimer_(Settings.PmTimerStart, Settings.PmTimerStuck),
-      Spi_(Settings.Spi), Uart_(Settings.UartLineStatus), LpcConfig_(hw::LpcBridge::ConfigSize),
-      Pcr_(hw::Pcr::Size) {
+      Spi_(Settings.Spi), LpcConfig_(hw::LpcBridge::ConfigSize), Pcr_(hw::Pcr::Size) {
   ApplyPresets(LpcConfig_, Settings.LpcConfig);
   ApplyPresets(Pcr_, Settings.PcrWindow);
 }
@@ -193,7 +192,7 @@ std::uint32_t Board::devicePortRead(std::uint16_t Port, unsigned Width) {
     return PmTimer_.read();
   }
   if (Port == hw::Uart::LineStatusPort && Width == 1) {
-    return Uart_.lineStatus();
+    return Settings_.UartLineStatus;
   }
   if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
     return hw::SuperIo::ReadValue;
@@ -214,11 +213,11 @@ void Board::devicePortWrite(std::uint16_t Port, unsigned Width, std::uint32_t Va
     return;
   }
   if (Port == hw::Uart::TransmitPort && Width == 1) {
-    Uart_.write(static_cast<std::uint8_t>(Value));
+    SerialOutput_.push_back(static_cast<char>(Value));
     return;
   }
   if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
-    SuperIo_.write(Port, static_cast<std::uint8_t>(Value));
+    SuperIoWrites_.emplace_back(Port, static_cast<std::uint8_t>(Value));
   }
 }
 

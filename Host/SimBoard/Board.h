@@ -68,10 +68,10 @@ public:
   const std::vector<CallRecord> &calls() const { return Calls_; }
   // The calls entered and not yet returned, outermost first: what a hung run was doing.
   std::vector<CallRecord> openCalls() const;
-  const std::string &serialOutput() const { return Uart_.output(); }
+  const std::string &serialOutput() const { return SerialOutput_; }
   const std::vector<std::uint32_t> &spiFrames() const { return Spi_.framesReceived(); }
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &superIoWrites() const {
-    return SuperIo_.writes();
+    return SuperIoWrites_;
   }
   const SpiControllerModel &spi() const { return Spi_; }
   RegisterSpace &lpcConfig() { return LpcConfig_; }
@@ -98,8 +98,8 @@ private:
   CpuModel Cpu_;
   PmTimerModel PmTimer_;
   SpiControllerModel Spi_;
-  UartModel Uart_;
-  SuperIoModel SuperIo_;
+  std::string SerialOutput_;
+  std::vector<std::pair<std::uint16_t, std::uint8_t>> SuperIoWrites_;
   RegisterSpace LpcConfig_;
   RegisterSpace Pcr_;
   std::uint32_t PciLatch_ = 0;

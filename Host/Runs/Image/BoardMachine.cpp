@@ -161,9 +161,8 @@ runs::ImageFacts BoardMachine::facts() const {
   return Facts;
 }
 
-// The processor events of the board's CPU model: answered by the board, then
-// stepped over. Returns false when the instruction is not one of them (or the
-// board stopped the run).
+// The processor events of the board's CPU model: answered by the board, then stepped over. Returns
+// false when the instruction is not one of them (or the board stopped the run).
 bool BoardMachine::processorEvent(std::uint64_t Address) {
   std::uint8_t Bytes[EventBytes] = {};
   if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
@@ -182,8 +181,7 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
   case x86::Sti:
     return access([&] { Board_.enableInterrupts(); }) && Step(x86::OneByte);
   case x86::Pushf: {
-    // The flags go on the stack at the processor's width: 4 bytes in 32-bit
-    // mode, 8 in 64-bit.
+    // The flags go on the stack at the processor's width: 4 bytes in 32-bit mode, 8 in 64-bit.
     std::uint64_t Flags = 0;
     if (!access([&] { Flags = Board_.readFlags(); })) {
       return false;
@@ -221,8 +219,7 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
 
 void BoardMachine::code(std::uint64_t Address) {
   if (Stop_ != Stop::None) {
-    // The rest of a translated block may still run after a stop: it reaches the
-    // board no more.
+    // The rest of a translated block may still run after a stop: it reaches the board no more.
     uc_emu_stop(Engine_);
     return;
   }

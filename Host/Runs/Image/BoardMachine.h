@@ -1,11 +1,9 @@
-// What every emulated machine around a shipped image shares, whatever mode its
-// processor runs in: the emulator, the board's device windows, every port
-// access, device-window access and processor event of the image routed to one
-// sim::Board, the painted stack and its high-water mark, the instruction count
-// and the spin backstop, and the ways a run stops (hung, a broken rule, or an
-// exception that a hook must not pass through the emulator's C frames). A
-// machine for one module adds its memory, its firmware around the image and the
-// way its callers call it.
+// What every emulated machine around a shipped image shares, whatever mode its processor runs in:
+// the emulator, the board's device windows, every port access, device-window access and processor
+// event of the image routed to one sim::Board, the painted stack and its high-water mark, the
+// instruction count and the spin backstop, and the ways a run stops (hung, a broken rule, or an
+// exception that a hook must not pass through the emulator's C frames). A machine for one module
+// adds its memory, its firmware around the image and the way its callers call it.
 #pragma once
 
 #include "Board.h"
@@ -39,9 +37,8 @@ public:
   virtual ~BoardMachine() = default;
 
   bool hung() const { return Stop_ == Stop::StepBudget || Stop_ == Stop::Spin; }
-  // The run's facts; the stack high-water mark is read off the paint: the bytes
-  // written below the stack pointer of the deepest call's caller, return
-  // address included.
+  // The run's facts; the stack high-water mark is read off the paint: the bytes written below the
+  // stack pointer of the deepest call's caller, return address included.
   runs::ImageFacts facts() const;
 
 protected:
@@ -53,13 +50,13 @@ protected:
   virtual std::string describe(std::uint64_t Address) const = 0;
   // "SetIoDecode+0xC".
   virtual std::string functionAt(std::uint64_t Address) const = 0;
-  // Each instruction of the image, before it executes and before the processor
-  // events; false when the machine stopped the run.
+  // Each instruction of the image, before it executes and before the processor events; false when
+  // the machine stopped the run.
   virtual bool instruction(std::uint64_t /*Address*/, std::uint64_t /*StackPointer*/) {
     return true;
   }
-  // A refused access the machine names itself (a firmware service's entry, its
-  // own flash); false leaves it to be reported as a CPU fault.
+  // A refused access the machine names itself (a firmware service's entry, its own flash); false
+  // leaves it to be reported as a CPU fault.
   virtual bool namedInvalid(uc_mem_type /*Type*/, std::uint64_t /*Address*/,
                             const std::string & /*Bytes*/, const std::string & /*Where*/) {
     return false;
@@ -68,8 +65,7 @@ protected:
   uc_engine *engine() const { return Engine_; }
   sim::Board &target() const { return Board_; }
   void check(uc_err Error, const char *What) const;
-  // Registers at the processor's width: EAX, ESP, EIP in 32-bit mode; RAX, RSP,
-  // RIP in 64-bit.
+  // Registers at the processor's width: EAX, ESP, EIP in 32-bit mode; RAX, RSP, RIP in 64-bit.
   std::uint64_t reg(int Register) const;
   void setReg(int Register, std::uint64_t Value);
   int accumulator() const;
@@ -82,8 +78,8 @@ protected:
 
   void stop(Stop Why);
   void breach(std::string Message);
-  // Runs an access of the board unless the run has stopped; false when it has,
-  // or (the run stopping) when the access threw.
+  // Runs an access of the board unless the run has stopped; false when it has, or (the run
+  // stopping) when the access threw.
   template <typename Access> bool access(Access &&Body) {
     if (Stop_ != Stop::None) {
       return false;
@@ -99,8 +95,8 @@ protected:
     }
     return false;
   }
-  // Runs the body of a hook: nothing may unwind through the emulator's C
-  // frames, so an exception is kept and rethrown by run().
+  // Runs the body of a hook: nothing may unwind through the emulator's C frames, so an exception is
+  // kept and rethrown by run().
   template <typename Body> void guarded(Body &&Hook) {
     try {
       Hook();
@@ -108,11 +104,10 @@ protected:
       keepError();
     }
   }
-  // Runs the image from Address with the stack pointer at StackPointer until it
-  // reaches the exit trap; CallerStackPointer is the stack pointer before the
-  // return address went on, where the image's stack use starts. False when the
-  // run stopped instead (hung or breach); rethrows what a hook could not pass
-  // through the emulator.
+  // Runs the image from Address with the stack pointer at StackPointer until it reaches the exit
+  // trap; CallerStackPointer is the stack pointer before the return address went on, where the
+  // image's stack use starts. False when the run stopped instead (hung or breach); rethrows what a
+  // hook could not pass through the emulator.
   bool run(std::uint64_t Address, std::uint64_t StackPointer, std::uint64_t CallerStackPointer);
 
 private:
@@ -121,8 +116,7 @@ private:
     std::uint64_t Base;
   };
 
-  // Closes the emulator however the machine ends, a constructor that threw
-  // included.
+  // Closes the emulator however the machine ends, a constructor that threw included.
   struct Emulator {
     uc_engine *Engine = nullptr;
     explicit Emulator(CpuMode Mode);
@@ -161,8 +155,8 @@ private:
   std::uint64_t Pc_ = 0; // the instruction being executed
   std::uint64_t LowestSp_ = ~std::uint64_t{0};
   std::uint64_t DeepestPc_ = 0;
-  // The stack pointer of the machine's calls before the return address goes on:
-  // everything below it is the image's.
+  // The stack pointer of the machine's calls before the return address goes on: everything below it
+  // is the image's.
   std::uint64_t CallerSp_;
 };
 

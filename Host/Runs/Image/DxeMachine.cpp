@@ -46,8 +46,7 @@ void DxeMachine::buildFirmware() {
   }
   // 64-bit words keep every table and HOB 8-byte aligned in host memory too.
   std::vector<std::uint64_t> Words(Size / sizeof(std::uint64_t), 0);
-  // Every other boot service gets an entry of its own, so a call names the
-  // service.
+  // Every other boot service gets an entry of its own, so a call names the service.
   const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries,
                                            EntryStride};
   if (!standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
@@ -103,8 +102,7 @@ std::optional<std::uint64_t> DxeMachine::call(std::uint64_t Address,
   for (const std::uint64_t Argument : Arguments) {
     setReg(ArgumentRegisters[Index++], Argument);
   }
-  // At the call: 16-byte aligned, the shadow space above; the call pushes the
-  // return address.
+  // At the call: 16-byte aligned, the shadow space above; the call pushes the return address.
   const std::uint64_t CallerRsp = (StackTop - ShadowSpace) & ~(CallAlignment - 1);
   const std::uint64_t Rsp = CallerRsp - ReturnAddressSize;
   const std::uint64_t ReturnAddress = ExitTrap;
@@ -140,8 +138,7 @@ void DxeMachine::service(std::uint64_t Address) {
          "; the driver may call no boot service but LocateProtocol");
 }
 
-// EFI_STATUS LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID
-// **Interface)
+// EFI_STATUS LocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **Interface)
 void DxeMachine::locateProtocol() {
   const std::uint64_t Protocol = reg(UC_X86_REG_RCX);
   const bool RegistrationGiven = reg(UC_X86_REG_RDX) != 0;

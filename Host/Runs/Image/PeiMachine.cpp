@@ -61,8 +61,7 @@ std::optional<std::uint32_t> PeiMachine::call(std::uint32_t Address,
     return std::nullopt;
   }
   const auto Eax = static_cast<std::uint32_t>(reg(accumulator()));
-  // The runner's own call of an annotated function returns here, not to an
-  // address in the image.
+  // The runner's own call of an annotated function returns here, not to an address in the image.
   while (!Pending_.empty() && Pending_.back().ReturnAddress == ExitTrap) {
     target().returnCall(Pending_.back().Call, Eax);
     Pending_.pop_back();
@@ -95,15 +94,14 @@ bool PeiMachine::instruction(std::uint64_t Address, std::uint64_t StackPointer) 
   const auto Pc = static_cast<std::uint32_t>(Address);
   const auto Esp = static_cast<std::uint32_t>(StackPointer);
   returnCalls(Pc, Esp);
-  // A jump back to a function's first instruction with the same stack is no new
-  // call.
+  // A jump back to a function's first instruction with the same stack is no new call.
   const bool Reentered =
       !Pending_.empty() && Pending_.back().Function == Pc && Pending_.back().EntryEsp == Esp;
   if ((Pc != Image_.SetIoDecode && Pc != Image_.SetGenericIoRange) || Reentered) {
     return true;
   }
-  // cdecl: return address at the stack pointer, the arguments above it, each in
-  // a 32-bit slot of which the callee reads the parameter's own width.
+  // cdecl: return address at the stack pointer, the arguments above it, each in a 32-bit slot of
+  // which the callee reads the parameter's own width.
   const bool Decode = Pc == Image_.SetIoDecode;
   std::uint32_t Slots[3] = {};
   const std::size_t Count = Decode ? 3 : 2;

@@ -1,8 +1,7 @@
-// The x86 instructions whose effect belongs to the board's processor model
-// rather than to the emulator: interrupt flag changes, flags reads, pause and
-// time-stamp reads. The runner answers them from sim::Board and steps over
-// them, so the trace and the values the module sees are the board's, exactly as
-// on the host build.
+// The x86 instructions whose effect belongs to the board's processor model rather than to the
+// emulator: interrupt flag changes, flags reads, pause and time-stamp reads. The runner answers
+// them from sim::Board and steps over them, so the trace and the values the module sees are the
+// board's, exactly as on the host build.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +22,7 @@ inline constexpr std::uint8_t Rdtsc = 0x31;
 inline constexpr unsigned OneByte = 1;
 inline constexpr unsigned TwoBytes = 2;
 
-// The processor's exception vectors, by name, for fault reports; the others are
-// "interrupt".
+// The processor's exception vectors, by name, for fault reports; the others are "interrupt".
 inline const char *ExceptionName(std::uint32_t Vector) {
   static constexpr const char *Names[] = {"divide error",
                                           "debug exception",
