@@ -7,12 +7,15 @@
 #pragma once
 
 #include "Board.h"
+#include "DxeStandIn.h"
+#include "Images.h"
 #include "ModuleRuns.h"
 
 #include <unicorn/unicorn.h>
 
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,6 +161,78 @@ private:
   // The stack pointer of the machine's calls before the return address goes on: everything below it
   // is the image's.
   std::uint64_t CallerSp_;
+};
+
+// One emulated IA-32 machine around the early-init image: the image mapped as flash at its base,
+// the PEI services table, and the board, stack and processor events of BoardMachine. Calls into
+// the image are made as the PEI core makes them (cdecl, arguments on the stack, return to an
+// address the machine controls), and every call of SetIoDecode and SetGenericIoRange inside the
+// image is annotated on the board as the host build annotates it.
+class PeiMachine : public BoardMachine {
+public:
+  PeiMachine(const PeiImage &Image, sim::Board &Target);
+
+  // Calls the function at Address with 32-bit stack arguments and returns what it left in EAX;
+  // nullopt when the run stopped instead (hung or breach). Rethrows what a hook could not pass
+  // through the emulator.
+  std::optional<std::uint32_t> call(std::uint32_t Address,
+                                    std::initializer_list<std::uint32_t> Arguments);
+
+private:
+  struct PendingReturn {
+    std::uint32_t Function;      // its first instruction
+    std::size_t Call;            // board handle
+    std::uint32_t ReturnAddress; // where the caller resumes
+    std::uint32_t EntryEsp;      // the stack pointer at the function's first instruction
+  };
+
+  std::string describe(std::uint64_t Address) const override;
+  std::string functionAt(std::uint64_t Address) const override;
+  bool instruction(std::uint64_t Address, std::uint64_t StackPointer) override;
+  bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
+                    const std::string &Where) override;
+
+  void enterCall(sim::Operation Made, std::uint32_t Esp);
+  void returnCalls(std::uint32_t Address, std::uint32_t Esp);
+
+  const PeiImage &Image_;
+  std::vector<PendingReturn> Pending_;
+};
+
+// One emulated x86-64 machine around the driver: the loaded image in RAM, the DXE firmware
+// stand-in built in emulated memory, a page of service entries whose calls are answered by the
+// stand-in's service logic, and the board, stack and processor events of BoardMachine. The entry
+// is called as the DXE dispatcher calls it (Microsoft x64 convention), and every service call is
+// annotated on the board as the host run annotates it.
+class DxeMachine : public BoardMachine {
+public:
+  // The stand-in is built with the board's scenario settings.
+  DxeMachine(const DxeImage &Image, sim::Board &Target);
+
+  // Calls the function at Address with up to four register arguments (RCX, RDX, R8, R9) and
+  // returns what it left in RAX; nullopt when the run stopped instead (hung or breach).
+  // Rethrows what a hook could not pass through the emulator.
+  std::optional<std::uint64_t> call(std::uint64_t Address,
+                                    std::initializer_list<std::uint64_t> Arguments);
+
+  std::uint64_t systemTable() const { return Firmware_.SystemTable; }
+  const standin::Firmware &firmware() const { return Firmware_; }
+  // Bytes of emulated memory; empty when any of them is not mapped.
+  std::vector<std::uint8_t> read(std::uint64_t Address, std::size_t Size) const;
+
+private:
+  std::string describe(std::uint64_t Address) const override;
+  std::string functionAt(std::uint64_t Address) const override;
+
+  void buildFirmware();
+  void mapServices();
+  void service(std::uint64_t Address);
+  void locateProtocol();
+  void inSmm();
+  static void OnService(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
+
+  const DxeImage &Image_;
+  standin::Firmware Firmware_;
 };
 
 } // namespace imagerun

@@ -1,16 +1,66 @@
-#include "DxeMachine.h"
+#include "BoardMachine.h"
 
-#include "BootServiceNames.h"
 #include "DxeServiceCalls.h"
 #include "EmulatedMachine.h"
 #include "Uefi/Uefi.h"
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
 
 namespace imagerun {
 namespace {
+
+// The boot services table as a 64-bit driver sees it: after the table header, one pointer per
+// service in this order. The driver may call LocateProtocol only; the name of any other slot it
+// reaches goes into the report.
+constexpr std::array<const char *, 44> BootServiceNames = {
+    "RaiseTPL",
+    "RestoreTPL",
+    "AllocatePages",
+    "FreePages",
+    "GetMemoryMap",
+    "AllocatePool",
+    "FreePool",
+    "CreateEvent",
+    "SetTimer",
+    "WaitForEvent",
+    "SignalEvent",
+    "CloseEvent",
+    "CheckEvent",
+    "InstallProtocolInterface",
+    "ReinstallProtocolInterface",
+    "UninstallProtocolInterface",
+    "HandleProtocol",
+    "Reserved",
+    "RegisterProtocolNotify",
+    "LocateHandle",
+    "LocateDevicePath",
+    "InstallConfigurationTable",
+    "LoadImage",
+    "StartImage",
+    "Exit",
+    "UnloadImage",
+    "ExitBootServices",
+    "GetNextMonotonicCount",
+    "Stall",
+    "SetWatchdogTimer",
+    "ConnectController",
+    "DisconnectController",
+    "OpenProtocol",
+    "CloseProtocol",
+    "OpenProtocolInformation",
+    "ProtocolsPerHandle",
+    "LocateHandleBuffer",
+    "LocateProtocol",
+    "InstallMultipleProtocolInterfaces",
+    "UninstallMultipleProtocolInterfaces",
+    "CalculateCrc32",
+    "CopyMem",
+    "SetMem",
+    "CreateEventEx",
+};
 
 using namespace machine::dxe;
 
@@ -19,7 +69,7 @@ constexpr int ArgumentRegisters[RegisterArguments] = {UC_X86_REG_RCX, UC_X86_REG
                                                       UC_X86_REG_R9};
 constexpr std::size_t BootServiceSlots =
     (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(std::uint64_t);
-static_assert(BootServiceSlots == bootservices::BootServiceNames.size());
+static_assert(BootServiceSlots == BootServiceNames.size());
 static_assert(UnexpectedEntries + BootServiceSlots * EntryStride <=
               ServicePage + machine::PageSize);
 
@@ -133,8 +183,8 @@ void DxeMachine::service(std::uint64_t Address) {
     return;
   }
   const std::size_t Slot = (Address - UnexpectedEntries) / EntryStride;
-  breach(std::string("the image called the boot service ") + bootservices::BootServiceNames[Slot] +
-         " (slot " + std::to_string(Slot) + ") from " + describe(pc()) +
+  breach(std::string("the image called the boot service ") + BootServiceNames[Slot] + " (slot " +
+         std::to_string(Slot) + ") from " + describe(pc()) +
          "; the driver may call no boot service but LocateProtocol");
 }
 

@@ -1,9 +1,8 @@
 #include "ImageRuns.h"
 
 #include "BoardInitDxe/DxeModuleData.h"
-#include "DxeMachine.h"
+#include "BoardMachine.h"
 #include "EmulatedMachine.h"
-#include "PeiMachine.h"
 
 #include <cstddef>
 #include <cstring>

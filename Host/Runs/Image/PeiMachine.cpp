@@ -1,4 +1,4 @@
-#include "PeiMachine.h"
+#include "BoardMachine.h"
 
 #include "EmulatedMachine.h"
 #include "PeiStandIn.h"
