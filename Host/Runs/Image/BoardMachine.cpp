@@ -123,22 +123,6 @@ void BoardMachine::setReg(int Register, std::uint64_t Value) {
   uc_reg_write(Engine_, Register, &Value);
 }
 
-int BoardMachine::accumulator() const {
-  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RAX : UC_X86_REG_EAX;
-}
-
-int BoardMachine::stackPointer() const {
-  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RSP : UC_X86_REG_ESP;
-}
-
-int BoardMachine::programCounter() const {
-  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RIP : UC_X86_REG_EIP;
-}
-
-std::uint64_t BoardMachine::slotSize() const {
-  return Setup_.Mode == CpuMode::Bits64 ? 8 : 4;
-}
-
 void BoardMachine::stop(Stop Why) {
   if (Stop_ == Stop::None) {
     Stop_ = Why;
@@ -250,8 +234,7 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
       }
       // Both halves zero-extended, as the processor writes them in either mode.
       setReg(accumulator(), static_cast<std::uint32_t>(Count));
-      setReg(Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RDX : UC_X86_REG_EDX,
-             static_cast<std::uint32_t>(Count >> 32));
+      setReg(wide() ? UC_X86_REG_RDX : UC_X86_REG_EDX, static_cast<std::uint32_t>(Count >> 32));
       return Step(x86::TwoBytes);
     }
     return false;

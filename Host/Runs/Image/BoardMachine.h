@@ -1,9 +1,8 @@
-// What every emulated machine around a shipped image shares, whatever mode its processor runs in:
-// the emulator, the board's device windows, every port access, device-window access and processor
-// event of the image routed to one sim::Board, the painted stack and its high-water mark, the
-// instruction count and the spin backstop, and the ways a run stops (hung, a broken rule, or an
-// exception that a hook must not pass through the emulator's C frames). A machine for one module
-// adds its memory, its firmware around the image and the way its callers call it.
+// The emulated machines around the shipped images. What they share, whatever mode the processor
+// runs in: the emulator, every port, device-window and processor-event access routed to one
+// sim::Board, the painted stack, the instruction count and spin backstop, and the ways a run stops
+// (hung, a broken rule, or an exception a hook must not pass through the emulator's C frames).
+// Each module's machine adds its memory, its firmware around the image and how its caller calls.
 #pragma once
 
 #include "Board.h"
@@ -71,10 +70,11 @@ protected:
   // Registers at the processor's width: EAX, ESP, EIP in 32-bit mode; RAX, RSP, RIP in 64-bit.
   std::uint64_t reg(int Register) const;
   void setReg(int Register, std::uint64_t Value);
-  int accumulator() const;
-  int stackPointer() const;
-  int programCounter() const;
-  std::uint64_t slotSize() const;
+  bool wide() const { return Setup_.Mode == CpuMode::Bits64; }
+  int accumulator() const { return wide() ? UC_X86_REG_RAX : UC_X86_REG_EAX; }
+  int stackPointer() const { return wide() ? UC_X86_REG_RSP : UC_X86_REG_ESP; }
+  int programCounter() const { return wide() ? UC_X86_REG_RIP : UC_X86_REG_EIP; }
+  std::uint64_t slotSize() const { return wide() ? 8 : 4; }
   std::uint64_t stackTop() const { return Setup_.StackBase + Setup_.StackSize; }
   std::uint64_t pc() const { return Pc_; }
   Stop stopped() const { return Stop_; }
