@@ -115,15 +115,6 @@ private:
 // The name of the register at a memory address, for trace comments ("SPI status").
 std::string MemoryRegisterName(std::uint64_t Address);
 
-// While a binding lives, the host backend of the primitives talks to its board. One at a time.
-class BoardBinding {
-public:
-  explicit BoardBinding(Board &Target);
-  ~BoardBinding();
-  BoardBinding(const BoardBinding &) = delete;
-  BoardBinding &operator=(const BoardBinding &) = delete;
-};
-
 // The board the primitives are bound to; aborts with a message when there is none.
 Board &BoundBoard();
 
@@ -140,8 +131,8 @@ RunOutcome Outcome(const Board &Target, bool Hung);
 // How many accesses a hung run reports.
 inline constexpr std::size_t LastAccessCount = 16;
 
-// Runs Body with the primitives bound to Target; a run that exhausts the step budget is stopped
-// and reported as hung.
+// Runs Body with the primitives bound to Target (one board at a time); a run that exhausts the
+// step budget is stopped and reported as hung.
 RunOutcome RunOnBoard(Board &Target, const std::function<void()> &Body);
 
 } // namespace sim

@@ -45,6 +45,7 @@ inline constexpr std::uint32_t FileHandleToken = 0xF11EF11E;
 
 // The board's memory-mapped devices, each access answered by sim::Board with its own width.
 struct DeviceWindow {
+  const char *Name;
   std::uint64_t Base;
   std::uint64_t Size;
 };
@@ -52,9 +53,9 @@ struct DeviceWindow {
 // The board model's windows: the PCI configuration window, the private-configuration window and
 // the three SPI controllers' register and configuration windows, side by side.
 inline constexpr std::array<DeviceWindow, 3> DeviceWindows = {{
-    {sim::hw::Pci::EcamBase, sim::hw::Pci::EcamSize},
-    {sim::hw::Pcr::Base, sim::hw::Pcr::Size},
-    {sim::hw::Spi::AllWindowsBase, sim::hw::Spi::AllWindowsSize},
+    {"the PCI configuration window", sim::hw::Pci::EcamBase, sim::hw::Pci::EcamSize},
+    {"the private-configuration window", sim::hw::Pcr::Base, sim::hw::Pcr::Size},
+    {"the SPI controller windows", sim::hw::Spi::AllWindowsBase, sim::hw::Spi::AllWindowsSize},
 }};
 
 constexpr bool Overlaps(std::uint64_t Base, std::uint64_t Size, std::uint64_t OtherBase,

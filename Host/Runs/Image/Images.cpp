@@ -82,19 +82,15 @@ void CheckPlacement(const std::string &Path, std::uint64_t Base, std::uint64_t S
     throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +
                         ", which is not a 4 KiB boundary with the whole image below 4 GiB");
   }
-  struct Region {
-    const char *Name;
-    std::uint64_t Base, Size;
-  };
-  const Region Taken[] = {
+  const DeviceWindow Taken[] = {
       {"the stack", StackBase, StackSize},
       {"the PEI services table", ServicesPage, PageSize},
       {"the PEI service traps", ServiceTrapBase, ExitTrap + PageSize - ServiceTrapBase},
-      {"the PCI configuration window", DeviceWindows[0].Base, DeviceWindows[0].Size},
-      {"the private-configuration window", DeviceWindows[1].Base, DeviceWindows[1].Size},
-      {"the SPI controller windows", DeviceWindows[2].Base, DeviceWindows[2].Size},
+      DeviceWindows[0],
+      DeviceWindows[1],
+      DeviceWindows[2],
   };
-  for (const Region &Each : Taken) {
+  for (const DeviceWindow &Each : Taken) {
     if (Overlaps(Base, PageRoundUp(Size), Each.Base, Each.Size)) {
       throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +
                           ", where the board has " + Each.Name);
