@@ -130,9 +130,7 @@ struct Place {
   std::uint64_t Offset = 0;
   std::string Name;
 
-  bool operator<(const Place &Other) const {
-    return std::tie(Offset, Name) < std::tie(Other.Offset, Other.Name);
-  }
+  auto operator<=>(const Place &Other) const = default;
 };
 
 // The symbols that name places in Section: section symbols name the section, not a function.

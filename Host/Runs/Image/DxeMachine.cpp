@@ -91,21 +91,18 @@ DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
 void DxeMachine::buildFirmware() {
   const standin::Settings &Settings = target().scenario().Firmware;
   const std::size_t Size = standin::MemorySize(Settings);
-  if (Size > FirmwareRamSize) {
-    throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
-  }
   // 64-bit words keep every table and HOB 8-byte aligned in host memory too.
   std::vector<std::uint64_t> Words(Size / sizeof(std::uint64_t), 0);
   // Every other boot service gets an entry of its own, so a call names the service.
   const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries,
                                            EntryStride};
-  if (!standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
+  if (Size > FirmwareRamSize ||
+      !standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
     throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
   }
-  auto *Bytes = reinterpret_cast<std::uint8_t *>(Words.data());
   check(uc_mem_map(engine(), FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE),
         "map the firmware's memory");
-  check(uc_mem_write(engine(), FirmwareBase, Bytes, Size), "write the firmware's tables");
+  check(uc_mem_write(engine(), FirmwareBase, Words.data(), Size), "write the firmware's tables");
 }
 
 void DxeMachine::mapServices() {
