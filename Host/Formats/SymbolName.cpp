@@ -69,22 +69,23 @@ std::string CName(const std::string &Linked, bool UnderscoredCNames) {
   return Mark == std::string::npos ? Name : Name.substr(0, Mark);
 }
 
+// The readable name, with its scopes or without.
+std::string SymbolName(const std::string &Linked, bool UnderscoredCNames, bool WithScopes) {
+  if (Linked.empty() || Linked[0] != CppNameStart) {
+    return CName(Linked, UnderscoredCNames);
+  }
+  const std::optional<CppName> Parsed = ParseCppName(Linked);
+  return Parsed ? (WithScopes ? Parsed->Scopes : "") + Parsed->Identifier : Linked;
+}
+
 } // namespace
 
 std::string ReadableSymbolName(const std::string &Linked, bool UnderscoredCNames) {
-  if (Linked.empty() || Linked[0] != CppNameStart) {
-    return CName(Linked, UnderscoredCNames);
-  }
-  const std::optional<CppName> Parsed = ParseCppName(Linked);
-  return Parsed ? Parsed->Scopes + Parsed->Identifier : Linked;
+  return SymbolName(Linked, UnderscoredCNames, true);
 }
 
 std::string ShortSymbolName(const std::string &Linked, bool UnderscoredCNames) {
-  if (Linked.empty() || Linked[0] != CppNameStart) {
-    return CName(Linked, UnderscoredCNames);
-  }
-  const std::optional<CppName> Parsed = ParseCppName(Linked);
-  return Parsed ? Parsed->Identifier : Linked;
+  return SymbolName(Linked, UnderscoredCNames, false);
 }
 
 } // namespace formats

@@ -57,22 +57,21 @@ const char *ExceptionName(std::uint32_t Vector) {
 // The longest processor event: two bytes.
 constexpr std::size_t EventBytes = 2;
 
-} // namespace
-
-BoardMachine::Emulator::Emulator(CpuMode Mode) {
+uc_engine *OpenEmulator(CpuMode Mode) {
+  uc_engine *Engine = nullptr;
   const uc_err Error =
       uc_open(UC_ARCH_X86, Mode == CpuMode::Bits64 ? UC_MODE_64 : UC_MODE_32, &Engine);
   if (Error != UC_ERR_OK) {
     throw std::runtime_error(std::string("emulator: cannot open: ") + uc_strerror(Error));
   }
+  return Engine;
 }
 
-BoardMachine::Emulator::~Emulator() {
-  uc_close(Engine);
-}
+} // namespace
 
 BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
-    : Board_(Target), Setup_(Setup), Emulator_(Setup.Mode), CallerSp_(stackTop()) {
+    : Board_(Target), Setup_(Setup), Emulator_(OpenEmulator(Setup.Mode), uc_close),
+      CallerSp_(stackTop()) {
   using namespace machine;
   // RAM: readable and writable, never executable.
   check(uc_mem_map(Engine_, Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE),

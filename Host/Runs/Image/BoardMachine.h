@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -119,15 +120,6 @@ private:
     std::uint64_t Base;
   };
 
-  // Closes the emulator however the machine ends, a constructor that threw included.
-  struct Emulator {
-    uc_engine *Engine = nullptr;
-    explicit Emulator(CpuMode Mode);
-    ~Emulator();
-    Emulator(const Emulator &) = delete;
-    Emulator &operator=(const Emulator &) = delete;
-  };
-
   void keepError();
   bool processorEvent(std::uint64_t Address);
   void code(std::uint64_t Address);
@@ -147,8 +139,9 @@ private:
 
   sim::Board &Board_;
   const MachineSetup Setup_;
-  Emulator Emulator_;
-  uc_engine *const Engine_ = Emulator_.Engine;
+  // Closes the emulator however the machine ends, a constructor that threw included.
+  std::unique_ptr<uc_engine, uc_err (*)(uc_engine *)> Emulator_;
+  uc_engine *const Engine_ = Emulator_.get();
   std::vector<MmioWindow> Windows_;
   Stop Stop_ = Stop::None;
   std::optional<std::string> Breach_;

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstring>
 #include <stdexcept>
 
 namespace imagerun {
