@@ -1,5 +1,4 @@
-// The DXE firmware services' calls as a run records them, the same for every way of running the
-// driver: the stand-in's answer turned into the call record the trace prints.
+// The DXE firmware services' calls as every way of running the driver records them.
 #pragma once
 
 #include "Board.h"

@@ -1,8 +1,6 @@
-// The simulated board: the machine behind the hardware-access primitives on the host.
-//
-// Scenario settings go in; every access the firmware makes is answered by a device model and
-// recorded in the trace; the serial output, the frames the SPI peripheral received, the Super I/O
-// writes and the register state come out.
+// The simulated board behind the hardware-access primitives on the host: scenario settings go in;
+// every access is answered by a device model and recorded in the trace; what the devices were sent
+// and the register state come out.
 #pragma once
 
 #include "CallRecord.h"

@@ -1,6 +1,5 @@
 // The firmware around a DXE driver on the simulated board: the DXE firmware stand-in built in host
-// memory, its service entry points answered by host functions. Calls into these services are
-// recorded as annotation lines in the bound board's trace.
+// memory, its services answered by host functions that annotate the bound board's trace.
 #pragma once
 
 #include "Board.h"

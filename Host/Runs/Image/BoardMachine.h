@@ -156,11 +156,9 @@ private:
   std::uint64_t CallerSp_;
 };
 
-// One emulated IA-32 machine around the early-init image: the image mapped as flash at its base,
-// the PEI services table, and the board, stack and processor events of BoardMachine. Calls into
-// the image are made as the PEI core makes them (cdecl, arguments on the stack, return to an
-// address the machine controls), and every call of SetIoDecode and SetGenericIoRange inside the
-// image is annotated on the board as the host build annotates it.
+// The IA-32 machine around the early-init image, mapped as flash at its base, with the PEI services
+// table. Calls into the image are made as the PEI core makes them (cdecl); every call of
+// SetIoDecode and SetGenericIoRange inside it is annotated as the host build annotates it.
 class PeiMachine : public BoardMachine {
 public:
   PeiMachine(const PeiImage &Image, sim::Board &Target);
@@ -192,11 +190,9 @@ private:
   std::vector<PendingReturn> Pending_;
 };
 
-// One emulated x86-64 machine around the driver: the loaded image in RAM, the DXE firmware
-// stand-in built in emulated memory, a page of service entries whose calls are answered by the
-// stand-in's service logic, and the board, stack and processor events of BoardMachine. The entry
-// is called as the DXE dispatcher calls it (Microsoft x64 convention), and every service call is
-// annotated on the board as the host run annotates it.
+// The x86-64 machine around the driver loaded in RAM, with the DXE firmware stand-in in emulated
+// memory and a page of service entries answered by the stand-in's service logic. The entry is
+// called as the DXE dispatcher calls it (Microsoft x64); every service call is annotated.
 class DxeMachine : public BoardMachine {
 public:
   // The stand-in is built with the board's scenario settings.

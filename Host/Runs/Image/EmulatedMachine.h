@@ -1,8 +1,6 @@
-// Layout of the emulated machines. What both share: the page size, the stack paint and the board's
-// device windows. Then the 32-bit machine the early-init module runs on: its flash at the image's
-// preferred base, a little RAM for the stack and the PEI services table, and the addresses the
-// module must never reach (the PEI services' entries, the return to the PEI core). Everything
-// else is unmapped: any access there is a fault of the module.
+// Layout of the emulated machines: the page size, stack paint and device windows they share, then
+// the early-init module's 32-bit machine (flash at the image's base, RAM for the stack and the PEI
+// services table, traps it must never reach). Anything unmapped is a fault of the module.
 #pragma once
 
 #include "BoardPci.h"

@@ -1,9 +1,5 @@
-// The shipped images as the runs load them: BoardInitPei.efi run in place from flash, with the map
-// of its link for the addresses of its functions; BoardInitDxe.efi loaded into RAM away from its
-// preferred base (sections copied, base relocations applied, uninitialised data zeroed) as a DXE
-// core's loader does, with its map for naming functions and finding its module data. Loading
-// checks everything a run relies on; any other file is refused with one line that names the
-// problem.
+// The shipped images as the runs load them, each with the map of its link. Loading checks
+// everything a run relies on; any other file is refused with one line that names the problem.
 #pragma once
 
 #include "LinkerMap.h"
