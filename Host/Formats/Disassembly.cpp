@@ -23,12 +23,9 @@
 namespace formats {
 
 const Function *ObjectCode::find(const std::string &Symbol) const {
-  for (const Function &Each : Functions) {
-    if (Each.Symbol == Symbol) {
-      return &Each;
-    }
-  }
-  return nullptr;
+  const auto Found = std::find_if(Functions.begin(), Functions.end(),
+                                  [&](const Function &Each) { return Each.Symbol == Symbol; });
+  return Found == Functions.end() ? nullptr : &*Found;
 }
 
 const Function *ObjectCode::containing(const std::string &Section, std::uint64_t Address) const {
@@ -61,11 +58,9 @@ std::string TrimmedOperands(std::string Text) {
     Text.erase(Hash);
   }
   const auto First = Text.find_first_not_of(" \t\n");
-  Text.erase(0, std::min(Text.size(), First));
-  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t' || Text.back() == '\n')) {
-    Text.pop_back();
-  }
-  return Text;
+  return First == std::string::npos
+             ? std::string()
+             : Text.substr(First, Text.find_last_not_of(" \t\n") - First + 1);
 }
 
 // LLVM's x86 disassembler and AT&T printer for one object's machine.
@@ -135,9 +130,7 @@ struct Place {
   std::uint64_t Offset = 0;
   std::string Name;
 
-  bool operator<(const Place &Other) const {
-    return std::tie(Offset, Name) < std::tie(Other.Offset, Other.Name);
-  }
+  auto operator<=>(const Place &Other) const = default;
 };
 
 // The symbols that name places in Section: section symbols name the section, not a function.

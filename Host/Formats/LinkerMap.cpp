@@ -5,7 +5,7 @@
 #include "UniqueMatch.h"
 
 #include <algorithm>
-#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -16,18 +16,13 @@ namespace {
 constexpr const char *LoadAddressLine = "Preferred load address is ";
 constexpr const char *CodeClass = "CODE";
 
+// At most 16 hexadecimal digits, nothing else.
 std::optional<std::uint64_t> Hex(const std::string &Text) {
-  if (Text.empty() || Text.size() > 16) {
-    return std::nullopt;
-  }
   std::uint64_t Value = 0;
-  for (const char Digit : Text) {
-    const char *Digits = "0123456789abcdef";
-    const char *Found = std::strchr(Digits, std::tolower(static_cast<unsigned char>(Digit)));
-    if (Digit == '\0' || Found == nullptr) {
-      return std::nullopt;
-    }
-    Value = Value << 4 | static_cast<std::uint64_t>(Found - Digits);
+  const char *End = Text.data() + Text.size();
+  const auto [Stop, Error] = std::from_chars(Text.data(), End, Value, 16);
+  if (Text.empty() || Text.size() > 16 || Error != std::errc() || Stop != End) {
+    return std::nullopt;
   }
   return Value;
 }

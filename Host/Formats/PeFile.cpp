@@ -2,15 +2,15 @@
 
 #include "FileRead.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace pe {
 
 const Section *Image::findSection(const std::string &Name) const {
-  for (const Section &Each : Sections) {
-    if (Each.Name == Name) {
-      return &Each;
-    }
-  }
-  return nullptr;
+  const auto Found = std::find_if(Sections.begin(), Sections.end(),
+                                  [&](const Section &Each) { return Each.Name == Name; });
+  return Found == Sections.end() ? nullptr : &*Found;
 }
 
 PeImage Image::view() const {
@@ -70,9 +70,8 @@ Image Parse(std::vector<std::uint8_t> Bytes) {
   for (std::uint16_t Index = 0; Index < View.SectionCount; ++Index) {
     const PeSection Header = PeSectionAt(View, Index);
     Section Each;
-    for (std::size_t Char = 0; Char < SectionHeader::NameLength && Header.Name[Char] != 0; ++Char) {
-      Each.Name += static_cast<char>(Header.Name[Char]);
-    }
+    const auto *Name = reinterpret_cast<const char *>(Header.Name);
+    Each.Name.assign(Name, strnlen(Name, SectionHeader::NameLength));
     Each.VirtualSize = Header.VirtualSize;
     Each.VirtualAddress = Header.VirtualAddress;
     Each.RawSize = Header.SizeOfRawData;

@@ -1,6 +1,5 @@
-// The host tools' view of a PE/COFF image (PE32 and PE32+): the file read into memory and checked
-// by the PE image library exactly as the boot program checks it, with the fields the tools print
-// and test in host types.
+// The host tools' view of a PE/COFF image (PE32 and PE32+), checked by the PE image library
+// exactly as the boot program checks it, with the fields the tools print in host types.
 #pragma once
 
 #include "PeImage.h"

@@ -3,7 +3,6 @@
 #include <llvm/Demangle/MicrosoftDemangle.h>
 
 #include <optional>
-#include <vector>
 
 namespace formats {
 namespace {
@@ -16,7 +15,7 @@ constexpr char CNamePrefix = '_';
 constexpr const char *ScopeSeparator = "::";
 
 struct CppName {
-  std::vector<std::string> Scopes; // outermost first, anonymous namespaces left out
+  std::string Scopes; // "Outer::Inner::", anonymous namespaces left out
   std::string Identifier;
 };
 
@@ -55,7 +54,7 @@ std::optional<CppName> ParseCppName(const std::string &Linked) {
     if (Index + 1 == Parts.Count) {
       Result.Identifier = Text(Name.Name);
     } else if (!IsAnonymousNamespace(Name)) {
-      Result.Scopes.push_back(Text(Name.Name));
+      Result.Scopes += Text(Name.Name) + ScopeSeparator;
     }
   }
   return Result;
@@ -70,29 +69,23 @@ std::string CName(const std::string &Linked, bool UnderscoredCNames) {
   return Mark == std::string::npos ? Name : Name.substr(0, Mark);
 }
 
+// The readable name, with its scopes or without.
+std::string SymbolName(const std::string &Linked, bool UnderscoredCNames, bool WithScopes) {
+  if (Linked.empty() || Linked[0] != CppNameStart) {
+    return CName(Linked, UnderscoredCNames);
+  }
+  const std::optional<CppName> Parsed = ParseCppName(Linked);
+  return Parsed ? (WithScopes ? Parsed->Scopes : "") + Parsed->Identifier : Linked;
+}
+
 } // namespace
 
 std::string ReadableSymbolName(const std::string &Linked, bool UnderscoredCNames) {
-  if (Linked.empty() || Linked[0] != CppNameStart) {
-    return CName(Linked, UnderscoredCNames);
-  }
-  const std::optional<CppName> Parsed = ParseCppName(Linked);
-  if (!Parsed) {
-    return Linked;
-  }
-  std::string Name;
-  for (const std::string &Scope : Parsed->Scopes) {
-    Name += Scope + ScopeSeparator;
-  }
-  return Name + Parsed->Identifier;
+  return SymbolName(Linked, UnderscoredCNames, true);
 }
 
 std::string ShortSymbolName(const std::string &Linked, bool UnderscoredCNames) {
-  if (Linked.empty() || Linked[0] != CppNameStart) {
-    return CName(Linked, UnderscoredCNames);
-  }
-  const std::optional<CppName> Parsed = ParseCppName(Linked);
-  return Parsed ? Parsed->Identifier : Linked;
+  return SymbolName(Linked, UnderscoredCNames, false);
 }
 
 } // namespace formats

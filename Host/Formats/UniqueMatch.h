@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <iterator>
-#include <type_traits>
 
 namespace formats {
 
@@ -14,20 +12,17 @@ template <typename Element> struct UniqueMatch {
   std::size_t Count = 0;
 };
 
-template <typename Range>
-using ElementOf =
-    std::remove_cv_t<std::remove_reference_t<decltype(*std::begin(std::declval<Range &>()))>>;
-
 template <typename Range, typename Predicate>
-UniqueMatch<ElementOf<const Range>> FindUnique(const Range &Elements, Predicate Matches) {
-  UniqueMatch<ElementOf<const Range>> Result;
-  const ElementOf<const Range> *First = nullptr;
+auto FindUnique(const Range &Elements, Predicate Matches) {
+  UniqueMatch<typename Range::value_type> Result;
   for (const auto &Each : Elements) {
     if (Matches(Each) && Result.Count++ == 0) {
-      First = &Each;
+      Result.Found = &Each;
     }
   }
-  Result.Found = Result.Count == 1 ? First : nullptr;
+  if (Result.Count != 1) {
+    Result.Found = nullptr;
+  }
   return Result;
 }
 

@@ -1,5 +1,4 @@
-// The DXE firmware services' calls as a run records them, the same for every way of running the
-// driver: the stand-in's answer turned into the call record the trace prints.
+// The DXE firmware services' calls as every way of running the driver records them.
 #pragma once
 
 #include "Board.h"
@@ -10,7 +9,7 @@
 
 namespace sim {
 
-// The annotation records of the two services, the same for every way of running the driver:
+// The annotation records of the two services:
 // `# LocateProtocol({GUID}, NULL, Interface) -> EFI_NOT_FOUND (0x800000000000000E)`,
 // `# InSmm(SmmBase2, InSmram) -> EFI_SUCCESS (0x0000000000000000); stores TRUE`.
 void AnnotateLocateProtocol(Board &Target, const EFI_GUID *Protocol, bool RegistrationGiven,

@@ -1,7 +1,6 @@
-// Running a firmware module on the simulated board, one interface with two implementations: the
-// host build of the sources (HostBuildRuns) and the shipped image under CPU emulation
-// (ImageRuns). Both record the same trace, the same calls and the same results; callers ask which
-// one ran only to report it.
+// Running a firmware module on the simulated board: one interface, implemented by the host build
+// (HostBuildRuns) and the shipped image under emulation (ImageRuns), with the same trace, calls
+// and results; callers ask which one ran only to report it.
 #pragma once
 
 #include "Board.h"

@@ -8,6 +8,9 @@
 #include "BoardSuperIo.h"
 #include "BoardUart.h"
 
+#include <algorithm>
+#include <span>
+
 namespace sim {
 namespace {
 
@@ -28,12 +31,48 @@ void ApplyPresets(RegisterSpace &Space, const std::map<std::uint32_t, Preset> &P
   }
 }
 
+// The trace's name of the register at Offset of a device's table; empty when it has none.
+std::string RegisterName(std::span<const hw::NamedRegister> Table, std::uint64_t Offset) {
+  const auto Found = std::find_if(Table.begin(), Table.end(), [&](const hw::NamedRegister &Each) {
+    return Each.Offset == Offset;
+  });
+  return Found == Table.end() ? "" : Found->Name;
+}
+
+struct PortName {
+  std::uint16_t Port;
+  const char *Name;
+};
+constexpr PortName PortNames[] = {
+    {hw::PmTimer::Port, "PM timer"},
+    {hw::Uart::TransmitPort, "UART transmit"},
+    {hw::Uart::LineStatusPort, "UART line status"},
+    {hw::SuperIo::IndexPort, "Super I/O index"},
+    {hw::SuperIo::DataPort, "Super I/O data"},
+};
+
 } // namespace
+
+std::string MemoryRegisterName(std::uint64_t Address) {
+  if (Within(Address, 1, BridgeEcamBase, hw::LpcBridge::ConfigSize)) {
+    const std::string Name = RegisterName(hw::LpcBridge::Registers, Address - BridgeEcamBase);
+    return Name.empty() ? "bridge configuration (ECAM)" : Name + " (ECAM)";
+  }
+  if (Within(Address, 1, hw::Pcr::Base, hw::Pcr::Size)) {
+    return RegisterName(hw::Pcr::Registers, Address - hw::Pcr::Base);
+  }
+  if (Within(Address, 1, hw::Spi::RegisterWindow, hw::Spi::WindowSize)) {
+    return RegisterName(hw::Spi::Registers, Address - hw::Spi::RegisterWindow);
+  }
+  if (Address == hw::Spi::ConfigWindow + hw::Spi::DeviceIdOffset) {
+    return "SPI device ID";
+  }
+  return "";
+}
 
 Board::Board(const Scenario &Settings)
     : Settings_(Settings), PmTimer_(Settings.PmTimerStart, Settings.PmTimerStuck),
-      Spi_(Settings.Spi), Uart_(Settings.UartLineStatus), LpcConfig_(hw::LpcBridge::ConfigSize),
-      Pcr_(hw::Pcr::Size) {
+      Spi_(Settings.Spi), LpcConfig_(hw::LpcBridge::ConfigSize), Pcr_(hw::Pcr::Size) {
   ApplyPresets(LpcConfig_, Settings.LpcConfig);
   ApplyPresets(Pcr_, Settings.PcrWindow);
 }
@@ -55,11 +94,7 @@ void Board::keep(TraceRecord Record) {
 }
 
 void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value) {
-  TraceRecord Record;
-  Record.Kind = Kind;
-  Record.Width = Width;
-  Record.Address = Address;
-  Record.Value = Value;
+  TraceRecord Record{Kind, Width, Address, Value, ""};
   if (Kind == AccessKind::PortIn || Kind == AccessKind::PortOut) {
     Record.Text = describePort(static_cast<std::uint16_t>(Address));
   } else if (Kind == AccessKind::MemRead || Kind == AccessKind::MemWrite) {
@@ -73,10 +108,7 @@ void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::
 }
 
 void Board::annotate(std::string Text) {
-  TraceRecord Record;
-  Record.Kind = AccessKind::Note;
-  Record.Text = std::move(Text);
-  keep(std::move(Record));
+  keep(TraceRecord{AccessKind::Note, 0, 0, 0, std::move(Text)});
 }
 
 std::size_t Board::enterCall(Operation Made) {
@@ -130,27 +162,16 @@ std::string Board::describePort(std::uint16_t Port) const {
     return "PCI address";
   }
   if (Port >= hw::Pci::DataPort && Port < hw::Pci::DataPort + hw::Pci::DataPortBytes) {
-    if (!bridgeSelected()) {
-      return "PCI data";
-    }
     const std::string Name =
-        BridgeRegisterName((PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort));
+        bridgeSelected()
+            ? RegisterName(hw::LpcBridge::Registers,
+                           (PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort))
+            : "";
     return Name.empty() ? "PCI data" : Name;
   }
-  switch (Port) {
-  case hw::PmTimer::Port:
-    return "PM timer";
-  case hw::Uart::TransmitPort:
-    return "UART transmit";
-  case hw::Uart::LineStatusPort:
-    return "UART line status";
-  case hw::SuperIo::IndexPort:
-    return "Super I/O index";
-  case hw::SuperIo::DataPort:
-    return "Super I/O data";
-  default:
-    return "";
-  }
+  const auto Found = std::find_if(std::begin(PortNames), std::end(PortNames),
+                                  [&](const PortName &Each) { return Each.Port == Port; });
+  return Found == std::end(PortNames) ? "" : Found->Name;
 }
 
 std::uint32_t Board::devicePortRead(std::uint16_t Port, unsigned Width) {
@@ -171,7 +192,7 @@ std::uint32_t Board::devicePortRead(std::uint16_t Port, unsigned Width) {
     return PmTimer_.read();
   }
   if (Port == hw::Uart::LineStatusPort && Width == 1) {
-    return Uart_.lineStatus();
+    return Settings_.UartLineStatus;
   }
   if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
     return hw::SuperIo::ReadValue;
@@ -192,11 +213,11 @@ void Board::devicePortWrite(std::uint16_t Port, unsigned Width, std::uint32_t Va
     return;
   }
   if (Port == hw::Uart::TransmitPort && Width == 1) {
-    Uart_.write(static_cast<std::uint8_t>(Value));
+    SerialOutput_.push_back(static_cast<char>(Value));
     return;
   }
   if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
-    SuperIo_.write(Port, static_cast<std::uint8_t>(Value));
+    SuperIoWrites_.emplace_back(Port, static_cast<std::uint8_t>(Value));
   }
 }
 

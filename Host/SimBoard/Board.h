@@ -1,8 +1,6 @@
-// The simulated board: the machine behind the hardware-access primitives on the host.
-//
-// Scenario settings go in; every access the firmware makes is answered by a device model and
-// recorded in the trace; the serial output, the frames the SPI peripheral received, the Super I/O
-// writes and the register state come out.
+// The simulated board behind the hardware-access primitives on the host: scenario settings go in;
+// every access is answered by a device model and recorded in the trace; what the devices were sent
+// and the register state come out.
 #pragma once
 
 #include "CallRecord.h"
@@ -68,10 +66,10 @@ public:
   const std::vector<CallRecord> &calls() const { return Calls_; }
   // The calls entered and not yet returned, outermost first: what a hung run was doing.
   std::vector<CallRecord> openCalls() const;
-  const std::string &serialOutput() const { return Uart_.output(); }
+  const std::string &serialOutput() const { return SerialOutput_; }
   const std::vector<std::uint32_t> &spiFrames() const { return Spi_.framesReceived(); }
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &superIoWrites() const {
-    return SuperIo_.writes();
+    return SuperIoWrites_;
   }
   const SpiControllerModel &spi() const { return Spi_; }
   RegisterSpace &lpcConfig() { return LpcConfig_; }
@@ -98,8 +96,8 @@ private:
   CpuModel Cpu_;
   PmTimerModel PmTimer_;
   SpiControllerModel Spi_;
-  UartModel Uart_;
-  SuperIoModel SuperIo_;
+  std::string SerialOutput_;
+  std::vector<std::pair<std::uint16_t, std::uint8_t>> SuperIoWrites_;
   RegisterSpace LpcConfig_;
   RegisterSpace Pcr_;
   std::uint32_t PciLatch_ = 0;
@@ -112,18 +110,8 @@ private:
   std::uint64_t Steps_ = 0;
 };
 
-// Names of the registers the board knows, for trace comments ("I/O Enables", "SPI status").
-std::string BridgeRegisterName(std::uint32_t Offset);
+// The name of the register at a memory address, for trace comments ("SPI status").
 std::string MemoryRegisterName(std::uint64_t Address);
-
-// While a binding lives, the host backend of the primitives talks to its board. One at a time.
-class BoardBinding {
-public:
-  explicit BoardBinding(Board &Target);
-  ~BoardBinding();
-  BoardBinding(const BoardBinding &) = delete;
-  BoardBinding &operator=(const BoardBinding &) = delete;
-};
 
 // The board the primitives are bound to; aborts with a message when there is none.
 Board &BoundBoard();
@@ -141,8 +129,8 @@ RunOutcome Outcome(const Board &Target, bool Hung);
 // How many accesses a hung run reports.
 inline constexpr std::size_t LastAccessCount = 16;
 
-// Runs Body with the primitives bound to Target; a run that exhausts the step budget is stopped
-// and reported as hung.
+// Runs Body with the primitives bound to Target (one board at a time); a run that exhausts the
+// step budget is stopped and reported as hung.
 RunOutcome RunOnBoard(Board &Target, const std::function<void()> &Body);
 
 } // namespace sim

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
-#include <string>
 
 namespace sim::hw {
 
@@ -13,16 +11,5 @@ struct NamedRegister {
   unsigned Width; // bytes
   const char *Name;
 };
-
-// The register at Offset, or nullptr.
-inline const NamedRegister *FindRegister(std::span<const NamedRegister> Table,
-                                         std::uint64_t Offset) {
-  for (const NamedRegister &Each : Table) {
-    if (Each.Offset == Offset) {
-      return &Each;
-    }
-  }
-  return nullptr;
-}
 
 } // namespace sim::hw

@@ -12,21 +12,18 @@
 
 namespace sim {
 
-// The early-init module's entry, as the PEI core calls it.
+// The modules' entries, as the PEI core and the DXE dispatcher call them.
 struct PeiEntryCall {};
-// SetIoDecode(Port, Size, Attributes).
+struct DxeEntryCall {};
 struct SetIoDecodeCall {
   std::uint16_t Port = 0;
   std::uint8_t Size = 0;
   std::uint32_t Attributes = 0;
 };
-// SetGenericIoRange(Port, SizeWord).
 struct SetGenericIoRangeCall {
   std::uint16_t Port = 0;
   std::uint16_t SizeWord = 0;
 };
-// The driver's entry, as the DXE dispatcher calls it.
-struct DxeEntryCall {};
 // The boot service LocateProtocol. Pointers are named, never kept: the trace must not depend on
 // where memory lies.
 struct LocateProtocolCall {

@@ -1,9 +1,11 @@
 // Device models of the simulated board, each apart from the others. None of them records
-// traces; the board does that around every access.
+// traces; the board does that around every access. The UART and the Super I/O chip only keep what
+// they were sent, in the board itself.
 #pragma once
 
 #include "BoardPmTimer.h"
 #include "BoardSuperIo.h"
+#include "RegisterSpace.h"
 #include "Scenario.h"
 
 #include <cstdint>
@@ -60,29 +62,9 @@ public:
 
 private:
   SpiSettings Settings_;
-  std::vector<std::uint8_t> Registers_;
+  RegisterSpace Config_; // the configuration window: zero but for the device ID
+  RegisterSpace Registers_;
   std::vector<std::uint32_t> Frames_;
-};
-
-class UartModel {
-public:
-  explicit UartModel(std::uint8_t LineStatus) : LineStatus_(LineStatus) {}
-  void write(std::uint8_t Byte) { Output_.push_back(static_cast<char>(Byte)); }
-  std::uint8_t lineStatus() const { return LineStatus_; }
-  const std::string &output() const { return Output_; }
-
-private:
-  std::uint8_t LineStatus_;
-  std::string Output_;
-};
-
-class SuperIoModel {
-public:
-  void write(std::uint16_t Port, std::uint8_t Value) { Writes_.emplace_back(Port, Value); }
-  const std::vector<std::pair<std::uint16_t, std::uint8_t>> &writes() const { return Writes_; }
-
-private:
-  std::vector<std::pair<std::uint16_t, std::uint8_t>> Writes_;
 };
 
 } // namespace sim

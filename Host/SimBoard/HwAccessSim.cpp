@@ -4,23 +4,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace sim {
 namespace {
 Board *Bound = nullptr;
 } // namespace
-
-BoardBinding::BoardBinding(Board &Target) {
-  if (Bound != nullptr) {
-    std::fprintf(stderr, "simulated board: a board is already bound\n");
-    std::abort();
-  }
-  Bound = &Target;
-}
-
-BoardBinding::~BoardBinding() {
-  Bound = nullptr;
-}
 
 Board &BoundBoard() {
   if (Bound == nullptr) {
@@ -31,7 +20,14 @@ Board &BoundBoard() {
 }
 
 RunOutcome RunOnBoard(Board &Target, const std::function<void()> &Body) {
-  BoardBinding Binding(Target);
+  if (Bound != nullptr) {
+    std::fprintf(stderr, "simulated board: a board is already bound\n");
+    std::abort();
+  }
+  Bound = &Target;
+  // Unbound however Body ends.
+  const std::unique_ptr<Board, void (*)(Board *)> Binding(&Target,
+                                                          [](Board *) { Bound = nullptr; });
   try {
     Body();
   } catch (const StepBudgetExceeded &) {

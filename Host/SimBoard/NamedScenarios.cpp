@@ -2,6 +2,7 @@
 
 #include "BoardSpi.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace sim {
@@ -10,7 +11,6 @@ namespace {
 // The SPI status bits the scenarios hold still.
 constexpr std::uint32_t SpiReceiveNotEmpty = hw::Spi::StatusReceiveNotEmpty;
 constexpr std::uint32_t SpiBusy = hw::Spi::StatusBusy;
-constexpr std::uint32_t SpiActivityBits = hw::Spi::Reg0CActivity;
 // The UART line status with the transmit holding register never empty.
 constexpr std::uint8_t UartNeverEmpties = 0x00;
 constexpr std::uint8_t UartAllOnes = 0xFF;
@@ -32,94 +32,51 @@ Scenario WithCorruptHobList(Scenario Settings) {
   return Settings;
 }
 
-Scenario AllOnes() {
-  Scenario Settings;
-  Settings.AllOnesEverywhere = true;
-  return Settings;
-}
-
-Scenario TimerStuck() {
-  Scenario Settings;
-  Settings.PmTimerStuck = true;
-  return Settings;
-}
-
-Scenario TimerStuckSpiAbsent() {
-  Scenario Settings = TimerStuck();
-  Settings.Spi.Presence = SpiPresence::Absent;
-  return Settings;
-}
-
-Scenario SpiStatus(std::uint32_t Status) {
-  Scenario Settings;
-  Settings.Spi.Status = Status;
-  return Settings;
-}
-
-Scenario SpiPresent(SpiPresence Presence) {
-  Scenario Settings;
-  Settings.Spi.Presence = Presence;
-  return Settings;
-}
-
-Scenario SpiQuietAndDrainStuck() {
-  Scenario Settings;
-  Settings.Spi.Reg0C = SpiActivityBits;
-  Settings.Spi.Drain = 1;
-  return Settings;
-}
-
-Scenario Uart(std::uint8_t LineStatus) {
-  Scenario Settings;
-  Settings.UartLineStatus = LineStatus;
-  return Settings;
-}
-
-Scenario EverythingBroken() {
-  Scenario Settings;
-  Settings.AllOnesEverywhere = true;
-  Settings.PmTimerStuck = true;
-  Settings.Spi.Presence = SpiPresence::Dead;
-  Settings.Spi.Status = SpiBusy;
-  Settings.UartLineStatus = UartNeverEmpties;
-  return Settings;
-}
-
 const std::vector<NamedScenario> &Table() {
+  const Scenario AllOnes{.AllOnesEverywhere = true};
+  const Scenario TimerStuck{.PmTimerStuck = true};
+  const Scenario TimerStuckSpiAbsent{.Spi = {.Presence = SpiPresence::Absent},
+                                     .PmTimerStuck = true};
+  const Scenario EverythingBroken{.Spi = {.Presence = SpiPresence::Dead, .Status = SpiBusy},
+                                  .PmTimerStuck = true,
+                                  .UartLineStatus = UartNeverEmpties,
+                                  .AllOnesEverywhere = true};
   static const std::vector<NamedScenario> Scenarios = {
       {"healthy", "the board as the firmware expects it", Scenario{}},
-      {"all-ones", "no device answers: every read is all ones", AllOnes()},
+      {"all-ones", "no device answers: every read is all ones", AllOnes},
       {"all-ones-timer-hob", "no device answers; the HOB list carries the timer HOB",
-       WithTimerHob(AllOnes())},
-      {"spi-busy", "SPI status stuck busy (0x10)", SpiStatus(SpiBusy)},
-      {"spi-fifo-full", "SPI transmit FIFO stuck full (status 0x00)", SpiStatus(0)},
+       WithTimerHob(AllOnes)},
+      {"spi-busy", "SPI status stuck busy (0x10)", Scenario{.Spi = {.Status = SpiBusy}}},
+      {"spi-fifo-full", "SPI transmit FIFO stuck full (status 0x00)",
+       Scenario{.Spi = {.Status = 0}}},
       {"spi-receive-busy", "SPI receive stuck not empty and busy (status 0x18)",
-       SpiStatus(SpiReceiveNotEmpty | SpiBusy)},
+       Scenario{.Spi = {.Status = SpiReceiveNotEmpty | SpiBusy}}},
       {"spi-quiet-drain-stuck", "SPI register 0x0C activity bits and the drain register stuck",
-       SpiQuietAndDrainStuck()},
-      {"spi-absent", "no SPI controller (device ID 0xFFFF)", SpiPresent(SpiPresence::Absent)},
+       Scenario{.Spi = {.Reg0C = hw::Spi::Reg0CActivity, .Drain = 1}}},
+      {"spi-absent", "no SPI controller (device ID 0xFFFF)",
+       Scenario{.Spi = {.Presence = SpiPresence::Absent}}},
       {"spi-dead", "SPI controller present, control 0 reads all ones",
-       SpiPresent(SpiPresence::Dead)},
-      {"uart-all-ones", "UART line status reads 0xFF", Uart(UartAllOnes)},
+       Scenario{.Spi = {.Presence = SpiPresence::Dead}}},
+      {"uart-all-ones", "UART line status reads 0xFF", Scenario{.UartLineStatus = UartAllOnes}},
       {"uart-never-empties", "UART transmit holding register never empties (line status 0x00)",
-       Uart(UartNeverEmpties)},
-      {"pm-timer-stuck", "the PM timer never advances", TimerStuck()},
+       Scenario{.UartLineStatus = UartNeverEmpties}},
+      {"pm-timer-stuck", "the PM timer never advances", TimerStuck},
       {"pm-timer-stuck-timer-hob", "the PM timer never advances; timer HOB present",
-       WithTimerHob(TimerStuck())},
+       WithTimerHob(TimerStuck)},
       {"pm-timer-stuck-spi-absent-timer-hob",
        "the PM timer never advances, no SPI controller; timer HOB present",
-       WithTimerHob(TimerStuckSpiAbsent())},
+       WithTimerHob(TimerStuckSpiAbsent)},
       {"no-hob-list", "the configuration table has no HOB list", WithoutHobList({})},
       {"corrupt-hob-list", "a zero-length HOB ends the walk before the timer HOB",
        WithCorruptHobList({})},
       {"corrupt-hob-list-pm-timer-stuck-spi-absent",
        "corrupt HOB list, the PM timer never advances, no SPI controller",
-       WithCorruptHobList(TimerStuckSpiAbsent())},
+       WithCorruptHobList(TimerStuckSpiAbsent)},
       {"everything-broken",
        "all ones everywhere, PM timer stuck, SPI dead and busy, UART never empties, no HOB list",
-       WithoutHobList(EverythingBroken())},
+       WithoutHobList(EverythingBroken)},
       {"everything-broken-timer-hob", "everything broken; timer HOB present",
-       WithTimerHob(EverythingBroken())},
+       WithTimerHob(EverythingBroken)},
   };
   return Scenarios;
 }
@@ -131,12 +88,9 @@ std::span<const NamedScenario> NamedScenarios() {
 }
 
 const NamedScenario *FindScenario(std::string_view Name) {
-  for (const NamedScenario &Each : Table()) {
-    if (Name == Each.Name) {
-      return &Each;
-    }
-  }
-  return nullptr;
+  const auto Found = std::find_if(Table().begin(), Table().end(),
+                                  [&](const NamedScenario &Each) { return Name == Each.Name; });
+  return Found == Table().end() ? nullptr : &*Found;
 }
 
 } // namespace sim

@@ -11,11 +11,6 @@ class RegisterSpace {
 public:
   explicit RegisterSpace(std::size_t Size) : Bytes_(Size, 0) {}
 
-  std::size_t size() const { return Bytes_.size(); }
-  bool contains(std::uint64_t Offset, unsigned Width) const {
-    return Offset + Width <= Bytes_.size();
-  }
-
   std::uint32_t read(std::uint64_t Offset, unsigned Width) const {
     std::uint32_t Value = 0;
     for (unsigned Byte = 0; Byte < Width; ++Byte) {

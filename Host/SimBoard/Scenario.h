@@ -36,16 +36,16 @@ using HeaderOnlyHob = standin::HeaderOnlyHob;
 using DxeEnvironmentSettings = standin::Settings;
 
 struct Scenario {
-  SpiSettings Spi;
+  SpiSettings Spi{};
   std::uint32_t PmTimerStart = 0;
   bool PmTimerStuck = false; // the counter never advances
   std::uint8_t UartLineStatus = 0x60;
   bool AllOnesEverywhere = false; // every device read answers all ones
   // Bridge configuration registers by offset (0x000-0xFFF), written before the run.
-  std::map<std::uint32_t, Preset> LpcConfig;
+  std::map<std::uint32_t, Preset> LpcConfig{};
   // Private-configuration window registers by offset (0x0000-0xFFFF), written before the run.
-  std::map<std::uint32_t, Preset> PcrWindow;
-  DxeEnvironmentSettings Firmware; // used by the DXE driver's runs
+  std::map<std::uint32_t, Preset> PcrWindow{};
+  DxeEnvironmentSettings Firmware{}; // used by the DXE driver's runs
   std::uint64_t MaxSteps = 1000000;
   // Off for long runs: records still reach the observers and the counts, but are not kept.
   bool RecordTrace = true;

@@ -1,5 +1,6 @@
 #include "Trace.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -10,29 +11,10 @@ std::string HexText(std::uint64_t Value, int Digits) {
 }
 
 const char *KindMnemonic(AccessKind Kind) {
-  switch (Kind) {
-  case AccessKind::PortIn:
-    return "IN";
-  case AccessKind::PortOut:
-    return "OUT";
-  case AccessKind::MemRead:
-    return "RD";
-  case AccessKind::MemWrite:
-    return "WR";
-  case AccessKind::Flags:
-    return "FLAGS";
-  case AccessKind::Cli:
-    return "CLI";
-  case AccessKind::Sti:
-    return "STI";
-  case AccessKind::Pause:
-    return "PAUSE";
-  case AccessKind::Rdtsc:
-    return "RDTSC";
-  case AccessKind::Note:
-    return "#";
-  }
-  return "?";
+  static constexpr const char *Mnemonics[] = {"IN",  "OUT", "RD",    "WR",    "FLAGS",
+                                              "CLI", "STI", "PAUSE", "RDTSC", "#"};
+  static_assert(std::size(Mnemonics) == AccessKindCount);
+  return Mnemonics[static_cast<std::size_t>(Kind)];
 }
 
 std::string FormatRecord(const TraceRecord &Record, bool WithComment) {
@@ -40,14 +22,13 @@ std::string FormatRecord(const TraceRecord &Record, bool WithComment) {
   switch (Record.Kind) {
   case AccessKind::PortIn:
   case AccessKind::PortOut:
-    Line += std::to_string(Record.Width * 8) + " " + HexText(Record.Address, 4) + " " +
-            HexText(Record.Value, static_cast<int>(Record.Width * 2));
-    break;
   case AccessKind::MemRead:
-  case AccessKind::MemWrite:
-    Line += std::to_string(Record.Width * 8) + " " + HexText(Record.Address, 8) + " " +
+  case AccessKind::MemWrite: {
+    const bool Port = Record.Kind == AccessKind::PortIn || Record.Kind == AccessKind::PortOut;
+    Line += std::to_string(Record.Width * 8) + " " + HexText(Record.Address, Port ? 4 : 8) + " " +
             HexText(Record.Value, static_cast<int>(Record.Width * 2));
     break;
+  }
   case AccessKind::Flags:
     Line += " " + HexText(Record.Value, 8);
     break;
@@ -70,18 +51,15 @@ std::string FormatRecord(const TraceRecord &Record, bool WithComment) {
 std::string FormatTrace(const std::vector<TraceRecord> &Trace, bool WithComments) {
   std::string Text;
   for (const TraceRecord &Record : Trace) {
-    Text += FormatRecord(Record, WithComments);
-    Text += '\n';
+    Text += FormatRecord(Record, WithComments) + '\n';
   }
   return Text;
 }
 
 std::size_t CountAccesses(const std::vector<TraceRecord> &Trace) {
-  std::size_t Count = 0;
-  for (const TraceRecord &Record : Trace) {
-    Count += Record.Kind != AccessKind::Note ? 1 : 0;
-  }
-  return Count;
+  return static_cast<std::size_t>(std::count_if(Trace.begin(), Trace.end(), [](const auto &Record) {
+    return Record.Kind != AccessKind::Note;
+  }));
 }
 
 } // namespace sim

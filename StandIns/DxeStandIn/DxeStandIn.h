@@ -1,9 +1,6 @@
-// The DXE firmware stand-in: the system table, its boot services, the configuration table, the
-// HOB list and the SMM Base2 protocol that BoardInitDxe's start-up reads, built into memory the
-// caller provides, with every pointer in it computed from the address the caller says that memory
-// has. The host runs, the boot program and the image runner each build it where their driver sees
-// memory, and route the service entry points to the service logic below, which counts the calls.
-//
+// The DXE firmware stand-in that BoardInitDxe's start-up reads (system table, boot services,
+// configuration table, HOB list, SMM Base2), built into the caller's memory for the address the
+// driver sees it at; each caller routes the service entries to the counting service logic below.
 // Freestanding: no allocation, no library beyond the freestanding headers.
 #pragma once
 

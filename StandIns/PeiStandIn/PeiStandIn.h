@@ -51,11 +51,6 @@ inline constexpr std::uint32_t TableSize = TableHeaderSize + PointerSize * Servi
 inline constexpr std::uint64_t Signature = 0x5652455320494550; // "PEI SERV"
 inline constexpr std::uint32_t Revision = (1u << 16) | 70;     // 1.70
 
-// The name of the service at Index in the table, or null past the last one.
-constexpr const char *ServiceName(std::uint32_t Index) {
-  return Index < ServiceCount ? ServiceNames[Index] : nullptr;
-}
-
 // Writes the table's TableSize bytes into Table, each service pointer at
 // TrapBase + index * TrapStride (a stride of 0 sends every service to one trap).
 void BuildServicesTable(std::uint8_t *Table, std::uint32_t TrapBase, std::uint32_t TrapStride);

@@ -18,10 +18,6 @@ DxeEnvironment &ActiveEnvironment() {
   return *Active;
 }
 
-template <typename Function> std::uint64_t EntryAddress(Function Entry) {
-  return reinterpret_cast<std::uintptr_t>(Entry);
-}
-
 } // namespace
 
 DxeEnvironment::DxeEnvironment(const DxeEnvironmentSettings &Settings) {
@@ -32,9 +28,9 @@ DxeEnvironment::DxeEnvironment(const DxeEnvironmentSettings &Settings) {
   Active = this;
   const std::size_t Size = standin::MemorySize(Settings);
   Memory_.assign(Size / sizeof(std::uint64_t), 0);
-  const standin::ServiceAddresses Services{EntryAddress(&DxeEnvironment::LocateProtocolEntry),
-                                           EntryAddress(&DxeEnvironment::InSmmEntry),
-                                           EntryAddress(&DxeEnvironment::UnexpectedEntry)};
+  const standin::ServiceAddresses Services{reinterpret_cast<std::uintptr_t>(&LocateProtocolEntry),
+                                           reinterpret_cast<std::uintptr_t>(&InSmmEntry),
+                                           reinterpret_cast<std::uintptr_t>(&UnexpectedEntry)};
   if (!standin::Build(State_, Settings, Memory_.data(), Size,
                       reinterpret_cast<std::uintptr_t>(Memory_.data()), Services)) {
     std::fprintf(stderr, "DXE environment: the stand-in does not fit its memory\n");

@@ -1,6 +1,5 @@
 // The firmware around a DXE driver on the simulated board: the DXE firmware stand-in built in host
-// memory, its service entry points answered by host functions. Calls into these services are
-// recorded as annotation lines in the bound board's trace.
+// memory, its services answered by host functions that annotate the bound board's trace.
 #pragma once
 
 #include "Board.h"
@@ -26,9 +25,6 @@ public:
 
   EFI_SYSTEM_TABLE *systemTable() {
     return reinterpret_cast<EFI_SYSTEM_TABLE *>(static_cast<std::uintptr_t>(State_.SystemTable));
-  }
-  const void *hobList() const {
-    return reinterpret_cast<const void *>(static_cast<std::uintptr_t>(State_.HobList));
   }
   std::size_t locateProtocolCalls() const { return State_.Counted.LocateProtocol; }
   std::size_t inSmmCalls() const { return State_.Counted.InSmm; }

@@ -8,6 +8,8 @@
 #include "GenericIoRange.h"
 #include "IoDecode.h"
 
+#include <functional>
+
 // The early-init module's own calls to SetIoDecode and SetGenericIoRange reach these wrappers
 // (the harness links with --wrap for both), so every call, from the module or from a harness
 // request, shows in the trace with its arguments and its result, and the module stays as it ships.
@@ -20,62 +22,71 @@ Pei::Status WrapSetIoDecode(std::uint16_t Port, std::uint8_t Size,
 Pei::Status WrapSetGenericIoRange(std::uint16_t Port,
                                   std::uint16_t SizeWord) asm("__wrap__Z17SetGenericIoRangett");
 
-namespace runs {
 namespace {
 
+// Makes a call of firmware code on the bound board, annotated on entry and on return.
+template <typename Call> auto Annotated(sim::Operation Made, Call &&Invoke) {
+  sim::Board &Target = sim::BoundBoard();
+  const std::size_t Handle = Target.enterCall(std::move(Made));
+  const auto Status = Invoke();
+  Target.returnCall(Handle, Status);
+  return Status;
+}
+
+// Runs Body with the primitives bound to Target; a run out of steps is reported as hung.
+runs::RunResult OnBoard(sim::Board &Target, const std::function<void(runs::RunResult &)> &Body) {
+  runs::RunResult Result;
+  static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] { Body(Result); });
+  return Result;
+}
+
 template <typename Request, typename Call>
-RunResult RunRequests(sim::Board &Target, std::span<const Request> Requests, Call &&Invoke) {
-  RunResult Result;
-  static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] {
+runs::RunResult RunRequests(sim::Board &Target, std::span<const Request> Requests, Call &&Invoke) {
+  return OnBoard(Target, [&](runs::RunResult &Result) {
     for (const Request &Each : Requests) {
       Result.Statuses.push_back(Invoke(Each));
     }
   });
-  return Result;
 }
 
-class HostBuildRuns final : public ModuleRuns {
+class HostBuildRuns final : public runs::ModuleRuns {
 public:
-  Implementation implementation() const override { return Implementation::HostBuild; }
+  runs::Implementation implementation() const override { return runs::Implementation::HostBuild; }
 
-  RunResult runPei(sim::Board &Target) const override {
-    RunResult Result;
-    static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] {
-      const std::size_t Call = Target.enterCall(sim::PeiEntryCall{});
-      Result.EntryStatus = BoardInitPeiEntry(nullptr, nullptr);
-      Target.returnCall(Call, *Result.EntryStatus);
+  runs::RunResult runPei(sim::Board &Target) const override {
+    return OnBoard(Target, [](runs::RunResult &Result) {
+      Result.EntryStatus =
+          Annotated(sim::PeiEntryCall{}, [] { return BoardInitPeiEntry(nullptr, nullptr); });
     });
-    return Result;
   }
 
   // Loads the driver afresh (zeroed module data) and calls its entry with a system table built
   // from the board's scenario.
-  RunResult runDxe(sim::Board &Target) const override {
+  runs::RunResult runDxe(sim::Board &Target) const override {
     gDxeModuleData = {};
     sim::DxeEnvironment Environment(Target.scenario().Firmware);
     // Any handle will do: the driver does not use its own.
     static int ImageHandleStandIn;
-    RunResult Result;
-    static_cast<sim::RunOutcome &>(Result) = sim::RunOnBoard(Target, [&] {
-      const std::size_t Call = Target.enterCall(sim::DxeEntryCall{});
-      Result.EntryStatus = BoardInitDxeEntry(&ImageHandleStandIn, Environment.systemTable());
-      Target.returnCall(Call, *Result.EntryStatus);
+    runs::RunResult Result = OnBoard(Target, [&](runs::RunResult &Run) {
+      Run.EntryStatus = Annotated(sim::DxeEntryCall{}, [&] {
+        return BoardInitDxeEntry(&ImageHandleStandIn, Environment.systemTable());
+      });
     });
-    Result.Dxe = DxeFacts{gDxeModuleData.HobList != nullptr, gDxeModuleData.InSmm != 0,
-                          Environment.locateProtocolCalls(), Environment.inSmmCalls()};
+    Result.Dxe = runs::DxeFacts{gDxeModuleData.HobList != nullptr, gDxeModuleData.InSmm != 0,
+                                Environment.locateProtocolCalls(), Environment.inSmmCalls()};
     return Result;
   }
 
-  RunResult runDecodeRequests(sim::Board &Target,
-                              std::span<const DecodeRequestRow> Requests) const override {
+  runs::RunResult runDecodeRequests(sim::Board &Target,
+                                    std::span<const DecodeRequestRow> Requests) const override {
     return RunRequests(Target, Requests, [](const DecodeRequestRow &Row) {
       return SetIoDecode(Row.Port, Row.Size, Row.Attributes);
     });
   }
 
-  RunResult runWindowRequests(sim::Board &Target,
-                              std::span<const WindowRequest> Requests) const override {
-    return RunRequests(Target, Requests, [](const WindowRequest &Window) {
+  runs::RunResult runWindowRequests(sim::Board &Target,
+                                    std::span<const runs::WindowRequest> Requests) const override {
+    return RunRequests(Target, Requests, [](const runs::WindowRequest &Window) {
       return SetGenericIoRange(Window.Port, Window.SizeWord);
     });
   }
@@ -83,12 +94,10 @@ public:
 
 } // namespace
 
-const ModuleRuns &HostBuild() {
+const runs::ModuleRuns &runs::HostBuild() {
   static const HostBuildRuns Runs;
   return Runs;
 }
-
-} // namespace runs
 
 namespace sim {
 
@@ -106,17 +115,11 @@ std::span<const IoScriptRow> BoardSuperIoScript() {
 } // namespace sim
 
 Pei::Status WrapSetIoDecode(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
-  sim::Board &Target = sim::BoundBoard();
-  const std::size_t Call = Target.enterCall(sim::SetIoDecodeCall{Port, Size, Attributes});
-  const Pei::Status Status = RealSetIoDecode(Port, Size, Attributes);
-  Target.returnCall(Call, Status);
-  return Status;
+  return Annotated(sim::SetIoDecodeCall{Port, Size, Attributes},
+                   [&] { return RealSetIoDecode(Port, Size, Attributes); });
 }
 
 Pei::Status WrapSetGenericIoRange(std::uint16_t Port, std::uint16_t SizeWord) {
-  sim::Board &Target = sim::BoundBoard();
-  const std::size_t Call = Target.enterCall(sim::SetGenericIoRangeCall{Port, SizeWord});
-  const Pei::Status Status = RealSetGenericIoRange(Port, SizeWord);
-  Target.returnCall(Call, Status);
-  return Status;
+  return Annotated(sim::SetGenericIoRangeCall{Port, SizeWord},
+                   [&] { return RealSetGenericIoRange(Port, SizeWord); });
 }

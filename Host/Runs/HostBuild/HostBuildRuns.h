@@ -11,7 +11,6 @@
 
 namespace runs {
 
-// The host build of both modules, linked into this program.
 const ModuleRuns &HostBuild();
 
 } // namespace runs

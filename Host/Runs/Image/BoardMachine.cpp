@@ -1,36 +1,77 @@
 #include "BoardMachine.h"
 
-#include "ImageFile.h"
-
 #include "EmulatedMachine.h"
-#include "X86Instructions.h"
 
 #include <algorithm>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace imagerun {
 namespace {
 
+// The x86 instructions whose effect belongs to the board's processor model rather than to the
+// emulator: interrupt flag changes, flags reads, pause and time-stamp reads. The runner answers
+// them from sim::Board and steps over them, so the trace and the values the module sees are the
+// board's, exactly as on the host build.
+namespace x86 {
+constexpr std::uint8_t Cli = 0xFA;
+constexpr std::uint8_t Sti = 0xFB;
+constexpr std::uint8_t Pushf = 0x9C;
+// pause is rep nop.
+constexpr std::uint8_t RepPrefix = 0xF3;
+constexpr std::uint8_t Nop = 0x90;
+// rdtsc is 0F 31.
+constexpr std::uint8_t TwoByteEscape = 0x0F;
+constexpr std::uint8_t Rdtsc = 0x31;
+
+constexpr unsigned OneByte = 1;
+constexpr unsigned TwoBytes = 2;
+
+// The processor's exception vectors, by name, for fault reports; the others are "interrupt".
+const char *ExceptionName(std::uint32_t Vector) {
+  static constexpr const char *Names[] = {"divide error",
+                                          "debug exception",
+                                          nullptr,
+                                          "breakpoint",
+                                          "overflow",
+                                          "bound range exceeded",
+                                          "invalid opcode",
+                                          "device not available",
+                                          "double fault",
+                                          nullptr,
+                                          "invalid TSS",
+                                          "segment not present",
+                                          "stack-segment fault",
+                                          "general protection fault",
+                                          "page fault",
+                                          nullptr,
+                                          "x87 floating-point error",
+                                          "alignment check",
+                                          "machine check",
+                                          "SIMD floating-point exception"};
+  const char *Name = Vector < std::size(Names) ? Names[Vector] : nullptr;
+  return Name != nullptr ? Name : "interrupt";
+}
+} // namespace x86
+
 // The longest processor event: two bytes.
 constexpr std::size_t EventBytes = 2;
 
-} // namespace
-
-BoardMachine::Emulator::Emulator(CpuMode Mode) {
+uc_engine *OpenEmulator(CpuMode Mode) {
+  uc_engine *Engine = nullptr;
   const uc_err Error =
       uc_open(UC_ARCH_X86, Mode == CpuMode::Bits64 ? UC_MODE_64 : UC_MODE_32, &Engine);
   if (Error != UC_ERR_OK) {
     throw std::runtime_error(std::string("emulator: cannot open: ") + uc_strerror(Error));
   }
+  return Engine;
 }
 
-BoardMachine::Emulator::~Emulator() {
-  uc_close(Engine);
-}
+} // namespace
 
 BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
-    : Board_(Target), Setup_(Setup), Emulator_(Setup.Mode), CallerSp_(stackTop()) {
+    : Board_(Target), Setup_(Setup), Emulator_(OpenEmulator(Setup.Mode), uc_close),
+      CallerSp_(stackTop()) {
   using namespace machine;
   // RAM: readable and writable, never executable.
   check(uc_mem_map(Engine_, Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE),
@@ -81,22 +122,6 @@ void BoardMachine::setReg(int Register, std::uint64_t Value) {
   uc_reg_write(Engine_, Register, &Value);
 }
 
-int BoardMachine::accumulator() const {
-  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RAX : UC_X86_REG_EAX;
-}
-
-int BoardMachine::stackPointer() const {
-  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RSP : UC_X86_REG_ESP;
-}
-
-int BoardMachine::programCounter() const {
-  return Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RIP : UC_X86_REG_EIP;
-}
-
-std::uint64_t BoardMachine::slotSize() const {
-  return Setup_.Mode == CpuMode::Bits64 ? 8 : 4;
-}
-
 void BoardMachine::stop(Stop Why) {
   if (Stop_ == Stop::None) {
     Stop_ = Why;
@@ -144,34 +169,26 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
   return true;
 }
 
-std::uint32_t BoardMachine::stackHighWater() const {
-  std::vector<std::uint8_t> Stack(Setup_.StackSize);
-  if (uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) != UC_ERR_OK) {
-    return 0;
-  }
-  const auto Painted = std::find_if(Stack.begin(), Stack.end(),
-                                    [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
-  const std::uint64_t LowestAddress =
-      Setup_.StackBase + static_cast<std::uint64_t>(Painted - Stack.begin());
-  return LowestAddress < CallerSp_ ? static_cast<std::uint32_t>(CallerSp_ - LowestAddress) : 0;
-}
-
-std::string BoardMachine::deepestFunction() const {
-  return DeepestPc_ == 0 ? std::string() : functionAt(DeepestPc_);
-}
-
 runs::ImageFacts BoardMachine::facts() const {
   runs::ImageFacts Facts;
-  Facts.StackHighWater = stackHighWater();
-  Facts.StackDeepestIn = deepestFunction();
-  Facts.Instructions = instructions();
-  Facts.SpunWithoutAccess = spunWithoutAccess();
-  Facts.Breach = breach();
+  std::vector<std::uint8_t> Stack(Setup_.StackSize);
+  if (uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) == UC_ERR_OK) {
+    const auto Painted = std::find_if(
+        Stack.begin(), Stack.end(), [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
+    const std::uint64_t LowestAddress =
+        Setup_.StackBase + static_cast<std::uint64_t>(Painted - Stack.begin());
+    Facts.StackHighWater =
+        LowestAddress < CallerSp_ ? static_cast<std::uint32_t>(CallerSp_ - LowestAddress) : 0;
+  }
+  Facts.StackDeepestIn = DeepestPc_ == 0 ? std::string() : functionAt(DeepestPc_);
+  Facts.Instructions = Instructions_;
+  Facts.SpunWithoutAccess = Stop_ == Stop::Spin;
+  Facts.Breach = Breach_;
   return Facts;
 }
 
-// The processor events of the board's CPU model: answered by the board, then stepped over.
-// Returns false when the instruction is not one of them (or the board stopped the run).
+// The processor events of the board's CPU model: answered by the board, then stepped over. Returns
+// false when the instruction is not one of them (or the board stopped the run).
 bool BoardMachine::processorEvent(std::uint64_t Address) {
   std::uint8_t Bytes[EventBytes] = {};
   if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
@@ -216,8 +233,7 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
       }
       // Both halves zero-extended, as the processor writes them in either mode.
       setReg(accumulator(), static_cast<std::uint32_t>(Count));
-      setReg(Setup_.Mode == CpuMode::Bits64 ? UC_X86_REG_RDX : UC_X86_REG_EDX,
-             static_cast<std::uint32_t>(Count >> 32));
+      setReg(wide() ? UC_X86_REG_RDX : UC_X86_REG_EDX, static_cast<std::uint32_t>(Count >> 32));
       return Step(x86::TwoBytes);
     }
     return false;
@@ -297,46 +313,34 @@ void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t, voi
 std::uint32_t BoardMachine::OnIn(uc_engine *, std::uint32_t Port, int Size, void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
   std::uint32_t Value = 0;
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] {
-      Value =
-          Machine.Board_.portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
-    });
-  }
+  Machine.access([&] {
+    Value = Machine.Board_.portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
+  });
   return Value;
 }
 
 void BoardMachine::OnOut(uc_engine *, std::uint32_t Port, int Size, std::uint32_t Value,
                          void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] {
-      Machine.Board_.portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size),
-                               Value);
-    });
-  }
+  Machine.access([&] {
+    Machine.Board_.portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size), Value);
+  });
 }
 
 std::uint64_t BoardMachine::OnMmioRead(uc_engine *, std::uint64_t Offset, unsigned Size,
                                        void *Window) {
   const auto &Where = *static_cast<MmioWindow *>(Window);
-  BoardMachine &Machine = *Where.Machine;
   std::uint32_t Value = 0;
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] { Value = Machine.Board_.memRead(Where.Base + Offset, Size); });
-  }
+  Where.Machine->access([&] { Value = Where.Machine->Board_.memRead(Where.Base + Offset, Size); });
   return Value;
 }
 
 void BoardMachine::OnMmioWrite(uc_engine *, std::uint64_t Offset, unsigned Size,
                                std::uint64_t Value, void *Window) {
   const auto &Where = *static_cast<MmioWindow *>(Window);
-  BoardMachine &Machine = *Where.Machine;
-  if (Machine.Stop_ == Stop::None) {
-    Machine.access([&] {
-      Machine.Board_.memWrite(Where.Base + Offset, Size, static_cast<std::uint32_t>(Value));
-    });
-  }
+  Where.Machine->access([&] {
+    Where.Machine->Board_.memWrite(Where.Base + Offset, Size, static_cast<std::uint32_t>(Value));
+  });
 }
 
 bool BoardMachine::OnInvalid(uc_engine *, uc_mem_type Type, std::uint64_t Address, int Size,

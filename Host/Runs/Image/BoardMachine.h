@@ -1,18 +1,21 @@
-// What every emulated machine around a shipped image shares, whatever mode its processor runs in:
-// the emulator, the board's device windows, every port access, device-window access and processor
-// event of the image routed to one sim::Board, the painted stack and its high-water mark, the
-// instruction count and the spin backstop, and the ways a run stops (hung, a broken rule, or an
-// exception that a hook must not pass through the emulator's C frames). A machine for one module
-// adds its memory, its firmware around the image and the way its callers call it.
+// The emulated machines around the shipped images. What they share, whatever mode the processor
+// runs in: the emulator, every port, device-window and processor-event access routed to one
+// sim::Board, the painted stack, the instruction count and spin backstop, and the ways a run stops
+// (hung, a broken rule, or an exception a hook must not pass through the emulator's C frames).
+// Each module's machine adds its memory, its firmware around the image and how its caller calls.
 #pragma once
 
 #include "Board.h"
+#include "DxeStandIn.h"
+#include "Images.h"
 #include "ModuleRuns.h"
 
 #include <unicorn/unicorn.h>
 
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,14 +40,8 @@ public:
   virtual ~BoardMachine() = default;
 
   bool hung() const { return Stop_ == Stop::StepBudget || Stop_ == Stop::Spin; }
-  bool spunWithoutAccess() const { return Stop_ == Stop::Spin; }
-  const std::optional<std::string> &breach() const { return Breach_; }
-  std::uint64_t instructions() const { return Instructions_; }
-  // Bytes of stack written below the stack pointer of the deepest call's caller, return address
-  // included, read off the paint.
-  std::uint32_t stackHighWater() const;
-  // The function that ran when the stack pointer was lowest.
-  std::string deepestFunction() const;
+  // The run's facts; the stack high-water mark is read off the paint: the bytes written below the
+  // stack pointer of the deepest call's caller, return address included.
   runs::ImageFacts facts() const;
 
 protected:
@@ -56,21 +53,15 @@ protected:
   virtual std::string describe(std::uint64_t Address) const = 0;
   // "SetIoDecode+0xC".
   virtual std::string functionAt(std::uint64_t Address) const = 0;
-  // Each instruction of the image, before it executes and before the processor events; false
-  // when the machine stopped the run.
-  virtual bool instruction(std::uint64_t Address, std::uint64_t StackPointer) {
-    static_cast<void>(Address);
-    static_cast<void>(StackPointer);
+  // Each instruction of the image, before it executes and before the processor events; false when
+  // the machine stopped the run.
+  virtual bool instruction(std::uint64_t /*Address*/, std::uint64_t /*StackPointer*/) {
     return true;
   }
   // A refused access the machine names itself (a firmware service's entry, its own flash); false
   // leaves it to be reported as a CPU fault.
-  virtual bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
-                            const std::string &Where) {
-    static_cast<void>(Type);
-    static_cast<void>(Address);
-    static_cast<void>(Bytes);
-    static_cast<void>(Where);
+  virtual bool namedInvalid(uc_mem_type /*Type*/, std::uint64_t /*Address*/,
+                            const std::string & /*Bytes*/, const std::string & /*Where*/) {
     return false;
   }
 
@@ -80,18 +71,23 @@ protected:
   // Registers at the processor's width: EAX, ESP, EIP in 32-bit mode; RAX, RSP, RIP in 64-bit.
   std::uint64_t reg(int Register) const;
   void setReg(int Register, std::uint64_t Value);
-  int accumulator() const;
-  int stackPointer() const;
-  int programCounter() const;
-  std::uint64_t slotSize() const;
+  bool wide() const { return Setup_.Mode == CpuMode::Bits64; }
+  int accumulator() const { return wide() ? UC_X86_REG_RAX : UC_X86_REG_EAX; }
+  int stackPointer() const { return wide() ? UC_X86_REG_RSP : UC_X86_REG_ESP; }
+  int programCounter() const { return wide() ? UC_X86_REG_RIP : UC_X86_REG_EIP; }
+  std::uint64_t slotSize() const { return wide() ? 8 : 4; }
   std::uint64_t stackTop() const { return Setup_.StackBase + Setup_.StackSize; }
   std::uint64_t pc() const { return Pc_; }
   Stop stopped() const { return Stop_; }
 
   void stop(Stop Why);
   void breach(std::string Message);
-  // Runs an access of the board; false (and the run stopping) when it threw.
+  // Runs an access of the board unless the run has stopped; false when it has, or (the run
+  // stopping) when the access threw.
   template <typename Access> bool access(Access &&Body) {
+    if (Stop_ != Stop::None) {
+      return false;
+    }
     try {
       Body();
       SinceAccess_ = 0;
@@ -103,8 +99,8 @@ protected:
     }
     return false;
   }
-  // Runs the body of a hook: nothing may unwind through the emulator's C frames, so an exception
-  // is kept and rethrown by run().
+  // Runs the body of a hook: nothing may unwind through the emulator's C frames, so an exception is
+  // kept and rethrown by run().
   template <typename Body> void guarded(Body &&Hook) {
     try {
       Hook();
@@ -122,15 +118,6 @@ private:
   struct MmioWindow {
     BoardMachine *Machine;
     std::uint64_t Base;
-  };
-
-  // Closes the emulator however the machine ends, a constructor that threw included.
-  struct Emulator {
-    uc_engine *Engine = nullptr;
-    explicit Emulator(CpuMode Mode);
-    ~Emulator();
-    Emulator(const Emulator &) = delete;
-    Emulator &operator=(const Emulator &) = delete;
   };
 
   void keepError();
@@ -152,8 +139,9 @@ private:
 
   sim::Board &Board_;
   const MachineSetup Setup_;
-  Emulator Emulator_;
-  uc_engine *const Engine_ = Emulator_.Engine;
+  // Closes the emulator however the machine ends, a constructor that threw included.
+  std::unique_ptr<uc_engine, uc_err (*)(uc_engine *)> Emulator_;
+  uc_engine *const Engine_ = Emulator_.get();
   std::vector<MmioWindow> Windows_;
   Stop Stop_ = Stop::None;
   std::optional<std::string> Breach_;
@@ -163,9 +151,77 @@ private:
   std::uint64_t Pc_ = 0; // the instruction being executed
   std::uint64_t LowestSp_ = ~std::uint64_t{0};
   std::uint64_t DeepestPc_ = 0;
-  // The stack pointer of the machine's calls before the return address goes on: everything
-  // below it is the image's.
+  // The stack pointer of the machine's calls before the return address goes on: everything below it
+  // is the image's.
   std::uint64_t CallerSp_;
+};
+
+// The IA-32 machine around the early-init image, mapped as flash at its base, with the PEI services
+// table. Calls into the image are made as the PEI core makes them (cdecl); every call of
+// SetIoDecode and SetGenericIoRange inside it is annotated as the host build annotates it.
+class PeiMachine : public BoardMachine {
+public:
+  PeiMachine(const PeiImage &Image, sim::Board &Target);
+
+  // Calls the function at Address with 32-bit stack arguments and returns what it left in EAX;
+  // nullopt when the run stopped instead (hung or breach). Rethrows what a hook could not pass
+  // through the emulator.
+  std::optional<std::uint32_t> call(std::uint32_t Address,
+                                    std::initializer_list<std::uint32_t> Arguments);
+
+private:
+  struct PendingReturn {
+    std::uint32_t Function;      // its first instruction
+    std::size_t Call;            // board handle
+    std::uint32_t ReturnAddress; // where the caller resumes
+    std::uint32_t EntryEsp;      // the stack pointer at the function's first instruction
+  };
+
+  std::string describe(std::uint64_t Address) const override;
+  std::string functionAt(std::uint64_t Address) const override;
+  bool instruction(std::uint64_t Address, std::uint64_t StackPointer) override;
+  bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
+                    const std::string &Where) override;
+
+  void enterCall(sim::Operation Made, std::uint32_t Esp);
+  void returnCalls(std::uint32_t Address, std::uint32_t Esp);
+
+  const PeiImage &Image_;
+  std::vector<PendingReturn> Pending_;
+};
+
+// The x86-64 machine around the driver loaded in RAM, with the DXE firmware stand-in in emulated
+// memory and a page of service entries answered by the stand-in's service logic. The entry is
+// called as the DXE dispatcher calls it (Microsoft x64); every service call is annotated.
+class DxeMachine : public BoardMachine {
+public:
+  // The stand-in is built with the board's scenario settings.
+  DxeMachine(const DxeImage &Image, sim::Board &Target);
+
+  // Calls the function at Address with up to four register arguments (RCX, RDX, R8, R9) and
+  // returns what it left in RAX; nullopt when the run stopped instead (hung or breach).
+  // Rethrows what a hook could not pass through the emulator.
+  std::optional<std::uint64_t> call(std::uint64_t Address,
+                                    std::initializer_list<std::uint64_t> Arguments);
+
+  std::uint64_t systemTable() const { return Firmware_.SystemTable; }
+  const standin::Firmware &firmware() const { return Firmware_; }
+  // Bytes of emulated memory; empty when any of them is not mapped.
+  std::vector<std::uint8_t> read(std::uint64_t Address, std::size_t Size) const;
+
+private:
+  std::string describe(std::uint64_t Address) const override;
+  std::string functionAt(std::uint64_t Address) const override;
+
+  void buildFirmware();
+  void mapServices();
+  void service(std::uint64_t Address);
+  void locateProtocol();
+  void inSmm();
+  static void OnService(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
+
+  const DxeImage &Image_;
+  standin::Firmware Firmware_;
 };
 
 } // namespace imagerun

@@ -1,16 +1,65 @@
-#include "DxeMachine.h"
+#include "BoardMachine.h"
 
-#include "BootServiceNames.h"
-#include "DxeEmulatedMachine.h"
 #include "DxeServiceCalls.h"
+#include "EmulatedMachine.h"
 #include "Uefi/Uefi.h"
 
+#include <array>
 #include <cstddef>
-#include <cstring>
 #include <stdexcept>
 
 namespace imagerun {
 namespace {
+
+// The boot services table as a 64-bit driver sees it: after the table header, one pointer per
+// service in this order. The driver may call LocateProtocol only; the name of any other slot it
+// reaches goes into the report.
+constexpr std::array<const char *, 44> BootServiceNames = {
+    "RaiseTPL",
+    "RestoreTPL",
+    "AllocatePages",
+    "FreePages",
+    "GetMemoryMap",
+    "AllocatePool",
+    "FreePool",
+    "CreateEvent",
+    "SetTimer",
+    "WaitForEvent",
+    "SignalEvent",
+    "CloseEvent",
+    "CheckEvent",
+    "InstallProtocolInterface",
+    "ReinstallProtocolInterface",
+    "UninstallProtocolInterface",
+    "HandleProtocol",
+    "Reserved",
+    "RegisterProtocolNotify",
+    "LocateHandle",
+    "LocateDevicePath",
+    "InstallConfigurationTable",
+    "LoadImage",
+    "StartImage",
+    "Exit",
+    "UnloadImage",
+    "ExitBootServices",
+    "GetNextMonotonicCount",
+    "Stall",
+    "SetWatchdogTimer",
+    "ConnectController",
+    "DisconnectController",
+    "OpenProtocol",
+    "CloseProtocol",
+    "OpenProtocolInformation",
+    "ProtocolsPerHandle",
+    "LocateHandleBuffer",
+    "LocateProtocol",
+    "InstallMultipleProtocolInterfaces",
+    "UninstallMultipleProtocolInterfaces",
+    "CalculateCrc32",
+    "CopyMem",
+    "SetMem",
+    "CreateEventEx",
+};
 
 using namespace machine::dxe;
 
@@ -19,29 +68,16 @@ constexpr int ArgumentRegisters[RegisterArguments] = {UC_X86_REG_RCX, UC_X86_REG
                                                       UC_X86_REG_R9};
 constexpr std::size_t BootServiceSlots =
     (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(std::uint64_t);
-static_assert(BootServiceSlots == bootservices::BootServiceNames.size());
+static_assert(BootServiceSlots == BootServiceNames.size());
 static_assert(UnexpectedEntries + BootServiceSlots * EntryStride <=
               ServicePage + machine::PageSize);
-
-MachineSetup Setup(const DxeImage &Image) {
-  MachineSetup Setup;
-  Setup.Mode = CpuMode::Bits64;
-  Setup.StackBase = StackBase;
-  Setup.StackSize = StackSize;
-  Setup.ExitTrap = ExitTrap;
-  Setup.ImageBase = Image.Base;
-  Setup.ImageSpan = machine::PageRoundUp(Image.Size);
-  return Setup;
-}
-
-std::uint64_t UnexpectedEntry(std::size_t Slot) {
-  return UnexpectedEntries + Slot * EntryStride;
-}
 
 } // namespace
 
 DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
-    : BoardMachine(Target, Setup(Image)), Image_(Image) {
+    : BoardMachine(Target, {CpuMode::Bits64, StackBase, StackSize, ExitTrap, Image.Base,
+                            machine::PageRoundUp(Image.Size)}),
+      Image_(Image) {
   // Boot-services code memory: readable, writable and executable.
   check(uc_mem_map(engine(), Image.Base, machine::PageRoundUp(Image.Size), UC_PROT_ALL),
         "map the image");
@@ -54,21 +90,18 @@ DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
 void DxeMachine::buildFirmware() {
   const standin::Settings &Settings = target().scenario().Firmware;
   const std::size_t Size = standin::MemorySize(Settings);
-  if (Size > FirmwareRamSize) {
-    throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
-  }
   // 64-bit words keep every table and HOB 8-byte aligned in host memory too.
   std::vector<std::uint64_t> Words(Size / sizeof(std::uint64_t), 0);
   // Every other boot service gets an entry of its own, so a call names the service.
   const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries,
                                            EntryStride};
-  if (!standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
+  if (Size > FirmwareRamSize ||
+      !standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
     throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
   }
-  auto *Bytes = reinterpret_cast<std::uint8_t *>(Words.data());
   check(uc_mem_map(engine(), FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE),
         "map the firmware's memory");
-  check(uc_mem_write(engine(), FirmwareBase, Bytes, Size), "write the firmware's tables");
+  check(uc_mem_write(engine(), FirmwareBase, Words.data(), Size), "write the firmware's tables");
 }
 
 void DxeMachine::mapServices() {
@@ -76,7 +109,7 @@ void DxeMachine::mapServices() {
         "map the service entries");
   std::vector<std::uint64_t> Entries{LocateProtocolEntry, InSmmEntry};
   for (std::size_t Slot = 0; Slot < BootServiceSlots; ++Slot) {
-    Entries.push_back(UnexpectedEntry(Slot));
+    Entries.push_back(UnexpectedEntries + Slot * EntryStride);
   }
   for (const std::uint64_t Entry : Entries) {
     check(uc_mem_write(engine(), Entry, &Ret, sizeof Ret), "write a service entry");
@@ -146,8 +179,8 @@ void DxeMachine::service(std::uint64_t Address) {
     return;
   }
   const std::size_t Slot = (Address - UnexpectedEntries) / EntryStride;
-  breach(std::string("the image called the boot service ") + bootservices::BootServiceNames[Slot] +
-         " (slot " + std::to_string(Slot) + ") from " + describe(pc()) +
+  breach(std::string("the image called the boot service ") + BootServiceNames[Slot] + " (slot " +
+         std::to_string(Slot) + ") from " + describe(pc()) +
          "; the driver may call no boot service but LocateProtocol");
 }
 

@@ -1,10 +1,8 @@
 #include "ImageRuns.h"
 
 #include "BoardInitDxe/DxeModuleData.h"
-#include "DxeEmulatedMachine.h"
-#include "DxeMachine.h"
+#include "BoardMachine.h"
 #include "EmulatedMachine.h"
-#include "PeiMachine.h"
 
 #include <cstddef>
 #include <cstring>
@@ -41,6 +39,20 @@ void Finish(runs::RunResult &Result, const BoardMachine &Machine, const sim::Boa
   Result.Image = Machine.facts();
 }
 
+// The module's entry, called by Invoke on Machine and annotated as the host build annotates it.
+template <typename Call>
+runs::RunResult CallEntry(const BoardMachine &Machine, sim::Board &Target, sim::Operation Made,
+                          Call &&Invoke) {
+  runs::RunResult Result;
+  const std::size_t Handle = Target.enterCall(std::move(Made));
+  Result.EntryStatus = Invoke();
+  if (Result.EntryStatus) {
+    Target.returnCall(Handle, *Result.EntryStatus);
+  }
+  Finish(Result, Machine, Target);
+  return Result;
+}
+
 template <typename Request, typename Call>
 runs::RunResult RunRequests(const PeiImage &Image, sim::Board &Target,
                             std::span<const Request> Requests, Call &&Invoke) {
@@ -70,32 +82,20 @@ const PeiImage &ImageRuns::pei() const {
 }
 
 runs::RunResult ImageRuns::runPei(sim::Board &Target) const {
-  const PeiImage &Image = pei();
-  runs::RunResult Result;
-  PeiMachine Machine(Image, Target);
-  const std::size_t Call = Target.enterCall(sim::PeiEntryCall{});
-  Result.EntryStatus =
-      Machine.call(Image.Entry, {machine::FileHandleToken, machine::ServicesPointer});
-  if (Result.EntryStatus) {
-    Target.returnCall(Call, *Result.EntryStatus);
-  }
-  Finish(Result, Machine, Target);
-  return Result;
+  PeiMachine Machine(pei(), Target);
+  return CallEntry(Machine, Target, sim::PeiEntryCall{}, [&] {
+    return Machine.call(pei().Entry, {machine::FileHandleToken, machine::ServicesPointer});
+  });
 }
 
 runs::RunResult ImageRuns::runDxe(sim::Board &Target) const {
   if (!Dxe_) {
     throw std::logic_error("image runs: no driver image was given");
   }
-  runs::RunResult Result;
   DxeMachine Machine(*Dxe_, Target);
-  const std::size_t Call = Target.enterCall(sim::DxeEntryCall{});
-  Result.EntryStatus =
-      Machine.call(Dxe_->Entry, {machine::dxe::ImageHandleToken, Machine.systemTable()});
-  if (Result.EntryStatus) {
-    Target.returnCall(Call, *Result.EntryStatus);
-  }
-  Finish(Result, Machine, Target);
+  runs::RunResult Result = CallEntry(Machine, Target, sim::DxeEntryCall{}, [&] {
+    return Machine.call(Dxe_->Entry, {machine::dxe::ImageHandleToken, Machine.systemTable()});
+  });
   Result.Dxe = ReadDxeFacts(Machine, *Dxe_);
   return Result;
 }

@@ -1,13 +1,10 @@
-// The shipped images as an implementation of the module runs: BoardInitPei.efi executed in place
-// under CPU emulation, BoardInitDxe.efi loaded away from its preferred base, both on the
-// simulated board in place of the host build. The same board, the same scenario settings, the
-// same trace record for record, the same results; what only the image can tell comes besides
-// (RunResult::Image).
+// The shipped images as an implementation of the module runs, under CPU emulation on the simulated
+// board: the same trace record for record and the same results as the host build, and what only
+// the image can tell besides (RunResult::Image).
 #pragma once
 
-#include "DxeImage.h"
+#include "Images.h"
 #include "ModuleRuns.h"
-#include "PeiImage.h"
 
 #include <optional>
 

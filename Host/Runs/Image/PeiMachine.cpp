@@ -1,4 +1,4 @@
-#include "PeiMachine.h"
+#include "BoardMachine.h"
 
 #include "EmulatedMachine.h"
 #include "PeiStandIn.h"
@@ -15,26 +15,15 @@ const char *ServiceAt(std::uint64_t Address) {
     return nullptr;
   }
   const std::uint64_t Index = (Address - ServiceTrapBase) / ServiceTrapStride;
-  return Index < standin::pei::ServiceCount
-             ? standin::pei::ServiceName(static_cast<std::uint32_t>(Index))
-             : nullptr;
-}
-
-MachineSetup Setup(const PeiImage &Image) {
-  MachineSetup Setup;
-  Setup.Mode = CpuMode::Bits32;
-  Setup.StackBase = StackBase;
-  Setup.StackSize = StackSize;
-  Setup.ExitTrap = ExitTrap;
-  Setup.ImageBase = Image.Base;
-  Setup.ImageSpan = PageRoundUp(Image.Size);
-  return Setup;
+  return Index < standin::pei::ServiceCount ? standin::pei::ServiceNames[Index] : nullptr;
 }
 
 } // namespace
 
 PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
-    : BoardMachine(Target, Setup(Image)), Image_(Image) {
+    : BoardMachine(Target, {CpuMode::Bits32, StackBase, StackSize, ExitTrap, Image.Base,
+                            PageRoundUp(Image.Size)}),
+      Image_(Image) {
   // Flash: readable and executable, never writable.
   check(uc_mem_map(engine(), Image.Base, PageRoundUp(Image.Size), UC_PROT_READ | UC_PROT_EXEC),
         "map the image");
@@ -136,33 +125,20 @@ bool PeiMachine::instruction(std::uint64_t Address, std::uint64_t StackPointer) 
 bool PeiMachine::namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
                               const std::string &Where) {
   const char *Service = ServiceAt(Address);
-  switch (Type) {
-  case UC_MEM_FETCH_UNMAPPED:
-    if (Service != nullptr) {
-      breach(std::string("the image called the PEI service ") + Service + " from " + Where +
-             "; the module may call no PEI service");
-      return true;
-    }
-    return false;
-  case UC_MEM_WRITE_PROT:
-    if (Image_.contains(Address)) {
-      breach("the image wrote " + Bytes + " at " + Image_.describe(Address) +
-             " inside itself from " + Where + ": it executes in place from flash, which is not " +
-             "writable");
-      return true;
-    }
-    return false;
-  case UC_MEM_READ_UNMAPPED:
-  case UC_MEM_WRITE_UNMAPPED:
-    if (Service != nullptr) {
-      breach(std::string("the image read the PEI service ") + Service + "'s entry from " + Where +
-             "; the module may use no PEI service");
-      return true;
-    }
-    return false;
-  default:
+  if (Type == UC_MEM_FETCH_UNMAPPED && Service != nullptr) {
+    breach(std::string("the image called the PEI service ") + Service + " from " + Where +
+           "; the module may call no PEI service");
+  } else if (Type == UC_MEM_WRITE_PROT && Image_.contains(Address)) {
+    breach("the image wrote " + Bytes + " at " + Image_.describe(Address) + " inside itself from " +
+           Where + ": it executes in place from flash, which is not writable");
+  } else if ((Type == UC_MEM_READ_UNMAPPED || Type == UC_MEM_WRITE_UNMAPPED) &&
+             Service != nullptr) {
+    breach(std::string("the image read the PEI service ") + Service + "'s entry from " + Where +
+           "; the module may use no PEI service");
+  } else {
     return false;
   }
+  return true;
 }
 
 } // namespace imagerun

@@ -1,0 +1,196 @@
+#include "Images.h"
+
+#include "BoardInitDxe/DxeModuleData.h"
+#include "EmulatedMachine.h"
+#include "FileRead.h"
+#include "PeImage.h"
+
+namespace imagerun {
+namespace {
+
+constexpr const char *MapExtension = ".map";
+
+// The file (up to pe::MaxImageFileBytes) parsed as a PE image for Machine (a PeMachine value);
+// ImageRejected naming the problem otherwise. Module names the module for the message: "the driver
+// is a PE32+ image for x86-64".
+pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std::string &Module) {
+  std::vector<std::uint8_t> Bytes;
+  try {
+    Bytes = formats::ReadFileBytes(Path, pe::MaxImageFileBytes);
+  } catch (const formats::FileError &Error) {
+    throw ImageRejected("cannot read '" + Path + "': " + Error.what());
+  }
+  pe::Image File;
+  try {
+    File = pe::Parse(std::move(Bytes));
+  } catch (const pe::FormatError &Error) {
+    throw ImageRejected("'" + Path + "': " + Error.what());
+  }
+  if (PeCheckMachine(File.view(), Machine) != PeStatus::Ok) {
+    throw ImageRejected("'" + Path + "' is a " + (File.isPe32Plus() ? "PE32+" : "PE32") + " " +
+                        pe::MachineName(File.Machine) + " image; " + Module);
+  }
+  return File;
+}
+
+// The map of the image at Path; ImageRejected when it is missing or is the map of a link for
+// another base than PreferredBase.
+LinkerMap ReadImageMap(const std::string &Path, bool UnderscoredCNames,
+                       std::uint64_t PreferredBase) {
+  const std::string MapPath = MapPathFor(Path);
+  LinkerMap Map;
+  try {
+    Map = LinkerMap::ReadFile(MapPath, UnderscoredCNames);
+  } catch (const MapError &Error) {
+    throw ImageRejected(std::string("the linker map of '") + Path + "' is needed: " + Error.what());
+  }
+  if (Map.preferredBase() != PreferredBase) {
+    throw ImageRejected("'" + MapPath + "' is the map of a link for " +
+                        HexText(Map.preferredBase()) + ", not of '" + Path + "' (linked for " +
+                        HexText(PreferredBase) + ")");
+  }
+  return Map;
+}
+
+// The address, at the map's base, of the one function or data object of that name, with Bytes of
+// it inside the Size bytes of the image; ImageRejected when there is none, more than one, or it
+// lies outside.
+enum class SymbolKind { Function, Data };
+std::uint64_t SymbolInImage(const LinkerMap &Map, const std::string &Path, const std::string &Name,
+                            SymbolKind Kind, std::uint64_t Size, std::uint64_t Bytes) {
+  const bool Code = Kind == SymbolKind::Function;
+  const std::optional<std::uint64_t> Address =
+      Code ? Map.functionAddress(Name) : Map.dataAddress(Name);
+  const std::string MapPath = MapPathFor(Path);
+  if (!Address) {
+    throw ImageRejected("'" + MapPath + "' names no " + (Code ? "function " : "data ") + Name +
+                        " (or more than one)");
+  }
+  if (*Address < Map.preferredBase() || *Address - Map.preferredBase() + Bytes > Size) {
+    throw ImageRejected("'" + MapPath + "' places " + Name + " at " + HexText(*Address) +
+                        ", outside the image");
+  }
+  return *Address;
+}
+
+constexpr std::uint64_t AddressSpaceEnd = std::uint64_t{1} << 32;
+
+// The flash the image occupies must not cover the RAM, traps or device windows of the machine.
+void CheckPlacement(const std::string &Path, std::uint64_t Base, std::uint64_t Size) {
+  using namespace machine;
+  if (Base % PageSize != 0 || Base + PageRoundUp(Size) > AddressSpaceEnd) {
+    throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +
+                        ", which is not a 4 KiB boundary with the whole image below 4 GiB");
+  }
+  const DeviceWindow Taken[] = {
+      {"the stack", StackBase, StackSize},
+      {"the PEI services table", ServicesPage, PageSize},
+      {"the PEI service traps", ServiceTrapBase, ExitTrap + PageSize - ServiceTrapBase},
+      DeviceWindows[0],
+      DeviceWindows[1],
+      DeviceWindows[2],
+  };
+  for (const DeviceWindow &Each : Taken) {
+    if (Overlaps(Base, PageRoundUp(Size), Each.Base, Each.Size)) {
+      throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +
+                          ", where the board has " + Each.Name);
+    }
+  }
+}
+
+constexpr const char *ModuleDataName = "gDxeModuleData";
+
+// x86-64 links write C names without a leading underscore.
+constexpr bool UnderscoredCNames = false;
+
+std::string Problem(const std::string &Path, PeStatus Status) {
+  return "'" + Path + "' cannot be loaded: " + PeStatusMessage(Status);
+}
+
+} // namespace
+
+std::string MapPathFor(const std::string &ImagePath) {
+  const std::string::size_type Slash = ImagePath.find_last_of('/');
+  const std::string::size_type Dot = ImagePath.find_last_of('.');
+  const bool HasExtension = Dot != std::string::npos && (Slash == std::string::npos || Dot > Slash);
+  return (HasExtension ? ImagePath.substr(0, Dot) : ImagePath) + MapExtension;
+}
+
+std::string PeiImage::describe(std::uint64_t Address) const {
+  return HexText(Address) + " (" + Map.describe(Address) + ")";
+}
+
+PeiImage LoadPeiImage(const std::string &Path) {
+  PeiImage Image;
+  Image.Path = Path;
+  const pe::Image File =
+      ReadPeImage(Path, PeMachine::I386, "the early-init module is a PE32 image for i386");
+  const PeImage View = File.view();
+  std::uint16_t Section = 0;
+  if (const PeStatus Status = PeCheckExecuteInPlace(View, &Section); Status != PeStatus::Ok) {
+    throw ImageRejected(
+        "'" + Path + "' cannot execute in place from flash: " + PeStatusMessage(Status) +
+        (Status == PeStatus::SectionNotInPlace ? " (section " + File.Sections.at(Section).Name + ")"
+                                               : std::string()));
+  }
+  CheckPlacement(Path, File.ImageBase, File.SizeOfImage);
+  Image.Base = static_cast<std::uint32_t>(File.ImageBase);
+  Image.Size = File.SizeOfImage;
+  Image.Entry = Image.Base + File.EntryPoint;
+  // In place, every section's bytes are in the file where they are in memory; what lies past the
+  // file (alignment of the last section) is never read.
+  Image.Bytes = File.Bytes;
+  Image.Bytes.resize(File.SizeOfImage, 0);
+
+  Image.Map = ReadImageMap(Path, true, Image.Base);
+  Image.SetIoDecode = static_cast<std::uint32_t>(
+      SymbolInImage(Image.Map, Path, "SetIoDecode", SymbolKind::Function, Image.Size, 1));
+  Image.SetGenericIoRange = static_cast<std::uint32_t>(
+      SymbolInImage(Image.Map, Path, "SetGenericIoRange", SymbolKind::Function, Image.Size, 1));
+  return Image;
+}
+
+std::string DxeImage::functionAt(std::uint64_t Address) const {
+  return Map.describe(Address - Base + PreferredBase);
+}
+
+std::string DxeImage::describe(std::uint64_t Address) const {
+  return contains(Address) ? HexText(Address) + " (" + functionAt(Address) + ")" : HexText(Address);
+}
+
+DxeImage LoadDxeImage(const std::string &Path) {
+  using namespace machine::dxe;
+  DxeImage Image;
+  Image.Path = Path;
+  const pe::Image File =
+      ReadPeImage(Path, PeMachine::X64, "the driver is a PE32+ image for x86-64");
+  const PeImage View = File.view();
+  if (File.SizeOfImage > ImageRamSize) {
+    throw ImageRejected("'" + Path + "' needs " + std::to_string(File.SizeOfImage) +
+                        " bytes of memory; the machine loads images up to " +
+                        std::to_string(ImageRamSize));
+  }
+  // As a DXE core loads it: headers and sections copied, the rest zeroed (uninitialised data
+  // included), then relocated for where it lies.
+  Image.Memory.assign(File.SizeOfImage, 0);
+  if (const PeStatus Status = PeCopyToMemory(View, Image.Memory.data(), Image.Memory.size());
+      Status != PeStatus::Ok) {
+    throw ImageRejected(Problem(Path, Status));
+  }
+  if (const PeStatus Status = PeRelocate(View, Image.Memory.data(), Image.Memory.size(), LoadBase);
+      Status != PeStatus::Ok) {
+    throw ImageRejected(Problem(Path, Status));
+  }
+  Image.Base = LoadBase;
+  Image.PreferredBase = File.ImageBase;
+  Image.Size = File.SizeOfImage;
+  Image.Entry = LoadBase + File.EntryPoint;
+
+  Image.Map = ReadImageMap(Path, UnderscoredCNames, Image.PreferredBase);
+  Image.ModuleData = LoadBase - Image.PreferredBase +
+                     SymbolInImage(Image.Map, Path, ModuleDataName, SymbolKind::Data, Image.Size,
+                                   sizeof(DxeModuleData));
+  return Image;
+}
+
+} // namespace imagerun

@@ -1,0 +1,76 @@
+// The shipped images as the runs load them, each with the map of its link. Loading checks
+// everything a run relies on; any other file is refused with one line that names the problem.
+#pragma once
+
+#include "LinkerMap.h"
+#include "PeFile.h"
+#include "Trace.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace imagerun {
+
+using formats::LinkerMap;
+using formats::MapError;
+using formats::MapSymbol;
+
+// The file cannot be run as the module: bad input, named in the message.
+class ImageRejected : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The map of an image is the file beside it with the extension .map in place of the image's.
+std::string MapPathFor(const std::string &ImagePath);
+
+// "0x1C" in upper-case hexadecimal, as few digits as the value needs.
+inline std::string HexText(std::uint64_t Value) {
+  return sim::HexText(Value, 1);
+}
+
+struct PeiImage {
+  std::string Path;
+  std::vector<std::uint8_t> Bytes; // the file: in place, so also the image in memory
+  std::uint32_t Base = 0;          // preferred base, where it executes
+  std::uint32_t Size = 0;          // SizeOfImage
+  std::uint32_t Entry = 0;         // absolute address of the entry point
+  std::uint32_t SetIoDecode = 0;   // absolute addresses, from the map
+  std::uint32_t SetGenericIoRange = 0;
+  LinkerMap Map;
+
+  bool contains(std::uint64_t Address) const { return Address >= Base && Address - Base < Size; }
+  // "0xFFF00390 (SetIoDecode+0xC)".
+  std::string describe(std::uint64_t Address) const;
+};
+
+// Reads the image and its map. Refuses (ImageRejected) a file that is not a PE32 image for IA-32,
+// cannot execute in place, is linked for a base where the emulated board has RAM or devices, or
+// whose map is missing, of another link, or lacks SetIoDecode or SetGenericIoRange.
+PeiImage LoadPeiImage(const std::string &Path);
+
+struct DxeImage {
+  std::string Path;
+  std::vector<std::uint8_t> Memory; // the loaded image, as it lies at Base
+  std::uint64_t Base = 0;           // where it is loaded
+  std::uint64_t PreferredBase = 0;  // where it is linked for
+  std::uint32_t Size = 0;           // SizeOfImage
+  std::uint64_t Entry = 0;          // absolute addresses at Base
+  std::uint64_t ModuleData = 0;     // gDxeModuleData
+  LinkerMap Map;
+
+  bool contains(std::uint64_t Address) const { return Address >= Base && Address - Base < Size; }
+  // "SerialPrint+0xC": the map's name for an address at Base.
+  std::string functionAt(std::uint64_t Address) const;
+  // "0x400390 (SerialPrint+0xC)"; the address alone outside the image.
+  std::string describe(std::uint64_t Address) const;
+};
+
+// Reads the image and its map and loads it at machine::dxe::LoadBase. Refuses (ImageRejected) a
+// file that is not a PE32+ image for x86-64, does not fit the machine's image RAM, cannot be
+// relocated, or whose map is missing, of another link, or lacks gDxeModuleData.
+DxeImage LoadDxeImage(const std::string &Path);
+
+} // namespace imagerun
