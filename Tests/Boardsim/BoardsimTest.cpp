@@ -254,6 +254,12 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --spi=absent --spi=dead", "--spi is given more than once"},
       {"pei --lpc=0x80=1 --lpc 0x80=2", "register 0x80 is given more than once"},
       {"pei --trace", "--trace needs a value FILE"},
+      // Empty values, as an unset shell variable gives them, are refused, never dropped.
+      {"pei --image=", "--image needs a value FILE, not an empty one"},
+      {"window 0x6C,4 --image ''", "--image needs a value FILE, not an empty one"},
+      {"dxe --json=", "--json needs a value FILE, not an empty one"},
+      {"decode 0x3F8,0,6 --trace=", "--trace needs a value FILE, not an empty one"},
+      {"pei --scenario=", "--scenario needs a value NAME, not an empty one"},
       {"pei --scenario=nope", "no scenario named 'nope'"},
       {"scenarios all", "scenarios takes no arguments"},
       {"--spi=absent pei", "comes first"},

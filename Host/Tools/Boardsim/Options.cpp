@@ -442,6 +442,11 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
     } else {
       throw UsageError(Name + " needs a value " + Option->ValueName);
     }
+    // An empty value is a mistake, typically an unset shell variable: running the host build in
+    // place of an image, or writing no file, would leave the caller believing the opposite.
+    if (Option->ValueName != nullptr && Value.empty()) {
+      throw UsageError(Name + " needs a value " + Option->ValueName + ", not an empty one");
+    }
     const bool Again = std::any_of(Given.begin(), Given.end(),
                                    [&](const auto &Earlier) { return Earlier.first == Option; });
     if (Again && !Option->Repeatable) {
