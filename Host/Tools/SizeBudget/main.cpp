@@ -1,5 +1,6 @@
 // size-budget: prints a firmware image's size and its sections' sizes, and fails when the image
 // has outgrown the flash space reserved for it.
+#include "ByteBudget.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
 
@@ -20,7 +21,9 @@ int main(int argc, char **argv) {
   std::string ImagePath;
   std::uint64_t Budget = 0;
   App.add_option("image", ImagePath, "the PE image")->required();
-  App.add_option("--max-bytes", Budget, "largest size the image may have")->required();
+  App.add_option("--max-bytes", Budget, "largest size the image may have")
+      ->required()
+      ->check(tooloutput::ByteBudget());
   try {
     App.parse(argc, argv);
   } catch (const CLI::ParseError &Error) {

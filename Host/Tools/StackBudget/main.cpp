@@ -1,5 +1,6 @@
 // stack-budget: the worst stack a module can use from its entry, over its own objects, checked
 // against the stack the phase gives it. Prints the figure and the chain that reaches it.
+#include "ByteBudget.h"
 #include "CallChain.h"
 #include "Disassembly.h"
 #include "FileRead.h"
@@ -51,7 +52,9 @@ int main(int argc, char **argv) {
   std::vector<std::string> ServiceCallers, Objects;
   App.add_option("--module", Label, "module name for the report")->required();
   App.add_option("--entry", Entry, "entry function")->required();
-  App.add_option("--max-bytes", Budget, "largest stack the module may use")->required();
+  App.add_option("--max-bytes", Budget, "largest stack the module may use")
+      ->required()
+      ->check(tooloutput::ByteBudget());
   App.add_option("--max-nesting", Nesting,
                  "FUNCTION=N: the most activations of a bounded recursion one chain may hold")
       ->allow_extra_args(false);
