@@ -63,22 +63,22 @@ inline constexpr std::uint16_t FloppyPorts[] = {0x3F0, 0x370};
 
 // I/O Enables (the primary register and each chip select's): one bit a decoder.
 namespace Enable {
-inline constexpr std::uint16_t ComA = 0x0001;
-inline constexpr std::uint16_t ComB = 0x0002;
-inline constexpr std::uint16_t Parallel = 0x0004;
-inline constexpr std::uint16_t Floppy = 0x0008;
-inline constexpr std::uint16_t GamePort200 = 0x0100;
-inline constexpr std::uint16_t GamePort208 = 0x0200;
-inline constexpr std::uint16_t Keyboard = 0x0400;           // 0x60/0x64
-inline constexpr std::uint16_t EmbeddedController = 0x0800; // 0x62/0x66
-inline constexpr std::uint16_t SuperIo2E = 0x1000;          // 0x2E/0x2F
-inline constexpr std::uint16_t SuperIo4E = 0x2000;          // 0x4E/0x4F
+inline constexpr std::uint16_t ComA = 1u << 0;
+inline constexpr std::uint16_t ComB = 1u << 1;
+inline constexpr std::uint16_t Parallel = 1u << 2;
+inline constexpr std::uint16_t Floppy = 1u << 3;
+inline constexpr std::uint16_t GamePort200 = 1u << 8;
+inline constexpr std::uint16_t GamePort208 = 1u << 9;
+inline constexpr std::uint16_t Keyboard = 1u << 10;           // 0x60/0x64
+inline constexpr std::uint16_t EmbeddedController = 1u << 11; // 0x62/0x66
+inline constexpr std::uint16_t SuperIo2E = 1u << 12;          // 0x2E/0x2F
+inline constexpr std::uint16_t SuperIo4E = 1u << 13;          // 0x4E/0x4F
 } // namespace Enable
 
 // A Generic I/O Range register: bit 0 enables the window, bits 15:2 hold its base, bits 23:18
 // mask port-address bits 7:2 out of the compare. The other bits are reserved.
 namespace GenericRange {
-inline constexpr std::uint32_t Enable = 0x00000001;
+inline constexpr std::uint32_t Enable = 1u << 0;
 inline constexpr std::uint32_t BaseMask = 0x0000FFFC;
 inline constexpr std::uint32_t AddressMaskField = 0x00FC0000;
 inline constexpr unsigned AddressMaskShift = 18;
