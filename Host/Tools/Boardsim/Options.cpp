@@ -209,7 +209,7 @@ struct SubcommandRow {
 };
 
 // In the order of Module.
-const SubcommandRow SubcommandTable[] = {
+constexpr SubcommandRow SubcommandTable[] = {
     {"pei", Module::Pei, "run the BoardInitPei entry, as the PEI core enters it", ""},
     {"dxe", Module::Dxe, "run the BoardInitDxe entry, inside a simulated DXE firmware", ""},
     {"decode", Module::Decode, "run SetIoDecode for each request, in order",
@@ -217,6 +217,14 @@ const SubcommandRow SubcommandTable[] = {
     {"window", Module::Window, "run SetGenericIoRange for each request, in order",
      "PORT,SIZEWORD..."},
 };
+static_assert([] {
+  for (std::size_t Row = 0; Row < std::size(SubcommandTable); ++Row) {
+    if (static_cast<std::size_t>(SubcommandTable[Row].Which) != Row) {
+      return false;
+    }
+  }
+  return true;
+}());
 
 template <typename Row, std::size_t N>
 const Row *FindRow(const Row (&Table)[N], const std::string &Name) {
