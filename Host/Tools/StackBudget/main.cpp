@@ -2,6 +2,7 @@
 // against the stack the phase gives it. Prints the figure and the chain that reaches it.
 #include "ByteBudget.h"
 #include "CallChain.h"
+#include "CommandLine.h"
 #include "Disassembly.h"
 #include "FileRead.h"
 #include "ToolOutput.h"
@@ -43,29 +44,29 @@ int main(int argc, char **argv) {
   App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
              "2 bad input: command line, unreadable objects or records, or code whose stack the\n"
              "objects and the declared bounds do not bound.");
-  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
-    return std::string("stack-budget: ") + Error.what() + "\n";
-  });
   std::string Label, Entry;
   std::uint64_t Budget = 0;
   std::vector<std::string> Nesting;
   std::vector<std::string> ServiceCallers, Objects;
-  App.add_option("--module", Label, "module name for the report")->required();
-  App.add_option("--entry", Entry, "entry function")->required();
+  App.add_option("--module", Label, "module name for the report")->required()->type_name("NAME");
+  App.add_option("--entry", Entry, "entry function")->required()->type_name("FUNCTION");
   App.add_option("--max-bytes", Budget, "largest stack the module may use")
       ->required()
-      ->check(tooloutput::ByteBudget());
+      ->check(tooloutput::ByteBudget())
+      ->type_name("BYTES");
   App.add_option("--max-nesting", Nesting,
                  "FUNCTION=N: the most activations of a bounded recursion one chain may hold")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("FUNCTION=N");
   App.add_option("--service-caller", ServiceCallers,
                  "function whose calls through pointers go to firmware services")
-      ->allow_extra_args(false);
-  App.add_option("objects", Objects, "the module's object files (NAME.su beside each)")->required();
-  try {
-    App.parse(argc, argv);
-  } catch (const CLI::ParseError &Error) {
-    return App.exit(Error) == 0 ? 0 : 2;
+      ->allow_extra_args(false)
+      ->type_name("FUNCTION");
+  App.add_option("objects", Objects, "the module's object files (NAME.su beside each)")
+      ->required()
+      ->type_name("OBJECT");
+  if (const auto Exit = tooloutput::ParseCommandLine(App, "stack-budget", argc, argv)) {
+    return *Exit;
   }
   try {
     stack::Program Program;
@@ -87,8 +88,8 @@ int main(int argc, char **argv) {
     const stack::ChainResult Chain = Program.worstChain(Entry, Limits);
     tooloutput::OutputSet Outputs;
     tooloutput::Output &Out = Outputs.standardOutput();
-    Out.format("{}: stack {} of {} bytes from {} ({} left)\n", Label, Chain.Total, Budget, Entry,
-               Chain.Total <= Budget ? Budget - Chain.Total : 0);
+    Out.format("{}: stack {} of {} bytes from {} ({})\n", Label, Chain.Total, Budget, Entry,
+               tooloutput::BudgetLeft(Chain.Total, Budget));
     for (const stack::ChainStep &Step : Chain.Steps) {
       Out.format("  {:5}  {}{}\n", Step.Bytes, Step.Function,
                  Step.Note.empty() ? "" : "  (" + Step.Note + ")");
