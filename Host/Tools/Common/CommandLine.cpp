@@ -65,6 +65,38 @@ std::optional<std::string> Leftovers(const CLI::App &App) {
   return "'" + Left.front() + "' was not expected (see --help)";
 }
 
+// An empty value, as an unset shell variable gives it ("--output=", "-o ''", "''" for IMAGE), is
+// refused, never taken for the next argument or for a file named "".
+std::optional<std::string> EmptyValue(const CLI::App &App, int argc, char **argv) {
+  const auto Refused = [](const CLI::Option &Option) {
+    return Option.get_positional()
+               ? "give one " + Shown(Option.get_name()) + ", not an empty one"
+               : Option.get_name() + " needs " + Wanted(Option) + ", not an empty one";
+  };
+  for (int Each = 1; Each < argc; ++Each) {
+    const std::string Argument = argv[Each];
+    if (Argument == "--") {
+      break;
+    }
+    if (Argument.size() > 3 && Argument.rfind("--", 0) == 0 && Argument.back() == '=') {
+      const std::string Name = Argument.substr(0, Argument.size() - 1);
+      for (const CLI::Option *Option : App.get_options()) {
+        if (Option->check_name(Name) && Option->get_expected_max() > 0) {
+          return Refused(*Option);
+        }
+      }
+    }
+  }
+  for (const CLI::Option *Option : App.get_options()) {
+    for (const std::string &Value : Option->results()) {
+      if (Value.empty() && Option->get_expected_max() > 0) {
+        return Refused(*Option);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 } // namespace
 
 std::string CommandLineProblem(const CLI::App &App, const CLI::ParseError &Error) {
@@ -113,8 +145,13 @@ std::optional<int> ParseCommandLine(CLI::App &App, const std::string &Tool, int 
   App.set_version_flag("--version", Version, "print the version and exit");
   std::string Answer;
   try {
+    if (const auto Empty = EmptyValue(App, argc, argv)) {
+      PrintError("{}: {}\n", Tool, *Empty);
+      return 2;
+    }
     App.parse(argc, argv);
-    const auto Left = Leftovers(App);
+    auto Left = Leftovers(App);
+    Left = Left ? Left : EmptyValue(App, argc, argv);
     if (!Left) {
       return std::nullopt;
     }

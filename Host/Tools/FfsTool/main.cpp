@@ -14,9 +14,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
-#include <tuple>
 
 namespace {
 
@@ -110,14 +108,6 @@ int main(int argc, char **argv) {
     return *Exit;
   }
   try {
-    for (const auto &[Option, Value, Kind] :
-         {std::tuple{"--module", &ModuleName, "NAME"}, std::tuple{"--output", &OutputPath, "FILE"},
-          std::tuple{"IMAGE", &ImagePath, "FILE"}}) {
-      if (Value->empty()) {
-        throw std::invalid_argument(std::string(Option) + " needs a value " + Kind +
-                                    ", not an empty one");
-      }
-    }
     if (MapPath.empty()) {
       MapPath = MapBeside(ImagePath);
     }
