@@ -124,7 +124,7 @@ void ListTemporary(const char *Path) {
       }
       Action.sa_handler = RemoveTemporariesAndDie;
       Action.sa_flags = SA_RESETHAND;
-      ::sigemptyset(&Action.sa_mask);
+      Action.sa_mask = HandledSet(); // one removal at a time
       ::sigaction(HandledSignals[Each], &Action, nullptr);
     }
     Installed = true;

@@ -9,8 +9,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 namespace {
@@ -69,22 +71,29 @@ int main(int argc, char **argv) {
     return *Exit;
   }
   try {
+    stack::Rules Limits;
+    for (const std::string &Each : Nesting) {
+      const auto Equals = Each.find('=');
+      unsigned Count = 0;
+      bool Good = false;
+      if (Equals != std::string::npos) {
+        const char *First = Each.data() + Equals + 1;
+        const char *Last = Each.data() + Each.size();
+        const auto [End, Problem] = std::from_chars(First, Last, Count);
+        Good = First != Last && Problem == std::errc() && End == Last && Count != 0;
+      }
+      if (!Good) {
+        throw stack::AnalysisError("--max-nesting " + Each + ": expected FUNCTION=N, N from 1 to " +
+                                   std::to_string(std::numeric_limits<unsigned>::max()));
+      }
+      Limits.MaxNesting[Each.substr(0, Equals)] = Count;
+    }
+    Limits.ServiceCallers.insert(ServiceCallers.begin(), ServiceCallers.end());
     stack::Program Program;
     for (const std::string &Object : Objects) {
       Program.addObject(formats::DisassembleObject(Object),
                         stack::ParseStackUsage(UsagePath(Object), ReadUsage(UsagePath(Object))));
     }
-    stack::Rules Limits;
-    for (const std::string &Each : Nesting) {
-      const auto Equals = Each.find('=');
-      const std::string Count = Equals == std::string::npos ? "" : Each.substr(Equals + 1);
-      if (Count.empty() || Count.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(Count) == 0) {
-        throw stack::AnalysisError("--max-nesting " + Each + ": expected FUNCTION=N, N >= 1");
-      }
-      Limits.MaxNesting[Each.substr(0, Equals)] = static_cast<unsigned>(std::stoul(Count));
-    }
-    Limits.ServiceCallers.insert(ServiceCallers.begin(), ServiceCallers.end());
     const stack::ChainResult Chain = Program.worstChain(Entry, Limits);
     tooloutput::OutputSet Outputs;
     tooloutput::Output &Out = Outputs.standardOutput();
