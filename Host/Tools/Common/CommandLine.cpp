@@ -2,6 +2,7 @@
 
 #include "ToolOutput.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -51,6 +52,9 @@ std::optional<std::string> Leftovers(const CLI::App &App) {
   const std::vector<std::string> Left = App.remaining();
   std::size_t Extra = 0;
   for (const std::string &Each : Left) {
+    if (Each == "--") {
+      continue; // the end of the options, kept by the library
+    }
     if (Each.size() > 1 && Each[0] == '-') {
       return "there is no option " + Each.substr(0, Each.find('=')) + " (see --help)";
     }
@@ -59,10 +63,12 @@ std::optional<std::string> Leftovers(const CLI::App &App) {
   if (Extra == 0) {
     return std::nullopt;
   }
+  const auto Unexpected =
+      std::find_if(Left.begin(), Left.end(), [](const std::string &Each) { return Each != "--"; });
   if (const CLI::Option *One = SinglePositional(App); One && One->count() == 1) {
     return "give one " + Shown(One->get_name()) + ", not " + std::to_string(Extra + 1);
   }
-  return "'" + Left.front() + "' was not expected (see --help)";
+  return "'" + *Unexpected + "' was not expected (see --help)";
 }
 
 // An empty value, as an unset shell variable gives it ("--output=", "-o ''", "''" for IMAGE), is
@@ -109,9 +115,11 @@ std::string CommandLineProblem(const CLI::App &App, const CLI::ParseError &Error
   }
   if (dynamic_cast<const CLI::RequiredError *>(&Error)) {
     if (const CLI::Option *Option = NamedOption(App, Message, " is required")) {
-      return Option->get_positional()
-                 ? "give one " + Shown(Option->get_name())
-                 : "give " + Option->get_name() + " " + Option->get_type_name();
+      if (!Option->get_positional()) {
+        return "give " + Option->get_name() + " " + Option->get_type_name();
+      }
+      return Option->get_items_expected_max() == 1 ? "give one " + Shown(Option->get_name())
+                                                   : "give at least one " + Option->get_type_name();
     }
   }
   if (dynamic_cast<const CLI::ArgumentMismatch *>(&Error)) {
