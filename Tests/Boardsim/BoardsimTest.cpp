@@ -346,6 +346,10 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   const Result Top = Boardsim("--help");
   EXPECT_EQ(Top.Exit, 0);
   EXPECT_NE(Top.Out.find("Exit status"), std::string::npos);
+  // What a run does to the files, in one wording in the help and the README.
+  const std::string Files =
+      "Exit 1 and 2 leave every existing file as it was; 0, 3 and 4 write the";
+  EXPECT_NE(Top.Out.find(Files), std::string::npos);
   EXPECT_EQ(Boardsim("--version").Exit, 0);
   std::string Help;
   for (const char *Subcommand : {"pei", "dxe", "decode", "window"}) {
@@ -354,6 +358,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
     Help += Run.Out;
   }
   const std::string Readme = ReadAll(README_PATH);
+  EXPECT_NE(Readme.find(Files), std::string::npos);
   for (const char *Option :
        {"--scenario",  "--trace",     "--json",      "--spi",       "--spi-status",
         "--spi-reg0c", "--spi-drain", "--spi-clock", "--pm-timer",  "--pm-timer-stuck",

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <set>
 
 #include <fcntl.h>
@@ -54,6 +55,10 @@ struct SameFileCase {
   bool Conflict;
   bool FirstIsInput = false;
 };
+
+void PrintTo(const SameFileCase &Case, std::ostream *Out) {
+  *Out << Case.First << (Case.FirstIsInput ? " read, " : ", ") << Case.Second;
+}
 
 class SameFile : public ToolOutput, public ::testing::WithParamInterface<SameFileCase> {};
 
@@ -134,6 +139,11 @@ struct FailureCase {
   // The rename of this output's temporary fails (0 first, 1 second; -1 none).
   int RenameFails = -1;
 };
+
+// Named in test listings by what they hold, not by their bytes.
+void PrintTo(const FailureCase &Case, std::ostream *Out) {
+  *Out << (Case.Second ? Case.Second : "(no second output)") << ", rename " << Case.RenameFails;
+}
 
 class FailedRun : public ToolOutput, public ::testing::WithParamInterface<FailureCase> {};
 
