@@ -4,10 +4,16 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -264,8 +270,6 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"scenarios all", "scenarios takes no arguments"},
       {"--spi=absent pei", "comes first"},
       {"pei --trace=- --json=-", "standard output"},
-      {"pei --json=/nonexistent/x.json",
-       "cannot write '/nonexistent/x.json': No such file or directory"},
       {"pei --lpc=0x80", "OFFSET=VALUE"},
       {"pei --lpc=0x81=1", "multiple of 4"},
       {"pei --lpc=0x1000=1", "outside"},
@@ -279,10 +283,11 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --pcr=0x10000=0", "outside"},
       {"pei --pcr=0xFFFE=0", "multiple of 4"},
       {"pei --no-hob-list", "--no-hob-list"},
-      {"pei --trace=/nonexistent/dir/trace", "/nonexistent/dir/trace"},
       {"pei --image=" README_PATH, "no MZ signature"},
       {"window 0x6C,4 --image=/nonexistent/x.efi", "cannot read '/nonexistent/x.efi'"},
       {"pei --image=/", "cannot read '/': is a directory"},
+      {"pei --image=.", "cannot read '.': is a directory"},
+      {"pei --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=" README_PATH, "no MZ signature"},
   };
@@ -341,6 +346,10 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   const Result Top = Boardsim("--help");
   EXPECT_EQ(Top.Exit, 0);
   EXPECT_NE(Top.Out.find("Exit status"), std::string::npos);
+  // What a run does to the files, in one wording in the help and the README.
+  const std::string Files =
+      "Exit 1 and 2 leave every existing file as it was; 0, 3 and 4 write the";
+  EXPECT_NE(Top.Out.find(Files), std::string::npos);
   EXPECT_EQ(Boardsim("--version").Exit, 0);
   std::string Help;
   for (const char *Subcommand : {"pei", "dxe", "decode", "window"}) {
@@ -349,6 +358,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
     Help += Run.Out;
   }
   const std::string Readme = ReadAll(README_PATH);
+  EXPECT_NE(Readme.find(Files), std::string::npos);
   for (const char *Option :
        {"--scenario",  "--trace",     "--json",      "--spi",       "--spi-status",
         "--spi-reg0c", "--spi-drain", "--spi-clock", "--pm-timer",  "--pm-timer-stuck",
@@ -370,12 +380,13 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
 }
 
 TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
+  // Keep2 is also the map of an image at Keep.
   const std::string Keep = TempFile("keep.txt");
-  const std::string Keep2 = TempFile("keep2.txt");
+  const std::string Keep2 = TempFile("keep.map");
   struct Case {
     std::string Arguments;
     int Exit;
-    const char *Message;
+    std::string Message;
   };
   const Case Cases[] = {
       // Two outputs on one file, by one name or another.
@@ -383,8 +394,22 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
       {"pei --trace=" + Keep + " --json=" + ::testing::TempDir() + "./" +
            Keep.substr(::testing::TempDir().size()),
        2, "are the same file"},
-      // Nothing is touched until every output is open...
-      {"pei --trace=" + Keep + " --json=/nonexistent/x.json", 2, "No such file or directory"},
+      // An output that is one of the run's inputs, by one name or another.
+      {"pei --image=" + Keep + " --json=" + Keep, 2,
+       "--json '" + Keep + "' is the image this run reads"},
+      {"window 0x6C,4 --image=" + Keep + " --trace=" + Keep2, 2,
+       "--trace '" + Keep2 + "' is the map this run reads"},
+      {"dxe --image=" + Keep + " --json=" + ::testing::TempDir() + "./" +
+           Keep.substr(::testing::TempDir().size()),
+       2, "is the image this run reads"},
+      {"pei --image=" + Keep + " >>" + Keep, 2, "standard output is the image this run reads"},
+      {"pei --json=" + Keep + " >>" + Keep, 2,
+       "boardsim: --json '" + Keep + "' and standard output are the same file\n"},
+      // Nothing is touched until every output is open; one that cannot be made fails the run.
+      {"pei --trace=" + Keep + " --json=/nonexistent/x.json", 1,
+       "cannot write '/nonexistent/x.json': No such file or directory"},
+      {"pei --trace=/nonexistent/dir/trace", 1,
+       "cannot write '/nonexistent/dir/trace': No such file or directory"},
       // ... and no file is replaced when another output fails.
       {"pei --trace=" + Keep + " --json=/dev/full", 1, "cannot write '/dev/full': No space left"},
       {"pei --trace=/dev/full --json=" + Keep, 1, "cannot write '/dev/full': No space left"},
@@ -399,12 +424,54 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
     EXPECT_EQ(Run.Exit, Each.Exit) << Each.Arguments;
     EXPECT_NE(Run.Err.find(Each.Message), std::string::npos) << Each.Arguments << ": " << Run.Err;
     EXPECT_EQ(CountLines(Run.Err, "boardsim: "), 1u) << Each.Arguments;
+    // Standard output is an output like the others: a failed run writes nothing there either.
+    EXPECT_EQ(Run.Out, "") << Each.Arguments;
     EXPECT_EQ(ReadAll(Keep), "earlier content\n") << Each.Arguments;
+    EXPECT_EQ(ReadAll(Keep2), "earlier content\n") << Each.Arguments;
   }
-  // A run that succeeds replaces both files, each with its own content.
+  // A run that succeeds replaces both files, each with its own content and its own mode.
+  ::chmod(Keep.c_str(), 0640);
+  ::chmod(Keep2.c_str(), 0604);
   ASSERT_EQ(Boardsim("dxe --trace=" + Keep + " --json=" + Keep2).Exit, 0);
   EXPECT_EQ(ReadAll(Keep).rfind("# BoardInitDxeEntry(ImageHandle, SystemTable)\n", 0), 0u);
   EXPECT_EQ(nlohmann::json::parse(ReadAll(Keep2))["module"], "dxe");
+  for (const auto &[Path, Mode] : {std::pair{Keep, 0640}, std::pair{Keep2, 0604}}) {
+    struct stat Info {};
+    ASSERT_EQ(::stat(Path.c_str(), &Info), 0);
+    EXPECT_EQ(Info.st_mode & 07777, static_cast<mode_t>(Mode)) << Path;
+  }
+}
+
+// A run ended by a signal, as a user's Ctrl-C or a job's timeout ends it, removes its temporary
+// files, leaves the target as it was and dies of that signal. The run spins on a stuck PM timer
+// with a large step budget (over a second), so it is still running when the signal comes.
+TEST(Boardsim, InterruptedRunsLeaveNothingBehind) {
+  const std::string Target = TempFile("interrupted.trace");
+  for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) {
+    std::ofstream(Target) << "earlier content\n";
+    const pid_t Child = ::fork();
+    ASSERT_GE(Child, 0);
+    if (Child == 0) {
+      for (const int Each : {SIGINT, SIGTERM, SIGHUP}) {
+        ::signal(Each, SIG_DFL); // as a terminal's shell starts it, whatever ran this test
+      }
+      const std::string Trace = "--trace=" + Target;
+      ::execl(BOARDSIM_PATH, BOARDSIM_PATH, "pei", "--pm-timer-stuck", "--max-steps=5000000",
+              Trace.c_str(), static_cast<char *>(nullptr));
+      ::_exit(127);
+    }
+    ::usleep(300 * 1000);
+    ::kill(Child, Signal);
+    int Status = 0;
+    ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+    EXPECT_TRUE(WIFSIGNALED(Status) && WTERMSIG(Status) == Signal) << Signal << ": " << Status;
+    EXPECT_EQ(ReadAll(Target), "earlier content\n") << Signal;
+    const std::filesystem::path Folder = std::filesystem::path(Target).parent_path();
+    for (const auto &Each : std::filesystem::directory_iterator(Folder)) {
+      EXPECT_EQ(Each.path().string().rfind(Target + ".", 0), std::string::npos)
+          << Signal << ": left behind " << Each.path();
+    }
+  }
 }
 
 TEST(Boardsim, TraceAnnotatesEveryCallInOneForm) {

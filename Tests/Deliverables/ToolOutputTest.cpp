@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <set>
 
 #include <fcntl.h>
@@ -47,11 +48,17 @@ protected:
   fs::path Dir;
 };
 
-// Paths relative to the test folder; "-" is standard output, "/..." is taken as it is.
+// Paths relative to the test folder; "-" is standard output, "/..." is taken as it is. With
+// FirstIsInput the first is a file the run reads, the second an output.
 struct SameFileCase {
   const char *First, *Second;
   bool Conflict;
+  bool FirstIsInput = false;
 };
+
+void PrintTo(const SameFileCase &Case, std::ostream *Out) {
+  *Out << Case.First << (Case.FirstIsInput ? " read, " : ", ") << Case.Second;
+}
 
 class SameFile : public ToolOutput, public ::testing::WithParamInterface<SameFileCase> {};
 
@@ -69,7 +76,11 @@ TEST_P(SameFile, SecondOutputToTheSameFileIsRefused) {
     return Path(Name);
   };
   tooloutput::OutputSet Outputs;
-  Outputs.add("--first", Resolve(GetParam().First));
+  if (GetParam().FirstIsInput) {
+    Outputs.addInput("the image", Resolve(GetParam().First));
+  } else {
+    Outputs.add("--first", Resolve(GetParam().First));
+  }
   if (GetParam().Conflict) {
     EXPECT_THROW(Outputs.add("--second", Resolve(GetParam().Second)), tooloutput::BadOutput);
   } else {
@@ -84,7 +95,13 @@ INSTANTIATE_TEST_SUITE_P(
                       SameFileCase{"new", "./new", true}, SameFileCase{"dirlink/new", "new", true},
                       SameFileCase{"-", "-", true}, SameFileCase{"a", "new", false},
                       SameFileCase{"new", "other", false},
-                      SameFileCase{"/dev/null", "/dev/null", false}),
+                      SameFileCase{"/dev/null", "/dev/null", false},
+                      // An output that is one of the run's inputs, by any name.
+                      SameFileCase{"a", "a", true, true}, SameFileCase{"hard", "a", true, true},
+                      SameFileCase{"soft", "relative a", true, true},
+                      SameFileCase{"a", "new", false, true},
+                      SameFileCase{"new", "new", false, true},
+                      SameFileCase{"/dev/null", "/dev/null", false, true}),
     // Rows are named by their place: the default name prints the row's pointers, which differ
     // from one start of the test program to the next.
     [](const auto &Row) { return "Row" + std::to_string(Row.index); });
@@ -101,7 +118,12 @@ TEST_F(ToolOutput, StandardOutputIsOneDestination) {
   ::close(File);
   tooloutput::OutputSet Redirected;
   Redirected.add("--json", Path("a"));
-  EXPECT_THROW(Redirected.standardOutput(), tooloutput::BadOutput);
+  try {
+    Redirected.standardOutput();
+    ADD_FAILURE() << "standard output on the --json file was accepted";
+  } catch (const tooloutput::BadOutput &Error) {
+    EXPECT_EQ(Error.what(), "--json '" + Path("a") + "' and standard output are the same file");
+  }
   ::dup2(Saved, STDOUT_FILENO);
   ::close(Saved);
 }
@@ -111,7 +133,17 @@ TEST_F(ToolOutput, StandardOutputIsOneDestination) {
 struct FailureCase {
   const char *Second; // relative to the test folder unless absolute; null: no commit at all
   const char *Error;  // after "cannot write 'SECOND': "
+  // Made before the run: SECOND as a file of this mode, or when it names a file in a folder, that
+  // folder of this mode (0: neither). Read-only targets are refused to all but a privileged user.
+  mode_t Mode = 0;
+  // The rename of this output's temporary fails (0 first, 1 second; -1 none).
+  int RenameFails = -1;
 };
+
+// Named in test listings by what they hold, not by their bytes.
+void PrintTo(const FailureCase &Case, std::ostream *Out) {
+  *Out << (Case.Second ? Case.Second : "(no second output)") << ", rename " << Case.RenameFails;
+}
 
 class FailedRun : public ToolOutput, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -120,8 +152,30 @@ TEST_P(FailedRun, LeavesExistingFilesAsTheyWere) {
   const std::string Second = !Case.Second            ? ""
                              : Case.Second[0] == '/' ? Case.Second
                                                      : Path(Case.Second);
+  std::set<std::string> Before = {"a"};
+  if (Case.Mode != 0) {
+    if (::geteuid() == 0) {
+      GTEST_SKIP() << "a privileged user writes read-only files, as the shell lets it";
+    }
+    const fs::path Made = fs::path(Case.Second).has_parent_path()
+                              ? Dir / fs::path(Case.Second).parent_path()
+                              : Dir / Case.Second;
+    if (Made == Dir / Case.Second) {
+      Put(Case.Second, "old second\n");
+    } else {
+      fs::create_directory(Made);
+    }
+    ::chmod(Made.c_str(), Case.Mode);
+    Before.insert(Made.filename().string());
+  } else if (Case.RenameFails >= 0 && Case.Second && std::string(Case.Second) == "b") {
+    Put("b", "old b\n");
+    Before.insert("b");
+  }
   try {
     tooloutput::OutputSet Outputs;
+    if (Case.RenameFails >= 0) {
+      Outputs.failRenameForTest(static_cast<std::size_t>(Case.RenameFails), EXDEV);
+    }
     Outputs.add("--first", Path("a")).write("new a\n");
     if (Case.Second) {
       Outputs.add("--second", Second).write("second\n");
@@ -132,18 +186,67 @@ TEST_P(FailedRun, LeavesExistingFilesAsTheyWere) {
       ADD_FAILURE() << "commit succeeded";
     }
   } catch (const tooloutput::WriteFailed &Error) {
-    EXPECT_EQ(Error.what(), "cannot write '" + Second + "': " + Case.Error);
+    const std::string Named = Case.RenameFails == 0 ? Path("a") : Second;
+    EXPECT_EQ(Error.what(), "cannot write '" + Named + "': " + Case.Error);
   }
   EXPECT_EQ(Get("a"), "old a\n");
-  EXPECT_EQ(Listing(), std::set<std::string>{"a"});
+  if (Before.count("b")) {
+    EXPECT_EQ(Get("b"), "old b\n");
+  }
+  EXPECT_EQ(Listing(), Before);
+  for (const std::string &Each : Before) {
+    ::chmod(Path(Each).c_str(), 0700); // so that the folder can be removed
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, FailedRun,
-                         ::testing::Values(FailureCase{"missing/x.json",
-                                                       "No such file or directory"},
-                                           FailureCase{"/dev/full", "No space left on device"},
-                                           FailureCase{nullptr, ""}),
-                         [](const auto &Row) { return "Row" + std::to_string(Row.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, FailedRun,
+    ::testing::Values(FailureCase{"missing/x.json", "No such file or directory"},
+                      FailureCase{"/dev/full", "No space left on device"}, FailureCase{nullptr, ""},
+                      // Refused before anything runs, as the shell refuses it.
+                      FailureCase{"golden.trace", "Permission denied", 0444},
+                      FailureCase{"locked/x.json", "Permission denied", 0555},
+                      // The second rename fails after the first: the first target is put back,
+                      // or removed when it did not exist before.
+                      FailureCase{"b", "Invalid cross-device link", 0, 1},
+                      FailureCase{"new", "Invalid cross-device link", 0, 1},
+                      FailureCase{"b", "Invalid cross-device link", 0, 0}),
+    [](const auto &Row) { return "Row" + std::to_string(Row.index); });
+
+// A replaced file keeps its permission bits, whatever they are; a new file is made as the shell
+// makes it.
+TEST_F(ToolOutput, ReplacedFilesKeepTheirMode) {
+  const mode_t Mask = ::umask(0);
+  ::umask(Mask);
+  const struct {
+    const char *Name;
+    mode_t Before, After; // Before 0: the file is new
+  } Cases[] = {{"readonly", 0444, 0444},
+               {"group", 0640, 0640},
+               {"program", 0755, 0755},
+               {"fresh", 0, 0666 & ~Mask}};
+  tooloutput::OutputSet Outputs;
+  for (const auto &Each : Cases) {
+    if (Each.Before != 0) {
+      Put(Each.Name, "old\n");
+      ::chmod(Path(Each.Name).c_str(), Each.Before);
+    }
+    if (Each.Before == 0444 && ::geteuid() != 0) {
+      continue; // refused to an ordinary user (FailedRun)
+    }
+    Outputs.add(Each.Name, Path(Each.Name)).write("new\n");
+  }
+  Outputs.commit();
+  for (const auto &Each : Cases) {
+    if (Each.Before == 0444 && ::geteuid() != 0) {
+      continue;
+    }
+    struct stat Info;
+    ASSERT_EQ(::stat(Path(Each.Name).c_str(), &Info), 0) << Each.Name;
+    EXPECT_EQ(Info.st_mode & 07777, Each.After) << Each.Name;
+    EXPECT_EQ(Get(Each.Name), "new\n") << Each.Name;
+  }
+}
 
 TEST_F(ToolOutput, CommitReplacesFilesWholeAndWritesDevicesDirectly) {
   tooloutput::OutputSet Outputs;

@@ -253,12 +253,14 @@ constexpr const char *NumbersNote = "Numbers are decimal or 0x hexadecimal.\n";
 constexpr const char *ExitStatuses =
     "Exit status:\n"
     "  0  the run finished, whatever the firmware returned\n"
-    "  1  an output could not be written (one line names the file and the reason)\n"
-    "  2  bad input: one line names it; nothing ran and no file was touched\n"
+    "  1  an output could not be made, written or put in place (one line names the file and\n"
+    "     the reason; standard output gets nothing from the run)\n"
+    "  2  bad input, one line names it: the command line, an image or map that cannot be\n"
+    "     read or run, an output that is also an input, two outputs on one file\n"
     "  3  the run hung: the step budget stopped it (its last accesses go to standard error)\n"
     "  4  the firmware broke a rule (--image): it wrote into its own image, called a PEI\n"
-    "     service or a boot service other than LocateProtocol, or faulted; one line names\n"
-    "     it, and the outputs are still written\n";
+    "     service or a boot service other than LocateProtocol, or faulted; one line names it\n"
+    "Exit 1 and 2 leave every existing file as it was; 0, 3 and 4 write the outputs.\n";
 
 constexpr const char *DecodeRequestHelp =
     "Requests: PORT,SIZE,ATTRIBUTES\n"

@@ -16,7 +16,7 @@ using boardsim::Invocation;
 using boardsim::Module;
 using boardsim::UsageError;
 
-constexpr int ExitWriteFailed = 1;
+constexpr int ExitOutputFailed = 1;
 constexpr int ExitBadInput = 2;
 constexpr int ExitHung = 3;
 constexpr int ExitBreach = 4;
@@ -33,6 +33,11 @@ runs::RunResult Run(const Invocation &Asked, const runs::ModuleRuns &Runs, sim::
     return Runs.runWindowRequests(Board, Asked.Window);
   }
   return {};
+}
+
+// The linker map an image run reads: the file beside the image.
+std::string MapPathOf(const Invocation &Asked) {
+  return imagerun::MapPathFor(Asked.ImagePath);
 }
 
 void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
@@ -65,6 +70,20 @@ int Main(int argc, char **argv) {
     return 0;
   }
 
+  // Every output is set up before anything runs; none of the files is touched until all of them
+  // are complete, and none may be a file the run reads.
+  if (!Asked.ImagePath.empty()) {
+    Outputs.addInput("the image", Asked.ImagePath);
+    Outputs.addInput("the map", MapPathOf(Asked));
+  }
+  tooloutput::Output *Trace =
+      Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
+  tooloutput::Output *Json =
+      Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
+  const bool Quiet = (Trace != nullptr && Trace->toStandardOutput()) ||
+                     (Json != nullptr && Json->toStandardOutput());
+  tooloutput::Output *Summary = Quiet ? nullptr : &Outputs.standardOutput();
+
   // The image is read and checked before any output is touched: a file that cannot run is bad
   // input.
   std::unique_ptr<imagerun::ImageRuns> Image;
@@ -81,21 +100,8 @@ int Main(int argc, char **argv) {
   }
   const runs::ModuleRuns &Runs = Image ? *Image : runs::HostBuild();
 
-  // Every output is set up before anything runs; none of the files is touched until all of them
-  // are complete.
-  tooloutput::Output *Trace =
-      Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
-  tooloutput::Output *Json =
-      Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
-  const bool Quiet = (Trace != nullptr && Trace->toStandardOutput()) ||
-                     (Json != nullptr && Json->toStandardOutput());
-  tooloutput::Output *Summary = Quiet ? nullptr : &Outputs.standardOutput();
-  try {
-    Outputs.open();
-  } catch (const tooloutput::WriteFailed &Error) {
-    // Nothing has run and no file was touched: an output that cannot be made is bad input.
-    throw UsageError(Error.what());
-  }
+  // An output that cannot be made is the tool failing its job (exit 1), before anything runs.
+  Outputs.open();
 
   // The trace streams to its output as the run makes it: memory stays bounded whatever the step
   // budget, and the board keeps only its last accesses and counts.
@@ -153,6 +159,6 @@ int main(int argc, char **argv) {
     return ExitBadInput;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "boardsim: %s\n", Error.what());
-    return ExitWriteFailed;
+    return ExitOutputFailed;
   }
 }

@@ -3,9 +3,8 @@
 // it, since a conversion to an unsigned type would turn "-1" into the largest budget there is.
 #pragma once
 
-#include <CLI/CLI.hpp>
+#include "CommandLine.h"
 
-#include <charconv>
 #include <cstdint>
 #include <string>
 
@@ -15,22 +14,13 @@ namespace tooloutput {
 inline constexpr std::uint64_t MaximumBudget = std::uint64_t{1} << 32;
 
 inline CLI::Validator ByteBudget() {
-  return CLI::Validator(
-      [](std::string &Text) -> std::string {
-        const bool Hex = Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X');
-        const char *First = Text.data() + (Hex ? 2 : 0);
-        const char *Last = Text.data() + Text.size();
-        std::uint64_t Value = 0;
-        const auto [End, Error] = std::from_chars(First, Last, Value, Hex ? 16 : 10);
-        if (First == Last || Error != std::errc() || End != Last || Value == 0 ||
-            Value > MaximumBudget) {
-          return "'" + Text + "' is not a number of bytes from 1 to " +
-                 std::to_string(MaximumBudget);
-        }
-        Text = std::to_string(Value);
-        return "";
-      },
-      "BYTES");
+  return Number(1, MaximumBudget, "bytes");
+}
+
+// What is left of a budget, or how far over it a figure is: "88 left", "912 bytes over".
+inline std::string BudgetLeft(std::uint64_t Used, std::uint64_t Budget) {
+  return Used <= Budget ? std::to_string(Budget - Used) + " left"
+                        : std::to_string(Used - Budget) + " bytes over";
 }
 
 } // namespace tooloutput

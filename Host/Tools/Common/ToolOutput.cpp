@@ -1,9 +1,11 @@
 #include "ToolOutput.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +54,102 @@ bool SameDestination(const Destination &A, const Destination &B) {
 
 std::string Describe(const std::string &Path) {
   return Path == "-" ? "standard output" : "'" + Path + "'";
+}
+
+// An output in messages: "--json 'a.json'", "--json (standard output)", "standard output".
+std::string Named(const std::string &Label, const std::string &Path) {
+  if (Path != "-") {
+    return Label + " " + Describe(Path);
+  }
+  return Label == "standard output" ? Label : Label + " (standard output)";
+}
+
+// An output on an input: both exist and are one file. A character device (/dev/stdin read,
+// /dev/null written) is no conflict.
+bool SameFile(const Destination &Output, const Destination &Input) {
+  return Output.Exists && Input.Exists && !Output.Device && Output.Dev == Input.Dev &&
+         Output.Ino == Input.Ino;
+}
+
+// The temporaries a signal must remove: C strings that stay valid while they are listed. Only
+// changed with the handled signals held, so the handler never sees a half-made list.
+constexpr int HandledSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t MaxPending = 64;
+const char *Pending[MaxPending];
+volatile sig_atomic_t PendingCount = 0;
+struct sigaction Previous[std::size(HandledSignals)];
+bool Installed = false;
+
+extern "C" void RemoveTemporariesAndDie(int Signal) {
+  for (sig_atomic_t Each = 0; Each < PendingCount; ++Each) {
+    ::unlink(Pending[Each]);
+  }
+  // The action was reset to the default when the handler was entered (SA_RESETHAND): the signal,
+  // held while the handler runs, ends the process as it returns.
+  ::raise(Signal);
+}
+
+sigset_t HandledSet() {
+  sigset_t Set;
+  ::sigemptyset(&Set);
+  for (const int Signal : HandledSignals) {
+    ::sigaddset(&Set, Signal);
+  }
+  return Set;
+}
+
+// Holds the handled signals for its lifetime; one that arrives meanwhile is delivered after.
+class SignalsHeld {
+public:
+  SignalsHeld() {
+    const sigset_t Set = HandledSet();
+    ::sigprocmask(SIG_BLOCK, &Set, &Saved);
+  }
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &Saved, nullptr); }
+  SignalsHeld(const SignalsHeld &) = delete;
+  SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+private:
+  sigset_t Saved;
+};
+
+// Called with the signals held.
+void ListTemporary(const char *Path) {
+  if (!Installed) {
+    for (std::size_t Each = 0; Each < std::size(HandledSignals); ++Each) {
+      struct sigaction Action {};
+      ::sigaction(HandledSignals[Each], nullptr, &Previous[Each]);
+      if (Previous[Each].sa_handler == SIG_IGN) {
+        continue; // started ignoring it (nohup, a background job): it stays ignored
+      }
+      Action.sa_handler = RemoveTemporariesAndDie;
+      Action.sa_flags = SA_RESETHAND;
+      Action.sa_mask = HandledSet(); // one removal at a time
+      ::sigaction(HandledSignals[Each], &Action, nullptr);
+    }
+    Installed = true;
+  }
+  if (static_cast<std::size_t>(PendingCount) < MaxPending) {
+    Pending[PendingCount] = Path;
+    PendingCount = PendingCount + 1;
+  }
+}
+
+// Called with the signals held: the list is emptied and the earlier actions come back.
+void ForgetTemporaries() {
+  PendingCount = 0;
+  if (Installed) {
+    for (std::size_t Each = 0; Each < std::size(HandledSignals); ++Each) {
+      ::sigaction(HandledSignals[Each], &Previous[Each], nullptr);
+    }
+    Installed = false;
+  }
+}
+
+// The backup link of Target, named after its temporary TARGET.partial.XXXXXX.
+std::string BackupName(const std::string &Target, const std::string &Temporary) {
+  constexpr std::string_view Partial = ".partial.";
+  return Target + ".backup." + Temporary.substr(Target.size() + Partial.size());
 }
 
 } // namespace
@@ -106,8 +204,23 @@ OutputSet::~OutputSet() {
   discard();
 }
 
+void OutputSet::addInput(std::string What, std::string Path) {
+  const Destination Read = Locate(Path);
+  for (const auto &Each : Outputs) {
+    if (SameFile(Locate(Each->Path), Read)) {
+      throw BadOutput(Named(Each->Label, Each->Path) + " is " + What + " this run reads");
+    }
+  }
+  Inputs.push_back({std::move(What), std::move(Path)});
+}
+
 Output &OutputSet::add(std::string Label, std::string Path) {
   const Destination Wanted = Locate(Path);
+  for (const Input &Each : Inputs) {
+    if (SameFile(Wanted, Locate(Each.Path))) {
+      throw BadOutput(Named(Label, Path) + " is " + Each.What + " this run reads");
+    }
+  }
   for (const auto &Each : Outputs) {
     if (!SameDestination(Wanted, Locate(Each->Path))) {
       continue;
@@ -115,8 +228,8 @@ Output &OutputSet::add(std::string Label, std::string Path) {
     if (Path == Each->Path) {
       throw BadOutput(Each->Label + " and " + Label + " both write to " + Describe(Path));
     }
-    throw BadOutput(Each->Label + " " + Describe(Each->Path) + " and " + Label + " " +
-                    Describe(Path) + " are the same file");
+    throw BadOutput(Named(Each->Label, Each->Path) + " and " + Named(Label, Path) +
+                    " are the same file");
   }
   Outputs.push_back(std::unique_ptr<Output>(new Output(std::move(Label), std::move(Path))));
   return *Outputs.back();
@@ -138,12 +251,16 @@ void OutputSet::open() {
   Opened = true;
   const mode_t Mask = ::umask(0);
   ::umask(Mask);
+  const SignalsHeld Held;
   for (const auto &Each : Outputs) {
     if (Each->toStandardOutput()) {
       continue;
     }
     struct stat Info;
-    if (::stat(Each->Path.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode)) {
+    const bool Exists = ::stat(Each->Path.c_str(), &Info) == 0;
+    if (Exists && ::access(Each->Path.c_str(), W_OK) != 0) {
+      Each->Fd = -1; // refused as the shell refuses it; root may write a read-only file
+    } else if (Exists && !S_ISREG(Info.st_mode)) {
       do {
         Each->Fd = ::open(Each->Path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
       } while (Each->Fd < 0 && errno == EINTR);
@@ -156,7 +273,10 @@ void OutputSet::open() {
       Each->Fd = ::mkostemp(Name.data(), O_CLOEXEC);
       if (Each->Fd >= 0) {
         Each->Temporary = std::move(Name);
-        if (::fchmod(Each->Fd, 0666 & ~Mask) != 0) {
+        ListTemporary(Each->Temporary.c_str());
+        // A replaced file keeps its permission bits; a new one is made as the shell makes it.
+        const mode_t Mode = Exists ? Info.st_mode & 07777 : 0666 & ~Mask;
+        if (::fchmod(Each->Fd, Mode) != 0) {
           Each->Error = errno;
         }
       }
@@ -171,37 +291,108 @@ void OutputSet::open() {
 
 void OutputSet::commit() {
   open();
-  const Output *Failed = nullptr;
+  // The files first, then what is written directly, standard output last: a failure of any file
+  // leaves standard output without a word of the run.
+  auto Finish = [this](bool Direct) {
+    for (const auto &Each : Outputs) {
+      if (Each->Temporary.empty() == Direct && !(Direct && Each->toStandardOutput())) {
+        Each->flush();
+        Each->close();
+        if (Each->Error != 0) {
+          return Each.get();
+        }
+      }
+    }
+    return static_cast<Output *>(nullptr);
+  };
+  const Output *Failed = Finish(false);
+  Failed = Failed ? Failed : Finish(true);
   for (const auto &Each : Outputs) {
-    Each->flush();
-    Each->close();
-    if (Each->Error != 0 && !Failed) {
-      Failed = Each.get();
+    if (!Failed && Each->toStandardOutput()) {
+      Each->flush();
+      Failed = Each->Error != 0 ? Each.get() : nullptr;
     }
   }
   if (Failed) {
     discard();
     throw WriteFailed(Failed->Path, Failed->Error);
   }
+  replaceTargets();
+}
+
+// Every temporary over its target, all or nothing, with the handled signals held so that an
+// interruption comes after the targets are all replaced or all put back.
+void OutputSet::replaceTargets() {
+  const SignalsHeld Held;
+  std::vector<Output *> Files;
   for (const auto &Each : Outputs) {
     if (!Each->Temporary.empty()) {
-      if (::rename(Each->Temporary.c_str(), Each->Target.c_str()) != 0) {
-        const int Error = errno;
-        discard();
-        throw WriteFailed(Each->Path, Error);
-      }
-      Each->Temporary.clear();
+      Files.push_back(Each.get());
     }
   }
+  // Backups: "" for a target that did not exist (removed if the renames are undone). The last
+  // target needs none: nothing can fail after its rename.
+  std::vector<std::string> Backups(Files.size());
+  auto Undo = [&](std::size_t Renamed) {
+    for (std::size_t Each = 0; Each < Files.size(); ++Each) {
+      const char *Target = Files[Each]->Target.c_str();
+      if (Each < Renamed) {
+        const bool Back = Backups[Each].empty() ? ::unlink(Target) == 0
+                                                : ::rename(Backups[Each].c_str(), Target) == 0;
+        if (!Back) {
+          continue; // the old bytes stay in the backup link
+        }
+      } else if (!Backups[Each].empty()) {
+        ::unlink(Backups[Each].c_str());
+      }
+    }
+  };
+  for (std::size_t Each = 0; Each + 1 < Files.size(); ++Each) {
+    struct stat Info;
+    if (::lstat(Files[Each]->Target.c_str(), &Info) != 0) {
+      continue;
+    }
+    std::string Backup = BackupName(Files[Each]->Target, Files[Each]->Temporary);
+    if (::link(Files[Each]->Target.c_str(), Backup.c_str()) != 0) {
+      const int Error = errno;
+      Undo(0);
+      discard();
+      throw WriteFailed(Files[Each]->Path, Error);
+    }
+    Backups[Each] = std::move(Backup);
+  }
+  for (std::size_t Each = 0; Each < Files.size(); ++Each) {
+    const bool Refused = Each == FailRename.Index;
+    if (Refused || ::rename(Files[Each]->Temporary.c_str(), Files[Each]->Target.c_str()) != 0) {
+      const int Error = Refused ? FailRename.Error : errno;
+      Undo(Each);
+      for (std::size_t Done = 0; Done < Each; ++Done) {
+        Files[Done]->Temporary.clear(); // renamed, then put back: nothing left to remove
+      }
+      discard();
+      throw WriteFailed(Files[Each]->Path, Error);
+    }
+  }
+  for (std::size_t Each = 0; Each < Files.size(); ++Each) {
+    Files[Each]->Temporary.clear();
+    if (!Backups[Each].empty()) {
+      ::unlink(Backups[Each].c_str());
+    }
+  }
+  ForgetTemporaries();
 }
 
 void OutputSet::discard() {
+  const SignalsHeld Held;
   for (const auto &Each : Outputs) {
     Each->close();
     if (!Each->Temporary.empty()) {
       ::unlink(Each->Temporary.c_str());
-      Each->Temporary.clear();
     }
+  }
+  ForgetTemporaries();
+  for (const auto &Each : Outputs) {
+    Each->Temporary.clear();
   }
 }
 

@@ -21,7 +21,8 @@ inline constexpr Guid BoardInitDxe = {
 } // namespace FileName
 
 struct Module {
-  const char *Name; // also the user-interface name
+  const char *Name;  // also the user-interface name
+  const char *Entry; // the entry function: an image whose entry point is another is not the module
   Guid FileName;
   std::uint8_t FileType;
   std::optional<std::uint8_t> DepexSectionType;
@@ -35,10 +36,10 @@ struct Module {
 // which the DXE core provides before it dispatches any driver; a file without an expression
 // would be held back until every architectural protocol is installed, so it carries TRUE.
 inline constexpr Module Modules[] = {
-    {"BoardInitPei", FileName::BoardInitPei, FileType::Peim, SectionType::PeiDepex, PeMachine::I386,
-     true},
-    {"BoardInitDxe", FileName::BoardInitDxe, FileType::Driver, SectionType::DxeDepex,
-     PeMachine::X64, false},
+    {"BoardInitPei", "BoardInitPeiEntry", FileName::BoardInitPei, FileType::Peim,
+     SectionType::PeiDepex, PeMachine::I386, true},
+    {"BoardInitDxe", "BoardInitDxeEntry", FileName::BoardInitDxe, FileType::Driver,
+     SectionType::DxeDepex, PeMachine::X64, false},
 };
 
 inline const Module *FindModule(std::string_view Name) {

@@ -2,7 +2,10 @@
 // integrator places in a firmware volume. On any error it prints one line and exits non-zero;
 // the output file is replaced only by a complete one, so an existing file from an earlier run
 // stays as it was and a partial file is never mistaken for the product.
+#include "CommandLine.h"
 #include "FfsFile.h"
+#include "FileRead.h"
+#include "LinkerMap.h"
 #include "Modules.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
@@ -15,13 +18,46 @@
 
 namespace {
 
-std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::string &ImagePath) {
-  if (!std::filesystem::is_regular_file(ImagePath)) {
-    throw ffsfile::FfsError(ImagePath + ": no such image file");
+// The map the linker wrote beside the image: IMAGE with .map for its extension.
+std::string MapBeside(const std::string &ImagePath) {
+  return std::filesystem::path(ImagePath).replace_extension(".map").string();
+}
+
+// The image is the module when its entry point is the module's entry function, by the map of its
+// own link (linked for the image's base). Machine and subsystem alone do not tell a probe built
+// for the same machine from the module.
+void CheckIsModule(const ffsfile::Module &Module, const pe::Image &Image,
+                   const std::string &ImagePath, const std::string &MapPath) {
+  formats::LinkerMap Map;
+  try {
+    Map = formats::LinkerMap::ReadFile(MapPath, !Image.isPe32Plus());
+  } catch (const formats::MapError &Error) {
+    throw ffsfile::FfsError("cannot tell that " + ImagePath + " is " + Module.Name +
+                            " without the map of its link: " + Error.what());
+  }
+  if (Map.preferredBase() != Image.ImageBase) {
+    throw ffsfile::FfsError(MapPath + " is not the map of " + ImagePath +
+                            ": it was linked for another base");
+  }
+  const auto Entry = Map.functionAddress(Module.Entry);
+  if (!Entry || *Entry != Image.ImageBase + Image.EntryPoint) {
+    throw ffsfile::FfsError(ImagePath + " is not " + Module.Name + ": its entry point is " +
+                            Map.describe(Image.ImageBase + Image.EntryPoint) + ", not " +
+                            Module.Entry);
+  }
+}
+
+std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::string &ImagePath,
+                                     const std::string &MapPath) {
+  std::vector<std::uint8_t> Bytes;
+  try {
+    Bytes = formats::ReadFileBytes(ImagePath, pe::MaxImageFileBytes);
+  } catch (const formats::FileError &Error) {
+    throw ffsfile::FfsError(ImagePath + ": " + Error.what());
   }
   pe::Image Image;
   try {
-    Image = pe::ReadFile(ImagePath);
+    Image = pe::Parse(std::move(Bytes));
   } catch (const pe::FormatError &Error) {
     throw ffsfile::FfsError(ImagePath + ": " + Error.what());
   }
@@ -36,6 +72,7 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
       !Fault.empty()) {
     throw ffsfile::FfsError(ImagePath + ": " + Fault);
   }
+  CheckIsModule(Module, Image, ImagePath, MapPath);
   return ffsfile::BuildFile({.Name = Module.FileName,
                              .Type = Module.FileType,
                              .DepexSectionType = Module.DepexSectionType,
@@ -49,33 +86,40 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Packs a board module's PE image into its firmware-file-system file."};
-  App.footer("Exit status: 0 written; 1 the file could not be written (an existing one is left as\n"
-             "it was); 2 bad input: command line, module, or an unreadable or unfit image.");
-  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
-    return std::string("ffs-tool: ") + Error.what() + "\n";
-  });
-  std::string ModuleName, ImagePath, OutputPath;
+  App.footer("The image must be the module: its entry point is the module's entry function by the\n"
+             "linker map of its link (IMAGE with .map for its extension, or --map).\n"
+             "Exit status: 0 written; 1 the file could not be made, written or put in place (an\n"
+             "existing one is left as it was); 2 bad input: command line, module, an unreadable\n"
+             "or unfit image or map, an image that is not the module, or an output that is an\n"
+             "input.");
+  std::string ModuleName, ImagePath, OutputPath, MapPath;
   std::string Names;
   for (const ffsfile::Module &Each : ffsfile::Modules) {
     Names += (Names.empty() ? "" : ", ") + std::string(Each.Name);
   }
-  App.add_option("--module", ModuleName, "module to pack: " + Names)->required();
+  App.add_option("--module", ModuleName, "module to pack: " + Names)->required()->type_name("NAME");
   App.add_option("--output,-o", OutputPath, "the .ffs file to write ('-': standard output)")
-      ->required();
-  App.add_option("image", ImagePath, "the module's PE image")->required();
-  try {
-    App.parse(argc, argv);
-  } catch (const CLI::ParseError &Error) {
-    return App.exit(Error) == 0 ? 0 : 2;
+      ->required()
+      ->type_name("FILE");
+  App.add_option("--map", MapPath, "the linker map of the image's link (default: beside it)")
+      ->type_name("FILE");
+  App.add_option("image", ImagePath, "the module's PE image")->required()->type_name("IMAGE");
+  if (const auto Exit = tooloutput::ParseCommandLine(App, "ffs-tool", argc, argv)) {
+    return *Exit;
   }
   try {
+    if (MapPath.empty()) {
+      MapPath = MapBeside(ImagePath);
+    }
     tooloutput::OutputSet Outputs;
+    Outputs.addInput("the image", ImagePath);
+    Outputs.addInput("the map", MapPath);
     tooloutput::Output &Ffs = Outputs.add("--output", OutputPath);
     const ffsfile::Module *Module = ffsfile::FindModule(ModuleName);
     if (!Module) {
       throw ffsfile::FfsError("unknown module '" + ModuleName + "', expected one of " + Names);
     }
-    const std::vector<std::uint8_t> File = PackModule(*Module, ImagePath);
+    const std::vector<std::uint8_t> File = PackModule(*Module, ImagePath, MapPath);
     Outputs.open();
     Ffs.write({reinterpret_cast<const char *>(File.data()), File.size()});
     Outputs.commit();

@@ -1,6 +1,7 @@
 // pe-check: prints a firmware image's layout and fails on any breach of the rules the image
 // must keep (machine, subsystem, entry point, execute-in-place layout, writable data, imports,
 // relocations, static initialisers).
+#include "CommandLine.h"
 #include "LinkerMap.h"
 #include "ObjectFile.h"
 #include "PeFile.h"
@@ -28,15 +29,31 @@ struct Options {
   std::vector<std::string> Objects;
 };
 
-// The entry's address from the linker map: the one function of that readable name. IA-32 links
-// write C names with a leading underscore.
-std::optional<std::uint64_t> MapFunctionAddress(const pe::Image &Image, const std::string &MapPath,
-                                                const std::string &Name) {
+// The linker map of the image's own link; bad input (FormatError) when it cannot be read, or is
+// the map of another link: linked for another base, or naming symbols beyond the image's end.
+// IA-32 links write C names with a leading underscore.
+formats::LinkerMap ReadImageMap(const pe::Image &Image, const Options &Opt) {
+  formats::LinkerMap Map;
   try {
-    return formats::LinkerMap::ReadFile(MapPath, !Image.isPe32Plus()).functionAddress(Name);
+    Map = formats::LinkerMap::ReadFile(Opt.MapPath, !Image.isPe32Plus());
   } catch (const formats::MapError &Error) {
     throw pe::FormatError(std::string("map file: ") + Error.what());
   }
+  const auto Another = [&](const std::string &Why) {
+    return pe::FormatError("'" + Opt.MapPath + "' is not the map of '" + Opt.ImagePath +
+                           "': " + Why);
+  };
+  if (Map.preferredBase() != Image.ImageBase) {
+    throw Another(fmt::format("it was linked for 0x{:X}, the image for 0x{:X}", Map.preferredBase(),
+                              Image.ImageBase));
+  }
+  for (const formats::MapSymbol &Each : Map.symbols()) {
+    if (Each.Address < Image.ImageBase || Each.Address - Image.ImageBase >= Image.SizeOfImage) {
+      throw Another(fmt::format("{} at 0x{:X} lies beyond the image's {} bytes", Each.Name,
+                                Each.Address, Image.SizeOfImage));
+    }
+  }
+  return Map;
 }
 
 void PrintLayout(tooloutput::Output &Out, const pe::Image &Image, std::uintmax_t FileSize) {
@@ -49,6 +66,23 @@ void PrintLayout(tooloutput::Output &Out, const pe::Image &Image, std::uintmax_t
     Out.format("  {:<8} 0x{:08X} {:10} 0x{:08X} {:10}\n", Each.Name, Each.VirtualAddress,
                Each.VirtualSize, Each.RawOffset, Each.RawSize);
   }
+}
+
+// The rules asked for, as the verdict names them.
+std::string RulesChecked(const Options &Opt) {
+  const std::pair<bool, const char *> Rules[] = {
+      {!Opt.Machine.empty(), "machine"},         {Opt.Subsystem.has_value(), "subsystem"},
+      {!Opt.EntrySymbol.empty(), "entry point"}, {Opt.XipBase.has_value(), "execute in place"},
+      {Opt.NoWritableData, "no writable data"},  {Opt.NoImports, "no imports"},
+      {Opt.Relocatable, "relocations"},          {!Opt.Objects.empty(), "no static initialisers"},
+  };
+  std::string Names;
+  for (const auto &[Asked, Name] : Rules) {
+    if (Asked) {
+      Names += (Names.empty() ? "" : ", ") + std::string(Name);
+    }
+  }
+  return Names.empty() ? "none asked for" : Names;
 }
 
 std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
@@ -67,7 +101,7 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
            std::to_string(*Opt.Subsystem));
   }
   if (!Opt.EntrySymbol.empty()) {
-    const auto Address = MapFunctionAddress(Image, Opt.MapPath, Opt.EntrySymbol);
+    const auto Address = ReadImageMap(Image, Opt).functionAddress(Opt.EntrySymbol);
     if (!Address) {
       Breach("entry symbol " + Opt.EntrySymbol + " is not in the map");
     } else if (*Address - Image.ImageBase != Image.EntryPoint) {
@@ -123,35 +157,48 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Prints a firmware image's layout and checks the rules it must keep."};
-  App.footer("Exit status: 0 every rule kept; 1 a rule is broken, or the layout could not be\n"
-             "written; 2 bad input (command line, unreadable or malformed image, map or object).");
-  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
-    return std::string("pe-check: ") + Error.what() + "\n";
-  });
+  App.footer("Exit status: 0 every rule kept (a verdict line says so); 1 a rule is broken (one\n"
+             "line each on standard error), or the layout could not be written; 2 bad input:\n"
+             "command line, an unreadable or malformed image, map or object, or the map of\n"
+             "another link. Nothing is printed on standard output unless the inputs are good.");
   Options Opt;
-  App.add_option("image", Opt.ImagePath, "the PE image")->required();
-  App.add_option("--machine", Opt.Machine, "required machine")
-      ->check(CLI::IsMember({"i386", "x86-64"}));
-  App.add_option("--subsystem", Opt.Subsystem, "required subsystem number");
-  App.add_option("--map", Opt.MapPath, "the linker's map file (for --entry)");
-  App.add_option("--entry", Opt.EntrySymbol, "symbol the entry point must be")->needs("--map");
+  App.add_option("image", Opt.ImagePath, "the PE image")->required()->type_name("IMAGE");
+  App.add_option("--machine", Opt.Machine, "required machine: i386 or x86-64")
+      ->check(tooloutput::OneOf({"i386", "x86-64"}))
+      ->type_name("NAME");
+  App.add_option("--subsystem", Opt.Subsystem, "required subsystem number")
+      ->check(tooloutput::Number(0, 0xFFFF))
+      ->type_name("N");
+  App.add_option("--map", Opt.MapPath, "the linker's map file (for --entry)")->type_name("FILE");
+  App.add_option("--entry", Opt.EntrySymbol, "symbol the entry point must be (needs --map)")
+      ->type_name("SYMBOL");
   App.add_option("--xip-base", Opt.XipBase,
-                 "execute in place at this base: file layout equals memory layout");
+                 "execute in place at this base: file layout equals memory layout")
+      ->check(tooloutput::Number(0, 0xFFFFFFFF))
+      ->type_name("ADDRESS");
   App.add_flag("--no-writable-data", Opt.NoWritableData, "no .data, .bss or writable section");
   App.add_flag("--no-imports", Opt.NoImports, "no import table");
   App.add_flag("--relocatable", Opt.Relocatable, "base relocations kept");
-  App.add_option("--object", Opt.Objects, "object files to scan for static initialisers");
-  try {
-    App.parse(argc, argv);
-  } catch (const CLI::ParseError &Error) {
-    return App.exit(Error) == 0 ? 0 : 2;
+  App.add_option("--object", Opt.Objects, "object files to scan for static initialisers")
+      ->type_name("FILE");
+  if (const auto Exit = tooloutput::ParseCommandLine(App, "pe-check", argc, argv)) {
+    return *Exit;
+  }
+  if (!Opt.EntrySymbol.empty() && Opt.MapPath.empty()) {
+    std::fprintf(stderr, "pe-check: --entry needs --map FILE, the map of the image's link\n");
+    return 2;
   }
   try {
+    // Every input is read and checked before a line is printed.
     const pe::Image Image = pe::ReadFile(Opt.ImagePath);
-    tooloutput::OutputSet Outputs;
-    PrintLayout(Outputs.standardOutput(), Image, Image.Bytes.size());
-    Outputs.commit();
     const std::vector<std::string> Breaches = Check(Image, Opt);
+    tooloutput::OutputSet Outputs;
+    tooloutput::Output &Out = Outputs.standardOutput();
+    PrintLayout(Out, Image, Image.Bytes.size());
+    if (Breaches.empty()) {
+      Out.format("{}: every rule checked is kept ({})\n", Opt.ImagePath, RulesChecked(Opt));
+    }
+    Outputs.commit();
     for (const std::string &Text : Breaches) {
       std::fprintf(stderr, "%s: %s\n", Opt.ImagePath.c_str(), Text.c_str());
     }

@@ -1,6 +1,7 @@
 // size-budget: prints a firmware image's size and its sections' sizes, and fails when the image
 // has outgrown the flash space reserved for it.
 #include "ByteBudget.h"
+#include "CommandLine.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
 
@@ -15,19 +16,15 @@ int main(int argc, char **argv) {
   CLI::App App{"Prints an image's size and section sizes; fails above the budget."};
   App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
              "2 bad input (command line, unreadable or malformed image).");
-  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
-    return std::string("size-budget: ") + Error.what() + "\n";
-  });
   std::string ImagePath;
   std::uint64_t Budget = 0;
-  App.add_option("image", ImagePath, "the PE image")->required();
+  App.add_option("image", ImagePath, "the PE image")->required()->type_name("IMAGE");
   App.add_option("--max-bytes", Budget, "largest size the image may have")
       ->required()
-      ->check(tooloutput::ByteBudget());
-  try {
-    App.parse(argc, argv);
-  } catch (const CLI::ParseError &Error) {
-    return App.exit(Error) == 0 ? 0 : 2;
+      ->check(tooloutput::ByteBudget())
+      ->type_name("BYTES");
+  if (const auto Exit = tooloutput::ParseCommandLine(App, "size-budget", argc, argv)) {
+    return *Exit;
   }
   const std::string Name = std::filesystem::path(ImagePath).filename().string();
   pe::Image Image;
@@ -40,8 +37,8 @@ int main(int argc, char **argv) {
   const std::uint64_t Size = Image.Bytes.size();
   tooloutput::OutputSet Outputs;
   tooloutput::Output &Out = Outputs.standardOutput();
-  Out.format("{}: {} of {} bytes ({} left), headers {}\n", Name, Size, Budget,
-             Size <= Budget ? Budget - Size : 0, Image.SizeOfHeaders);
+  Out.format("{}: {} of {} bytes ({}), headers {}\n", Name, Size, Budget,
+             tooloutput::BudgetLeft(Size, Budget), Image.SizeOfHeaders);
   for (const pe::Section &Each : Image.Sections) {
     Out.format("  {:<8} {:6} bytes in memory, {:6} in the file\n", Each.Name, Each.VirtualSize,
                Each.RawSize);

@@ -2,14 +2,17 @@
 // against the stack the phase gives it. Prints the figure and the chain that reaches it.
 #include "ByteBudget.h"
 #include "CallChain.h"
+#include "CommandLine.h"
 #include "Disassembly.h"
 #include "FileRead.h"
 #include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 namespace {
@@ -43,52 +46,59 @@ int main(int argc, char **argv) {
   App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
              "2 bad input: command line, unreadable objects or records, or code whose stack the\n"
              "objects and the declared bounds do not bound.");
-  App.failure_message([](const CLI::App *, const CLI::Error &Error) {
-    return std::string("stack-budget: ") + Error.what() + "\n";
-  });
   std::string Label, Entry;
   std::uint64_t Budget = 0;
   std::vector<std::string> Nesting;
   std::vector<std::string> ServiceCallers, Objects;
-  App.add_option("--module", Label, "module name for the report")->required();
-  App.add_option("--entry", Entry, "entry function")->required();
+  App.add_option("--module", Label, "module name for the report")->required()->type_name("NAME");
+  App.add_option("--entry", Entry, "entry function")->required()->type_name("FUNCTION");
   App.add_option("--max-bytes", Budget, "largest stack the module may use")
       ->required()
-      ->check(tooloutput::ByteBudget());
+      ->check(tooloutput::ByteBudget())
+      ->type_name("BYTES");
   App.add_option("--max-nesting", Nesting,
                  "FUNCTION=N: the most activations of a bounded recursion one chain may hold")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("FUNCTION=N");
   App.add_option("--service-caller", ServiceCallers,
                  "function whose calls through pointers go to firmware services")
-      ->allow_extra_args(false);
-  App.add_option("objects", Objects, "the module's object files (NAME.su beside each)")->required();
-  try {
-    App.parse(argc, argv);
-  } catch (const CLI::ParseError &Error) {
-    return App.exit(Error) == 0 ? 0 : 2;
+      ->allow_extra_args(false)
+      ->type_name("FUNCTION");
+  App.add_option("objects", Objects, "the module's object files (NAME.su beside each)")
+      ->required()
+      ->type_name("OBJECT");
+  if (const auto Exit = tooloutput::ParseCommandLine(App, "stack-budget", argc, argv)) {
+    return *Exit;
   }
   try {
+    stack::Rules Limits;
+    for (const std::string &Each : Nesting) {
+      const auto Equals = Each.find('=');
+      unsigned Count = 0;
+      bool Good = false;
+      if (Equals != std::string::npos) {
+        const char *First = Each.data() + Equals + 1;
+        const char *Last = Each.data() + Each.size();
+        const auto [End, Problem] = std::from_chars(First, Last, Count);
+        Good = First != Last && Problem == std::errc() && End == Last && Count != 0;
+      }
+      if (!Good) {
+        throw stack::AnalysisError("--max-nesting " + Each + ": expected FUNCTION=N, N from 1 to " +
+                                   std::to_string(std::numeric_limits<unsigned>::max()));
+      }
+      Limits.MaxNesting[Each.substr(0, Equals)] = Count;
+    }
+    Limits.ServiceCallers.insert(ServiceCallers.begin(), ServiceCallers.end());
     stack::Program Program;
     for (const std::string &Object : Objects) {
       Program.addObject(formats::DisassembleObject(Object),
                         stack::ParseStackUsage(UsagePath(Object), ReadUsage(UsagePath(Object))));
     }
-    stack::Rules Limits;
-    for (const std::string &Each : Nesting) {
-      const auto Equals = Each.find('=');
-      const std::string Count = Equals == std::string::npos ? "" : Each.substr(Equals + 1);
-      if (Count.empty() || Count.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(Count) == 0) {
-        throw stack::AnalysisError("--max-nesting " + Each + ": expected FUNCTION=N, N >= 1");
-      }
-      Limits.MaxNesting[Each.substr(0, Equals)] = static_cast<unsigned>(std::stoul(Count));
-    }
-    Limits.ServiceCallers.insert(ServiceCallers.begin(), ServiceCallers.end());
     const stack::ChainResult Chain = Program.worstChain(Entry, Limits);
     tooloutput::OutputSet Outputs;
     tooloutput::Output &Out = Outputs.standardOutput();
-    Out.format("{}: stack {} of {} bytes from {} ({} left)\n", Label, Chain.Total, Budget, Entry,
-               Chain.Total <= Budget ? Budget - Chain.Total : 0);
+    Out.format("{}: stack {} of {} bytes from {} ({})\n", Label, Chain.Total, Budget, Entry,
+               tooloutput::BudgetLeft(Chain.Total, Budget));
     for (const stack::ChainStep &Step : Chain.Steps) {
       Out.format("  {:5}  {}{}\n", Step.Bytes, Step.Function,
                  Step.Note.empty() ? "" : "  (" + Step.Note + ")");
