@@ -389,7 +389,7 @@ constexpr const char *DecodeRequestHelp =
     "              6 serial, 7 parallel, 8 game port, 0xFF other: decoded by its port alone),\n"
     "              decode target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3);\n"
     "              bits 31:12 are not read\n"
-    "  Example: 0x2F8,1,0x006 decodes COM B at 0x2F8 on LPC; 0x6C,4,0x1FF opens a 4-byte\n"
+    "  Example: 0x220,1,0x006 decodes COM B at 0x220 on LPC; 0x6C,4,0x1FF opens a 4-byte\n"
     "  window at 0x6C on eSPI chip select 1.\n";
 
 constexpr const char *WindowRequestHelp =

@@ -13,6 +13,10 @@ public:
   // Budget: the step budget the count is shown against. Shown: whether a line may be drawn at
   // all (standard error is a terminal).
   Progress(std::uint64_t Budget, bool Shown);
+  // A run that ends in an error clears the line too, before the error is printed.
+  ~Progress() { finish(); }
+  Progress(const Progress &) = delete;
+  Progress &operator=(const Progress &) = delete;
   // Call once an access; cheap: the clock is read only every ClockInterval accesses.
   void access() {
     if (++Accesses_ % ClockInterval == 0 && Shown_) {
