@@ -480,6 +480,19 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
         "; options: none\n", "; options: --timer-hob --extra-hob=4,0\n"}) {
     EXPECT_NE(("\n" + Scenarios.Out).find(Line), std::string::npos) << Line;
   }
+  // The options a scenario is listed with set the very settings the scenario holds.
+  std::istringstream Listed(Scenarios.Out);
+  for (std::string Line; std::getline(Listed, Line);) {
+    const std::string Name = Line.substr(0, Line.find(' '));
+    const std::string Options = Line.substr(Line.find("; options: ") + 11);
+    auto Settings = [](const std::string &Arguments) {
+      const Result Run = Boardsim("dxe --max-steps=1 --json=- " + Arguments);
+      nlohmann::json Scenario = nlohmann::json::parse(Run.Out)["scenario"];
+      Scenario.erase("name");
+      return Scenario;
+    };
+    EXPECT_EQ(Settings("--scenario=" + Name), Settings(Options == "none" ? "" : Options)) << Line;
+  }
   // Every form of help is help: exit 0, the help asked for.
   struct HelpCase {
     const char *Arguments;
