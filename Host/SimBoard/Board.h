@@ -66,6 +66,8 @@ public:
   const std::vector<CallRecord> &calls() const { return Calls_; }
   // The calls entered and not yet returned, outermost first: what a hung run was doing.
   std::vector<CallRecord> openCalls() const;
+  // The same calls as indices into calls(), outermost first.
+  const std::vector<std::size_t> &openCallIndices() const { return OpenCalls_; }
   const std::string &serialOutput() const { return SerialOutput_; }
   const std::vector<std::uint32_t> &spiFrames() const { return Spi_.framesReceived(); }
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &superIoWrites() const {

@@ -61,6 +61,25 @@ inline constexpr std::uint16_t SerialPorts[] = {0x3F8, 0x2F8, 0x220, 0x228,
 inline constexpr std::uint16_t ParallelPorts[] = {0x378, 0x278, 0x3BC};
 inline constexpr std::uint16_t FloppyPorts[] = {0x3F0, 0x370};
 
+// A run of ports one decoder claims, as offsets from its base (or as ports, for fixed decoders).
+struct PortSpan {
+  std::uint16_t First;
+  std::uint16_t Last;
+};
+
+// The ports a range-field decoder claims from the base its field selects: a UART's eight
+// registers; a parallel port's eight (four at 0x3BC, the monochrome adapter's port, which has no
+// extended registers); the floppy controller's registers, without 0x3F6/0x376 (the disk
+// controller's).
+inline constexpr PortSpan SerialSpans[] = {{0, 7}};
+inline constexpr PortSpan ParallelSpans[] = {{0, 7}};
+inline constexpr std::uint16_t ParallelShortPort = 0x3BC;
+inline constexpr PortSpan ParallelShortSpans[] = {{0, 3}};
+inline constexpr PortSpan FloppySpans[] = {{0, 5}, {7, 7}};
+
+// The four standard PC COM ports (COM1-COM4).
+inline constexpr std::uint16_t StandardComPorts[] = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
+
 // I/O Enables (the primary register and each chip select's): one bit a decoder.
 namespace Enable {
 inline constexpr std::uint16_t ComA = 1u << 0;
@@ -74,6 +93,23 @@ inline constexpr std::uint16_t EmbeddedController = 1u << 11; // 0x62/0x66
 inline constexpr std::uint16_t SuperIo2E = 1u << 12;          // 0x2E/0x2F
 inline constexpr std::uint16_t SuperIo4E = 1u << 13;          // 0x4E/0x4F
 } // namespace Enable
+
+// The decoders of I/O Enables whose ports are fixed: the enable bit, the decoder's name and its
+// ports (at most two spans).
+struct FixedDecoder {
+  std::uint16_t Enable;
+  const char *Name;
+  PortSpan Spans[2];
+  unsigned SpanCount;
+};
+inline constexpr FixedDecoder FixedDecoders[] = {
+    {Enable::GamePort200, "game port 0x200", {{0x200, 0x207}}, 1},
+    {Enable::GamePort208, "game port 0x208", {{0x208, 0x20F}}, 1},
+    {Enable::Keyboard, "keyboard controller", {{0x60, 0x60}, {0x64, 0x64}}, 2},
+    {Enable::EmbeddedController, "embedded controller", {{0x62, 0x62}, {0x66, 0x66}}, 2},
+    {Enable::SuperIo2E, "configuration ports 0x2E/0x2F", {{0x2E, 0x2F}}, 1},
+    {Enable::SuperIo4E, "configuration ports 0x4E/0x4F", {{0x4E, 0x4F}}, 1},
+};
 
 // A Generic I/O Range register: bit 0 enables the window, bits 15:2 hold its base, bits 23:18
 // mask port-address bits 7:2 out of the compare. The other bits are reserved.

@@ -155,6 +155,44 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       {"dxe", "/dxe/measuring_interval/time_stamps", nlohmann::json::array({1, 2})},
       {"dxe", "/access_counts/bus/port_out", 59},
       {"dxe", "/running", nlohmann::json::array()},
+      {"pei", "/schema_version", 1},
+      {"dxe", "/schema_version", 1},
+      // The decode map: every decoded range, where it goes and what decodes it.
+      {"pei",
+       "/decode_map/ranges/0",
+       {{"first", 0x2E},
+        {"last", 0x2F},
+        {"target", "LPC"},
+        {"by", "configuration ports 0x2E/0x2F"},
+        {"kind", "fixed"}}},
+      {"pei", "/decode_map/standard_com_ports/1/decoded_by/0/first", 0x200},
+      {"pei", "/decode_map/requests/6/opens_standard_com_ports", true},
+      {"pei",
+       "/decode_map/changed_registers/1",
+       {{"register", "I/O Enables"}, {"width", 2}, {"preset", 0}, {"final", 0x3C03}}},
+      {"pei --lpc=0x82=0x8000", "/decode_map/changed_registers/1/preset", 0x8000},
+      {"window 0xA00,0x0190", "/decode_map/ranges",
+       nlohmann::json::array({{{"first", 0xA00},
+                               {"last", 0xAFF},
+                               {"target", "eSPI CS1"},
+                               {"by", "eSPI CS1 window"},
+                               {"kind", "window"}}})},
+      {"window 0xA00,0x0190", "/decode_map/requests/0/asked",
+       "a window of 144 bytes at 0x0A00 on eSPI CS1"},
+      {"decode 0x60,0,0x102", "/decode_map/ranges/0/target", "LPC"},
+      {"decode 0x60,0,0x102", "/decode_map/ranges/1/target", "eSPI CS1"},
+      {"decode 0,0,6", "/decode_map/requests/0/port_goes_to", nullptr},
+      {"decode 0x220,0,0x906", "/decode_map/warnings",
+       nlohmann::json::array({"SetIoDecode(0x0220, 0x00, 0x00000906) was refused with "
+                              "EFI_UNSUPPORTED (0x80000003), yet changed decode registers "
+                              "(decode target 9 names no target)"})},
+      {"decode 0x6C,0,0xFF", "/decode_map/warnings/0",
+       "SetIoDecode(0x006C, 0x00, 0x000000FF) returned EFI_SUCCESS (0x00000000), but the window "
+       "it asked for was refused: SetGenericIoRange(0x006C, 0x0000) -> EFI_INVALID_PARAMETER "
+       "(0x80000002)"},
+      // A refused request that wrote nothing, and a refused window request, warn of nothing.
+      {"decode 0x1234,0,1 0x3F8,2,6", "/decode_map/warnings", nlohmann::json::array()},
+      {"window 0x6C,0", "/decode_map/warnings", nlohmann::json::array()},
   };
   for (const Case &Each : Cases) {
     const nlohmann::json Out = Json(Each.Arguments);
@@ -217,6 +255,44 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
        {"SetIoDecode(0x0220, 0x00, 0x00000906) -> EFI_UNSUPPORTED (0x80000003)  [serial COM A at "
         "0x0220 on target 9 (unknown)]"}},
       {"decode 0x220,0,0x106", {"[serial COM A at 0x0220 on eSPI CS1]"}, {"SPI controller"}},
+      // The decode map ends pei, decode and window: literal port ranges, where they go, by what.
+      {"pei",
+       {"I/O decode map (where each port goes after the run):\n"
+        "  0x002E-0x002F  LPC       configuration ports 0x2E/0x2F\n",
+        "  0x0060         LPC       keyboard controller\n",
+        "  0x0200-0x02FF  LPC       LPC range 3 window\n",
+        "  0x03E8-0x03EF  LPC       COM B decoder\n"
+        "  0x03F8-0x03FF  LPC       COM A decoder\n",
+        "standard COM ports: 0x3F8 in 0x03F8-0x03FF on LPC (COM A decoder); 0x2F8 in "
+        "0x0200-0x02FF on LPC (LPC range 3 window)",
+        "    serial COM B at 0x02F8 on LPC -> EFI_SUCCESS (0x00000000); the port goes to "
+        "0x0200-0x02FF on LPC (LPC range 3 window)\n",
+        "a standard COM port request opens all four standard COM ports: 0x3F8 on the COM A "
+        "decoder, 0x2F8 through the window at 0x200, 0x3E8 on the COM B decoder, 0x2E8 through "
+        "the window at 0x200; the COM selector is not read for them",
+        "    I/O Enables: 0x0000 -> 0x3C03\n", "    I/O Enables mirror: 0x0000 -> 0x3C03\n"},
+       {"WARNING"}},
+      {"pei --lpc=0x90=0x00FC0A01",
+       {"    Generic I/O Range 3: 0x00000000 -> 0x00FC0201\n"},
+       {"Generic I/O Range 4:"}},
+      {"decode 0x3BC,0,7 0x370,0,1 0x208,0,8 0x63,0,0xFF",
+       {"  0x0062         LPC       embedded controller\n",
+        "  0x0208-0x020F  LPC       game port 0x208\n",
+        "  0x0370-0x0375  LPC       floppy decoder\n  0x0377         LPC       floppy decoder\n",
+        "  0x03BC-0x03BF  LPC       parallel decoder\n"}},
+      {"decode 0x220,0,0x906",
+       {"  WARNING: SetIoDecode(0x0220, 0x00, 0x00000906) was refused with EFI_UNSUPPORTED "
+        "(0x80000003), yet changed decode registers (decode target 9 names no target)\n",
+        "I/O Decode Ranges: 0x0000 -> 0x0002", "the port is not decoded"}},
+      {"decode 0x280,2,0xFF --lpc=0x84=0x301 --lpc=0x88=0x401 --lpc=0x8C=0x501 --lpc=0x90=0x601",
+       {"  WARNING: SetIoDecode(0x0280, 0x02, 0x000000FF) returned EFI_SUCCESS (0x00000000), but "
+        "the window it asked for was refused: SetGenericIoRange(0x0280, 0x0002) -> "
+        "EFI_OUT_OF_RESOURCES",
+        "no window holds the port"}},
+      {"window 0x6C,4 0x3000,0x100",
+       {"a 256-byte window at 0x3000 on LPC (size word 0x0100) -> EFI_SUCCESS (0x00000000); the "
+        "port goes to 0x3000-0x30FF on LPC (LPC range 2 window)"},
+       {"WARNING", "opens all four"}},
   };
   for (const Case &Each : Cases) {
     const Result Run = Boardsim(Each.Arguments);
@@ -257,6 +333,22 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"dxe --extra-hob=4,9", "multiple of 8"},
       {"dxe --smm=sometimes", "absent, outside, inside, null-interface"},
       {"pei --max-steps=0", "at least 1"},
+      // The step budget is bounded: a hung run of the largest one still ends within seconds.
+      {"pei --max-steps=10000001", "'10000001' is out of range: the step budget is at least 1 and "
+                                   "at most 10000000 accesses"},
+      {"dxe --max-steps=18446744073709551615", "at most 10000000"},
+      // A scenario is refused where an option that sets one of its settings would be.
+      {"pei --scenario=uart-never-empties",
+       "--scenario=uart-never-empties sets --uart-lsr=0x00, and --uart-lsr is an option of dxe, "
+       "not of pei"},
+      {"pei --scenario=pm-timer-stuck-timer-hob", "--timer-hob is an option of dxe"},
+      {"pei --scenario=everything-broken --uart-lsr=0x60", "--uart-lsr is an option of dxe"},
+      {"pei --map=" README_PATH, "--map names the map of an --image, and no --image is given"},
+      {"window 0x6C,4 --map=", "--map needs a value FILE, not an empty one"},
+      {"--help boot", "no help for 'boot'"},
+      {"--help pei dxe", "takes at most one subcommand"},
+      {"pei --image=.", "cannot read '.': is a directory"},
+      {"window 0x6C,4 --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"pei --spi=absent --spi=dead", "--spi is given more than once"},
       {"pei --lpc=0x80=1 --lpc 0x80=2", "register 0x80 is given more than once"},
       {"pei --trace", "--trace needs a value FILE"},
@@ -321,6 +413,20 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
     const std::string Text = Line.get<std::string>();
     EXPECT_TRUE(Text.rfind("IN32 0x1808", 0) == 0 || Text == "PAUSE") << Text;
   }
+  // A run longer than a second shows its progress on a terminal and clears it before its
+  // report; where standard error is a file it shows nothing.
+  const Result Quiet = Boardsim("dxe --pm-timer-stuck --max-steps=3000000 --trace=/dev/null");
+  EXPECT_EQ(Quiet.Exit, 3);
+  EXPECT_EQ(Quiet.Err.find('\r'), std::string::npos);
+  EXPECT_EQ(CountLines(Quiet.Err, "boardsim: "), 1u);
+  const Result OnTerminal = tooltest::RunTool(
+      "script",
+      "-qec '" BOARDSIM_PATH
+      " dxe --pm-timer-stuck --max-steps=10000000 --trace=/dev/null >/dev/null' /dev/null");
+  EXPECT_NE(OnTerminal.Out.find(" of 10000000 accesses\r"), std::string::npos) << OnTerminal.Out;
+  EXPECT_NE(OnTerminal.Out.find("accesses\r     "), std::string::npos);
+  EXPECT_NE(OnTerminal.Out.find("\rboardsim: the run hung"), std::string::npos);
+
   const Result Decode = Boardsim("decode 0x6C,2,0xFF --pcr=0x2730=0 --all-ones --max-steps=5");
   EXPECT_EQ(Decode.Exit, 3);
   EXPECT_NE(Decode.Err.find(
@@ -363,7 +469,8 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
        {"--scenario",  "--trace",     "--json",      "--spi",       "--spi-status",
         "--spi-reg0c", "--spi-drain", "--spi-clock", "--pm-timer",  "--pm-timer-stuck",
         "--uart-lsr",  "--all-ones",  "--lpc",       "--pcr",       "--no-hob-list",
-        "--timer-hob", "--extra-hob", "--smm",       "--max-steps", "--image"}) {
+        "--timer-hob", "--extra-hob", "--smm",       "--max-steps", "--image",
+        "--map"}) {
     // An option with a value is listed as --name=VALUE, a flag as --name followed by its help.
     const bool Listed = Help.find(std::string(Option) + "=") != std::string::npos ||
                         Help.find(std::string(Option) + " ") != std::string::npos;
@@ -377,6 +484,51 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   const Result Scenarios = Boardsim("scenarios");
   EXPECT_EQ(Scenarios.Exit, 0);
   EXPECT_NE(Scenarios.Out.find("everything-broken-timer-hob"), std::string::npos);
+  // Each scenario on its line, name first, with what it changes as the options that set it.
+  for (const char *Line :
+       {"\nspi-busy ", "SPI status stuck busy (0x10); options: --spi-status=0x10\n", "\nhealthy ",
+        "; options: none\n", "; options: --timer-hob --extra-hob=4,0\n"}) {
+    EXPECT_NE(("\n" + Scenarios.Out).find(Line), std::string::npos) << Line;
+  }
+  // The options a scenario is listed with set the very settings the scenario holds.
+  std::istringstream Listed(Scenarios.Out);
+  for (std::string Line; std::getline(Listed, Line);) {
+    const std::string Name = Line.substr(0, Line.find(' '));
+    const std::string Options = Line.substr(Line.find("; options: ") + 11);
+    auto Settings = [](const std::string &Arguments) {
+      const Result Run = Boardsim("dxe --max-steps=1 --json=- " + Arguments);
+      nlohmann::json Scenario = nlohmann::json::parse(Run.Out)["scenario"];
+      Scenario.erase("name");
+      return Scenario;
+    };
+    EXPECT_EQ(Settings("--scenario=" + Name), Settings(Options == "none" ? "" : Options)) << Line;
+  }
+  // Every form of help is help: exit 0, the help asked for.
+  struct HelpCase {
+    const char *Arguments;
+    const char *Shows;
+  };
+  const HelpCase Helps[] = {
+      {"scenarios --help", "usage: boardsim scenarios\n"},
+      {"scenarios -h", "usage: boardsim scenarios\n"},
+      {"--help scenarios", "usage: boardsim scenarios\n"},
+      {"--help pei", "usage: boardsim pei [options]\n"},
+      {"-h window", "usage: boardsim window [options] PORT,SIZEWORD...\n"},
+      {"dxe --help", "accesses before a run counts as hung, 1 to 10000000"},
+      {"decode --help", "--map=FILE"},
+      {"--help", "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND'"},
+  };
+  for (const HelpCase &Each : Helps) {
+    const Result Run = Boardsim(Each.Arguments);
+    EXPECT_EQ(Run.Exit, 0) << Each.Arguments;
+    EXPECT_NE(Run.Out.find(Each.Shows), std::string::npos) << Each.Arguments << ": " << Run.Out;
+    EXPECT_EQ(Run.Out.rfind("usage: boardsim", 0), 0u) << Each.Arguments;
+  }
+  EXPECT_EQ(Boardsim("--help pei").Out, Boardsim("pei --help").Out);
+  for (const char *Documented :
+       {"1 to 10000000", "a multiple of 8", "`schema_version`", "`decode_map`", "--map=FILE"}) {
+    EXPECT_NE(Readme.find(Documented), std::string::npos) << Documented;
+  }
 }
 
 TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {

@@ -32,7 +32,8 @@ struct Expected {
   std::size_t SuperIo = 0; // PEI only
 };
 
-// Each row names a scenario that `boardsim pei|dxe --scenario=NAME` replays.
+// Each row names a scenario that `boardsim dxe --scenario=NAME` replays, and `boardsim pei
+// --scenario=NAME` too when pei has an option for every setting the scenario changes.
 struct Fault {
   const char *Name;
   Expected Pei;

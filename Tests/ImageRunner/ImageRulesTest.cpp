@@ -236,6 +236,23 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   EXPECT_EQ(Refused.Exit, 2);
   EXPECT_EQ(Refused.Err, "boardsim: '" + imagetest::PeiImagePath +
                              "' is a PE32 i386 image; the driver is a PE32+ image for x86-64\n");
+
+  // An image whose map lies elsewhere runs with --map; the map of another link is bad input.
+  const std::string Alone = ::testing::TempDir() + "boardsim-map-elsewhere.efi";
+  fs::copy_file(imagetest::PeiImagePath, Alone, fs::copy_options::overwrite_existing);
+  fs::remove(imagerun::MapPathFor(Alone));
+  const std::string PeiMap = imagerun::MapPathFor(imagetest::PeiImagePath);
+  const Result Mapped = Boardsim("pei --image=" + Alone + " --map=" + PeiMap + " --json=-");
+  ASSERT_EQ(Mapped.Exit, 0) << Mapped.Err;
+  EXPECT_EQ(nlohmann::json::parse(Mapped.Out)["lpc"], Json["lpc"]);
+  EXPECT_EQ(Boardsim("window 0x6C,4 --image=" + Alone + " --map " + PeiMap).Exit, 0);
+  const Result Unmapped = Boardsim("decode 0x3F8,0,6 --image=" + Alone);
+  EXPECT_EQ(Unmapped.Exit, 2);
+  EXPECT_NE(Unmapped.Err.find("the linker map of '" + Alone + "' is needed"), std::string::npos);
+  const Result OtherLink =
+      Boardsim("pei --image=" + Alone + " --map=" + imagerun::MapPathFor(imagetest::DxeImagePath));
+  EXPECT_EQ(OtherLink.Exit, 2);
+  EXPECT_NE(OtherLink.Err.find("is the map of a link for"), std::string::npos) << OtherLink.Err;
 }
 
 // The driver may call LocateProtocol and nothing else: any other boot service stops the run

@@ -35,9 +35,8 @@ pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std:
 
 // The map of the image at Path; ImageRejected when it is missing or is the map of a link for
 // another base than PreferredBase.
-LinkerMap ReadImageMap(const std::string &Path, bool UnderscoredCNames,
+LinkerMap ReadImageMap(const std::string &Path, const std::string &MapPath, bool UnderscoredCNames,
                        std::uint64_t PreferredBase) {
-  const std::string MapPath = MapPathFor(Path);
   LinkerMap Map;
   try {
     Map = LinkerMap::ReadFile(MapPath, UnderscoredCNames);
@@ -56,12 +55,12 @@ LinkerMap ReadImageMap(const std::string &Path, bool UnderscoredCNames,
 // it inside the Size bytes of the image; ImageRejected when there is none, more than one, or it
 // lies outside.
 enum class SymbolKind { Function, Data };
-std::uint64_t SymbolInImage(const LinkerMap &Map, const std::string &Path, const std::string &Name,
-                            SymbolKind Kind, std::uint64_t Size, std::uint64_t Bytes) {
+std::uint64_t SymbolInImage(const LinkerMap &Map, const std::string &MapPath,
+                            const std::string &Name, SymbolKind Kind, std::uint64_t Size,
+                            std::uint64_t Bytes) {
   const bool Code = Kind == SymbolKind::Function;
   const std::optional<std::uint64_t> Address =
       Code ? Map.functionAddress(Name) : Map.dataAddress(Name);
-  const std::string MapPath = MapPathFor(Path);
   if (!Address) {
     throw ImageRejected("'" + MapPath + "' names no " + (Code ? "function " : "data ") + Name +
                         " (or more than one)");
@@ -120,7 +119,8 @@ std::string PeiImage::describe(std::uint64_t Address) const {
   return HexText(Address) + " (" + Map.describe(Address) + ")";
 }
 
-PeiImage LoadPeiImage(const std::string &Path) {
+PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) {
+  const std::string MapPath = GivenMapPath.empty() ? MapPathFor(Path) : GivenMapPath;
   PeiImage Image;
   Image.Path = Path;
   const pe::Image File =
@@ -142,11 +142,11 @@ PeiImage LoadPeiImage(const std::string &Path) {
   Image.Bytes = File.Bytes;
   Image.Bytes.resize(File.SizeOfImage, 0);
 
-  Image.Map = ReadImageMap(Path, true, Image.Base);
+  Image.Map = ReadImageMap(Path, MapPath, true, Image.Base);
   Image.SetIoDecode = static_cast<std::uint32_t>(
-      SymbolInImage(Image.Map, Path, "SetIoDecode", SymbolKind::Function, Image.Size, 1));
+      SymbolInImage(Image.Map, MapPath, "SetIoDecode", SymbolKind::Function, Image.Size, 1));
   Image.SetGenericIoRange = static_cast<std::uint32_t>(
-      SymbolInImage(Image.Map, Path, "SetGenericIoRange", SymbolKind::Function, Image.Size, 1));
+      SymbolInImage(Image.Map, MapPath, "SetGenericIoRange", SymbolKind::Function, Image.Size, 1));
   return Image;
 }
 
@@ -158,7 +158,8 @@ std::string DxeImage::describe(std::uint64_t Address) const {
   return contains(Address) ? HexText(Address) + " (" + functionAt(Address) + ")" : HexText(Address);
 }
 
-DxeImage LoadDxeImage(const std::string &Path) {
+DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) {
+  const std::string MapPath = GivenMapPath.empty() ? MapPathFor(Path) : GivenMapPath;
   using namespace machine::dxe;
   DxeImage Image;
   Image.Path = Path;
@@ -186,9 +187,9 @@ DxeImage LoadDxeImage(const std::string &Path) {
   Image.Size = File.SizeOfImage;
   Image.Entry = LoadBase + File.EntryPoint;
 
-  Image.Map = ReadImageMap(Path, UnderscoredCNames, Image.PreferredBase);
+  Image.Map = ReadImageMap(Path, MapPath, UnderscoredCNames, Image.PreferredBase);
   Image.ModuleData = LoadBase - Image.PreferredBase +
-                     SymbolInImage(Image.Map, Path, ModuleDataName, SymbolKind::Data, Image.Size,
+                     SymbolInImage(Image.Map, MapPath, ModuleDataName, SymbolKind::Data, Image.Size,
                                    sizeof(DxeModuleData));
   return Image;
 }

@@ -49,7 +49,8 @@ struct PeiImage {
 // Reads the image and its map. Refuses (ImageRejected) a file that is not a PE32 image for IA-32,
 // cannot execute in place, is linked for a base where the emulated board has RAM or devices, or
 // whose map is missing, of another link, or lacks SetIoDecode or SetGenericIoRange.
-PeiImage LoadPeiImage(const std::string &Path);
+// MapPath names the map when it is not beside the image (empty: MapPathFor(Path)).
+PeiImage LoadPeiImage(const std::string &Path, const std::string &MapPath = {});
 
 struct DxeImage {
   std::string Path;
@@ -71,6 +72,6 @@ struct DxeImage {
 // Reads the image and its map and loads it at machine::dxe::LoadBase. Refuses (ImageRejected) a
 // file that is not a PE32+ image for x86-64, does not fit the machine's image RAM, cannot be
 // relocated, or whose map is missing, of another link, or lacks gDxeModuleData.
-DxeImage LoadDxeImage(const std::string &Path);
+DxeImage LoadDxeImage(const std::string &Path, const std::string &MapPath = {});
 
 } // namespace imagerun

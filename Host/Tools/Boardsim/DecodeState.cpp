@@ -12,6 +12,8 @@ namespace {
 
 namespace Bridge = sim::hw::LpcBridge;
 
+} // namespace
+
 std::uint32_t RangeMask(Bridge::RangeField Field) {
   return ((1u << (Field.High - Field.Low + 1)) - 1) << Field.Low;
 }
@@ -20,23 +22,14 @@ std::uint32_t RangeGet(Bridge::RangeField Field, std::uint16_t Value) {
   return (Value & RangeMask(Field)) >> Field.Low;
 }
 
-// The devices of the I/O Decode Ranges register: each one's range field, the ports it selects
-// from and its bit in I/O Enables.
-struct RangeDevice {
-  const char *Name;
-  Bridge::RangeField Field;
-  std::span<const std::uint16_t> Ports;
-  std::uint16_t Enable;
+const RangeDevice RangeDevices[4] = {
+    {"COM A", Bridge::ComA, Bridge::SerialPorts, Bridge::Enable::ComA, Bridge::SerialSpans},
+    {"COM B", Bridge::ComB, Bridge::SerialPorts, Bridge::Enable::ComB, Bridge::SerialSpans},
+    {"parallel", Bridge::Parallel, Bridge::ParallelPorts, Bridge::Enable::Parallel,
+     Bridge::ParallelSpans},
+    {"floppy", Bridge::Floppy, Bridge::FloppyPorts, Bridge::Enable::Floppy, Bridge::FloppySpans},
 };
 
-constexpr RangeDevice RangeDevices[] = {
-    {"COM A", Bridge::ComA, Bridge::SerialPorts, Bridge::Enable::ComA},
-    {"COM B", Bridge::ComB, Bridge::SerialPorts, Bridge::Enable::ComB},
-    {"parallel", Bridge::Parallel, Bridge::ParallelPorts, Bridge::Enable::Parallel},
-    {"floppy", Bridge::Floppy, Bridge::FloppyPorts, Bridge::Enable::Floppy},
-};
-
-// "LPC", "eSPI CS2"
 std::string DescribeTarget(std::uint32_t Target) {
   if (Target == DecodeTarget::Lpc) {
     return "LPC";
@@ -46,8 +39,6 @@ std::string DescribeTarget(std::uint32_t Target) {
   }
   return "target " + std::to_string(Target) + " (unknown)";
 }
-
-} // namespace
 
 DecodeState ReadDecodeState(const sim::Board &Board) {
   namespace Pcr = sim::hw::Pcr;
@@ -116,18 +107,26 @@ std::string DescribeEnables(std::uint16_t Value) {
   return Text.empty() ? "none" : Text;
 }
 
-std::string DescribeWindow(std::uint32_t Value) {
-  std::string Text;
+std::optional<Bridge::PortSpan> WindowPorts(std::uint32_t Value) {
   namespace Range = Bridge::GenericRange;
   if ((Value & Range::Enable) == 0) {
-    Text = "free";
-  } else {
-    // The mask bits leave their address bits out of the compare: the window starts at the base
-    // with those bits clear and ends with them (and the two implied low bits) set.
-    const std::uint32_t Mask = ((Value & Range::AddressMaskField) >> Range::AddressMaskShift)
-                               << Range::AddressMaskPortShift;
-    const std::uint32_t Base = Value & Range::BaseMask & ~Mask;
-    Text = sim::HexText(Base, 4) + "-" + sim::HexText(Base | Mask | 3, 4);
+    return std::nullopt;
+  }
+  // The mask bits leave their address bits out of the compare: the window starts at the base
+  // with those bits clear and ends with them (and the two implied low bits) set.
+  const std::uint32_t Mask = ((Value & Range::AddressMaskField) >> Range::AddressMaskShift)
+                             << Range::AddressMaskPortShift;
+  const std::uint32_t Base = Value & Range::BaseMask & ~Mask;
+  const std::uint32_t ImpliedLowBits = (1u << Range::AddressMaskPortShift) - 1;
+  return Bridge::PortSpan{static_cast<std::uint16_t>(Base),
+                          static_cast<std::uint16_t>(Base | Mask | ImpliedLowBits)};
+}
+
+std::string DescribeWindow(std::uint32_t Value) {
+  std::string Text = "free";
+  namespace Range = Bridge::GenericRange;
+  if (const auto Ports = WindowPorts(Value)) {
+    Text = sim::HexText(Ports->First, 4) + "-" + sim::HexText(Ports->Last, 4);
   }
   const std::uint32_t Reserved =
       Value & ~(Range::AddressMaskField | Range::BaseMask | Range::Enable);

@@ -1,6 +1,7 @@
 // The run's result as JSON, numbers as JSON integers. Scripts read it: keys keep their names,
 // types and meaning; new facts come as new keys.
 #include "BoardSpi.h"
+#include "DecodeMap.h"
 #include "DecodeState.h"
 #include "Report.h"
 
@@ -10,6 +11,8 @@ namespace boardsim {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+constexpr int SchemaVersion = 1;
 
 Json StatusName(std::optional<std::uint64_t> Status, const sim::Operation &Made) {
   if (!Status) {
@@ -163,6 +166,8 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   const DecodeState State = ReadDecodeState(Board);
   const runs::RunResult &Result = Report.Result;
   Json Out;
+  // The version of this layout; it grows when a key changes its name, type or meaning.
+  Out["schema_version"] = SchemaVersion;
   Out["module"] = ModuleName(Report.Which);
   if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
     Out["status"] = Result.EntryStatus ? Json(*Result.EntryStatus) : Json(nullptr);
@@ -226,6 +231,9 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
                     {"stack_deepest_in", Facts.StackDeepestIn},
                     {"instructions", Facts.Instructions},
                     {"breach", Facts.Breach ? Json(*Facts.Breach) : Json(nullptr)}};
+  }
+  if (Report.Which != Module::Dxe) {
+    Out["decode_map"] = DecodeMapJson(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
   }
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

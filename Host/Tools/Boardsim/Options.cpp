@@ -3,6 +3,7 @@
 #include "Arguments.h"
 #include "BoardLpcBridge.h"
 #include "BoardPcr.h"
+#include "Images.h"
 #include "NamedScenarios.h"
 #include "Trace.h"
 
@@ -57,6 +58,11 @@ const std::vector<std::uint32_t> Pcr16BitRegisters = Registers16(sim::hw::Pcr::R
 constexpr std::uint32_t LpcConfigSize = sim::hw::LpcBridge::ConfigSize;
 constexpr std::uint32_t PcrWindowSize = sim::hw::Pcr::Size;
 
+// The step budget's bounds: a hung run of the largest budget still ends within seconds and its
+// trace stays below a gigabyte.
+constexpr std::uint64_t MinSteps = 1;
+constexpr std::uint64_t MaxStepsLimit = 10000000;
+
 // An option as given: its name for messages, and its value ("" for a flag).
 struct OptionValue {
   const std::string &Option;
@@ -64,6 +70,10 @@ struct OptionValue {
 };
 
 using Setter = void (*)(Invocation &, const OptionValue &);
+// The values of the option that would set what a scenario changes from the default board: one
+// value a register for --lpc/--pcr, "" for a flag that is set, none when the setting is the
+// default's.
+using Shower = std::vector<std::string> (*)(const sim::Scenario &);
 
 struct OptionRow {
   const char *Name;      // "--spi-status"
@@ -72,7 +82,44 @@ struct OptionRow {
   bool Repeatable;
   std::string Help;
   Setter Set;
+  Shower Shows = nullptr; // nullptr: the option sets no board setting
 };
+
+const sim::Scenario DefaultBoard{};
+
+// The value as the option takes it when it differs from the default board's, else nothing.
+template <typename T> std::vector<std::string> HexIfChanged(T Value, T Default) {
+  if (Value == Default) {
+    return {};
+  }
+  return {sim::HexText(Value, 2)};
+}
+
+std::vector<std::string> FlagIfChanged(bool Value, bool Default) {
+  return Value == Default ? std::vector<std::string>{} : std::vector<std::string>{""};
+}
+
+template <typename T, std::size_t N>
+std::vector<std::string> ChoiceIfChanged(const std::pair<const char *, T> (&Choices)[N], T Value,
+                                         T Default) {
+  if (Value == Default) {
+    return {};
+  }
+  for (const auto &[Name, Setting] : Choices) {
+    if (Setting == Value) {
+      return {Name};
+    }
+  }
+  return {};
+}
+
+std::vector<std::string> PresetsShown(const std::map<std::uint32_t, sim::Preset> &Presets) {
+  std::vector<std::string> Values;
+  for (const auto &[Offset, Preset] : Presets) {
+    Values.push_back(sim::HexText(Offset, 2) + "=" + sim::HexText(Preset.Value, 2));
+  }
+  return Values;
+}
 
 std::uint64_t Number(const OptionValue &Arg, unsigned Bits) {
   return ParseNumber(Arg.Value, Bits, Arg.Option);
@@ -120,53 +167,100 @@ const OptionRow Options[] = {
      "reads 0xFFFFFFFF)",
      [](Invocation &Run, const OptionValue &Arg) {
        Run.Scenario.Spi.Presence = Choice(Arg, SpiPresenceNames);
+     },
+     [](const sim::Scenario &Board) {
+       return ChoiceIfChanged(SpiPresenceNames, Board.Spi.Presence, DefaultBoard.Spi.Presence);
      }},
     {"--spi-status", "N", Modules, false,
      "constant read from the SPI status register (default 0x04: transmit FIFO not full, idle)",
-     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Status = Number(Arg, 32); }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Status = Number(Arg, 32); },
+     [](const sim::Scenario &Board) {
+       return HexIfChanged(Board.Spi.Status, DefaultBoard.Spi.Status);
+     }},
     {"--spi-reg0c", "N", Modules, false,
      "constant read from SPI register 0x0C (default 0; bits 7:5 set keep the controller busy)",
-     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Reg0C = Number(Arg, 32); }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Reg0C = Number(Arg, 32); },
+     [](const sim::Scenario &Board) {
+       return HexIfChanged(Board.Spi.Reg0C, DefaultBoard.Spi.Reg0C);
+     }},
     {"--spi-drain", "N", Modules, false,
      "constant read from SPI register 0x48 (default 0; non-zero: stale data never drain)",
-     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Drain = Number(Arg, 32); }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Drain = Number(Arg, 32); },
+     [](const sim::Scenario &Board) {
+       return HexIfChanged(Board.Spi.Drain, DefaultBoard.Spi.Drain);
+     }},
     {"--spi-clock", "N", Modules, false, "initial value of the SPI clock register (default 0)",
-     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Clock = Number(Arg, 32); }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.Spi.Clock = Number(Arg, 32); },
+     [](const sim::Scenario &Board) {
+       return HexIfChanged(Board.Spi.Clock, DefaultBoard.Spi.Clock);
+     }},
     {"--pm-timer", "N", Modules, false, "initial PM timer count, 24 bits (default 0)",
-     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.PmTimerStart = Number(Arg, 24); }},
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.PmTimerStart = Number(Arg, 24); },
+     [](const sim::Scenario &Board) {
+       return HexIfChanged(Board.PmTimerStart, DefaultBoard.PmTimerStart);
+     }},
     {"--pm-timer-stuck", nullptr, Modules, false, "the PM timer never advances",
-     [](Invocation &Run, const OptionValue &) { Run.Scenario.PmTimerStuck = true; }},
+     [](Invocation &Run, const OptionValue &) { Run.Scenario.PmTimerStuck = true; },
+     [](const sim::Scenario &Board) {
+       return FlagIfChanged(Board.PmTimerStuck, DefaultBoard.PmTimerStuck);
+     }},
     {"--uart-lsr", "N", Dxe, false,
      "constant read from the UART line status register, 8 bits (default 0x60: transmitter "
      "empty; without bit 5 the driver waits for good)",
-     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.UartLineStatus = Number(Arg, 8); }},
-    {"--image", "FILE", BridgeRuns | Dxe, false,
-     "run the shipped image FILE (BoardInitPei.efi executed in place, or for dxe BoardInitDxe.efi "
-     "loaded into RAM; its linker map, FILE with .map, beside it) under CPU emulation instead of "
-     "the host build; the trace, the summary and the JSON are the same, and the summary and the "
-     "JSON add its stack high-water mark and the instructions it executed",
+     [](Invocation &Run, const OptionValue &Arg) { Run.Scenario.UartLineStatus = Number(Arg, 8); },
+     [](const sim::Scenario &Board) {
+       return HexIfChanged(Board.UartLineStatus, DefaultBoard.UartLineStatus);
+     }},
+    // One option, two helps: the early-init module's image for pei, decode and window, the
+    // driver's for dxe.
+    {"--image", "FILE", BridgeRuns, false,
+     "run the shipped image FILE, BoardInitPei.efi, executed in place (its linker map, FILE with "
+     ".map, beside it) under CPU emulation instead of the host build; the trace, the summary and "
+     "the JSON are the same, and the summary and the JSON add its stack high-water mark and the "
+     "instructions it executed",
      [](Invocation &Run, const OptionValue &Arg) { Run.ImagePath = Arg.Value; }},
+    {"--image", "FILE", Dxe, false,
+     "run the shipped image FILE, BoardInitDxe.efi, loaded into RAM (its linker map, FILE with "
+     ".map, beside it) under CPU emulation instead of the host build; the trace, the summary and "
+     "the JSON are the same, and the summary and the JSON add its stack high-water mark and the "
+     "instructions it executed",
+     [](Invocation &Run, const OptionValue &Arg) { Run.ImagePath = Arg.Value; }},
+    {"--map", "FILE", BridgeRuns | Dxe, false,
+     "the linker map of the --image, when it is not the file beside it with .map",
+     [](Invocation &Run, const OptionValue &Arg) { Run.MapPath = Arg.Value; }},
     {"--all-ones", nullptr, All, false, "no device answers: every port and memory read is all ones",
-     [](Invocation &Run, const OptionValue &) { Run.Scenario.AllOnesEverywhere = true; }},
+     [](Invocation &Run, const OptionValue &) { Run.Scenario.AllOnesEverywhere = true; },
+     [](const sim::Scenario &Board) {
+       return FlagIfChanged(Board.AllOnesEverywhere, DefaultBoard.AllOnesEverywhere);
+     }},
     {"--lpc", "OFFSET=VALUE", BridgeRuns, true,
      "preset a bridge configuration register before the run (" + WidthsText(Lpc16BitRegisters) +
          "); one register each, repeatable",
      [](Invocation &Run, const OptionValue &Arg) {
        AddPreset(Run.Scenario.LpcConfig, Arg, LpcConfigSize, Lpc16BitRegisters);
-     }},
+     },
+     [](const sim::Scenario &Board) { return PresetsShown(Board.LpcConfig); }},
     {"--pcr", "OFFSET=VALUE", BridgeRuns, true,
      "preset a private-configuration register before the run (" + WidthsText(Pcr16BitRegisters) +
          "); one register each, repeatable",
      [](Invocation &Run, const OptionValue &Arg) {
        AddPreset(Run.Scenario.PcrWindow, Arg, PcrWindowSize, Pcr16BitRegisters);
-     }},
+     },
+     [](const sim::Scenario &Board) { return PresetsShown(Board.PcrWindow); }},
     {"--no-hob-list", nullptr, Dxe, false, "leave the HOB list out of the configuration table",
      [](Invocation &Run, const OptionValue &) {
        Run.Scenario.Firmware.HobListInConfigTable = false;
+     },
+     [](const sim::Scenario &Board) {
+       return FlagIfChanged(Board.Firmware.HobListInConfigTable,
+                            DefaultBoard.Firmware.HobListInConfigTable);
      }},
     {"--timer-hob", nullptr, Dxe, false,
      "put the timer GUID HOB in the HOB list: the driver skips its measuring interval",
-     [](Invocation &Run, const OptionValue &) { Run.Scenario.Firmware.TimerHob = true; }},
+     [](Invocation &Run, const OptionValue &) { Run.Scenario.Firmware.TimerHob = true; },
+     [](const sim::Scenario &Board) {
+       return FlagIfChanged(Board.Firmware.TimerHob, DefaultBoard.Firmware.TimerHob);
+     }},
     {"--extra-hob", "TYPE,LENGTH", Dxe, false,
      "a bare HOB header of this type and length before the timer HOB (a length below 8 ends "
      "the driver's walk there; 8 or more: a multiple of 8)",
@@ -178,20 +272,42 @@ const OptionRow Options[] = {
        }
        Run.Scenario.Firmware.ExtraHob = sim::HeaderOnlyHob{
            true, static_cast<std::uint16_t>(Fields[0]), static_cast<std::uint16_t>(Fields[1])};
+     },
+     [](const sim::Scenario &Board) -> std::vector<std::string> {
+       const sim::HeaderOnlyHob &Hob = Board.Firmware.ExtraHob;
+       if (!Hob.Present) {
+         return {};
+       }
+       return {std::to_string(Hob.Type) + "," + std::to_string(Hob.Length)};
      }},
     {"--smm", "MODE", Dxe, false,
      "SMM Base2 protocol: absent (default), outside (InSmm stores FALSE), inside (TRUE), "
      "null-interface (LocateProtocol succeeds with no interface)",
      [](Invocation &Run, const OptionValue &Arg) {
        Run.Scenario.Firmware.Smm = Choice(Arg, SmmModeNames);
+     },
+     [](const sim::Scenario &Board) {
+       return ChoiceIfChanged(SmmModeNames, Board.Firmware.Smm, DefaultBoard.Firmware.Smm);
      }},
     {"--max-steps", "N", All, false,
-     "step budget: accesses before a run counts as hung (default 1000000, at least 1)",
+     "step budget: accesses before a run counts as hung, 1 to " + std::to_string(MaxStepsLimit) +
+         " (default " + std::to_string(DefaultBoard.MaxSteps) +
+         "); a run longer than a second shows its progress on standard error when that is a "
+         "terminal",
      [](Invocation &Run, const OptionValue &Arg) {
        Run.Scenario.MaxSteps = Number(Arg, 64);
-       if (Run.Scenario.MaxSteps == 0) {
-         throw UsageError(Arg.Option + ": the step budget must be at least 1");
+       if (Run.Scenario.MaxSteps < MinSteps || Run.Scenario.MaxSteps > MaxStepsLimit) {
+         throw UsageError(Arg.Option + ": '" + Arg.Value +
+                          "' is out of range: the step budget is " + "at least " +
+                          std::to_string(MinSteps) + " and at most " +
+                          std::to_string(MaxStepsLimit) + " accesses");
        }
+     },
+     [](const sim::Scenario &Board) -> std::vector<std::string> {
+       if (Board.MaxSteps == DefaultBoard.MaxSteps) {
+         return {};
+       }
+       return {std::to_string(Board.MaxSteps)};
      }},
 };
 
@@ -267,12 +383,15 @@ constexpr const char *DecodeRequestHelp =
     "  PORT        16-bit I/O base of the device; 0 turns the device's decoding off\n"
     "  SIZE        8 bits: for serial requests the COM selector (0 COM A, 1 COM B); for type\n"
     "              0xFF the size in bytes of the generic window opened when the port has no\n"
-    "              fixed decode; not read for the other types\n"
+    "              fixed decode; not read for the other types. The standard COM ports 0x3F8,\n"
+    "              0x2F8, 0x3E8 and 0x2E8 ignore the selector: any of them opens all four\n"
+    "              (COM A at 0x3F8, COM B at 0x3E8, and the 256-byte window at 0x200 on LPC\n"
+    "              that holds 0x2F8 and 0x2E8)\n"
     "  ATTRIBUTES  32 bits: device type in bits 7:0 (1 floppy, 2-5 keyboard controller,\n"
     "              6 serial, 7 parallel, 8 game port, 0xFF other: decoded by its port alone),\n"
     "              decode target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3);\n"
     "              bits 31:12 are not read\n"
-    "  Example: 0x2F8,1,0x006 decodes COM B at 0x2F8 on LPC; 0x6C,4,0x1FF opens a 4-byte\n"
+    "  Example: 0x220,1,0x006 decodes COM B at 0x220 on LPC; 0x6C,4,0x1FF opens a 4-byte\n"
     "  window at 0x6C on eSPI chip select 1.\n";
 
 constexpr const char *WindowRequestHelp =
@@ -280,8 +399,9 @@ constexpr const char *WindowRequestHelp =
     "  PORT      16-bit I/O port the window must hold\n"
     "  SIZEWORD  16 bits: window size in bytes in bits 7:0 (1-255; below 4 counts as 4, the\n"
     "            window is the power of two that holds it, aligned to its size), decode\n"
-    "            target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3); 0x0100\n"
-    "            asks for a 256-byte window on LPC\n"
+    "            target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3). One value\n"
+    "            is a special case: 0x0100, which by those fields would be 0 bytes on chip\n"
+    "            select 1, asks for a 256-byte window on LPC (256 does not fit bits 7:0)\n"
     "  Example: 0x6C,4 opens 0x006C-0x006F on LPC; 0xA00,0x0190 opens 0x0A00-0x0AFF on eSPI\n"
     "  chip select 1.\n";
 
@@ -321,12 +441,68 @@ std::string OptionHelpLines(unsigned Where) {
   return Out.str();
 }
 
+// What a scenario changes from the default board, as the options that set it, each with the
+// subcommands that have it.
+struct ShownSetting {
+  std::string Text; // "--spi-status=0x10"
+  const OptionRow *Option;
+};
+
+std::vector<ShownSetting> ShownSettings(const sim::Scenario &Board) {
+  std::vector<ShownSetting> Shown;
+  for (const OptionRow &Each : Options) {
+    if (Each.Shows == nullptr) {
+      continue;
+    }
+    for (const std::string &Value : Each.Shows(Board)) {
+      Shown.push_back({std::string(Each.Name) + (Each.ValueName ? "=" + Value : ""), &Each});
+    }
+  }
+  return Shown;
+}
+
+// The first setting of the scenario that the subcommand does not read, if any.
+const ShownSetting *SettingOutside(const std::vector<ShownSetting> &Shown, Module Which) {
+  for (const ShownSetting &Each : Shown) {
+    if ((Each.Option->Where & Bit(Which)) == 0) {
+      return &Each;
+    }
+  }
+  return nullptr;
+}
+
+constexpr const char *ScenariosHelpText =
+    "usage: boardsim scenarios\n\n"
+    "Lists the named scenarios that --scenario=NAME replays, one a line: the name first, what it\n"
+    "is, and then what it changes from the default board as the options that would set it\n"
+    "(nothing for the healthy board). A scenario is taken only by the subcommands that read\n"
+    "every setting it changes.\n";
+
 } // namespace
+
+std::string Invocation::mapPath() const {
+  if (ImagePath.empty()) {
+    return {};
+  }
+  return MapPath.empty() ? imagerun::MapPathFor(ImagePath) : MapPath;
+}
+
+std::string ScenarioOptions(const sim::Scenario &Board) {
+  std::string Text;
+  for (const ShownSetting &Each : ShownSettings(Board)) {
+    Text += (Text.empty() ? "" : " ") + Each.Text;
+  }
+  return Text;
+}
+
+bool ScenarioFits(const sim::Scenario &Board, Module Which) {
+  return SettingOutside(ShownSettings(Board), Which) == nullptr;
+}
 
 std::string TopLevelHelp() {
   std::ostringstream Out;
   Out << "usage: boardsim SUBCOMMAND [options] [requests]\n"
-         "       boardsim scenarios | --help | --version\n\n"
+         "       boardsim scenarios | --help [SUBCOMMAND] | --version\n\n"
          "Runs the board's firmware on the simulated board, traces every access and shows the "
          "board's state.\n\nSubcommands:\n";
   for (const SubcommandRow &Each : SubcommandTable) {
@@ -334,9 +510,12 @@ std::string TopLevelHelp() {
     Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ') << Each.Summary
         << "\n";
   }
-  Out << "  scenarios                       list the named scenarios (--scenario=NAME)\n\n"
-         "'boardsim SUBCOMMAND --help' lists the subcommand's options. Without --trace=- or "
-         "--json=- a\nsummary goes to standard output.\n\n"
+  Out << "  scenarios                       list the named scenarios (--scenario=NAME) and their "
+         "settings\n\n"
+         "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists the subcommand's "
+         "options.\nWithout --trace=- or --json=- a summary goes to standard output; for pei, "
+         "decode and\nwindow it ends with the I/O decode map: each decoded port range and where it "
+         "goes.\n\n"
       << NumbersNote << "\n"
       << ExitStatuses;
   return Out.str();
@@ -371,9 +550,17 @@ std::string ScenarioList() {
   }
   for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
     const std::string Name = Each.Name;
-    Out << Name << std::string(Width + 2 - Name.size(), ' ') << Each.Description << "\n";
+    const std::string Settings = ScenarioOptions(Each.Settings);
+    Out << Name << std::string(Width + 2 - Name.size(), ' ') << Each.Description
+        << "; options: " << (Settings.empty() ? "none" : Settings) << "\n";
   }
   return Out.str();
+}
+
+std::string HelpText(const Invocation &Asked) {
+  return Asked.ScenariosHelp  ? ScenariosHelpText
+         : Asked.TopLevelHelp ? TopLevelHelp()
+                              : SubcommandHelp(Asked.Which);
 }
 
 Invocation ParseCommandLine(int argc, const char *const *argv) {
@@ -384,9 +571,25 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
                      "boardsim --help)");
   }
   const std::string &First = Arguments[0];
-  if (First == "--help" || First == "-h") {
+  auto IsHelp = [](const std::string &Argument) {
+    return Argument == "--help" || Argument == "-h";
+  };
+  if (IsHelp(First)) {
+    // "boardsim --help pei" is "boardsim pei --help".
     Run.What = Invocation::Action::Help;
-    Run.TopLevelHelp = true;
+    Run.TopLevelHelp = Arguments.size() == 1;
+    if (Arguments.size() > 2) {
+      throw UsageError(First + " takes at most one subcommand, got '" + Arguments[2] + "'");
+    }
+    if (Arguments.size() == 2) {
+      const SubcommandRow *Named = FindRow(SubcommandTable, Arguments[1]);
+      Run.ScenariosHelp = Arguments[1] == "scenarios";
+      if (Named == nullptr && !Run.ScenariosHelp) {
+        throw UsageError("no help for '" + Arguments[1] +
+                         "': the subcommands are pei, dxe, decode, window and scenarios");
+      }
+      Run.Which = Named != nullptr ? Named->Which : Run.Which;
+    }
     return Run;
   }
   if (First == "--version") {
@@ -394,6 +597,11 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
     return Run;
   }
   if (First == "scenarios") {
+    if (Arguments.size() == 2 && IsHelp(Arguments[1])) {
+      Run.What = Invocation::Action::Help;
+      Run.ScenariosHelp = true;
+      return Run;
+    }
     if (Arguments.size() > 1) {
       throw UsageError("scenarios takes no arguments, got '" + Arguments[1] + "'");
     }
@@ -426,13 +634,19 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
       OptionsEnded = true;
       continue;
     }
-    if (Argument == "--help" || Argument == "-h") {
+    if (IsHelp(Argument)) {
       Run.What = Invocation::Action::Help;
       return Run;
     }
     const std::string::size_type Equals = Argument.find('=');
     const std::string Name = Argument.substr(0, Equals);
+    // A name may have a row for each of its subcommands; the subcommand's own row is the one.
     const OptionRow *Option = FindRow(Options, Name);
+    for (const OptionRow &Each : Options) {
+      if (Name == Each.Name && (Each.Where & Bit(Run.Which)) != 0) {
+        Option = &Each;
+      }
+    }
     if (Option == nullptr) {
       throw UsageError("unknown option '" + Name + "'" + Help);
     }
@@ -492,6 +706,21 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
       }
     }
     Option->Set(Run, {Name, Value});
+  }
+  // A scenario is refused where one of its settings would be, as the option that sets it is:
+  // the subcommand would run the board without it under the scenario's name.
+  if (const sim::NamedScenario *Named = sim::FindScenario(Run.ScenarioName)) {
+    const std::vector<ShownSetting> Shown = ShownSettings(Named->Settings);
+    if (const ShownSetting *Outside = SettingOutside(Shown, Run.Which)) {
+      throw UsageError("--scenario=" + Run.ScenarioName + " sets " + Outside->Text + ", and " +
+                       Outside->Option->Name + " is an option of " +
+                       SubcommandsOf(Outside->Option->Where) + ", not of " + Subcommand->Name);
+    }
+  }
+
+  if (!Run.MapPath.empty() && Run.ImagePath.empty()) {
+    throw UsageError("--map names the map of an --image, and no --image is given: the host build "
+                     "has no map");
   }
 
   const bool TakesRequests = (Bit(Run.Which) & Requests) != 0;

@@ -18,10 +18,16 @@ struct Invocation {
   Action What = Action::Run;
   Module Which = Module::Pei;
   bool TopLevelHelp = false;
+  bool ScenariosHelp = false; // the help of 'boardsim scenarios'
+
   sim::Scenario Scenario;
   std::string ScenarioName; // empty without --scenario
   std::string TracePath, JsonPath;
   std::string ImagePath; // --image: the shipped image runs instead of the host build
+  std::string MapPath;   // --map: the image's linker map when it is not beside the image
+  // The linker map the run reads: --map, else the file beside the image; empty without --image.
+  // Every file the run reads is its image and this map.
+  std::string mapPath() const;
   std::vector<DecodeRequestRow> Decode;
   std::vector<runs::WindowRequest> Window;
 };
@@ -34,6 +40,14 @@ Invocation ParseCommandLine(int argc, const char *const *argv);
 std::string TopLevelHelp();
 std::string SubcommandHelp(Module Which);
 std::string ScenarioList();
+// The help a Help invocation asks for.
+std::string HelpText(const Invocation &Asked);
+
+// What the scenario changes from the default board, as the options that would set it
+// ("--spi-status=0x10 --pm-timer-stuck"; empty for the default board).
+std::string ScenarioOptions(const sim::Scenario &Board);
+// Whether the subcommand reads every setting the scenario changes, as its options would set them.
+bool ScenarioFits(const sim::Scenario &Board, Module Which);
 
 inline constexpr const char *Version = "boardsim 1.1";
 

@@ -5,6 +5,7 @@
 #include "ModuleRuns.h"
 #include "RunFacts.h"
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@ struct RunReport {
   std::string ImagePath;    // the shipped image that ran, when one did
   runs::RunResult Result;
   RunFacts Facts;
+  std::set<std::size_t> DecodeChangedIn; // calls in which a decode register changed
 };
 
 const char *ModuleName(Module Which);

@@ -2,6 +2,7 @@
 // how each step of the run went, without the trace.
 #include "BoardSpi.h"
 #include "BoardSuperIo.h"
+#include "DecodeMap.h"
 #include "DecodeState.h"
 #include "Report.h"
 
@@ -293,6 +294,7 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     IoDecode(Out, Board);
     Spi(Out, Report, Board);
     SuperIoWrites(Out, Board);
+    Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
     break;
   case Module::Dxe:
     SerialConsole(Out, Board.serialOutput());
@@ -303,6 +305,7 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
   case Module::Window:
     Requests(Out, Report, Board);
     IoDecode(Out, Board);
+    Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
     break;
   }
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";

@@ -1,9 +1,11 @@
 // boardsim: runs the board's firmware modules, or single requests of them, on the simulated
 // board; traces every access and shows what the board looks like afterwards.
 #include "Arguments.h"
+#include "DecodeMap.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "Options.h"
+#include "Progress.h"
 #include "Report.h"
 #include "ToolOutput.h"
 
@@ -61,11 +63,10 @@ int Main(int argc, char **argv) {
   tooloutput::OutputSet Outputs;
   if (Asked.What != Invocation::Action::Run) {
     using Action = Invocation::Action;
-    Outputs.standardOutput().write(Asked.What == Action::Version
-                                       ? std::string(boardsim::Version) + "\n"
-                                   : Asked.What == Action::ListScenarios ? boardsim::ScenarioList()
-                                   : Asked.TopLevelHelp                  ? boardsim::TopLevelHelp()
-                                                        : boardsim::SubcommandHelp(Asked.Which));
+    Outputs.standardOutput().write(
+        Asked.What == Action::Version         ? std::string(boardsim::Version) + "\n"
+        : Asked.What == Action::ListScenarios ? boardsim::ScenarioList()
+                                              : boardsim::HelpText(Asked));
     Outputs.commit();
     return 0;
   }
@@ -90,10 +91,10 @@ int Main(int argc, char **argv) {
   if (!Asked.ImagePath.empty()) {
     try {
       Image = Asked.Which == Module::Dxe
-                  ? std::make_unique<imagerun::ImageRuns>(std::nullopt,
-                                                          imagerun::LoadDxeImage(Asked.ImagePath))
-                  : std::make_unique<imagerun::ImageRuns>(imagerun::LoadPeiImage(Asked.ImagePath),
-                                                          std::nullopt);
+                  ? std::make_unique<imagerun::ImageRuns>(
+                        std::nullopt, imagerun::LoadDxeImage(Asked.ImagePath, Asked.mapPath()))
+                  : std::make_unique<imagerun::ImageRuns>(
+                        imagerun::LoadPeiImage(Asked.ImagePath, Asked.mapPath()), std::nullopt);
     } catch (const imagerun::ImageRejected &Error) {
       throw UsageError(Error.what());
     }
@@ -116,15 +117,25 @@ int Main(int argc, char **argv) {
   }
   boardsim::RunFacts Facts;
   Board.addObserver([&Facts](const sim::TraceRecord &Record) { Facts.observe(Record); });
+  boardsim::DecodeWatch Decode(Board);
+  Board.addObserver([&Decode](const sim::TraceRecord &Record) { Decode.observe(Record); });
+  boardsim::Progress Shown(Settings.MaxSteps, boardsim::Progress::StandardErrorIsTerminal());
+  Board.addObserver([&Shown](const sim::TraceRecord &Record) {
+    if (Record.Kind != sim::AccessKind::Note) {
+      Shown.access();
+    }
+  });
   boardsim::RunReport Report;
   Report.Which = Asked.Which;
   Report.ScenarioName = Asked.ScenarioName;
   Report.Result = Run(Asked, Runs, Board);
+  Shown.finish();
   if (Report.Result.Ran == runs::Implementation::Image) {
     Report.ImagePath = Asked.ImagePath;
   }
   Facts.finish();
   Report.Facts = Facts;
+  Report.DecodeChangedIn = Decode.changedIn();
 
   if (Json != nullptr) {
     Json->write(boardsim::JsonText(Report, Board));

@@ -1,0 +1,218 @@
+#include "DecodeMap.h"
+
+#include "BoardLpcBridge.h"
+#include "BoardPcr.h"
+#include "DecodeRequest.h"
+#include "DecodeState.h"
+#include "DecodeTarget.h"
+#include "GenericIoRange.h"
+
+#include <algorithm>
+#include <array>
+
+namespace boardsim {
+namespace {
+
+namespace Bridge = sim::hw::LpcBridge;
+namespace Pcr = sim::hw::Pcr;
+
+void AddSpans(std::vector<DecodedRange> &Ranges, std::uint16_t Base,
+              std::span<const Bridge::PortSpan> Spans, unsigned Target, const std::string &By,
+              bool Window) {
+  for (const Bridge::PortSpan &Span : Spans) {
+    Ranges.push_back({static_cast<std::uint16_t>(Base + Span.First),
+                      static_cast<std::uint16_t>(Base + Span.Last), Target, By, Window});
+  }
+}
+
+// Every port range the bridge decodes, by the registers of the state: the fixed decoders each
+// target's I/O Enables turns on, then the generic windows of each target.
+std::vector<DecodedRange> DecodedRanges(const DecodeState &State) {
+  std::vector<DecodedRange> Ranges;
+  std::array<std::uint16_t, DecodeTarget::Count> Enables{};
+  Enables[DecodeTarget::Lpc] = State.IoEnables;
+  for (std::size_t ChipSelect = 0; ChipSelect < State.EspiIoEnables.size(); ++ChipSelect) {
+    Enables[DecodeTarget::EspiCs1 + ChipSelect] = State.EspiIoEnables[ChipSelect];
+  }
+  for (unsigned Target = 0; Target < Enables.size(); ++Target) {
+    for (const RangeDevice &Device : RangeDevices) {
+      const std::uint32_t Index = RangeGet(Device.Field, State.IoDecodeRanges);
+      if ((Enables[Target] & Device.Enable) == 0 || Index >= Device.Ports.size()) {
+        continue; // off, or a reserved field value that names no base
+      }
+      const std::uint16_t Base = Device.Ports[Index];
+      const bool Short =
+          Device.Ports.data() == Bridge::ParallelPorts && Base == Bridge::ParallelShortPort;
+      AddSpans(Ranges, Base, Short ? Bridge::ParallelShortSpans : Device.Spans, Target,
+               std::string(Device.Name) + " decoder", false);
+    }
+    for (const Bridge::FixedDecoder &Decoder : Bridge::FixedDecoders) {
+      if ((Enables[Target] & Decoder.Enable) != 0) {
+        AddSpans(Ranges, 0, std::span(Decoder.Spans, Decoder.SpanCount), Target, Decoder.Name,
+                 false);
+      }
+    }
+  }
+  std::size_t Slot = 0;
+  for (unsigned Target = 0; Target < Bridge::SlotBanks.size(); ++Target) {
+    for (unsigned Each = 0; Each < Bridge::SlotBanks[Target].Count; ++Each, ++Slot) {
+      const GenericWindow &Window = State.Windows.at(Slot);
+      if (const auto Ports = WindowPorts(Window.Register)) {
+        Ranges.push_back({Ports->First, Ports->Last, Target, Window.Slot + " window", true});
+      }
+    }
+  }
+  std::stable_sort(Ranges.begin(), Ranges.end(), [](const DecodedRange &A, const DecodedRange &B) {
+    return A.First != B.First ? A.First < B.First : A.Target < B.Target;
+  });
+  return Ranges;
+}
+
+std::vector<DecodedRange> Holding(const std::vector<DecodedRange> &Ranges, std::uint16_t Port,
+                                  bool WindowsOnly) {
+  std::vector<DecodedRange> Found;
+  for (const DecodedRange &Range : Ranges) {
+    if (Port >= Range.First && Port <= Range.Last && (Range.Window || !WindowsOnly)) {
+      Found.push_back(Range);
+    }
+  }
+  return Found;
+}
+
+// "a 256-byte window on LPC", "a window of 4 bytes at 0x006C on eSPI CS1"
+std::string DescribeWindowRequest(std::uint16_t Port, std::uint16_t SizeWord) {
+  const std::string At = " at " + sim::HexText(Port, 4);
+  if (SizeWord == GenericIoSizeWord::FullWindow) {
+    return "a 256-byte window" + At + " on LPC (size word 0x0100)";
+  }
+  return "a window of " + std::to_string(FieldGet(GenericIoSizeWord::Size, SizeWord)) + " bytes" +
+         At + " on " + DescribeTarget(FieldGet(GenericIoSizeWord::DecodeTarget, SizeWord));
+}
+
+bool Succeeded(const sim::CallRecord &Call) {
+  return Call.Status && *Call.Status == 0;
+}
+
+std::string StatusOf(const sim::CallRecord &Call) {
+  return sim::ResultText(Call);
+}
+
+// Every bridge register and mirror the board model names, with its value on the board.
+std::vector<std::uint32_t> RegisterValues(const sim::Board &Board) {
+  std::vector<std::uint32_t> Values;
+  for (const sim::hw::NamedRegister &Each : Bridge::Registers) {
+    Values.push_back(Board.lpcConfig().read(Each.Offset, Each.Width));
+  }
+  for (const sim::hw::NamedRegister &Each : Pcr::Registers) {
+    Values.push_back(Board.pcr().read(Each.Offset, Each.Width));
+  }
+  return Values;
+}
+
+} // namespace
+
+std::string PortRangeText(std::uint16_t First, std::uint16_t Last) {
+  return sim::HexText(First, 4) + (First == Last ? "" : "-" + sim::HexText(Last, 4));
+}
+
+DecodeWatch::DecodeWatch(const sim::Board &Board) : Board_(Board), Last_(snapshot()) {}
+
+std::vector<std::uint32_t> DecodeWatch::snapshot() const {
+  return RegisterValues(Board_);
+}
+
+// Every call's entry and return is a note: what changed since the last note changed inside every
+// call open now (a call is still open at its return's note, not yet at its entry's).
+void DecodeWatch::observe(const sim::TraceRecord &Record) {
+  if (Record.Kind != sim::AccessKind::Note) {
+    return;
+  }
+  std::vector<std::uint32_t> Now = snapshot();
+  if (Now != Last_) {
+    ChangedIn_.insert(Board_.openCallIndices().begin(), Board_.openCallIndices().end());
+    Last_ = std::move(Now);
+  }
+}
+
+DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
+                         const std::set<std::size_t> &ChangedIn) {
+  DecodeMap Map;
+  Map.Ranges = DecodedRanges(ReadDecodeState(Board));
+  for (const std::uint16_t Port : Bridge::StandardComPorts) {
+    Map.StandardCom.push_back({Port, Holding(Map.Ranges, Port, false)});
+  }
+
+  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report, Board);
+  const unsigned BaseDepth = Calls.empty() ? 0 : Calls.front()->Depth;
+  for (const sim::CallRecord *Call : Calls) {
+    const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call->Made);
+    const auto *Window = std::get_if<sim::SetGenericIoRangeCall>(&Call->Made);
+    if (Call->Depth == BaseDepth) {
+      RequestOutcome Request;
+      Request.Call = Call;
+      const std::uint16_t Port = Decode ? Decode->Port : Window->Port;
+      if (Decode) {
+        Request.Asked = DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes);
+        Request.TurnsOff = Decode->Port == DecodeOffPort;
+        Request.StandardCom =
+            FieldGet(DecodeAttributes::DeviceType, Decode->Attributes) == DecodeDevice::Serial &&
+            std::ranges::find(Bridge::StandardComPorts, Decode->Port) !=
+                std::end(Bridge::StandardComPorts);
+      } else {
+        Request.Asked = DescribeWindowRequest(Window->Port, Window->SizeWord);
+      }
+      if (!Request.TurnsOff) {
+        Request.PortGoesTo = Holding(Map.Ranges, Port, false);
+      }
+      Map.Requests.push_back(std::move(Request));
+    }
+    if (Window != nullptr && !Map.Requests.empty()) {
+      Map.Requests.back().Windows.push_back({Call, Holding(Map.Ranges, Window->Port, true)});
+    }
+  }
+
+  // A request's status can hide what it did to the registers.
+  for (const RequestOutcome &Request : Map.Requests) {
+    const sim::CallRecord &Call = *Request.Call;
+    if (!Call.Status) {
+      continue; // did not return
+    }
+    if (Succeeded(Call)) {
+      for (const WindowOutcome &Window : Request.Windows) {
+        if (Window.Call != &Call && !Succeeded(*Window.Call)) {
+          Map.Warnings.push_back(sim::CallText(Call) + " returned " + StatusOf(Call) +
+                                 ", but the window it asked for was refused: " +
+                                 sim::CallText(*Window.Call) + " -> " + StatusOf(*Window.Call));
+        }
+      }
+      continue;
+    }
+    const std::size_t Index = static_cast<std::size_t>(&Call - Board.calls().data());
+    if (ChangedIn.contains(Index)) {
+      std::string Why;
+      if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
+        const std::uint32_t Target = FieldGet(DecodeAttributes::DecodeTarget, Decode->Attributes);
+        if (Target >= DecodeTarget::Count) {
+          Why = " (decode target " + std::to_string(Target) + " names no target)";
+        }
+      }
+      Map.Warnings.push_back(sim::CallText(Call) + " was refused with " + StatusOf(Call) +
+                             ", yet changed decode registers" + Why);
+    }
+  }
+
+  // The registers the run changed: the board before the run is a board of the same settings.
+  const sim::Board Before(Board.scenario());
+  const std::vector<std::uint32_t> Preset = RegisterValues(Before);
+  const std::vector<std::uint32_t> Final = RegisterValues(Board);
+  std::vector<sim::hw::NamedRegister> Named(Bridge::Registers.begin(), Bridge::Registers.end());
+  Named.insert(Named.end(), Pcr::Registers.begin(), Pcr::Registers.end());
+  for (std::size_t Each = 0; Each < Named.size(); ++Each) {
+    if (Preset[Each] != Final[Each]) {
+      Map.Changes.push_back({Named[Each].Name, Named[Each].Width, Preset[Each], Final[Each]});
+    }
+  }
+  return Map;
+}
+
+} // namespace boardsim

@@ -1,0 +1,88 @@
+// The I/O decode map of a run on the bridge: where every decoded port range goes after the run
+// (the LPC bus or an eSPI chip select), through a fixed decoder or a generic window; what each
+// request asked against what it got; the decode registers the run changed, preset beside final;
+// and warnings where a request's status hides what happened to the registers.
+#pragma once
+
+#include "Board.h"
+#include "Report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace boardsim {
+
+struct DecodedRange {
+  std::uint16_t First = 0, Last = 0;
+  unsigned Target = 0; // 0 LPC, 1-3 eSPI chip select
+  std::string By;      // "COM A decoder", "LPC range 3 window"
+  bool Window = false; // a generic window, else a fixed decoder
+};
+
+// One SetGenericIoRange call and the windows that hold its port after the run.
+struct WindowOutcome {
+  const sim::CallRecord *Call = nullptr;
+  std::vector<DecodedRange> Holding;
+};
+
+struct RequestOutcome {
+  const sim::CallRecord *Call = nullptr; // the request as it was made
+  std::string Asked;                     // "serial COM A at 0x03F8 on LPC"
+  bool TurnsOff = false;                 // port 0: the request turns a device off
+  std::vector<DecodedRange> PortGoesTo;  // what decodes the asked port after the run
+  std::vector<WindowOutcome> Windows;    // the window calls it made (or it is)
+  bool StandardCom = false;              // a serial request for one of the standard COM ports
+};
+
+struct RegisterChange {
+  std::string Name; // "I/O Enables", "I/O Enables mirror"
+  unsigned Width = 0;
+  std::uint32_t Preset = 0, Final = 0;
+};
+
+struct StandardComPort {
+  std::uint16_t Port = 0;
+  std::vector<DecodedRange> DecodedBy;
+};
+
+struct DecodeMap {
+  std::vector<DecodedRange> Ranges; // by first port
+  std::vector<StandardComPort> StandardCom;
+  std::vector<RequestOutcome> Requests;
+  std::vector<RegisterChange> Changes;
+  std::vector<std::string> Warnings;
+};
+
+// Watches a run for the decode registers changing inside each call: a refused request that still
+// changed them deserves a warning. Add observe() as a trace observer of the board.
+class DecodeWatch {
+public:
+  explicit DecodeWatch(const sim::Board &Board);
+  void observe(const sim::TraceRecord &Record);
+  // The calls (indices into the board's calls()) during which a decode register changed.
+  const std::set<std::size_t> &changedIn() const { return ChangedIn_; }
+
+private:
+  std::vector<std::uint32_t> snapshot() const;
+
+  const sim::Board &Board_;
+  std::vector<std::uint32_t> Last_;
+  std::set<std::size_t> ChangedIn_;
+};
+
+// The map of the board after a run of pei, decode or window. ChangedIn: DecodeWatch::changedIn().
+DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
+                         const std::set<std::size_t> &ChangedIn);
+
+// "0x03F8-0x03FF", "0x0060"
+std::string PortRangeText(std::uint16_t First, std::uint16_t Last);
+
+// The summary's section, and the JSON's decode_map.
+std::string DecodeMapSummary(const DecodeMap &Map);
+nlohmann::ordered_json DecodeMapJson(const DecodeMap &Map);
+
+} // namespace boardsim
