@@ -2,9 +2,11 @@
 #pragma once
 
 #include "Board.h"
+#include "BoardTime.h"
 #include "ModuleRuns.h"
 #include "RunFacts.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +21,7 @@ struct RunReport {
   std::string ImagePath;    // the shipped image that ran, when one did
   runs::RunResult Result;
   RunFacts Facts;
+  BoardTime Time;
 };
 
 const char *ModuleName(Module Which);
@@ -54,6 +57,10 @@ sim::Operation EntryOperation(Module Which);
 // The calls the summary and the JSON list as requests: the board table's SetIoDecode calls for
 // pei, the given requests for decode and window (each with its nested calls after it).
 std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report, const sim::Board &Board);
+
+// dxe: whether the driver found the timer GUID HOB, as far as the run shows it; nullopt when it
+// did not look (no HOB list) or the run hung before the timer start-up ended.
+std::optional<bool> TimerHobFound(const RunReport &Report);
 
 std::string Summary(const RunReport &Report, const sim::Board &Board);
 std::string JsonText(const RunReport &Report, const sim::Board &Board);

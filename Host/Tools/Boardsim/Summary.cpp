@@ -206,7 +206,7 @@ void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
       Out << " from PM-timer count " << sim::HexText(Interval->PmTimerStart, 6) << " (time stamp "
           << sim::HexText(Interval->TimeStamps[0], 1) << ") and did not finish\n";
     }
-  } else if (!Report.Result.Hung) {
+  } else if (TimerHobFound(Report).value_or(false)) {
     Out << "  timer HOB: found, so the measuring interval was skipped\n";
   }
   Out << "SMM: LocateProtocol: " << Plural(Dxe.LocateProtocolCalls, "call", "calls")
@@ -237,6 +237,22 @@ sim::Operation EntryOperation(Module Which) {
     return sim::DxeEntryCall{};
   }
   return sim::PeiEntryCall{};
+}
+
+std::optional<bool> TimerHobFound(const RunReport &Report) {
+  if (!Report.Result.Dxe || !Report.Result.Dxe->HobListFound) {
+    return std::nullopt;
+  }
+  if (Report.Facts.interval()) {
+    return false;
+  }
+  // Without a measuring interval the timer start-up has ended once the SPI bring-up that follows
+  // it has begun (its first access reads the controller's device ID); a run that hung before that
+  // does not show whether the HOB was there.
+  if (!Report.Result.Hung || Report.Facts.spiState() != SpiState::NotChecked) {
+    return true;
+  }
+  return std::nullopt;
 }
 
 std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
@@ -305,13 +321,21 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     IoDecode(Out, Board);
     break;
   }
+  Out << BoardTimeSummary(Report.Time, Runs[static_cast<std::size_t>(Report.Which)]);
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
   Accesses(Out, Board);
   if (Result.Image) {
     const runs::ImageFacts &Facts = *Result.Image;
-    Out << "Image: " << Facts.Instructions << " instructions executed; stack high-water mark "
-        << Facts.StackHighWater << " bytes"
+    Out << "Image: " << Plural(Facts.Instructions, "instruction", "instructions")
+        << " executed; stack high-water mark " << Facts.StackHighWater << " bytes"
         << (Facts.StackDeepestIn.empty() ? "" : ", deepest in " + Facts.StackDeepestIn) << "\n";
+    if (!Facts.StackChain.empty()) {
+      Out << "  calls in progress at the high-water mark:";
+      for (const std::string &Function : Facts.StackChain) {
+        Out << (&Function == &Facts.StackChain.front() ? " " : " > ") << Function;
+      }
+      Out << "\n";
+    }
   }
   return Out.str();
 }
