@@ -59,7 +59,7 @@ sim::Operation EntryOperation(Module Which);
 std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report, const sim::Board &Board);
 
 // dxe: whether the driver found the timer GUID HOB, as far as the run shows it; nullopt when it
-// did not look (no HOB list) or the run hung before the timer start-up ended.
+// did not look (no HOB list) or the run hung before its first access.
 std::optional<bool> TimerHobFound(const RunReport &Report);
 
 std::string Summary(const RunReport &Report, const sim::Board &Board);

@@ -206,8 +206,9 @@ void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
       Out << " from PM-timer count " << sim::HexText(Interval->PmTimerStart, 6) << " (time stamp "
           << sim::HexText(Interval->TimeStamps[0], 1) << ") and did not finish\n";
     }
-  } else if (TimerHobFound(Report).value_or(false)) {
-    Out << "  timer HOB: found, so the measuring interval was skipped\n";
+  } else if (const std::optional<bool> Found = TimerHobFound(Report)) {
+    Out << (*Found ? "  timer HOB: found, so the measuring interval was skipped\n"
+                   : "  timer HOB: not found, so the measuring interval began\n");
   }
   Out << "SMM: LocateProtocol: " << Plural(Dxe.LocateProtocolCalls, "call", "calls")
       << ", InSmm: " << Plural(Dxe.InSmmCalls, "call", "calls")
@@ -246,13 +247,14 @@ std::optional<bool> TimerHobFound(const RunReport &Report) {
   if (Report.Facts.interval()) {
     return false;
   }
-  // Without a measuring interval the timer start-up has ended once the SPI bring-up that follows
-  // it has begun (its first access reads the controller's device ID); a run that hung before that
-  // does not show whether the HOB was there.
+  // The driver touches no hardware before the timer start-up, and the start-up touches none to
+  // look for the HOB. So a run's first access tells: the SPI bring-up's device-ID read follows the
+  // start-up that found the HOB; any other is the measuring interval's, whose time stamps a run
+  // that hung early never reached. A run that hung before any access does not show it.
   if (!Report.Result.Hung || Report.Facts.spiState() != SpiState::NotChecked) {
     return true;
   }
-  return std::nullopt;
+  return Report.Result.LastAccesses.empty() ? std::nullopt : std::optional<bool>(false);
 }
 
 std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
