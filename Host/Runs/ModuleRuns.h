@@ -42,6 +42,9 @@ struct ImageFacts {
   // (the stack is painted before the run); the largest of all the calls of a run.
   std::uint32_t StackHighWater = 0;
   std::string StackDeepestIn; // the function running when the stack pointer was lowest
+  // The calls in progress when the stack pointer was lowest, outermost first: the function the
+  // run called, then each function called from the one before, down to StackDeepestIn's.
+  std::vector<std::string> StackChain;
   std::uint64_t Instructions = 0;
   // Hung because InstructionsWithoutAccess instructions went by without an access, rather than
   // by the board's step budget.

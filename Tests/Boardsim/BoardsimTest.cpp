@@ -193,6 +193,33 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       // A refused request that wrote nothing, and a refused window request, warn of nothing.
       {"decode 0x1234,0,1 0x3F8,2,6", "/decode_map/warnings", nlohmann::json::array()},
       {"window 0x6C,0", "/decode_map/warnings", nlohmann::json::array()},
+      // Board time: the timer advances one tick per reading, so a run's ticks are its readings
+      // less one, across the counter's wrap too; a delay takes the ticks it read.
+      {"pei", "/board_time/ticks", 184},
+      {"pei", "/board_time/microseconds", 51},
+      {"pei --pm-timer=0xFFFFF0", "/board_time/ticks", 184},
+      {"pei --pm-timer=0xFFFFF0", "/board_time/last_reading", 0xA8},
+      {"pei",
+       "/board_time/waits/2",
+       {{"kind", "delay"},
+        {"register", "PM timer"},
+        {"port", 0x1808},
+        {"address", nullptr},
+        {"reads", 37},
+        {"ticks", 36},
+        {"microseconds", 10},
+        {"finished", true},
+        {"running", {"BoardInitPeiEntry(FileHandle, PeiServices)"}}}},
+      {"pei", "/board_time/waits/0/address", 0xFE03200C},
+      {"pei", "/board_time/waits/0/ticks", 0},
+      {"dxe", "/board_time/waits/0/kind", "measuring interval"},
+      {"dxe", "/board_time/waits/0/ticks", 364},
+      {"dxe", "/board_time/waits/0/microseconds", 102},
+      {"dxe", "/board_time/hung_in", nullptr},
+      {"dxe --timer-hob", "/board_time/ticks", 5 * 37 - 1},
+      {"dxe --timer-hob", "/board_time/waits/0/kind", "wait"},
+      {"decode 0x3F8,0,6", "/board_time/pm_timer_reads", 0},
+      {"decode 0x3F8,0,6", "/board_time/first_reading", nullptr},
   };
   for (const Case &Each : Cases) {
     const nlohmann::json Out = Json(Each.Arguments);
@@ -293,6 +320,19 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
        {"a 256-byte window at 0x3000 on LPC (size word 0x0100) -> EFI_SUCCESS (0x00000000); the "
         "port goes to 0x3000-0x30FF on LPC (LPC range 2 window)"},
        {"WARNING", "opens all four"}},
+      // Board time, the run's and each wait's, with where it was.
+      {"pei",
+       {"Board time (PM timer, 3579545 Hz;",
+        "  BoardInitPei: 184 ticks (51.40 microseconds) from the first of 185 PM-timer readings "
+        "to the last\n",
+        "  The delay on the PM timer (port 0x1808) in BoardInitPeiEntry(FileHandle, PeiServices): "
+        "37 reads, 36 ticks (10.06 microseconds), 5 times\n",
+        "  The wait on the SPI register 0x0C (0xFE03200C) in BoardInitPeiEntry(FileHandle, "
+        "PeiServices): 3 reads, 0 ticks (0.00 microseconds)\n"}},
+      {"dxe",
+       {"  The measuring interval on the PM timer (port 0x1808) in BoardInitDxeEntry(ImageHandle, "
+        "SystemTable): 365 reads, 364 ticks (101.69 microseconds)\n"}},
+      {"window 0x6C,2", {"  SetGenericIoRange requests: no PM-timer readings, so no board time"}},
   };
   for (const Case &Each : Cases) {
     const Result Run = Boardsim(Each.Arguments);
@@ -427,12 +467,62 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
   EXPECT_NE(OnTerminal.Out.find("accesses\r     "), std::string::npos);
   EXPECT_NE(OnTerminal.Out.find("\rboardsim: the run hung"), std::string::npos);
 
-  const Result Decode = Boardsim("decode 0x6C,2,0xFF --pcr=0x2730=0 --all-ones --max-steps=5");
-  EXPECT_EQ(Decode.Exit, 3);
-  EXPECT_NE(Decode.Err.find(
-                "in SetIoDecode(0x006C, 0x02, 0x000000FF) > SetGenericIoRange(0x006C, 0x0002)"),
-            std::string::npos)
-      << Decode.Err;
+
+  // Each hung run names the calls and the wait it was in, on standard error and in the JSON, and
+  // reports what it had shown before it hung.
+  struct Case {
+    const char *Arguments;
+    const char *Error; // the first line on standard error, from " in " on
+    const char *Pointer;
+    nlohmann::json Expected;
+  };
+  const Case Cases[] = {
+      {"decode 0x6C,2,0xFF --pcr=0x2730=0 --all-ones --max-steps=5",
+       " in SetIoDecode(0x006C, 0x02, 0x000000FF) > SetGenericIoRange(0x006C, 0x0002); last "
+       "accesses:",
+       "/board_time/hung_in", nullptr},
+      {"pei --pm-timer-stuck --max-steps=5000",
+       " in BoardInitPeiEntry(FileHandle, PeiServices), in the delay on the PM timer (port "
+       "0x1808); last accesses:",
+       "/board_time/hung_in", "the delay on the PM timer (port 0x1808)"},
+      {"pei --pm-timer-stuck --max-steps=5000", nullptr, "/board_time/ticks", 0},
+      {"pei --spi-status=0x14 --max-steps=19",
+       " in BoardInitPeiEntry(FileHandle, PeiServices), in the wait on the SPI status "
+       "(0xFE032008); last accesses:",
+       "/board_time/waits/1/finished", false},
+      {"dxe --uart-lsr=0 --max-steps=5000",
+       " in BoardInitDxeEntry(ImageHandle, SystemTable), in the wait on the UART line status (port "
+       "0x03FD); last accesses:",
+       "/board_time/hung_in", "the wait on the UART line status (port 0x03FD)"},
+      {"dxe --pm-timer-stuck --max-steps=5000",
+       " in BoardInitDxeEntry(ImageHandle, SystemTable), in the measuring interval on the PM timer "
+       "(port 0x1808); last accesses:",
+       "/dxe/timer_hob_found", false},
+      // The driver had passed the timer HOB check: the SPI bring-up after it had begun.
+      {"dxe --scenario=pm-timer-stuck-timer-hob --max-steps=5000",
+       " in BoardInitDxeEntry(ImageHandle, SystemTable), in the delay on the PM timer (port "
+       "0x1808); last accesses:",
+       "/dxe/timer_hob_found", true},
+      // Hung at the first access: the SPI bring-up's device-ID read with the HOB, the measuring
+      // interval's flags read and interrupts off without it.
+      {"dxe --timer-hob --max-steps=1",
+       " in BoardInitDxeEntry(ImageHandle, SystemTable); last accesses:", "/dxe/timer_hob_found",
+       true},
+      {"dxe --max-steps=1", " in BoardInitDxeEntry(ImageHandle, SystemTable); last accesses:",
+       "/dxe/timer_hob_found", false},
+  };
+  for (const Case &Each : Cases) {
+    const Result Run = Boardsim(std::string(Each.Arguments) + " --json=-");
+    EXPECT_EQ(Run.Exit, 3) << Each.Arguments;
+    const std::string First = Run.Err.substr(0, Run.Err.find('\n'));
+    if (Each.Error != nullptr) {
+      const std::string::size_type At = First.find(" in ");
+      EXPECT_EQ(At == std::string::npos ? First : First.substr(At), Each.Error) << Each.Arguments;
+    }
+    EXPECT_EQ(nlohmann::json::parse(Run.Out)[nlohmann::json::json_pointer(Each.Pointer)],
+              Each.Expected)
+        << Each.Arguments << " " << Each.Pointer;
+  }
 }
 
 TEST(Boardsim, MemoryStaysBoundedWhateverTheStepBudget) {

@@ -204,6 +204,38 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   EXPECT_GT(Json["image"]["instructions"], 0);
   EXPECT_EQ(Json["image"]["breach"], nullptr);
   EXPECT_EQ(Json["status_name"], "EFI_SUCCESS");
+  // The calls in progress at the stack's high-water mark: from the entry down to the function
+  // running at the lowest stack pointer.
+  const nlohmann::json &Chain = Json["image"]["stack_chain"];
+  ASSERT_GE(Chain.size(), 2u) << Chain;
+  EXPECT_EQ(Chain.front(), "BoardInitPeiEntry");
+  const std::string Deepest = Json["image"]["stack_deepest_in"];
+  EXPECT_EQ(Deepest.rfind(Chain.back().get<std::string>() + "+", 0), 0u) << Chain << Deepest;
+
+  // An entry patched to return at once, or to spin before any access.
+  struct Case {
+    const char *Name;
+    std::vector<std::uint8_t> Patch;
+    int Exit;
+    std::string Shown; // in the summary
+    std::string Error;
+  };
+  const Case Cases[] = {
+      {"ret", {0xC3}, 0, "Image: 1 instruction executed;", ""},
+      {"spin-at-entry",
+       {0xEB, 0xFE},
+       3,
+       "HUNG (1000000 instructions without an access)",
+       "boardsim: the run hung: it executed 1000000 instructions without an access in "
+       "BoardInitPeiEntry(FileHandle, PeiServices)\n"},
+  };
+  for (const Case &Each : Cases) {
+    const Result Patched =
+        Boardsim("pei --image=" + PatchedImage(Image, Each.Name, Where::Entry, Each.Patch));
+    EXPECT_EQ(Patched.Exit, Each.Exit) << Each.Name;
+    EXPECT_NE(Patched.Out.find(Each.Shown), std::string::npos) << Each.Name << Patched.Out;
+    EXPECT_EQ(Patched.Err, Each.Error) << Each.Name;
+  }
 
   const std::string Broken =
       PatchedImage(Image, "boardsim", Where::SetGenericIoRange, {0x0F, 0x0B});
@@ -232,6 +264,11 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   Summary.replace(Summary.find(", run from the image " + imagetest::DxeImagePath),
                   std::string(", run from the image ").size() + imagetest::DxeImagePath.size(), "");
   EXPECT_EQ(Summary, Host.Out);
+  // The format engine's one nested call is the deepest the driver goes.
+  EXPECT_NE(Driver.Out.find("calls in progress at the high-water mark: BoardInitDxeEntry > "),
+            std::string::npos)
+      << Driver.Out;
+  EXPECT_NE(Driver.Out.find("> FormatBuffer > FormatBufferV\n"), std::string::npos) << Driver.Out;
   const Result Refused = Boardsim("dxe --image=" + imagetest::PeiImagePath);
   EXPECT_EQ(Refused.Exit, 2);
   EXPECT_EQ(Refused.Err, "boardsim: '" + imagetest::PeiImagePath +

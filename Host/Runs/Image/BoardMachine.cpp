@@ -148,6 +148,8 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
   }
   CallerSp_ = std::min(CallerSp_, CallerStackPointer);
   setReg(stackPointer(), StackPointer);
+  Frames_.assign(1, {StackPointer, Setup_.ExitTrap});
+  LastSize_ = 0;
   const uc_err Result = uc_emu_start(Engine_, Address, Setup_.ExitTrap, 0, 0);
   if (Stop_ == Stop::Error) {
     std::rethrow_exception(Error_);
@@ -181,6 +183,12 @@ runs::ImageFacts BoardMachine::facts() const {
         LowestAddress < CallerSp_ ? static_cast<std::uint32_t>(CallerSp_ - LowestAddress) : 0;
   }
   Facts.StackDeepestIn = DeepestPc_ == 0 ? std::string() : functionAt(DeepestPc_);
+  for (const std::uint64_t Position : DeepestChain_) {
+    // The function's name, without the offset of the position in it.
+    std::string Name = functionAt(Position);
+    Name = Name.substr(0, Name.rfind("+0x"));
+    Facts.StackChain.push_back(std::move(Name));
+  }
   Facts.Instructions = Instructions_;
   Facts.SpunWithoutAccess = Stop_ == Stop::Spin;
   Facts.Breach = Breach_;
@@ -242,7 +250,22 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
   }
 }
 
-void BoardMachine::code(std::uint64_t Address) {
+void BoardMachine::trackCalls(std::uint64_t Address, std::uint64_t Sp) {
+  while (Frames_.size() > 1 && Sp > Frames_.back().Slot) {
+    Frames_.pop_back();
+  }
+  const std::uint64_t Next = LastPc_ + LastSize_;
+  if (LastSize_ != 0 && Address != Next && Sp + slotSize() == LastSp_) {
+    std::uint64_t Pushed = 0;
+    if (uc_mem_read(Engine_, Sp, &Pushed, slotSize()) == UC_ERR_OK && Pushed == Next) {
+      Frames_.push_back({Sp, Next});
+    }
+  }
+  LastPc_ = Address;
+  LastSp_ = Sp;
+}
+
+void BoardMachine::code(std::uint64_t Address, std::uint64_t Size) {
   if (Stop_ != Stop::None) {
     // The rest of a translated block may still run after a stop: it reaches the board no more.
     uc_emu_stop(Engine_);
@@ -255,9 +278,17 @@ void BoardMachine::code(std::uint64_t Address) {
     return;
   }
   const std::uint64_t Sp = reg(stackPointer());
+  trackCalls(Address, Sp);
+  LastSize_ = Size;
   if (Sp < LowestSp_) {
     LowestSp_ = Sp;
     DeepestPc_ = Pc_;
+    // Each caller is where its call instruction lies, the byte before the return address.
+    DeepestChain_.clear();
+    for (auto Each = std::next(Frames_.begin()); Each != Frames_.end(); ++Each) {
+      DeepestChain_.push_back(Each->ReturnAddress - 1);
+    }
+    DeepestChain_.push_back(Address);
   }
   if (!instruction(Address, Sp) || Stop_ != Stop::None) {
     return;
@@ -305,9 +336,9 @@ bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
   return false;
 }
 
-void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t, void *Self) {
+void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t Size, void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
-  Machine.guarded([&] { Machine.code(Address); });
+  Machine.guarded([&] { Machine.code(Address, Size); });
 }
 
 std::uint32_t BoardMachine::OnIn(uc_engine *, std::uint32_t Port, int Size, void *Self) {

@@ -122,7 +122,8 @@ private:
 
   void keepError();
   bool processorEvent(std::uint64_t Address);
-  void code(std::uint64_t Address);
+  void code(std::uint64_t Address, std::uint64_t Size);
+  void trackCalls(std::uint64_t Address, std::uint64_t Sp);
   bool invalid(uc_mem_type Type, std::uint64_t Address, int Size);
 
   static void OnCode(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
@@ -151,6 +152,18 @@ private:
   std::uint64_t Pc_ = 0; // the instruction being executed
   std::uint64_t LowestSp_ = ~std::uint64_t{0};
   std::uint64_t DeepestPc_ = 0;
+  // The calls in progress, as the instructions show them: a call is an instruction after which
+  // execution goes elsewhere with the address of the next instruction pushed; it returns once the
+  // stack pointer rises above that slot. The machine's own call is the first.
+  struct Frame {
+    std::uint64_t Slot;          // where its return address lies
+    std::uint64_t ReturnAddress; // in its caller
+  };
+  std::vector<Frame> Frames_;
+  std::uint64_t LastPc_ = 0, LastSize_ = 0, LastSp_ = 0;
+  // The positions of the calls in progress at the lowest stack pointer, outermost first: each
+  // caller's call instruction, then the deepest instruction.
+  std::vector<std::uint64_t> DeepestChain_;
   // The stack pointer of the machine's calls before the return address goes on: everything below it
   // is the image's.
   std::uint64_t CallerSp_;

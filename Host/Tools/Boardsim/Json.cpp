@@ -2,6 +2,7 @@
 // types and meaning; new facts come as new keys.
 #include "BoardSpi.h"
 #include "DecodeMap.h"
+#include "BoardTimeJson.h"
 #include "DecodeState.h"
 #include "Report.h"
 
@@ -82,10 +83,8 @@ Json DxeJson(const RunReport &Report) {
   Json Out;
   Out["hob_list_found"] = Dxe.HobListFound;
   // Looked for only in a HOB list; unknown when the run hung before the timer start-up ended.
-  Out["timer_hob_found"] = !Dxe.HobListFound    ? Json(nullptr)
-                           : Interval           ? Json(false)
-                           : Report.Result.Hung ? Json(nullptr)
-                                                : Json(true);
+  const std::optional<bool> TimerHob = TimerHobFound(Report);
+  Out["timer_hob_found"] = TimerHob ? Json(*TimerHob) : Json(nullptr);
   if (Interval) {
     Out["measuring_interval"] = {
         {"finished", Interval->Finished},
@@ -230,11 +229,13 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
                     {"stack_high_water", Facts.StackHighWater},
                     {"stack_deepest_in", Facts.StackDeepestIn},
                     {"instructions", Facts.Instructions},
-                    {"breach", Facts.Breach ? Json(*Facts.Breach) : Json(nullptr)}};
+                    {"breach", Facts.Breach ? Json(*Facts.Breach) : Json(nullptr)},
+                    {"stack_chain", Facts.StackChain}};
   }
   if (Report.Which != Module::Dxe) {
     Out["decode_map"] = DecodeMapJson(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
   }
+  Out["board_time"] = BoardTimeJson(Report.Time);
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

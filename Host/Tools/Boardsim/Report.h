@@ -2,9 +2,11 @@
 #pragma once
 
 #include "Board.h"
+#include "BoardTime.h"
 #include "ModuleRuns.h"
 #include "RunFacts.h"
 
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -21,6 +23,7 @@ struct RunReport {
   runs::RunResult Result;
   RunFacts Facts;
   std::set<std::size_t> DecodeChangedIn; // calls in which a decode register changed
+  BoardTime Time;
 };
 
 const char *ModuleName(Module Which);
@@ -56,6 +59,10 @@ sim::Operation EntryOperation(Module Which);
 // The calls the summary and the JSON list as requests: the board table's SetIoDecode calls for
 // pei, the given requests for decode and window (each with its nested calls after it).
 std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report, const sim::Board &Board);
+
+// dxe: whether the driver found the timer GUID HOB, as far as the run shows it; nullopt when it
+// did not look (no HOB list) or the run hung before its first access.
+std::optional<bool> TimerHobFound(const RunReport &Report);
 
 std::string Summary(const RunReport &Report, const sim::Board &Board);
 std::string JsonText(const RunReport &Report, const sim::Board &Board);

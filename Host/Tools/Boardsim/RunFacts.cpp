@@ -25,14 +25,13 @@ bool InRegisterWindow(std::uint64_t Address) {
   return Address >= RegisterWindow && Address < RegisterWindow + WindowSize;
 }
 
-// The registers the bring-up polls with a bounded wait.
-bool Polled(std::uint64_t Address) {
+} // namespace
+
+bool PolledSpiRegister(std::uint64_t Address) {
   const std::uint64_t Offset = Address - RegisterWindow;
   return InRegisterWindow(Address) &&
          (Offset == Spi::Status || Offset == Spi::Reg0C || Offset == Spi::Reg48);
 }
-
-} // namespace
 
 std::uint32_t MeasuringInterval::ticks() const {
   return (PmTimerEnd - PmTimerStart) & PmTimer::CountMask;
@@ -77,7 +76,7 @@ void RunFacts::observe(const sim::TraceRecord &Record) {
   const bool SameRun = Read && ReadRunAddress_ == Record.Address && ReadRunValue_ == Value;
   if (!SameRun) {
     endReadRun();
-    if (Read && Polled(Record.Address)) {
+    if (Read && PolledSpiRegister(Record.Address)) {
       ReadRunAddress_ = Record.Address;
       ReadRunValue_ = Value;
     }

@@ -56,5 +56,7 @@ private:
 };
 
 const char *SpiStateName(SpiState State);
+// The SPI registers the bring-up polls with a bounded wait: status, 0x0C and 0x48.
+bool PolledSpiRegister(std::uint64_t Address);
 
 } // namespace boardsim

@@ -207,8 +207,9 @@ void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
       Out << " from PM-timer count " << sim::HexText(Interval->PmTimerStart, 6) << " (time stamp "
           << sim::HexText(Interval->TimeStamps[0], 1) << ") and did not finish\n";
     }
-  } else if (!Report.Result.Hung) {
-    Out << "  timer HOB: found, so the measuring interval was skipped\n";
+  } else if (const std::optional<bool> Found = TimerHobFound(Report)) {
+    Out << (*Found ? "  timer HOB: found, so the measuring interval was skipped\n"
+                   : "  timer HOB: not found, so the measuring interval began\n");
   }
   Out << "SMM: LocateProtocol: " << Plural(Dxe.LocateProtocolCalls, "call", "calls")
       << ", InSmm: " << Plural(Dxe.InSmmCalls, "call", "calls")
@@ -238,6 +239,23 @@ sim::Operation EntryOperation(Module Which) {
     return sim::DxeEntryCall{};
   }
   return sim::PeiEntryCall{};
+}
+
+std::optional<bool> TimerHobFound(const RunReport &Report) {
+  if (!Report.Result.Dxe || !Report.Result.Dxe->HobListFound) {
+    return std::nullopt;
+  }
+  if (Report.Facts.interval()) {
+    return false;
+  }
+  // The driver touches no hardware before the timer start-up, and the start-up touches none to
+  // look for the HOB. So a run's first access tells: the SPI bring-up's device-ID read follows the
+  // start-up that found the HOB; any other is the measuring interval's, whose time stamps a run
+  // that hung early never reached. A run that hung before any access does not show it.
+  if (!Report.Result.Hung || Report.Facts.spiState() != SpiState::NotChecked) {
+    return true;
+  }
+  return Report.Result.LastAccesses.empty() ? std::nullopt : std::optional<bool>(false);
 }
 
 std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
@@ -308,13 +326,21 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
     break;
   }
+  Out << BoardTimeSummary(Report.Time, Runs[static_cast<std::size_t>(Report.Which)]);
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
   Accesses(Out, Board);
   if (Result.Image) {
     const runs::ImageFacts &Facts = *Result.Image;
-    Out << "Image: " << Facts.Instructions << " instructions executed; stack high-water mark "
-        << Facts.StackHighWater << " bytes"
+    Out << "Image: " << Plural(Facts.Instructions, "instruction", "instructions")
+        << " executed; stack high-water mark " << Facts.StackHighWater << " bytes"
         << (Facts.StackDeepestIn.empty() ? "" : ", deepest in " + Facts.StackDeepestIn) << "\n";
+    if (!Facts.StackChain.empty()) {
+      Out << "  calls in progress at the high-water mark:";
+      for (const std::string &Function : Facts.StackChain) {
+        Out << (&Function == &Facts.StackChain.front() ? " " : " > ") << Function;
+      }
+      Out << "\n";
+    }
   }
   return Out.str();
 }

@@ -47,12 +47,17 @@ void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
   for (const sim::CallRecord &Call : Report.Result.Running) {
     Running += (Running.empty() ? " in " : " > ") + sim::CallText(Call);
   }
+  // The wait it was in, when its last access was one of a wait's reads.
+  if (const boardsim::TimedWait *Wait = Report.Time.hungIn()) {
+    Running += ", in " + boardsim::WaitText(*Wait);
+  }
   const bool Spun = Report.Result.Image && Report.Result.Image->SpunWithoutAccess;
-  tooloutput::PrintError("boardsim: the run hung: {}{}; last accesses:\n",
+  tooloutput::PrintError("boardsim: the run hung: {}{}{}\n",
                          Spun ? fmt::format("it executed {} instructions without an access",
                                             runs::InstructionsWithoutAccess)
-                              : fmt::format("it exceeded its step budget of {} accesses", MaxSteps),
-                         Running);
+                              : fmt::format("it exceeded its step budget of {} access{}", MaxSteps,
+                                            MaxSteps == 1 ? "" : "es"),
+                         Running, Report.Result.LastAccesses.empty() ? "" : "; last accesses:");
   for (const sim::TraceRecord &Record : Report.Result.LastAccesses) {
     tooloutput::PrintError("  {}\n", sim::FormatRecord(Record));
   }
@@ -125,6 +130,8 @@ int Main(int argc, char **argv) {
       Shown.access();
     }
   });
+  boardsim::BoardTime Time(Board);
+  Board.addObserver([&Time](const sim::TraceRecord &Record) { Time.observe(Record); });
   boardsim::RunReport Report;
   Report.Which = Asked.Which;
   Report.ScenarioName = Asked.ScenarioName;
@@ -136,6 +143,8 @@ int Main(int argc, char **argv) {
   Facts.finish();
   Report.Facts = Facts;
   Report.DecodeChangedIn = Decode.changedIn();
+  Time.finish(Report.Result.Hung);
+  Report.Time = Time;
 
   if (Json != nullptr) {
     Json->write(boardsim::JsonText(Report, Board));

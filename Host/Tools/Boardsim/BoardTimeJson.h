@@ -1,0 +1,12 @@
+// Board time as the JSON's `board_time` object.
+#pragma once
+
+#include "BoardTime.h"
+
+#include <nlohmann/json.hpp>
+
+namespace boardsim {
+
+nlohmann::ordered_json BoardTimeJson(const BoardTime &Time);
+
+} // namespace boardsim
