@@ -8,8 +8,16 @@
 #include "FirmwareImages.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "RunTool.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -25,6 +33,89 @@ TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
                                   "date?)\n"
                                << comparison::ReportText(Result);
   }
+}
+
+// A copy of the early-init image, its map beside it, with the value of the Super I/O script's last
+// row changed: the script is found in the image's read-only data by its rows as the host build
+// holds them.
+std::string WithLastScriptValueChanged() {
+  std::ifstream In(imagetest::PeiImagePath, std::ios::binary);
+  std::vector<char> Bytes{std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+  const std::span<const IoScriptRow> Script = sim::BoardSuperIoScript();
+  const auto *Rows = reinterpret_cast<const char *>(Script.data());
+  const auto Found = std::search(Bytes.begin(), Bytes.end(), Rows, Rows + Script.size_bytes());
+  EXPECT_NE(Found, Bytes.end()) << "the Super I/O script is not in the image";
+  EXPECT_EQ(std::search(Found + 1, Bytes.end(), Rows, Rows + Script.size_bytes()), Bytes.end());
+  if (Found == Bytes.end()) {
+    return {};
+  }
+  const auto LastValue = Found + static_cast<std::ptrdiff_t>(Script.size_bytes()) - 1;
+  *LastValue = static_cast<char>(*LastValue ^ 1);
+  const std::string Path = ::testing::TempDir() + "planted-script.efi";
+  std::ofstream(Path, std::ios::binary)
+      .write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  std::filesystem::copy_file(imagerun::MapPathFor(imagetest::PeiImagePath),
+                             imagerun::MapPathFor(Path),
+                             std::filesystem::copy_options::overwrite_existing);
+  return Path;
+}
+
+// boardsim compare on the images: identical images agree in every case; one changed byte of the
+// script is one changed access, shown on each side in every entry run that reaches it, while the
+// request runs, which never run the script, stay the same; the two modules' images are bad input.
+TEST(ImageComparison, BoardsimCompareFindsAOneAccessDifferenceBetweenImages) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  SKIP_WITHOUT_DXE_IMAGE();
+  const std::string Planted = WithLastScriptValueChanged();
+  ASSERT_FALSE(Planted.empty());
+  const std::string &Pei = imagetest::PeiImagePath;
+  const std::string &Dxe = imagetest::DxeImagePath;
+  const std::span<const IoScriptRow> Script = sim::BoardSuperIoScript();
+  const IoScriptRow &Last = Script.back();
+  const auto Access = [&](std::uint8_t Value) {
+    return ": " +
+           sim::FormatRecord({sim::AccessKind::PortOut, 1, Last.Port, Value, "Super I/O data"});
+  };
+  struct Case {
+    std::string Arguments;
+    int Exit;
+    std::vector<std::string> Shown;
+    std::vector<std::string> Left = {};
+  };
+  const Case Cases[] = {
+      {"compare " + Pei + " " + Pei,
+       0,
+       {"runs compared: pei decode window", " 0 different\n"},
+       {"different  "}},
+      {"compare " + Dxe + " " + Dxe + " --scenario=healthy --scenario=spi-busy",
+       0,
+       {"runs compared: dxe\n", "same       dxe healthy\nsame       dxe spi-busy\n",
+        "2 cases: 2 same"}},
+      {"compare " + Pei + " " + Planted,
+       1,
+       {"different  pei healthy\n", "different  pei spi-dead\n", "same       decode every target\n",
+        "same       window every target\n", "    > ", Access(Last.OrValue) + "\n",
+        Access(Last.OrValue ^ 1) + "\n",
+        "    A: BoardInitPeiEntry(FileHandle, PeiServices)\n"
+        "    B: BoardInitPeiEntry(FileHandle, PeiServices)\n"},
+       {"results that differ", "different  decode", "different  window"}},
+      {"compare " + Pei + " " + Dxe, 2, {}, {"same"}},
+  };
+  for (const Case &Each : Cases) {
+    const tooltest::ToolResult Run = tooltest::RunTool(BOARDSIM_PATH, Each.Arguments);
+    EXPECT_EQ(Run.Exit, Each.Exit) << Each.Arguments << "\n" << Run.Err;
+    for (const std::string &Expected : Each.Shown) {
+      EXPECT_NE(Run.Out.find(Expected), std::string::npos) << Each.Arguments << ": " << Expected;
+    }
+    for (const std::string &Absent : Each.Left) {
+      EXPECT_EQ(Run.Out.find(Absent), std::string::npos) << Each.Arguments << ": " << Absent;
+    }
+  }
+  const tooltest::ToolResult Refused =
+      tooltest::RunTool(BOARDSIM_PATH, "compare " + Pei + " " + Dxe);
+  EXPECT_EQ(Refused.Err, "boardsim: '" + Pei + "' and '" + Dxe +
+                             "' are images of different modules (the early-init module and the "
+                             "driver): they make no run in common\n");
 }
 
 } // namespace

@@ -158,39 +158,53 @@ std::vector<std::string> RunNames(unsigned Which) {
   return Names;
 }
 
-CompareReport CompareTraces(const CompareArguments &Asked) {
-  CompareReport Report;
-  Report.A = {CompareSide::Kind::Trace, Asked.Operands[0]};
-  Report.B = {CompareSide::Kind::Trace, Asked.Operands[1]};
-  const comparison::Outcome A = ReadTrace(Asked.Operands[0]);
-  const comparison::Outcome B = ReadTrace(Asked.Operands[1]);
-  Report.Cases.push_back({comparison::Compare("traces", A, B), "", ""});
-  return Report;
-}
+// Both sides, read and checked before anything runs or any output is touched.
+struct Sides {
+  CompareReport Report; // the sides and the runs; no cases yet
+  std::optional<comparison::Outcome> TraceA, TraceB;
+  std::optional<Build> BuildA, BuildB;
+  unsigned Runs = 0;
+};
 
-CompareReport CompareBuilds(const CompareArguments &Asked) {
-  const Build A = LoadBuild(Asked.Operands[0]);
-  const Build B = LoadBuild(Asked.Operands[1]);
-  const unsigned Which = A.Runs & B.Runs;
-  if (Which == 0) {
-    throw UsageError("'" + A.Side.Path + "' and '" + B.Side.Path +
+Sides ReadSides(const CompareArguments &Asked) {
+  Sides Read;
+  if (Asked.Traces) {
+    Read.Report.A = {CompareSide::Kind::Trace, Asked.Operands[0]};
+    Read.Report.B = {CompareSide::Kind::Trace, Asked.Operands[1]};
+    Read.TraceA = ReadTrace(Asked.Operands[0]);
+    Read.TraceB = ReadTrace(Asked.Operands[1]);
+    return Read;
+  }
+  Read.BuildA = LoadBuild(Asked.Operands[0]);
+  Read.BuildB = LoadBuild(Asked.Operands[1]);
+  Read.Runs = Read.BuildA->Runs & Read.BuildB->Runs;
+  if (Read.Runs == 0) {
+    throw UsageError("'" + Read.BuildA->Side.Path + "' and '" + Read.BuildB->Side.Path +
                      "' are images of different modules (the early-init module and the driver): "
                      "they make no run in common");
   }
-  CompareReport Report;
-  Report.A = A.Side;
-  Report.B = B.Side;
-  Report.Runs = RunNames(Which);
+  Read.Report.A = Read.BuildA->Side;
+  Read.Report.B = Read.BuildB->Side;
+  Read.Report.Runs = RunNames(Read.Runs);
+  return Read;
+}
+
+void CompareAll(Sides &Read, const CompareArguments &Asked) {
+  CompareReport &Report = Read.Report;
+  if (Read.TraceA) {
+    Report.Cases.push_back({comparison::Compare("traces", *Read.TraceA, *Read.TraceB), "", ""});
+    return;
+  }
   const std::set<std::string> Selected(Asked.Scenarios.begin(), Asked.Scenarios.end());
-  for (const comparison::Case &Each : comparison::Cases(Which)) {
+  for (const comparison::Case &Each : comparison::Cases(Read.Runs)) {
     if (!Selected.empty() && Selected.count(Each.ScenarioName) == 0) {
       continue;
     }
-    Report.Cases.push_back({comparison::Compare(Each.Name, comparison::RunCase(A.runs(), Each),
-                                                comparison::RunCase(B.runs(), Each)),
-                            comparison::RunName(Each.What), Each.ScenarioName});
+    Report.Cases.push_back(
+        {comparison::Compare(Each.Name, comparison::RunCase(Read.BuildA->runs(), Each),
+                             comparison::RunCase(Read.BuildB->runs(), Each)),
+         comparison::RunName(Each.What), Each.ScenarioName});
   }
-  return Report;
 }
 
 std::string SideText(const CompareSide &Side) {
@@ -260,8 +274,8 @@ std::string CompareHelp() {
          "  -h, --help              show this help\n\n"
          "Exit status:\n"
          "  0  every case is the same\n"
-         "  1  a case differs\n"
-         "  2  bad input, or an output could not be written: one line names it\n";
+         "  1  a case differs, or an output could not be written (one line names the file)\n"
+         "  2  bad input: one line names it; nothing ran and no file was touched\n";
 }
 
 int CompareMain(int argc, const char *const *argv) {
@@ -272,24 +286,30 @@ int CompareMain(int argc, const char *const *argv) {
     Outputs.commit();
     return ExitSame;
   }
-  // Every input is read and checked before an output is set up.
-  const CompareReport Report = Asked.Traces ? CompareTraces(Asked) : CompareBuilds(Asked);
+  Sides Read = ReadSides(Asked);
+
+  // Every output is set up before anything runs; none of the files is touched until all of them
+  // are complete.
+  tooloutput::Output *Json =
+      Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
+  tooloutput::Output *Text =
+      Json != nullptr && Json->toStandardOutput() ? nullptr : &Outputs.standardOutput();
   try {
-    tooloutput::Output *Json =
-        Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
-    if (Json == nullptr || !Json->toStandardOutput()) {
-      Outputs.standardOutput().write(CompareText(Report));
-    }
     Outputs.open();
-    if (Json != nullptr) {
-      Json->write(CompareJson(Report));
-    }
-    Outputs.commit();
   } catch (const tooloutput::WriteFailed &Error) {
-    // 1 says that the builds differ: a failed output is told apart by 2.
+    // Nothing has run and no file was touched: an output that cannot be made is bad input.
     throw UsageError(Error.what());
   }
-  return Report.different() == 0 ? ExitSame : ExitDifferent;
+
+  CompareAll(Read, Asked);
+  if (Json != nullptr) {
+    Json->write(CompareJson(Read.Report));
+  }
+  if (Text != nullptr) {
+    Text->write(CompareText(Read.Report));
+  }
+  Outputs.commit();
+  return Read.Report.different() == 0 ? ExitSame : ExitDifferent;
 }
 
 } // namespace boardsim

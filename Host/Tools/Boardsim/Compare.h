@@ -29,7 +29,8 @@ struct CompareReport {
 };
 
 // argv[1] is "compare". Returns the exit status: 0 every case the same, 1 any differs; throws
-// UsageError (exit 2) for bad input and for an output that cannot be written.
+// UsageError (exit 2) for bad input, tooloutput::WriteFailed (exit 1) for an output that could
+// not be written.
 int CompareMain(int argc, const char *const *argv);
 
 std::string CompareHelp();
