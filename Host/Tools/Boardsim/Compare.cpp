@@ -23,7 +23,8 @@ constexpr int ExitDifferent = 1;
 // The operand that names the host build rather than a file.
 constexpr const char *HostOperand = "host";
 
-// Traces are read whole; a run stopped by the largest step budget writes far less.
+// Traces are read whole, up to this size: a file far larger is refused rather than read until
+// memory runs out.
 constexpr std::uint64_t MaxTraceBytes = std::uint64_t{1} << 30;
 
 struct CompareArguments {
@@ -120,8 +121,8 @@ Build LoadBuild(const std::string &Operand) {
   bool Driver = false;
   try {
     Driver = pe::ReadFile(Operand).Machine == PeMachine::X64;
-  } catch (const std::exception &) {
-    Driver = false;
+  } catch (const pe::FormatError &) {
+    // Not an image at all: the early-init module's loader names the problem.
   }
   try {
     if (Driver) {
