@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -422,6 +423,16 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=" README_PATH, "no MZ signature"},
+      // compare: two builds or two traces, each read and checked before anything runs.
+      {"compare host", "compare needs two builds (host or an image file), got 1"},
+      {"compare host host --scenario=nope", "no scenario named 'nope'"},
+      {"compare host host --frobnicate", "unknown option '--frobnicate' of compare"},
+      {"compare host host --json=", "--json needs a value FILE, not an empty one"},
+      {"compare host " README_PATH, "no MZ signature"},
+      {"compare --traces /nonexistent/a.trace " README_PATH,
+       "cannot read '/nonexistent/a.trace': No such file or directory"},
+      {"compare --traces / " README_PATH, "cannot read '/': is a directory"},
+      {"compare --traces --scenario=healthy a.trace b.trace", "with --traces nothing runs"},
   };
   for (const Case &Each : Cases) {
     const Result Run = Boardsim(Each.Arguments);
@@ -571,6 +582,14 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   EXPECT_NE(Help.find("device type in bits 7:0"), std::string::npos);
   EXPECT_NE(Help.find("COM selector"), std::string::npos);
   EXPECT_NE(Help.find("SIZEWORD  16 bits"), std::string::npos);
+  const Result Compare = Boardsim("compare --help");
+  EXPECT_EQ(Compare.Exit, 0);
+  EXPECT_NE(Top.Out.find("compare A B"), std::string::npos);
+  for (const char *Option : {"--scenario=NAME", "--json=FILE", "--traces", "Exit status"}) {
+    EXPECT_NE(Compare.Out.find(Option), std::string::npos) << Option;
+  }
+  EXPECT_NE(Readme.find("boardsim compare"), std::string::npos);
+  EXPECT_NE(Readme.find("--traces"), std::string::npos);
   const Result Scenarios = Boardsim("scenarios");
   EXPECT_EQ(Scenarios.Exit, 0);
   EXPECT_NE(Scenarios.Out.find("everything-broken-timer-hob"), std::string::npos);
@@ -714,6 +733,82 @@ TEST(Boardsim, InterruptedRunsLeaveNothingBehind) {
           << Signal << ": left behind " << Each.path();
     }
   }
+}
+
+// compare: each case same or different; for a difference the first differing record of each side
+// with its neighbours and the calls each side was in there, nested calls included.
+TEST(Boardsim, CompareShowsTheFirstDifferenceAndTheCallsInProgress) {
+  const std::string Original = TempFile("compare-a.trace");
+  ASSERT_EQ(Boardsim("pei --trace=" + Original).Exit, 0);
+  std::vector<std::string> Lines;
+  std::istringstream Text(ReadAll(Original));
+  for (std::string Line; std::getline(Text, Line);) {
+    Lines.push_back(Line);
+  }
+  // The first record inside the window the first standard COM port opens, replaced.
+  const auto Window = std::find(Lines.begin(), Lines.end(), "# SetGenericIoRange(0x0200, 0x0100)");
+  ASSERT_NE(Window, Lines.end());
+  const std::size_t At = static_cast<std::size_t>(Window - Lines.begin()) + 1;
+  const std::string Kept = Lines[At];
+  const std::string Changed = TempFile("compare-b.trace");
+  const std::string Shorter = TempFile("compare-c.trace");
+  {
+    std::ofstream B(Changed), C(Shorter);
+    for (std::size_t Index = 0; Index < Lines.size(); ++Index) {
+      B << (Index == At ? "CLI" : Lines[Index]) << "\n";
+      if (Index < At) {
+        C << Lines[Index] << "\n";
+      }
+    }
+  }
+  const std::string Record = std::to_string(At);
+  const std::string Running = "BoardInitPeiEntry(FileHandle, PeiServices) > SetIoDecode(0x03F8, "
+                              "0x00, 0x00000006) > SetGenericIoRange(0x0200, 0x0100)";
+  struct Case {
+    std::string Arguments;
+    int Exit;
+    std::vector<std::string> Shown;
+  };
+  const Case Cases[] = {
+      {"compare host host --scenario=healthy --scenario spi-dead",
+       0,
+       {"same       pei healthy\nsame       pei spi-dead\nsame       dxe healthy\n",
+        "runs compared: pei dxe decode window", "4 cases: 4 same, 0 different"}},
+      {"compare --traces " + Original + " " + Original, 0, {"same       traces\n", "1 case"}},
+      {"compare --traces " + Original + " " + Changed,
+       1,
+       {"different  traces\n  the traces part at record " + Record,
+        "  A:\n      " + std::to_string(At - 3) + ": ", "    > " + Record + ": " + Kept + "\n",
+        "    > " + Record + ": CLI\n      " + std::to_string(At + 1) + ": " + Lines[At + 1],
+        "    A: " + Running + "\n    B: " + Running + "\n", "1 case: 0 same, 1 different"}},
+      {"compare --traces " + Changed + " " + Shorter,
+       1,
+       {"    > " + Record + ": (end of trace)\n",
+        "(A " + std::to_string(Lines.size()) + " records, B " + Record + ")"}},
+  };
+  for (const Case &Each : Cases) {
+    const Result Run = Boardsim(Each.Arguments);
+    EXPECT_EQ(Run.Exit, Each.Exit) << Each.Arguments << "\n" << Run.Err;
+    for (const std::string &Expected : Each.Shown) {
+      EXPECT_NE(Run.Out.find(Expected), std::string::npos)
+          << Each.Arguments << ": " << Expected << "\n"
+          << Run.Out;
+    }
+  }
+  // The same as data.
+  const Result Data = Boardsim("compare --traces " + Original + " " + Changed + " --json=-");
+  EXPECT_EQ(Data.Exit, 1);
+  const nlohmann::json Out = nlohmann::json::parse(Data.Out);
+  EXPECT_EQ(Out["a"], nlohmann::json({{"kind", "trace"}, {"path", Original}}));
+  EXPECT_EQ(Out["different"], 1);
+  EXPECT_EQ(Out["cases"][0]["same"], false);
+  EXPECT_EQ(Out["cases"][0]["run"], nullptr);
+  EXPECT_EQ(Out["cases"][0]["trace"]["record"], At);
+  EXPECT_EQ(Out["cases"][0]["trace"]["a"]["context"][3],
+            nlohmann::json({{"record", At}, {"text", Kept}}));
+  EXPECT_EQ(Out["cases"][0]["trace"]["b"]["context"][3]["text"], "CLI");
+  EXPECT_EQ(Out["cases"][0]["trace"]["b"]["running"].size(), 3u);
+  EXPECT_EQ(Out["cases"][0]["results"], nlohmann::json::array());
 }
 
 TEST(Boardsim, TraceAnnotatesEveryCallInOneForm) {

@@ -510,7 +510,8 @@ std::string TopLevelHelp() {
     Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ') << Each.Summary
         << "\n";
   }
-  Out << "  scenarios                       list the named scenarios (--scenario=NAME) and their "
+  Out << "  compare A B                     compare two builds (host or images) case by case\n"
+         "  scenarios                       list the named scenarios (--scenario=NAME) and their "
          "settings\n\n"
          "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists the subcommand's "
          "options.\nWithout --trace=- or --json=- a summary goes to standard output; for pei, "
@@ -567,7 +568,7 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
   Invocation Run;
   const std::vector<std::string> Arguments(argv + 1, argv + argc);
   if (Arguments.empty()) {
-    throw UsageError("a subcommand is needed: pei, dxe, decode, window or scenarios (see "
+    throw UsageError("a subcommand is needed: pei, dxe, decode, window, compare or scenarios (see "
                      "boardsim --help)");
   }
   const std::string &First = Arguments[0];
@@ -612,10 +613,12 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
   if (Subcommand == nullptr) {
     throw UsageError(First[0] == '-' ? "'" + First +
                                            "' before the subcommand: the subcommand "
-                                           "(pei, dxe, decode, window or scenarios) "
+                                           "(pei, dxe, decode, window, compare or "
+                                           "scenarios) "
                                            "comes first"
                                      : "unknown subcommand '" + First +
-                                           "' (expected pei, dxe, decode, window or scenarios)");
+                                           "' (expected pei, dxe, decode, window, compare or "
+                                           "scenarios)");
   }
   Run.Which = Subcommand->Which;
   const std::string Help = " (see boardsim " + std::string(Subcommand->Name) + " --help)";

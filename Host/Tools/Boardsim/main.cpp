@@ -1,6 +1,7 @@
 // boardsim: runs the board's firmware modules, or single requests of them, on the simulated
 // board; traces every access and shows what the board looks like afterwards.
 #include "Arguments.h"
+#include "Compare.h"
 #include "DecodeMap.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
@@ -64,6 +65,9 @@ void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
 }
 
 int Main(int argc, char **argv) {
+  if (argc > 1 && std::string(argv[1]) == "compare") {
+    return boardsim::CompareMain(argc, argv);
+  }
   const Invocation Asked = boardsim::ParseCommandLine(argc, argv);
   tooloutput::OutputSet Outputs;
   if (Asked.What != Invocation::Action::Run) {

@@ -1,0 +1,257 @@
+#include "CompareCases.h"
+
+#include "NamedScenarios.h"
+
+#include <utility>
+
+namespace comparison {
+namespace {
+
+// Device types and decode targets of the attributes word.
+constexpr std::uint32_t Floppy = 1, Keyboard = 2, Serial = 6, Parallel = 7, GamePort = 8,
+                        Other = 0xFF;
+constexpr std::uint32_t Cs1 = 0x100, Cs2 = 0x200, Cs3 = 0x300, Target4 = 0x400, Target9 = 0x900,
+                        Target15 = 0xF00;
+// Bridge registers and mirrors the boards preset.
+constexpr std::uint32_t IoEnables = 0x82, GenericRange1 = 0x84, EspiCs1Enables = 0xA0;
+constexpr std::uint32_t EnablesMirror = 0x2774;
+
+DecodeRequestRow D(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
+  return {Port, Size, 0, Attributes};
+}
+
+sim::Scenario AllOnes(std::uint64_t MaxSteps = 1000000) {
+  sim::Scenario Settings;
+  Settings.AllOnesEverywhere = true;
+  Settings.MaxSteps = MaxSteps;
+  return Settings;
+}
+
+sim::Scenario Budget(std::uint64_t MaxSteps) {
+  sim::Scenario Settings;
+  Settings.MaxSteps = MaxSteps;
+  return Settings;
+}
+
+// Bits and a generic window another agent left in the bridge and its mirrors.
+sim::Scenario Foreign() {
+  sim::Scenario Settings;
+  Settings.LpcConfig[GenericRange1] = {0x00000A01, 4};
+  Settings.LpcConfig[IoEnables] = {0x8000, 2};
+  Settings.PcrWindow[EnablesMirror] = {0x4000, 2};
+  return Settings;
+}
+
+// Every device type on the primary target, with every way each is accepted or refused: both
+// floppy bases, keyboard types 2-5, the four standard COM ports (each opening the 0x200 window),
+// listed and unlisted serial bases on each selector, a bad selector, every parallel base, both
+// game ports, the Super I/O pairs, both edges of the embedded controller's block and the ports
+// just outside it (a generic window each), a window of size 0, unknown types, turning each off,
+// and attribute bits 31:12 that are not read.
+std::vector<DecodeRequestRow> EveryDeviceType() {
+  return {D(0x3F0, 0, Floppy),   D(0x370, 0, Floppy),
+          D(0x3F2, 0, Floppy),   D(0, 0, Floppy),
+          D(0x60, 0, Keyboard),  D(0x60, 0, 3),
+          D(0x64, 0, 4),         D(0x60, 0, 5),
+          D(0, 0, Keyboard),     D(0x3F8, 0, Serial),
+          D(0x3E8, 1, Serial),   D(0x2F8, 1, Serial),
+          D(0x2E8, 0, Serial),   D(0x220, 0, Serial),
+          D(0x238, 1, Serial),   D(0x338, 0, Serial),
+          D(0x3E8, 1, Serial),   D(0x2F0, 0, Serial),
+          D(0x2E0, 1, Serial),   D(0x3F8, 2, Serial),
+          D(0, 0, Serial),       D(0, 1, Serial),
+          D(0, 2, Serial),       D(0x378, 0, Parallel),
+          D(0x278, 0, Parallel), D(0x3BC, 0, Parallel),
+          D(0x3BD, 0, Parallel), D(0, 0, Parallel),
+          D(0x200, 0, GamePort), D(0x208, 0, GamePort),
+          D(0x201, 0, GamePort), D(0, 0, GamePort),
+          D(0x2E, 2, Other),     D(0x4E, 2, Other),
+          D(0x62, 2, Other),     D(0x66, 2, Other),
+          D(0x61, 2, Other),     D(0x67, 2, Other),
+          D(0x6C, 0, Other),     D(0, 0, Other),
+          D(0x3F8, 0, 0),        D(0x3F8, 0, 9),
+          D(0x3F8, 0, 0xFE),     D(0x60, 0, 0xFFFFF000 | Keyboard)};
+}
+
+// Every decode target: the chip selects (their enables kept as one union with the primary
+// register, preset here so the union shows), targets beyond them (refused after the shared
+// decode-ranges write), windows on each chip select until its one slot is taken, and off.
+std::vector<DecodeRequestRow> EveryTarget() {
+  return {D(0x3F8, 0, Cs1 | Serial),   D(0x2F8, 1, Cs2 | Serial),     D(0x60, 0, Cs3 | Keyboard),
+          D(0x378, 0, Target4 | 7),    D(0x220, 0, Target9 | Serial), D(0x62, 0, Target15 | Other),
+          D(0xA00, 0x10, Cs1 | Other), D(0xB00, 0x10, Cs1 | Other),   D(0xC00, 4, Cs2 | Other),
+          D(0xD00, 4, Cs3 | Other),    D(0xE00, 4, Target4 | Other),  D(0, 0, Cs1 | Floppy),
+          D(0, 0, Cs2 | GamePort),     D(0x2E, 0, Cs3 | Other),       D(0xC40, 4, Cs2 | Other),
+          D(0xD40, 4, Cs3 | Other)};
+}
+
+// The four primary slots taken, a fifth window refused, then a slot reused at its own base; a
+// standard COM port then succeeds on its fixed decoders with its 0x200 window refused.
+std::vector<DecodeRequestRow> PrimarySlotsExhausted() {
+  return {D(0x100, 4, Other), D(0x110, 4, Other), D(0x120, 4, Other), D(0x130, 4, Other),
+          D(0x140, 4, Other), D(0x100, 8, Other), D(0x2F8, 1, Serial)};
+}
+
+class Table {
+public:
+  explicit Table(unsigned Which) : Which_(Which) {}
+
+  void entry(Run What, std::string Name, sim::Scenario Settings, std::string Scenario = {}) {
+    add({std::string(RunName(What)) + " " + std::move(Name),
+         What,
+         std::move(Scenario),
+         std::move(Settings),
+         {},
+         {}});
+  }
+  void decode(std::string Name, sim::Scenario Settings, std::vector<DecodeRequestRow> Requests) {
+    add({"decode " + std::move(Name),
+         Run::Decode,
+         {},
+         std::move(Settings),
+         std::move(Requests),
+         {}});
+  }
+  void window(std::string Name, sim::Scenario Settings, std::vector<runs::WindowRequest> Requests) {
+    add({"window " + std::move(Name),
+         Run::Window,
+         {},
+         std::move(Settings),
+         {},
+         std::move(Requests)});
+  }
+  std::vector<Case> take() { return std::move(Cases_); }
+
+private:
+  void add(Case Each) {
+    if ((Which_ & Bit(Each.What)) != 0) {
+      Cases_.push_back(std::move(Each));
+    }
+  }
+
+  unsigned Which_;
+  std::vector<Case> Cases_;
+};
+
+void EntryCases(Table &Add) {
+  for (const sim::NamedScenario &Named : sim::NamedScenarios()) {
+    Add.entry(Run::Pei, Named.Name, Named.Settings, Named.Name);
+  }
+  Add.entry(Run::Pei, "bits and a window another agent left", Foreign());
+  for (const std::uint64_t Steps : {1, 100, 333, 1000}) {
+    Add.entry(Run::Pei, "hung by a step budget of " + std::to_string(Steps), Budget(Steps));
+  }
+}
+
+void DecodeCases(Table &Add) {
+  Add.decode("every device type", {}, EveryDeviceType());
+  Add.decode("every device type, all ones", AllOnes(), EveryDeviceType());
+  sim::Scenario Union;
+  Union.LpcConfig[IoEnables] = {0x0003, 2};
+  Union.LpcConfig[EspiCs1Enables] = {0x1000, 2};
+  Add.decode("every target", Union, EveryTarget());
+  Add.decode("primary slots exhausted", {}, PrimarySlotsExhausted());
+  Add.decode("hung in the window it opens", AllOnes(5), {D(0x6C, 2, Other)});
+  Add.decode("hung midway", Budget(400), EveryDeviceType());
+}
+
+void WindowCases(Table &Add) {
+  // Size 0 refused; below 4 counts as 4; an unaligned port gets its own slot, based at the
+  // aligned address; a slot reused at its own base; the full 256-byte word; 255; no slot left.
+  Add.window("sizes and slots", {},
+             {{0x6C, 0x0000},
+              {0x6C, 0x0001},
+              {0x6D, 0x0004},
+              {0x6C, 0x0002},
+              {0x100, 0x0100},
+              {0x300, 0x00FF},
+              {0xFFFF, 0x0080}});
+  Add.window("sizes round up to a power of two", {},
+             {{0x13, 0x0005}, {0x20, 0x0009}, {0x47, 0x0011}, {0x80, 0x0081}});
+  // Each chip select's one slot taken, reused at its base and refused at another; targets
+  // beyond the chip selects.
+  Add.window("every target", {},
+             {{0xA00, 0x0190},
+              {0xA00, 0x0110},
+              {0xB00, 0x0104},
+              {0xC00, 0x0204},
+              {0xD00, 0x0304},
+              {0xD00, 0x0380},
+              {0xE00, 0x0404},
+              {0xF00, 0x0F04},
+              {0x400, 0x0200},
+              {0xC40, 0x0204},
+              {0xD40, 0x0304}});
+  Add.window("a slot another agent took", Foreign(),
+             {{0x6C, 0x0004}, {0xA00, 0x0100}, {0xA00, 0x0004}});
+  Add.window("all ones", AllOnes(), {{0x6C, 0x0004}, {0xA00, 0x0190}});
+  Add.window("hung", AllOnes(3), {{0x6C, 0x0004}});
+}
+
+void DxeCases(Table &Add) {
+  for (const sim::NamedScenario &Named : sim::NamedScenarios()) {
+    Add.entry(Run::Dxe, Named.Name, Named.Settings, Named.Name);
+  }
+  // The firmware around the driver, one setting at a time: the HOB list, the timer HOB, a
+  // header-only HOB that ends the walk (length below 8) or is merely passed over, and each way
+  // SMM Base2 can answer; then hung midway by the step budget.
+  const auto Firmware = [&](std::string Name, auto Change) {
+    sim::Scenario Settings;
+    Change(Settings.Firmware);
+    Add.entry(Run::Dxe, std::move(Name), Settings);
+  };
+  Firmware("no HOB list", [](sim::DxeEnvironmentSettings &F) { F.HobListInConfigTable = false; });
+  Firmware("timer HOB", [](sim::DxeEnvironmentSettings &F) { F.TimerHob = true; });
+  Firmware("zero-length HOB before the timer HOB", [](sim::DxeEnvironmentSettings &F) {
+    F.TimerHob = true;
+    F.ExtraHob = {true, EFI_HOB_TYPE_GUID_EXTENSION, 0};
+  });
+  Firmware("4-byte HOB", [](sim::DxeEnvironmentSettings &F) { F.ExtraHob = {true, 0x0004, 4}; });
+  Firmware("24-byte HOB before the timer HOB", [](sim::DxeEnvironmentSettings &F) {
+    F.TimerHob = true;
+    F.ExtraHob = {true, 0x0003, 24};
+  });
+  for (const auto &[Name, Mode] :
+       {std::pair{"absent", sim::SmmMode::Absent}, std::pair{"outside", sim::SmmMode::Outside},
+        std::pair{"inside", sim::SmmMode::Inside},
+        std::pair{"null interface", sim::SmmMode::NullInterface}}) {
+    Firmware(std::string("SMM ") + Name,
+             [Mode = Mode](sim::DxeEnvironmentSettings &F) { F.Smm = Mode; });
+  }
+  for (const std::uint64_t Steps : {1, 50, 500, 5000}) {
+    sim::Scenario Settings = Budget(Steps);
+    Settings.Firmware.TimerHob = true;
+    Add.entry(Run::Dxe, "hung by a step budget of " + std::to_string(Steps), Settings);
+  }
+}
+
+} // namespace
+
+unsigned Bit(Run What) {
+  return 1u << static_cast<unsigned>(What);
+}
+
+const char *RunName(Run What) {
+  switch (What) {
+  case Run::Pei:
+    return "pei";
+  case Run::Dxe:
+    return "dxe";
+  case Run::Decode:
+    return "decode";
+  case Run::Window:
+    return "window";
+  }
+  return "";
+}
+
+std::vector<Case> Cases(unsigned Which) {
+  Table Add(Which);
+  EntryCases(Add);
+  DecodeCases(Add);
+  WindowCases(Add);
+  DxeCases(Add);
+  return Add.take();
+}
+
+} // namespace comparison

@@ -1,0 +1,45 @@
+// The runs a comparison makes on both sides: each module's entry on every named scenario and on
+// boards the scenarios leave out, and request lists for SetIoDecode and SetGenericIoRange that
+// between them reach every branch of both (every device type and decode target, full slot banks,
+// refused types and sizes, windows on each chip select, hung runs).
+#pragma once
+
+#include "DecodeRequest.h"
+#include "ModuleRuns.h"
+#include "Scenario.h"
+
+#include <string>
+#include <vector>
+
+namespace comparison {
+
+enum class Run { Pei, Dxe, Decode, Window };
+
+// Sets of runs, as bits.
+enum RunSet : unsigned {
+  PeiRuns = 1u << 0,
+  DxeRuns = 1u << 1,
+  DecodeRuns = 1u << 2,
+  WindowRuns = 1u << 3,
+  // What the early-init module's image can run: its entry and its two decode operations.
+  EarlyInitRuns = PeiRuns | DecodeRuns | WindowRuns,
+  AllRuns = EarlyInitRuns | DxeRuns,
+};
+
+unsigned Bit(Run What);
+// "pei", "dxe", "decode", "window": the boardsim subcommand that makes the same run.
+const char *RunName(Run What);
+
+struct Case {
+  std::string Name; // "pei spi-busy", "decode every target"
+  Run What = Run::Pei;
+  std::string ScenarioName; // the named scenario it runs on; empty for the other boards
+  sim::Scenario Settings;
+  std::vector<DecodeRequestRow> Decode;
+  std::vector<runs::WindowRequest> Window;
+};
+
+// Every case of the runs in Which (RunSet bits), in a fixed order; names are unique.
+std::vector<Case> Cases(unsigned Which);
+
+} // namespace comparison

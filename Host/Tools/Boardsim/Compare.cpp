@@ -1,0 +1,316 @@
+#include "Compare.h"
+
+#include "Arguments.h"
+#include "FileRead.h"
+#include "HostBuildRuns.h"
+#include "ImageRuns.h"
+#include "NamedScenarios.h"
+#include "PeFile.h"
+#include "ToolOutput.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+
+namespace boardsim {
+namespace {
+
+constexpr int ExitSame = 0;
+constexpr int ExitDifferent = 1;
+
+// The operand that names the host build rather than a file.
+constexpr const char *HostOperand = "host";
+
+// Traces are read whole, up to this size: a file far larger is refused rather than read until
+// memory runs out.
+constexpr std::uint64_t MaxTraceBytes = std::uint64_t{1} << 30;
+
+struct CompareArguments {
+  bool Help = false;
+  bool Traces = false;
+  std::vector<std::string> Scenarios;
+  std::string JsonPath;
+  std::vector<std::string> Operands;
+};
+
+CompareArguments Parse(int argc, const char *const *argv) {
+  CompareArguments Asked;
+  const std::vector<std::string> Arguments(argv + 2, argv + argc);
+  const std::string Help = " (see boardsim compare --help)";
+  bool OptionsEnded = false;
+  for (std::size_t Index = 0; Index < Arguments.size(); ++Index) {
+    const std::string &Argument = Arguments[Index];
+    if (OptionsEnded || Argument.empty() || Argument[0] != '-' || Argument == "-") {
+      Asked.Operands.push_back(Argument);
+      continue;
+    }
+    if (Argument == "--") {
+      OptionsEnded = true;
+      continue;
+    }
+    if (Argument == "--help" || Argument == "-h") {
+      Asked.Help = true;
+      return Asked;
+    }
+    if (Argument == "--traces") {
+      Asked.Traces = true;
+      continue;
+    }
+    const std::string::size_type Equals = Argument.find('=');
+    const std::string Name = Argument.substr(0, Equals);
+    if (Name != "--scenario" && Name != "--json") {
+      throw UsageError("unknown option '" + Name + "' of compare" + Help);
+    }
+    const char *ValueName = Name == "--json" ? "FILE" : "NAME";
+    std::string Value;
+    if (Equals != std::string::npos) {
+      Value = Argument.substr(Equals + 1);
+    } else if (Index + 1 < Arguments.size()) {
+      Value = Arguments[++Index];
+    } else {
+      throw UsageError(Name + " needs a value " + ValueName);
+    }
+    if (Value.empty()) {
+      throw UsageError(Name + " needs a value " + ValueName + ", not an empty one");
+    }
+    if (Name == "--json") {
+      if (!Asked.JsonPath.empty()) {
+        throw UsageError("--json is given more than once");
+      }
+      Asked.JsonPath = Value;
+    } else {
+      if (sim::FindScenario(Value) == nullptr) {
+        throw UsageError("--scenario: no scenario named '" + Value +
+                         "' (boardsim scenarios lists them)");
+      }
+      Asked.Scenarios.push_back(Value);
+    }
+  }
+  if (Asked.Operands.size() != 2) {
+    throw UsageError(std::string("compare needs two ") +
+                     (Asked.Traces ? "trace files" : "builds (host or an image file)") + ", got " +
+                     std::to_string(Asked.Operands.size()) + Help);
+  }
+  if (Asked.Traces && !Asked.Scenarios.empty()) {
+    throw UsageError("--scenario selects runs to make; with --traces nothing runs");
+  }
+  return Asked;
+}
+
+// A build to run: the host build, or one of the two images.
+struct Build {
+  CompareSide Side;
+  std::unique_ptr<imagerun::ImageRuns> Image;
+  unsigned Runs = comparison::AllRuns; // what it can run
+
+  const runs::ModuleRuns &runs() const {
+    return Image ? static_cast<const runs::ModuleRuns &>(*Image) : runs::HostBuild();
+  }
+};
+
+// The image's kind comes from its machine: the driver is built for x86-64, the early-init module
+// for IA-32. Anything else is loaded as the early-init module, which names what is wrong with it.
+Build LoadBuild(const std::string &Operand) {
+  Build Loaded;
+  if (Operand == HostOperand) {
+    return Loaded;
+  }
+  Loaded.Side = {CompareSide::Kind::Image, Operand};
+  bool Driver = false;
+  try {
+    Driver = pe::ReadFile(Operand).Machine == PeMachine::X64;
+  } catch (const pe::FormatError &) {
+    // Not an image at all: the early-init module's loader names the problem.
+  }
+  try {
+    if (Driver) {
+      Loaded.Image =
+          std::make_unique<imagerun::ImageRuns>(std::nullopt, imagerun::LoadDxeImage(Operand));
+      Loaded.Runs = comparison::DxeRuns;
+    } else {
+      Loaded.Image =
+          std::make_unique<imagerun::ImageRuns>(imagerun::LoadPeiImage(Operand), std::nullopt);
+      Loaded.Runs = comparison::EarlyInitRuns;
+    }
+  } catch (const imagerun::ImageRejected &Error) {
+    throw UsageError(Error.what());
+  }
+  return Loaded;
+}
+
+comparison::Outcome ReadTrace(const std::string &Path) {
+  try {
+    return comparison::TraceOutcome(formats::ReadFileText(Path, MaxTraceBytes));
+  } catch (const formats::FileError &Error) {
+    throw UsageError("cannot read '" + Path + "': " + Error.what());
+  }
+}
+
+std::vector<std::string> RunNames(unsigned Which) {
+  std::vector<std::string> Names;
+  for (const comparison::Run Each : {comparison::Run::Pei, comparison::Run::Dxe,
+                                     comparison::Run::Decode, comparison::Run::Window}) {
+    if ((Which & comparison::Bit(Each)) != 0) {
+      Names.emplace_back(comparison::RunName(Each));
+    }
+  }
+  return Names;
+}
+
+// Both sides, read and checked before anything runs or any output is touched.
+struct Sides {
+  CompareReport Report; // the sides and the runs; no cases yet
+  std::optional<comparison::Outcome> TraceA, TraceB;
+  std::optional<Build> BuildA, BuildB;
+  unsigned Runs = 0;
+};
+
+Sides ReadSides(const CompareArguments &Asked) {
+  Sides Read;
+  if (Asked.Traces) {
+    Read.Report.A = {CompareSide::Kind::Trace, Asked.Operands[0]};
+    Read.Report.B = {CompareSide::Kind::Trace, Asked.Operands[1]};
+    Read.TraceA = ReadTrace(Asked.Operands[0]);
+    Read.TraceB = ReadTrace(Asked.Operands[1]);
+    return Read;
+  }
+  Read.BuildA = LoadBuild(Asked.Operands[0]);
+  Read.BuildB = LoadBuild(Asked.Operands[1]);
+  Read.Runs = Read.BuildA->Runs & Read.BuildB->Runs;
+  if (Read.Runs == 0) {
+    throw UsageError("'" + Read.BuildA->Side.Path + "' and '" + Read.BuildB->Side.Path +
+                     "' are images of different modules (the early-init module and the driver): "
+                     "they make no run in common");
+  }
+  Read.Report.A = Read.BuildA->Side;
+  Read.Report.B = Read.BuildB->Side;
+  Read.Report.Runs = RunNames(Read.Runs);
+  return Read;
+}
+
+void CompareAll(Sides &Read, const CompareArguments &Asked) {
+  CompareReport &Report = Read.Report;
+  if (Read.TraceA) {
+    Report.Cases.push_back({comparison::Compare("traces", *Read.TraceA, *Read.TraceB), "", ""});
+    return;
+  }
+  const std::set<std::string> Selected(Asked.Scenarios.begin(), Asked.Scenarios.end());
+  for (const comparison::Case &Each : comparison::Cases(Read.Runs)) {
+    if (!Selected.empty() && Selected.count(Each.ScenarioName) == 0) {
+      continue;
+    }
+    Report.Cases.push_back(
+        {comparison::Compare(Each.Name, comparison::RunCase(Read.BuildA->runs(), Each),
+                             comparison::RunCase(Read.BuildB->runs(), Each)),
+         comparison::RunName(Each.What), Each.ScenarioName});
+  }
+}
+
+std::string SideText(const CompareSide &Side) {
+  switch (Side.What) {
+  case CompareSide::Kind::Host:
+    return "the host build";
+  case CompareSide::Kind::Image:
+    return "the image " + Side.Path;
+  case CompareSide::Kind::Trace:
+    return "the trace " + Side.Path;
+  }
+  return "";
+}
+
+} // namespace
+
+std::size_t CompareReport::different() const {
+  return static_cast<std::size_t>(std::count_if(
+      Cases.begin(), Cases.end(), [](const Entry &Each) { return !Each.Result.same(); }));
+}
+
+std::string CompareText(const CompareReport &Report) {
+  std::ostringstream Out;
+  Out << "A: " << SideText(Report.A) << "\nB: " << SideText(Report.B) << "\n";
+  if (!Report.Runs.empty()) {
+    Out << "runs compared:";
+    for (const std::string &Each : Report.Runs) {
+      Out << " " << Each;
+    }
+    Out << "\n";
+  }
+  Out << "\n";
+  for (const CompareReport::Entry &Each : Report.Cases) {
+    Out << comparison::ReportText(Each.Result);
+  }
+  const std::size_t Different = Report.different();
+  Out << "\n"
+      << Report.Cases.size() << (Report.Cases.size() == 1 ? " case: " : " cases: ")
+      << Report.Cases.size() - Different << " same, " << Different << " different\n";
+  return Out.str();
+}
+
+std::string CompareHelp() {
+  return "usage: boardsim compare [options] A B\n"
+         "       boardsim compare --traces [--json=FILE] X Y\n\n"
+         "Runs two builds over the same cases and compares them record for record. A and B are\n"
+         "each 'host' (the host build) or a shipped image, its linker map (FILE with .map)\n"
+         "beside it. An image of the early-init module (BoardInitPei.efi) makes the pei,\n"
+         "decode and window runs, the driver's (BoardInitDxe.efi) the dxe runs; two host builds\n"
+         "make all of them; the two modules' images make none in common (bad input).\n"
+         "The cases: each module's entry on every named scenario and on a few other boards\n"
+         "(bits another agent left, step budgets, the firmware around the driver one setting\n"
+         "at a time), and request lists that reach every branch of SetIoDecode and\n"
+         "SetGenericIoRange.\n\n"
+         "Each case is reported 'same' or 'different'. For a difference: the first record where\n"
+         "the traces part, on each side with three records before and after it (trace record\n"
+         "format, ports, addresses and values in hexadecimal), the calls each side was in\n"
+         "there, and every result that differs (entry status, each request's status, hung,\n"
+         "the calls and last accesses of a hung run, a broken rule, the driver's facts).\n\n"
+         "Options:\n"
+         "  --scenario=NAME         compare only the runs on this named scenario ('boardsim\n"
+         "                          scenarios' lists them); repeatable\n"
+         "  --json=FILE             write the comparison as JSON to FILE ('-': standard output,\n"
+         "                          and no report there)\n"
+         "  --traces                X and Y are trace files of earlier runs (--trace=FILE):\n"
+         "                          one case, their records compared, no results\n"
+         "  -h, --help              show this help\n\n"
+         "Exit status:\n"
+         "  0  every case is the same\n"
+         "  1  a case differs, or an output could not be written (one line names the file)\n"
+         "  2  bad input: one line names it; nothing ran and no file was touched\n";
+}
+
+int CompareMain(int argc, const char *const *argv) {
+  const CompareArguments Asked = Parse(argc, argv);
+  tooloutput::OutputSet Outputs;
+  if (Asked.Help) {
+    Outputs.standardOutput().write(CompareHelp());
+    Outputs.commit();
+    return ExitSame;
+  }
+  Sides Read = ReadSides(Asked);
+
+  // Every output is set up before anything runs; none of the files is touched until all of them
+  // are complete.
+  tooloutput::Output *Json =
+      Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
+  tooloutput::Output *Text =
+      Json != nullptr && Json->toStandardOutput() ? nullptr : &Outputs.standardOutput();
+  try {
+    Outputs.open();
+  } catch (const tooloutput::WriteFailed &Error) {
+    // Nothing has run and no file was touched: an output that cannot be made is bad input.
+    throw UsageError(Error.what());
+  }
+
+  CompareAll(Read, Asked);
+  if (Json != nullptr) {
+    Json->write(CompareJson(Read.Report));
+  }
+  if (Text != nullptr) {
+    Text->write(CompareText(Read.Report));
+  }
+  Outputs.commit();
+  return Read.Report.different() == 0 ? ExitSame : ExitDifferent;
+}
+
+} // namespace boardsim
