@@ -630,6 +630,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
       {"--help scenarios", "usage: boardsim scenarios\n"},
       {"--help pei", "usage: boardsim pei [options]\n"},
       {"-h window", "usage: boardsim window [options] PORT,SIZEWORD...\n"},
+      {"--help compare", "usage: boardsim compare [options] A B\n"},
       {"dxe --help", "accesses before a run counts as hung, 1 to 10000000"},
       {"decode --help", "--map=FILE"},
       {"--help", "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND'"},
@@ -671,6 +672,8 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
            Keep.substr(::testing::TempDir().size()),
        2, "is the image this run reads"},
       {"pei --image=" + Keep + " >>" + Keep, 2, "standard output is the image this run reads"},
+      {"compare --traces " + Keep + " " + Keep2 + " --json=" + Keep2, 2,
+       "--json '" + Keep2 + "' is one of the files this run reads"},
       {"pei --json=" + Keep + " >>" + Keep, 2,
        "boardsim: --json '" + Keep + "' and standard output are the same file\n"},
       // Nothing is touched until every output is open; one that cannot be made fails the run.
@@ -678,6 +681,8 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
        "cannot write '/nonexistent/x.json': No such file or directory"},
       {"pei --trace=/nonexistent/dir/trace", 1,
        "cannot write '/nonexistent/dir/trace': No such file or directory"},
+      {"compare host host --scenario=healthy --json=/nonexistent/x.json", 1,
+       "cannot write '/nonexistent/x.json': No such file or directory"},
       // ... and no file is replaced when another output fails.
       {"pei --trace=" + Keep + " --json=/dev/full", 1, "cannot write '/dev/full': No space left"},
       {"pei --trace=/dev/full --json=" + Keep, 1, "cannot write '/dev/full': No space left"},

@@ -165,6 +165,7 @@ struct Sides {
   std::optional<comparison::Outcome> TraceA, TraceB;
   std::optional<Build> BuildA, BuildB;
   unsigned Runs = 0;
+  std::vector<std::string> Inputs; // every file the comparison reads
 };
 
 Sides ReadSides(const CompareArguments &Asked) {
@@ -174,6 +175,7 @@ Sides ReadSides(const CompareArguments &Asked) {
     Read.Report.B = {CompareSide::Kind::Trace, Asked.Operands[1]};
     Read.TraceA = ReadTrace(Asked.Operands[0]);
     Read.TraceB = ReadTrace(Asked.Operands[1]);
+    Read.Inputs = {Asked.Operands[0], Asked.Operands[1]};
     return Read;
   }
   Read.BuildA = LoadBuild(Asked.Operands[0]);
@@ -187,6 +189,12 @@ Sides ReadSides(const CompareArguments &Asked) {
   Read.Report.A = Read.BuildA->Side;
   Read.Report.B = Read.BuildB->Side;
   Read.Report.Runs = RunNames(Read.Runs);
+  for (const Build *Each : {&*Read.BuildA, &*Read.BuildB}) {
+    if (Each->Image) {
+      Read.Inputs.push_back(Each->Side.Path);
+      Read.Inputs.push_back(imagerun::MapPathFor(Each->Side.Path));
+    }
+  }
   return Read;
 }
 
@@ -290,17 +298,16 @@ int CompareMain(int argc, const char *const *argv) {
   Sides Read = ReadSides(Asked);
 
   // Every output is set up before anything runs; none of the files is touched until all of them
-  // are complete.
+  // are complete, and none may be a file the comparison reads.
+  for (const std::string &Each : Read.Inputs) {
+    Outputs.addInput("one of the files", Each);
+  }
   tooloutput::Output *Json =
       Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
   tooloutput::Output *Text =
       Json != nullptr && Json->toStandardOutput() ? nullptr : &Outputs.standardOutput();
-  try {
-    Outputs.open();
-  } catch (const tooloutput::WriteFailed &Error) {
-    // Nothing has run and no file was touched: an output that cannot be made is bad input.
-    throw UsageError(Error.what());
-  }
+  // An output that cannot be made is the tool failing its job (exit 1), before anything runs.
+  Outputs.open();
 
   CompareAll(Read, Asked);
   if (Json != nullptr) {

@@ -587,7 +587,7 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
       Run.ScenariosHelp = Arguments[1] == "scenarios";
       if (Named == nullptr && !Run.ScenariosHelp) {
         throw UsageError("no help for '" + Arguments[1] +
-                         "': the subcommands are pei, dxe, decode, window and scenarios");
+                         "': the subcommands are pei, dxe, decode, window, compare and scenarios");
       }
       Run.Which = Named != nullptr ? Named->Which : Run.Which;
     }

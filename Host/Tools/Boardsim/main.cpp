@@ -38,11 +38,6 @@ runs::RunResult Run(const Invocation &Asked, const runs::ModuleRuns &Runs, sim::
   return {};
 }
 
-// The linker map an image run reads: the file beside the image.
-std::string MapPathOf(const Invocation &Asked) {
-  return imagerun::MapPathFor(Asked.ImagePath);
-}
-
 void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
   std::string Running;
   for (const sim::CallRecord &Call : Report.Result.Running) {
@@ -68,6 +63,12 @@ int Main(int argc, char **argv) {
   if (argc > 1 && std::string(argv[1]) == "compare") {
     return boardsim::CompareMain(argc, argv);
   }
+  // "boardsim --help compare" is "boardsim compare --help".
+  if (argc == 3 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") &&
+      std::string(argv[2]) == "compare") {
+    const char *const Help[] = {argv[0], "compare", "--help"};
+    return boardsim::CompareMain(3, Help);
+  }
   const Invocation Asked = boardsim::ParseCommandLine(argc, argv);
   tooloutput::OutputSet Outputs;
   if (Asked.What != Invocation::Action::Run) {
@@ -84,7 +85,7 @@ int Main(int argc, char **argv) {
   // are complete, and none may be a file the run reads.
   if (!Asked.ImagePath.empty()) {
     Outputs.addInput("the image", Asked.ImagePath);
-    Outputs.addInput("the map", MapPathOf(Asked));
+    Outputs.addInput("the map", Asked.mapPath());
   }
   tooloutput::Output *Trace =
       Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
