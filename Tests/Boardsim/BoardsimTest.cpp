@@ -485,7 +485,6 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
   EXPECT_NE(OnTerminal.Out.find("accesses\r     "), std::string::npos);
   EXPECT_NE(OnTerminal.Out.find("\rboardsim: the run hung"), std::string::npos);
 
-
   // Each hung run names the calls and the wait it was in, on standard error and in the JSON, and
   // reports what it had shown before it hung.
   struct Case {

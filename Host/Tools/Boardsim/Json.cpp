@@ -1,8 +1,8 @@
 // The run's result as JSON, numbers as JSON integers. Scripts read it: keys keep their names,
 // types and meaning; new facts come as new keys.
 #include "BoardSpi.h"
-#include "DecodeMap.h"
 #include "BoardTimeJson.h"
+#include "DecodeMap.h"
 #include "DecodeState.h"
 #include "Report.h"
 
