@@ -149,6 +149,7 @@ std::string CommandLineProblem(const CLI::App &App, const CLI::ParseError &Error
 
 std::optional<int> ParseCommandLine(CLI::App &App, const std::string &Tool, int argc, char **argv) {
   App.allow_extras();
+  App.name(Tool); // the help's usage line names the tool, not the path it was started by
   const std::string Version = Tool + " " + ToolsVersion;
   App.set_version_flag("--version", Version, "print the version and exit");
   std::string Answer;
