@@ -10,9 +10,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <utility>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -20,9 +20,8 @@ std::string FirmwareDir = "build/firmware";
 
 // One image runner for the whole program: its engines are kept across runs.
 const imagerun::ImageRuns &Images() {
-  static const imagerun::ImageRuns Runs(
-      imagerun::LoadPeiImage(FirmwareDir + "/BoardInitPei.efi"),
-      imagerun::LoadDxeImage(FirmwareDir + "/BoardInitDxe.efi"));
+  static const imagerun::ImageRuns Runs(imagerun::LoadPeiImage(FirmwareDir + "/BoardInitPei.efi"),
+                                        imagerun::LoadDxeImage(FirmwareDir + "/BoardInitDxe.efi"));
   return Runs;
 }
 
@@ -38,8 +37,8 @@ void Run(benchmark::State &State, const runs::ModuleRuns &Runs, Entry Which) {
     }
     benchmark::DoNotOptimize(Result.EntryStatus);
   }
-  State.counters["runs/s"] = benchmark::Counter(static_cast<double>(State.iterations()),
-                                                benchmark::Counter::kIsRate);
+  State.counters["runs/s"] =
+      benchmark::Counter(static_cast<double>(State.iterations()), benchmark::Counter::kIsRate);
   if (Instructions != 0) {
     State.counters["insn/s"] =
         benchmark::Counter(static_cast<double>(Instructions), benchmark::Counter::kIsRate);
@@ -57,8 +56,8 @@ void RunBoth(benchmark::State &State, Entry Which) {
       benchmark::DoNotOptimize(Result.EntryStatus);
     }
   }
-  State.counters["runs/s"] = benchmark::Counter(static_cast<double>(State.iterations()),
-                                                benchmark::Counter::kIsRate);
+  State.counters["runs/s"] =
+      benchmark::Counter(static_cast<double>(State.iterations()), benchmark::Counter::kIsRate);
 }
 
 } // namespace
@@ -70,10 +69,9 @@ int main(int argc, char **argv) {
   }
   for (const auto &[Name, Which] : {std::pair{"pei", Entry::Pei}, std::pair{"dxe", Entry::Dxe}}) {
     const Entry Each = Which;
-    benchmark::RegisterBenchmark((std::string("host/") + Name).c_str(),
-                                 [Each](benchmark::State &State) {
-                                   Run(State, runs::HostBuild(), Each);
-                                 });
+    benchmark::RegisterBenchmark(
+        (std::string("host/") + Name).c_str(),
+        [Each](benchmark::State &State) { Run(State, runs::HostBuild(), Each); });
     benchmark::RegisterBenchmark((std::string("image/") + Name).c_str(),
                                  [Each](benchmark::State &State) { Run(State, Images(), Each); });
     benchmark::RegisterBenchmark((std::string("both/") + Name).c_str(),
