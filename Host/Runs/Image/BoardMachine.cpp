@@ -225,8 +225,12 @@ runs::ImageFacts BoardMachine::facts() const {
 // false when the instruction is not one of them (or the board stopped the run).
 bool BoardMachine::processorEvent(std::uint64_t Address) {
   std::uint8_t Bytes[EventBytes] = {};
-  if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
-      uc_mem_read(Engine_, Address, Bytes, 1) != UC_ERR_OK) {
+  const std::span<const std::uint8_t> Fixed = Setup_.FixedCode;
+  if (Address >= Setup_.ImageBase && Address - Setup_.ImageBase + EventBytes <= Fixed.size()) {
+    std::copy_n(Fixed.begin() + static_cast<std::ptrdiff_t>(Address - Setup_.ImageBase), EventBytes,
+                Bytes);
+  } else if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
+             uc_mem_read(Engine_, Address, Bytes, 1) != UC_ERR_OK) {
     return false;
   }
   const std::uint8_t First = Bytes[0];
@@ -319,7 +323,10 @@ void BoardMachine::code(std::uint64_t Address, std::uint64_t Size) {
   if (!instruction(Address, Sp) || Stop_ != Stop::None) {
     return;
   }
-  processorEvent(Address);
+  // Every processor event is one or two bytes long; a longer instruction is none of them.
+  if (Size <= EventBytes) {
+    processorEvent(Address);
+  }
 }
 
 bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {

@@ -24,7 +24,7 @@ const char *ServiceAt(std::uint64_t Address) {
 
 PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
     : BoardMachine(Target, {CpuMode::Bits32, StackBase, StackSize, ExitTrap, Image.Base,
-                            PageRoundUp(Image.Size)}),
+                            PageRoundUp(Image.Size), Image.Bytes}),
       Image_(Image) {
   // Flash: readable and executable, never writable.
   check(uc_mem_map(engine(), Image.Base, PageRoundUp(Image.Size), UC_PROT_READ | UC_PROT_EXEC),
