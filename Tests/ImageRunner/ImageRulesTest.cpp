@@ -57,6 +57,14 @@ std::uint32_t DecodeTableAddress(const imagerun::PeiImage &Image) {
   return 0;
 }
 
+std::string TraceText(const sim::Board &Board) {
+  std::string Text;
+  for (const auto &Record : Board.trace()) {
+    Text += sim::FormatRecord(Record) + "\n";
+  }
+  return Text;
+}
+
 TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
   SKIP_WITHOUT_PEI_IMAGE();
   const imagerun::PeiImage Image = imagerun::LoadPeiImage(imagetest::PeiImagePath);
@@ -101,11 +109,30 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
   };
   for (const Case &Each : Cases) {
     SCOPED_TRACE(Each.Name);
-    const imagerun::ImageRuns Patched(
-        imagerun::LoadPeiImage(PatchedImage(Image, Each.Name, Each.At, Each.Patch)), std::nullopt);
+    const std::string Path = PatchedImage(Image, Each.Name, Each.At, Each.Patch);
+    const imagerun::ImageRuns Patched(imagerun::LoadPeiImage(Path), std::nullopt);
     sim::Board Board;
     const runs::RunResult Run = Patched.runPei(Board);
     ASSERT_TRUE(Run.Image);
+    // The engine a run stopped in is kept for the next: the same run again gives the same trace
+    // and facts, and a run of the decode requests after it is the one a new engine makes.
+    sim::Board Again;
+    const runs::RunResult Rerun = Patched.runPei(Again);
+    ASSERT_TRUE(Rerun.Image);
+    EXPECT_EQ(TraceText(Again), TraceText(Board));
+    EXPECT_EQ(Rerun.Image->Breach, Run.Image->Breach);
+    EXPECT_EQ(Rerun.Image->Instructions, Run.Image->Instructions);
+    EXPECT_EQ(Rerun.Image->StackHighWater, Run.Image->StackHighWater);
+    EXPECT_EQ(Rerun.Image->StackChain, Run.Image->StackChain);
+    EXPECT_EQ(Rerun.Hung, Run.Hung);
+    const DecodeRequestRow Requests[] = {{0x3F8, 8, 0, 0}, {0x2E, 2, 0, 0}};
+    sim::Board Reused, Fresh;
+    const runs::RunResult AfterStop = Patched.runDecodeRequests(Reused, Requests);
+    const runs::RunResult New = imagerun::ImageRuns(imagerun::LoadPeiImage(Path), std::nullopt)
+                                    .runDecodeRequests(Fresh, Requests);
+    EXPECT_EQ(TraceText(Reused), TraceText(Fresh));
+    EXPECT_EQ(AfterStop.Statuses, New.Statuses);
+    EXPECT_EQ(AfterStop.Image->Breach, New.Image->Breach);
     if (Each.Breach.empty()) {
       EXPECT_FALSE(Run.Image->Breach);
       EXPECT_TRUE(Run.Hung);

@@ -70,14 +70,17 @@ uc_engine *OpenEmulator(CpuMode Mode) {
 } // namespace
 
 BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
-    : Board_(Target), Setup_(Setup), Emulator_(OpenEmulator(Setup.Mode), uc_close),
-      CallerSp_(stackTop()) {
+    : Board_(&Target), Setup_(Setup), Emulator_(OpenEmulator(Setup.Mode), uc_close),
+      Start_(nullptr, uc_context_free), CallerSp_(stackTop()) {
   using namespace machine;
   // RAM: readable and writable, never executable.
   check(uc_mem_map(Engine_, Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE),
         "map the stack");
-  const std::vector<std::uint8_t> Paint(Setup.StackSize, StackPaint);
-  check(uc_mem_write(Engine_, Setup.StackBase, Paint.data(), Paint.size()), "paint the stack");
+  paintStack();
+  uc_context *Start = nullptr;
+  check(uc_context_alloc(Engine_, &Start), "keep the registers");
+  Start_.reset(Start);
+  check(uc_context_save(Engine_, Start), "keep the registers");
 
   Windows_.reserve(DeviceWindows.size());
   for (const DeviceWindow &Window : DeviceWindows) {
@@ -103,6 +106,29 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
   check(
       uc_hook_add(Engine_, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0),
       "hook exceptions");
+}
+
+void BoardMachine::paintStack() {
+  const std::vector<std::uint8_t> Paint(Setup_.StackSize, machine::StackPaint);
+  check(uc_mem_write(Engine_, Setup_.StackBase, Paint.data(), Paint.size()), "paint the stack");
+}
+
+void BoardMachine::restart(sim::Board &Target) {
+  Board_ = &Target;
+  check(uc_context_restore(Engine_, Start_.get()), "put back the registers");
+  paintStack();
+  Stop_ = Stop::None;
+  Breach_.reset();
+  Error_ = nullptr;
+  Instructions_ = 0;
+  SinceAccess_ = 0;
+  Pc_ = 0;
+  LowestSp_ = ~std::uint64_t{0};
+  DeepestPc_ = 0;
+  Frames_.clear();
+  LastPc_ = LastSize_ = LastSp_ = 0;
+  DeepestChain_.clear();
+  CallerSp_ = stackTop();
 }
 
 void BoardMachine::check(uc_err Error, const char *What) const {
@@ -199,8 +225,12 @@ runs::ImageFacts BoardMachine::facts() const {
 // false when the instruction is not one of them (or the board stopped the run).
 bool BoardMachine::processorEvent(std::uint64_t Address) {
   std::uint8_t Bytes[EventBytes] = {};
-  if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
-      uc_mem_read(Engine_, Address, Bytes, 1) != UC_ERR_OK) {
+  const std::span<const std::uint8_t> Fixed = Setup_.FixedCode;
+  if (Address >= Setup_.ImageBase && Address - Setup_.ImageBase + EventBytes <= Fixed.size()) {
+    std::copy_n(Fixed.begin() + static_cast<std::ptrdiff_t>(Address - Setup_.ImageBase), EventBytes,
+                Bytes);
+  } else if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
+             uc_mem_read(Engine_, Address, Bytes, 1) != UC_ERR_OK) {
     return false;
   }
   const std::uint8_t First = Bytes[0];
@@ -211,13 +241,13 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
   };
   switch (First) {
   case x86::Cli:
-    return access([&] { Board_.disableInterrupts(); }) && Step(x86::OneByte);
+    return access([&] { Board_->disableInterrupts(); }) && Step(x86::OneByte);
   case x86::Sti:
-    return access([&] { Board_.enableInterrupts(); }) && Step(x86::OneByte);
+    return access([&] { Board_->enableInterrupts(); }) && Step(x86::OneByte);
   case x86::Pushf: {
     // The flags go on the stack at the processor's width: 4 bytes in 32-bit mode, 8 in 64-bit.
     std::uint64_t Flags = 0;
-    if (!access([&] { Flags = Board_.readFlags(); })) {
+    if (!access([&] { Flags = Board_->readFlags(); })) {
       return false;
     }
     const std::uint64_t Sp = reg(stackPointer()) - slotSize();
@@ -230,13 +260,13 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
   }
   case x86::RepPrefix:
     if (Second == x86::Nop) {
-      return access([&] { Board_.pause(); }) && Step(x86::TwoBytes);
+      return access([&] { Board_->pause(); }) && Step(x86::TwoBytes);
     }
     return false;
   case x86::TwoByteEscape:
     if (Second == x86::Rdtsc) {
       std::uint64_t Count = 0;
-      if (!access([&] { Count = Board_.readTimeStampCounter(); })) {
+      if (!access([&] { Count = Board_->readTimeStampCounter(); })) {
         return false;
       }
       // Both halves zero-extended, as the processor writes them in either mode.
@@ -293,7 +323,10 @@ void BoardMachine::code(std::uint64_t Address, std::uint64_t Size) {
   if (!instruction(Address, Sp) || Stop_ != Stop::None) {
     return;
   }
-  processorEvent(Address);
+  // Every processor event is one or two bytes long; a longer instruction is none of them.
+  if (Size <= EventBytes) {
+    processorEvent(Address);
+  }
 }
 
 bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
@@ -345,7 +378,7 @@ std::uint32_t BoardMachine::OnIn(uc_engine *, std::uint32_t Port, int Size, void
   auto &Machine = *static_cast<BoardMachine *>(Self);
   std::uint32_t Value = 0;
   Machine.access([&] {
-    Value = Machine.Board_.portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
+    Value = Machine.Board_->portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
   });
   return Value;
 }
@@ -354,7 +387,7 @@ void BoardMachine::OnOut(uc_engine *, std::uint32_t Port, int Size, std::uint32_
                          void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
   Machine.access([&] {
-    Machine.Board_.portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size), Value);
+    Machine.Board_->portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size), Value);
   });
 }
 
@@ -362,7 +395,7 @@ std::uint64_t BoardMachine::OnMmioRead(uc_engine *, std::uint64_t Offset, unsign
                                        void *Window) {
   const auto &Where = *static_cast<MmioWindow *>(Window);
   std::uint32_t Value = 0;
-  Where.Machine->access([&] { Value = Where.Machine->Board_.memRead(Where.Base + Offset, Size); });
+  Where.Machine->access([&] { Value = Where.Machine->Board_->memRead(Where.Base + Offset, Size); });
   return Value;
 }
 
@@ -370,7 +403,7 @@ void BoardMachine::OnMmioWrite(uc_engine *, std::uint64_t Offset, unsigned Size,
                                std::uint64_t Value, void *Window) {
   const auto &Where = *static_cast<MmioWindow *>(Window);
   Where.Machine->access([&] {
-    Where.Machine->Board_.memWrite(Where.Base + Offset, Size, static_cast<std::uint32_t>(Value));
+    Where.Machine->Board_->memWrite(Where.Base + Offset, Size, static_cast<std::uint32_t>(Value));
   });
 }
 

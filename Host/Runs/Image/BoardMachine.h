@@ -17,6 +17,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct MachineSetup {
   std::uint64_t ExitTrap = 0;  // the return address of the machine's calls: the run ends there
   std::uint64_t ImageBase = 0; // the image's instructions, hooked one by one
   std::uint64_t ImageSpan = 0; // bytes, a whole number of pages
+  // The image's bytes at ImageBase when nothing can write them (flash): the processor events are
+  // read from here rather than through the emulator. Empty when the image lies in RAM.
+  std::span<const std::uint8_t> FixedCode = {};
 };
 
 class BoardMachine {
@@ -66,7 +70,7 @@ protected:
   }
 
   uc_engine *engine() const { return Engine_; }
-  sim::Board &target() const { return Board_; }
+  sim::Board &target() const { return *Board_; }
   void check(uc_err Error, const char *What) const;
   // Registers at the processor's width: EAX, ESP, EIP in 32-bit mode; RAX, RSP, RIP in 64-bit.
   std::uint64_t reg(int Register) const;
@@ -113,6 +117,10 @@ protected:
   // image's stack use starts. False when the run stopped instead (hung or breach); rethrows what a
   // hook could not pass through the emulator.
   bool run(std::uint64_t Address, std::uint64_t StackPointer, std::uint64_t CallerStackPointer);
+  // Puts the machine back as it was built, for a new run on Target: the registers, the painted
+  // stack and everything the machine knows of the last run. The emulator, its mappings and the
+  // code it has translated stay; each machine puts back its own writable memory besides.
+  void restart(sim::Board &Target);
 
 private:
   struct MmioWindow {
@@ -138,11 +146,15 @@ private:
                         std::int64_t Value, void *Self);
   static void OnInterrupt(uc_engine *Engine, std::uint32_t Vector, void *Self);
 
-  sim::Board &Board_;
+  void paintStack();
+
+  sim::Board *Board_;
   const MachineSetup Setup_;
   // Closes the emulator however the machine ends, a constructor that threw included.
   std::unique_ptr<uc_engine, uc_err (*)(uc_engine *)> Emulator_;
   uc_engine *const Engine_ = Emulator_.get();
+  // The registers as the machine was built, put back before every run but the first.
+  std::unique_ptr<uc_context, uc_err (*)(uc_context *)> Start_;
   std::vector<MmioWindow> Windows_;
   Stop Stop_ = Stop::None;
   std::optional<std::string> Breach_;
@@ -175,6 +187,8 @@ private:
 class PeiMachine : public BoardMachine {
 public:
   PeiMachine(const PeiImage &Image, sim::Board &Target);
+  // The machine as built, for a new run on Target (the image's flash never changes).
+  void reuse(sim::Board &Target);
 
   // Calls the function at Address with 32-bit stack arguments and returns what it left in EAX;
   // nullopt when the run stopped instead (hung or breach). Rethrows what a hook could not pass
@@ -196,6 +210,7 @@ private:
   bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
                     const std::string &Where) override;
 
+  void writeServices();
   void enterCall(sim::Operation Made, std::uint32_t Esp);
   void returnCalls(std::uint32_t Address, std::uint32_t Esp);
 
@@ -210,6 +225,9 @@ class DxeMachine : public BoardMachine {
 public:
   // The stand-in is built with the board's scenario settings.
   DxeMachine(const DxeImage &Image, sim::Board &Target);
+  // The machine as built, for a new run on Target: the image's memory as loaded and the firmware
+  // stand-in rebuilt with Target's scenario settings.
+  void reuse(sim::Board &Target);
 
   // Calls the function at Address with up to four register arguments (RCX, RDX, R8, R9) and
   // returns what it left in RAX; nullopt when the run stopped instead (hung or breach).
@@ -227,6 +245,7 @@ private:
   std::string functionAt(std::uint64_t Address) const override;
 
   void buildFirmware();
+  void restoreImage();
   void mapServices();
   void service(std::uint64_t Address);
   void locateProtocol();

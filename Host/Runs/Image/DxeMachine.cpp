@@ -4,6 +4,7 @@
 #include "EmulatedMachine.h"
 #include "Uefi/Uefi.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <stdexcept>
@@ -83,8 +84,33 @@ DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
         "map the image");
   check(uc_mem_write(engine(), Image.Base, Image.Memory.data(), Image.Memory.size()),
         "place the image");
+  check(uc_mem_map(engine(), FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE),
+        "map the firmware's memory");
   buildFirmware();
   mapServices();
+}
+
+void DxeMachine::reuse(sim::Board &Target) {
+  restart(Target);
+  restoreImage();
+  buildFirmware();
+}
+
+// The image's memory as loaded, page by page. A write into a page drops the code the emulator
+// translated from it, so only the pages the last run changed (its data) are written back.
+void DxeMachine::restoreImage() {
+  const std::uint64_t Span = machine::PageRoundUp(Image_.Size);
+  std::vector<std::uint8_t> Loaded(Span, 0);
+  std::copy(Image_.Memory.begin(), Image_.Memory.end(), Loaded.begin());
+  std::vector<std::uint8_t> Now(Span);
+  check(uc_mem_read(engine(), Image_.Base, Now.data(), Span), "read the image");
+  for (std::uint64_t Page = 0; Page < Span; Page += machine::PageSize) {
+    if (!std::equal(Loaded.begin() + Page, Loaded.begin() + Page + machine::PageSize,
+                    Now.begin() + Page)) {
+      check(uc_mem_write(engine(), Image_.Base + Page, Loaded.data() + Page, machine::PageSize),
+            "put back the image");
+    }
+  }
 }
 
 void DxeMachine::buildFirmware() {
@@ -95,13 +121,15 @@ void DxeMachine::buildFirmware() {
   // Every other boot service gets an entry of its own, so a call names the service.
   const standin::ServiceAddresses Services{LocateProtocolEntry, InSmmEntry, UnexpectedEntries,
                                            EntryStride};
+  Firmware_ = standin::Firmware{};
   if (Size > FirmwareRamSize ||
       !standin::Build(Firmware_, Settings, Words.data(), Size, FirmwareBase, Services)) {
     throw std::runtime_error("emulator: the firmware stand-in does not fit its memory");
   }
-  check(uc_mem_map(engine(), FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE),
-        "map the firmware's memory");
-  check(uc_mem_write(engine(), FirmwareBase, Words.data(), Size), "write the firmware's tables");
+  // The whole memory, so that nothing the last run wrote is left beyond the tables.
+  Words.resize(FirmwareRamSize / sizeof(std::uint64_t), 0);
+  check(uc_mem_write(engine(), FirmwareBase, Words.data(), FirmwareRamSize),
+        "write the firmware's tables");
 }
 
 void DxeMachine::mapServices() {

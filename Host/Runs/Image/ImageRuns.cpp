@@ -54,10 +54,9 @@ runs::RunResult CallEntry(const BoardMachine &Machine, sim::Board &Target, sim::
 }
 
 template <typename Request, typename Call>
-runs::RunResult RunRequests(const PeiImage &Image, sim::Board &Target,
+runs::RunResult RunRequests(PeiMachine &Machine, sim::Board &Target,
                             std::span<const Request> Requests, Call &&Invoke) {
   runs::RunResult Result;
-  PeiMachine Machine(Image, Target);
   for (const Request &Each : Requests) {
     const std::optional<std::uint32_t> Status = Invoke(Machine, Each);
     if (!Status) {
@@ -74,6 +73,29 @@ runs::RunResult RunRequests(const PeiImage &Image, sim::Board &Target,
 ImageRuns::ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe)
     : Pei_(std::move(Pei)), Dxe_(std::move(Dxe)) {}
 
+ImageRuns::~ImageRuns() = default;
+
+PeiMachine &ImageRuns::peiMachine(sim::Board &Target) const {
+  if (PeiMachine_) {
+    PeiMachine_->reuse(Target);
+  } else {
+    PeiMachine_ = std::make_unique<PeiMachine>(pei(), Target);
+  }
+  return *PeiMachine_;
+}
+
+DxeMachine &ImageRuns::dxeMachine(sim::Board &Target) const {
+  if (!Dxe_) {
+    throw std::logic_error("image runs: no driver image was given");
+  }
+  if (DxeMachine_) {
+    DxeMachine_->reuse(Target);
+  } else {
+    DxeMachine_ = std::make_unique<DxeMachine>(*Dxe_, Target);
+  }
+  return *DxeMachine_;
+}
+
 const PeiImage &ImageRuns::pei() const {
   if (!Pei_) {
     throw std::logic_error("image runs: no early-init image was given");
@@ -82,17 +104,14 @@ const PeiImage &ImageRuns::pei() const {
 }
 
 runs::RunResult ImageRuns::runPei(sim::Board &Target) const {
-  PeiMachine Machine(pei(), Target);
+  PeiMachine &Machine = peiMachine(Target);
   return CallEntry(Machine, Target, sim::PeiEntryCall{}, [&] {
     return Machine.call(pei().Entry, {machine::FileHandleToken, machine::ServicesPointer});
   });
 }
 
 runs::RunResult ImageRuns::runDxe(sim::Board &Target) const {
-  if (!Dxe_) {
-    throw std::logic_error("image runs: no driver image was given");
-  }
-  DxeMachine Machine(*Dxe_, Target);
+  DxeMachine &Machine = dxeMachine(Target);
   runs::RunResult Result = CallEntry(Machine, Target, sim::DxeEntryCall{}, [&] {
     return Machine.call(Dxe_->Entry, {machine::dxe::ImageHandleToken, Machine.systemTable()});
   });
@@ -103,7 +122,7 @@ runs::RunResult ImageRuns::runDxe(sim::Board &Target) const {
 runs::RunResult ImageRuns::runDecodeRequests(sim::Board &Target,
                                              std::span<const DecodeRequestRow> Requests) const {
   const PeiImage &Image = pei();
-  return RunRequests(Image, Target, Requests,
+  return RunRequests(peiMachine(Target), Target, Requests,
                      [&](PeiMachine &Machine, const DecodeRequestRow &Row) {
                        return Machine.call(Image.SetIoDecode, {Row.Port, Row.Size, Row.Attributes});
                      });
@@ -112,7 +131,7 @@ runs::RunResult ImageRuns::runDecodeRequests(sim::Board &Target,
 runs::RunResult ImageRuns::runWindowRequests(sim::Board &Target,
                                              std::span<const runs::WindowRequest> Requests) const {
   const PeiImage &Image = pei();
-  return RunRequests(Image, Target, Requests,
+  return RunRequests(peiMachine(Target), Target, Requests,
                      [&](PeiMachine &Machine, const runs::WindowRequest &Window) {
                        return Machine.call(Image.SetGenericIoRange, {Window.Port, Window.SizeWord});
                      });

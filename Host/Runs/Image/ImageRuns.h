@@ -6,15 +6,25 @@
 #include "Images.h"
 #include "ModuleRuns.h"
 
+#include <memory>
 #include <optional>
 
 namespace imagerun {
 
+class PeiMachine;
+class DxeMachine;
+
+// Each module's machine is built on the first run and kept: every later run restores its registers
+// and memory rather than building a new emulator, and finds the code already translated. One
+// ImageRuns therefore makes one run at a time.
 class ImageRuns final : public runs::ModuleRuns {
 public:
   // The early-init image runs pei, decode and window; the driver's image runs dxe. Asking for a
   // run of an image not given is a logic error.
   ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe);
+  ~ImageRuns() override;
+  ImageRuns(const ImageRuns &) = delete;
+  ImageRuns &operator=(const ImageRuns &) = delete;
 
   runs::Implementation implementation() const override { return runs::Implementation::Image; }
   // The entry, called as the PEI core calls it: a file handle token and a pointer to a PEI
@@ -31,9 +41,14 @@ public:
 
 private:
   const PeiImage &pei() const;
+  // The machine for a run on Target, built or restored.
+  PeiMachine &peiMachine(sim::Board &Target) const;
+  DxeMachine &dxeMachine(sim::Board &Target) const;
 
   std::optional<PeiImage> Pei_;
   std::optional<DxeImage> Dxe_;
+  mutable std::unique_ptr<PeiMachine> PeiMachine_;
+  mutable std::unique_ptr<DxeMachine> DxeMachine_;
 };
 
 } // namespace imagerun

@@ -3,6 +3,8 @@
 #include "EmulatedMachine.h"
 #include "PeiStandIn.h"
 
+#include <cstring>
+
 namespace imagerun {
 namespace {
 
@@ -22,7 +24,7 @@ const char *ServiceAt(std::uint64_t Address) {
 
 PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
     : BoardMachine(Target, {CpuMode::Bits32, StackBase, StackSize, ExitTrap, Image.Base,
-                            PageRoundUp(Image.Size)}),
+                            PageRoundUp(Image.Size), Image.Bytes}),
       Image_(Image) {
   // Flash: readable and executable, never writable.
   check(uc_mem_map(engine(), Image.Base, PageRoundUp(Image.Size), UC_PROT_READ | UC_PROT_EXEC),
@@ -31,12 +33,24 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
         "place the image");
   check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ | UC_PROT_WRITE),
         "map the PEI services table");
-  std::uint8_t Table[standin::pei::TableSize];
-  standin::pei::BuildServicesTable(Table, ServiceTrapBase, ServiceTrapStride);
-  check(uc_mem_write(engine(), ServicesTable, Table, sizeof Table), "write the PEI services table");
+  writeServices();
+}
+
+void PeiMachine::reuse(sim::Board &Target) {
+  restart(Target);
+  Pending_.clear();
+  writeServices();
+}
+
+// The services page as mapped (zeroes), with the table and the pointer to it: the module may have
+// written into it.
+void PeiMachine::writeServices() {
+  std::uint8_t Page[PageSize] = {};
+  standin::pei::BuildServicesTable(Page + (ServicesTable - ServicesPage), ServiceTrapBase,
+                                   ServiceTrapStride);
   const std::uint32_t TableAddress = ServicesTable;
-  check(uc_mem_write(engine(), ServicesPointer, &TableAddress, sizeof TableAddress),
-        "write the PEI services pointer");
+  std::memcpy(Page + (ServicesPointer - ServicesPage), &TableAddress, sizeof TableAddress);
+  check(uc_mem_write(engine(), ServicesPage, Page, sizeof Page), "write the PEI services table");
 }
 
 std::string PeiMachine::describe(std::uint64_t Address) const {

@@ -1,0 +1,83 @@
+// Speed of the differential runs the image fuzz targets make: the PEI and DXE entries on the
+// default board, through the host build and through the shipped images under emulation, one run
+// an iteration. Each benchmark reports runs a second and, for the images, the instructions the
+// emulator executed a second.
+//
+//   build/host/Benchmarks/ImageRunsBench [build/firmware] [--benchmark_filter=...]
+#include "HostBuildRuns.h"
+#include "ImageRuns.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace {
+
+std::string FirmwareDir = "build/firmware";
+
+// One image runner for the whole program: its engines are kept across runs.
+const imagerun::ImageRuns &Images() {
+  static const imagerun::ImageRuns Runs(imagerun::LoadPeiImage(FirmwareDir + "/BoardInitPei.efi"),
+                                        imagerun::LoadDxeImage(FirmwareDir + "/BoardInitDxe.efi"));
+  return Runs;
+}
+
+enum class Entry { Pei, Dxe };
+
+void Run(benchmark::State &State, const runs::ModuleRuns &Runs, Entry Which) {
+  std::uint64_t Instructions = 0;
+  for (auto _ : State) {
+    sim::Board Board;
+    const runs::RunResult Result = Which == Entry::Pei ? Runs.runPei(Board) : Runs.runDxe(Board);
+    if (Result.Image) {
+      Instructions += Result.Image->Instructions;
+    }
+    benchmark::DoNotOptimize(Result.EntryStatus);
+  }
+  State.counters["runs/s"] =
+      benchmark::Counter(static_cast<double>(State.iterations()), benchmark::Counter::kIsRate);
+  if (Instructions != 0) {
+    State.counters["insn/s"] =
+        benchmark::Counter(static_cast<double>(Instructions), benchmark::Counter::kIsRate);
+  }
+}
+
+// Host build and image, one run each: what one differential execution costs.
+void RunBoth(benchmark::State &State, Entry Which) {
+  for (auto _ : State) {
+    const runs::ModuleRuns *Both[] = {&runs::HostBuild(), &Images()};
+    for (const runs::ModuleRuns *Runs : Both) {
+      sim::Board Board;
+      const runs::RunResult Result =
+          Which == Entry::Pei ? Runs->runPei(Board) : Runs->runDxe(Board);
+      benchmark::DoNotOptimize(Result.EntryStatus);
+    }
+  }
+  State.counters["runs/s"] =
+      benchmark::Counter(static_cast<double>(State.iterations()), benchmark::Counter::kIsRate);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  benchmark::Initialize(&argc, argv);
+  if (argc > 1) {
+    FirmwareDir = argv[1];
+  }
+  for (const auto &[Name, Which] : {std::pair{"pei", Entry::Pei}, std::pair{"dxe", Entry::Dxe}}) {
+    const Entry Each = Which;
+    benchmark::RegisterBenchmark(
+        (std::string("host/") + Name).c_str(),
+        [Each](benchmark::State &State) { Run(State, runs::HostBuild(), Each); });
+    benchmark::RegisterBenchmark((std::string("image/") + Name).c_str(),
+                                 [Each](benchmark::State &State) { Run(State, Images(), Each); });
+    benchmark::RegisterBenchmark((std::string("both/") + Name).c_str(),
+                                 [Each](benchmark::State &State) { RunBoth(State, Each); });
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
