@@ -1,5 +1,7 @@
 #include "CompareCases.h"
 
+#include "BoardLpcBridge.h"
+#include "BoardPcr.h"
 #include "NamedScenarios.h"
 
 #include <utility>
@@ -12,9 +14,11 @@ constexpr std::uint32_t Floppy = 1, Keyboard = 2, Serial = 6, Parallel = 7, Game
                         Other = 0xFF;
 constexpr std::uint32_t Cs1 = 0x100, Cs2 = 0x200, Cs3 = 0x300, Target4 = 0x400, Target9 = 0x900,
                         Target15 = 0xF00;
-// Bridge registers and mirrors the boards preset.
-constexpr std::uint32_t IoEnables = 0x82, GenericRange1 = 0x84, EspiCs1Enables = 0xA0;
-constexpr std::uint32_t EnablesMirror = 0x2774;
+// Bridge registers and mirrors the boards preset, from the board model.
+using sim::hw::LpcBridge::EspiCs1IoEnables;
+using sim::hw::LpcBridge::GenericIoRange1;
+using sim::hw::LpcBridge::IoEnables;
+using sim::hw::Pcr::IoEnablesMirror;
 
 DecodeRequestRow D(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes) {
   return {Port, Size, 0, Attributes};
@@ -36,9 +40,9 @@ sim::Scenario Budget(std::uint64_t MaxSteps) {
 // Bits and a generic window another agent left in the bridge and its mirrors.
 sim::Scenario Foreign() {
   sim::Scenario Settings;
-  Settings.LpcConfig[GenericRange1] = {0x00000A01, 4};
+  Settings.LpcConfig[GenericIoRange1] = {0x00000A01, 4};
   Settings.LpcConfig[IoEnables] = {0x8000, 2};
-  Settings.PcrWindow[EnablesMirror] = {0x4000, 2};
+  Settings.PcrWindow[IoEnablesMirror] = {0x4000, 2};
   return Settings;
 }
 
@@ -148,7 +152,7 @@ void DecodeCases(Table &Add) {
   Add.decode("every device type, all ones", AllOnes(), EveryDeviceType());
   sim::Scenario Union;
   Union.LpcConfig[IoEnables] = {0x0003, 2};
-  Union.LpcConfig[EspiCs1Enables] = {0x1000, 2};
+  Union.LpcConfig[EspiCs1IoEnables] = {0x1000, 2};
   Add.decode("every target", Union, EveryTarget());
   Add.decode("primary slots exhausted", {}, PrimarySlotsExhausted());
   Add.decode("hung in the window it opens", AllOnes(5), {D(0x6C, 2, Other)});
