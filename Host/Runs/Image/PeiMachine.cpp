@@ -31,8 +31,9 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
         "map the image");
   check(uc_mem_write(engine(), Image.Base, Image.Bytes.data(), Image.Bytes.size()),
         "place the image");
-  check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ | UC_PROT_WRITE),
-        "map the PEI services table");
+  // The services table is the PEI core's: the module reads it and writes nothing outside its
+  // stack, so a write here faults and is named.
+  check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ), "map the PEI services table");
   writeServices();
 }
 
@@ -42,8 +43,7 @@ void PeiMachine::reuse(sim::Board &Target) {
   writeServices();
 }
 
-// The services page as mapped (zeroes), with the table and the pointer to it: the module may have
-// written into it.
+// The services page as mapped (zeroes), with the table and the pointer to it.
 void PeiMachine::writeServices() {
   std::uint8_t Page[PageSize] = {};
   standin::pei::BuildServicesTable(Page + (ServicesTable - ServicesPage), ServiceTrapBase,
@@ -145,6 +145,11 @@ bool PeiMachine::namedInvalid(uc_mem_type Type, std::uint64_t Address, const std
   } else if (Type == UC_MEM_WRITE_PROT && Image_.contains(Address)) {
     breach("the image wrote " + Bytes + " at " + Image_.describe(Address) + " inside itself from " +
            Where + ": it executes in place from flash, which is not writable");
+  } else if (Type == UC_MEM_WRITE_PROT && Address >= ServicesPage &&
+             Address < ServicesPage + PageSize) {
+    breach("the image wrote " + Bytes + " at " + HexText(Address) +
+           ", in the PEI services table, from " + Where +
+           "; the module writes nothing outside its stack");
   } else if ((Type == UC_MEM_READ_UNMAPPED || Type == UC_MEM_WRITE_UNMAPPED) &&
              Service != nullptr) {
     breach(std::string("the image read the PEI service ") + Service + "'s entry from " + Where +
