@@ -4,6 +4,7 @@
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -98,19 +99,25 @@ void WriteSeeds(fuzzruns::Target For, const std::string &Folder) {
   std::exit(0);
 }
 
-// The emulator keeps what it allocates across runs (translated code, its caches), so the fuzzer's
-// per-input leak check would find a "leak" after most inputs and scan the whole heap each time,
-// taking nine tenths of the run. Off unless the command line asks for it.
-void LeaveLeaksToTheEnd(int *Argc, char ***Argv) {
-  for (int Index = 1; Index < *Argc; ++Index) {
-    if (std::string_view((*Argv)[Index]).starts_with("-detect_leaks=")) {
-      return;
+// Flags the image targets give libFuzzer unless the command line gives them itself.
+// - The emulator keeps what it allocates across runs (translated code, its caches), so the
+//   fuzzer's per-input leak check would find a "leak" after most inputs and scan the whole heap
+//   each time, taking nine tenths of the run.
+// - Inputs longer than the step budget can use are no use: their answers are never read.
+void AddDefaultFlags(int *Argc, char ***Argv) {
+  static std::vector<std::string> Defaults = {
+      "-detect_leaks=0", "-max_len=" + std::to_string(fuzzruns::MaxInputBytes)};
+  static std::vector<char *> Arguments;
+  Arguments.assign(*Argv, *Argv + *Argc);
+  for (std::string &Flag : Defaults) {
+    const std::string Name = Flag.substr(0, Flag.find('=') + 1);
+    const bool Given = std::any_of(Arguments.begin() + 1, Arguments.end(), [&](const char *Each) {
+      return std::string_view(Each).starts_with(Name);
+    });
+    if (!Given) {
+      Arguments.insert(Arguments.begin() + 1, Flag.data());
     }
   }
-  static std::vector<char *> Arguments;
-  static char Off[] = "-detect_leaks=0";
-  Arguments.assign(*Argv, *Argv + *Argc);
-  Arguments.insert(Arguments.begin() + 1, Off);
   Arguments.push_back(nullptr);
   *Argc = static_cast<int>(Arguments.size() - 1);
   *Argv = Arguments.data();
@@ -122,7 +129,7 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
   if (const auto Seeds = Option(*Argc, *Argv, "--write-seeds")) {
     WriteSeeds(For, *Seeds);
   }
-  LeaveLeaksToTheEnd(Argc, Argv);
+  AddDefaultFlags(Argc, Argv);
   Loaded &Now = State();
   Now.For = For;
   Now.Path = Option(*Argc, *Argv, "--image")

@@ -38,10 +38,13 @@ enum class Target { Pei, Requests, Dxe };
 inline constexpr std::size_t MaxPresets = 8;
 inline constexpr std::size_t MaxRequests = 64;
 inline constexpr std::uint16_t MaxExtraHobLength = 0x800;
-// Accesses a run may make before it counts as hung: a run on the board as the firmware expects
-// it makes about 900 (early init) and 1,300 (driver); answers from the input can lengthen the
-// unbounded UART waits by as many reads as the input has bytes.
-inline constexpr std::uint64_t StepBudget = 10000;
+// Accesses a run may make before it counts as hung, the same on both sides. A run on the board as
+// the firmware expects it makes about 900 (early init) or 1,300 (driver); answers from the input
+// lengthen the unbounded UART waits by at most one read and one pause a byte (the targets take
+// inputs of up to MaxInputBytes). A PM-timer wait whose target an answer put out of reach spins
+// until the budget ends it, so the budget is what such an input costs.
+inline constexpr std::uint64_t StepBudget = 4000;
+inline constexpr std::size_t MaxInputBytes = 1024;
 
 struct BoardInput {
   comparison::Run What = comparison::Run::Pei;

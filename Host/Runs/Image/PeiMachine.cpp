@@ -70,7 +70,9 @@ std::optional<std::uint32_t> PeiMachine::call(std::uint32_t Address,
   std::vector<std::uint32_t> Frame{ExitTrap};
   Frame.insert(Frame.end(), Arguments.begin(), Arguments.end());
   const std::uint32_t Esp = StackTop - static_cast<std::uint32_t>(Frame.size()) * StackSlot;
-  check(uc_mem_write(engine(), Esp, Frame.data(), Frame.size() * StackSlot), "push the arguments");
+  if (!writeRam(Esp, Frame.data(), Frame.size() * StackSlot)) {
+    check(UC_ERR_WRITE_UNMAPPED, "push the arguments");
+  }
   if (!run(Address, Esp, Esp + StackSlot)) {
     return std::nullopt;
   }
@@ -85,7 +87,7 @@ std::optional<std::uint32_t> PeiMachine::call(std::uint32_t Address,
 
 void PeiMachine::enterCall(sim::Operation Made, std::uint32_t Esp) {
   std::uint32_t ReturnAddress = 0;
-  if (uc_mem_read(engine(), Esp, &ReturnAddress, sizeof ReturnAddress) != UC_ERR_OK) {
+  if (!readRam(Esp, &ReturnAddress, sizeof ReturnAddress)) {
     breach("CPU fault: the return address of the call at " + Image_.describe(pc()) +
            " lies outside the stack");
     return;
@@ -119,7 +121,7 @@ bool PeiMachine::instruction(std::uint64_t Address, std::uint64_t StackPointer) 
   const bool Decode = Pc == Image_.SetIoDecode;
   std::uint32_t Slots[3] = {};
   const std::size_t Count = Decode ? 3 : 2;
-  if (uc_mem_read(engine(), Esp + StackSlot, Slots, Count * StackSlot) != UC_ERR_OK) {
+  if (!readRam(Esp + StackSlot, Slots, Count * StackSlot)) {
     breach("CPU fault: the arguments of the call at " + Image_.describe(Pc) +
            " lie outside the stack");
     return false;
