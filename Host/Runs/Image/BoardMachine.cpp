@@ -114,6 +114,9 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
     check(uc_hook_add(Engine_, &Hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(OnBlock), this,
                       Setup.ImageBase, Setup.ImageBase + Setup.ImageSpan - 1),
           "hook the image's blocks");
+    // The emulator keeps the program counter exact at every data access only while an access
+    // hook exists: this one watches the exit trap, which nothing reads or writes, so that a
+    // refused access names its own instruction.
     check(uc_hook_add(Engine_, &Hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
                       reinterpret_cast<void *>(OnPlaced), this, Setup.ExitTrap, Setup.ExitTrap),
           "hook the accesses");

@@ -33,7 +33,7 @@ struct MachineSetup {
   std::uint64_t StackBase = 0; // the painted stack; nothing is mapped below it
   std::uint64_t StackSize = 0;
   std::uint64_t ExitTrap = 0;  // the return address of the machine's calls: the run ends there
-  std::uint64_t ImageBase = 0; // the image's instructions, hooked one by one
+  std::uint64_t ImageBase = 0; // the image's instructions, hooked one by one (lean: by block)
   std::uint64_t ImageSpan = 0; // bytes, a whole number of pages
   // The image's bytes at ImageBase when nothing can write them (flash): the processor events are
   // read from here rather than through the emulator. Empty when the image lies in RAM.
