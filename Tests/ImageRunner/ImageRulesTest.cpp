@@ -102,6 +102,12 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
        Where::SetGenericIoRange,
        {0x31, 0xC9, 0xF7, 0xF1},
        "divide error (vector 0) at " + Image.describe(Window + 2)},
+      // sub esp, 0x4000; push eax: the stack's 16 KiB used up, the push lands below it.
+      {"stack-overflow",
+       Where::Entry,
+       {0x81, 0xEC, 0x00, 0x40, 0x00, 0x00, 0x50},
+       "stack overflow: write of 4 bytes at 0xFFFF0, below the 16384-byte stack, at " +
+           Image.describe(Entry + 6)},
       // jmp esp: the stack is RAM, never executable.
       {"execute-ram", Where::SetGenericIoRange, {0xFF, 0xE4}, "not executable"},
       // jmp $: a spin without any access.

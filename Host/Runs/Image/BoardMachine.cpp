@@ -3,6 +3,7 @@
 #include "EmulatedMachine.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <stdexcept>
 
@@ -91,9 +92,18 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
     : Board_(&Target), Setup_(Setup), Emulator_(OpenEmulator(Setup.Mode), uc_close),
       Start_(nullptr, uc_context_free), CallerSp_(stackTop()) {
   using namespace machine;
-  // RAM: readable and writable, never executable.
-  check(uc_mem_map(Engine_, Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE),
-        "map the stack");
+  // RAM: readable and writable, never executable. Lean, the stack's bytes are the machine's own,
+  // each access answered from them: the emulator spends far longer on a store into its RAM
+  // (looking for translated code to drop) than on a call.
+  if (lean()) {
+    Stack_.resize(Setup.StackSize);
+    check(uc_mmio_map(Engine_, Setup.StackBase, Setup.StackSize, OnStackRead, this, OnStackWrite,
+                      this),
+          "map the stack");
+  } else {
+    check(uc_mem_map(Engine_, Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE),
+          "map the stack");
+  }
   paintStack();
   uc_context *Start = nullptr;
   check(uc_context_alloc(Engine_, &Start), "keep the registers");
@@ -141,6 +151,10 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
 }
 
 void BoardMachine::paintStack() {
+  if (lean()) {
+    std::fill(Stack_.begin(), Stack_.end(), machine::StackPaint);
+    return;
+  }
   const std::vector<std::uint8_t> Paint(Setup_.StackSize, machine::StackPaint);
   check(uc_mem_write(Engine_, Setup_.StackBase, Paint.data(), Paint.size()), "paint the stack");
 }
@@ -349,7 +363,10 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
 runs::ImageFacts BoardMachine::facts() const {
   runs::ImageFacts Facts;
   std::vector<std::uint8_t> Stack(Setup_.StackSize);
-  if (uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) == UC_ERR_OK) {
+  if (lean()) {
+    Stack = Stack_;
+  }
+  if (lean() || uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) == UC_ERR_OK) {
     const auto Painted = std::find_if(
         Stack.begin(), Stack.end(), [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
     const std::uint64_t LowestAddress =
@@ -538,6 +555,20 @@ void BoardMachine::refused(uc_mem_type Type, std::uint64_t Address, int Size,
 void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t Size, void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
   Machine.guarded([&] { Machine.code(Address, Size); });
+}
+
+std::uint64_t BoardMachine::OnStackRead(uc_engine *, std::uint64_t Offset, unsigned Size,
+                                        void *Self) {
+  const auto &Machine = *static_cast<BoardMachine *>(Self);
+  std::uint64_t Value = 0;
+  std::memcpy(&Value, Machine.Stack_.data() + Offset, std::min<std::size_t>(Size, sizeof Value));
+  return Value;
+}
+
+void BoardMachine::OnStackWrite(uc_engine *, std::uint64_t Offset, unsigned Size,
+                                std::uint64_t Value, void *Self) {
+  auto &Machine = *static_cast<BoardMachine *>(Self);
+  std::memcpy(Machine.Stack_.data() + Offset, &Value, std::min<std::size_t>(Size, sizeof Value));
 }
 
 void BoardMachine::OnPlaced(uc_engine *, uc_mem_type, std::uint64_t, int, std::int64_t, void *) {}

@@ -158,6 +158,10 @@ private:
   void refused(uc_mem_type Type, std::uint64_t Address, int Size, const std::string &Where);
 
   static void OnCode(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
+  static std::uint64_t OnStackRead(uc_engine *Engine, std::uint64_t Offset, unsigned Size,
+                                   void *Self);
+  static void OnStackWrite(uc_engine *Engine, std::uint64_t Offset, unsigned Size,
+                           std::uint64_t Value, void *Self);
   static void OnPlaced(uc_engine *Engine, uc_mem_type Type, std::uint64_t Address, int Size,
                        std::int64_t Value, void *Self);
   static void OnBlock(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
@@ -223,6 +227,8 @@ private:
     int Size;
   };
   std::optional<RefusedAccess> Refused_;
+  // Lean: the stack's bytes.
+  std::vector<std::uint8_t> Stack_;
 };
 
 // The IA-32 machine around the early-init image, mapped as flash at its base, with the PEI services
