@@ -1,7 +1,9 @@
 // Speed of the differential runs the image fuzz targets make: the PEI and DXE entries on the
 // default board, through the host build and through the shipped images under emulation, one run
-// an iteration. Each benchmark reports runs a second and, for the images, the instructions the
-// emulator executed a second.
+// an iteration, the images followed fully (every instruction watched, as boardsim and the tests
+// follow them) and lean (only what the board must see, as the fuzz targets follow them). Each
+// benchmark reports runs a second and, for the images, the instructions the emulator executed a
+// second.
 //
 //   build/host/Benchmarks/ImageRunsBench [build/firmware] [--benchmark_filter=...]
 #include "HostBuildRuns.h"
@@ -10,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,11 +21,16 @@ namespace {
 
 std::string FirmwareDir = "build/firmware";
 
-// One image runner for the whole program: its engines are kept across runs.
-const imagerun::ImageRuns &Images() {
-  static const imagerun::ImageRuns Runs(imagerun::LoadPeiImage(FirmwareDir + "/BoardInitPei.efi"),
-                                        imagerun::LoadDxeImage(FirmwareDir + "/BoardInitDxe.efi"));
-  return Runs;
+// One image runner a tracking for the whole program: its engines are kept across runs.
+const imagerun::ImageRuns &Images(imagerun::Tracking Follow) {
+  static const auto Make = [](imagerun::Tracking Each) {
+    return std::make_unique<imagerun::ImageRuns>(
+        imagerun::LoadPeiImage(FirmwareDir + "/BoardInitPei.efi"),
+        imagerun::LoadDxeImage(FirmwareDir + "/BoardInitDxe.efi"), Each);
+  };
+  static const std::unique_ptr<imagerun::ImageRuns> Full = Make(imagerun::Tracking::Full);
+  static const std::unique_ptr<imagerun::ImageRuns> Lean = Make(imagerun::Tracking::Lean);
+  return Follow == imagerun::Tracking::Lean ? *Lean : *Full;
 }
 
 enum class Entry { Pei, Dxe };
@@ -46,9 +54,9 @@ void Run(benchmark::State &State, const runs::ModuleRuns &Runs, Entry Which) {
 }
 
 // Host build and image, one run each: what one differential execution costs.
-void RunBoth(benchmark::State &State, Entry Which) {
+void RunBoth(benchmark::State &State, Entry Which, imagerun::Tracking Follow) {
   for (auto _ : State) {
-    const runs::ModuleRuns *Both[] = {&runs::HostBuild(), &Images()};
+    const runs::ModuleRuns *Both[] = {&runs::HostBuild(), &Images(Follow)};
     for (const runs::ModuleRuns *Runs : Both) {
       sim::Board Board;
       const runs::RunResult Result =
@@ -67,15 +75,22 @@ int main(int argc, char **argv) {
   if (argc > 1) {
     FirmwareDir = argv[1];
   }
+  using imagerun::Tracking;
   for (const auto &[Name, Which] : {std::pair{"pei", Entry::Pei}, std::pair{"dxe", Entry::Dxe}}) {
     const Entry Each = Which;
     benchmark::RegisterBenchmark(
         (std::string("host/") + Name).c_str(),
         [Each](benchmark::State &State) { Run(State, runs::HostBuild(), Each); });
-    benchmark::RegisterBenchmark((std::string("image/") + Name).c_str(),
-                                 [Each](benchmark::State &State) { Run(State, Images(), Each); });
-    benchmark::RegisterBenchmark((std::string("both/") + Name).c_str(),
-                                 [Each](benchmark::State &State) { RunBoth(State, Each); });
+    for (const auto &[Suffix, Follow] :
+         {std::pair{"", Tracking::Full}, std::pair{"-lean", Tracking::Lean}}) {
+      const Tracking Way = Follow;
+      benchmark::RegisterBenchmark(
+          (std::string("image") + Suffix + "/" + Name).c_str(),
+          [Each, Way](benchmark::State &State) { Run(State, Images(Way), Each); });
+      benchmark::RegisterBenchmark(
+          (std::string("both") + Suffix + "/" + Name).c_str(),
+          [Each, Way](benchmark::State &State) { RunBoth(State, Each, Way); });
+    }
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

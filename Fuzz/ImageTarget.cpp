@@ -149,11 +149,11 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
       Option(*Argc, *Argv, "--map").value_or(Environment("BOARD_FUZZ_MAP").value_or(""));
   try {
     if (For == fuzzruns::Target::Dxe) {
-      Now.Image = std::make_unique<imagerun::ImageRuns>(std::nullopt,
-                                                        imagerun::LoadDxeImage(Now.Path, Map));
+      Now.Image = std::make_unique<imagerun::ImageRuns>(
+          std::nullopt, imagerun::LoadDxeImage(Now.Path, Map), imagerun::Tracking::Lean);
     } else {
       Now.Image = std::make_unique<imagerun::ImageRuns>(imagerun::LoadPeiImage(Now.Path, Map),
-                                                        std::nullopt);
+                                                        std::nullopt, imagerun::Tracking::Lean);
     }
   } catch (const std::exception &Error) {
     Fail(std::string(ProgramName(For)) + ": " + Error.what());

@@ -94,6 +94,16 @@ public:
     Printer->setPrintBranchImmAsAddress(true);
   }
 
+  // The length of the instruction Bytes starts with; 0 when it cannot be decoded.
+  std::size_t length(llvm::ArrayRef<std::uint8_t> Bytes) const {
+    llvm::MCInst Decoded;
+    std::uint64_t Size = 0;
+    return Decoder->getInstruction(Decoded, Size, Bytes, 0, llvm::nulls()) ==
+                   llvm::MCDisassembler::Success
+               ? static_cast<std::size_t>(Size)
+               : 0;
+  }
+
   // The instruction at Offset of Bytes; Size is set to its length.
   Instruction decode(llvm::ArrayRef<std::uint8_t> Bytes, std::uint64_t Offset,
                      std::uint64_t &Size) const {
@@ -234,6 +244,20 @@ ObjectCode DisassembleObject(const std::string &Path) {
     }
   }
   return Object;
+}
+
+struct InstructionLengths::Decoder {
+  X86Printer Printer;
+};
+
+InstructionLengths::InstructionLengths(unsigned PointerSize)
+    : Decoder_(std::make_unique<Decoder>(Decoder{
+          X86Printer(llvm::Triple(PointerSize == 8 ? "x86_64-pc-windows" : "i686-pc-windows"))})) {}
+
+InstructionLengths::~InstructionLengths() = default;
+
+std::size_t InstructionLengths::operator()(std::span<const std::uint8_t> Code) const {
+  return Decoder_->Printer.length(llvm::ArrayRef<std::uint8_t>(Code.data(), Code.size()));
 }
 
 } // namespace formats

@@ -2,8 +2,11 @@
 // syntax: its functions, their instructions and the relocation each instruction carries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,5 +44,23 @@ ObjectCode DisassembleObject(const std::string &Path);
 // "rep stosl %eax, %es:(%edi)" as it is printed -> mnemonic "stosl" and its operands: prefixes
 // are dropped, and so is a trailing "# comment".
 void SplitInstructionText(const std::string &Text, Instruction &Into);
+
+// The lengths of raw x86 instructions, for code that lies in memory rather than in an object.
+class InstructionLengths {
+public:
+  // PointerSize 4: IA-32 code, 8: x86-64 code.
+  explicit InstructionLengths(unsigned PointerSize);
+  ~InstructionLengths();
+  InstructionLengths(const InstructionLengths &) = delete;
+  InstructionLengths &operator=(const InstructionLengths &) = delete;
+
+  // The length of the instruction Code starts with; 0 when its bytes are no instruction (or Code
+  // ends inside it).
+  std::size_t operator()(std::span<const std::uint8_t> Code) const;
+
+private:
+  struct Decoder;
+  std::unique_ptr<Decoder> Decoder_;
+};
 
 } // namespace formats

@@ -107,6 +107,12 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
        Where::SetGenericIoRange,
        {0x31, 0xC9, 0xF7, 0xF1},
        "divide error (vector 0) at " + Image.describe(Window + 2)},
+      // sub esp, 0x4000; push eax: the stack's 16 KiB used up, the push lands below it.
+      {"stack-overflow",
+       Where::Entry,
+       {0x81, 0xEC, 0x00, 0x40, 0x00, 0x00, 0x50},
+       "stack overflow: write of 4 bytes at 0xFFFF0, below the 16384-byte stack, at " +
+           Image.describe(Entry + 6)},
       // jmp esp: the stack is RAM, never executable.
       {"execute-ram", Where::SetGenericIoRange, {0xFF, 0xE4}, "not executable"},
       // jmp $: a spin without any access.
@@ -138,6 +144,24 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
     EXPECT_EQ(TraceText(Reused), TraceText(Fresh));
     EXPECT_EQ(AfterStop.Statuses, New.Statuses);
     EXPECT_EQ(AfterStop.Image->Breach, New.Image->Breach);
+    // Followed lean, the run breaks the same rule, named the same, at the same record, and the
+    // engine is as reusable.
+    const imagerun::ImageRuns Lean(imagerun::LoadPeiImage(Path), std::nullopt,
+                                   imagerun::Tracking::Lean);
+    for (int Round = 0; Round < 2; ++Round) {
+      sim::Board Quick;
+      const runs::RunResult Leaner = Lean.runPei(Quick);
+      ASSERT_TRUE(Leaner.Image);
+      EXPECT_EQ(TraceText(Quick), TraceText(Board));
+      EXPECT_EQ(Leaner.Image->Breach, Run.Image->Breach);
+      EXPECT_EQ(Leaner.Hung, Run.Hung);
+      EXPECT_EQ(Leaner.Image->SpunWithoutAccess, Run.Image->SpunWithoutAccess);
+      EXPECT_EQ(Leaner.Running.size(), Run.Running.size());
+      EXPECT_EQ(Leaner.Image->StackHighWater, Run.Image->StackHighWater);
+    }
+    sim::Board LeanReused;
+    EXPECT_EQ(Lean.runDecodeRequests(LeanReused, Requests).Statuses, New.Statuses);
+    EXPECT_EQ(TraceText(LeanReused), TraceText(Fresh));
     if (Each.Breach.empty()) {
       EXPECT_FALSE(Run.Image->Breach);
       EXPECT_TRUE(Run.Hung);

@@ -60,6 +60,24 @@ const char *ExceptionName(std::uint32_t Vector) {
 // The longest processor event: two bytes.
 constexpr std::size_t EventBytes = 2;
 
+// Whether the instruction of Length bytes that Bytes starts with is a processor event: what
+// processorEvent answers.
+bool IsProcessorEvent(std::span<const std::uint8_t> Bytes, std::size_t Length) {
+  if (Length == 0 || Length > EventBytes || Bytes.size() < Length) {
+    return false;
+  }
+  const std::uint8_t First = Bytes[0];
+  const std::uint8_t Second = Length == x86::TwoBytes ? Bytes[1] : 0;
+  return First == x86::Cli || First == x86::Sti || First == x86::Pushf ||
+         (First == x86::RepPrefix && Second == x86::Nop) ||
+         (First == x86::TwoByteEscape && Second == x86::Rdtsc);
+}
+
+// A block's key: its address (below 2^48) and its length in bytes.
+constexpr unsigned BlockSizeShift = 48;
+// The blocks last seen are found by the low bits of their address, mixed with the next ones.
+constexpr unsigned RecentBits = 10;
+
 uc_engine *OpenEmulator(CpuMode Mode) {
   uc_engine *Engine = nullptr;
   const uc_err Error =
@@ -76,8 +94,10 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
     : Board_(&Target), Setup_(Setup), Emulator_(OpenEmulator(Setup.Mode), uc_close),
       Start_(nullptr, uc_context_free), CallerSp_(stackTop()) {
   using namespace machine;
-  // RAM: readable and writable, never executable.
-  mapRam(Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE);
+  // RAM: readable and writable, never executable. Lean, each access to the stack is answered
+  // from the machine's own bytes by a call: the emulator spends far longer on a store into its RAM
+  // (looking for translated code to drop) than on a call.
+  mapRam(Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE, lean());
   paintStack();
   uc_context *Start = nullptr;
   check(uc_context_alloc(Engine_, &Start), "keep the registers");
@@ -93,9 +113,23 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
   }
 
   uc_hook Hook;
-  check(uc_hook_add(Engine_, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnCode), this,
-                    Setup.ImageBase, Setup.ImageBase + Setup.ImageSpan - 1),
-        "hook the image's instructions");
+  if (lean()) {
+    Lengths_ = std::make_unique<formats::InstructionLengths>(wide() ? 8 : 4);
+    check(uc_hook_add(Engine_, &Hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(OnBlock), this,
+                      Setup.ImageBase, Setup.ImageBase + Setup.ImageSpan - 1),
+          "hook the image's blocks");
+    // The emulator keeps the program counter exact at every data access only while an access
+    // hook exists: this one watches the exit trap, which nothing reads or writes, so that a
+    // refused access names its own instruction.
+    check(uc_hook_add(Engine_, &Hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                      reinterpret_cast<void *>(OnPlaced), this, Setup.ExitTrap, Setup.ExitTrap),
+          "hook the accesses");
+    watchEvents();
+  } else {
+    check(uc_hook_add(Engine_, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnCode), this,
+                      Setup.ImageBase, Setup.ImageBase + Setup.ImageSpan - 1),
+          "hook the image's instructions");
+  }
   check(uc_hook_add(Engine_, &Hook, UC_HOOK_INSN, reinterpret_cast<void *>(OnIn), this, 1, 0,
                     UC_X86_INS_IN),
         "hook in");
@@ -115,14 +149,19 @@ void BoardMachine::paintStack() {
   std::fill_n(Stack->Bytes.get(), Setup_.StackSize, machine::StackPaint);
 }
 
-void BoardMachine::mapRam(std::uint64_t Base, std::uint64_t Size, std::uint32_t Permissions) {
+void BoardMachine::mapRam(std::uint64_t Base, std::uint64_t Size, std::uint32_t Permissions,
+                          bool Answered) {
   auto *Bytes = static_cast<std::uint8_t *>(std::aligned_alloc(machine::PageSize, Size));
   if (Bytes == nullptr) {
     throw std::bad_alloc();
   }
   std::fill_n(Bytes, Size, std::uint8_t{0});
   Ram_.push_back({Base, Size, (Permissions & UC_PROT_EXEC) != 0, {Bytes, std::free}});
-  check(uc_mem_map_ptr(Engine_, Base, Size, Permissions, Bytes), "map RAM");
+  if (Answered) {
+    check(uc_mmio_map(Engine_, Base, Size, OnRamRead, Bytes, OnRamWrite, Bytes), "map RAM");
+  } else {
+    check(uc_mem_map_ptr(Engine_, Base, Size, Permissions, Bytes), "map RAM");
+  }
 }
 
 const BoardMachine::HostRam *BoardMachine::ramAt(std::uint64_t Address, std::size_t Size) const {
@@ -167,6 +206,115 @@ void BoardMachine::restart(sim::Board &Target) {
   LastPc_ = LastSize_ = LastSp_ = 0;
   DeepestChain_.clear();
   CallerSp_ = stackTop();
+  Block_ = nullptr;
+  BlockAddress_ = 0;
+  Refused_.reset();
+}
+
+void BoardMachine::watch(std::uint64_t Address) {
+  if (!lean()) {
+    return;
+  }
+  uc_hook Hook;
+  check(uc_hook_add(Engine_, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnCode), this, Address,
+                    Address),
+        "hook an instruction");
+}
+
+// Every processor event of the image's code, found by walking each stretch instruction by
+// instruction from its start: only instruction starts count, never bytes inside a longer one.
+void BoardMachine::watchEvents() {
+  const std::span<const std::uint8_t> Code = Setup_.Code;
+  for (const CodeStretch &Stretch : Setup_.Stretches) {
+    if (Stretch.Start < Setup_.ImageBase || Stretch.End - Setup_.ImageBase > Code.size()) {
+      continue;
+    }
+    std::uint64_t Address = Stretch.Start;
+    while (Address < Stretch.End) {
+      const std::span<const std::uint8_t> Rest =
+          Code.subspan(Address - Setup_.ImageBase, Stretch.End - Address);
+      const std::size_t Length = (*Lengths_)(Rest);
+      if (Length == 0) {
+        // Not an instruction (padding, or data among the code): nothing the processor runs here
+        // is counted on; the walk goes on from the next byte.
+        ++Address;
+        continue;
+      }
+      if (IsProcessorEvent(Rest, Length)) {
+        watch(Address);
+      }
+      Address += Length;
+    }
+  }
+}
+
+const std::vector<std::uint16_t> &BoardMachine::blockStarts(std::uint64_t Address,
+                                                            std::uint64_t Size) {
+  const std::uint64_t Key = Address | (Size << BlockSizeShift);
+  RecentBlock &Recent = Recent_[(Address ^ (Address >> RecentBits)) % Recent_.size()];
+  if (Recent.Key == Key) {
+    return *Recent.Starts;
+  }
+  const auto [Found, New] = Blocks_.try_emplace(Key);
+  std::vector<std::uint16_t> &Starts = Found->second;
+  if (New) {
+    std::vector<std::uint8_t> Bytes(Size);
+    if (Size != 0 && readRam(Address, Bytes.data(), Size)) {
+      std::size_t Offset = 0;
+      while (Offset < Size) {
+        Starts.push_back(static_cast<std::uint16_t>(Offset));
+        const std::size_t Length = (*Lengths_)(std::span(Bytes).subspan(Offset));
+        if (Length == 0) {
+          break;
+        }
+        Offset += Length;
+      }
+    }
+    if (Starts.empty()) {
+      Starts.push_back(0);
+    }
+  }
+  Recent = {Key, &Starts};
+  return Starts;
+}
+
+// Lean: a block of the image, counted whole before it runs. The machine stands at its last
+// instruction until a watched one runs: the branch that leaves the block, which is what a fault
+// of fetching the next instruction (or a firmware service entered) names.
+void BoardMachine::block(std::uint64_t Address, std::uint64_t Size) {
+  if (Stop_ != Stop::None) {
+    uc_emu_stop(Engine_);
+    return;
+  }
+  Block_ = &blockStarts(Address, Size);
+  BlockAddress_ = Address;
+  Pc_ = Address + Block_->back();
+  Instructions_ += Block_->size();
+  SinceAccess_ += Block_->size();
+  if (SinceAccess_ > runs::InstructionsWithoutAccess) {
+    stop(Stop::Spin);
+    return;
+  }
+  entered(Address);
+}
+
+// Lean: an instruction the machine must see. A processor event stepped over leaves the rest of
+// its block to run as a block of its own: its instructions were counted with this one.
+void BoardMachine::watched(std::uint64_t Address, std::uint64_t Size) {
+  const std::uint64_t Standing = Pc_;
+  Pc_ = Address;
+  if (instruction(Address, reg(stackPointer())) && Stop_ == Stop::None && Size <= EventBytes &&
+      processorEvent(Address) && Block_ != nullptr && Address >= BlockAddress_) {
+    const auto Here = std::find(Block_->begin(), Block_->end(), Address - BlockAddress_);
+    if (Here != Block_->end()) {
+      Instructions_ -= static_cast<std::uint64_t>(std::distance(Here, Block_->end()) - 1);
+    }
+  }
+  Pc_ = Standing;
+}
+
+std::uint64_t BoardMachine::faultAt() const {
+  return lean() ? reg(programCounter()) : Pc_;
 }
 
 void BoardMachine::check(uc_err Error, const char *What) const {
@@ -215,6 +363,14 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
   Frames_.assign(1, {StackPointer, Setup_.ExitTrap});
   LastSize_ = 0;
   const uc_err Result = uc_emu_start(Engine_, Address, Setup_.ExitTrap, 0, 0);
+  if (Refused_) {
+    // The processor stands at the instruction whose access was refused.
+    const RefusedAccess Access = *Refused_;
+    Refused_.reset();
+    if (Stop_ == Stop::None) {
+      refused(Access.Type, Access.Address, Access.Size, describe(reg(programCounter())));
+    }
+  }
   if (Stop_ == Stop::Error) {
     std::rethrow_exception(Error_);
   }
@@ -224,7 +380,7 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
   if (Result != UC_ERR_OK) {
     breach(std::string("CPU fault: ") +
            (Result == UC_ERR_INSN_INVALID ? "invalid opcode" : uc_strerror(Result)) + " at " +
-           describe(Pc_));
+           describe(faultAt()));
     return false;
   }
   if (reg(programCounter()) != Setup_.ExitTrap) {
@@ -339,6 +495,10 @@ void BoardMachine::code(std::uint64_t Address, std::uint64_t Size) {
     uc_emu_stop(Engine_);
     return;
   }
+  if (lean()) {
+    watched(Address, Size);
+    return;
+  }
   ++Instructions_;
   Pc_ = Address;
   if (++SinceAccess_ > runs::InstructionsWithoutAccess) {
@@ -371,10 +531,24 @@ bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
   if (Stop_ != Stop::None) {
     return false;
   }
-  const std::string Where = describe(Pc_);
+  // A fetch names the instruction that branched there; an access, the instruction that made it.
+  // Followed lean, that instruction is known only once the emulator has stopped on the fault.
+  const bool Fetch = Type == UC_MEM_FETCH_UNMAPPED || Type == UC_MEM_FETCH_PROT;
+  if (lean() && !Fetch) {
+    if (!Refused_) {
+      Refused_ = RefusedAccess{Type, Address, Size};
+    }
+    return false;
+  }
+  refused(Type, Address, Size, describe(Pc_));
+  return false;
+}
+
+void BoardMachine::refused(uc_mem_type Type, std::uint64_t Address, int Size,
+                           const std::string &Where) {
   const std::string Bytes = std::to_string(Size) + (Size == 1 ? " byte" : " bytes");
   if (namedInvalid(Type, Address, Bytes, Where)) {
-    return false;
+    return;
   }
   const bool Read = Type == UC_MEM_READ_UNMAPPED;
   switch (Type) {
@@ -404,12 +578,32 @@ bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
     breach("CPU fault: access of " + Bytes + " at " + HexText(Address) + " refused, at " + Where);
     break;
   }
-  return false;
 }
 
 void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t Size, void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
   Machine.guarded([&] { Machine.code(Address, Size); });
+}
+
+std::uint64_t BoardMachine::OnRamRead(uc_engine *, std::uint64_t Offset, unsigned Size,
+                                      void *Bytes) {
+  std::uint64_t Value = 0;
+  std::memcpy(&Value, static_cast<const std::uint8_t *>(Bytes) + Offset,
+              std::min<std::size_t>(Size, sizeof Value));
+  return Value;
+}
+
+void BoardMachine::OnRamWrite(uc_engine *, std::uint64_t Offset, unsigned Size, std::uint64_t Value,
+                              void *Bytes) {
+  std::memcpy(static_cast<std::uint8_t *>(Bytes) + Offset, &Value,
+              std::min<std::size_t>(Size, sizeof Value));
+}
+
+void BoardMachine::OnPlaced(uc_engine *, uc_mem_type, std::uint64_t, int, std::int64_t, void *) {}
+
+void BoardMachine::OnBlock(uc_engine *, std::uint64_t Address, std::uint32_t Size, void *Self) {
+  auto &Machine = *static_cast<BoardMachine *>(Self);
+  Machine.guarded([&] { Machine.block(Address, Size); });
 }
 
 std::uint32_t BoardMachine::OnIn(uc_engine *, std::uint32_t Port, int Size, void *Self) {
@@ -458,7 +652,7 @@ void BoardMachine::OnInterrupt(uc_engine *, std::uint32_t Vector, void *Self) {
   if (Machine.Stop_ == Stop::None) {
     Machine.guarded([&] {
       Machine.breach(std::string("CPU fault: ") + x86::ExceptionName(Vector) + " (vector " +
-                     std::to_string(Vector) + ") at " + Machine.describe(Machine.Pc_));
+                     std::to_string(Vector) + ") at " + Machine.describe(Machine.faultAt()));
     });
   }
   uc_emu_stop(Machine.Engine_);

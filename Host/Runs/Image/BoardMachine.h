@@ -6,12 +6,14 @@
 #pragma once
 
 #include "Board.h"
+#include "Disassembly.h"
 #include "DxeStandIn.h"
 #include "Images.h"
 #include "ModuleRuns.h"
 
 #include <unicorn/unicorn.h>
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -19,6 +21,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace imagerun {
@@ -30,11 +33,16 @@ struct MachineSetup {
   std::uint64_t StackBase = 0; // the painted stack; nothing is mapped below it
   std::uint64_t StackSize = 0;
   std::uint64_t ExitTrap = 0;  // the return address of the machine's calls: the run ends there
-  std::uint64_t ImageBase = 0; // the image's instructions, hooked one by one
+  std::uint64_t ImageBase = 0; // the image's instructions, hooked one by one (lean: by block)
   std::uint64_t ImageSpan = 0; // bytes, a whole number of pages
   // The image's bytes at ImageBase when nothing can write them (flash): the processor events are
   // read from here rather than through the emulator. Empty when the image lies in RAM.
   std::span<const std::uint8_t> FixedCode = {};
+  Tracking Follow = Tracking::Full;
+  // Lean: the image's bytes at ImageBase as placed, and the stretches of its code, walked once
+  // for the processor events.
+  std::span<const std::uint8_t> Code = {};
+  std::span<const CodeStretch> Stretches = {};
 };
 
 class BoardMachine {
@@ -62,6 +70,12 @@ protected:
   virtual bool instruction(std::uint64_t /*Address*/, std::uint64_t /*StackPointer*/) {
     return true;
   }
+  // Lean: each block of the image the run enters, before it executes.
+  virtual void entered(std::uint64_t /*Address*/) {}
+  // Lean: Address is an instruction the machine must see (instruction() is called for it); in
+  // full tracking every instruction is.
+  void watch(std::uint64_t Address);
+  bool lean() const { return Setup_.Follow == Tracking::Lean; }
   // A refused access the machine names itself (a firmware service's entry, its own flash); false
   // leaves it to be reported as a CPU fault.
   virtual bool namedInvalid(uc_mem_type /*Type*/, std::uint64_t /*Address*/,
@@ -72,7 +86,10 @@ protected:
   uc_engine *engine() const { return Engine_; }
   // Maps RAM backed by the machine's own memory: the emulator uses it in place, and readRam and
   // writeRam reach it without the emulator, whose every write looks for translated code to drop.
-  void mapRam(std::uint64_t Base, std::uint64_t Size, std::uint32_t Permissions);
+  // Answered: each access of the emulated code is a call into the machine instead, cheaper than
+  // the emulator's own store for memory that is written often and never holds code (the stack).
+  void mapRam(std::uint64_t Base, std::uint64_t Size, std::uint32_t Permissions,
+              bool Answered = false);
   // Bytes of emulated memory, directly where the machine backs them; false when any is unmapped.
   bool readRam(std::uint64_t Address, void *Into, std::size_t Size) const;
   // The same for a write; into executable RAM through the emulator, so that code translated from
@@ -148,9 +165,26 @@ private:
   bool processorEvent(std::uint64_t Address);
   void code(std::uint64_t Address, std::uint64_t Size);
   void trackCalls(std::uint64_t Address, std::uint64_t Sp);
+  void watched(std::uint64_t Address, std::uint64_t Size);
+  void block(std::uint64_t Address, std::uint64_t Size);
+  void watchEvents();
+  // The offsets of the instructions of the block at Address, Size bytes long, first decoded.
+  const std::vector<std::uint16_t> &blockStarts(std::uint64_t Address, std::uint64_t Size);
+  // Where the processor stands after a fault: the faulting instruction.
+  std::uint64_t faultAt() const;
   bool invalid(uc_mem_type Type, std::uint64_t Address, int Size);
+  // Breaks the run for an access of Size bytes at Address the memory refused, at Where.
+  void refused(uc_mem_type Type, std::uint64_t Address, int Size, const std::string &Where);
 
   static void OnCode(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
+  // RAM answered by calls: Bytes is the region's own memory.
+  static std::uint64_t OnRamRead(uc_engine *Engine, std::uint64_t Offset, unsigned Size,
+                                 void *Bytes);
+  static void OnRamWrite(uc_engine *Engine, std::uint64_t Offset, unsigned Size,
+                         std::uint64_t Value, void *Bytes);
+  static void OnPlaced(uc_engine *Engine, uc_mem_type Type, std::uint64_t Address, int Size,
+                       std::int64_t Value, void *Self);
+  static void OnBlock(uc_engine *Engine, std::uint64_t Address, std::uint32_t Size, void *Self);
   static std::uint32_t OnIn(uc_engine *Engine, std::uint32_t Port, int Size, void *Self);
   static void OnOut(uc_engine *Engine, std::uint32_t Port, int Size, std::uint32_t Value,
                     void *Self);
@@ -196,6 +230,24 @@ private:
   // The stack pointer of the machine's calls before the return address goes on: everything below it
   // is the image's.
   std::uint64_t CallerSp_;
+  // Lean: the instruction lengths for decoding blocks, the blocks seen (their instruction offsets
+  // by address and size, kept across runs as the translated code is), and the block running.
+  std::unique_ptr<formats::InstructionLengths> Lengths_;
+  std::unordered_map<std::uint64_t, std::vector<std::uint16_t>> Blocks_;
+  struct RecentBlock {
+    std::uint64_t Key = ~std::uint64_t{0};
+    const std::vector<std::uint16_t> *Starts = nullptr;
+  };
+  std::array<RecentBlock, 1024> Recent_{};
+  const std::vector<std::uint16_t> *Block_ = nullptr;
+  std::uint64_t BlockAddress_ = 0;
+  // Lean: an access refused in the run, reported once the emulator has stopped on it.
+  struct RefusedAccess {
+    uc_mem_type Type;
+    std::uint64_t Address;
+    int Size;
+  };
+  std::optional<RefusedAccess> Refused_;
 };
 
 // The IA-32 machine around the early-init image, mapped as flash at its base, with the PEI services
@@ -203,7 +255,7 @@ private:
 // SetIoDecode and SetGenericIoRange inside it is annotated as the host build annotates it.
 class PeiMachine : public BoardMachine {
 public:
-  PeiMachine(const PeiImage &Image, sim::Board &Target);
+  PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follow = Tracking::Full);
   // The machine as built, for a new run on Target (the image's flash never changes).
   void reuse(sim::Board &Target);
 
@@ -224,6 +276,7 @@ private:
   std::string describe(std::uint64_t Address) const override;
   std::string functionAt(std::uint64_t Address) const override;
   bool instruction(std::uint64_t Address, std::uint64_t StackPointer) override;
+  void entered(std::uint64_t Address) override;
   bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,
                     const std::string &Where) override;
 
@@ -241,7 +294,7 @@ private:
 class DxeMachine : public BoardMachine {
 public:
   // The stand-in is built with the board's scenario settings.
-  DxeMachine(const DxeImage &Image, sim::Board &Target);
+  DxeMachine(const DxeImage &Image, sim::Board &Target, Tracking Follow = Tracking::Full);
   // The machine as built, for a new run on Target: the image's memory as loaded and the firmware
   // stand-in rebuilt with Target's scenario settings.
   void reuse(sim::Board &Target);

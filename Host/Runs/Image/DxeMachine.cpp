@@ -75,9 +75,17 @@ static_assert(UnexpectedEntries + BootServiceSlots * EntryStride <=
 
 } // namespace
 
-DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
-    : BoardMachine(Target, {CpuMode::Bits64, StackBase, StackSize, ExitTrap, Image.Base,
-                            machine::PageRoundUp(Image.Size)}),
+DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target, Tracking Follow)
+    : BoardMachine(Target, {CpuMode::Bits64,
+                            StackBase,
+                            StackSize,
+                            ExitTrap,
+                            Image.Base,
+                            machine::PageRoundUp(Image.Size),
+                            {},
+                            Follow,
+                            Image.Memory,
+                            Image.Code}),
       Image_(Image) {
   // Boot-services code memory: readable, writable and executable.
   mapRam(Image.Base, machine::PageRoundUp(Image.Size), UC_PROT_ALL);

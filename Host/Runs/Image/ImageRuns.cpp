@@ -70,8 +70,8 @@ runs::RunResult RunRequests(PeiMachine &Machine, sim::Board &Target,
 
 } // namespace
 
-ImageRuns::ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe)
-    : Pei_(std::move(Pei)), Dxe_(std::move(Dxe)) {}
+ImageRuns::ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe, Tracking Follow)
+    : Pei_(std::move(Pei)), Dxe_(std::move(Dxe)), Follow_(Follow) {}
 
 ImageRuns::~ImageRuns() = default;
 
@@ -79,7 +79,7 @@ PeiMachine &ImageRuns::peiMachine(sim::Board &Target) const {
   if (PeiMachine_) {
     PeiMachine_->reuse(Target);
   } else {
-    PeiMachine_ = std::make_unique<PeiMachine>(pei(), Target);
+    PeiMachine_ = std::make_unique<PeiMachine>(pei(), Target, Follow_);
   }
   return *PeiMachine_;
 }
@@ -91,7 +91,7 @@ DxeMachine &ImageRuns::dxeMachine(sim::Board &Target) const {
   if (DxeMachine_) {
     DxeMachine_->reuse(Target);
   } else {
-    DxeMachine_ = std::make_unique<DxeMachine>(*Dxe_, Target);
+    DxeMachine_ = std::make_unique<DxeMachine>(*Dxe_, Target, Follow_);
   }
   return *DxeMachine_;
 }

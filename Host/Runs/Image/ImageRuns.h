@@ -20,8 +20,9 @@ class DxeMachine;
 class ImageRuns final : public runs::ModuleRuns {
 public:
   // The early-init image runs pei, decode and window; the driver's image runs dxe. Asking for a
-  // run of an image not given is a logic error.
-  ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe);
+  // run of an image not given is a logic error. Follow: how closely each run is followed.
+  ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe,
+            Tracking Follow = Tracking::Full);
   ~ImageRuns() override;
   ImageRuns(const ImageRuns &) = delete;
   ImageRuns &operator=(const ImageRuns &) = delete;
@@ -47,6 +48,7 @@ private:
 
   std::optional<PeiImage> Pei_;
   std::optional<DxeImage> Dxe_;
+  Tracking Follow_;
   mutable std::unique_ptr<PeiMachine> PeiMachine_;
   mutable std::unique_ptr<DxeMachine> DxeMachine_;
 };

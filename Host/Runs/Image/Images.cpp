@@ -5,6 +5,8 @@
 #include "FileRead.h"
 #include "PeImage.h"
 
+#include <algorithm>
+
 namespace imagerun {
 namespace {
 
@@ -49,6 +51,33 @@ LinkerMap ReadImageMap(const std::string &Path, const std::string &MapPath, bool
                         HexText(PreferredBase) + ")");
   }
   return Map;
+}
+
+// The image's executable sections cut at every function the map names in them, at Base: each
+// stretch begins with an instruction, so a linear walk of it finds only instruction starts.
+std::vector<CodeStretch> CodeStretches(const pe::Image &File, const LinkerMap &Map,
+                                       std::uint64_t Base) {
+  std::vector<CodeStretch> Code;
+  for (const pe::Section &Each : File.Sections) {
+    if ((Each.Characteristics & SectionHeader::MemoryExecute) == 0) {
+      continue;
+    }
+    const std::uint64_t Start = Each.VirtualAddress;
+    const std::uint64_t End = Start + (Each.VirtualSize != 0 ? Each.VirtualSize : Each.RawSize);
+    std::vector<std::uint64_t> Cuts{Start, End};
+    for (const MapSymbol &Symbol : Map.symbols()) {
+      const std::uint64_t Rva = Symbol.Address - Map.preferredBase();
+      if (Symbol.Code && Symbol.Address >= Map.preferredBase() && Rva > Start && Rva < End) {
+        Cuts.push_back(Rva);
+      }
+    }
+    std::sort(Cuts.begin(), Cuts.end());
+    Cuts.erase(std::unique(Cuts.begin(), Cuts.end()), Cuts.end());
+    for (std::size_t Cut = 0; Cut + 1 < Cuts.size(); ++Cut) {
+      Code.push_back({Base + Cuts[Cut], Base + Cuts[Cut + 1]});
+    }
+  }
+  return Code;
 }
 
 // The address, at the map's base, of the one function or data object of that name, with Bytes of
@@ -147,6 +176,7 @@ PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) 
       SymbolInImage(Image.Map, MapPath, "SetIoDecode", SymbolKind::Function, Image.Size, 1));
   Image.SetGenericIoRange = static_cast<std::uint32_t>(
       SymbolInImage(Image.Map, MapPath, "SetGenericIoRange", SymbolKind::Function, Image.Size, 1));
+  Image.Code = CodeStretches(File, Image.Map, Image.Base);
   return Image;
 }
 
@@ -191,6 +221,7 @@ DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) 
   Image.ModuleData = LoadBase - Image.PreferredBase +
                      SymbolInImage(Image.Map, MapPath, ModuleDataName, SymbolKind::Data, Image.Size,
                                    sizeof(DxeModuleData));
+  Image.Code = CodeStretches(File, Image.Map, Image.Base);
   return Image;
 }
 

@@ -31,6 +31,22 @@ inline std::string HexText(std::uint64_t Value) {
   return sim::HexText(Value, 1);
 }
 
+// How closely a run of an image is followed. Full: every instruction of the image is watched,
+// for the exact instruction count and the calls in progress at the stack's deepest point. Lean:
+// only what the board must see is watched (the processor events, the calls the trace annotates,
+// blocks for the spin backstop), for speed. Both give the same trace, results, outcome and
+// breach; a lean run leaves StackDeepestIn and StackChain empty, and its instruction count is
+// taken a translated block at a time: a block the run left early (a breach, a stop) counts whole,
+// and the spin backstop may see up to a block more or fewer instructions since the last access.
+enum class Tracking { Full, Lean };
+
+// A stretch of an image's code that begins with an instruction: an executable section, cut at
+// each function's start; addresses where the image executes.
+struct CodeStretch {
+  std::uint64_t Start = 0;
+  std::uint64_t End = 0; // past its last byte
+};
+
 struct PeiImage {
   std::string Path;
   std::vector<std::uint8_t> Bytes; // the file: in place, so also the image in memory
@@ -40,6 +56,7 @@ struct PeiImage {
   std::uint32_t SetIoDecode = 0;   // absolute addresses, from the map
   std::uint32_t SetGenericIoRange = 0;
   LinkerMap Map;
+  std::vector<CodeStretch> Code;
 
   bool contains(std::uint64_t Address) const { return Address >= Base && Address - Base < Size; }
   // "0xFFF00390 (SetIoDecode+0xC)".
@@ -61,6 +78,7 @@ struct DxeImage {
   std::uint64_t Entry = 0;          // absolute addresses at Base
   std::uint64_t ModuleData = 0;     // gDxeModuleData
   LinkerMap Map;
+  std::vector<CodeStretch> Code;
 
   bool contains(std::uint64_t Address) const { return Address >= Base && Address - Base < Size; }
   // "SerialPrint+0xC": the map's name for an address at Base.

@@ -22,10 +22,12 @@ const char *ServiceAt(std::uint64_t Address) {
 
 } // namespace
 
-PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
+PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follow)
     : BoardMachine(Target, {CpuMode::Bits32, StackBase, StackSize, ExitTrap, Image.Base,
-                            PageRoundUp(Image.Size), Image.Bytes}),
+                            PageRoundUp(Image.Size), Image.Bytes, Follow, Image.Bytes, Image.Code}),
       Image_(Image) {
+  watch(Image.SetIoDecode);
+  watch(Image.SetGenericIoRange);
   // Flash: readable and executable, never writable.
   check(uc_mem_map(engine(), Image.Base, PageRoundUp(Image.Size), UC_PROT_READ | UC_PROT_EXEC),
         "map the image");
@@ -103,6 +105,14 @@ void PeiMachine::returnCalls(std::uint32_t Address, std::uint32_t Esp) {
     const auto Eax = static_cast<std::uint32_t>(reg(accumulator()));
     target().returnCall(Pending_.back().Call, Eax);
     Pending_.pop_back();
+  }
+}
+
+// A caller resumes at the start of a block: the return ends the block before it.
+void PeiMachine::entered(std::uint64_t Address) {
+  if (!Pending_.empty()) {
+    returnCalls(static_cast<std::uint32_t>(Address),
+                static_cast<std::uint32_t>(reg(stackPointer())));
   }
 }
 
