@@ -585,18 +585,54 @@ void BoardMachine::OnCode(uc_engine *, std::uint64_t Address, std::uint32_t Size
   Machine.guarded([&] { Machine.code(Address, Size); });
 }
 
+namespace {
+
+// One access of Width bytes, little-endian as the host is: a copy of a constant size, which the
+// compiler makes a single move rather than a call.
+template <typename Word> std::uint64_t Load(const std::uint8_t *At) {
+  Word Value;
+  std::memcpy(&Value, At, sizeof Value);
+  return Value;
+}
+template <typename Word> void Store(std::uint8_t *At, std::uint64_t Value) {
+  const auto Narrow = static_cast<Word>(Value);
+  std::memcpy(At, &Narrow, sizeof Narrow);
+}
+
+} // namespace
+
 std::uint64_t BoardMachine::OnRamRead(uc_engine *, std::uint64_t Offset, unsigned Size,
                                       void *Bytes) {
-  std::uint64_t Value = 0;
-  std::memcpy(&Value, static_cast<const std::uint8_t *>(Bytes) + Offset,
-              std::min<std::size_t>(Size, sizeof Value));
-  return Value;
+  const std::uint8_t *At = static_cast<const std::uint8_t *>(Bytes) + Offset;
+  switch (Size) {
+  case 1:
+    return *At;
+  case 2:
+    return Load<std::uint16_t>(At);
+  case 4:
+    return Load<std::uint32_t>(At);
+  default:
+    return Load<std::uint64_t>(At);
+  }
 }
 
 void BoardMachine::OnRamWrite(uc_engine *, std::uint64_t Offset, unsigned Size, std::uint64_t Value,
                               void *Bytes) {
-  std::memcpy(static_cast<std::uint8_t *>(Bytes) + Offset, &Value,
-              std::min<std::size_t>(Size, sizeof Value));
+  std::uint8_t *At = static_cast<std::uint8_t *>(Bytes) + Offset;
+  switch (Size) {
+  case 1:
+    *At = static_cast<std::uint8_t>(Value);
+    break;
+  case 2:
+    Store<std::uint16_t>(At, Value);
+    break;
+  case 4:
+    Store<std::uint32_t>(At, Value);
+    break;
+  default:
+    Store<std::uint64_t>(At, Value);
+    break;
+  }
 }
 
 void BoardMachine::OnPlaced(uc_engine *, uc_mem_type, std::uint64_t, int, std::int64_t, void *) {}

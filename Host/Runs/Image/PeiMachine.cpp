@@ -39,10 +39,10 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follo
   writeServices();
 }
 
+// The services table needs no rewriting: the module cannot write it.
 void PeiMachine::reuse(sim::Board &Target) {
   restart(Target);
   Pending_.clear();
-  writeServices();
 }
 
 // The services page as mapped (zeroes), with the table and the pointer to it.
