@@ -37,9 +37,11 @@ function(board_deliverable NAME)
     COMMENT "Size and stack budgets of ${NAME}")
 endfunction()
 
-board_deliverable(BoardInitPei MAX_IMAGE_BYTES 3072 MAX_STACK_BYTES 150)
+board_deliverable(BoardInitPei MAX_IMAGE_BYTES ${BOARD_PEI_MAX_IMAGE_BYTES}
+  MAX_STACK_BYTES ${BOARD_PEI_MAX_STACK_BYTES})
 # The format engine nests once: a conversion that formats through FormatBuffer re-enters
 # FormatBufferV one level deep. The start-up reaches LocateProtocol and InSmm through the
 # boot-services table and the protocol, which run on the firmware's own frames.
-board_deliverable(BoardInitDxe MAX_IMAGE_BYTES 5376 MAX_STACK_BYTES 1260
+board_deliverable(BoardInitDxe MAX_IMAGE_BYTES ${BOARD_DXE_MAX_IMAGE_BYTES}
+  MAX_STACK_BYTES ${BOARD_DXE_MAX_STACK_BYTES}
   STACK_OPTIONS --max-nesting FormatBufferV=2 --service-caller DxeStartup)

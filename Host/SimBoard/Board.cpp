@@ -77,15 +77,47 @@ Board::Board(const Scenario &Settings)
   ApplyPresets(Pcr_, Settings.PcrWindow);
 }
 
+void Board::reset(const Scenario &Settings) {
+  Settings_ = Settings;
+  Cpu_ = CpuModel();
+  PmTimer_ = PmTimerModel(Settings.PmTimerStart, Settings.PmTimerStuck);
+  Spi_ = SpiControllerModel(Settings.Spi);
+  SerialOutput_.clear();
+  SuperIoWrites_.clear();
+  LpcConfig_.clear();
+  Pcr_.clear();
+  ApplyPresets(LpcConfig_, Settings.LpcConfig);
+  ApplyPresets(Pcr_, Settings.PcrWindow);
+  PciLatch_ = 0;
+  Trace_.clear();
+  LastNext_ = LastKept_ = 0;
+  Counts_ = {};
+  Observers_.clear();
+  Calls_.clear();
+  OpenCalls_.clear();
+  Steps_ = 0;
+  Answers_ = {};
+  AnswersUsed_ = 0;
+}
+
+std::vector<TraceRecord> Board::lastAccesses() const {
+  std::vector<TraceRecord> Oldest;
+  Oldest.reserve(LastKept_);
+  for (std::size_t Index = 0; Index < LastKept_; ++Index) {
+    Oldest.push_back(
+        LastAccesses_[(LastNext_ + LastAccessCount - LastKept_ + Index) % LastAccessCount]);
+  }
+  return Oldest;
+}
+
 void Board::keep(TraceRecord Record) {
   for (const TraceObserver &Observer : Observers_) {
     Observer(Record);
   }
   if (Record.Kind != AccessKind::Note) {
-    LastAccesses_.push_back(Record);
-    if (LastAccesses_.size() > LastAccessCount) {
-      LastAccesses_.pop_front();
-    }
+    LastAccesses_[LastNext_] = Record;
+    LastNext_ = (LastNext_ + 1) % LastAccessCount;
+    LastKept_ = std::min(LastKept_ + 1, LastAccessCount);
   }
   ++Counts_[static_cast<std::size_t>(Record.Kind)];
   if (Settings_.RecordTrace) {
@@ -95,7 +127,9 @@ void Board::keep(TraceRecord Record) {
 
 void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value) {
   TraceRecord Record{Kind, Width, Address, Value, ""};
-  if (Kind == AccessKind::PortIn || Kind == AccessKind::PortOut) {
+  if (!Settings_.NameRegisters) {
+    // Nothing to name.
+  } else if (Kind == AccessKind::PortIn || Kind == AccessKind::PortOut) {
     Record.Text = describePort(static_cast<std::uint16_t>(Address));
   } else if (Kind == AccessKind::MemRead || Kind == AccessKind::MemWrite) {
     Record.Text = MemoryRegisterName(Address);
@@ -146,7 +180,7 @@ RunOutcome Outcome(const Board &Target, bool Hung) {
   RunOutcome Ended;
   Ended.Hung = Hung;
   if (Hung) {
-    Ended.LastAccesses.assign(Target.lastAccesses().begin(), Target.lastAccesses().end());
+    Ended.LastAccesses = Target.lastAccesses();
     Ended.Running = Target.openCalls();
   }
   return Ended;
@@ -250,8 +284,23 @@ void Board::deviceMemWrite(std::uint64_t Address, unsigned Width, std::uint32_t 
   }
 }
 
+std::optional<std::uint32_t> Board::nextAnswer(unsigned Width) {
+  // A read wider than a register the board answers (an 8-byte access) is the models' to answer.
+  if (Width > sizeof(std::uint32_t) || Answers_.size() - AnswersUsed_ < Width) {
+    AnswersUsed_ = Answers_.size();
+    return std::nullopt;
+  }
+  std::uint32_t Value = 0;
+  for (unsigned Byte = 0; Byte < Width; ++Byte) {
+    Value |= std::uint32_t{Answers_[AnswersUsed_ + Byte]} << (8 * Byte);
+  }
+  AnswersUsed_ += Width;
+  return Value;
+}
+
 std::uint32_t Board::portRead(std::uint16_t Port, unsigned Width) {
-  const std::uint32_t Value = devicePortRead(Port, Width);
+  const std::optional<std::uint32_t> Answer = nextAnswer(Width);
+  const std::uint32_t Value = Answer ? *Answer : devicePortRead(Port, Width);
   record(AccessKind::PortIn, Width, Port, Value);
   return Value;
 }
@@ -264,7 +313,8 @@ void Board::portWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value) {
 }
 
 std::uint32_t Board::memRead(std::uint64_t Address, unsigned Width) {
-  const std::uint32_t Value = deviceMemRead(Address, Width);
+  const std::optional<std::uint32_t> Answer = nextAnswer(Width);
+  const std::uint32_t Value = Answer ? *Answer : deviceMemRead(Address, Width);
   record(AccessKind::MemRead, Width, Address, Value);
   return Value;
 }

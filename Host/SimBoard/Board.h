@@ -11,9 +11,9 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -30,9 +30,15 @@ public:
 // Sees every record of a run as it is made, whether or not the board keeps the trace.
 using TraceObserver = std::function<void(const TraceRecord &)>;
 
+// How many accesses a hung run reports.
+inline constexpr std::size_t LastAccessCount = 16;
+
 class Board {
 public:
   explicit Board(const Scenario &Settings = {});
+  // The board as Board(Settings) makes it, keeping the memory this one holds (its register spaces
+  // and trace): for many runs in a row. Observers and answers are dropped.
+  void reset(const Scenario &Settings);
 
   // The primitives' view: widths are in bytes.
   std::uint32_t portRead(std::uint16_t Port, unsigned Width);
@@ -57,10 +63,23 @@ public:
 
   void addObserver(TraceObserver Observer) { Observers_.push_back(std::move(Observer)); }
 
+  // Hardware answers chosen from outside (a fuzzer's input): every port and device-window read
+  // takes its value from these bytes, in order, little-endian at the access's width, instead of
+  // from the device models; once fewer bytes are left than a read needs, the models answer again
+  // (the rest is dropped), so the PM timer advances and every bounded run ends. Writes still reach
+  // the models. The bytes must outlive the run; an empty span leaves the models answering.
+  void answerReadsFrom(std::span<const std::uint8_t> Answers) {
+    Answers_ = Answers;
+    AnswersUsed_ = 0;
+  }
+  // How many of those bytes the run has used.
+  std::size_t answersUsed() const { return AnswersUsed_; }
+
   // The whole trace; empty when the scenario does not keep it.
   const std::vector<TraceRecord> &trace() const { return Trace_; }
-  // The last accesses of the run (annotations left out), kept whatever the scenario says.
-  const std::deque<TraceRecord> &lastAccesses() const { return LastAccesses_; }
+  // The last accesses of the run (annotations left out), oldest first, kept whatever the scenario
+  // says.
+  std::vector<TraceRecord> lastAccesses() const;
   std::uint64_t count(AccessKind Kind) const { return Counts_[static_cast<std::size_t>(Kind)]; }
   std::uint64_t accessCount() const { return Steps_; }
   const std::vector<CallRecord> &calls() const { return Calls_; }
@@ -87,6 +106,8 @@ public:
 private:
   void record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value);
   void keep(TraceRecord Record);
+  // The next answer of Width bytes, or nullopt once the answers are used up.
+  std::optional<std::uint32_t> nextAnswer(unsigned Width);
   std::uint32_t devicePortRead(std::uint16_t Port, unsigned Width);
   void devicePortWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value);
   std::uint32_t deviceMemRead(std::uint64_t Address, unsigned Width);
@@ -104,12 +125,17 @@ private:
   RegisterSpace Pcr_;
   std::uint32_t PciLatch_ = 0;
   std::vector<TraceRecord> Trace_;
-  std::deque<TraceRecord> LastAccesses_;
+  // The last accesses, as a ring: the next one goes to LastNext_.
+  std::array<TraceRecord, LastAccessCount> LastAccesses_{};
+  std::size_t LastNext_ = 0;
+  std::size_t LastKept_ = 0;
   std::array<std::uint64_t, AccessKindCount> Counts_{};
   std::vector<TraceObserver> Observers_;
   std::vector<CallRecord> Calls_;
   std::vector<std::size_t> OpenCalls_;
   std::uint64_t Steps_ = 0;
+  std::span<const std::uint8_t> Answers_{};
+  std::size_t AnswersUsed_ = 0;
 };
 
 // The name of the register at a memory address, for trace comments ("SPI status").
@@ -127,9 +153,6 @@ struct RunOutcome {
 
 // The outcome of a run on Target that hung or not: a hung run's last accesses and open calls.
 RunOutcome Outcome(const Board &Target, bool Hung);
-
-// How many accesses a hung run reports.
-inline constexpr std::size_t LastAccessCount = 16;
 
 // Runs Body with the primitives bound to Target (one board at a time); a run that exhausts the
 // step budget is stopped and reported as hung.

@@ -2,6 +2,7 @@
 // the private-configuration window are both plain storage of this kind.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -29,6 +30,9 @@ public:
     return static_cast<std::uint16_t>(read(Offset, 2));
   }
   std::uint32_t read32(std::uint64_t Offset) const { return read(Offset, 4); }
+
+  // Every register back to zero.
+  void clear() { std::fill(Bytes_.begin(), Bytes_.end(), std::uint8_t{0}); }
 
 private:
   std::vector<std::uint8_t> Bytes_;

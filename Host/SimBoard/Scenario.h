@@ -49,6 +49,10 @@ struct Scenario {
   std::uint64_t MaxSteps = 1000000;
   // Off for long runs: records still reach the observers and the counts, but are not kept.
   bool RecordTrace = true;
+  // Off where only the accesses themselves are compared (two runs of one module side by side):
+  // access records carry no register name, which the board would otherwise look up and build as
+  // text for every access.
+  bool NameRegisters = true;
 };
 
 } // namespace sim

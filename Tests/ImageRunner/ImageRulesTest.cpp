@@ -88,6 +88,11 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
        Where::Entry,
        {0x8B, 0x44, 0x24, 0x08, 0x8B, 0x00, 0xFF, 0x50, ServiceSlot(ReportStatusCode)},
        "called the PEI service ReportStatusCode from " + Image.describe(Entry + 6)},
+      // mov eax, [esp+8]; mov [eax], eax: a write outside the stack, into the PEI core's table.
+      {"write-services",
+       Where::Entry,
+       {0x8B, 0x44, 0x24, 0x08, 0x89, 0x00},
+       "wrote 4 bytes at 0xF0800, in the PEI services table, from " + Image.describe(Entry + 4)},
       // mov eax, [esp+4]; mov eax, [eax]: the file handle is a token, not memory.
       {"file-handle",
        Where::Entry,

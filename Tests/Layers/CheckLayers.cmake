@@ -16,9 +16,10 @@ set(LAYER_5 Host/Formats QemuBoot)
 set(LAYER_6 Host/SimBoard)
 set(LAYER_7 Host/Runs)
 set(LAYER_8 Host/Runs/HostBuild Host/Runs/Image Host/Runs/Compare)
-set(LAYER_9 Host/Tools)
-set(LAYER_10 Tests Fuzz Benchmarks)
-set(LAYER_COUNT 11)
+set(LAYER_9 Host/Runs/Fuzz)
+set(LAYER_10 Host/Tools)
+set(LAYER_11 Tests Fuzz Benchmarks)
+set(LAYER_COUNT 12)
 
 # The folder a file belongs to: the longest listed folder that holds it.
 function(folder_of FILE RESULT)

@@ -95,30 +95,38 @@ void CompareResults(const Outcome &A, const Outcome &B, std::vector<ResultDiffer
 
 } // namespace
 
+runs::RunResult RunOn(const runs::ModuleRuns &Runs, sim::Board &Target, Run What,
+                      std::span<const DecodeRequestRow> Decode,
+                      std::span<const runs::WindowRequest> Window) {
+  switch (What) {
+  case Run::Pei:
+    return Runs.runPei(Target);
+  case Run::Dxe:
+    return Runs.runDxe(Target);
+  case Run::Decode:
+    return Runs.runDecodeRequests(Target, Decode);
+  case Run::Window:
+    break;
+  }
+  return Runs.runWindowRequests(Target, Window);
+}
+
 Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each) {
   // The trace is formatted as it is made; the board keeps no copy of its own.
   sim::Scenario Settings = Each.Settings;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
-  Outcome Out;
+  std::vector<std::string> Trace;
   Board.addObserver(
-      [&Out](const sim::TraceRecord &Record) { Out.Trace.push_back(sim::FormatRecord(Record)); });
-  runs::RunResult Result;
-  switch (Each.What) {
-  case Run::Pei:
-    Result = Runs.runPei(Board);
-    break;
-  case Run::Dxe:
-    Result = Runs.runDxe(Board);
-    break;
-  case Run::Decode:
-    Result = Runs.runDecodeRequests(Board, Each.Decode);
-    break;
-  case Run::Window:
-    Result = Runs.runWindowRequests(Board, Each.Window);
-    break;
-  }
-  const unsigned Bits = Each.What == Run::Dxe ? DriverStatusBits : EarlyInitStatusBits;
+      [&Trace](const sim::TraceRecord &Record) { Trace.push_back(sim::FormatRecord(Record)); });
+  const runs::RunResult Result = RunOn(Runs, Board, Each.What, Each.Decode, Each.Window);
+  return RunOutcome(Each.What, std::move(Trace), Result);
+}
+
+Outcome RunOutcome(Run What, std::vector<std::string> Trace, const runs::RunResult &Result) {
+  Outcome Out;
+  Out.Trace = std::move(Trace);
+  const unsigned Bits = What == Run::Dxe ? DriverStatusBits : EarlyInitStatusBits;
   Out.ResultsKnown = true;
   if (Result.EntryStatus) {
     Out.EntryStatus = sim::StatusText(*Result.EntryStatus, Bits);

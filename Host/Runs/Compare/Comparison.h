@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ struct Outcome {
 
 // Runs the case on a board of its own.
 Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each);
+// What a run of What gave, with its trace already formatted a record a line.
+Outcome RunOutcome(Run What, std::vector<std::string> Trace, const runs::RunResult &Result);
+// The run of What on Target, with Decode or Window as its requests.
+runs::RunResult RunOn(const runs::ModuleRuns &Runs, sim::Board &Target, Run What,
+                      std::span<const DecodeRequestRow> Decode,
+                      std::span<const runs::WindowRequest> Window);
 // A trace file's text: its records, its results unknown.
 Outcome TraceOutcome(const std::string &Text);
 

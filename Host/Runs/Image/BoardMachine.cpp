@@ -3,7 +3,10 @@
 #include "EmulatedMachine.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
+#include <new>
 #include <stdexcept>
 
 namespace imagerun {
@@ -74,8 +77,7 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
       Start_(nullptr, uc_context_free), CallerSp_(stackTop()) {
   using namespace machine;
   // RAM: readable and writable, never executable.
-  check(uc_mem_map(Engine_, Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE),
-        "map the stack");
+  mapRam(Setup.StackBase, Setup.StackSize, UC_PROT_READ | UC_PROT_WRITE);
   paintStack();
   uc_context *Start = nullptr;
   check(uc_context_alloc(Engine_, &Start), "keep the registers");
@@ -109,8 +111,44 @@ BoardMachine::BoardMachine(sim::Board &Target, const MachineSetup &Setup)
 }
 
 void BoardMachine::paintStack() {
-  const std::vector<std::uint8_t> Paint(Setup_.StackSize, machine::StackPaint);
-  check(uc_mem_write(Engine_, Setup_.StackBase, Paint.data(), Paint.size()), "paint the stack");
+  const HostRam *Stack = ramAt(Setup_.StackBase, Setup_.StackSize);
+  std::fill_n(Stack->Bytes.get(), Setup_.StackSize, machine::StackPaint);
+}
+
+void BoardMachine::mapRam(std::uint64_t Base, std::uint64_t Size, std::uint32_t Permissions) {
+  auto *Bytes = static_cast<std::uint8_t *>(std::aligned_alloc(machine::PageSize, Size));
+  if (Bytes == nullptr) {
+    throw std::bad_alloc();
+  }
+  std::fill_n(Bytes, Size, std::uint8_t{0});
+  Ram_.push_back({Base, Size, (Permissions & UC_PROT_EXEC) != 0, {Bytes, std::free}});
+  check(uc_mem_map_ptr(Engine_, Base, Size, Permissions, Bytes), "map RAM");
+}
+
+const BoardMachine::HostRam *BoardMachine::ramAt(std::uint64_t Address, std::size_t Size) const {
+  for (const HostRam &Each : Ram_) {
+    if (Address >= Each.Base && Address - Each.Base <= Each.Size &&
+        Size <= Each.Size - (Address - Each.Base)) {
+      return &Each;
+    }
+  }
+  return nullptr;
+}
+
+bool BoardMachine::readRam(std::uint64_t Address, void *Into, std::size_t Size) const {
+  if (const HostRam *Ram = ramAt(Address, Size)) {
+    std::memcpy(Into, Ram->Bytes.get() + (Address - Ram->Base), Size);
+    return true;
+  }
+  return uc_mem_read(Engine_, Address, Into, Size) == UC_ERR_OK;
+}
+
+bool BoardMachine::writeRam(std::uint64_t Address, const void *From, std::size_t Size) {
+  if (const HostRam *Ram = ramAt(Address, Size); Ram != nullptr && !Ram->Executable) {
+    std::memcpy(Ram->Bytes.get() + (Address - Ram->Base), From, Size);
+    return true;
+  }
+  return uc_mem_write(Engine_, Address, From, Size) == UC_ERR_OK;
 }
 
 void BoardMachine::restart(sim::Board &Target) {
@@ -199,12 +237,13 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
 
 runs::ImageFacts BoardMachine::facts() const {
   runs::ImageFacts Facts;
-  std::vector<std::uint8_t> Stack(Setup_.StackSize);
-  if (uc_mem_read(Engine_, Setup_.StackBase, Stack.data(), Stack.size()) == UC_ERR_OK) {
-    const auto Painted = std::find_if(
-        Stack.begin(), Stack.end(), [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
+  if (const HostRam *Stack = ramAt(Setup_.StackBase, Setup_.StackSize)) {
+    const std::uint8_t *Bytes = Stack->Bytes.get();
+    const std::uint8_t *Painted =
+        std::find_if(Bytes, Bytes + Setup_.StackSize,
+                     [](std::uint8_t Byte) { return Byte != machine::StackPaint; });
     const std::uint64_t LowestAddress =
-        Setup_.StackBase + static_cast<std::uint64_t>(Painted - Stack.begin());
+        Setup_.StackBase + static_cast<std::uint64_t>(Painted - Bytes);
     Facts.StackHighWater =
         LowestAddress < CallerSp_ ? static_cast<std::uint32_t>(CallerSp_ - LowestAddress) : 0;
   }
@@ -229,8 +268,7 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
   if (Address >= Setup_.ImageBase && Address - Setup_.ImageBase + EventBytes <= Fixed.size()) {
     std::copy_n(Fixed.begin() + static_cast<std::ptrdiff_t>(Address - Setup_.ImageBase), EventBytes,
                 Bytes);
-  } else if (uc_mem_read(Engine_, Address, Bytes, EventBytes) != UC_ERR_OK &&
-             uc_mem_read(Engine_, Address, Bytes, 1) != UC_ERR_OK) {
+  } else if (!readRam(Address, Bytes, EventBytes) && !readRam(Address, Bytes, 1)) {
     return false;
   }
   const std::uint8_t First = Bytes[0];
@@ -251,7 +289,7 @@ bool BoardMachine::processorEvent(std::uint64_t Address) {
       return false;
     }
     const std::uint64_t Sp = reg(stackPointer()) - slotSize();
-    if (uc_mem_write(Engine_, Sp, &Flags, slotSize()) != UC_ERR_OK) {
+    if (!writeRam(Sp, &Flags, slotSize())) {
       breach("CPU fault: pushf below the stack, at " + describe(Address));
       return false;
     }
@@ -287,7 +325,7 @@ void BoardMachine::trackCalls(std::uint64_t Address, std::uint64_t Sp) {
   const std::uint64_t Next = LastPc_ + LastSize_;
   if (LastSize_ != 0 && Address != Next && Sp + slotSize() == LastSp_) {
     std::uint64_t Pushed = 0;
-    if (uc_mem_read(Engine_, Sp, &Pushed, slotSize()) == UC_ERR_OK && Pushed == Next) {
+    if (readRam(Sp, &Pushed, slotSize()) && Pushed == Next) {
       Frames_.push_back({Sp, Next});
     }
   }

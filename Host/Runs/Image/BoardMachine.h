@@ -70,6 +70,14 @@ protected:
   }
 
   uc_engine *engine() const { return Engine_; }
+  // Maps RAM backed by the machine's own memory: the emulator uses it in place, and readRam and
+  // writeRam reach it without the emulator, whose every write looks for translated code to drop.
+  void mapRam(std::uint64_t Base, std::uint64_t Size, std::uint32_t Permissions);
+  // Bytes of emulated memory, directly where the machine backs them; false when any is unmapped.
+  bool readRam(std::uint64_t Address, void *Into, std::size_t Size) const;
+  // The same for a write; into executable RAM through the emulator, so that code translated from
+  // it is dropped.
+  bool writeRam(std::uint64_t Address, const void *From, std::size_t Size);
   sim::Board &target() const { return *Board_; }
   void check(uc_err Error, const char *What) const;
   // Registers at the processor's width: EAX, ESP, EIP in 32-bit mode; RAX, RSP, RIP in 64-bit.
@@ -127,6 +135,14 @@ private:
     BoardMachine *Machine;
     std::uint64_t Base;
   };
+  struct HostRam {
+    std::uint64_t Base;
+    std::uint64_t Size;
+    bool Executable;
+    std::unique_ptr<std::uint8_t, void (*)(void *)> Bytes;
+  };
+  // The region of Ram_ holding [Address, Address + Size), or nullptr.
+  const HostRam *ramAt(std::uint64_t Address, std::size_t Size) const;
 
   void keepError();
   bool processorEvent(std::uint64_t Address);
@@ -156,6 +172,7 @@ private:
   // The registers as the machine was built, put back before every run but the first.
   std::unique_ptr<uc_context, uc_err (*)(uc_context *)> Start_;
   std::vector<MmioWindow> Windows_;
+  std::vector<HostRam> Ram_;
   Stop Stop_ = Stop::None;
   std::optional<std::string> Breach_;
   std::exception_ptr Error_;

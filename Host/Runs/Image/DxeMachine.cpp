@@ -80,12 +80,10 @@ DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target)
                             machine::PageRoundUp(Image.Size)}),
       Image_(Image) {
   // Boot-services code memory: readable, writable and executable.
-  check(uc_mem_map(engine(), Image.Base, machine::PageRoundUp(Image.Size), UC_PROT_ALL),
-        "map the image");
+  mapRam(Image.Base, machine::PageRoundUp(Image.Size), UC_PROT_ALL);
   check(uc_mem_write(engine(), Image.Base, Image.Memory.data(), Image.Memory.size()),
         "place the image");
-  check(uc_mem_map(engine(), FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE),
-        "map the firmware's memory");
+  mapRam(FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE);
   buildFirmware();
   mapServices();
 }
@@ -103,7 +101,9 @@ void DxeMachine::restoreImage() {
   std::vector<std::uint8_t> Loaded(Span, 0);
   std::copy(Image_.Memory.begin(), Image_.Memory.end(), Loaded.begin());
   std::vector<std::uint8_t> Now(Span);
-  check(uc_mem_read(engine(), Image_.Base, Now.data(), Span), "read the image");
+  if (!readRam(Image_.Base, Now.data(), Span)) {
+    check(UC_ERR_READ_UNMAPPED, "read the image");
+  }
   for (std::uint64_t Page = 0; Page < Span; Page += machine::PageSize) {
     if (!std::equal(Loaded.begin() + Page, Loaded.begin() + Page + machine::PageSize,
                     Now.begin() + Page)) {
@@ -128,8 +128,9 @@ void DxeMachine::buildFirmware() {
   }
   // The whole memory, so that nothing the last run wrote is left beyond the tables.
   Words.resize(FirmwareRamSize / sizeof(std::uint64_t), 0);
-  check(uc_mem_write(engine(), FirmwareBase, Words.data(), FirmwareRamSize),
-        "write the firmware's tables");
+  if (!writeRam(FirmwareBase, Words.data(), FirmwareRamSize)) {
+    check(UC_ERR_WRITE_UNMAPPED, "write the firmware's tables");
+  }
 }
 
 void DxeMachine::mapServices() {
@@ -158,7 +159,7 @@ std::string DxeMachine::functionAt(std::uint64_t Address) const {
 
 std::vector<std::uint8_t> DxeMachine::read(std::uint64_t Address, std::size_t Size) const {
   std::vector<std::uint8_t> Bytes(Size);
-  if (uc_mem_read(engine(), Address, Bytes.data(), Size) != UC_ERR_OK) {
+  if (!readRam(Address, Bytes.data(), Size)) {
     return {};
   }
   return Bytes;
@@ -180,8 +181,9 @@ std::optional<std::uint64_t> DxeMachine::call(std::uint64_t Address,
   const std::uint64_t CallerRsp = (StackTop - ShadowSpace) & ~(CallAlignment - 1);
   const std::uint64_t Rsp = CallerRsp - ReturnAddressSize;
   const std::uint64_t ReturnAddress = ExitTrap;
-  check(uc_mem_write(engine(), Rsp, &ReturnAddress, sizeof ReturnAddress),
-        "push the return address");
+  if (!writeRam(Rsp, &ReturnAddress, sizeof ReturnAddress)) {
+    check(UC_ERR_WRITE_UNMAPPED, "push the return address");
+  }
   if (!run(Address, Rsp, CallerRsp)) {
     return std::nullopt;
   }
@@ -218,15 +220,14 @@ void DxeMachine::locateProtocol() {
   const bool RegistrationGiven = reg(UC_X86_REG_RDX) != 0;
   const std::uint64_t Interface = reg(UC_X86_REG_R8);
   EFI_GUID Guid{};
-  if (Protocol != 0 && uc_mem_read(engine(), Protocol, &Guid, sizeof Guid) != UC_ERR_OK) {
+  if (Protocol != 0 && !readRam(Protocol, &Guid, sizeof Guid)) {
     breach("CPU fault: LocateProtocol was given a protocol GUID at " + HexText(Protocol) +
            ", outside anything mapped, from " + describe(pc()));
     return;
   }
   const standin::LocateAnswer Answer = standin::LocateProtocol(
       Firmware_, Protocol != 0 ? &Guid : nullptr, RegistrationGiven, Interface != 0);
-  if (Answer.InterfaceWritten &&
-      uc_mem_write(engine(), Interface, &Answer.Interface, sizeof Answer.Interface) != UC_ERR_OK) {
+  if (Answer.InterfaceWritten && !writeRam(Interface, &Answer.Interface, sizeof Answer.Interface)) {
     breach("CPU fault: LocateProtocol was given an interface pointer at " + HexText(Interface) +
            ", not writable, from " + describe(pc()));
     return;
@@ -241,8 +242,7 @@ void DxeMachine::inSmm() {
   const std::uint64_t This = reg(UC_X86_REG_RCX);
   const std::uint64_t InSmram = reg(UC_X86_REG_RDX);
   const standin::InSmmAnswer Answer = standin::InSmm(Firmware_, This, InSmram != 0);
-  if (Answer.InSmramWritten &&
-      uc_mem_write(engine(), InSmram, &Answer.InSmram, sizeof Answer.InSmram) != UC_ERR_OK) {
+  if (Answer.InSmramWritten && !writeRam(InSmram, &Answer.InSmram, sizeof Answer.InSmram)) {
     breach("CPU fault: InSmm was given a BOOLEAN pointer at " + HexText(InSmram) +
            ", not writable, from " + describe(pc()));
     return;

@@ -31,8 +31,9 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target)
         "map the image");
   check(uc_mem_write(engine(), Image.Base, Image.Bytes.data(), Image.Bytes.size()),
         "place the image");
-  check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ | UC_PROT_WRITE),
-        "map the PEI services table");
+  // The services table is the PEI core's: the module reads it and writes nothing outside its
+  // stack, so a write here faults and is named.
+  check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ), "map the PEI services table");
   writeServices();
 }
 
@@ -42,8 +43,7 @@ void PeiMachine::reuse(sim::Board &Target) {
   writeServices();
 }
 
-// The services page as mapped (zeroes), with the table and the pointer to it: the module may have
-// written into it.
+// The services page as mapped (zeroes), with the table and the pointer to it.
 void PeiMachine::writeServices() {
   std::uint8_t Page[PageSize] = {};
   standin::pei::BuildServicesTable(Page + (ServicesTable - ServicesPage), ServiceTrapBase,
@@ -70,7 +70,9 @@ std::optional<std::uint32_t> PeiMachine::call(std::uint32_t Address,
   std::vector<std::uint32_t> Frame{ExitTrap};
   Frame.insert(Frame.end(), Arguments.begin(), Arguments.end());
   const std::uint32_t Esp = StackTop - static_cast<std::uint32_t>(Frame.size()) * StackSlot;
-  check(uc_mem_write(engine(), Esp, Frame.data(), Frame.size() * StackSlot), "push the arguments");
+  if (!writeRam(Esp, Frame.data(), Frame.size() * StackSlot)) {
+    check(UC_ERR_WRITE_UNMAPPED, "push the arguments");
+  }
   if (!run(Address, Esp, Esp + StackSlot)) {
     return std::nullopt;
   }
@@ -85,7 +87,7 @@ std::optional<std::uint32_t> PeiMachine::call(std::uint32_t Address,
 
 void PeiMachine::enterCall(sim::Operation Made, std::uint32_t Esp) {
   std::uint32_t ReturnAddress = 0;
-  if (uc_mem_read(engine(), Esp, &ReturnAddress, sizeof ReturnAddress) != UC_ERR_OK) {
+  if (!readRam(Esp, &ReturnAddress, sizeof ReturnAddress)) {
     breach("CPU fault: the return address of the call at " + Image_.describe(pc()) +
            " lies outside the stack");
     return;
@@ -119,7 +121,7 @@ bool PeiMachine::instruction(std::uint64_t Address, std::uint64_t StackPointer) 
   const bool Decode = Pc == Image_.SetIoDecode;
   std::uint32_t Slots[3] = {};
   const std::size_t Count = Decode ? 3 : 2;
-  if (uc_mem_read(engine(), Esp + StackSlot, Slots, Count * StackSlot) != UC_ERR_OK) {
+  if (!readRam(Esp + StackSlot, Slots, Count * StackSlot)) {
     breach("CPU fault: the arguments of the call at " + Image_.describe(Pc) +
            " lie outside the stack");
     return false;
@@ -145,6 +147,11 @@ bool PeiMachine::namedInvalid(uc_mem_type Type, std::uint64_t Address, const std
   } else if (Type == UC_MEM_WRITE_PROT && Image_.contains(Address)) {
     breach("the image wrote " + Bytes + " at " + Image_.describe(Address) + " inside itself from " +
            Where + ": it executes in place from flash, which is not writable");
+  } else if (Type == UC_MEM_WRITE_PROT && Address >= ServicesPage &&
+             Address < ServicesPage + PageSize) {
+    breach("the image wrote " + Bytes + " at " + HexText(Address) +
+           ", in the PEI services table, from " + Where +
+           "; the module writes nothing outside its stack");
   } else if ((Type == UC_MEM_READ_UNMAPPED || Type == UC_MEM_WRITE_UNMAPPED) &&
              Service != nullptr) {
     breach(std::string("the image read the PEI service ") + Service + "'s entry from " + Where +

@@ -1,0 +1,178 @@
+#include "ImageTarget.h"
+
+#include "FuzzCheck.h"
+#include "HostBuildRuns.h"
+#include "ImageRuns.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace imagefuzz {
+namespace {
+
+struct Loaded {
+  fuzzruns::Target For = fuzzruns::Target::Pei;
+  std::unique_ptr<imagerun::ImageRuns> Image;
+  std::string Path;
+  fuzzruns::BoardPair Boards;
+};
+
+// One image a process: libFuzzer calls the target from one thread.
+Loaded &State() {
+  static Loaded Instance;
+  return Instance;
+}
+
+[[noreturn]] void Fail(const std::string &Message) {
+  std::fprintf(stderr, "%s\n", Message.c_str());
+  std::exit(2);
+}
+
+const char *ProgramName(fuzzruns::Target For) {
+  switch (For) {
+  case fuzzruns::Target::Pei:
+    return "ImagePeiFuzz";
+  case fuzzruns::Target::Requests:
+    return "ImageRequestFuzz";
+  case fuzzruns::Target::Dxe:
+    break;
+  }
+  return "ImageDxeFuzz";
+}
+
+std::string DefaultImage(fuzzruns::Target For) {
+  return std::string(BOARD_FIRMWARE_DIR) +
+         (For == fuzzruns::Target::Dxe ? "/BoardInitDxe.efi" : "/BoardInitPei.efi");
+}
+
+std::optional<std::string> Option(int Argc, char **Argv, std::string_view Name) {
+  std::optional<std::string> Value;
+  for (int Index = 1; Index < Argc; ++Index) {
+    const std::string_view Each = Argv[Index];
+    if (Each.starts_with(Name) && Each.size() > Name.size() && Each[Name.size()] == '=') {
+      Value = std::string(Each.substr(Name.size() + 1));
+    }
+  }
+  return Value;
+}
+
+std::optional<std::string> Environment(const char *Name) {
+  const char *Value = std::getenv(Name);
+  return Value != nullptr && *Value != '\0' ? std::optional<std::string>(Value) : std::nullopt;
+}
+
+void WriteSeeds(fuzzruns::Target For, const std::string &Folder) {
+  std::error_code Error;
+  std::filesystem::create_directories(Folder, Error);
+  if (Error) {
+    Fail(std::string(ProgramName(For)) + ": cannot make '" + Folder + "': " + Error.message());
+  }
+  std::size_t Written = 0;
+  for (const comparison::Case &Each : fuzzruns::SeedCases(For)) {
+    std::string Name = Each.Name;
+    for (char &Character : Name) {
+      if (!std::isalnum(static_cast<unsigned char>(Character))) {
+        Character = '-';
+      }
+    }
+    const std::vector<std::uint8_t> Bytes = fuzzruns::Encode(For, Each);
+    const std::string Path = Folder + "/" + Name;
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    Out.write(reinterpret_cast<const char *>(Bytes.data()),
+              static_cast<std::streamsize>(Bytes.size()));
+    if (!Out.flush()) {
+      Fail(std::string(ProgramName(For)) + ": cannot write '" + Path + "'");
+    }
+    ++Written;
+  }
+  std::printf("%s: %zu seeds written to %s\n", ProgramName(For), Written, Folder.c_str());
+  std::exit(0);
+}
+
+// Flags the image targets give libFuzzer unless the command line gives them itself.
+// - The emulator keeps what it allocates across runs (translated code, its caches), so the
+//   fuzzer's per-input leak check would find a "leak" after most inputs and scan the whole heap
+//   each time, taking nine tenths of the run.
+// - Inputs longer than the step budget can use are no use: their answers are never read.
+void AddDefaultFlags(int *Argc, char ***Argv) {
+  static std::vector<std::string> Defaults = {
+      "-detect_leaks=0", "-max_len=" + std::to_string(fuzzruns::MaxInputBytes)};
+  static std::vector<char *> Arguments;
+  Arguments.assign(*Argv, *Argv + *Argc);
+  for (std::string &Flag : Defaults) {
+    const std::string Name = Flag.substr(0, Flag.find('=') + 1);
+    const bool Given = std::any_of(Arguments.begin() + 1, Arguments.end(), [&](const char *Each) {
+      return std::string_view(Each).starts_with(Name);
+    });
+    if (!Given) {
+      Arguments.insert(Arguments.begin() + 1, Flag.data());
+    }
+  }
+  Arguments.push_back(nullptr);
+  *Argc = static_cast<int>(Arguments.size() - 1);
+  *Argv = Arguments.data();
+}
+
+} // namespace
+
+} // namespace imagefuzz
+
+// The emulator allocates on every store the image makes (it looks for translated code to drop),
+// and recording the allocating stack of each took a third of the run. A finding is replayed with
+// ASAN_OPTIONS=malloc_context_size=30 when a heap report needs its stacks.
+extern "C" const char *__asan_default_options() {
+  return "malloc_context_size=0";
+}
+
+namespace imagefuzz {
+
+void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
+  if (const auto Seeds = Option(*Argc, *Argv, "--write-seeds")) {
+    WriteSeeds(For, *Seeds);
+  }
+  AddDefaultFlags(Argc, Argv);
+  Loaded &Now = State();
+  Now.For = For;
+  Now.Path = Option(*Argc, *Argv, "--image")
+                 .value_or(Environment("BOARD_FUZZ_IMAGE").value_or(DefaultImage(For)));
+  const std::string Map =
+      Option(*Argc, *Argv, "--map").value_or(Environment("BOARD_FUZZ_MAP").value_or(""));
+  try {
+    if (For == fuzzruns::Target::Dxe) {
+      Now.Image = std::make_unique<imagerun::ImageRuns>(std::nullopt,
+                                                        imagerun::LoadDxeImage(Now.Path, Map));
+    } else {
+      Now.Image = std::make_unique<imagerun::ImageRuns>(imagerun::LoadPeiImage(Now.Path, Map),
+                                                        std::nullopt);
+    }
+  } catch (const std::exception &Error) {
+    Fail(std::string(ProgramName(For)) + ": " + Error.what());
+  }
+  std::fprintf(stderr, "%s: fuzzing %s against the host build\n", ProgramName(For),
+               Now.Path.c_str());
+}
+
+int TestOneInput(fuzzruns::Target For, const std::uint8_t *Data, std::size_t Size) {
+  const fuzzruns::BoardInput Input = fuzzruns::Decode(For, {Data, Size});
+  const fuzzruns::StackBudgets Budgets{BOARD_PEI_MAX_STACK_BYTES, BOARD_DXE_MAX_STACK_BYTES};
+  const std::optional<fuzzruns::Finding> Found =
+      fuzzruns::CheckInput(runs::HostBuild(), *State().Image, Input, Budgets, State().Boards);
+  if (Found) {
+    std::fprintf(stderr, "%s: %s (%s)\n%s\n", ProgramName(For), Found->What.c_str(),
+                 State().Path.c_str(), Found->Details.c_str());
+    std::abort();
+  }
+  return 0;
+}
+
+} // namespace imagefuzz

@@ -1,0 +1,25 @@
+// What the three image fuzz targets share: the image they run (chosen on the command line or in
+// the environment), the host build beside it, and the checks of every input.
+//
+//   --image=FILE  or  BOARD_FUZZ_IMAGE=FILE   the image to run (default: the firmware build's)
+//   --map=FILE    or  BOARD_FUZZ_MAP=FILE     its linker map (default: beside the image)
+//   --write-seeds=DIR                         writes the seeds (every named scenario and the
+//                                             request tables as inputs) into DIR and exits
+// libFuzzer leaves flags that start with "--" to the target.
+#pragma once
+
+#include "FuzzInput.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace imagefuzz {
+
+// Reads the options, loads the image (exits with a message when it cannot) and writes the seeds
+// when asked.
+void Initialize(fuzzruns::Target For, int *Argc, char ***Argv);
+
+// Runs one input through the host build and the image; a finding is printed and aborts.
+int TestOneInput(fuzzruns::Target For, const std::uint8_t *Data, std::size_t Size);
+
+} // namespace imagefuzz

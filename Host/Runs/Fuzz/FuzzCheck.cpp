@@ -1,0 +1,287 @@
+#include "FuzzCheck.h"
+
+#include "Board.h"
+#include "BoardPci.h"
+#include "BoardSpi.h"
+#include "Comparison.h"
+#include "Devices.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+namespace fuzzruns {
+namespace {
+
+using sim::AccessKind;
+using sim::TraceRecord;
+
+// --- The SPI controller's bounded waits -------------------------------------------------------
+
+constexpr std::uint64_t SpiRegister(std::uint32_t Offset) {
+  return sim::hw::Spi::RegisterWindow + Offset;
+}
+constexpr unsigned SpiRegisterBytes = 4;
+// One read and at most 16 retries.
+constexpr unsigned WaitReads = 17;
+
+// A wait ends when (status AND Mask) equals Value, or differs from it when Equal is false.
+struct StatusWait {
+  const char *Name;
+  std::uint32_t Mask;
+  std::uint32_t Value;
+  bool Equal;
+  bool over(std::uint32_t Status) const { return ((Status & Mask) == Value) == Equal; }
+};
+
+constexpr StatusWait NotBusy{"busy clear", sim::hw::Spi::StatusBusy, 0, true};
+constexpr StatusWait TransmitReady{"transmit FIFO not full and not busy",
+                                   sim::hw::Spi::StatusTransmitNotFull | sim::hw::Spi::StatusBusy,
+                                   sim::hw::Spi::StatusTransmitNotFull, true};
+constexpr StatusWait NotReceivingBusy{
+    "not both receive-not-empty and busy",
+    sim::hw::Spi::StatusReceiveNotEmpty | sim::hw::Spi::StatusBusy,
+    sim::hw::Spi::StatusReceiveNotEmpty | sim::hw::Spi::StatusBusy, false};
+
+// Which waits follow one another without another access between them, known by the access
+// before them: the quiet wait on register 0x0C is followed by the busy wait and the transmit wait;
+// the drain of register 0x48 by a busy wait; each frame written by the transmit wait; the last
+// frame's data read by the receive wait and a last busy wait.
+struct WaitPlan {
+  AccessKind Kind;
+  std::uint32_t Offset;
+  std::array<const StatusWait *, 2> Waits;
+};
+constexpr WaitPlan WaitPlans[] = {
+    {AccessKind::MemRead, sim::hw::Spi::Reg0C, {&NotBusy, &TransmitReady}},
+    {AccessKind::MemRead, sim::hw::Spi::Reg48, {&NotBusy, nullptr}},
+    {AccessKind::MemWrite, sim::hw::Spi::Data, {&TransmitReady, nullptr}},
+    {AccessKind::MemRead, sim::hw::Spi::Data, {&NotReceivingBusy, &NotBusy}},
+};
+
+bool IsSpiAccess(const TraceRecord &Record, AccessKind Kind, std::uint32_t Offset) {
+  return Record.Kind == Kind && Record.Width == SpiRegisterBytes &&
+         Record.Address == SpiRegister(Offset);
+}
+
+bool IsStatusRead(const TraceRecord &Record) {
+  return IsSpiAccess(Record, AccessKind::MemRead, sim::hw::Spi::Status);
+}
+
+const WaitPlan *PlanAfter(const TraceRecord *Before) {
+  if (Before == nullptr) {
+    return nullptr;
+  }
+  const auto Found =
+      std::find_if(std::begin(WaitPlans), std::end(WaitPlans),
+                   [&](const auto &Plan) { return IsSpiAccess(*Before, Plan.Kind, Plan.Offset); });
+  return Found == std::end(WaitPlans) ? nullptr : Found;
+}
+
+std::string Hex(std::uint64_t Value) {
+  return sim::HexText(Value, 8);
+}
+
+// Checks one run of status reads against the waits that make it.
+std::optional<std::string> CheckStatusRun(const WaitPlan &Plan,
+                                          std::span<const std::uint32_t> Reads,
+                                          std::size_t FirstRecord, bool EndsTrace, bool Finished) {
+  std::size_t At = 0;
+  for (const StatusWait *Wait : Plan.Waits) {
+    if (Wait == nullptr) {
+      break;
+    }
+    unsigned Made = 0;
+    bool Over = false;
+    while (At < Reads.size() && Made < WaitReads && !Over) {
+      Over = Wait->over(Reads[At++]);
+      ++Made;
+    }
+    if (!Over && Made < WaitReads) {
+      if (EndsTrace && !Finished) {
+        return std::nullopt; // the run stopped inside the wait
+      }
+      return "the SPI wait for " + std::string(Wait->Name) + " at record " +
+             std::to_string(FirstRecord) + " gave up after " + std::to_string(Made) +
+             " status reads, before the status read as waited for or 17 reads were made";
+    }
+  }
+  if (At < Reads.size()) {
+    return "the SPI status was read " + std::to_string(Reads.size()) +
+           " times in a row from record " + std::to_string(FirstRecord) + ", " +
+           std::to_string(Reads.size() - At) +
+           " more than its waits may make (each ends when the status reads as waited for, or after "
+           "17 reads)";
+  }
+  return std::nullopt;
+}
+
+// --- PCI configuration access through the ports -----------------------------------------------
+
+constexpr unsigned LatchBytes = 4;
+
+bool IsLatch(const TraceRecord &Record, AccessKind Kind) {
+  return Record.Kind == Kind && Record.Width == LatchBytes &&
+         Record.Address == sim::hw::Pci::AddressPort;
+}
+
+// --- Comparing the two runs -------------------------------------------------------------------
+
+bool SameRecord(const TraceRecord &A, const TraceRecord &B) {
+  return A.Kind == B.Kind && A.Width == B.Width && A.Address == B.Address && A.Value == B.Value &&
+         A.Text == B.Text;
+}
+
+std::vector<std::string> Lines(const std::vector<TraceRecord> &Trace) {
+  std::vector<std::string> Text;
+  Text.reserve(Trace.size());
+  for (const TraceRecord &Record : Trace) {
+    Text.push_back(sim::FormatRecord(Record));
+  }
+  return Text;
+}
+
+std::string InputText(const BoardInput &Input) {
+  return std::string("run: ") + comparison::RunName(Input.What) + ", " +
+         std::to_string(Input.Decode.size() + Input.Window.size()) + " requests, " +
+         std::to_string(Input.Answers.size()) + " bytes of hardware answers";
+}
+
+} // namespace
+
+std::optional<std::string> SpiWaitFinding(const std::vector<TraceRecord> &Trace, bool Finished) {
+  const TraceRecord *Before = nullptr;
+  for (std::size_t Index = 0; Index < Trace.size();) {
+    const TraceRecord &Record = Trace[Index];
+    if (Record.Kind == AccessKind::Note) {
+      ++Index;
+      continue;
+    }
+    if (!IsStatusRead(Record)) {
+      Before = &Record;
+      ++Index;
+      continue;
+    }
+    const std::size_t First = Index;
+    std::vector<std::uint32_t> Reads;
+    while (Index < Trace.size() &&
+           (IsStatusRead(Trace[Index]) || Trace[Index].Kind == AccessKind::Note)) {
+      if (Trace[Index].Kind != AccessKind::Note) {
+        Reads.push_back(static_cast<std::uint32_t>(Trace[Index].Value));
+      }
+      ++Index;
+    }
+    const WaitPlan *Plan = PlanAfter(Before);
+    if (Plan == nullptr) {
+      return "the SPI status was read at record " + std::to_string(First) +
+             " where no wait of the bring-up reads it";
+    }
+    if (auto Broken = CheckStatusRun(*Plan, Reads, First, Index == Trace.size(), Finished)) {
+      return Broken;
+    }
+    Before = &Trace[Index - 1];
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> PciFrameFinding(const std::vector<TraceRecord> &Trace, bool Finished) {
+  std::optional<bool> FlagsIf; // the interrupt flag as the last flags read showed it
+  bool InAccess = false;
+  std::size_t Start = 0;
+  std::uint64_t Saved = 0;
+  std::optional<bool> AccessIf;
+  unsigned LatchWrites = 0;
+  bool Restoring = false; // the latch is back: the next access puts the interrupt flag back
+  for (std::size_t Index = 0; Index < Trace.size(); ++Index) {
+    const TraceRecord &Record = Trace[Index];
+    if (Record.Kind == AccessKind::Note) {
+      continue;
+    }
+    if (Restoring) {
+      Restoring = false;
+      const AccessKind Expected = *AccessIf ? AccessKind::Sti : AccessKind::Cli;
+      if (Record.Kind != Expected) {
+        return "the PCI configuration access from record " + std::to_string(Start) +
+               " did not put the interrupt flag back: it was " + (*AccessIf ? "set" : "clear") +
+               ", and record " + std::to_string(Index) + " is " + sim::FormatRecord(Record) +
+               " where " + sim::KindMnemonic(Expected) + " belongs";
+      }
+      continue;
+    }
+    if (Record.Kind == AccessKind::Flags) {
+      FlagsIf = (Record.Value & sim::CpuModel::InterruptFlag) != 0;
+    } else if (IsLatch(Record, AccessKind::PortIn)) {
+      InAccess = true;
+      Start = Index;
+      Saved = Record.Value;
+      AccessIf = FlagsIf;
+      LatchWrites = 0;
+    } else if (InAccess && IsLatch(Record, AccessKind::PortOut) && ++LatchWrites == 2) {
+      InAccess = false;
+      if (Record.Value != Saved) {
+        return "the PCI configuration access from record " + std::to_string(Start) + " left " +
+               Hex(Record.Value) + " in the address latch at record " + std::to_string(Index) +
+               " where it had found " + Hex(Saved);
+      }
+      Restoring = AccessIf.has_value();
+    }
+  }
+  if (Finished && (InAccess || Restoring)) {
+    return "the run ended inside the PCI configuration access from record " + std::to_string(Start);
+  }
+  return std::nullopt;
+}
+
+std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::ModuleRuns &Image,
+                                  const BoardInput &Input, const StackBudgets &Budgets,
+                                  BoardPair &Boards) {
+  sim::Board &HostBoard = Boards.Host;
+  sim::Board &ImageBoard = Boards.Image;
+  HostBoard.reset(Input.Settings);
+  ImageBoard.reset(Input.Settings);
+  HostBoard.answerReadsFrom(Input.Answers);
+  ImageBoard.answerReadsFrom(Input.Answers);
+  const runs::RunResult Expected =
+      comparison::RunOn(Host, HostBoard, Input.What, Input.Decode, Input.Window);
+  const runs::RunResult Got =
+      comparison::RunOn(Image, ImageBoard, Input.What, Input.Decode, Input.Window);
+
+  if (Got.Image && Got.Image->Breach) {
+    return Finding{"the image broke a rule", *Got.Image->Breach + "\n" + InputText(Input)};
+  }
+  const std::uint32_t Budget =
+      Input.What == comparison::Run::Dxe ? Budgets.Driver : Budgets.EarlyInit;
+  if (Got.Image && Got.Image->StackHighWater > Budget) {
+    return Finding{"the image went over its stack budget",
+                   "stack high-water mark " + std::to_string(Got.Image->StackHighWater) +
+                       " bytes, budget " + std::to_string(Budget) + " bytes\n" + InputText(Input)};
+  }
+
+  // Results first, as text (a few lines); the traces record by record, formatted only to report.
+  comparison::CaseComparison Results =
+      comparison::Compare("input", comparison::RunOutcome(Input.What, {}, Expected),
+                          comparison::RunOutcome(Input.What, {}, Got));
+  const std::vector<TraceRecord> &A = HostBoard.trace();
+  const std::vector<TraceRecord> &B = ImageBoard.trace();
+  const bool SameTrace = std::equal(A.begin(), A.end(), B.begin(), B.end(), SameRecord);
+  if (!SameTrace || !Results.same()) {
+    const comparison::CaseComparison Whole =
+        comparison::Compare("input (A the host build, B the image)",
+                            comparison::RunOutcome(Input.What, Lines(A), Expected),
+                            comparison::RunOutcome(Input.What, Lines(B), Got));
+    return Finding{"the image and the host build differ",
+                   comparison::ReportText(Whole) + InputText(Input)};
+  }
+
+  const bool Finished = !Expected.Hung;
+  if (auto Broken = SpiWaitFinding(A, Finished)) {
+    return Finding{"a bounded SPI wait broke its bound", *Broken + "\n" + InputText(Input)};
+  }
+  if (auto Broken = PciFrameFinding(A, Finished)) {
+    return Finding{"a PCI configuration access did not put the machine back",
+                   *Broken + "\n" + InputText(Input)};
+  }
+  return std::nullopt;
+}
+
+} // namespace fuzzruns

@@ -1,0 +1,72 @@
+// A fuzz input as one run of a module: the board it runs on (devices, preset registers, the DXE
+// firmware around the driver), the requests it makes, and the hardware answers, every port and
+// device-window read taking its value from them in order.
+//
+// Layout, little-endian, every field read as zero past the input's end:
+//   board      u8 flags (bits 1:0 SPI presence 0 present, 1 absent, 2 dead, 3 present; bit 2 the
+//              PM timer stuck; bit 3 every device reads all ones), u32 SPI status, u32 SPI register
+//              0x0C, u32 SPI register 0x48, u32 SPI clock, u32 PM timer start, u8 UART line status
+//   firmware   (the DXE entry only) u8 flags (bit 0 the HOB list in the configuration table; bit 1
+//              the timer HOB; bits 3:2 SMM: absent, outside, inside, null interface; bit 4 a bare
+//              HOB before the timer HOB), u16 its type, u16 its length (below 8, or taken down to a
+//              multiple of 8, at most MaxExtraHobLength)
+//   presets    (not the DXE entry) u8 count (at most MaxPresets), then per preset u8 space (bit 0:
+//              0 the bridge's configuration registers, 1 the private-configuration window), u16
+//              offset, u8 width (0 one byte, 1 two, else four), u32 value; an offset past the end
+//              of the space is taken modulo the space
+//   requests   (the request lists only) u8: bit 7 windows rather than decode requests, bits 6:0
+//              the count (at most MaxRequests); per decode request u16 port, u8 size, u8 reserved,
+//              u32 attributes; per window request u16 port, u16 size word
+//   answers    the rest of the input
+#pragma once
+
+#include "CompareCases.h"
+#include "DecodeRequest.h"
+#include "ModuleRuns.h"
+#include "Scenario.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace fuzzruns {
+
+// What a fuzz target runs: the early-init module's entry, its request lists, the driver's entry.
+enum class Target { Pei, Requests, Dxe };
+
+inline constexpr std::size_t MaxPresets = 8;
+inline constexpr std::size_t MaxRequests = 64;
+inline constexpr std::uint16_t MaxExtraHobLength = 0x800;
+// Accesses a run may make before it counts as hung, the same on both sides. A run on the board as
+// the firmware expects it makes about 900 (early init) or 1,300 (driver); answers from the input
+// lengthen the unbounded UART waits by at most one read and one pause a byte (the targets take
+// inputs of up to MaxInputBytes). A PM-timer wait whose target an answer put out of reach spins
+// until the budget ends it, so the budget is what such an input costs.
+inline constexpr std::uint64_t StepBudget = 4000;
+inline constexpr std::size_t MaxInputBytes = 1024;
+
+struct BoardInput {
+  comparison::Run What = comparison::Run::Pei;
+  sim::Scenario Settings;
+  std::vector<DecodeRequestRow> Decode;
+  std::vector<runs::WindowRequest> Window;
+  std::span<const std::uint8_t> Answers; // a part of the input: it must outlive the run
+};
+
+// Any bytes make a run: nothing is refused.
+BoardInput Decode(Target For, std::span<const std::uint8_t> Input);
+
+// The input that runs Each (a case of For's runs) with these answers: the seeds of the targets.
+// Settings the layout cannot hold (the step budget, more presets or requests than it takes, a
+// bare HOB's length past its limit) are left out or cut.
+std::vector<std::uint8_t> Encode(Target For, const comparison::Case &Each,
+                                 std::span<const std::uint8_t> Answers = {});
+
+// The comparison cases a target's seeds come from: every named scenario and the request tables.
+std::vector<comparison::Case> SeedCases(Target For);
+
+// "pei", "requests", "dxe".
+const char *TargetName(Target For);
+
+} // namespace fuzzruns
