@@ -3,6 +3,7 @@
 #include "CoffReader.h"
 #include "ObjectFile.h"
 
+#include <llvm/ADT/Triple.h>
 #include <llvm/MC/MCAsmInfo.h>
 #include <llvm/MC/MCContext.h>
 #include <llvm/MC/MCDisassembler/MCDisassembler.h>
@@ -63,7 +64,9 @@ std::string TrimmedOperands(std::string Text) {
              : Text.substr(First, Text.find_last_not_of(" \t\n") - First + 1);
 }
 
-// LLVM's x86 disassembler and AT&T printer for one object's machine.
+} // namespace
+
+// LLVM's x86 disassembler and AT&T printer for one machine.
 class X86Printer {
 public:
   explicit X86Printer(const llvm::Triple &Machine) {
@@ -104,23 +107,25 @@ public:
                : 0;
   }
 
-  // The instruction at Offset of Bytes; Size is set to its length.
-  Instruction decode(llvm::ArrayRef<std::uint8_t> Bytes, std::uint64_t Offset,
-                     std::uint64_t &Size) const {
+  // The instruction at Offset of Bytes, whose first byte lies at Base; Size is set to its length.
+  Instruction decode(llvm::ArrayRef<std::uint8_t> Bytes, std::uint64_t Offset, std::uint64_t &Size,
+                     std::uint64_t Base = 0) const {
     Instruction Result;
-    Result.Address = Offset;
+    Result.Address = Base + Offset;
     llvm::MCInst Decoded;
-    if (Decoder->getInstruction(Decoded, Size, Bytes.slice(Offset), Offset, llvm::nulls()) !=
+    if (Decoder->getInstruction(Decoded, Size, Bytes.slice(Offset), Base + Offset, llvm::nulls()) !=
         llvm::MCDisassembler::Success) {
       Size = 1;
       Result.Mnemonic = UnknownInstruction;
+      Result.Size = Size;
       return Result;
     }
+    Result.Size = Size;
     std::string Text;
     llvm::raw_string_ostream Out(Text);
     // x86 branches are relative to the next instruction: the printer adds their displacement
     // to the address it is given.
-    Printer->printInst(&Decoded, Offset + Size, "", *Subtarget, Out);
+    Printer->printInst(&Decoded, Base + Offset + Size, "", *Subtarget, Out);
     SplitInstructionText(Out.str(), Result);
     return Result;
   }
@@ -134,6 +139,8 @@ private:
   std::unique_ptr<llvm::MCDisassembler> Decoder;
   std::unique_ptr<llvm::MCInstPrinter> Printer;
 };
+
+namespace {
 
 // A symbol at a place in a section: a function's start, or the target of a relocation there.
 struct Place {
@@ -230,6 +237,30 @@ void SplitInstructionText(const std::string &Text, Instruction &Into) {
     Rest = TrimmedOperands(Rest);
   } while (IsPrefix(Into.Mnemonic) && !Rest.empty());
   Into.Operands = Rest;
+}
+
+CodeDecoder::CodeDecoder(unsigned PointerSize)
+    // The object format does not change how x86 code decodes; only the machine does.
+    : Printer(std::make_unique<X86Printer>(
+          llvm::Triple(PointerSize == 8 ? "x86_64-pc-windows-coff" : "i386-pc-windows-coff"))) {}
+
+CodeDecoder::~CodeDecoder() = default;
+
+Instruction CodeDecoder::decode(const std::vector<std::uint8_t> &Bytes,
+                                std::uint64_t Address) const {
+  std::uint64_t Size = 0;
+  return Printer->decode(Bytes, 0, Size, Address);
+}
+
+std::vector<Instruction> CodeDecoder::decodeAll(const std::vector<std::uint8_t> &Bytes,
+                                                std::uint64_t Address) const {
+  std::vector<Instruction> Code;
+  for (std::uint64_t Offset = 0; Offset < Bytes.size();) {
+    std::uint64_t Size = 0;
+    Code.push_back(Printer->decode(Bytes, Offset, Size, Address));
+    Offset += Size;
+  }
+  return Code;
 }
 
 ObjectCode DisassembleObject(const std::string &Path) {

@@ -13,10 +13,11 @@
 namespace formats {
 
 struct Instruction {
-  std::uint64_t Address = 0;             // section offset
+  std::uint64_t Address = 0;             // section offset (an address for DisassembleCode)
   std::string Mnemonic;                  // AT&T, with its size suffix (pushl, subq, calll)
   std::string Operands;                  // branch targets as section offsets: "0x1f"
   std::optional<std::string> Relocation; // symbol the instruction refers to, when relocated
+  std::uint64_t Size = 0;                // bytes
 };
 
 struct Function {
@@ -40,6 +41,28 @@ struct ObjectCode {
 // symbol or the section's end (a section without a symbol at its start gets one of its own name).
 // Throws ObjectError when the file is not an i386 or x86-64 COFF object.
 ObjectCode DisassembleObject(const std::string &Path);
+
+class X86Printer;
+
+// Machine code as it lies in an image, decoded for IA-32 (PointerSize 4) or x86-64 (8) by one
+// disassembler set up once. Addresses and branch targets are absolute; a byte that starts no
+// instruction is one "<unknown>" byte.
+class CodeDecoder {
+public:
+  explicit CodeDecoder(unsigned PointerSize);
+  ~CodeDecoder();
+  CodeDecoder(const CodeDecoder &) = delete;
+  CodeDecoder &operator=(const CodeDecoder &) = delete;
+
+  // The instruction at the start of Bytes, whose first byte lies at Address.
+  Instruction decode(const std::vector<std::uint8_t> &Bytes, std::uint64_t Address) const;
+  // Every instruction of Bytes, one after another.
+  std::vector<Instruction> decodeAll(const std::vector<std::uint8_t> &Bytes,
+                                     std::uint64_t Address) const;
+
+private:
+  std::unique_ptr<X86Printer> Printer;
+};
 
 // "rep stosl %eax, %es:(%edi)" as it is printed -> mnemonic "stosl" and its operands: prefixes
 // are dropped, and so is a trailing "# comment".

@@ -172,3 +172,107 @@ TEST(ImageComparison, BoardsimCompareFindsAOneAccessDifferenceBetweenImages) {
 }
 
 } // namespace
+
+namespace {
+
+// Each planted divergence (plant-divergence): its copy of the image agrees with the host build in
+// every case boardsim compare makes, yet parts from it on a board that gives the answer it
+// depends on, at the record the changed instruction decides. The tool refuses the other module's
+// image and a copy already changed, whose instruction it no longer finds.
+TEST(ImageComparison, PlantedDivergencesPassEveryCaseAndPartOnTheBoardThatShowsThem) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  SKIP_WITHOUT_DXE_IMAGE();
+  const auto Board = [](auto Change) {
+    sim::Scenario Settings;
+    Change(Settings);
+    return Settings;
+  };
+  struct Row {
+    std::string Divergence;
+    bool Driver;
+    comparison::Case Shows;
+    std::string HostRecord, ImageRecord; // where the traces part
+  };
+  const Row Rows[] = {
+      {"uart-ready-bit",
+       true,
+       {"dxe, line status 0x20",
+        comparison::Run::Dxe,
+        {},
+        Board([](sim::Scenario &S) { S.UartLineStatus = 0x20; }),
+        {},
+        {}},
+       "OUT8 0x03F8 0x5A  ; UART transmit",
+       "IN8 0x03FD 0x20  ; UART line status"},
+      {"pm-timer-sign-bit",
+       false,
+       {"pei, the PM timer 16 ticks below its wrap",
+        comparison::Run::Pei,
+        {},
+        Board([](sim::Scenario &S) { S.PmTimerStart = 0xFFFFF0; }),
+        {},
+        {}},
+       "PAUSE",
+       "RD32 0xFE032010 0x00000000  ; SPI data"},
+      {"window-base-mask",
+       false,
+       {"window, slot 1 at 0x6C with bit 1 set",
+        comparison::Run::Window,
+        {},
+        Board([](sim::Scenario &S) {
+          S.LpcConfig[0x84] = {0x0000006F, 4};
+        }),
+        {},
+        {{0x6C, 0x0004}}},
+       "OUT32 0x0CF8 0x8000F884  ; PCI address",
+       "OUT32 0x0CF8 0x8000F888  ; PCI address"},
+  };
+  for (const Row &Each : Rows) {
+    const std::string &Image = Each.Driver ? imagetest::DxeImagePath : imagetest::PeiImagePath;
+    const std::string Planted = ::testing::TempDir() + "planted-" + Each.Divergence + ".efi";
+    const tooltest::ToolResult Plant =
+        tooltest::RunTool(PLANT_DIVERGENCE_PATH, Each.Divergence + " " + Image + " " + Planted);
+    ASSERT_EQ(Plant.Exit, 0) << Each.Divergence << "\n" << Plant.Err;
+    std::optional<imagerun::PeiImage> Pei;
+    std::optional<imagerun::DxeImage> Dxe;
+    if (Each.Driver) {
+      Dxe = imagerun::LoadDxeImage(Planted);
+    } else {
+      Pei = imagerun::LoadPeiImage(Planted);
+    }
+    const imagerun::ImageRuns Runs(std::move(Pei), std::move(Dxe), imagerun::Tracking::Lean);
+    // Every comparison case of the module (what boardsim compare runs) passes the planted copy.
+    for (const comparison::Case &Case :
+         comparison::Cases(Each.Driver ? comparison::DxeRuns : comparison::EarlyInitRuns)) {
+      const comparison::CaseComparison Result = comparison::Compare(
+          Case.Name, comparison::RunCase(runs::HostBuild(), Case), comparison::RunCase(Runs, Case));
+      EXPECT_TRUE(Result.same()) << Each.Divergence << "\n" << comparison::ReportText(Result);
+    }
+    const comparison::CaseComparison Shown =
+        comparison::Compare(Each.Shows.Name, comparison::RunCase(runs::HostBuild(), Each.Shows),
+                            comparison::RunCase(Runs, Each.Shows));
+    ASSERT_TRUE(Shown.Trace.has_value()) << Each.Divergence;
+    const auto At = [&](const comparison::TraceSide &Side) {
+      for (const comparison::TraceSide::Line &Line : Side.Context) {
+        if (Line.Record == Shown.Trace->Record) {
+          return Line.Text;
+        }
+      }
+      return std::string("(no record)");
+    };
+    EXPECT_EQ(At(Shown.Trace->A), Each.HostRecord) << Each.Divergence;
+    EXPECT_EQ(At(Shown.Trace->B), Each.ImageRecord) << Each.Divergence;
+
+    const tooltest::ToolResult Again = tooltest::RunTool(
+        PLANT_DIVERGENCE_PATH, Each.Divergence + " " + Planted + " " + Planted + "2");
+    EXPECT_EQ(Again.Exit, 2) << Each.Divergence;
+    EXPECT_NE(Again.Err.find("holds 0 instructions"), std::string::npos) << Again.Err;
+    const std::string &Other = Each.Driver ? imagetest::PeiImagePath : imagetest::DxeImagePath;
+    const tooltest::ToolResult Refused =
+        tooltest::RunTool(PLANT_DIVERGENCE_PATH, Each.Divergence + " " + Other + " " + Planted);
+    EXPECT_EQ(Refused.Exit, 2) << Each.Divergence;
+    EXPECT_NE(Refused.Err.find("; this is an image of"), std::string::npos) << Refused.Err;
+  }
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+#include "Divergences.h"
+
+#include "Disassembly.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace planting {
+namespace {
+
+// What the hardware would have to answer for each to show is in its Why; Tests/ImageRunner
+// checks that every comparison case stays the same and that such a board tells it apart.
+constexpr Divergence Table[] = {
+    {"uart-ready-bit", Module::Driver, "SendByte", "testb $32,", "testb $64,",
+     "the serial wait tests line-status bit 6 (transmitter empty) instead of bit 5 (holding "
+     "register empty); every board of the comparison reads the two alike (0x60, 0xFF, 0x00), a "
+     "UART reading 0x20 or 0x40 tells them apart"},
+    {"pm-timer-sign-bit", Module::EarlyInit, "PmTimerDelayTicks", "btl $23,", "btl $24,",
+     "a PM-timer delay ends on bit 24 of the difference instead of bit 23; alike while the "
+     "counter does not wrap and reads with its upper byte zero, as on every board of the "
+     "comparison, apart for a delay across the wrap from 0xFFFFFF or a reading above 24 bits"},
+    {"window-base-mask", Module::EarlyInit, "SetGenericIoRange", "andl $65532,", "andl $65534,",
+     "the window slot search compares a slot's base with bit 1 of the register kept; the "
+     "firmware writes that bit 0 and no board of the comparison presets it, a slot reading it "
+     "set at the requested base tells them apart"},
+};
+
+std::string Hex(std::uint64_t Value) {
+  return fmt::format("0x{:X}", Value);
+}
+
+std::string Text(const formats::Instruction &Each) {
+  return Each.Operands.empty() ? Each.Mnemonic : Each.Mnemonic + " " + Each.Operands;
+}
+
+// The function's bytes in the file: from its symbol to the next symbol, within its section.
+struct Code {
+  std::uint64_t Address = 0;
+  std::uint64_t FileOffset = 0;
+  std::vector<std::uint8_t> Bytes;
+};
+
+Code FunctionCode(const pe::Image &Image, const formats::LinkerMap &Map, const char *Name) {
+  const std::optional<std::uint64_t> Start = Map.functionAddress(Name);
+  if (!Start) {
+    throw PlantError(fmt::format("the map names no one function '{}'", Name));
+  }
+  if (Map.preferredBase() != Image.ImageBase || *Start < Image.ImageBase) {
+    throw PlantError("the map is of another link than the image (another base)");
+  }
+  const std::uint64_t Rva = *Start - Image.ImageBase;
+  const auto Home = std::find_if(Image.Sections.begin(), Image.Sections.end(), [&](const auto &S) {
+    return S.VirtualAddress <= Rva && Rva < std::uint64_t{S.VirtualAddress} + S.RawSize;
+  });
+  if (Home == Image.Sections.end()) {
+    throw PlantError(fmt::format("'{}' at {} lies in no section of the file", Name, Hex(*Start)));
+  }
+  std::uint64_t End = Image.ImageBase + Home->VirtualAddress + Home->RawSize;
+  for (const formats::MapSymbol &Symbol : Map.symbols()) {
+    if (Symbol.Address > *Start) {
+      End = std::min(End, Symbol.Address);
+      break;
+    }
+  }
+  Code Result;
+  Result.Address = *Start;
+  Result.FileOffset = Home->RawOffset + (Rva - Home->VirtualAddress);
+  const auto First = Image.Bytes.begin() + static_cast<std::ptrdiff_t>(Result.FileOffset);
+  Result.Bytes.assign(First, First + static_cast<std::ptrdiff_t>(End - *Start));
+  return Result;
+}
+
+} // namespace
+
+std::span<const Divergence> Divergences() {
+  return Table;
+}
+
+const Divergence *FindDivergence(const std::string &Name) {
+  for (const Divergence &Each : Table) {
+    if (Name == Each.Name) {
+      return &Each;
+    }
+  }
+  return nullptr;
+}
+
+const char *ModuleName(Module Which) {
+  return Which == Module::Driver ? "the driver" : "the early-init module";
+}
+
+Planted Plant(const Divergence &Which, pe::Image &Image, const formats::LinkerMap &Map) {
+  const Module Given = Image.isPe32Plus() ? Module::Driver : Module::EarlyInit;
+  if (Given != Which.Where) {
+    throw PlantError(fmt::format("{} changes {}'s image; this is an image of {}", Which.Name,
+                                 ModuleName(Which.Where), ModuleName(Given)));
+  }
+  const Code Function = FunctionCode(Image, Map, Which.Function);
+  const formats::CodeDecoder Decoder(Given == Module::Driver ? 8 : 4);
+  const std::vector<formats::Instruction> Instructions =
+      Decoder.decodeAll(Function.Bytes, Function.Address);
+  const std::size_t FromLength = std::strlen(Which.From);
+  std::vector<const formats::Instruction *> Found;
+  for (const formats::Instruction &Each : Instructions) {
+    if (Text(Each).compare(0, FromLength, Which.From) == 0) {
+      Found.push_back(&Each);
+    }
+  }
+  if (Found.size() != 1) {
+    throw PlantError(fmt::format("'{}' holds {} instructions '{} ...', not exactly one",
+                                 Which.Function, Found.size(), Which.From));
+  }
+  const formats::Instruction &Target = *Found.front();
+  Planted Result;
+  Result.Address = Target.Address;
+  Result.Before = Text(Target);
+  const std::string Wanted = Which.To + Result.Before.substr(FromLength);
+  const std::uint64_t Offset = Target.Address - Function.Address;
+  const std::vector<std::uint8_t> Original(
+      Function.Bytes.begin() + static_cast<std::ptrdiff_t>(Offset),
+      Function.Bytes.begin() + static_cast<std::ptrdiff_t>(Offset + Target.Size));
+  // Every one-byte change of the instruction that decodes to the wanted text at the same length.
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> Changes;
+  for (std::uint64_t Byte = 0; Byte < Original.size(); ++Byte) {
+    for (unsigned Value = 0; Value <= 0xFF; ++Value) {
+      if (Value == Original[Byte]) {
+        continue;
+      }
+      std::vector<std::uint8_t> Changed = Original;
+      Changed[Byte] = static_cast<std::uint8_t>(Value);
+      const formats::Instruction Decoded = Decoder.decode(Changed, Target.Address);
+      if (Decoded.Size == Original.size() && Text(Decoded) == Wanted) {
+        Changes.emplace_back(Byte, static_cast<std::uint8_t>(Value));
+      }
+    }
+  }
+  if (Changes.size() != 1) {
+    throw PlantError(fmt::format("{} one-byte changes turn '{}' into '{}', not exactly one",
+                                 Changes.size(), Result.Before, Wanted));
+  }
+  Result.FileOffset = Function.FileOffset + Offset + Changes.front().first;
+  Image.Bytes[Result.FileOffset] = Changes.front().second;
+  Result.After = Wanted;
+  Result.Place = Map.describe(Target.Address);
+  return Result;
+}
+
+} // namespace planting

@@ -1,0 +1,50 @@
+// Planted divergences: a copy of a shipped image with one instruction changed in a way that no
+// comparison case sees, for showing that the image fuzz targets find what the cases miss. Each is
+// found again in every build by its function's symbol in the linker map and the instruction's
+// shape, so no file offset is written down anywhere.
+#pragma once
+
+#include "LinkerMap.h"
+#include "PeFile.h"
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace planting {
+
+enum class Module { EarlyInit, Driver };
+
+struct Divergence {
+  const char *Name;     // "uart-ready-bit"
+  Module Where;         // the module whose image it changes
+  const char *Function; // readable symbol of the function that holds the instruction
+  const char *From;     // the instruction's text starts with this: mnemonic and first operand
+  const char *To;       // ... and with this once changed; the rest of its text is kept
+  const char *Why;      // what changes for the hardware, and why no comparison case shows it
+};
+
+std::span<const Divergence> Divergences();
+const Divergence *FindDivergence(const std::string &Name);
+const char *ModuleName(Module Which);
+
+// The image does not hold the instruction the divergence changes exactly once, or is another
+// module's; the message says which.
+class PlantError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Planted {
+  std::uint64_t Address = 0;    // of the changed instruction
+  std::uint64_t FileOffset = 0; // of the changed byte
+  std::string Before, After;    // the instruction's text
+  std::string Place;            // "SendByte+0x10"
+};
+
+// Changes the one byte of Image.Bytes that turns the instruction into its changed form (found by
+// decoding every one-byte change of it, which must give that form exactly once).
+Planted Plant(const Divergence &Which, pe::Image &Image, const formats::LinkerMap &Map);
+
+} // namespace planting
