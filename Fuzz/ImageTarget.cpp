@@ -5,7 +5,6 @@
 #include "ImageRuns.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +20,6 @@ namespace imagefuzz {
 namespace {
 
 struct Loaded {
-  fuzzruns::Target For = fuzzruns::Target::Pei;
   std::unique_ptr<imagerun::ImageRuns> Image;
   std::string Path;
   fuzzruns::BoardPair Boards;
@@ -36,18 +34,6 @@ Loaded &State() {
 [[noreturn]] void Fail(const std::string &Message) {
   std::fprintf(stderr, "%s\n", Message.c_str());
   std::exit(2);
-}
-
-const char *ProgramName(fuzzruns::Target For) {
-  switch (For) {
-  case fuzzruns::Target::Pei:
-    return "ImagePeiFuzz";
-  case fuzzruns::Target::Requests:
-    return "ImageRequestFuzz";
-  case fuzzruns::Target::Dxe:
-    break;
-  }
-  return "ImageDxeFuzz";
 }
 
 std::string DefaultImage(fuzzruns::Target For) {
@@ -75,27 +61,23 @@ void WriteSeeds(fuzzruns::Target For, const std::string &Folder) {
   std::error_code Error;
   std::filesystem::create_directories(Folder, Error);
   if (Error) {
-    Fail(std::string(ProgramName(For)) + ": cannot make '" + Folder + "': " + Error.message());
+    Fail(std::string(fuzzruns::TargetProgram(For)) + ": cannot make '" + Folder +
+         "': " + Error.message());
   }
   std::size_t Written = 0;
   for (const comparison::Case &Each : fuzzruns::SeedCases(For)) {
-    std::string Name = Each.Name;
-    for (char &Character : Name) {
-      if (!std::isalnum(static_cast<unsigned char>(Character))) {
-        Character = '-';
-      }
-    }
     const std::vector<std::uint8_t> Bytes = fuzzruns::Encode(For, Each);
-    const std::string Path = Folder + "/" + Name;
+    const std::string Path = Folder + "/" + fuzzruns::SeedFileName(Each.Name);
     std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
     Out.write(reinterpret_cast<const char *>(Bytes.data()),
               static_cast<std::streamsize>(Bytes.size()));
     if (!Out.flush()) {
-      Fail(std::string(ProgramName(For)) + ": cannot write '" + Path + "'");
+      Fail(std::string(fuzzruns::TargetProgram(For)) + ": cannot write '" + Path + "'");
     }
     ++Written;
   }
-  std::printf("%s: %zu seeds written to %s\n", ProgramName(For), Written, Folder.c_str());
+  std::printf("%s: %zu seeds written to %s\n", fuzzruns::TargetProgram(For), Written,
+              Folder.c_str());
   std::exit(0);
 }
 
@@ -142,7 +124,6 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
   }
   AddDefaultFlags(Argc, Argv);
   Loaded &Now = State();
-  Now.For = For;
   Now.Path = Option(*Argc, *Argv, "--image")
                  .value_or(Environment("BOARD_FUZZ_IMAGE").value_or(DefaultImage(For)));
   const std::string Map =
@@ -156,9 +137,9 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
                                                         std::nullopt, imagerun::Tracking::Lean);
     }
   } catch (const std::exception &Error) {
-    Fail(std::string(ProgramName(For)) + ": " + Error.what());
+    Fail(std::string(fuzzruns::TargetProgram(For)) + ": " + Error.what());
   }
-  std::fprintf(stderr, "%s: fuzzing %s against the host build\n", ProgramName(For),
+  std::fprintf(stderr, "%s: fuzzing %s against the host build\n", fuzzruns::TargetProgram(For),
                Now.Path.c_str());
 }
 
@@ -168,7 +149,7 @@ int TestOneInput(fuzzruns::Target For, const std::uint8_t *Data, std::size_t Siz
   const std::optional<fuzzruns::Finding> Found =
       fuzzruns::CheckInput(runs::HostBuild(), *State().Image, Input, Budgets, State().Boards);
   if (Found) {
-    std::fprintf(stderr, "%s: %s (%s)\n%s\n", ProgramName(For), Found->What.c_str(),
+    std::fprintf(stderr, "%s: %s (%s)\n%s\n", fuzzruns::TargetProgram(For), Found->What.c_str(),
                  State().Path.c_str(), Found->Details.c_str());
     std::abort();
   }

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,21 +25,6 @@ using sim::AccessKind;
 using sim::TraceRecord;
 
 constexpr Target AllTargets[] = {Target::Pei, Target::Requests, Target::Dxe};
-
-const char *CorpusFolder(Target For) {
-  return For == Target::Pei        ? "ImagePeiFuzz"
-         : For == Target::Requests ? "ImageRequestFuzz"
-                                   : "ImageDxeFuzz";
-}
-
-std::string SeedFileName(std::string Name) {
-  for (char &Character : Name) {
-    if (!std::isalnum(static_cast<unsigned char>(Character))) {
-      Character = '-';
-    }
-  }
-  return Name;
-}
 
 std::vector<std::uint8_t> FileBytes(const std::string &Path) {
   std::ifstream In(Path, std::ios::binary);
@@ -98,8 +82,9 @@ TEST(FuzzInput, SeedsAreTheComparisonCasesAndDecodeBackToThem) {
       EXPECT_EQ(Input.Settings.MaxSteps, 4000u);
       // The checked-in seed is this input: regenerate the seeds when the layout or the cases
       // change (build/fuzz/Fuzz/ImagePeiFuzz --write-seeds=Fuzz/Corpus/ImagePeiFuzz, ...).
-      const std::string Path = std::string(SOURCE_DIR) + "/Fuzz/Corpus/" + CorpusFolder(For) + "/" +
-                               SeedFileName(Each.Name);
+      const std::string Path = std::string(SOURCE_DIR) + "/Fuzz/Corpus/" +
+                               fuzzruns::TargetProgram(For) + "/" +
+                               fuzzruns::SeedFileName(Each.Name);
       EXPECT_EQ(FileBytes(Path), Bytes) << Path << " is not the seed of this case";
       ++Seeds;
     }

@@ -4,6 +4,7 @@
 #include "BoardPcr.h"
 
 #include <algorithm>
+#include <cctype>
 #include <iterator>
 
 namespace fuzzruns {
@@ -262,16 +263,25 @@ std::vector<comparison::Case> SeedCases(Target For) {
   return comparison::Cases(comparison::DxeRuns);
 }
 
-const char *TargetName(Target For) {
+const char *TargetProgram(Target For) {
   switch (For) {
   case Target::Pei:
-    return "pei";
+    return "ImagePeiFuzz";
   case Target::Requests:
-    return "requests";
+    return "ImageRequestFuzz";
   case Target::Dxe:
     break;
   }
-  return "dxe";
+  return "ImageDxeFuzz";
+}
+
+std::string SeedFileName(std::string Name) {
+  for (char &Character : Name) {
+    if (!std::isalnum(static_cast<unsigned char>(Character))) {
+      Character = '-';
+    }
+  }
+  return Name;
 }
 
 } // namespace fuzzruns

@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace fuzzruns {
@@ -66,7 +67,10 @@ std::vector<std::uint8_t> Encode(Target For, const comparison::Case &Each,
 // The comparison cases a target's seeds come from: every named scenario and the request tables.
 std::vector<comparison::Case> SeedCases(Target For);
 
-// "pei", "requests", "dxe".
-const char *TargetName(Target For);
+// The target's program, also the name of its seed folder in Fuzz/Corpus: "ImagePeiFuzz".
+const char *TargetProgram(Target For);
+
+// The file a seed of the case named Name is kept in: "pei all-ones" is "pei-all-ones".
+std::string SeedFileName(std::string Name);
 
 } // namespace fuzzruns
