@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,28 +58,38 @@ std::optional<std::string> Environment(const char *Name) {
   return Value != nullptr && *Value != '\0' ? std::optional<std::string>(Value) : std::nullopt;
 }
 
+// Writes one file a distinct input. A file of the folder that is no seed (a seed of an older
+// layout or of a case that is gone) is named and left alone: the folder is then no seed corpus
+// until it is removed, and the test of the committed seeds says so too.
 void WriteSeeds(fuzzruns::Target For, const std::string &Folder) {
+  const std::string Program = fuzzruns::TargetProgram(For);
   std::error_code Error;
   std::filesystem::create_directories(Folder, Error);
   if (Error) {
-    Fail(std::string(fuzzruns::TargetProgram(For)) + ": cannot make '" + Folder +
-         "': " + Error.message());
+    Fail(Program + ": cannot make '" + Folder + "': " + Error.message());
   }
-  std::size_t Written = 0;
-  for (const comparison::Case &Each : fuzzruns::SeedCases(For)) {
-    const std::vector<std::uint8_t> Bytes = fuzzruns::Encode(For, Each);
-    const std::string Path = Folder + "/" + fuzzruns::SeedFileName(Each.Name);
+  const std::vector<fuzzruns::Seed> Seeds = fuzzruns::Seeds(For);
+  std::set<std::string> Names;
+  for (const fuzzruns::Seed &Each : Seeds) {
+    const std::string Path = Folder + "/" + Each.FileName;
     std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out.write(reinterpret_cast<const char *>(Bytes.data()),
-              static_cast<std::streamsize>(Bytes.size()));
+    Out.write(reinterpret_cast<const char *>(Each.Bytes.data()),
+              static_cast<std::streamsize>(Each.Bytes.size()));
     if (!Out.flush()) {
-      Fail(std::string(fuzzruns::TargetProgram(For)) + ": cannot write '" + Path + "'");
+      Fail(Program + ": cannot write '" + Path + "'");
     }
-    ++Written;
+    Names.insert(Each.FileName);
   }
-  std::printf("%s: %zu seeds written to %s\n", fuzzruns::TargetProgram(For), Written,
-              Folder.c_str());
-  std::exit(0);
+  std::printf("%s: %zu seeds written to %s\n", Program.c_str(), Seeds.size(), Folder.c_str());
+  bool Stale = false;
+  for (const auto &Entry : std::filesystem::directory_iterator(Folder)) {
+    if (Names.count(Entry.path().filename().string()) == 0) {
+      std::fprintf(stderr, "%s: %s is no seed of today's cases; remove it\n", Program.c_str(),
+                   Entry.path().c_str());
+      Stale = true;
+    }
+  }
+  std::exit(Stale ? 1 : 0);
 }
 
 // Flags the image targets give libFuzzer unless the command line gives them itself.

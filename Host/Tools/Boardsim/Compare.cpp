@@ -150,10 +150,9 @@ comparison::Outcome ReadTrace(const std::string &Path) {
 
 std::vector<std::string> RunNames(unsigned Which) {
   std::vector<std::string> Names;
-  for (const comparison::Run Each : {comparison::Run::Pei, comparison::Run::Dxe,
-                                     comparison::Run::Decode, comparison::Run::Window}) {
-    if ((Which & comparison::Bit(Each)) != 0) {
-      Names.emplace_back(comparison::RunName(Each));
+  for (const sim::RunKindRow &Each : sim::RunKinds()) {
+    if ((Which & sim::RunBit(Each.Kind)) != 0) {
+      Names.emplace_back(Each.Name);
     }
   }
   return Names;

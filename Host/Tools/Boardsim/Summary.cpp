@@ -235,10 +235,7 @@ void Accesses(std::ostringstream &Out, const sim::Board &Board) {
 } // namespace
 
 sim::Operation EntryOperation(Module Which) {
-  if (Which == Module::Dxe) {
-    return sim::DxeEntryCall{};
-  }
-  return sim::PeiEntryCall{};
+  return sim::RunKindOf(Which).Entry;
 }
 
 std::optional<bool> TimerHobFound(const RunReport &Report) {
@@ -277,9 +274,8 @@ std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
 
 std::string Summary(const RunReport &Report, const sim::Board &Board) {
   std::ostringstream Out;
-  constexpr const char *Runs[] = {"BoardInitPei", "BoardInitDxe", "SetIoDecode requests",
-                                  "SetGenericIoRange requests"}; // in the order of Module
-  Out << Runs[static_cast<std::size_t>(Report.Which)] << " on the simulated board";
+  const char *const Ran = sim::RunKindOf(Report.Which).Title;
+  Out << Ran << " on the simulated board";
   const runs::RunResult &Result = Report.Result;
   if (Result.Ran == runs::Implementation::Image) {
     Out << ", run from the image " << Report.ImagePath;
@@ -326,7 +322,7 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
     break;
   }
-  Out << BoardTimeSummary(Report.Time, Runs[static_cast<std::size_t>(Report.Which)]);
+  Out << BoardTimeSummary(Report.Time, Ran);
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
   Accesses(Out, Board);
   if (Result.Image) {
