@@ -7,7 +7,7 @@
 namespace sim {
 namespace {
 
-const RunKindRow Table[] = {
+constexpr RunKindRow Table[] = {
     {RunKind::Pei, "pei", "BoardInitPei", PeiEntryCall{}, "BoardInitPei",
      "run the BoardInitPei entry, as the PEI core enters it", ""},
     {RunKind::Dxe, "dxe", "BoardInitDxe", DxeEntryCall{}, "BoardInitDxe",
@@ -18,6 +18,15 @@ const RunKindRow Table[] = {
      "SetGenericIoRange requests", "run SetGenericIoRange for each request, in order",
      "PORT,SIZEWORD..."},
 };
+
+static_assert([] {
+  for (std::size_t Row = 0; Row < std::size(Table); ++Row) {
+    if (static_cast<std::size_t>(Table[Row].Kind) != Row) {
+      return false;
+    }
+  }
+  return true;
+}());
 
 } // namespace
 

@@ -25,7 +25,7 @@ constexpr unsigned SpiRegisters = SettingBit(Setting::SpiStatus) | SettingBit(Se
                                   SettingBit(Setting::SpiDrain) | SettingBit(Setting::SpiClock);
 constexpr unsigned HobListContents = SettingBit(Setting::TimerHob) | SettingBit(Setting::ExtraHob);
 
-const SettingDescriptor Table[] = {
+constexpr SettingDescriptor Table[] = {
     {Setting::SpiPresence, "--spi", "/scenario/spi/presence", "board flags bits 1:0", DeviceReaders,
      SpiRegisters,
      "an absent controller, or one whose control 0 reads all ones, is left alone: the firmware "
@@ -76,6 +76,15 @@ const SettingDescriptor Table[] = {
     {Setting::MaxSteps, "--max-steps", "/scenario/max_steps", nullptr, AllRuns, 0, nullptr,
      [](const Scenario &Board) { return Board.MaxSteps != Default.MaxSteps; }},
 };
+
+static_assert([] {
+  for (std::size_t Row = 0; Row < std::size(Table); ++Row) {
+    if (static_cast<std::size_t>(Table[Row].Which) != Row) {
+      return false;
+    }
+  }
+  return true;
+}());
 
 } // namespace
 

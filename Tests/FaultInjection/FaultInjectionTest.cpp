@@ -1,9 +1,12 @@
 // Both modules on a board whose devices are missing or broken, one fault at a time and all at
 // once. Every run either ends with the module's usual result or, where the module must wait on a
 // device by design (the PM-timer waits, the UART's transmit wait), spins until the step budget
-// stops it; each row pins which, and what reached the serial line and the SPI peripheral.
+// stops it; each row pins which, and what reached the serial line and the SPI peripheral. A
+// scenario is a board of its own: none holds a setting that another of its settings cancels, and
+// each is run only by the modules that read all of its settings.
 #include "HostBuildRuns.h"
 #include "NamedScenarios.h"
+#include "ScenarioSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +149,83 @@ TEST(FaultInjection, EarlyInitRunsExactlyTheScenariosItReads) {
     EXPECT_EQ(Each.Pei.has_value(), sim::ScenarioFits(Named->Settings, sim::RunKind::Pei))
         << Each.Name;
     EXPECT_TRUE(sim::ScenarioFits(Named->Settings, sim::RunKind::Dxe)) << Each.Name;
+  }
+}
+
+// No name for a board on which one setting hides another: all ones would give the board of
+// all-ones under a second name.
+TEST(FaultInjection, NoScenarioHoldsASettingAnotherOfItsSettingsCancels) {
+  for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
+    const unsigned Settings = sim::ChangedSettings(Each.Settings);
+    EXPECT_FALSE(sim::CancellationIn(Settings, Settings)) << Each.Name;
+  }
+}
+
+// What cancels what: every read all ones hides each device's answer but not the firmware around
+// the driver nor the bridge's preset registers; a controller that is absent or dead hides its
+// registers; no HOB list hides its HOBs.
+TEST(FaultInjection, SettingsCancelOnlyWhatTheBoardThenHides) {
+  using sim::Setting;
+  struct Row {
+    Setting Set;
+    Setting Other;
+    bool Cancels;
+  };
+  const Row Rows[] = {
+      {Setting::AllOnes, Setting::SpiStatus, true},
+      {Setting::AllOnes, Setting::SpiPresence, true},
+      {Setting::AllOnes, Setting::PmTimerStuck, true},
+      {Setting::AllOnes, Setting::PmTimerStart, true},
+      {Setting::AllOnes, Setting::UartLineStatus, true},
+      {Setting::AllOnes, Setting::NoHobList, false},
+      {Setting::AllOnes, Setting::TimerHob, false},
+      {Setting::AllOnes, Setting::Smm, false},
+      {Setting::AllOnes, Setting::LpcPresets, false},
+      {Setting::AllOnes, Setting::MaxSteps, false},
+      {Setting::SpiPresence, Setting::SpiStatus, true},
+      {Setting::SpiPresence, Setting::SpiReg0C, true},
+      {Setting::SpiPresence, Setting::SpiClock, true},
+      {Setting::SpiPresence, Setting::PmTimerStuck, false},
+      {Setting::NoHobList, Setting::TimerHob, true},
+      {Setting::NoHobList, Setting::ExtraHob, true},
+      {Setting::NoHobList, Setting::Smm, false},
+      {Setting::PmTimerStuck, Setting::PmTimerStart, false},
+      {Setting::SpiStatus, Setting::SpiPresence, false},
+  };
+  for (const Row &Each : Rows) {
+    const auto Found = sim::CancellationIn(sim::SettingBit(Each.Set), sim::SettingBit(Each.Other));
+    EXPECT_EQ(Found.has_value(), Each.Cancels)
+        << sim::Describe(Each.Set).Option << " " << sim::Describe(Each.Other).Option;
+  }
+}
+
+// A run takes a board only when it reads every setting the board changes.
+TEST(FaultInjection, ARunFitsTheBoardsItReadsEverySettingOf) {
+  sim::Scenario Presets;
+  Presets.LpcConfig[0x80] = {0x0001, 2};
+  sim::Scenario Budget;
+  Budget.MaxSteps = 5;
+  struct Row {
+    const char *Name;
+    sim::Scenario Board;
+    bool Pei, Dxe, Decode, Window;
+  };
+  const Row Rows[] = {
+      {"healthy", sim::FindScenario("healthy")->Settings, true, true, true, true},
+      {"all-ones", sim::FindScenario("all-ones")->Settings, true, true, true, true},
+      {"spi-busy", sim::FindScenario("spi-busy")->Settings, true, true, false, false},
+      {"uart-never-empties", sim::FindScenario("uart-never-empties")->Settings, false, true, false,
+       false},
+      {"corrupt-hob-list", sim::FindScenario("corrupt-hob-list")->Settings, false, true, false,
+       false},
+      {"a preset bridge register", Presets, true, false, true, true},
+      {"a step budget", Budget, true, true, true, true},
+  };
+  for (const Row &Each : Rows) {
+    EXPECT_EQ(sim::ScenarioFits(Each.Board, sim::RunKind::Pei), Each.Pei) << Each.Name;
+    EXPECT_EQ(sim::ScenarioFits(Each.Board, sim::RunKind::Dxe), Each.Dxe) << Each.Name;
+    EXPECT_EQ(sim::ScenarioFits(Each.Board, sim::RunKind::Decode), Each.Decode) << Each.Name;
+    EXPECT_EQ(sim::ScenarioFits(Each.Board, sim::RunKind::Window), Each.Window) << Each.Name;
   }
 }
 
