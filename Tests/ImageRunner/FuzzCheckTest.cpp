@@ -11,10 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,8 +60,9 @@ std::string SettingsText(const sim::Scenario &Settings, bool Firmware) {
 }
 
 TEST(FuzzInput, SeedsAreTheComparisonCasesAndDecodeBackToThem) {
-  std::size_t Seeds = 0;
+  std::size_t Cases = 0;
   for (const Target For : AllTargets) {
+    const std::vector<fuzzruns::Seed> Seeds = fuzzruns::Seeds(For);
     for (const comparison::Case &Each : fuzzruns::SeedCases(For)) {
       SCOPED_TRACE(Each.Name);
       const std::vector<std::uint8_t> Bytes = fuzzruns::Encode(For, Each);
@@ -80,16 +85,86 @@ TEST(FuzzInput, SeedsAreTheComparisonCasesAndDecodeBackToThem) {
       }
       EXPECT_TRUE(Input.Answers.empty());
       EXPECT_EQ(Input.Settings.MaxSteps, 4000u);
-      // The checked-in seed is this input: regenerate the seeds when the layout or the cases
-      // change (build/fuzz/Fuzz/ImagePeiFuzz --write-seeds=Fuzz/Corpus/ImagePeiFuzz, ...).
-      const std::string Path = std::string(SOURCE_DIR) + "/Fuzz/Corpus/" +
-                               fuzzruns::TargetProgram(For) + "/" +
-                               fuzzruns::SeedFileName(Each.Name);
-      EXPECT_EQ(FileBytes(Path), Bytes) << Path << " is not the seed of this case";
-      ++Seeds;
+      // Each case's input is one seed, the one that names it.
+      const auto Holding = std::count_if(Seeds.begin(), Seeds.end(), [&](const auto &Seed) {
+        return Seed.Bytes == Bytes &&
+               std::find(Seed.Cases.begin(), Seed.Cases.end(), Each.Name) != Seed.Cases.end();
+      });
+      EXPECT_EQ(Holding, 1);
+      ++Cases;
     }
+    // The committed folder holds these seeds and nothing else: regenerate it when the layout or
+    // the cases change (build/fuzz/Fuzz/ImagePeiFuzz --write-seeds=Fuzz/Corpus/ImagePeiFuzz, ...,
+    // after removing the files it names as no seed).
+    const std::string Folder =
+        std::string(SOURCE_DIR) + "/Fuzz/Corpus/" + fuzzruns::TargetProgram(For);
+    std::set<std::string> Committed;
+    for (const auto &Entry : std::filesystem::directory_iterator(Folder)) {
+      Committed.insert(Entry.path().filename().string());
+    }
+    std::set<std::string> Written;
+    for (const fuzzruns::Seed &Each : Seeds) {
+      Written.insert(Each.FileName);
+      EXPECT_EQ(FileBytes(Folder + "/" + Each.FileName), Each.Bytes)
+          << Folder << "/" << Each.FileName << " is not the seed of " << Each.Cases.front();
+    }
+    EXPECT_EQ(Committed, Written) << Folder;
   }
-  EXPECT_GE(Seeds, 60u);
+  EXPECT_GE(Cases, 50u);
+}
+
+// What the seeds of the image targets are, in numbers: every case of the runs, one seed a
+// distinct input. A case that only stops early by its step budget is the input of the board it
+// stops on (the layout holds no budget): the hung entries and the decode list hung midway.
+TEST(FuzzInput, CasesThatDifferOnlyInTheirStepBudgetShareASeed) {
+  struct Row {
+    Target For;
+    std::size_t Cases, Seeds;
+    const char *Shared;      // a seed that several cases share
+    std::size_t SharedCases; // how many
+  };
+  const Row Rows[] = {
+      {Target::Pei, 15, 11, "pei-healthy", 5},
+      {Target::Requests, 12, 11, "decode-every-device-type", 2},
+      {Target::Dxe, 29, 25, "dxe-timer-hob", 5},
+  };
+  for (const Row &Each : Rows) {
+    SCOPED_TRACE(fuzzruns::TargetProgram(Each.For));
+    EXPECT_EQ(fuzzruns::SeedCases(Each.For).size(), Each.Cases);
+    const std::vector<fuzzruns::Seed> Seeds = fuzzruns::Seeds(Each.For);
+    EXPECT_EQ(Seeds.size(), Each.Seeds);
+    const auto Shared = std::find_if(Seeds.begin(), Seeds.end(), [&](const fuzzruns::Seed &Seed) {
+      return Seed.FileName == Each.Shared;
+    });
+    ASSERT_NE(Shared, Seeds.end());
+    EXPECT_EQ(Shared->Cases.size(), Each.SharedCases);
+  }
+}
+
+// Every committed seed corpus, the image targets' and the others': one file a distinct input, and
+// no two names that a file system ignoring case would take for one file.
+TEST(FuzzInput, CommittedSeedsAreDistinctInContentAndInNameWhateverTheCase) {
+  const std::filesystem::path Corpus = std::filesystem::path(SOURCE_DIR) / "Fuzz" / "Corpus";
+  std::size_t Folders = 0;
+  for (const auto &Folder : std::filesystem::directory_iterator(Corpus)) {
+    ASSERT_TRUE(Folder.is_directory()) << Folder.path();
+    std::map<std::vector<std::uint8_t>, std::string> Contents;
+    std::map<std::string, std::string> Names;
+    for (const auto &Entry : std::filesystem::directory_iterator(Folder.path())) {
+      const std::string Name = Entry.path().filename().string();
+      std::string Folded = Name;
+      std::transform(Folded.begin(), Folded.end(), Folded.begin(),
+                     [](unsigned char Character) { return std::tolower(Character); });
+      const auto [Named, NewName] = Names.emplace(Folded, Name);
+      EXPECT_TRUE(NewName) << Folder.path() << ": " << Name << " and " << Named->second
+                           << " are one file where case is ignored";
+      const auto [Held, NewContent] = Contents.emplace(FileBytes(Entry.path().string()), Name);
+      EXPECT_TRUE(NewContent) << Folder.path() << ": " << Name << " and " << Held->second
+                              << " hold the same input";
+    }
+    ++Folders;
+  }
+  EXPECT_EQ(Folders, 7u);
 }
 
 TEST(FuzzInput, ReadsTakeTheirValuesFromTheAnswersInOrderThenFromTheBoard) {
