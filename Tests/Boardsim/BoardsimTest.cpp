@@ -143,6 +143,17 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       {"pei --scenario=spi-dead", "/spi/state", "dead"},
       {"pei --scenario=spi-dead", "/scenario/name", "spi-dead"},
       {"pei --scenario=spi-busy", "/spi/waits_ran_out", 9},
+      {"pei --spi-status=0x08", "/spi/waits/0/reads", 18},
+      {"pei --spi-status=0x08", "/spi/waits/0/firmware_waits",
+       nlohmann::json::array({{{"wait", "WaitStatusClear"},
+                               {"waits_for", "busy clear"},
+                               {"reads", 1},
+                               {"ran_out", false}},
+                              {{"wait", "WaitTransmitReady"},
+                               {"waits_for", "transmit FIFO not full and not busy"},
+                               {"reads", 17},
+                               {"ran_out", true}}})},
+      {"pei --spi-reg0c=0xE0", "/spi/waits/0/firmware_waits", nlohmann::json::array()},
       {"dxe --scenario=corrupt-hob-list --smm=inside", "/scenario/firmware/smm", "inside"},
       // A setting cancels others only where it changes the board.
       {"pei --spi=present --spi-status=0x10", "/spi/waits_ran_out", 9},
@@ -276,6 +287,13 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
       {"pei --spi=dead", {"SPI controller: present but dead"}, {"final registers"}},
       {"pei --scenario=spi-busy",
        {"bounded waits that ran out: 9", "after SPI data <- 0x00000700"}},
+      // Two waits back to back on one status are two waits: the busy wait ends at its first
+      // read, the transmit wait gives up after its 17.
+      {"pei --spi-status=0x08",
+       {"bounded waits that ran out: 6\n"
+        "    1 wait on SPI status, WaitTransmitReady for transmit FIFO not full and not busy "
+        "(read 0x00000008 17 times) after SPI clock <- 0x80640003\n"},
+       {"18 times", "WaitStatusClear"}},
       // A window is the base with its mask bits cleared through base plus mask.
       {"pei --lpc=0x84=0x00FC0A41", {"LPC range 1: 0x0A00-0x0AFF"}},
       {"window 0x6C,4 --lpc=0x88=0x80000A01",

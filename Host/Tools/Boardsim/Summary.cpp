@@ -120,9 +120,19 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
   }
   Out << "\n  bounded waits that ran out: " << Facts.spiWaitsRanOut() << "\n";
   for (const SpiWaitRun &Wait : Facts.spiWaits()) {
-    Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
-        << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
-        << "\n";
+    if (Wait.Waits.empty()) {
+      Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
+          << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
+          << "\n";
+    }
+    // Each of the firmware's waits on its own: two waits back to back are two lines.
+    for (const SpiFirmwareWait &Each : Wait.Waits) {
+      if (Each.RanOut) {
+        Out << "    1 wait on " << Wait.Register << ", " << Each.Function << " for "
+            << Each.WaitsFor << " (read " << sim::HexText(Wait.Value, 8) << " " << Each.Reads
+            << " times) after " << Wait.After << "\n";
+      }
+    }
   }
   namespace Reg = sim::hw::Spi;
   Out << "  final registers: control 0 "
