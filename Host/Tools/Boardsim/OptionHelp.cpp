@@ -56,7 +56,10 @@ constexpr const char *ScenariosHelpText =
     "Lists the named scenarios that --scenario=NAME replays, one a line: the name first, what it\n"
     "is, and then what it changes from the default board as the options that would set it\n"
     "(nothing for the healthy board). A scenario is taken only by the subcommands that read\n"
-    "every setting it changes.\n";
+    "every setting it changes. Options add settings to it and never change one of its own,\n"
+    "and a setting that another cancels (every read all ones hides every device's answer, an\n"
+    "absent or dead SPI controller its registers, no HOB list the HOBs) is refused, whether\n"
+    "the scenario or an option asks for either.\n";
 
 } // namespace
 
