@@ -22,6 +22,10 @@ constexpr StatusWait NotReceivingBusy{"WaitStatusNotEqual", "not both receive-no
                                       Spi::StatusReceiveNotEmpty | Spi::StatusBusy,
                                       Spi::StatusReceiveNotEmpty | Spi::StatusBusy, false};
 
+constexpr StatusWait Quiet{"WaitReg0CQuiet", "register 0x0C bits 7:5 clear twice in a row",
+                           Spi::Reg0CActivity, 0, true};
+constexpr StatusWait Drained{"Drain", "register 0x48 reading zero", 0xFFFFFFFF, 0, true};
+
 constexpr std::array<const StatusWait *, 2> AfterQuiet = {&NotBusy, &TransmitReady};
 constexpr std::array<const StatusWait *, 1> AfterDrain = {&NotBusy};
 constexpr std::array<const StatusWait *, 1> AfterFrame = {&TransmitReady};
@@ -72,6 +76,65 @@ SplitReads Split(std::span<const StatusWait *const> Waits, std::span<const std::
     Seen.RanOut = !Seen.Ended && Seen.Reads == Bound;
     Made.Waits.push_back(Seen);
   }
+  Made.Left = Reads.size() - At;
+  return Made;
+}
+
+SplitReads SplitQuiet(std::span<const std::uint32_t> Reads) {
+  SplitReads Made;
+  Made.Unused = Reads.empty() ? 0 : 1;
+  std::size_t At = Made.Unused;
+  if (At == Reads.size()) {
+    return Made;
+  }
+  WaitSeen Seen{&Quiet};
+  // One attempt: a read with activity spends it; a quiet read is looked at again straight away.
+  unsigned Attempts = 0;
+  bool Midway = false; // the reads stop between an attempt's two reads
+  while (Attempts < Bound && At < Reads.size() && !Seen.Ended) {
+    ++Attempts;
+    ++Seen.Reads;
+    if (!Quiet.over(Reads[At++])) {
+      continue;
+    }
+    if (At == Reads.size()) {
+      Midway = true;
+      break;
+    }
+    ++Seen.Reads;
+    Seen.Ended = Quiet.over(Reads[At++]);
+  }
+  Seen.RanOut = !Seen.Ended && !Midway && Attempts == Bound;
+  Made.Waits.push_back(Seen);
+  Made.Left = Reads.size() - At;
+  return Made;
+}
+
+SplitReads SplitDrain(std::span<const std::uint32_t> Reads) {
+  SplitReads Made;
+  if (Reads.empty()) {
+    return Made;
+  }
+  WaitSeen Seen{&Drained};
+  std::size_t At = 0;
+  // A look at the register, and while it holds stale data and retries are left, a read that
+  // pops one entry.
+  for (unsigned Extra = 0; At < Reads.size(); ++Extra) {
+    ++Seen.Reads;
+    if (Drained.over(Reads[At++])) {
+      Seen.Ended = true;
+      break;
+    }
+    if (Extra == Retries) {
+      Seen.RanOut = true;
+      break;
+    }
+    if (At < Reads.size()) {
+      ++Seen.Reads;
+      ++At;
+    }
+  }
+  Made.Waits.push_back(Seen);
   Made.Left = Reads.size() - At;
   return Made;
 }

@@ -1,10 +1,12 @@
-// The firmware's bounded waits on the SPI controller's status register, as the accesses of a run
-// show them. The bring-up polls the status in waits that follow one another with no other access
-// between them, so a run of status reads can hold two waits; which ones follows from the access
-// before the run (the quiet wait on register 0x0C is followed by the busy wait and the transmit
-// wait, the drain of register 0x48 by a busy wait, each frame written by the transmit wait, the
-// last frame's data read by the receive wait and a last busy wait), and where one ends and the
-// next begins from the values read. The boardsim report and the fuzz checks split runs here.
+// The firmware's bounded waits on the SPI controller, as the accesses of a run show them. The
+// bring-up polls the status in waits that follow one another with no other access between them,
+// so a run of status reads can hold two waits; which ones follows from the access before the run
+// (the quiet wait on register 0x0C is followed by the busy wait and the transmit wait, the drain
+// of register 0x48 by a busy wait, each frame written by the transmit wait, the last frame's data
+// read by the receive wait and a last busy wait), and where one ends and the next begins from the
+// values read. Registers 0x0C and 0x48 each have one wait of their own, the quiet wait after the
+// bring-up's one unused read of 0x0C and the drain. The boardsim report and the fuzz checks split
+// runs of reads here.
 #pragma once
 
 #include "Trace.h"
@@ -16,12 +18,16 @@
 
 namespace runs::spiwaits {
 
-// Every bounded wait makes at most this many reads (one read and 16 retries) before it gives up
-// silently: a controller that never settles must not stop the boot. The host side's one copy of
-// the firmware's bound.
-inline constexpr unsigned Bound = 17;
+// Every bounded wait makes one read and at most 16 retries before it gives up silently: a
+// controller that never settles must not stop the boot. The host side's one copy of the
+// firmware's bound. A status wait reads the status Bound times at most; the quiet wait makes Bound
+// attempts (one read, or two when the first reads quiet); the drain makes Retries extra reads, each
+// followed by another look at the register.
+inline constexpr unsigned Retries = 16;
+inline constexpr unsigned Bound = Retries + 1;
 
-// A wait ends when (status AND Mask) equals Value, or differs from it when Equal is false.
+// A status wait ends when (status AND Mask) equals Value, or differs from it when Equal is false.
+// The quiet wait ends on two reads in a row with the Mask bits clear, the drain on a read of zero.
 struct StatusWait {
   const char *Function; // "WaitTransmitReady": the firmware's wait
   const char *WaitsFor; // "transmit FIFO not full and not busy"
@@ -46,6 +52,7 @@ struct WaitSeen {
 };
 
 struct SplitReads {
+  std::uint64_t Unused = 0;    // reads before the first wait that no wait makes
   std::vector<WaitSeen> Waits; // the waits that made the reads, in order
   std::uint64_t Left = 0;      // reads after the last wait gave up or ended: more than they make
 };
@@ -53,5 +60,10 @@ struct SplitReads {
 // Splits the status values read in a row, right after the access the waits follow, among them.
 // The last wait may have made fewer reads than its bound without its value when the reads stop.
 SplitReads Split(std::span<const StatusWait *const> Waits, std::span<const std::uint32_t> Reads);
+
+// Splits the values of register 0x0C read in a row (the bring-up's unused read, then the quiet
+// wait) and of register 0x48 (the drain).
+SplitReads SplitQuiet(std::span<const std::uint32_t> Reads);
+SplitReads SplitDrain(std::span<const std::uint32_t> Reads);
 
 } // namespace runs::spiwaits

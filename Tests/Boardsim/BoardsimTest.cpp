@@ -153,7 +153,20 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
                                {"waits_for", "transmit FIFO not full and not busy"},
                                {"reads", 17},
                                {"ran_out", true}}})},
-      {"pei --spi-reg0c=0xE0", "/spi/waits/0/firmware_waits", nlohmann::json::array()},
+      // The bring-up's unused read of 0x0C is no wait's: the quiet wait makes 17 attempts after
+      // it. The drain looks at 0x48 17 times, popping an entry between each two.
+      {"pei --spi-reg0c=0xE0", "/spi/waits/0/reads", 18},
+      {"pei --spi-reg0c=0xE0", "/spi/waits/0/firmware_waits",
+       nlohmann::json::array({{{"wait", "WaitReg0CQuiet"},
+                               {"waits_for", "register 0x0C bits 7:5 clear twice in a row"},
+                               {"reads", 17},
+                               {"ran_out", true}}})},
+      {"pei --spi-drain=1", "/spi/waits/0/firmware_waits",
+       nlohmann::json::array({{{"wait", "Drain"},
+                               {"waits_for", "register 0x48 reading zero"},
+                               {"reads", 33},
+                               {"ran_out", true}}})},
+      {"pei --spi-drain=1", "/spi/waits_ran_out", 1},
       {"dxe --scenario=corrupt-hob-list --smm=inside", "/scenario/firmware/smm", "inside"},
       // A setting cancels others only where it changes the board.
       {"pei --spi=present --spi-status=0x10", "/spi/waits_ran_out", 9},

@@ -51,12 +51,14 @@ void RunFacts::endReadRun() {
                    LastSpiWrite_,
                    {}};
     namespace Waits = runs::spiwaits;
-    const auto Plan = *ReadRunAddress_ == RegisterWindow + Spi::Status && ReadRunAfter_
-                          ? Waits::WaitsAfter(*ReadRunAfter_)
-                          : std::span<const Waits::StatusWait *const>{};
     const std::vector<std::uint32_t> Reads(ReadRunLength_, ReadRunValue_);
-    const Waits::SplitReads Split = Waits::Split(Plan, Reads);
-    if (!Plan.empty() && Split.Left == 0) {
+    const std::uint64_t Offset = *ReadRunAddress_ - RegisterWindow;
+    const Waits::SplitReads Split = Offset == Spi::Reg0C   ? Waits::SplitQuiet(Reads)
+                                    : Offset == Spi::Reg48 ? Waits::SplitDrain(Reads)
+                                    : ReadRunAfter_
+                                        ? Waits::Split(Waits::WaitsAfter(*ReadRunAfter_), Reads)
+                                        : Waits::SplitReads{};
+    if (!Split.Waits.empty() && Split.Left == 0) {
       Run.RanOut = 0;
       for (const Waits::WaitSeen &Each : Split.Waits) {
         Run.Waits.push_back({Each.Wait->Function, Each.Wait->WaitsFor, Each.Reads, Each.RanOut});

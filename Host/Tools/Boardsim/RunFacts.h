@@ -13,8 +13,8 @@
 
 namespace boardsim {
 
-// One of the firmware's waits that made a run of status reads, each told apart from the next by
-// the access before the run and the values read (SpiWaits.h).
+// One of the firmware's waits that made a run of reads, each told apart from the next by the access
+// before the run and the values read (SpiWaits.h).
 struct SpiFirmwareWait {
   const char *Function; // "WaitTransmitReady"
   const char *WaitsFor; // "transmit FIFO not full and not busy"
@@ -22,16 +22,16 @@ struct SpiFirmwareWait {
   bool RanOut; // made the firmware's bound of reads without seeing what it waits for
 };
 
-// A run of reads of one SPI register, of one value, in which bounded waits ran out. The status
-// register's runs are split into the firmware's waits that made them; a run of another register,
-// or one no wait of the bring-up makes, counts a wait for each bound of reads.
+// A run of reads of one SPI register, of one value, in which bounded waits ran out, split into the
+// firmware's waits that made it (SpiWaits.h); a run that no wait of the bring-up makes counts a
+// wait for each bound of reads.
 struct SpiWaitRun {
   std::string Register;               // "SPI status"
   std::uint32_t Value;                // the value it read
   std::uint64_t Reads;                // consecutive reads
   std::uint64_t RanOut;               // waits that used up their bound
   std::string After;                  // the last write to the controller before the run
-  std::vector<SpiFirmwareWait> Waits; // the status waits that made it, in order; else empty
+  std::vector<SpiFirmwareWait> Waits; // the waits that made it, in order; else empty
 };
 
 enum class SpiState { NotChecked, Present, Absent, Dead }; // in the order of SpiStateName's names
