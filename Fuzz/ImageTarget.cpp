@@ -3,16 +3,14 @@
 #include "FuzzCheck.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "SeedFiles.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,37 +57,21 @@ std::optional<std::string> Environment(const char *Name) {
 }
 
 // Writes one file a distinct input. A file of the folder that is no seed (a seed of an older
-// layout or of a case that is gone) is named and left alone: the folder is then no seed corpus
-// until it is removed, and the test of the committed seeds says so too.
+// layout or of a case that is gone) is named and left alone: the folder is no seed corpus until it
+// is removed, and the test of the committed seeds says so too.
 void WriteSeeds(fuzzruns::Target For, const std::string &Folder) {
   const std::string Program = fuzzruns::TargetProgram(For);
-  std::error_code Error;
-  std::filesystem::create_directories(Folder, Error);
-  if (Error) {
-    Fail(Program + ": cannot make '" + Folder + "': " + Error.message());
-  }
-  const std::vector<fuzzruns::Seed> Seeds = fuzzruns::Seeds(For);
-  std::set<std::string> Names;
-  for (const fuzzruns::Seed &Each : Seeds) {
-    const std::string Path = Folder + "/" + Each.FileName;
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out.write(reinterpret_cast<const char *>(Each.Bytes.data()),
-              static_cast<std::streamsize>(Each.Bytes.size()));
-    if (!Out.flush()) {
-      Fail(Program + ": cannot write '" + Path + "'");
-    }
-    Names.insert(Each.FileName);
-  }
-  std::printf("%s: %zu seeds written to %s\n", Program.c_str(), Seeds.size(), Folder.c_str());
-  bool Stale = false;
-  for (const auto &Entry : std::filesystem::directory_iterator(Folder)) {
-    if (Names.count(Entry.path().filename().string()) == 0) {
+  try {
+    const fuzzruns::SeedsWritten Written = fuzzruns::WriteSeeds(For, Folder);
+    std::printf("%s: %zu seeds written to %s\n", Program.c_str(), Written.Seeds, Folder.c_str());
+    for (const std::string &Each : Written.NotSeeds) {
       std::fprintf(stderr, "%s: %s is no seed of today's cases; remove it\n", Program.c_str(),
-                   Entry.path().c_str());
-      Stale = true;
+                   Each.c_str());
     }
+    std::exit(Written.NotSeeds.empty() ? 0 : 1);
+  } catch (const fuzzruns::SeedWriteFailed &Error) {
+    Fail(Program + ": " + Error.what());
   }
-  std::exit(Stale ? 1 : 0);
 }
 
 // Flags the image targets give libFuzzer unless the command line gives them itself.

@@ -8,6 +8,7 @@
 #include "FuzzInput.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "SeedFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -111,6 +113,38 @@ TEST(FuzzInput, SeedsAreTheComparisonCasesAndDecodeBackToThem) {
     EXPECT_EQ(Committed, Written) << Folder;
   }
   EXPECT_GE(Cases, 50u);
+}
+
+// The seed writer writes exactly the committed corpus, and names a file of its folder that is no
+// seed instead of taking it for one.
+TEST(FuzzInput, TheSeedWriterWritesTheCommittedCorpusAndNamesWhatIsNoSeed) {
+  const std::filesystem::path Scratch =
+      std::filesystem::temp_directory_path() / ("seed-writer-" + std::to_string(::getpid()));
+  for (const Target For : AllTargets) {
+    const std::string Program = fuzzruns::TargetProgram(For);
+    const std::filesystem::path Folder = Scratch / Program;
+    std::filesystem::create_directories(Folder);
+    std::ofstream(Folder / "pei-everything-broken") << "an older case's seed";
+    const fuzzruns::SeedsWritten Written = fuzzruns::WriteSeeds(For, Folder.string());
+    EXPECT_EQ(Written.NotSeeds,
+              std::vector<std::string>{(Folder / "pei-everything-broken").string()});
+    std::filesystem::remove(Folder / "pei-everything-broken");
+    const std::filesystem::path Committed =
+        std::filesystem::path(SOURCE_DIR) / "Fuzz" / "Corpus" / Program;
+    std::set<std::string> WrittenNames, CommittedNames;
+    for (const auto &Entry : std::filesystem::directory_iterator(Folder)) {
+      WrittenNames.insert(Entry.path().filename().string());
+      EXPECT_EQ(FileBytes(Entry.path().string()),
+                FileBytes((Committed / Entry.path().filename()).string()))
+          << Entry.path().filename();
+    }
+    for (const auto &Entry : std::filesystem::directory_iterator(Committed)) {
+      CommittedNames.insert(Entry.path().filename().string());
+    }
+    EXPECT_EQ(WrittenNames, CommittedNames) << Program;
+    EXPECT_EQ(Written.Seeds, CommittedNames.size()) << Program;
+  }
+  std::filesystem::remove_all(Scratch);
 }
 
 // What the seeds of the image targets are, in numbers: every case of the runs, one seed a
