@@ -59,7 +59,7 @@ std::optional<std::string> Environment(const char *Name) {
 // Writes one file a distinct input. A file of the folder that is no seed (a seed of an older
 // layout or of a case that is gone) is named and left alone: the folder is no seed corpus until it
 // is removed, and the test of the committed seeds says so too.
-void WriteSeeds(fuzzruns::Target For, const std::string &Folder) {
+void WriteSeedsAndExit(fuzzruns::Target For, const std::string &Folder) {
   const std::string Program = fuzzruns::TargetProgram(For);
   try {
     const fuzzruns::SeedsWritten Written = fuzzruns::WriteSeeds(For, Folder);
@@ -113,7 +113,7 @@ namespace imagefuzz {
 
 void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
   if (const auto Seeds = Option(*Argc, *Argv, "--write-seeds")) {
-    WriteSeeds(For, *Seeds);
+    WriteSeedsAndExit(For, *Seeds);
   }
   AddDefaultFlags(Argc, Argv);
   Loaded &Now = State();
