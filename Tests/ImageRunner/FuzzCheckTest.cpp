@@ -147,6 +147,22 @@ TEST(FuzzInput, TheSeedWriterWritesTheCommittedCorpusAndNamesWhatIsNoSeed) {
   std::filesystem::remove_all(Scratch);
 }
 
+// Two cases of a target that share a seed differ in their step budget, which the layout does not
+// hold: no two cases run the same board with the same requests under two names.
+TEST(FuzzInput, CasesThatShareASeedDifferInTheirStepBudget) {
+  for (const Target For : AllTargets) {
+    const std::vector<comparison::Case> Cases = fuzzruns::SeedCases(For);
+    for (std::size_t First = 0; First < Cases.size(); ++First) {
+      for (std::size_t Second = First + 1; Second < Cases.size(); ++Second) {
+        if (fuzzruns::Encode(For, Cases[First]) == fuzzruns::Encode(For, Cases[Second])) {
+          EXPECT_NE(Cases[First].Settings.MaxSteps, Cases[Second].Settings.MaxSteps)
+              << Cases[First].Name << " and " << Cases[Second].Name;
+        }
+      }
+    }
+  }
+}
+
 // What the seeds of the image targets are, in numbers: every case of the runs, one seed a
 // distinct input. A case that only stops early by its step budget is the input of the board it
 // stops on (the layout holds no budget): the hung entries and the decode list hung midway.
