@@ -3,7 +3,7 @@
 #include "Board.h"
 #include "BoardPci.h"
 #include "Comparison.h"
-#include "Devices.h"
+#include "Processor.h"
 #include "SpiWaits.h"
 
 #include <algorithm>

@@ -4,6 +4,7 @@
 #include "BoardTimeJson.h"
 #include "DecodeMap.h"
 #include "DecodeState.h"
+#include "DeviceReport.h"
 #include "Report.h"
 
 #include <nlohmann/json.hpp>
@@ -244,6 +245,8 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
     Out["decode_map"] = DecodeMapJson(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
   }
   Out["board_time"] = BoardTimeJson(Report.Time);
+  Out["superio"] = SuperIoJson(Board);
+  Out["devices"] = DevicesJson(Board);
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -227,7 +227,7 @@ const std::vector<OptionRow> Options = {
     Sets(
         Setting::LpcPresets, "OFFSET=VALUE",
         "preset a bridge configuration register before the run (" + WidthsText(Lpc16BitRegisters) +
-            "); one register each, repeatable",
+            "); one register each, repeatable; dxe: over the bridge as BoardInitPei leaves it",
         [](Invocation &Run, const OptionValue &Arg) {
           AddPreset(Run.Scenario.LpcConfig, Arg, LpcConfigSize, Lpc16BitRegisters);
         },
@@ -235,7 +235,7 @@ const std::vector<OptionRow> Options = {
     Sets(
         Setting::PcrPresets, "OFFSET=VALUE",
         "preset a private-configuration register before the run (" + WidthsText(Pcr16BitRegisters) +
-            "); one register each, repeatable",
+            "); one register each, repeatable; dxe: over the mirrors as BoardInitPei leaves them",
         [](Invocation &Run, const OptionValue &Arg) {
           AddPreset(Run.Scenario.PcrWindow, Arg, PcrWindowSize, Pcr16BitRegisters);
         },
