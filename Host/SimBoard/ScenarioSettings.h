@@ -1,10 +1,11 @@
 // The settings of a run, one descriptor each: the boardsim option that sets it, where the JSON
 // gives it, how a fuzz input holds it, the runs that read it, and the settings it cancels. A
-// setting cancels another when, once it is set, the board never lets the firmware see the other:
-// with every read all ones no device's answer reaches the firmware, an absent or dead SPI
-// controller has no registers to answer, and a configuration table without the HOB list holds
-// none of the HOBs. Two such settings on one board would give the board of the first under the
-// name of both, so they are refused together, and no named scenario holds both.
+// setting cancels another when, once it changes the board, the other can no longer reach the
+// firmware: with every read all ones no device's answer does; an absent SPI controller, or one
+// whose control 0 reads all ones, is left alone, so none of its other registers is read; and a
+// configuration table without the HOB list hands over none of the HOBs. Two such settings on one
+// board would give the board of the first under the name of both, so they are refused together,
+// and no named scenario holds both.
 #pragma once
 
 #include "RunKinds.h"
