@@ -3,13 +3,12 @@
 #include "FuzzCheck.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "SeedFiles.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,28 +56,22 @@ std::optional<std::string> Environment(const char *Name) {
   return Value != nullptr && *Value != '\0' ? std::optional<std::string>(Value) : std::nullopt;
 }
 
-void WriteSeeds(fuzzruns::Target For, const std::string &Folder) {
-  std::error_code Error;
-  std::filesystem::create_directories(Folder, Error);
-  if (Error) {
-    Fail(std::string(fuzzruns::TargetProgram(For)) + ": cannot make '" + Folder +
-         "': " + Error.message());
-  }
-  std::size_t Written = 0;
-  for (const comparison::Case &Each : fuzzruns::SeedCases(For)) {
-    const std::vector<std::uint8_t> Bytes = fuzzruns::Encode(For, Each);
-    const std::string Path = Folder + "/" + fuzzruns::SeedFileName(Each.Name);
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out.write(reinterpret_cast<const char *>(Bytes.data()),
-              static_cast<std::streamsize>(Bytes.size()));
-    if (!Out.flush()) {
-      Fail(std::string(fuzzruns::TargetProgram(For)) + ": cannot write '" + Path + "'");
+// Writes one file a distinct input. A file of the folder that is no seed (a seed of an older
+// layout or of a case that is gone) is named and left alone: the folder is no seed corpus until it
+// is removed, and the test of the committed seeds says so too.
+void WriteSeedsAndExit(fuzzruns::Target For, const std::string &Folder) {
+  const std::string Program = fuzzruns::TargetProgram(For);
+  try {
+    const fuzzruns::SeedsWritten Written = fuzzruns::WriteSeeds(For, Folder);
+    std::printf("%s: %zu seeds written to %s\n", Program.c_str(), Written.Seeds, Folder.c_str());
+    for (const std::string &Each : Written.NotSeeds) {
+      std::fprintf(stderr, "%s: %s is no seed of today's cases; remove it\n", Program.c_str(),
+                   Each.c_str());
     }
-    ++Written;
+    std::exit(Written.NotSeeds.empty() ? 0 : 1);
+  } catch (const fuzzruns::SeedWriteFailed &Error) {
+    Fail(Program + ": " + Error.what());
   }
-  std::printf("%s: %zu seeds written to %s\n", fuzzruns::TargetProgram(For), Written,
-              Folder.c_str());
-  std::exit(0);
 }
 
 // Flags the image targets give libFuzzer unless the command line gives them itself.
@@ -120,7 +113,7 @@ namespace imagefuzz {
 
 void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
   if (const auto Seeds = Option(*Argc, *Argv, "--write-seeds")) {
-    WriteSeeds(For, *Seeds);
+    WriteSeedsAndExit(For, *Seeds);
   }
   AddDefaultFlags(Argc, Argv);
   Loaded &Now = State();

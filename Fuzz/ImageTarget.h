@@ -3,8 +3,9 @@
 //
 //   --image=FILE  or  BOARD_FUZZ_IMAGE=FILE   the image to run (default: the firmware build's)
 //   --map=FILE    or  BOARD_FUZZ_MAP=FILE     its linker map (default: beside the image)
-//   --write-seeds=DIR                         writes the seeds (every named scenario and the
-//                                             request tables as inputs) into DIR and exits
+//   --write-seeds=DIR                         writes the seeds (the comparison cases as inputs,
+//                                             one file a distinct input) into DIR and exits;
+//                                             status 1 when DIR holds files that are no seed
 // libFuzzer leaves flags that start with "--" to the target.
 #pragma once
 

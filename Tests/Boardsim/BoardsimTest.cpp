@@ -1,5 +1,6 @@
 // End-to-end tests of the boardsim binary: command line in, exit status, output and JSON out.
 #include "RunTool.h"
+#include "ScenarioSettings.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -142,7 +143,33 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       {"pei --scenario=spi-dead", "/spi/state", "dead"},
       {"pei --scenario=spi-dead", "/scenario/name", "spi-dead"},
       {"pei --scenario=spi-busy", "/spi/waits_ran_out", 9},
-      {"pei --scenario=spi-busy --spi-status=4", "/spi/waits_ran_out", 0},
+      {"pei --spi-status=0x08", "/spi/waits/0/reads", 18},
+      {"pei --spi-status=0x08", "/spi/waits/0/firmware_waits",
+       nlohmann::json::array({{{"wait", "WaitStatusClear"},
+                               {"waits_for", "busy clear"},
+                               {"reads", 1},
+                               {"ran_out", false}},
+                              {{"wait", "WaitTransmitReady"},
+                               {"waits_for", "transmit FIFO not full and not busy"},
+                               {"reads", 17},
+                               {"ran_out", true}}})},
+      // The bring-up's unused read of 0x0C is no wait's: the quiet wait makes 17 attempts after
+      // it. The drain looks at 0x48 17 times, popping an entry between each two.
+      {"pei --spi-reg0c=0xE0", "/spi/waits/0/reads", 18},
+      {"pei --spi-reg0c=0xE0", "/spi/waits/0/firmware_waits",
+       nlohmann::json::array({{{"wait", "WaitReg0CQuiet"},
+                               {"waits_for", "register 0x0C bits 7:5 clear twice in a row"},
+                               {"reads", 17},
+                               {"ran_out", true}}})},
+      {"pei --spi-drain=1", "/spi/waits/0/firmware_waits",
+       nlohmann::json::array({{{"wait", "Drain"},
+                               {"waits_for", "register 0x48 reading zero"},
+                               {"reads", 33},
+                               {"ran_out", true}}})},
+      {"pei --spi-drain=1", "/spi/waits_ran_out", 1},
+      {"dxe --scenario=corrupt-hob-list --smm=inside", "/scenario/firmware/smm", "inside"},
+      // A setting cancels others only where it changes the board.
+      {"pei --spi=present --spi-status=0x10", "/spi/waits_ran_out", 9},
       {"dxe --scenario=all-ones-timer-hob", "/scenario/firmware/timer_hob", true},
       // Devices behind the bridge see only the cycles it decodes to them.
       {"dxe", "/lpc/io_enables", 0x3C03},
@@ -310,6 +337,13 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
       {"pei --spi=dead", {"SPI controller: present but dead"}, {"final registers"}},
       {"pei --scenario=spi-busy",
        {"bounded waits that ran out: 9", "after SPI data <- 0x00000700"}},
+      // Two waits back to back on one status are two waits: the busy wait ends at its first
+      // read, the transmit wait gives up after its 17.
+      {"pei --spi-status=0x08",
+       {"bounded waits that ran out: 6\n"
+        "    1 wait on SPI status, WaitTransmitReady for transmit FIFO not full and not busy "
+        "(read 0x00000008 17 times) after SPI clock <- 0x80640003\n"},
+       {"18 times", "WaitStatusClear"}},
       // A window is the base with its mask bits cleared through base plus mask.
       {"pei --lpc=0x84=0x00FC0A41", {"LPC range 1: 0x0A00-0x0AFF"}},
       {"window 0x6C,4 --lpc=0x88=0x80000A01",
@@ -408,6 +442,27 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --smm=inside", "--smm is an option of dxe, not of pei"},
       {"decode 0x3F8,0,6 --spi=absent", "--spi is an option of pei and dxe, not of decode"},
       {"dxe --no-hob-list --timer-hob", "contradict"},
+      // A setting that another cancels is refused: the board would be the other's alone.
+      {"dxe --all-ones --uart-lsr=0",
+       "--all-ones and --uart-lsr=0 contradict each other: --all-ones cancels --uart-lsr (no "
+       "device answers: every read is all ones)"},
+      {"dxe --all-ones --uart-lsr=0x60", "--all-ones cancels --uart-lsr"},
+      {"pei --pm-timer-stuck --all-ones", "--all-ones cancels --pm-timer-stuck"},
+      {"pei --spi=dead --spi-reg0c=0xE0", "--spi=dead and --spi-reg0c=0xE0 contradict each other"},
+      {"dxe --no-hob-list --extra-hob=4,0", "--no-hob-list cancels --extra-hob"},
+      {"dxe --scenario=corrupt-hob-list --no-hob-list",
+       "--no-hob-list and --timer-hob (from --scenario=corrupt-hob-list) contradict each other"},
+      {"dxe --scenario=all-ones --uart-lsr=0x00",
+       "--all-ones (from --scenario=all-ones) and --uart-lsr=0x00 contradict each other"},
+      {"pei --scenario=spi-busy --all-ones",
+       "--all-ones and --spi-status=0x10 (from --scenario=spi-busy) contradict each other"},
+      {"pei --scenario=spi-absent --spi-status=0x10", "--spi cancels --spi-status"},
+      // An option adds to a scenario's settings and never changes one: spi-busy with another
+      // status would be another board under its name.
+      {"pei --scenario=spi-busy --spi-status=4",
+       "--spi-status=4 would change a setting of --scenario=spi-busy, which sets "
+       "--spi-status=0x10: options add to a scenario's settings, never change them"},
+      {"dxe --scenario=corrupt-hob-list --timer-hob", "would change a setting"},
       {"dxe --timer-hob=1", "takes no value"},
       {"dxe --extra-hob=4,9", "multiple of 8"},
       {"dxe --smm=sometimes", "absent, outside, inside, null-interface"},
@@ -421,7 +476,8 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
        "--scenario=uart-never-empties sets --uart-lsr=0x00, and --uart-lsr is an option of dxe, "
        "not of pei"},
       {"pei --scenario=pm-timer-stuck-timer-hob", "--timer-hob is an option of dxe"},
-      {"pei --scenario=everything-broken --uart-lsr=0x60", "--uart-lsr is an option of dxe"},
+      {"pei --scenario=all-ones-no-hob-list --uart-lsr=0x60", "--uart-lsr is an option of dxe"},
+      {"pei --scenario=all-ones-no-hob-list", "--no-hob-list is an option of dxe"},
       {"pei --map=" README_PATH, "--map names the map of an --image, and no --image is given"},
       {"window 0x6C,4 --map=", "--map needs a value FILE, not an empty one"},
       {"--help boat", "no help for 'boat'"},
@@ -636,7 +692,10 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   EXPECT_NE(Readme.find("--traces"), std::string::npos);
   const Result Scenarios = Boardsim("scenarios");
   EXPECT_EQ(Scenarios.Exit, 0);
-  EXPECT_NE(Scenarios.Out.find("everything-broken-timer-hob"), std::string::npos);
+  EXPECT_NE(Scenarios.Out.find("all-ones-no-hob-list"), std::string::npos);
+  // A name stays only while its settings do: everything-broken was all ones and the settings
+  // all ones cancels.
+  EXPECT_EQ(Scenarios.Out.find("everything-broken"), std::string::npos);
   // Each scenario on its line, name first, with what it changes as the options that set it.
   for (const char *Line :
        {"\nspi-busy ", "SPI status stuck busy (0x10); options: --spi-status=0x10\n", "\nhealthy ",
@@ -655,6 +714,11 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
       return Scenario;
     };
     EXPECT_EQ(Settings("--scenario=" + Name), Settings(Options == "none" ? "" : Options)) << Line;
+  }
+  // Each setting's descriptor names where the JSON gives it.
+  const nlohmann::json Json = nlohmann::json::parse(Boardsim("dxe --max-steps=1 --json=-").Out);
+  for (const sim::SettingDescriptor &Each : sim::Settings()) {
+    EXPECT_TRUE(Json.contains(nlohmann::json::json_pointer(Each.JsonKey))) << Each.JsonKey;
   }
   // Every form of help is help: exit 0, the help asked for.
   struct HelpCase {

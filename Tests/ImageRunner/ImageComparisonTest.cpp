@@ -32,17 +32,7 @@ runs::RunResult ImageFacts(const runs::ModuleRuns &Runs, const comparison::Case 
   sim::Scenario Settings = Case.Settings;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
-  switch (Case.What) {
-  case comparison::Run::Pei:
-    return Runs.runPei(Board);
-  case comparison::Run::Dxe:
-    return Runs.runDxe(Board);
-  case comparison::Run::Decode:
-    return Runs.runDecodeRequests(Board, Case.Decode);
-  case comparison::Run::Window:
-    return Runs.runWindowRequests(Board, Case.Window);
-  }
-  return {};
+  return comparison::RunOn(Runs, Board, Case.What, Case.Decode, Case.Window);
 }
 
 TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {

@@ -137,10 +137,18 @@ private:
   std::vector<Case> Cases_;
 };
 
-void EntryCases(Table &Add) {
+// The entry on every named scenario whose settings it reads: a run that ignores one of them would
+// run another board under the scenario's name.
+void ScenarioCases(Table &Add, Run What) {
   for (const sim::NamedScenario &Named : sim::NamedScenarios()) {
-    Add.entry(Run::Pei, Named.Name, Named.Settings, Named.Name);
+    if (sim::ScenarioFits(Named.Settings, What)) {
+      Add.entry(What, Named.Name, Named.Settings, Named.Name);
+    }
   }
+}
+
+void EntryCases(Table &Add) {
+  ScenarioCases(Add, Run::Pei);
   Add.entry(Run::Pei, "bits and a window another agent left", Foreign());
   for (const std::uint64_t Steps : {1, 100, 333, 1000}) {
     Add.entry(Run::Pei, "hung by a step budget of " + std::to_string(Steps), Budget(Steps));
@@ -193,31 +201,25 @@ void WindowCases(Table &Add) {
 }
 
 void DxeCases(Table &Add) {
-  for (const sim::NamedScenario &Named : sim::NamedScenarios()) {
-    Add.entry(Run::Dxe, Named.Name, Named.Settings, Named.Name);
-  }
-  // The firmware around the driver, one setting at a time: the HOB list, the timer HOB, a
-  // header-only HOB that ends the walk (length below 8) or is merely passed over, and each way
-  // SMM Base2 can answer; then hung midway by the step budget.
+  ScenarioCases(Add, Run::Dxe);
+  // The firmware around the driver, one setting at a time, where no scenario holds it: the timer
+  // HOB, a header-only HOB that is merely passed over or ends the walk with no timer HOB behind
+  // it, and each way SMM Base2 can answer when present; then hung midway by the step budget. (No
+  // HOB list, a zero-length HOB before the timer HOB and SMM absent are the scenarios
+  // no-hob-list, corrupt-hob-list and healthy.)
   const auto Firmware = [&](std::string Name, auto Change) {
     sim::Scenario Settings;
     Change(Settings.Firmware);
     Add.entry(Run::Dxe, std::move(Name), Settings);
   };
-  Firmware("no HOB list", [](sim::DxeEnvironmentSettings &F) { F.HobListInConfigTable = false; });
   Firmware("timer HOB", [](sim::DxeEnvironmentSettings &F) { F.TimerHob = true; });
-  Firmware("zero-length HOB before the timer HOB", [](sim::DxeEnvironmentSettings &F) {
-    F.TimerHob = true;
-    F.ExtraHob = {true, EFI_HOB_TYPE_GUID_EXTENSION, 0};
-  });
   Firmware("4-byte HOB", [](sim::DxeEnvironmentSettings &F) { F.ExtraHob = {true, 0x0004, 4}; });
   Firmware("24-byte HOB before the timer HOB", [](sim::DxeEnvironmentSettings &F) {
     F.TimerHob = true;
     F.ExtraHob = {true, 0x0003, 24};
   });
   for (const auto &[Name, Mode] :
-       {std::pair{"absent", sim::SmmMode::Absent}, std::pair{"outside", sim::SmmMode::Outside},
-        std::pair{"inside", sim::SmmMode::Inside},
+       {std::pair{"outside", sim::SmmMode::Outside}, std::pair{"inside", sim::SmmMode::Inside},
         std::pair{"null interface", sim::SmmMode::NullInterface}}) {
     Firmware(std::string("SMM ") + Name,
              [Mode = Mode](sim::DxeEnvironmentSettings &F) { F.Smm = Mode; });
@@ -232,21 +234,11 @@ void DxeCases(Table &Add) {
 } // namespace
 
 unsigned Bit(Run What) {
-  return 1u << static_cast<unsigned>(What);
+  return sim::RunBit(What);
 }
 
 const char *RunName(Run What) {
-  switch (What) {
-  case Run::Pei:
-    return "pei";
-  case Run::Dxe:
-    return "dxe";
-  case Run::Decode:
-    return "decode";
-  case Run::Window:
-    return "window";
-  }
-  return "";
+  return sim::RunKindOf(What).Name;
 }
 
 std::vector<Case> Cases(unsigned Which) {

@@ -6,6 +6,7 @@
 
 #include "DecodeRequest.h"
 #include "ModuleRuns.h"
+#include "RunKinds.h"
 #include "Scenario.h"
 
 #include <string>
@@ -13,17 +14,18 @@
 
 namespace comparison {
 
-enum class Run { Pei, Dxe, Decode, Window };
+// The run kinds, as boardsim's subcommands make them.
+using Run = sim::RunKind;
 
 // Sets of runs, as bits.
 enum RunSet : unsigned {
-  PeiRuns = 1u << 0,
-  DxeRuns = 1u << 1,
-  DecodeRuns = 1u << 2,
-  WindowRuns = 1u << 3,
+  PeiRuns = sim::RunBit(Run::Pei),
+  DxeRuns = sim::RunBit(Run::Dxe),
+  DecodeRuns = sim::RunBit(Run::Decode),
+  WindowRuns = sim::RunBit(Run::Window),
   // What the early-init module's image can run: its entry and its two decode operations.
-  EarlyInitRuns = PeiRuns | DecodeRuns | WindowRuns,
-  AllRuns = EarlyInitRuns | DxeRuns,
+  EarlyInitRuns = sim::EarlyInitRuns,
+  AllRuns = sim::AllRuns,
 };
 
 unsigned Bit(Run What);
@@ -39,7 +41,9 @@ struct Case {
   std::vector<runs::WindowRequest> Window;
 };
 
-// Every case of the runs in Which (RunSet bits), in a fixed order; names are unique.
+// Every case of the runs in Which (RunSet bits), in a fixed order; names are unique, and no two
+// cases of one run make it on the same board with the same requests. Each entry runs on every
+// named scenario that it reads every setting of.
 std::vector<Case> Cases(unsigned Which);
 
 } // namespace comparison

@@ -11,10 +11,6 @@
 namespace comparison {
 namespace {
 
-// Status widths: the early-init module's operations return 32 bits, the driver 64.
-constexpr unsigned EarlyInitStatusBits = 32;
-constexpr unsigned DriverStatusBits = 64;
-
 // A call annotation: "# " and the call's text; its return adds " -> " and the result.
 constexpr std::string_view AnnotationMark = "# ";
 constexpr std::string_view ReturnMark = " -> ";
@@ -126,7 +122,7 @@ Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each) {
 Outcome RunOutcome(Run What, std::vector<std::string> Trace, const runs::RunResult &Result) {
   Outcome Out;
   Out.Trace = std::move(Trace);
-  const unsigned Bits = What == Run::Dxe ? DriverStatusBits : EarlyInitStatusBits;
+  const unsigned Bits = sim::StatusBits(sim::RunKindOf(What).Entry);
   Out.ResultsKnown = true;
   if (Result.EntryStatus) {
     Out.EntryStatus = sim::StatusText(*Result.EntryStatus, Bits);

@@ -2,12 +2,11 @@
 
 #include "Board.h"
 #include "BoardPci.h"
-#include "BoardSpi.h"
 #include "Comparison.h"
 #include "Processor.h"
+#include "SpiWaits.h"
 
 #include <algorithm>
-#include <array>
 #include <span>
 
 namespace fuzzruns {
@@ -18,100 +17,36 @@ using sim::TraceRecord;
 
 // --- The SPI controller's bounded waits -------------------------------------------------------
 
-constexpr std::uint64_t SpiRegister(std::uint32_t Offset) {
-  return sim::hw::Spi::RegisterWindow + Offset;
-}
-constexpr unsigned SpiRegisterBytes = 4;
-// One read and at most 16 retries.
-constexpr unsigned WaitReads = 17;
-
-// A wait ends when (status AND Mask) equals Value, or differs from it when Equal is false.
-struct StatusWait {
-  const char *Name;
-  std::uint32_t Mask;
-  std::uint32_t Value;
-  bool Equal;
-  bool over(std::uint32_t Status) const { return ((Status & Mask) == Value) == Equal; }
-};
-
-constexpr StatusWait NotBusy{"busy clear", sim::hw::Spi::StatusBusy, 0, true};
-constexpr StatusWait TransmitReady{"transmit FIFO not full and not busy",
-                                   sim::hw::Spi::StatusTransmitNotFull | sim::hw::Spi::StatusBusy,
-                                   sim::hw::Spi::StatusTransmitNotFull, true};
-constexpr StatusWait NotReceivingBusy{
-    "not both receive-not-empty and busy",
-    sim::hw::Spi::StatusReceiveNotEmpty | sim::hw::Spi::StatusBusy,
-    sim::hw::Spi::StatusReceiveNotEmpty | sim::hw::Spi::StatusBusy, false};
-
-// Which waits follow one another without another access between them, known by the access
-// before them: the quiet wait on register 0x0C is followed by the busy wait and the transmit wait;
-// the drain of register 0x48 by a busy wait; each frame written by the transmit wait; the last
-// frame's data read by the receive wait and a last busy wait.
-struct WaitPlan {
-  AccessKind Kind;
-  std::uint32_t Offset;
-  std::array<const StatusWait *, 2> Waits;
-};
-constexpr WaitPlan WaitPlans[] = {
-    {AccessKind::MemRead, sim::hw::Spi::Reg0C, {&NotBusy, &TransmitReady}},
-    {AccessKind::MemRead, sim::hw::Spi::Reg48, {&NotBusy, nullptr}},
-    {AccessKind::MemWrite, sim::hw::Spi::Data, {&TransmitReady, nullptr}},
-    {AccessKind::MemRead, sim::hw::Spi::Data, {&NotReceivingBusy, &NotBusy}},
-};
-
-bool IsSpiAccess(const TraceRecord &Record, AccessKind Kind, std::uint32_t Offset) {
-  return Record.Kind == Kind && Record.Width == SpiRegisterBytes &&
-         Record.Address == SpiRegister(Offset);
-}
-
-bool IsStatusRead(const TraceRecord &Record) {
-  return IsSpiAccess(Record, AccessKind::MemRead, sim::hw::Spi::Status);
-}
-
-const WaitPlan *PlanAfter(const TraceRecord *Before) {
-  if (Before == nullptr) {
-    return nullptr;
-  }
-  const auto Found =
-      std::find_if(std::begin(WaitPlans), std::end(WaitPlans),
-                   [&](const auto &Plan) { return IsSpiAccess(*Before, Plan.Kind, Plan.Offset); });
-  return Found == std::end(WaitPlans) ? nullptr : Found;
-}
+namespace Waits = runs::spiwaits;
 
 std::string Hex(std::uint64_t Value) {
   return sim::HexText(Value, 8);
 }
 
 // Checks one run of status reads against the waits that make it.
-std::optional<std::string> CheckStatusRun(const WaitPlan &Plan,
+std::optional<std::string> CheckStatusRun(std::span<const Waits::StatusWait *const> Plan,
                                           std::span<const std::uint32_t> Reads,
                                           std::size_t FirstRecord, bool EndsTrace, bool Finished) {
-  std::size_t At = 0;
-  for (const StatusWait *Wait : Plan.Waits) {
-    if (Wait == nullptr) {
-      break;
+  const Waits::SplitReads Split = Waits::Split(Plan, Reads);
+  const std::string Bound = std::to_string(Waits::Bound);
+  for (const Waits::WaitSeen &Each : Split.Waits) {
+    if (Each.Ended || Each.RanOut) {
+      continue;
     }
-    unsigned Made = 0;
-    bool Over = false;
-    while (At < Reads.size() && Made < WaitReads && !Over) {
-      Over = Wait->over(Reads[At++]);
-      ++Made;
+    if (EndsTrace && !Finished) {
+      return std::nullopt; // the run stopped inside the wait
     }
-    if (!Over && Made < WaitReads) {
-      if (EndsTrace && !Finished) {
-        return std::nullopt; // the run stopped inside the wait
-      }
-      return "the SPI wait for " + std::string(Wait->Name) + " at record " +
-             std::to_string(FirstRecord) + " gave up after " + std::to_string(Made) +
-             " status reads, before the status read as waited for or 17 reads were made";
-    }
+    return "the SPI wait for " + std::string(Each.Wait->WaitsFor) + " at record " +
+           std::to_string(FirstRecord) + " gave up after " + std::to_string(Each.Reads) +
+           " status reads, before the status read as waited for or " + Bound + " reads were made";
   }
-  if (At < Reads.size()) {
+  if (Split.Left != 0) {
     return "the SPI status was read " + std::to_string(Reads.size()) +
            " times in a row from record " + std::to_string(FirstRecord) + ", " +
-           std::to_string(Reads.size() - At) +
-           " more than its waits may make (each ends when the status reads as waited for, or after "
-           "17 reads)";
+           std::to_string(Split.Left) +
+           " more than its waits may make (each ends when the status reads as waited for, or "
+           "after " +
+           Bound + " reads)";
   }
   return std::nullopt;
 }
@@ -157,7 +92,7 @@ std::optional<std::string> SpiWaitFinding(const std::vector<TraceRecord> &Trace,
       ++Index;
       continue;
     }
-    if (!IsStatusRead(Record)) {
+    if (!Waits::IsStatusRead(Record)) {
       Before = &Record;
       ++Index;
       continue;
@@ -165,18 +100,19 @@ std::optional<std::string> SpiWaitFinding(const std::vector<TraceRecord> &Trace,
     const std::size_t First = Index;
     std::vector<std::uint32_t> Reads;
     while (Index < Trace.size() &&
-           (IsStatusRead(Trace[Index]) || Trace[Index].Kind == AccessKind::Note)) {
+           (Waits::IsStatusRead(Trace[Index]) || Trace[Index].Kind == AccessKind::Note)) {
       if (Trace[Index].Kind != AccessKind::Note) {
         Reads.push_back(static_cast<std::uint32_t>(Trace[Index].Value));
       }
       ++Index;
     }
-    const WaitPlan *Plan = PlanAfter(Before);
-    if (Plan == nullptr) {
+    const auto Plan = Before != nullptr ? Waits::WaitsAfter(*Before)
+                                        : std::span<const Waits::StatusWait *const>{};
+    if (Plan.empty()) {
       return "the SPI status was read at record " + std::to_string(First) +
              " where no wait of the bring-up reads it";
     }
-    if (auto Broken = CheckStatusRun(*Plan, Reads, First, Index == Trace.size(), Finished)) {
+    if (auto Broken = CheckStatusRun(Plan, Reads, First, Index == Trace.size(), Finished)) {
       return Broken;
     }
     Before = &Trace[Index - 1];

@@ -6,8 +6,9 @@
 //   not use, a fault, executing RAM, a stack overflow) and its stack stayed within the module's
 //   budget;
 // - what the firmware promises whatever the hardware answers: every wait on an SPI status bit ends
-//   once the bit reads as waited for or after 17 reads, and each PCI configuration access through
-//   the ports puts back the address latch it found and the interrupt flag.
+//   once the bit reads as waited for or after its bound of reads (SpiWaits.h), and each PCI
+//   configuration access through the ports puts back the address latch it found and the
+//   interrupt flag.
 #pragma once
 
 #include "Board.h"

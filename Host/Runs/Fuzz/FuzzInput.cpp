@@ -33,6 +33,22 @@ constexpr std::uint8_t Bridge = 0;
 constexpr std::uint8_t Pcr = 1;
 } // namespace PresetSpace
 
+// The targets: each one's program and the runs it makes.
+struct TargetDescriptor {
+  Target For;
+  const char *Program;
+  unsigned Runs; // RunBit
+};
+constexpr TargetDescriptor Targets[] = {
+    {Target::Pei, "ImagePeiFuzz", sim::RunBit(Run::Pei)},
+    {Target::Requests, "ImageRequestFuzz", sim::RequestRuns},
+    {Target::Dxe, "ImageDxeFuzz", sim::RunBit(Run::Dxe)},
+};
+
+const TargetDescriptor &TargetRow(Target For) {
+  return Targets[static_cast<std::size_t>(For)];
+}
+
 constexpr std::uint8_t WindowRequests = 0x80;
 constexpr std::uint8_t RequestCountMask = 0x7F;
 constexpr std::uint16_t HobHeaderBytes = 8;
@@ -252,36 +268,34 @@ std::vector<std::uint8_t> Encode(Target For, const comparison::Case &Each,
 }
 
 std::vector<comparison::Case> SeedCases(Target For) {
-  switch (For) {
-  case Target::Pei:
-    return comparison::Cases(comparison::PeiRuns);
-  case Target::Requests:
-    return comparison::Cases(comparison::DecodeRuns | comparison::WindowRuns);
-  case Target::Dxe:
-    break;
-  }
-  return comparison::Cases(comparison::DxeRuns);
+  return comparison::Cases(TargetRow(For).Runs);
 }
 
 const char *TargetProgram(Target For) {
-  switch (For) {
-  case Target::Pei:
-    return "ImagePeiFuzz";
-  case Target::Requests:
-    return "ImageRequestFuzz";
-  case Target::Dxe:
-    break;
-  }
-  return "ImageDxeFuzz";
+  return TargetRow(For).Program;
 }
 
 std::string SeedFileName(std::string Name) {
   for (char &Character : Name) {
-    if (!std::isalnum(static_cast<unsigned char>(Character))) {
-      Character = '-';
-    }
+    const auto Byte = static_cast<unsigned char>(Character);
+    Character = std::isalnum(Byte) ? static_cast<char>(std::tolower(Byte)) : '-';
   }
   return Name;
+}
+
+std::vector<Seed> Seeds(Target For) {
+  std::vector<Seed> Made;
+  for (const comparison::Case &Each : SeedCases(For)) {
+    std::vector<std::uint8_t> Bytes = Encode(For, Each);
+    const auto Same = std::find_if(Made.begin(), Made.end(),
+                                   [&](const Seed &Earlier) { return Earlier.Bytes == Bytes; });
+    if (Same != Made.end()) {
+      Same->Cases.push_back(Each.Name);
+    } else {
+      Made.push_back({SeedFileName(Each.Name), std::move(Bytes), {Each.Name}});
+    }
+  }
+  return Made;
 }
 
 } // namespace fuzzruns

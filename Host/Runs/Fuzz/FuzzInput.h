@@ -64,13 +64,24 @@ BoardInput Decode(Target For, std::span<const std::uint8_t> Input);
 std::vector<std::uint8_t> Encode(Target For, const comparison::Case &Each,
                                  std::span<const std::uint8_t> Answers = {});
 
-// The comparison cases a target's seeds come from: every named scenario and the request tables.
+// The comparison cases a target's seeds come from: the cases of its runs (each entry on every
+// named scenario it reads, the boards those leave out, the request tables).
 std::vector<comparison::Case> SeedCases(Target For);
 
 // The target's program, also the name of its seed folder in Fuzz/Corpus: "ImagePeiFuzz".
 const char *TargetProgram(Target For);
 
-// The file a seed of the case named Name is kept in: "pei all-ones" is "pei-all-ones".
+// The file name a seed of the case named Name takes: "dxe SMM inside" is "dxe-smm-inside". Lower
+// case, so that no file system that ignores case takes two seeds for one file.
 std::string SeedFileName(std::string Name);
+
+// One committed seed: a distinct input of the target, kept in a file named after the first case
+// that makes it. Cases the layout cannot tell apart (it holds no step budget) share one seed.
+struct Seed {
+  std::string FileName;
+  std::vector<std::uint8_t> Bytes;
+  std::vector<std::string> Cases; // the cases it is the input of, in case order
+};
+std::vector<Seed> Seeds(Target For);
 
 } // namespace fuzzruns

@@ -150,10 +150,9 @@ comparison::Outcome ReadTrace(const std::string &Path) {
 
 std::vector<std::string> RunNames(unsigned Which) {
   std::vector<std::string> Names;
-  for (const comparison::Run Each : {comparison::Run::Pei, comparison::Run::Dxe,
-                                     comparison::Run::Decode, comparison::Run::Window}) {
-    if ((Which & comparison::Bit(Each)) != 0) {
-      Names.emplace_back(comparison::RunName(Each));
+  for (const sim::RunKindRow &Each : sim::RunKinds()) {
+    if ((Which & sim::RunBit(Each.Kind)) != 0) {
+      Names.emplace_back(Each.Name);
     }
   }
   return Names;
@@ -264,7 +263,8 @@ std::string CompareHelp() {
          "beside it. An image of the early-init module (BoardInitPei.efi) makes the pei,\n"
          "decode and window runs, the driver's (BoardInitDxe.efi) the dxe runs; two host builds\n"
          "make all of them; the two modules' images make none in common (bad input).\n"
-         "The cases: each module's entry on every named scenario and on a few other boards\n"
+         "The cases: each module's entry on every named scenario whose settings it reads and on\n"
+         "a few other boards\n"
          "(bits another agent left, step budgets, the firmware around the driver one setting\n"
          "at a time), and request lists that reach every branch of SetIoDecode and\n"
          "SetGenericIoRange.\n\n"

@@ -64,11 +64,19 @@ Json SpiJson(const RunReport &Report, const sim::Board &Board) {
   namespace Reg = sim::hw::Spi;
   Json Waits = Json::array();
   for (const SpiWaitRun &Wait : Report.Facts.spiWaits()) {
+    Json Firmware = Json::array();
+    for (const SpiFirmwareWait &Each : Wait.Waits) {
+      Firmware.push_back({{"wait", Each.Function},
+                          {"waits_for", Each.WaitsFor},
+                          {"reads", Each.Reads},
+                          {"ran_out", Each.RanOut}});
+    }
     Waits.push_back({{"register", Wait.Register},
                      {"value", Wait.Value},
                      {"reads", Wait.Reads},
                      {"ran_out", Wait.RanOut},
-                     {"after", Wait.After}});
+                     {"after", Wait.After},
+                     {"firmware_waits", Firmware}});
   }
   return {{"state", SpiStateName(Report.Facts.spiState())},
           {"waits_ran_out", Report.Facts.spiWaitsRanOut()},

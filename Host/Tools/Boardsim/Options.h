@@ -1,5 +1,7 @@
-// boardsim's command line: one table of options drives the parsing, the settings each option
-// sets and the help text, so no option exists without its help or its setting.
+// boardsim's command line: one table of options (OptionTable.h) drives the parsing, the settings
+// each option sets and the help text, so no option exists without its help or its setting; the
+// subcommands are the run kinds (RunKinds.h), and what each setting means, which runs read it and
+// which settings it cancels comes from the settings' descriptors (ScenarioSettings.h).
 #pragma once
 
 #include "DecodeRequest.h"
@@ -46,8 +48,6 @@ std::string HelpText(const Invocation &Asked);
 // What the scenario changes from the default board, as the options that would set it
 // ("--spi-status=0x10 --pm-timer-stuck"; empty for the default board).
 std::string ScenarioOptions(const sim::Scenario &Board);
-// Whether the subcommand reads every setting the scenario changes, as its options would set them.
-bool ScenarioFits(const sim::Scenario &Board, Module Which);
 
 inline constexpr const char *Version = "boardsim 1.1";
 

@@ -5,6 +5,7 @@
 #include "BoardTime.h"
 #include "ModuleRuns.h"
 #include "RunFacts.h"
+#include "RunKinds.h"
 
 #include <optional>
 #include <set>
@@ -14,7 +15,8 @@
 
 namespace boardsim {
 
-enum class Module { Pei, Dxe, Decode, Window };
+// The run: the subcommand that made it.
+using Module = sim::RunKind;
 
 struct RunReport {
   Module Which = Module::Pei;

@@ -17,9 +17,9 @@ constexpr std::uint64_t DeviceIdAddress = Spi::ConfigWindow + Spi::DeviceIdOffse
 constexpr std::uint64_t WindowSize = Spi::WindowSize;
 constexpr std::uint32_t AllOnes = 0xFFFFFFFF;
 // What the run shows of the firmware's waits: each bounded wait on the controller gives up after
-// 17 reads of one register that all read the same, which is how the summary tells a wait that
-// ran out.
-constexpr unsigned WaitReads = 17;
+// its bound of reads of one register that all read the same, which is how the summary tells a
+// wait that ran out.
+constexpr unsigned WaitReads = runs::spiwaits::Bound;
 
 bool InRegisterWindow(std::uint64_t Address) {
   return Address >= RegisterWindow && Address < RegisterWindow + WindowSize;
@@ -44,8 +44,28 @@ const char *SpiStateName(SpiState State) {
 
 void RunFacts::endReadRun() {
   if (ReadRunAddress_ && ReadRunLength_ >= WaitReads) {
-    Waits_.push_back({sim::MemoryRegisterName(*ReadRunAddress_), ReadRunValue_, ReadRunLength_,
-                      ReadRunLength_ / WaitReads, LastSpiWrite_});
+    SpiWaitRun Run{sim::MemoryRegisterName(*ReadRunAddress_),
+                   ReadRunValue_,
+                   ReadRunLength_,
+                   ReadRunLength_ / WaitReads,
+                   LastSpiWrite_,
+                   {}};
+    namespace Waits = runs::spiwaits;
+    const std::vector<std::uint32_t> Reads(ReadRunLength_, ReadRunValue_);
+    const std::uint64_t Offset = *ReadRunAddress_ - RegisterWindow;
+    const Waits::SplitReads Split = Offset == Spi::Reg0C   ? Waits::SplitQuiet(Reads)
+                                    : Offset == Spi::Reg48 ? Waits::SplitDrain(Reads)
+                                    : ReadRunAfter_
+                                        ? Waits::Split(Waits::WaitsAfter(*ReadRunAfter_), Reads)
+                                        : Waits::SplitReads{};
+    if (!Split.Waits.empty() && Split.Left == 0) {
+      Run.RanOut = 0;
+      for (const Waits::WaitSeen &Each : Split.Waits) {
+        Run.Waits.push_back({Each.Wait->Function, Each.Wait->WaitsFor, Each.Reads, Each.RanOut});
+        Run.RanOut += Each.RanOut ? 1 : 0;
+      }
+    }
+    Waits_.push_back(std::move(Run));
   }
   ReadRunAddress_.reset();
   ReadRunLength_ = 0;
@@ -79,8 +99,10 @@ void RunFacts::observe(const sim::TraceRecord &Record) {
     if (Read && PolledSpiRegister(Record.Address)) {
       ReadRunAddress_ = Record.Address;
       ReadRunValue_ = Value;
+      ReadRunAfter_ = LastBusAccess_;
     }
   }
+  LastBusAccess_ = Record;
   if (ReadRunAddress_) {
     ++ReadRunLength_;
   }

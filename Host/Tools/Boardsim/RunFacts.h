@@ -3,6 +3,7 @@
 // Only accesses count, so a run of the shipped image and of the host build give the same facts.
 #pragma once
 
+#include "SpiWaits.h"
 #include "Trace.h"
 
 #include <cstdint>
@@ -12,14 +13,25 @@
 
 namespace boardsim {
 
-// A run of reads of one SPI register that a bounded wait made: 17 reads (the bound) that never
-// saw the awaited value are one wait that ran out.
+// One of the firmware's waits that made a run of reads, each told apart from the next by the access
+// before the run and the values read (SpiWaits.h).
+struct SpiFirmwareWait {
+  const char *Function; // "WaitTransmitReady"
+  const char *WaitsFor; // "transmit FIFO not full and not busy"
+  std::uint64_t Reads;
+  bool RanOut; // made the firmware's bound of reads without seeing what it waits for
+};
+
+// A run of reads of one SPI register, of one value, in which bounded waits ran out, split into the
+// firmware's waits that made it (SpiWaits.h); a run that no wait of the bring-up makes counts a
+// wait for each bound of reads.
 struct SpiWaitRun {
-  std::string Register; // "SPI status"
-  std::uint32_t Value;  // the value it read
-  std::uint64_t Reads;  // consecutive reads
-  std::uint64_t RanOut; // waits that used up their bound
-  std::string After;    // the last write to the controller before the run
+  std::string Register;               // "SPI status"
+  std::uint32_t Value;                // the value it read
+  std::uint64_t Reads;                // consecutive reads
+  std::uint64_t RanOut;               // waits that used up their bound
+  std::string After;                  // the last write to the controller before the run
+  std::vector<SpiFirmwareWait> Waits; // the waits that made it, in order; else empty
 };
 
 enum class SpiState { NotChecked, Present, Absent, Dead }; // in the order of SpiStateName's names
@@ -47,6 +59,7 @@ private:
 
   SpiState SpiState_ = SpiState::NotChecked;
   std::optional<std::uint64_t> ReadRunAddress_;
+  std::optional<sim::TraceRecord> LastBusAccess_, ReadRunAfter_; // the access before the run
   std::uint32_t ReadRunValue_ = 0;
   std::uint64_t ReadRunLength_ = 0;
   std::string LastSpiWrite_ = "the start";

@@ -122,9 +122,19 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
   }
   Out << "\n  bounded waits that ran out: " << Facts.spiWaitsRanOut() << "\n";
   for (const SpiWaitRun &Wait : Facts.spiWaits()) {
-    Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
-        << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
-        << "\n";
+    if (Wait.Waits.empty()) {
+      Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
+          << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
+          << "\n";
+    }
+    // Each of the firmware's waits on its own: two waits back to back are two lines.
+    for (const SpiFirmwareWait &Each : Wait.Waits) {
+      if (Each.RanOut) {
+        Out << "    1 wait on " << Wait.Register << ", " << Each.Function << " for "
+            << Each.WaitsFor << " (read " << sim::HexText(Wait.Value, 8) << " " << Each.Reads
+            << " times) after " << Wait.After << "\n";
+      }
+    }
   }
   namespace Reg = sim::hw::Spi;
   Out << "  final registers: control 0 "
@@ -226,10 +236,7 @@ void Accesses(std::ostringstream &Out, const sim::Board &Board) {
 } // namespace
 
 sim::Operation EntryOperation(Module Which) {
-  if (Which == Module::Dxe) {
-    return sim::DxeEntryCall{};
-  }
-  return sim::PeiEntryCall{};
+  return sim::RunKindOf(Which).Entry;
 }
 
 std::optional<bool> TimerHobFound(const RunReport &Report) {
@@ -268,9 +275,8 @@ std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
 
 std::string Summary(const RunReport &Report, const sim::Board &Board) {
   std::ostringstream Out;
-  constexpr const char *Runs[] = {"BoardInitPei", "BoardInitDxe", "SetIoDecode requests",
-                                  "SetGenericIoRange requests"}; // in the order of Module
-  Out << Runs[static_cast<std::size_t>(Report.Which)] << " on the simulated board";
+  const char *const Ran = sim::RunKindOf(Report.Which).Title;
+  Out << Ran << " on the simulated board";
   const runs::RunResult &Result = Report.Result;
   if (Result.Ran == runs::Implementation::Image) {
     Out << ", run from the image " << Report.ImagePath;
@@ -319,7 +325,7 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
     break;
   }
-  Out << BoardTimeSummary(Report.Time, Runs[static_cast<std::size_t>(Report.Which)]);
+  Out << BoardTimeSummary(Report.Time, Ran);
   Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
   Accesses(Out, Board);
   if (Result.Image) {

@@ -3,6 +3,7 @@
 #include "Arguments.h"
 #include "Boot.h"
 #include "Compare.h"
+#include "Comparison.h"
 #include "DecodeMap.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
@@ -26,17 +27,7 @@ constexpr int ExitHung = 3;
 constexpr int ExitBreach = 4;
 
 runs::RunResult Run(const Invocation &Asked, const runs::ModuleRuns &Runs, sim::Board &Board) {
-  switch (Asked.Which) {
-  case Module::Pei:
-    return Runs.runPei(Board);
-  case Module::Dxe:
-    return Runs.runDxe(Board);
-  case Module::Decode:
-    return Runs.runDecodeRequests(Board, Asked.Decode);
-  case Module::Window:
-    return Runs.runWindowRequests(Board, Asked.Window);
-  }
-  return {};
+  return comparison::RunOn(Runs, Board, Asked.Which, Asked.Decode, Asked.Window);
 }
 
 void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {

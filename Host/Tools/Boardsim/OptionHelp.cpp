@@ -1,0 +1,172 @@
+// boardsim's help: the whole tool's, each subcommand's (its options from the option table) and
+// the list of named scenarios.
+#include "NamedScenarios.h"
+#include "OptionTable.h"
+#include "Options.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace boardsim {
+namespace {
+
+constexpr const char *NumbersNote = "Numbers are decimal or 0x hexadecimal.\n";
+
+constexpr const char *ExitStatuses =
+    "Exit status:\n"
+    "  0  the run finished, whatever the firmware returned\n"
+    "  1  an output could not be made, written or put in place (one line names the file and\n"
+    "     the reason; standard output gets nothing from the run)\n"
+    "  2  bad input, one line names it: the command line, an image or map that cannot be\n"
+    "     read or run, an output that is also an input, two outputs on one file\n"
+    "  3  the run hung: the step budget stopped it (its last accesses go to standard error)\n"
+    "  4  the firmware broke a rule (--image): it wrote into its own image, called a PEI\n"
+    "     service or a boot service other than LocateProtocol, or faulted; one line names it\n"
+    "Exit 1 and 2 leave every existing file as it was; 0, 3 and 4 write the outputs.\n";
+
+constexpr const char *DecodeRequestHelp =
+    "Requests: PORT,SIZE,ATTRIBUTES\n"
+    "  PORT        16-bit I/O base of the device; 0 turns the device's decoding off\n"
+    "  SIZE        8 bits: for serial requests the COM selector (0 COM A, 1 COM B); for type\n"
+    "              0xFF the size in bytes of the generic window opened when the port has no\n"
+    "              fixed decode; not read for the other types. The standard COM ports 0x3F8,\n"
+    "              0x2F8, 0x3E8 and 0x2E8 ignore the selector: any of them opens all four\n"
+    "              (COM A at 0x3F8, COM B at 0x3E8, and the 256-byte window at 0x200 on LPC\n"
+    "              that holds 0x2F8 and 0x2E8)\n"
+    "  ATTRIBUTES  32 bits: device type in bits 7:0 (1 floppy, 2-5 keyboard controller,\n"
+    "              6 serial, 7 parallel, 8 game port, 0xFF other: decoded by its port alone),\n"
+    "              decode target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3);\n"
+    "              bits 31:12 are not read\n"
+    "  Example: 0x220,1,0x006 decodes COM B at 0x220 on LPC; 0x6C,4,0x1FF opens a 4-byte\n"
+    "  window at 0x6C on eSPI chip select 1.\n";
+
+constexpr const char *WindowRequestHelp =
+    "Requests: PORT,SIZEWORD\n"
+    "  PORT      16-bit I/O port the window must hold\n"
+    "  SIZEWORD  16 bits: window size in bytes in bits 7:0 (1-255; below 4 counts as 4, the\n"
+    "            window is the power of two that holds it, aligned to its size), decode\n"
+    "            target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3). One value\n"
+    "            is a special case: 0x0100, which by those fields would be 0 bytes on chip\n"
+    "            select 1, asks for a 256-byte window on LPC (256 does not fit bits 7:0)\n"
+    "  Example: 0x6C,4 opens 0x006C-0x006F on LPC; 0xA00,0x0190 opens 0x0A00-0x0AFF on eSPI\n"
+    "  chip select 1.\n";
+
+constexpr const char *ScenariosHelpText =
+    "usage: boardsim scenarios\n\n"
+    "Lists the named scenarios that --scenario=NAME replays, one a line: the name first, what it\n"
+    "is, and then what it changes from the default board as the options that would set it\n"
+    "(nothing for the healthy board). A scenario is taken only by the subcommands that read\n"
+    "every setting it changes. Options add settings to it and never change one of its own,\n"
+    "and a setting that another cancels (every read all ones hides every device's answer, an\n"
+    "absent or dead SPI controller its registers, no HOB list the HOBs) is refused, whether\n"
+    "the scenario or an option asks for either.\n";
+
+} // namespace
+
+std::string OptionHelpLines(unsigned Runs) {
+  std::ostringstream Out;
+  constexpr std::size_t Column = 26;
+  auto Line = [&](const std::string &Left, const std::string &Help) {
+    Out << "  " << Left;
+    if (Left.size() + 2 >= Column) {
+      Out << "\n" << std::string(Column, ' ');
+    } else {
+      Out << std::string(Column - 2 - Left.size(), ' ');
+    }
+    // Wrap the help text at 100 columns.
+    std::size_t Width = Column;
+    std::istringstream Words(Help);
+    bool First = true;
+    for (std::string Word; Words >> Word;) {
+      if (!First && Width + 1 + Word.size() > 100) {
+        Out << "\n" << std::string(Column, ' ');
+        Width = Column;
+        First = true;
+      }
+      Out << (First ? "" : " ") << Word;
+      Width += (First ? 0 : 1) + Word.size();
+      First = false;
+    }
+    Out << "\n";
+  };
+  for (const OptionRow &Each : OptionTable()) {
+    if ((Each.runs() & Runs) != 0) {
+      Line(std::string(Each.name()) + (Each.ValueName ? "=" + std::string(Each.ValueName) : ""),
+           Each.Help);
+    }
+  }
+  Line("-h, --help", "show this help");
+  return Out.str();
+}
+
+std::string ScenarioOptions(const sim::Scenario &Board) {
+  std::string Text;
+  for (const ShownSetting &Each : ShownSettings(Board)) {
+    Text += (Text.empty() ? "" : " ") + Each.Text;
+  }
+  return Text;
+}
+
+std::string TopLevelHelp() {
+  std::ostringstream Out;
+  Out << "usage: boardsim SUBCOMMAND [options] [requests]\n"
+         "       boardsim scenarios | --help [SUBCOMMAND] | --version\n\n"
+         "Runs the board's firmware on the simulated board, traces every access and shows the "
+         "board's state.\n\nSubcommands:\n";
+  for (const sim::RunKindRow &Each : sim::RunKinds()) {
+    const std::string Left = std::string(Each.Name) + " " + Each.Operands;
+    Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ') << Each.Help
+        << "\n";
+  }
+  Out << "  boot [options]                  BoardInitPei then BoardInitDxe on one board\n"
+         "  compare A B                     compare two builds (host or images) case by case\n"
+         "  scenarios                       list the named scenarios (--scenario=NAME) and their "
+         "settings\n\n"
+         "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists the subcommand's "
+         "options.\nWithout --trace=- or --json=- a summary goes to standard output; for pei, "
+         "decode and\nwindow it ends with the I/O decode map: each decoded port range and where it "
+         "goes.\n\n"
+      << NumbersNote << "\n"
+      << ExitStatuses;
+  return Out.str();
+}
+
+std::string SubcommandHelp(Module Which) {
+  const sim::RunKindRow *Row = &sim::RunKindOf(Which);
+  std::ostringstream Out;
+  Out << "usage: boardsim " << Row->Name << " [options]" << (Row->Operands[0] != '\0' ? " " : "")
+      << Row->Operands << "\n\n"
+      << static_cast<char>(Row->Help[0] - 'a' + 'A') << (Row->Help + 1) << ".\n\n"
+      << "Options:\n"
+      << OptionHelpLines(sim::RunBit(Which)) << "\n";
+  if (Which == Module::Decode) {
+    Out << DecodeRequestHelp << "\n";
+  } else if (Which == Module::Window) {
+    Out << WindowRequestHelp << "\n";
+  }
+  Out << NumbersNote << "\n" << ExitStatuses;
+  return Out.str();
+}
+
+std::string ScenarioList() {
+  std::ostringstream Out;
+  std::size_t Width = 0;
+  for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
+    Width = std::max(Width, std::string(Each.Name).size());
+  }
+  for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
+    const std::string Name = Each.Name;
+    const std::string Settings = ScenarioOptions(Each.Settings);
+    Out << Name << std::string(Width + 2 - Name.size(), ' ') << Each.Description
+        << "; options: " << (Settings.empty() ? "none" : Settings) << "\n";
+  }
+  return Out.str();
+}
+
+std::string HelpText(const Invocation &Asked) {
+  return Asked.ScenariosHelp  ? ScenariosHelpText
+         : Asked.TopLevelHelp ? TopLevelHelp()
+                              : SubcommandHelp(Asked.Which);
+}
+
+} // namespace boardsim
