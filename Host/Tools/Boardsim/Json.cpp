@@ -5,6 +5,7 @@
 #include "DecodeMap.h"
 #include "DecodeState.h"
 #include "Report.h"
+#include "TableJson.h"
 
 #include <nlohmann/json.hpp>
 
@@ -236,6 +237,9 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
     Out["decode_map"] = DecodeMapJson(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
   }
   Out["board_time"] = BoardTimeJson(Report.Time);
+  if (Report.Which == Module::Pei) {
+    Out["replaced_tables"] = ReplacedTablesJson(Board.scenario().Tables);
+  }
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -5,6 +5,7 @@
 #include "BoardPcr.h"
 #include "Images.h"
 #include "NamedScenarios.h"
+#include "TableText.h"
 #include "Trace.h"
 
 #include <algorithm>
@@ -228,6 +229,20 @@ const OptionRow Options[] = {
     {"--map", "FILE", BridgeRuns | Dxe, false,
      "the linker map of the --image, when it is not the file beside it with .map",
      [](Invocation &Run, const OptionValue &Arg) { Run.MapPath = Arg.Value; }},
+    {"--decode-table", "ROWS", Pei, false, DecodeTableHelp,
+     [](Invocation &Run, const OptionValue &Arg) {
+       SetRowsFromOption(Run.Scenario.Tables, sim::BoardTable::Decode, Arg.Value, Arg.Option);
+     }},
+    {"--superio-script", "ROWS", Pei, false, SuperIoScriptHelp,
+     [](Invocation &Run, const OptionValue &Arg) {
+       SetRowsFromOption(Run.Scenario.Tables, sim::BoardTable::Script, Arg.Value, Arg.Option);
+     }},
+    {"--tables", "FILE", Pei, false, TablesFileHelp,
+     [](Invocation &Run, const OptionValue &Arg) {
+       SetRowsFromFile(Run.Scenario.Tables, Run.TablesPath = Arg.Value, Arg.Option);
+     }},
+    {"--print-tables", nullptr, Pei, false, PrintTablesHelp,
+     [](Invocation &Run, const OptionValue &) { Run.PrintTables = true; }},
     {"--all-ones", nullptr, All, false, "no device answers: every port and memory read is all ones",
      [](Invocation &Run, const OptionValue &) { Run.Scenario.AllOnesEverywhere = true; },
      [](const sim::Scenario &Board) {
@@ -315,6 +330,8 @@ const OptionRow Options[] = {
 const std::pair<const char *, const char *> Conflicts[] = {
     {"--no-hob-list", "--timer-hob"},
     {"--no-hob-list", "--extra-hob"},
+    {"--print-tables", "--trace"},
+    {"--print-tables", "--json"},
 };
 
 struct SubcommandRow {
@@ -534,7 +551,9 @@ std::string SubcommandHelp(Module Which) {
       << static_cast<char>(Row->Summary[0] - 'a' + 'A') << (Row->Summary + 1) << ".\n\n"
       << "Options:\n"
       << OptionHelpLines(Bit(Which)) << "\n";
-  if (Which == Module::Decode) {
+  if (Which == Module::Pei) {
+    Out << TablesFormHelp << "\n";
+  } else if (Which == Module::Decode) {
     Out << DecodeRequestHelp << "\n";
   } else if (Which == Module::Window) {
     Out << WindowRequestHelp << "\n";

@@ -5,6 +5,7 @@
 #include "DecodeMap.h"
 #include "DecodeState.h"
 #include "Report.h"
+#include "TableJson.h"
 
 #include <algorithm>
 #include <sstream>
@@ -298,6 +299,7 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
         << sim::StatusText(*Result.EntryStatus, sim::StatusBits(EntryOperation(Report.Which)));
   }
   Out << "\n";
+  Out << ReplacedTablesSummary(Board.scenario().Tables);
   if (Result.Hung && !Result.Running.empty()) {
     Out << "  running:";
     for (const sim::CallRecord &Call : Result.Running) {
