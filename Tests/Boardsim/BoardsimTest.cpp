@@ -421,6 +421,21 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --image=/", "cannot read '/': is a directory"},
       {"pei --image=.", "cannot read '.': is a directory"},
       {"pei --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
+      // Rows for the board tables: each in its form, as many as the table holds.
+      {"pei --decode-table='0x2E,2,0xFF'", "boardsim: 1 row given for the decode table, and the "
+                                           "host build's decode table holds 10 rows of 8 bytes\n"},
+      {"pei --decode-table='0x2E,2,0xFF; 0x4E,2'",
+       "boardsim: --decode-table row 2 '0x4E,2': expected PORT,SIZE,ATTRIBUTES (3 fields), got "
+       "2\n"},
+      {"pei --superio-script='0x2E,0,0x87;0x2F,0,0x100'", "row 2 '0x2F,0,0x100': '0x100' does not "
+                                                          "fit in 8 bits"},
+      {"pei --superio-script=0x2E,0,0x87 --superio-script=0x2E,0,0x87", "given more than once"},
+      {"pei --tables=/nonexistent/t.txt", "--tables: cannot read '/nonexistent/t.txt'"},
+      {"pei --tables=" README_PATH, "line 3: a row before [decode] or [script]"},
+      {"pei --tables=/", "--tables: cannot read '/': is a directory"},
+      {"dxe --decode-table=0x2E,2,0xFF", "--decode-table is an option of pei, not of dxe"},
+      {"decode 0x2E,2,0xFF --tables=t.txt", "--tables is an option of pei, not of decode"},
+      {"pei --print-tables --json=-", "--print-tables and --json contradict each other"},
       {"dxe --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=" README_PATH, "no MZ signature"},
       // compare: two builds or two traces, each read and checked before anything runs.
@@ -440,6 +455,96 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
     EXPECT_TRUE(Run.Out.empty()) << Each.Arguments;
     EXPECT_NE(Run.Err.find(Each.Message), std::string::npos) << Each.Arguments << ": " << Run.Err;
     EXPECT_EQ(CountLines(Run.Err, "boardsim: "), 1u) << Each.Arguments;
+  }
+}
+
+// The board tables round trip: printed in their text form, read back from the file as the
+// module's own rows, and run in place of the module's own, on the command line as well.
+TEST(Boardsim, TablesPrintReadBackAndRunInPlaceOfTheModulesOwn) {
+  const std::string Printed =
+      "# The board tables of BoardInitPei, the host build. boardsim pei --tables=FILE reads them.\n"
+      "[decode]\n"
+      "# PORT,SIZE,ATTRIBUTES: one SetIoDecode request a row, in order\n"
+      "0x002E,2,0x000000FF\n0x004E,2,0x000000FF\n0x006C,2,0x000000FF\n0x0280,2,0x000000FF\n"
+      "0x0062,2,0x000000FF\n0x002E,2,0x000000FF\n0x03F8,0,0x00000006\n0x02F8,1,0x00000006\n"
+      "0x0060,0,0x00000002\n0x0A00,144,0x000000FF\n"
+      "[script]\n"
+      "# PORT,AND,OR: one byte write a row, in order; AND 0 writes OR, any other (value & AND) | "
+      "OR\n"
+      "0x002E,0x00,0x87\n0x002E,0x00,0x01\n0x002E,0x00,0x55\n0x002E,0x00,0x55\n"
+      "0x002E,0x00,0x07\n0x002F,0x00,0x0D\n0x002E,0x00,0x70\n0x002F,0x00,0x1A\n"
+      "0x002E,0x00,0x61\n0x002F,0x00,0x00\n0x002E,0x00,0x72\n0x002F,0x00,0x00\n"
+      "0x002E,0x00,0x74\n0x002F,0x00,0x00\n0x002E,0x00,0x76\n0x002F,0x00,0xE5\n"
+      "0x002E,0x00,0x77\n0x002F,0x00,0xFF\n0x002E,0x00,0x30\n0x002F,0x00,0x01\n"
+      "0x002E,0x00,0x02\n0x002F,0x00,0x02\n";
+  const Result Print = Boardsim("pei --print-tables");
+  EXPECT_EQ(Print.Exit, 0) << Print.Err;
+  EXPECT_EQ(Print.Out, Printed);
+  const std::string File = TempFile("tables.txt");
+  std::ofstream(File) << Printed;
+  EXPECT_EQ(Boardsim("pei --print-tables --tables=" + File).Out, Printed);
+
+  // Read back, the rows are the module's own: the same trace, record for record.
+  const std::string OwnTrace = TempFile("own.trace"), ReadBack = TempFile("read-back.trace");
+  ASSERT_EQ(Boardsim("pei --trace=" + OwnTrace).Exit, 0);
+  ASSERT_EQ(Boardsim("pei --tables=" + File + " --trace=" + ReadBack).Exit, 0);
+  EXPECT_EQ(ReadAll(ReadBack), ReadAll(OwnTrace));
+  const std::string OnTheCommandLine = TempFile("command-line.trace");
+  ASSERT_EQ(Boardsim("pei --trace=" + OnTheCommandLine +
+                     " --decode-table='0x2E,2,0xFF;0x4E,2,0xFF;0x6C,2,0xFF;0x280,2,0xFF;"
+                     "0x62,2,0xFF;0x2E,2,0xFF;0x3F8,0,6;0x2F8,1,6;0x60,0,2;0xA00,0x90,0xFF'")
+                .Exit,
+            0);
+  EXPECT_EQ(ReadAll(OnTheCommandLine), ReadAll(OwnTrace));
+
+  // The report says which tables were replaced, and gives their rows.
+  EXPECT_EQ(Json("pei")["replaced_tables"],
+            nlohmann::json::parse(R"({"decode":null,"script":null})"));
+  const nlohmann::json Replaced = Json("pei --tables=" + File)["replaced_tables"];
+  ASSERT_EQ(Replaced["decode"].size(), 10u);
+  EXPECT_EQ(Replaced["decode"][9],
+            nlohmann::json::parse(R"({"port":2560,"size":144,"attributes":255})"));
+  ASSERT_EQ(Replaced["script"].size(), 22u);
+  EXPECT_EQ(Replaced["script"][5],
+            nlohmann::json::parse(R"({"port":47,"and_mask":0,"or_value":13})"));
+
+  // A what-if: one table in a file, comments and blank lines between its rows.
+  const std::string WhatIf = TempFile("what-if.txt");
+  std::ofstream(WhatIf) << "# the configuration ports on 0x4E\n\n[decode]\n"
+                           "0x4E,2,0xFF  # was 0x2E\n0x4E,2,0xFF\n0x6C,2,0xFF\n0x280,2,0xFF\n"
+                           "0x62,2,0xFF\n\n0x4E,2,0xFF\n0x3F8,0,6\n0x2F8,1,6\n0x60,0,2\n"
+                           "0xA00,144,0xFF\n";
+  const nlohmann::json Run = Json("pei --tables=" + WhatIf);
+  EXPECT_EQ(Run["lpc"]["io_enables"], 0x2C03);
+  EXPECT_EQ(Run["replaced_tables"]["decode"][0]["port"], 0x4E);
+  EXPECT_EQ(Run["replaced_tables"]["script"], nullptr);
+  EXPECT_NE(Boardsim("pei --tables=" + WhatIf)
+                .Out.find("\nReplaced tables ran: the decode table was replaced (10 rows given); "
+                          "the Super I/O script was the module's own\n"),
+            std::string::npos);
+  EXPECT_EQ(Boardsim("pei").Out.find("Replaced tables"), std::string::npos);
+
+  // A file's mistakes, by line.
+  struct Case {
+    std::string Text, Arguments, Error;
+  };
+  const Case Cases[] = {
+      {"[decode]\n0x2E,2,0xFF\n[decode]\n", "",
+       "line 3: rows for the decode table are given twice"},
+      {"[decode]\n0x2E,2,0xFF\n", "--decode-table=0x2E,2,0xFF",
+       "--decode-table: rows for the decode table are given twice"},
+      {"[scripts]\n", "", "line 1: '[scripts]' is not [decode] or [script]"},
+      {"# rows\n[script]\n0x2E,0\n", "", "line 3 '0x2E,0': expected PORT,AND,OR (3 fields), got 2"},
+      {"[decode]\n0x2E,2,0xFF\n", "", "1 row given for the decode table"},
+      {"# only a comment\n", "", "gives neither [decode] nor [script]"},
+  };
+  for (const Case &Each : Cases) {
+    const std::string Bad = TempFile("bad-tables.txt");
+    std::ofstream(Bad) << Each.Text;
+    const Result Refused = Boardsim("pei --tables=" + Bad + " " + Each.Arguments);
+    EXPECT_EQ(Refused.Exit, 2) << Each.Text;
+    EXPECT_NE(Refused.Err.find(Each.Error), std::string::npos) << Each.Text << ": " << Refused.Err;
+    EXPECT_EQ(CountLines(Refused.Err, "boardsim: "), 1u) << Each.Text;
   }
 }
 
@@ -572,12 +677,31 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   }
   const std::string Readme = ReadAll(README_PATH);
   EXPECT_NE(Readme.find(Files), std::string::npos);
-  for (const char *Option :
-       {"--scenario",  "--trace",     "--json",      "--spi",       "--spi-status",
-        "--spi-reg0c", "--spi-drain", "--spi-clock", "--pm-timer",  "--pm-timer-stuck",
-        "--uart-lsr",  "--all-ones",  "--lpc",       "--pcr",       "--no-hob-list",
-        "--timer-hob", "--extra-hob", "--smm",       "--max-steps", "--image",
-        "--map"}) {
+  for (const char *Option : {"--scenario",
+                             "--trace",
+                             "--json",
+                             "--spi",
+                             "--spi-status",
+                             "--spi-reg0c",
+                             "--spi-drain",
+                             "--spi-clock",
+                             "--pm-timer",
+                             "--pm-timer-stuck",
+                             "--uart-lsr",
+                             "--all-ones",
+                             "--lpc",
+                             "--pcr",
+                             "--no-hob-list",
+                             "--timer-hob",
+                             "--extra-hob",
+                             "--smm",
+                             "--max-steps",
+                             "--image",
+                             "--map",
+                             "--decode-table",
+                             "--superio-script",
+                             "--tables",
+                             "--print-tables"}) {
     // An option with a value is listed as --name=VALUE, a flag as --name followed by its help.
     const bool Listed = Help.find(std::string(Option) + "=") != std::string::npos ||
                         Help.find(std::string(Option) + " ") != std::string::npos;
@@ -651,6 +775,8 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
   // Keep2 is also the map of an image at Keep.
   const std::string Keep = TempFile("keep.txt");
   const std::string Keep2 = TempFile("keep.map");
+  const std::string Tables = TempFile("keep-tables.txt");
+  std::ofstream(Tables) << "[script]\n0x2E,0,0x87\n";
   struct Case {
     std::string Arguments;
     int Exit;
@@ -671,6 +797,8 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
            Keep.substr(::testing::TempDir().size()),
        2, "is the image this run reads"},
       {"pei --image=" + Keep + " >>" + Keep, 2, "standard output is the image this run reads"},
+      {"pei --tables=" + Tables + " --trace=" + Tables, 2,
+       "--trace '" + Tables + "' is the tables file this run reads"},
       {"compare --traces " + Keep + " " + Keep2 + " --json=" + Keep2, 2,
        "--json '" + Keep2 + "' is one of the files this run reads"},
       {"pei --json=" + Keep + " >>" + Keep, 2,

@@ -27,10 +27,10 @@ const char *const TablesFormHelp =
     "Tables: the decode table and the Super I/O script of the build or the image, one row a\n"
     "  line; '#' starts a comment. A file for --tables gives either table or both:\n"
     "    [decode]\n"
-    "    0x002E,2,0x000000FF  PORT,SIZE,ATTRIBUTES: one SetIoDecode request, as decode takes it\n"
+    "    0x002E,2,0x000000FF  # PORT,SIZE,ATTRIBUTES: one SetIoDecode request, as decode takes it\n"
     "    [script]\n"
-    "    0x002E,0x00,0x87     PORT,AND,OR: one byte write to PORT; AND 0 writes OR, any other\n"
-    "                         reads the port first and writes (value & AND) | OR\n"
+    "    0x002E,0x00,0x87     # PORT,AND,OR: one byte write to PORT; AND 0 writes OR, any other\n"
+    "                         # reads the port first and writes (value & AND) | OR\n"
     "  With --image the rows are written over the tables in the loaded copy of the image (found\n"
     "  by the map's symbols); the file is not changed. The rows given must be as many as the\n"
     "  table holds, and the image's table whole rows of 8 or 4 bytes. Example: boardsim pei\n"
@@ -180,19 +180,26 @@ std::string TablesText(const sim::TableRows &Rows, const std::string &Source) {
   return Out.str();
 }
 
-sim::TableRows TablesToRun(const sim::TableRows &Given, const imagerun::PeiImage *Image) {
-  sim::TableRows Own;
+void CheckTablesGiven(const sim::TableRows &Given, const imagerun::PeiImage *Image) {
   try {
     if (Image != nullptr) {
       imagerun::BytesWithTables(*Image, Given);
-      Own = imagerun::TablesIn(*Image);
     } else {
       runs::CheckHostBuildTables(Given);
-      Own = runs::HostBuildTables();
     }
   } catch (const imagerun::ImageRejected &Error) {
     throw UsageError(Error.what());
   } catch (const runs::TableMismatch &Error) {
+    throw UsageError(Error.what());
+  }
+}
+
+sim::TableRows TablesToRun(const sim::TableRows &Given, const imagerun::PeiImage *Image) {
+  CheckTablesGiven(Given, Image);
+  sim::TableRows Own;
+  try {
+    Own = Image != nullptr ? imagerun::TablesIn(*Image) : runs::HostBuildTables();
+  } catch (const imagerun::ImageRejected &Error) {
     throw UsageError(Error.what());
   }
   if (Given.Decode) {

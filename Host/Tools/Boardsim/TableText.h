@@ -33,8 +33,12 @@ void SetRowsFromFile(sim::TableRows &Rows, const std::string &Path, const std::s
 // Both tables (Rows holds both) in the text form, headed by a comment naming Source.
 std::string TablesText(const sim::TableRows &Rows, const std::string &Source);
 
+// UsageError, one line, when the rows Given do not fill the tables of the host build, or of Image.
+void CheckTablesGiven(const sim::TableRows &Given, const imagerun::PeiImage *Image);
+
 // Both tables a pei run with the rows Given reads: the host build's own, or with Image the image's,
-// with Given's rows over them. UsageError, one line, when the rows given do not fill a table.
+// with Given's rows over them; UsageError as CheckTablesGiven gives it, or when the image's own
+// table is not whole rows.
 sim::TableRows TablesToRun(const sim::TableRows &Given, const imagerun::PeiImage *Image);
 
 } // namespace boardsim

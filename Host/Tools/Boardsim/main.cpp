@@ -89,7 +89,7 @@ int Main(int argc, char **argv) {
     Outputs.addInput("the map", Asked.mapPath());
   }
   if (!Asked.TablesPath.empty()) {
-    Outputs.addInput("the tables", Asked.TablesPath);
+    Outputs.addInput("the tables file", Asked.TablesPath);
   }
   tooloutput::Output *Trace =
       Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
@@ -116,15 +116,14 @@ int Main(int argc, char **argv) {
     }
   }
   // Rows given for the tables must fill the tables of what runs, or nothing runs.
-  if (Asked.Which == Module::Pei) {
-    const sim::TableRows Tables =
-        boardsim::TablesToRun(Asked.Scenario.Tables, PeiImage ? &*PeiImage : nullptr);
-    if (Asked.PrintTables) {
-      Outputs.standardOutput().write(boardsim::TablesText(
-          Tables, PeiImage ? "the image " + Asked.ImagePath : std::string("the host build")));
-      Outputs.commit();
-      return 0;
-    }
+  const imagerun::PeiImage *Pei = PeiImage ? &*PeiImage : nullptr;
+  boardsim::CheckTablesGiven(Asked.Scenario.Tables, Pei);
+  if (Asked.PrintTables) {
+    Outputs.standardOutput().write(
+        boardsim::TablesText(boardsim::TablesToRun(Asked.Scenario.Tables, Pei),
+                             Pei ? "the image " + Asked.ImagePath : std::string("the host build")));
+    Outputs.commit();
+    return 0;
   }
   if (PeiImage) {
     Image = std::make_unique<imagerun::ImageRuns>(std::move(*PeiImage), std::nullopt);

@@ -1,0 +1,113 @@
+// The early-init module's board tables written out row by row, and the what-ifs the tests run in
+// their place, each with the board it should leave. Stated here once, value by value, for the host
+// build's test and the image's: a row the module holds differently, or a field a run writes into
+// the wrong bytes of a row, shows as a different board or a trace that parts.
+#pragma once
+
+#include "TableRows.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+namespace tabletest {
+
+inline const std::vector<sim::DecodeTableRow> OwnDecodeRows = {
+    {0x002E, 2, 0x000000FF},    {0x004E, 2, 0x000000FF}, {0x006C, 2, 0x000000FF},
+    {0x0280, 2, 0x000000FF},    {0x0062, 2, 0x000000FF}, {0x002E, 2, 0x000000FF},
+    {0x03F8, 0, 0x00000006},    {0x02F8, 1, 0x00000006}, {0x0060, 0, 0x00000002},
+    {0x0A00, 0x90, 0x000000FF},
+};
+
+inline const std::vector<sim::ScriptTableRow> OwnScriptRows = {
+    {0x2E, 0, 0x87}, {0x2E, 0, 0x01}, {0x2E, 0, 0x55}, {0x2E, 0, 0x55}, {0x2E, 0, 0x07},
+    {0x2F, 0, 0x0D}, {0x2E, 0, 0x70}, {0x2F, 0, 0x1A}, {0x2E, 0, 0x61}, {0x2F, 0, 0x00},
+    {0x2E, 0, 0x72}, {0x2F, 0, 0x00}, {0x2E, 0, 0x74}, {0x2F, 0, 0x00}, {0x2E, 0, 0x76},
+    {0x2F, 0, 0xE5}, {0x2E, 0, 0x77}, {0x2F, 0, 0xFF}, {0x2E, 0, 0x30}, {0x2F, 0, 0x01},
+    {0x2E, 0, 0x02}, {0x2F, 0, 0x02},
+};
+
+// Rows with the ones at the given positions replaced.
+template <typename Row>
+std::vector<Row> With(std::vector<Row> Rows,
+                      std::initializer_list<std::pair<std::size_t, Row>> Changes) {
+  for (const auto &[Index, Changed] : Changes) {
+    Rows.at(Index) = Changed;
+  }
+  return Rows;
+}
+
+// What a run on the rows leaves: the bridge's decode registers and the Super I/O writes.
+struct Leaves {
+  std::uint16_t IoDecodeRanges;
+  std::uint16_t IoEnables;
+  std::array<std::uint32_t, 4> Windows; // LPC generic I/O ranges 1-4
+  std::uint16_t EspiCs1IoEnables;
+  std::size_t SuperIoReads;
+  std::vector<std::pair<std::uint16_t, std::uint8_t>> LastSuperIoWrites; // the last three
+};
+
+struct WhatIf {
+  const char *Name;
+  sim::TableRows Rows;
+  Leaves Board;
+};
+
+inline const std::vector<WhatIf> &WhatIfs() {
+  static const std::vector<WhatIf> Cases = {
+      // The module's own rows, given as rows: the module's own board.
+      {"its own rows",
+       {OwnDecodeRows, OwnScriptRows},
+       {0x0070,
+        0x3C03,
+        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        0,
+        0,
+        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+      // Both rows of the configuration ports at 0x4E: only the 0x4E/0x4F enable is set.
+      {"both 0x2E rows on 0x4E",
+       {With(OwnDecodeRows, {{0, {0x004E, 2, 0x000000FF}}, {5, {0x004E, 2, 0x000000FF}}}),
+        std::nullopt},
+       {0x0070,
+        0x2C03,
+        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        0,
+        0,
+        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+      // Port 0 turns the COM decoders off; no request opens the window at 0x200.
+      {"COM A and COM B rows on port 0",
+       {With(OwnDecodeRows, {{6, {0x0000, 0, 0x00000006}}, {7, {0x0000, 1, 0x00000006}}}),
+        std::nullopt},
+       {0x0000,
+        0x3C00,
+        {0x0000006D, 0x00000281, 0x00FC0A01, 0x00000000},
+        0,
+        0,
+        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+      // The EC on chip select 1: its enable there, and chip select 1's enables for the
+      // configuration ports, which the LPC enables already hold.
+      {"the EC row on eSPI chip select 1",
+       {With(OwnDecodeRows, {{4, {0x0062, 2, 0x000001FF}}}), std::nullopt},
+       {0x0070,
+        0x3C03,
+        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        0x3800,
+        0,
+        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+      // The activation merged into what the data port reads (0xFF): one read, and 0xFF written.
+      {"the activation merged into the data port's value",
+       {std::nullopt, With(OwnScriptRows, {{19, {0x2F, 0xFE, 0x01}}})},
+       {0x0070,
+        0x3C03,
+        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        0,
+        1,
+        {{0x2F, 0xFF}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+  };
+  return Cases;
+}
+
+} // namespace tabletest
