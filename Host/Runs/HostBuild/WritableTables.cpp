@@ -12,12 +12,14 @@
 #include "BoardInitPeiEntry.h"
 #undef BoardInitPeiEntry
 
-namespace BoardTables::Writable {
+namespace BoardTables {
+inline namespace Writable {
 
 DecodeRequestRow DecodeTable[DecodeTableRows];
 IoScriptRow SuperIoScript[SuperIoScriptRows];
 
-} // namespace BoardTables::Writable
+} // namespace Writable
+} // namespace BoardTables
 
 namespace hostbuild {
 namespace {
