@@ -7,6 +7,7 @@
 #include "TableFit.h"
 #include "Trace.h"
 
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -44,6 +45,10 @@ constexpr std::uint64_t MaxTablesFileBytes = std::uint64_t{1} << 20;
 constexpr char CommentStart = '#';
 constexpr char RowSeparator = ';';
 
+// The widths in bits of each row's fields, in the order the text gives them.
+const std::vector<unsigned> DecodeFieldBits = {16, 8, 32}; // port, size, attributes
+const std::vector<unsigned> ScriptFieldBits = {16, 8, 8};  // port, and-mask, or-value
+
 const char *Form(sim::BoardTable Which) {
   return Which == sim::BoardTable::Decode ? "PORT,SIZE,ATTRIBUTES" : "PORT,AND,OR";
 }
@@ -56,12 +61,12 @@ std::string Section(sim::BoardTable Which) {
 void AddRow(sim::TableRows &Rows, sim::BoardTable Which, const std::string &Row,
             const std::string &What) {
   if (Which == sim::BoardTable::Decode) {
-    const auto Fields = ParseRequest(Row, {16, 8, 32}, Form(Which), What);
+    const auto Fields = ParseRequest(Row, DecodeFieldBits, Form(Which), What);
     Rows.Decode->push_back({static_cast<std::uint16_t>(Fields[0]),
                             static_cast<std::uint8_t>(Fields[1]),
                             static_cast<std::uint32_t>(Fields[2])});
   } else {
-    const auto Fields = ParseRequest(Row, {16, 8, 8}, Form(Which), What);
+    const auto Fields = ParseRequest(Row, ScriptFieldBits, Form(Which), What);
     Rows.Script->push_back({static_cast<std::uint16_t>(Fields[0]),
                             static_cast<std::uint8_t>(Fields[1]),
                             static_cast<std::uint8_t>(Fields[2])});
