@@ -1,29 +1,12 @@
 #include "Board.h"
 
-#include "BoardLpcBridge.h"
-#include "BoardPci.h"
-#include "BoardPcr.h"
-#include "BoardPmTimer.h"
-#include "BoardSpi.h"
-#include "BoardSuperIo.h"
-#include "BoardUart.h"
-
 #include <algorithm>
-#include <span>
 
 namespace sim {
 namespace {
 
-constexpr std::uint32_t AllOnes(unsigned Width) {
-  return Width >= 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (8 * Width)) - 1;
-}
-
-// The bridge's configuration registers in the enhanced configuration window.
-constexpr std::uint64_t BridgeEcamBase = hw::Pci::EcamBase + hw::LpcBridge::EcamOffset;
-
-bool Within(std::uint64_t Address, unsigned Width, std::uint64_t Base, std::uint64_t Size) {
-  return Address >= Base && Address + Width <= Base + Size;
-}
+namespace Bridge = hw::LpcBridge;
+namespace Pcr = hw::Pcr;
 
 void ApplyPresets(RegisterSpace &Space, const std::map<std::uint32_t, Preset> &Presets) {
   for (const auto &[Offset, Value] : Presets) {
@@ -31,64 +14,86 @@ void ApplyPresets(RegisterSpace &Space, const std::map<std::uint32_t, Preset> &P
   }
 }
 
-// The trace's name of the register at Offset of a device's table; empty when it has none.
-std::string RegisterName(std::span<const hw::NamedRegister> Table, std::uint64_t Offset) {
-  const auto Found = std::find_if(Table.begin(), Table.end(), [&](const hw::NamedRegister &Each) {
-    return Each.Offset == Offset;
-  });
-  return Found == Table.end() ? "" : Found->Name;
+// A window register: enable bit, base, and the address-mask field that widens it.
+constexpr std::uint32_t Window(std::uint16_t Base, std::uint32_t MaskField) {
+  return MaskField | Base | Bridge::GenericRange::Enable;
 }
+constexpr std::uint32_t FourBytes = 0x00000000;      // no address bit masked
+constexpr std::uint32_t Whole256 = 0x00FC0000;       // port bits 7:2 masked
+constexpr std::uint16_t ComAAt3F8ComBAt3E8 = 0x0070; // COM A list position 0, COM B position 7
+constexpr std::uint16_t EarlyEnables =
+    Bridge::Enable::ComA | Bridge::Enable::ComB | Bridge::Enable::Keyboard |
+    Bridge::Enable::EmbeddedController | Bridge::Enable::SuperIo2E | Bridge::Enable::SuperIo4E;
 
-struct PortName {
-  std::uint16_t Port;
-  const char *Name;
-};
-constexpr PortName PortNames[] = {
-    {hw::PmTimer::Port, "PM timer"},
-    {hw::Uart::TransmitPort, "UART transmit"},
-    {hw::Uart::LineStatusPort, "UART line status"},
-    {hw::SuperIo::IndexPort, "Super I/O index"},
-    {hw::SuperIo::DataPort, "Super I/O data"},
-};
+// The trace comment of an access meant for a device behind the bridge that missed it.
+constexpr const char *MissedNote = " (not decoded: reached no device)";
+constexpr const char *ElsewhereNote = " (decoded to another target: reached no device)";
 
 } // namespace
 
+const std::array<RegisterPreset, 12> EarlyInitBridgeState = {{
+    {false, Bridge::IoDecodeRanges, {ComAAt3F8ComBAt3E8, 2}},
+    {false, Bridge::IoEnables, {EarlyEnables, 2}},
+    {false, Bridge::GenericIoRange1, {Window(0x006C, FourBytes), 4}},
+    {false, Bridge::GenericIoRange1 + Bridge::GenericIoRangeStride, {Window(0x0280, FourBytes), 4}},
+    {false,
+     Bridge::GenericIoRange1 + 2 * Bridge::GenericIoRangeStride,
+     {Window(0x0200, Whole256), 4}},
+    {false,
+     Bridge::GenericIoRange1 + 3 * Bridge::GenericIoRangeStride,
+     {Window(0x0A00, Whole256), 4}},
+    {true, Pcr::IoDecodeRangesMirror, {ComAAt3F8ComBAt3E8, 2}},
+    {true, Pcr::IoEnablesMirror, {EarlyEnables, 2}},
+    {true, Pcr::GenericIoRange1Mirror, {Window(0x006C, FourBytes), 4}},
+    {true, Pcr::GenericIoRange1Mirror + Pcr::MirrorStride, {Window(0x0280, FourBytes), 4}},
+    {true, Pcr::GenericIoRange1Mirror + 2 * Pcr::MirrorStride, {Window(0x0200, Whole256), 4}},
+    {true, Pcr::GenericIoRange1Mirror + 3 * Pcr::MirrorStride, {Window(0x0A00, Whole256), 4}},
+}};
+
 std::string MemoryRegisterName(std::uint64_t Address) {
-  if (Within(Address, 1, BridgeEcamBase, hw::LpcBridge::ConfigSize)) {
-    const std::string Name = RegisterName(hw::LpcBridge::Registers, Address - BridgeEcamBase);
-    return Name.empty() ? "bridge configuration (ECAM)" : Name + " (ECAM)";
-  }
-  if (Within(Address, 1, hw::Pcr::Base, hw::Pcr::Size)) {
-    return RegisterName(hw::Pcr::Registers, Address - hw::Pcr::Base);
-  }
-  if (Within(Address, 1, hw::Spi::RegisterWindow, hw::Spi::WindowSize)) {
-    return RegisterName(hw::Spi::Registers, Address - hw::Spi::RegisterWindow);
-  }
-  if (Address == hw::Spi::ConfigWindow + hw::Spi::DeviceIdOffset) {
-    return "SPI device ID";
-  }
-  return "";
+  // Memory names do not depend on any device's state: a board of default settings names them.
+  static const Board Namer;
+  return Namer.name(AddressSpace::Memory, Address);
 }
 
 Board::Board(const Scenario &Settings)
     : Settings_(Settings), PmTimer_(Settings.PmTimerStart, Settings.PmTimerStuck),
-      Spi_(Settings.Spi), LpcConfig_(hw::LpcBridge::ConfigSize), Pcr_(hw::Pcr::Size) {
-  ApplyPresets(LpcConfig_, Settings.LpcConfig);
-  ApplyPresets(Pcr_, Settings.PcrWindow);
+      Spi_(Settings.Spi), Uart_(Settings.UartLineStatus),
+      Keyboard_("keyboard controller", hw::Legacy::KeyboardIdleStatus),
+      Ec_("embedded controller", hw::Legacy::EcIdleStatus) {
+  applyPresets();
+}
+
+void Board::startAfterEarlyInit() {
+  if (Steps_ != 0) {
+    return;
+  }
+  for (const RegisterPreset &Each : EarlyInitBridgeState) {
+    (Each.Mirror ? pcr() : lpcConfig()).write(Each.Offset, Each.Value.Width, Each.Value.Value);
+  }
+  applyPresets();
+}
+
+void Board::applyPresets() {
+  ApplyPresets(lpcConfig(), Settings_.LpcConfig);
+  ApplyPresets(pcr(), Settings_.PcrWindow);
 }
 
 void Board::reset(const Scenario &Settings) {
   Settings_ = Settings;
   Cpu_ = CpuModel();
+  Lpc_.config().clear();
+  PciHost_.reset();
+  Pcr_.registers().clear();
   PmTimer_ = PmTimerModel(Settings.PmTimerStart, Settings.PmTimerStuck);
   Spi_ = SpiControllerModel(Settings.Spi);
-  SerialOutput_.clear();
+  Uart_ = Uart16550(Settings.UartLineStatus);
+  SuperIo_ = SuperIoChip();
+  Keyboard_ = LegacyController("keyboard controller", hw::Legacy::KeyboardIdleStatus);
+  Ec_ = LegacyController("embedded controller", hw::Legacy::EcIdleStatus);
+  Deliveries_ = {};
   SuperIoWrites_.clear();
-  LpcConfig_.clear();
-  Pcr_.clear();
-  ApplyPresets(LpcConfig_, Settings.LpcConfig);
-  ApplyPresets(Pcr_, Settings.PcrWindow);
-  PciLatch_ = 0;
+  applyPresets();
   Trace_.clear();
   LastNext_ = LastKept_ = 0;
   Counts_ = {};
@@ -98,6 +103,90 @@ void Board::reset(const Scenario &Settings) {
   Steps_ = 0;
   Answers_ = {};
   AnswersUsed_ = 0;
+}
+
+const Device *Board::device(DeviceId Which) const {
+  return const_cast<Board *>(this)->device(Which);
+}
+
+Device *Board::device(DeviceId Which) {
+  switch (Which) {
+  case DeviceId::PciHostBridge:
+    return &PciHost_;
+  case DeviceId::PcrWindow:
+    return &Pcr_;
+  case DeviceId::SpiController:
+    return &Spi_;
+  case DeviceId::Uart:
+    return &Uart_;
+  case DeviceId::SuperIo:
+    return &SuperIo_;
+  case DeviceId::KeyboardController:
+    return &Keyboard_;
+  case DeviceId::EmbeddedController:
+    return &Ec_;
+  case DeviceId::PmTimer:
+    return &PmTimer_;
+  case DeviceId::Empty:
+    break;
+  }
+  return nullptr;
+}
+
+Device *Board::deliver(const Region *To, AddressSpace Space, std::uint64_t Address, bool Write,
+                       bool &Lost) {
+  Lost = false;
+  if (Space == AddressSpace::Memory) {
+    return To == nullptr ? nullptr : device(To->Device);
+  }
+  if (To != nullptr && !To->BehindBridge) {
+    return device(To->Device); // claimed inside the PCH
+  }
+  if (To == nullptr) {
+    return nullptr; // whatever the bridge decodes, no device of the board sits at the port
+  }
+  const Route Taken = Lpc_.route(static_cast<std::uint16_t>(Address));
+  Deliveries &Count = Deliveries_[static_cast<std::size_t>(To->Device)];
+  const bool Transmit = Write && To->Device == DeviceId::Uart && Address == hw::Uart::TransmitPort;
+  if (Taken.Decoded && Taken.Target == OnLpc) {
+    ++Count.Reached;
+    if (Transmit && Settings_.AllOnesEverywhere) {
+      ++Count.LostBytes; // reached, but no device answers on this board
+    }
+    return device(To->Device);
+  }
+  Lost = true;
+  ++(Taken.Decoded ? Count.Elsewhere : Count.NotDecoded);
+  if (Transmit) {
+    ++Count.LostBytes;
+  }
+  return nullptr;
+}
+
+std::uint32_t Board::busRead(AddressSpace Space, std::uint64_t Address, unsigned Width,
+                             bool &Lost) {
+  const Region *To = FindRegion(Space, Address, Width);
+  Device *Target = deliver(To, Space, Address, false, Lost);
+  if (Settings_.AllOnesEverywhere || Target == nullptr) {
+    return FloatingValue(Width);
+  }
+  return Target->read(To->DeviceRegion, Address - To->Base, Width);
+}
+
+void Board::busWrite(AddressSpace Space, std::uint64_t Address, unsigned Width, std::uint32_t Value,
+                     bool &Lost) {
+  const Region *To = FindRegion(Space, Address, Width);
+  Device *Target = deliver(To, Space, Address, true, Lost);
+  // On a board where no device answers, no device takes a write either.
+  if (!Settings_.AllOnesEverywhere && Target != nullptr) {
+    Target->write(To->DeviceRegion, Address - To->Base, Width, Value);
+  }
+}
+
+std::string Board::name(AddressSpace Space, std::uint64_t Address) const {
+  const Region *At = FindRegion(Space, Address, 1);
+  const Device *Named = At == nullptr ? nullptr : device(At->Device);
+  return Named == nullptr ? "" : Named->registerName(At->DeviceRegion, Address - At->Base);
 }
 
 std::vector<TraceRecord> Board::lastAccesses() const {
@@ -125,14 +214,19 @@ void Board::keep(TraceRecord Record) {
   }
 }
 
-void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value) {
+void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value,
+                   bool Lost) {
   TraceRecord Record{Kind, Width, Address, Value, ""};
   if (!Settings_.NameRegisters) {
     // Nothing to name.
   } else if (Kind == AccessKind::PortIn || Kind == AccessKind::PortOut) {
-    Record.Text = describePort(static_cast<std::uint16_t>(Address));
+    Record.Text = name(AddressSpace::Io, Address);
+    if (Lost) {
+      const Route Taken = Lpc_.route(static_cast<std::uint16_t>(Address));
+      Record.Text += Taken.Decoded ? ElsewhereNote : MissedNote;
+    }
   } else if (Kind == AccessKind::MemRead || Kind == AccessKind::MemWrite) {
-    Record.Text = MemoryRegisterName(Address);
+    Record.Text = name(AddressSpace::Memory, Address);
   }
   keep(std::move(Record));
   // The access is on the record before the run is stopped, so a hung report shows it.
@@ -186,104 +280,6 @@ RunOutcome Outcome(const Board &Target, bool Hung) {
   return Ended;
 }
 
-bool Board::bridgeSelected() const {
-  return (PciLatch_ & hw::Pci::LatchEnable) != 0 &&
-         (PciLatch_ & hw::Pci::LatchFunctionMask) == hw::LpcBridge::LatchFunction;
-}
-
-std::string Board::describePort(std::uint16_t Port) const {
-  if (Port == hw::Pci::AddressPort) {
-    return "PCI address";
-  }
-  if (Port >= hw::Pci::DataPort && Port < hw::Pci::DataPort + hw::Pci::DataPortBytes) {
-    const std::string Name =
-        bridgeSelected()
-            ? RegisterName(hw::LpcBridge::Registers,
-                           (PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort))
-            : "";
-    return Name.empty() ? "PCI data" : Name;
-  }
-  const auto Found = std::find_if(std::begin(PortNames), std::end(PortNames),
-                                  [&](const PortName &Each) { return Each.Port == Port; });
-  return Found == std::end(PortNames) ? "" : Found->Name;
-}
-
-std::uint32_t Board::devicePortRead(std::uint16_t Port, unsigned Width) {
-  if (Settings_.AllOnesEverywhere) {
-    return AllOnes(Width);
-  }
-  if (Port == hw::Pci::AddressPort && Width == 4) {
-    return PciLatch_;
-  }
-  if (Port >= hw::Pci::DataPort && Port + Width <= hw::Pci::DataPort + hw::Pci::DataPortBytes) {
-    if (!bridgeSelected()) {
-      return AllOnes(Width);
-    }
-    return LpcConfig_.read((PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort),
-                           Width);
-  }
-  if (Port == hw::PmTimer::Port && Width == 4) {
-    return PmTimer_.read();
-  }
-  if (Port == hw::Uart::LineStatusPort && Width == 1) {
-    return Settings_.UartLineStatus;
-  }
-  if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
-    return hw::SuperIo::ReadValue;
-  }
-  return AllOnes(Width);
-}
-
-void Board::devicePortWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value) {
-  if (Port == hw::Pci::AddressPort && Width == 4) {
-    PciLatch_ = Value;
-    return;
-  }
-  if (Port >= hw::Pci::DataPort && Port + Width <= hw::Pci::DataPort + hw::Pci::DataPortBytes) {
-    if (bridgeSelected()) {
-      LpcConfig_.write((PciLatch_ & hw::Pci::LatchRegisterMask) + (Port - hw::Pci::DataPort), Width,
-                       Value);
-    }
-    return;
-  }
-  if (Port == hw::Uart::TransmitPort && Width == 1) {
-    SerialOutput_.push_back(static_cast<char>(Value));
-    return;
-  }
-  if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
-    SuperIoWrites_.emplace_back(Port, static_cast<std::uint8_t>(Value));
-  }
-}
-
-std::uint32_t Board::deviceMemRead(std::uint64_t Address, unsigned Width) {
-  if (Settings_.AllOnesEverywhere) {
-    return AllOnes(Width);
-  }
-  if (Within(Address, Width, BridgeEcamBase, hw::LpcBridge::ConfigSize)) {
-    return LpcConfig_.read(Address - BridgeEcamBase, Width);
-  }
-  if (Within(Address, Width, hw::Pcr::Base, hw::Pcr::Size)) {
-    return Pcr_.read(Address - hw::Pcr::Base, Width);
-  }
-  if (Within(Address, Width, hw::Spi::ConfigWindow, hw::Spi::WindowSize)) {
-    return Spi_.readConfig(Address - hw::Spi::ConfigWindow, Width);
-  }
-  if (Within(Address, Width, hw::Spi::RegisterWindow, hw::Spi::WindowSize)) {
-    return Spi_.readRegister(Address - hw::Spi::RegisterWindow, Width);
-  }
-  return AllOnes(Width);
-}
-
-void Board::deviceMemWrite(std::uint64_t Address, unsigned Width, std::uint32_t Value) {
-  if (Within(Address, Width, BridgeEcamBase, hw::LpcBridge::ConfigSize)) {
-    LpcConfig_.write(Address - BridgeEcamBase, Width, Value);
-  } else if (Within(Address, Width, hw::Pcr::Base, hw::Pcr::Size)) {
-    Pcr_.write(Address - hw::Pcr::Base, Width, Value);
-  } else if (Within(Address, Width, hw::Spi::RegisterWindow, hw::Spi::WindowSize)) {
-    Spi_.writeRegister(Address - hw::Spi::RegisterWindow, Width, Value);
-  }
-}
-
 std::optional<std::uint32_t> Board::nextAnswer(unsigned Width) {
   // A read wider than a register the board answers (an 8-byte access) is the models' to answer.
   if (Width > sizeof(std::uint32_t) || Answers_.size() - AnswersUsed_ < Width) {
@@ -298,31 +294,47 @@ std::optional<std::uint32_t> Board::nextAnswer(unsigned Width) {
   return Value;
 }
 
+// Hardware answers from outside are a filter in front of the bus: a read they answer reaches no
+// device. All ones is a filter between the bus and the devices: every read floats high and no
+// device takes a write.
 std::uint32_t Board::portRead(std::uint16_t Port, unsigned Width) {
   const std::optional<std::uint32_t> Answer = nextAnswer(Width);
-  const std::uint32_t Value = Answer ? *Answer : devicePortRead(Port, Width);
-  record(AccessKind::PortIn, Width, Port, Value);
+  bool Lost = false;
+  const std::uint32_t Value = Answer ? *Answer : busRead(AddressSpace::Io, Port, Width, Lost);
+  record(AccessKind::PortIn, Width, Port, Value, Lost);
   return Value;
 }
 
 void Board::portWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value) {
-  Value &= AllOnes(Width);
-  // Named before the write so that a write to 0xCF8 is described by the latch it replaces.
-  record(AccessKind::PortOut, Width, Port, Value);
-  devicePortWrite(Port, Width, Value);
+  Value &= FloatingValue(Width);
+  if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
+    SuperIoWrites_.emplace_back(Port, static_cast<std::uint8_t>(Value));
+  }
+  // Named and routed before the write, so that a write to 0xCF8 is described by the latch it
+  // replaces and a write to the bridge by the decoding it had.
+  const Region *To = FindRegion(AddressSpace::Io, Port, Width);
+  bool Lost = false;
+  Device *Target = deliver(To, AddressSpace::Io, Port, true, Lost);
+  record(AccessKind::PortOut, Width, Port, Value, Lost);
+  if (!Settings_.AllOnesEverywhere && Target != nullptr) {
+    Target->write(To->DeviceRegion, Port - To->Base, Width, Value);
+  }
 }
 
 std::uint32_t Board::memRead(std::uint64_t Address, unsigned Width) {
   const std::optional<std::uint32_t> Answer = nextAnswer(Width);
-  const std::uint32_t Value = Answer ? *Answer : deviceMemRead(Address, Width);
+  bool Lost = false;
+  const std::uint32_t Value =
+      Answer ? *Answer : busRead(AddressSpace::Memory, Address, Width, Lost);
   record(AccessKind::MemRead, Width, Address, Value);
   return Value;
 }
 
 void Board::memWrite(std::uint64_t Address, unsigned Width, std::uint32_t Value) {
-  Value &= AllOnes(Width);
+  Value &= FloatingValue(Width);
   record(AccessKind::MemWrite, Width, Address, Value);
-  deviceMemWrite(Address, Width, Value);
+  bool Lost = false;
+  busWrite(AddressSpace::Memory, Address, Width, Value, Lost);
 }
 
 std::uintptr_t Board::readFlags() {

@@ -3,11 +3,20 @@
 // and the register state come out.
 #pragma once
 
+#include "BoardRegions.h"
 #include "CallRecord.h"
-#include "Devices.h"
+#include "LegacyController.h"
+#include "LpcBridgeDevice.h"
+#include "PciHostBridge.h"
+#include "PcrWindow.h"
+#include "PmTimerDevice.h"
+#include "Processor.h"
 #include "RegisterSpace.h"
 #include "Scenario.h"
+#include "SpiController.h"
+#include "SuperIoChip.h"
 #include "Trace.h"
+#include "Uart16550.h"
 
 #include <array>
 #include <cstdint>
@@ -33,12 +42,41 @@ using TraceObserver = std::function<void(const TraceRecord &)>;
 // How many accesses a hung run reports.
 inline constexpr std::size_t LastAccessCount = 16;
 
+// Where the bus delivered the accesses meant for one device behind the LPC bridge.
+struct Deliveries {
+  std::uint64_t Reached = 0;    // the bridge sent them to the device's target
+  std::uint64_t NotDecoded = 0; // no decoder of the bridge held the port
+  std::uint64_t Elsewhere = 0;  // the bridge sent them to another target, where nothing answers
+  // Writes to the UART's transmit register that reached no UART: bytes nobody received.
+  std::uint64_t LostBytes = 0;
+};
+
+// The bridge registers and mirrors as BoardInitPei leaves them on the default board: where the
+// driver's phase finds the bridge when the early phase ran before it. Offsets and widths are the
+// board model's; a test checks this against a run of the early module.
+struct RegisterPreset {
+  bool Mirror; // in the private-configuration window, else the bridge's configuration space
+  std::uint32_t Offset;
+  Preset Value;
+};
+extern const std::array<RegisterPreset, 12> EarlyInitBridgeState;
+
 class Board {
 public:
   explicit Board(const Scenario &Settings = {});
+  // The devices refer to each other (the host bridge forwards to the LPC bridge): a board stays
+  // where it was made.
+  Board(const Board &) = delete;
+  Board &operator=(const Board &) = delete;
   // The board as Board(Settings) makes it, keeping the memory this one holds (its register spaces
   // and trace): for many runs in a row. Observers and answers are dropped.
   void reset(const Scenario &Settings);
+
+  // The driver's phase on its own: before the run's first access, puts the bridge and its mirrors
+  // as BoardInitPei leaves the default board (EarlyInitBridgeState), then the scenario's presets
+  // over them. Does nothing once the board has made an access: the early phase ran on it, and its
+  // bridge is what that run left.
+  void startAfterEarlyInit();
 
   // The primitives' view: widths are in bytes.
   std::uint32_t portRead(std::uint16_t Port, unsigned Width);
@@ -60,6 +98,10 @@ public:
   // A call into a firmware service that makes no access of its own: one line,
   // `# Name(arguments) -> STATUS; what it did`.
   void serviceCall(Operation Made, std::uint64_t Status);
+
+  // The trace's name of the register at a port or memory address, from the device the board's
+  // address map puts there ("UART line status"); empty when it has none.
+  std::string name(AddressSpace Space, std::uint64_t Address) const;
 
   void addObserver(TraceObserver Observer) { Observers_.push_back(std::move(Observer)); }
 
@@ -87,43 +129,61 @@ public:
   std::vector<CallRecord> openCalls() const;
   // The same calls as indices into calls(), outermost first.
   const std::vector<std::size_t> &openCallIndices() const { return OpenCalls_; }
-  const std::string &serialOutput() const { return SerialOutput_; }
+  // What the UART sent on its serial line: the console's text.
+  const std::string &serialOutput() const { return Uart_.sent(); }
   const std::vector<std::uint32_t> &spiFrames() const { return Spi_.framesReceived(); }
+  // Every write to the Super I/O configuration ports, in order, whether or not it reached the
+  // chip (superIo() tells what the chip took).
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &superIoWrites() const {
     return SuperIoWrites_;
   }
   const SpiControllerModel &spi() const { return Spi_; }
-  RegisterSpace &lpcConfig() { return LpcConfig_; }
-  const RegisterSpace &lpcConfig() const { return LpcConfig_; }
-  RegisterSpace &pcr() { return Pcr_; }
-  const RegisterSpace &pcr() const { return Pcr_; }
+  const SuperIoChip &superIo() const { return SuperIo_; }
+  const LpcBridgeModel &bridge() const { return Lpc_; }
+  // Where the accesses meant for a device behind the bridge went.
+  const Deliveries &deliveries(DeviceId Device) const {
+    return Deliveries_[static_cast<std::size_t>(Device)];
+  }
+  RegisterSpace &lpcConfig() { return Lpc_.config(); }
+  const RegisterSpace &lpcConfig() const { return Lpc_.config(); }
+  RegisterSpace &pcr() { return Pcr_.registers(); }
+  const RegisterSpace &pcr() const { return Pcr_.registers(); }
   bool interruptsEnabled() const { return Cpu_.interruptsEnabled(); }
-  std::uint32_t pciLatch() const { return PciLatch_; }
+  std::uint32_t pciLatch() const { return PciHost_.latch(); }
   std::uint32_t pmTimerCount() const { return PmTimer_.count(); }
   std::uint64_t steps() const { return Steps_; }
   const Scenario &scenario() const { return Settings_; }
 
 private:
-  void record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value);
+  void record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value,
+              bool Lost = false);
   void keep(TraceRecord Record);
   // The next answer of Width bytes, or nullopt once the answers are used up.
   std::optional<std::uint32_t> nextAnswer(unsigned Width);
-  std::uint32_t devicePortRead(std::uint16_t Port, unsigned Width);
-  void devicePortWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value);
-  std::uint32_t deviceMemRead(std::uint64_t Address, unsigned Width);
-  void deviceMemWrite(std::uint64_t Address, unsigned Width, std::uint32_t Value);
-  bool bridgeSelected() const;
-  std::string describePort(std::uint16_t Port) const;
+  void applyPresets();
+  Device *device(DeviceId Which);
+  const Device *device(DeviceId Which) const;
+  // The device an access reaches (nullptr: it reaches none), counting where an access meant for
+  // a device behind the bridge went; Lost is set when it was meant for one and missed it.
+  Device *deliver(const Region *To, AddressSpace Space, std::uint64_t Address, bool Write,
+                  bool &Lost);
+  std::uint32_t busRead(AddressSpace Space, std::uint64_t Address, unsigned Width, bool &Lost);
+  void busWrite(AddressSpace Space, std::uint64_t Address, unsigned Width, std::uint32_t Value,
+                bool &Lost);
 
   Scenario Settings_;
   CpuModel Cpu_;
+  LpcBridgeModel Lpc_;
+  PciHostBridge PciHost_{Lpc_};
+  PcrWindow Pcr_;
   PmTimerModel PmTimer_;
   SpiControllerModel Spi_;
-  std::string SerialOutput_;
+  Uart16550 Uart_;
+  SuperIoChip SuperIo_;
+  LegacyController Keyboard_;
+  LegacyController Ec_;
+  std::array<Deliveries, DeviceIdCount> Deliveries_{};
   std::vector<std::pair<std::uint16_t, std::uint8_t>> SuperIoWrites_;
-  RegisterSpace LpcConfig_;
-  RegisterSpace Pcr_;
-  std::uint32_t PciLatch_ = 0;
   std::vector<TraceRecord> Trace_;
   // The last accesses, as a ring: the next one goes to LastNext_.
   std::array<TraceRecord, LastAccessCount> LastAccesses_{};

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace sim::hw::LpcBridge {
 
@@ -93,6 +94,22 @@ inline constexpr std::uint16_t EmbeddedController = 1u << 11; // 0x62/0x66
 inline constexpr std::uint16_t SuperIo2E = 1u << 12;          // 0x2E/0x2F
 inline constexpr std::uint16_t SuperIo4E = 1u << 13;          // 0x4E/0x4F
 } // namespace Enable
+
+// The devices of the I/O Decode Ranges register: each one's range field, the ports it selects
+// from, its bit in I/O Enables and the ports it claims from its base.
+struct RangeDevice {
+  const char *Name;
+  RangeField Field;
+  std::span<const std::uint16_t> Ports;
+  std::uint16_t Enable;
+  std::span<const PortSpan> Spans;
+};
+inline constexpr RangeDevice RangeDevices[] = {
+    {"COM A", ComA, SerialPorts, Enable::ComA, SerialSpans},
+    {"COM B", ComB, SerialPorts, Enable::ComB, SerialSpans},
+    {"parallel", Parallel, ParallelPorts, Enable::Parallel, ParallelSpans},
+    {"floppy", Floppy, FloppyPorts, Enable::Floppy, FloppySpans},
+};
 
 // The decoders of I/O Enables whose ports are fixed: the enable bit, the decoder's name and its
 // ports (at most two spans).

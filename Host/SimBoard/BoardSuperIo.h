@@ -1,5 +1,6 @@
-// The board's Super I/O chip as the board presents it: an index port and a data port, the key
-// that puts it in configuration mode, and the names of the registers the summary shows.
+// The board's Super I/O chip as the board presents it: its configuration ports (strapped to
+// 0x2E/0x2F on this board), the key that puts it in configuration mode, its configuration
+// registers and the names the summary gives them.
 #pragma once
 
 #include <cstdint>
@@ -7,15 +8,19 @@
 namespace sim::hw::SuperIo {
 inline constexpr std::uint16_t IndexPort = 0x2E;
 inline constexpr std::uint16_t DataPort = 0x2F;
+inline constexpr std::uint16_t PortCount = 2;
 inline constexpr std::uint8_t EnterKey[] = {0x87, 0x01, 0x55, 0x55};
-// Every read of either port answers this.
+// What either port reads while the chip is not in configuration mode: it does not drive the bus.
 inline constexpr std::uint8_t ReadValue = 0xFF;
 
+// Registers below 0x30 are the chip's own (global); from 0x30 up each logical device has its own.
 inline constexpr std::uint8_t ConfigControl = 0x02;
-inline constexpr std::uint8_t LeaveConfigMode = 0x02; // written to configuration control
+inline constexpr std::uint8_t LeaveConfigMode = 0x02; // the bit, written to configuration control
 inline constexpr std::uint8_t LogicalDeviceSelect = 0x07;
+inline constexpr std::uint8_t FirstDeviceRegister = 0x30;
 inline constexpr std::uint8_t Activate = 0x30;
 inline constexpr std::uint8_t ActivateOn = 0x01;
+inline constexpr std::uint8_t IoBaseHigh = 0x60;
 inline constexpr std::uint8_t IoBaseLow = 0x61;
 inline constexpr std::uint8_t InterruptSelect = 0x70;
 inline constexpr std::uint8_t SecondInterruptSelect = 0x72;

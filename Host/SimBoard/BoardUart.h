@@ -5,6 +5,9 @@
 
 namespace sim::hw::Uart {
 inline constexpr std::uint16_t Base = 0x3F8;
-inline constexpr std::uint16_t TransmitPort = Base + 0;   // write: the byte to send
-inline constexpr std::uint16_t LineStatusPort = Base + 5; // read, 8 bits
+inline constexpr std::uint16_t PortCount = 8;        // the eight registers of a 16550
+inline constexpr std::uint16_t TransmitOffset = 0;   // write: the byte to send
+inline constexpr std::uint16_t LineStatusOffset = 5; // read, 8 bits
+inline constexpr std::uint16_t TransmitPort = Base + TransmitOffset;
+inline constexpr std::uint16_t LineStatusPort = Base + LineStatusOffset;
 } // namespace sim::hw::Uart

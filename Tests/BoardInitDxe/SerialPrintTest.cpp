@@ -28,6 +28,7 @@ TEST(SerialPrint, SendsTheMessageWithLineFeedsAsCarriageReturnLineFeed) {
   };
   for (const Case &Each : Cases) {
     sim::Board Board;
+    Board.startAfterEarlyInit(); // the UART decoded, as the driver finds it
     sim::RunOnBoard(Board, [&] { SerialPrint("%s", Each.Message.c_str()); });
     EXPECT_EQ(Board.serialOutput(), Each.Wire) << Each.Message.size() << ": " << Each.Message;
   }
@@ -36,6 +37,7 @@ TEST(SerialPrint, SendsTheMessageWithLineFeedsAsCarriageReturnLineFeed) {
 // Every byte waits for an empty holding register, the carriage return of a line feed included.
 TEST(SerialPrint, PollsLineStatusBeforeEveryByte) {
   sim::Board Board;
+  Board.startAfterEarlyInit(); // the UART decoded, as the driver finds it
   sim::RunOnBoard(Board, [] { SerialPrint("ab\n"); });
   const std::vector<std::string> Expected = {
       "IN8 0x03FD 0x60", "OUT8 0x03F8 0x61", "IN8 0x03FD 0x60", "OUT8 0x03F8 0x62",
@@ -52,6 +54,7 @@ TEST(SerialPrint, WaitsForTransmitHoldingEmpty) {
     Settings.UartLineStatus = LineStatus;
     Settings.MaxSteps = 200;
     sim::Board Board(Settings);
+    Board.startAfterEarlyInit(); // the UART decoded, as the driver finds it
     const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [] { SerialPrint("ok"); });
     const bool Ready = (LineStatus & 0x20) != 0;
     EXPECT_EQ(Outcome.Hung, !Ready) << int{LineStatus};

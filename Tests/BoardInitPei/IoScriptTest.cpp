@@ -49,6 +49,7 @@ TEST(IoScript, AndMaskRowsReadThePortFirst) {
     sim::Scenario Settings;
     Settings.UartLineStatus = Case.PortValue;
     sim::Board Board(Settings);
+    Board.startAfterEarlyInit(); // the UART decoded
     ASSERT_FALSE(sim::RunScript(Board, {&Case.Row, 1}).Hung);
     EXPECT_EQ(Lines(Board), Case.Trace);
   }

@@ -108,14 +108,6 @@ TEST(SimBoard, DefaultDevicesAnswerAsTheBoardDoes) {
        },
        {"RD32 0xFE032008 0x00000004", "WR32 0xFE032010 0x00000700", "RD32 0xFE032010 0x00000000",
         "WR32 0xFE032040 0x00000007", "RD32 0xFE032040 0x00000007"}},
-      {"UART and Super I/O",
-       [] {
-         PortRead8(0x3FD);
-         PortWrite8(0x3F8, 'A');
-         PortWrite8(0x2E, 0x87);
-         PortRead8(0x2F);
-       },
-       {"IN8 0x03FD 0x60", "OUT8 0x03F8 0x41", "OUT8 0x002E 0x87", "IN8 0x002F 0xFF"}},
       {"everything else reads all ones",
        [] {
          PortRead8(0x80);
@@ -134,6 +126,7 @@ TEST(SimBoard, DefaultDevicesAnswerAsTheBoardDoes) {
 
 TEST(SimBoard, DevicesKeepWhatTheyReceived) {
   sim::Board Board;
+  Board.startAfterEarlyInit();
   sim::RunOnBoard(Board, [] {
     PortWrite8(0x3F8, 'o');
     PortWrite8(0x3F8, 'k');
@@ -175,6 +168,7 @@ TEST(SimBoard, StepBudgetStopsASpinAndKeepsTheLastAccesses) {
     Settings.MaxSteps = 100;
     Settings.RecordTrace = Keep;
     sim::Board Board(Settings);
+    Board.startAfterEarlyInit();
     std::size_t Observed = 0;
     Board.addObserver([&](const sim::TraceRecord &) { ++Observed; });
     const sim::RunOutcome Outcome = sim::RunOnBoard(Board, [&] {
@@ -262,3 +256,170 @@ TEST(SimBoard, TraceCommentsNameTheRegisters) {
 }
 
 } // namespace
+
+namespace {
+
+// A bridge register preset through the ECAM window, as a test row gives it.
+struct BridgePreset {
+  std::uint32_t Offset;
+  std::uint32_t Value;
+  unsigned Width;
+};
+
+struct RouteCase {
+  const char *Name;
+  bool AfterEarlyInit; // the bridge as BoardInitPei leaves the default board
+  std::vector<BridgePreset> Bridge;
+  std::function<void()> Body;
+  std::vector<std::string> Expected; // with comments
+  std::string Serial;                // what the UART sent
+  std::uint64_t LostBytes;           // transmit writes that reached no UART
+  std::uint64_t SuperIoReached;      // accesses that reached the Super I/O chip
+};
+
+} // namespace
+
+// Devices behind the LPC bridge see a cycle only when the bridge decodes its port to the LPC bus;
+// otherwise a read floats high and a write reaches nothing. Devices inside the PCH answer
+// whatever the bridge decodes.
+TEST(SimBoard, DevicesBehindTheBridgeSeeOnlyWhatItDecodesToThem) {
+  const auto UartAndSuperIo = [] {
+    PortRead8(0x3FD);
+    PortWrite8(0x3F8, 'A');
+    PortWrite8(0x2E, 0x87);
+    PortRead8(0x2F);
+  };
+  const RouteCase Cases[] = {
+      {"after early init: COM A and 0x2E decoded to LPC",
+       true,
+       {},
+       UartAndSuperIo,
+       {"IN8 0x03FD 0x60  ; UART line status", "OUT8 0x03F8 0x41  ; UART transmit",
+        "OUT8 0x002E 0x87  ; Super I/O index", "IN8 0x002F 0xFF  ; Super I/O data"},
+       "A",
+       0,
+       2},
+      {"at reset nothing behind the bridge is decoded",
+       false,
+       {},
+       UartAndSuperIo,
+       {"IN8 0x03FD 0xFF  ; UART line status (not decoded: reached no device)",
+        "OUT8 0x03F8 0x41  ; UART transmit (not decoded: reached no device)",
+        "OUT8 0x002E 0x87  ; Super I/O index (not decoded: reached no device)",
+        "IN8 0x002F 0xFF  ; Super I/O data (not decoded: reached no device)"},
+       "",
+       1,
+       0},
+      {"COM A decoded to eSPI CS1 only: the UART on LPC never sees it",
+       false,
+       {{0x80, 0x0000, 2}, {0xA0, 0x0001, 2}},
+       [] { PortWrite8(0x3F8, 'A'); },
+       {"OUT8 0x03F8 0x41  ; UART transmit (decoded to another target: reached no device)"},
+       "",
+       1,
+       0},
+      {"0x2E claimed by LPC and eSPI CS1: the fixed decoder of the primary target takes it",
+       false,
+       {{0x82, 0x1000, 2}, {0xA0, 0x1000, 2}},
+       [] { PortWrite8(0x2E, 0x87); },
+       {"OUT8 0x002E 0x87  ; Super I/O index"},
+       "",
+       0,
+       1},
+      {"a generic window on LPC at 0x2C holds 0x2E",
+       false,
+       {{0x84, 0x0000002D, 4}},
+       [] { PortWrite8(0x2E, 0x87); },
+       {"OUT8 0x002E 0x87  ; Super I/O index"},
+       "",
+       0,
+       1},
+      {"a fixed decoder on CS1 beats an LPC window: the cycle goes to CS1",
+       false,
+       {{0xA0, 0x1000, 2}, {0x84, 0x0000002D, 4}},
+       [] { PortWrite8(0x2E, 0x87); },
+       {"OUT8 0x002E 0x87  ; Super I/O index (decoded to another target: reached no device)"},
+       "",
+       0,
+       0},
+      // The PCH's own devices are not behind the bridge.
+      {"PM timer and PCI ports answer at reset",
+       false,
+       {},
+       [] {
+         PortRead32(0x1808);
+         PortWrite32(0xCF8, 0x8000F880);
+         PortRead16(0xCFC);
+       },
+       {"IN32 0x1808 0x00000000  ; PM timer", "OUT32 0x0CF8 0x8000F880  ; PCI address",
+        "IN16 0x0CFC 0x0000  ; I/O Decode Ranges"},
+       "",
+       0,
+       0},
+  };
+  for (const RouteCase &Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    sim::Scenario Settings;
+    for (const BridgePreset &Each : Case.Bridge) {
+      Settings.LpcConfig[Each.Offset] = {Each.Value, Each.Width};
+    }
+    sim::Board Board(Settings);
+    if (Case.AfterEarlyInit) {
+      Board.startAfterEarlyInit();
+    }
+    sim::RunOnBoard(Board, Case.Body);
+    EXPECT_EQ(sim::test::LinesWithComments(Board), Case.Expected);
+    EXPECT_EQ(Board.serialOutput(), Case.Serial);
+    EXPECT_EQ(Board.deliveries(sim::DeviceId::Uart).LostBytes, Case.LostBytes);
+    EXPECT_EQ(Board.deliveries(sim::DeviceId::SuperIo).Reached, Case.SuperIoReached);
+  }
+}
+
+// The chip takes configuration only between its entry key and the leave bit; the index port
+// chooses the register, logical-device select the device whose registers follow.
+TEST(SimBoard, SuperIoChipTakesConfigurationOnlyInConfigurationMode) {
+  sim::Board Board;
+  Board.startAfterEarlyInit();
+  sim::RunOnBoard(Board, [] {
+    PortWrite8(0x2F, 0x11); // data before the key: ignored
+    for (const std::uint8_t Key : {0x87, 0x01, 0x55, 0x55}) {
+      PortWrite8(0x2E, Key);
+    }
+    PortWrite8(0x2E, 0x07);
+    PortWrite8(0x2F, 0x0D);
+    PortWrite8(0x2E, 0x30);
+    PortWrite8(0x2F, 0x01);
+    PortWrite8(0x2E, 0x70);
+    PortWrite8(0x2F, 0x1A);
+    PortRead8(0x2F); // reads back the interrupt select in configuration mode
+    PortWrite8(0x2E, 0x02);
+    PortWrite8(0x2F, 0x02); // leave
+    PortWrite8(0x2E, 0x30);
+    PortWrite8(0x2F, 0x00); // after leaving: ignored
+  });
+  const sim::SuperIoChip &Chip = Board.superIo();
+  EXPECT_FALSE(Chip.inConfigMode());
+  EXPECT_EQ(Chip.entries(), 1u);
+  EXPECT_EQ(Chip.exits(), 1u);
+  EXPECT_EQ(Chip.ignoredWrites(), 3u);
+  const sim::SuperIoChip::Registers Device0D = {{0x30, 0x01}, {0x70, 0x1A}};
+  ASSERT_EQ(Chip.logicalDevices().size(), 1u);
+  EXPECT_EQ(Chip.logicalDevices().at(0x0D), Device0D);
+  EXPECT_EQ(sim::test::Lines(Board).at(11), "IN8 0x002F 0x1A");
+}
+
+// The bridge and mirrors a driver run starts from are those BoardInitPei leaves on the default
+// board: I/O Decode Ranges 0x0070, I/O Enables 0x3C03, windows at 0x6C, 0x280, 0x200, 0xA00.
+TEST(SimBoard, DriverPhaseStartsFromTheEarlyPhasesBridge) {
+  sim::Board Board;
+  Board.startAfterEarlyInit();
+  EXPECT_EQ(Board.lpcConfig().read16(0x80), 0x0070);
+  EXPECT_EQ(Board.lpcConfig().read16(0x82), 0x3C03);
+  EXPECT_EQ(Board.pcr().read16(0x2770), 0x0070);
+  EXPECT_EQ(Board.pcr().read16(0x2774), 0x3C03);
+  const std::uint32_t Windows[] = {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01};
+  for (std::uint32_t Slot = 0; Slot < 4; ++Slot) {
+    EXPECT_EQ(Board.lpcConfig().read32(0x84 + 4 * Slot), Windows[Slot]) << Slot;
+    EXPECT_EQ(Board.pcr().read32(0x2730 + 4 * Slot), Windows[Slot]) << Slot;
+  }
+}

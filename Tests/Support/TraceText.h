@@ -22,6 +22,17 @@ inline std::vector<std::string> Lines(const Board &Target) {
   return Lines(Target.trace());
 }
 
+// The accesses with their comments: register names and where an access went.
+inline std::vector<std::string> LinesWithComments(const Board &Target) {
+  std::vector<std::string> Result;
+  for (const TraceRecord &Record : Target.trace()) {
+    if (Record.Kind != AccessKind::Note) {
+      Result.push_back(FormatRecord(Record, true));
+    }
+  }
+  return Result;
+}
+
 // Memory accesses that fall into [Base, Base + Size).
 inline std::vector<std::string> MemoryLines(const Board &Target, std::uint64_t Base,
                                             std::uint64_t Size) {

@@ -4,7 +4,7 @@
 #include "BoardPci.h"
 #include "BoardSpi.h"
 #include "Comparison.h"
-#include "Devices.h"
+#include "Processor.h"
 
 #include <algorithm>
 #include <array>

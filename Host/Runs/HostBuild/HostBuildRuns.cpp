@@ -105,6 +105,7 @@ public:
   // Loads the driver afresh (zeroed module data) and calls its entry with a system table built
   // from the board's scenario.
   runs::RunResult runDxe(sim::Board &Target) const override {
+    Target.startAfterEarlyInit();
     gDxeModuleData = {};
     sim::DxeEnvironment Environment(Target.scenario().Firmware);
     // Any handle will do: the driver does not use its own.

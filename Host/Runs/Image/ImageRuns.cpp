@@ -111,6 +111,7 @@ runs::RunResult ImageRuns::runPei(sim::Board &Target) const {
 }
 
 runs::RunResult ImageRuns::runDxe(sim::Board &Target) const {
+  Target.startAfterEarlyInit();
   DxeMachine &Machine = dxeMachine(Target);
   runs::RunResult Result = CallEntry(Machine, Target, sim::DxeEntryCall{}, [&] {
     return Machine.call(Dxe_->Entry, {machine::dxe::ImageHandleToken, Machine.systemTable()});

@@ -1,11 +1,13 @@
+#include "SpiController.h"
+
 #include "BoardSpi.h"
-#include "Devices.h"
+
+#include <algorithm>
 
 namespace sim {
 
 namespace {
 using namespace hw::Spi;
-constexpr std::uint32_t AllOnes = 0xFFFFFFFF;
 } // namespace
 
 SpiControllerModel::SpiControllerModel(const SpiSettings &Settings)
@@ -15,20 +17,20 @@ SpiControllerModel::SpiControllerModel(const SpiSettings &Settings)
   Registers_.write(Clock, 4, Settings.Clock);
 }
 
-std::uint32_t SpiControllerModel::readConfig(std::uint64_t Offset, unsigned Width) const {
-  return Config_.read(Offset, Width);
-}
-
 std::uint32_t SpiControllerModel::registerValue(std::uint64_t Offset) const {
   return Registers_.read32(Offset);
 }
 
+std::uint32_t SpiControllerModel::read(unsigned Region, std::uint64_t Offset, unsigned Width) {
+  return Region == ConfigWindow ? Config_.read(Offset, Width) : readRegister(Offset, Width);
+}
+
 std::uint32_t SpiControllerModel::readRegister(std::uint64_t Offset, unsigned Width) {
-  const std::uint32_t WidthMask = Width == 4 ? AllOnes : (std::uint32_t{1} << (8 * Width)) - 1;
+  const std::uint32_t WidthMask = FloatingValue(Width);
   switch (Offset) {
   case Control0:
     if (Settings_.Presence == SpiPresence::Dead) {
-      return AllOnes & WidthMask;
+      return WidthMask;
     }
     break;
   case Status:
@@ -45,12 +47,26 @@ std::uint32_t SpiControllerModel::readRegister(std::uint64_t Offset, unsigned Wi
   return Registers_.read(Offset, Width);
 }
 
-void SpiControllerModel::writeRegister(std::uint64_t Offset, unsigned Width, std::uint32_t Value) {
+void SpiControllerModel::write(unsigned Region, std::uint64_t Offset, unsigned Width,
+                               std::uint32_t Value) {
+  if (Region == ConfigWindow) {
+    return; // the configuration copy is read-only
+  }
   if (Offset == Data) {
     Frames_.push_back(Value);
   } else {
     Registers_.write(Offset, Width, Value);
   }
+}
+
+std::string SpiControllerModel::registerName(unsigned Region, std::uint64_t Offset) const {
+  if (Region == ConfigWindow) {
+    return Offset == DeviceIdOffset ? "SPI device ID" : "";
+  }
+  const auto Found =
+      std::find_if(Registers.begin(), Registers.end(),
+                   [&](const hw::NamedRegister &Each) { return Each.Offset == Offset; });
+  return Found == Registers.end() ? "" : Found->Name;
 }
 
 } // namespace sim
