@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -40,14 +41,17 @@ std::vector<Row> With(std::vector<Row> Rows,
   return Rows;
 }
 
-// What a run on the rows leaves: the bridge's decode registers and the Super I/O writes.
+// What a run on the rows leaves: the bridge's decode registers and what the Super I/O chip took.
 struct Leaves {
   std::uint16_t IoDecodeRanges;
   std::uint16_t IoEnables;
   std::array<std::uint32_t, 4> Windows; // LPC generic I/O ranges 1-4
   std::uint16_t EspiCs1IoEnables;
-  std::size_t SuperIoReads;
-  std::vector<std::pair<std::uint16_t, std::uint8_t>> LastSuperIoWrites; // the last three
+  std::size_t SuperIoReads; // of the configuration ports 0x2E/0x2F
+  unsigned ChipEntries;     // times the chip entered configuration mode
+  // Logical device 0x0D's activate and device-specific 0x76 registers; nullopt: never written.
+  std::optional<std::uint8_t> Activate;
+  std::optional<std::uint8_t> DeviceSpecific76;
 };
 
 struct WhatIf {
@@ -61,13 +65,9 @@ inline const std::vector<WhatIf> &WhatIfs() {
       // The module's own rows, given as rows: the module's own board.
       {"its own rows",
        {OwnDecodeRows, OwnScriptRows},
-       {0x0070,
-        0x3C03,
-        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
-        0,
-        0,
-        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
-      // Both rows of the configuration ports at 0x4E: only the 0x4E/0x4F enable is set.
+       {0x0070, 0x3C03, {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01}, 0, 0, 1, 0x01, 0xE5}},
+      // Both rows of the configuration ports at 0x4E: only the 0x4E/0x4F enable is set, so the
+      // script's writes to 0x2E/0x2F reach no chip, which never enters configuration mode.
       {"both 0x2E rows on 0x4E",
        {With(OwnDecodeRows, {{0, {0x004E, 2, 0x000000FF}}, {5, {0x004E, 2, 0x000000FF}}}),
         std::nullopt},
@@ -76,17 +76,14 @@ inline const std::vector<WhatIf> &WhatIfs() {
         {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
         0,
         0,
-        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+        0,
+        std::nullopt,
+        std::nullopt}},
       // Port 0 turns the COM decoders off; no request opens the window at 0x200.
       {"COM A and COM B rows on port 0",
        {With(OwnDecodeRows, {{6, {0x0000, 0, 0x00000006}}, {7, {0x0000, 1, 0x00000006}}}),
         std::nullopt},
-       {0x0000,
-        0x3C00,
-        {0x0000006D, 0x00000281, 0x00FC0A01, 0x00000000},
-        0,
-        0,
-        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+       {0x0000, 0x3C00, {0x0000006D, 0x00000281, 0x00FC0A01, 0x00000000}, 0, 0, 1, 0x01, 0xE5}},
       // The EC on chip select 1: its enable there, and chip select 1's enables for the
       // configuration ports, which the LPC enables already hold.
       {"the EC row on eSPI chip select 1",
@@ -96,16 +93,14 @@ inline const std::vector<WhatIf> &WhatIfs() {
         {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
         0x3800,
         0,
-        {{0x2F, 0x01}, {0x2E, 0x02}, {0x2F, 0x02}}}},
-      // The activation merged into what the data port reads (0xFF): one read, and 0xFF written.
-      {"the activation merged into the data port's value",
-       {std::nullopt, With(OwnScriptRows, {{19, {0x2F, 0xFE, 0x01}}})},
-       {0x0070,
-        0x3C03,
-        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
-        0,
         1,
-        {{0x2F, 0xFF}, {0x2E, 0x02}, {0x2F, 0x02}}}},
+        0x01,
+        0xE5}},
+      // Register 0x76 merged into what the chip holds there (0, never written): one read of the
+      // data port, and 0x05 written.
+      {"register 0x76 merged into the chip's value",
+       {std::nullopt, With(OwnScriptRows, {{15, {0x2F, 0xF0, 0x05}}})},
+       {0x0070, 0x3C03, {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01}, 0, 1, 1, 0x01, 0x05}},
   };
   return Cases;
 }
