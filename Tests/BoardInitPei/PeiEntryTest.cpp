@@ -185,6 +185,10 @@ TEST(PeiEntry, RunsTheRowsGivenInPlaceOfItsTables) {
     }
     EXPECT_EQ(Reads, Each.Board.SuperIoReads);
     EXPECT_EQ(Board.superIoWrites().size(), 22u);
+    const sim::Deliveries &Chip = Board.deliveries(sim::DeviceId::SuperIo);
+    EXPECT_EQ(Chip.Reached, Each.Board.ReachedChip);
+    EXPECT_EQ(Chip.NotDecoded, Each.Board.NotDecoded);
+    EXPECT_EQ(Chip.Elsewhere, 0u);
     EXPECT_EQ(Board.superIo().entries(), Each.Board.ChipEntries);
     const auto Device = Board.superIo().logicalDevices().find(0x0D);
     const auto Register = [&](std::uint8_t Offset) -> std::optional<std::uint8_t> {

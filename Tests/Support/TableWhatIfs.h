@@ -48,7 +48,11 @@ struct Leaves {
   std::array<std::uint32_t, 4> Windows; // LPC generic I/O ranges 1-4
   std::uint16_t EspiCs1IoEnables;
   std::size_t SuperIoReads; // of the configuration ports 0x2E/0x2F
-  unsigned ChipEntries;     // times the chip entered configuration mode
+  // Accesses of the configuration ports that the bridge sent to the chip, and that it decoded
+  // nowhere.
+  std::uint64_t ReachedChip;
+  std::uint64_t NotDecoded;
+  unsigned ChipEntries; // times the chip entered configuration mode
   // Logical device 0x0D's activate and device-specific 0x76 registers; nullopt: never written.
   std::optional<std::uint8_t> Activate;
   std::optional<std::uint8_t> DeviceSpecific76;
@@ -65,42 +69,74 @@ inline const std::vector<WhatIf> &WhatIfs() {
       // The module's own rows, given as rows: the module's own board.
       {"its own rows",
        {OwnDecodeRows, OwnScriptRows},
-       {0x0070, 0x3C03, {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01}, 0, 0, 1, 0x01, 0xE5}},
+       {.IoDecodeRanges = 0x0070,
+        .IoEnables = 0x3C03,
+        .Windows = {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        .EspiCs1IoEnables = 0,
+        .SuperIoReads = 0,
+        .ReachedChip = 22,
+        .NotDecoded = 0,
+        .ChipEntries = 1,
+        .Activate = 0x01,
+        .DeviceSpecific76 = 0xE5}},
       // Both rows of the configuration ports at 0x4E: only the 0x4E/0x4F enable is set, so the
-      // script's writes to 0x2E/0x2F reach no chip, which never enters configuration mode.
+      // script's 22 writes to 0x2E/0x2F reach no chip, which never enters configuration mode.
       {"both 0x2E rows on 0x4E",
        {With(OwnDecodeRows, {{0, {0x004E, 2, 0x000000FF}}, {5, {0x004E, 2, 0x000000FF}}}),
         std::nullopt},
-       {0x0070,
-        0x2C03,
-        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
-        0,
-        0,
-        0,
-        std::nullopt,
-        std::nullopt}},
+       {.IoDecodeRanges = 0x0070,
+        .IoEnables = 0x2C03,
+        .Windows = {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        .EspiCs1IoEnables = 0,
+        .SuperIoReads = 0,
+        .ReachedChip = 0,
+        .NotDecoded = 22,
+        .ChipEntries = 0,
+        .Activate = std::nullopt,
+        .DeviceSpecific76 = std::nullopt}},
       // Port 0 turns the COM decoders off; no request opens the window at 0x200.
       {"COM A and COM B rows on port 0",
        {With(OwnDecodeRows, {{6, {0x0000, 0, 0x00000006}}, {7, {0x0000, 1, 0x00000006}}}),
         std::nullopt},
-       {0x0000, 0x3C00, {0x0000006D, 0x00000281, 0x00FC0A01, 0x00000000}, 0, 0, 1, 0x01, 0xE5}},
+       {.IoDecodeRanges = 0x0000,
+        .IoEnables = 0x3C00,
+        .Windows = {0x0000006D, 0x00000281, 0x00FC0A01, 0x00000000},
+        .EspiCs1IoEnables = 0,
+        .SuperIoReads = 0,
+        .ReachedChip = 22,
+        .NotDecoded = 0,
+        .ChipEntries = 1,
+        .Activate = 0x01,
+        .DeviceSpecific76 = 0xE5}},
       // The EC on chip select 1: its enable there, and chip select 1's enables for the
-      // configuration ports, which the LPC enables already hold.
+      // configuration ports, which the LPC enables already hold; the chip on LPC still gets
+      // the script.
       {"the EC row on eSPI chip select 1",
        {With(OwnDecodeRows, {{4, {0x0062, 2, 0x000001FF}}}), std::nullopt},
-       {0x0070,
-        0x3C03,
-        {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
-        0x3800,
-        0,
-        1,
-        0x01,
-        0xE5}},
+       {.IoDecodeRanges = 0x0070,
+        .IoEnables = 0x3C03,
+        .Windows = {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        .EspiCs1IoEnables = 0x3800,
+        .SuperIoReads = 0,
+        .ReachedChip = 22,
+        .NotDecoded = 0,
+        .ChipEntries = 1,
+        .Activate = 0x01,
+        .DeviceSpecific76 = 0xE5}},
       // Register 0x76 merged into what the chip holds there (0, never written): one read of the
       // data port, and 0x05 written.
       {"register 0x76 merged into the chip's value",
        {std::nullopt, With(OwnScriptRows, {{15, {0x2F, 0xF0, 0x05}}})},
-       {0x0070, 0x3C03, {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01}, 0, 1, 1, 0x01, 0x05}},
+       {.IoDecodeRanges = 0x0070,
+        .IoEnables = 0x3C03,
+        .Windows = {0x0000006D, 0x00000281, 0x00FC0201, 0x00FC0A01},
+        .EspiCs1IoEnables = 0,
+        .SuperIoReads = 1,
+        .ReachedChip = 23,
+        .NotDecoded = 0,
+        .ChipEntries = 1,
+        .Activate = 0x01,
+        .DeviceSpecific76 = 0x05}},
   };
   return Cases;
 }
