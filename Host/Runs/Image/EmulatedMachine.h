@@ -3,9 +3,7 @@
 // services table, traps it must never reach). Anything unmapped is a fault of the module.
 #pragma once
 
-#include "BoardPci.h"
-#include "BoardPcr.h"
-#include "BoardSpi.h"
+#include "BoardRegions.h"
 
 #include <array>
 #include <cstdint>
@@ -48,13 +46,29 @@ struct DeviceWindow {
   std::uint64_t Size;
 };
 
-// The board model's windows: the PCI configuration window, the private-configuration window and
-// the three SPI controllers' register and configuration windows, side by side.
-inline constexpr std::array<DeviceWindow, 3> DeviceWindows = {{
-    {"the PCI configuration window", sim::hw::Pci::EcamBase, sim::hw::Pci::EcamSize},
-    {"the private-configuration window", sim::hw::Pcr::Base, sim::hw::Pcr::Size},
-    {"the SPI controller windows", sim::hw::Spi::AllWindowsBase, sim::hw::Spi::AllWindowsSize},
-}};
+// The memory regions of the board's address map, in its order: every one is mapped, and an
+// image's placement must miss every one.
+constexpr std::size_t MemoryRegionCount() {
+  std::size_t Count = 0;
+  for (const sim::Region &Each : sim::BoardRegions) {
+    Count += Each.Space == sim::AddressSpace::Memory ? 1 : 0;
+  }
+  return Count;
+}
+
+constexpr std::array<DeviceWindow, MemoryRegionCount()> MemoryRegions() {
+  std::array<DeviceWindow, MemoryRegionCount()> Windows{};
+  std::size_t Next = 0;
+  for (const sim::Region &Each : sim::BoardRegions) {
+    if (Each.Space == sim::AddressSpace::Memory) {
+      Windows[Next++] = {Each.Name, Each.Base, Each.Size};
+    }
+  }
+  return Windows;
+}
+
+inline constexpr auto DeviceWindows = MemoryRegions();
+static_assert(DeviceWindows.size() == 6);
 
 constexpr bool Overlaps(std::uint64_t Base, std::uint64_t Size, std::uint64_t OtherBase,
                         std::uint64_t OtherSize) {

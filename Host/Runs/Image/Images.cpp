@@ -110,14 +110,12 @@ void CheckPlacement(const std::string &Path, std::uint64_t Base, std::uint64_t S
     throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +
                         ", which is not a 4 KiB boundary with the whole image below 4 GiB");
   }
-  const DeviceWindow Taken[] = {
+  std::vector<DeviceWindow> Taken = {
       {"the stack", StackBase, StackSize},
       {"the PEI services table", ServicesPage, PageSize},
       {"the PEI service traps", ServiceTrapBase, ExitTrap + PageSize - ServiceTrapBase},
-      DeviceWindows[0],
-      DeviceWindows[1],
-      DeviceWindows[2],
   };
+  Taken.insert(Taken.end(), DeviceWindows.begin(), DeviceWindows.end());
   for (const DeviceWindow &Each : Taken) {
     if (Overlaps(Base, PageRoundUp(Size), Each.Base, Each.Size)) {
       throw ImageRejected("'" + Path + "' is linked for " + HexText(Base) +

@@ -17,7 +17,7 @@ const char *SuperIoRegisterName(std::uint8_t Register) {
   case SuperIo::ConfigControl:
     return "configuration control";
   case SuperIo::LogicalDeviceSelect:
-    return "logical-device select";
+    return "logical device select";
   case SuperIo::Activate:
     return "activate";
   case SuperIo::IoBaseHigh:

@@ -16,58 +16,6 @@ namespace {
 namespace Bridge = sim::hw::LpcBridge;
 namespace Pcr = sim::hw::Pcr;
 
-void AddSpans(std::vector<DecodedRange> &Ranges, std::uint16_t Base,
-              std::span<const Bridge::PortSpan> Spans, unsigned Target, const std::string &By,
-              bool Window) {
-  for (const Bridge::PortSpan &Span : Spans) {
-    Ranges.push_back({static_cast<std::uint16_t>(Base + Span.First),
-                      static_cast<std::uint16_t>(Base + Span.Last), Target, By, Window});
-  }
-}
-
-// Every port range the bridge decodes, by the registers of the state: the fixed decoders each
-// target's I/O Enables turns on, then the generic windows of each target.
-std::vector<DecodedRange> DecodedRanges(const DecodeState &State) {
-  std::vector<DecodedRange> Ranges;
-  std::array<std::uint16_t, DecodeTarget::Count> Enables{};
-  Enables[DecodeTarget::Lpc] = State.IoEnables;
-  for (std::size_t ChipSelect = 0; ChipSelect < State.EspiIoEnables.size(); ++ChipSelect) {
-    Enables[DecodeTarget::EspiCs1 + ChipSelect] = State.EspiIoEnables[ChipSelect];
-  }
-  for (unsigned Target = 0; Target < Enables.size(); ++Target) {
-    for (const RangeDevice &Device : RangeDevices) {
-      const std::uint32_t Index = RangeGet(Device.Field, State.IoDecodeRanges);
-      if ((Enables[Target] & Device.Enable) == 0 || Index >= Device.Ports.size()) {
-        continue; // off, or a reserved field value that names no base
-      }
-      const std::uint16_t Base = Device.Ports[Index];
-      const bool Short =
-          Device.Ports.data() == Bridge::ParallelPorts && Base == Bridge::ParallelShortPort;
-      AddSpans(Ranges, Base, Short ? Bridge::ParallelShortSpans : Device.Spans, Target,
-               std::string(Device.Name) + " decoder", false);
-    }
-    for (const Bridge::FixedDecoder &Decoder : Bridge::FixedDecoders) {
-      if ((Enables[Target] & Decoder.Enable) != 0) {
-        AddSpans(Ranges, 0, std::span(Decoder.Spans, Decoder.SpanCount), Target, Decoder.Name,
-                 false);
-      }
-    }
-  }
-  std::size_t Slot = 0;
-  for (unsigned Target = 0; Target < Bridge::SlotBanks.size(); ++Target) {
-    for (unsigned Each = 0; Each < Bridge::SlotBanks[Target].Count; ++Each, ++Slot) {
-      const GenericWindow &Window = State.Windows.at(Slot);
-      if (const auto Ports = WindowPorts(Window.Register)) {
-        Ranges.push_back({Ports->First, Ports->Last, Target, Window.Slot + " window", true});
-      }
-    }
-  }
-  std::stable_sort(Ranges.begin(), Ranges.end(), [](const DecodedRange &A, const DecodedRange &B) {
-    return A.First != B.First ? A.First < B.First : A.Target < B.Target;
-  });
-  return Ranges;
-}
-
 std::vector<DecodedRange> Holding(const std::vector<DecodedRange> &Ranges, std::uint16_t Port,
                                   bool WindowsOnly) {
   std::vector<DecodedRange> Found;
@@ -109,6 +57,34 @@ std::vector<std::uint32_t> RegisterValues(const sim::Board &Board) {
   return Values;
 }
 
+// Ports that decoders of two targets both hold are sent to one of them only (the bridge model
+// chooses); ports two decoders of one target hold go to that target either way.
+void AddOverlaps(DecodeMap &Map, const sim::LpcBridgeModel &Bridge) {
+  for (std::size_t First = 0; First < Map.Ranges.size(); ++First) {
+    for (std::size_t Second = First + 1; Second < Map.Ranges.size(); ++Second) {
+      const DecodedRange &A = Map.Ranges[First];
+      const DecodedRange &B = Map.Ranges[Second];
+      const std::uint16_t Low = std::max(A.First, B.First);
+      const std::uint16_t High = std::min(A.Last, B.Last);
+      if (Low > High) {
+        continue;
+      }
+      const std::string Ports = PortRangeText(Low, High);
+      const std::string Both = A.By + " on " + sim::TargetName(A.Target) + " and " + B.By + " on " +
+                               sim::TargetName(B.Target);
+      if (A.Target != B.Target) {
+        Map.Warnings.push_back(Ports + " is claimed by " + Both +
+                               "; the bridge sends each cycle to one place, " +
+                               sim::TargetName(Bridge.route(Low).Target) +
+                               " (a fixed decoder before a window, then the lowest target)");
+      } else {
+        Map.Notes.push_back(Ports + " is held by both " + Both + "; its cycles go to " +
+                            sim::TargetName(A.Target) + " either way");
+      }
+    }
+  }
+}
+
 } // namespace
 
 std::string PortRangeText(std::uint16_t First, std::uint16_t Last) {
@@ -137,7 +113,8 @@ void DecodeWatch::observe(const sim::TraceRecord &Record) {
 DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
                          const std::set<std::size_t> &ChangedIn) {
   DecodeMap Map;
-  Map.Ranges = DecodedRanges(ReadDecodeState(Board));
+  Map.Ranges = sim::DecodedRanges(Board.lpcConfig());
+  AddOverlaps(Map, Board.bridge());
   for (const std::uint16_t Port : Bridge::StandardComPorts) {
     Map.StandardCom.push_back({Port, Holding(Map.Ranges, Port, false)});
   }

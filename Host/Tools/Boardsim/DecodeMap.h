@@ -16,12 +16,8 @@
 
 namespace boardsim {
 
-struct DecodedRange {
-  std::uint16_t First = 0, Last = 0;
-  unsigned Target = 0; // 0 LPC, 1-3 eSPI chip select
-  std::string By;      // "COM A decoder", "LPC range 3 window"
-  bool Window = false; // a generic window, else a fixed decoder
-};
+// Where a decoder of the bridge sends a run of ports: the bridge model's own description.
+using DecodedRange = sim::DecodedRange;
 
 // One SetGenericIoRange call and the windows that hold its port after the run.
 struct WindowOutcome {
@@ -55,6 +51,9 @@ struct DecodeMap {
   std::vector<RequestOutcome> Requests;
   std::vector<RegisterChange> Changes;
   std::vector<std::string> Warnings;
+  // Ports two decoders of one target both hold (a window inside a window): harmless, since the
+  // cycle goes to the same place either way, but worth knowing.
+  std::vector<std::string> Notes;
 };
 
 // Watches a run for the decode registers changing inside each call: a refused request that still

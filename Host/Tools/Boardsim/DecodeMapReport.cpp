@@ -101,6 +101,9 @@ std::string DecodeMapSummary(const DecodeMap &Map) {
   for (const std::string &Warning : Map.Warnings) {
     Out << "  WARNING: " << Warning << "\n";
   }
+  for (const std::string &Note : Map.Notes) {
+    Out << "  note: " << Note << "\n";
+  }
   return Out.str();
 }
 
@@ -137,7 +140,8 @@ nlohmann::ordered_json DecodeMapJson(const DecodeMap &Map) {
           {"standard_com_ports", StandardCom},
           {"requests", Requests},
           {"changed_registers", Changes},
-          {"warnings", Map.Warnings}};
+          {"warnings", Map.Warnings},
+          {"notes", Map.Notes}};
 }
 
 } // namespace boardsim

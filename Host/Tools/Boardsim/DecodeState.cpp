@@ -22,14 +22,6 @@ std::uint32_t RangeGet(Bridge::RangeField Field, std::uint16_t Value) {
   return (Value & RangeMask(Field)) >> Field.Low;
 }
 
-const RangeDevice RangeDevices[4] = {
-    {"COM A", Bridge::ComA, Bridge::SerialPorts, Bridge::Enable::ComA, Bridge::SerialSpans},
-    {"COM B", Bridge::ComB, Bridge::SerialPorts, Bridge::Enable::ComB, Bridge::SerialSpans},
-    {"parallel", Bridge::Parallel, Bridge::ParallelPorts, Bridge::Enable::Parallel,
-     Bridge::ParallelSpans},
-    {"floppy", Bridge::Floppy, Bridge::FloppyPorts, Bridge::Enable::Floppy, Bridge::FloppySpans},
-};
-
 std::string DescribeTarget(std::uint32_t Target) {
   if (Target == DecodeTarget::Lpc) {
     return "LPC";
@@ -56,7 +48,7 @@ DecodeState ReadDecodeState(const sim::Board &Board) {
     for (unsigned Slot = 0; Slot < Bank.Count; ++Slot) {
       const std::uint32_t Offset = Bridge::GenericIoRangeStride * Slot;
       State.Windows.push_back(
-          {Bank.Count == 1 ? Bank.Name : Bank.Name + (" " + std::to_string(Slot + 1)),
+          {sim::SlotName(static_cast<unsigned>(&Bank - Bridge::SlotBanks.data()), Slot),
            Lpc.read32(Bank.FirstRegister + Offset), Mirrors.read32(Bank.FirstMirror + Offset)});
     }
   }
@@ -105,21 +97,6 @@ std::string DescribeEnables(std::uint16_t Value) {
             sim::HexText(static_cast<std::uint32_t>(Value & ~Known), 4);
   }
   return Text.empty() ? "none" : Text;
-}
-
-std::optional<Bridge::PortSpan> WindowPorts(std::uint32_t Value) {
-  namespace Range = Bridge::GenericRange;
-  if ((Value & Range::Enable) == 0) {
-    return std::nullopt;
-  }
-  // The mask bits leave their address bits out of the compare: the window starts at the base
-  // with those bits clear and ends with them (and the two implied low bits) set.
-  const std::uint32_t Mask = ((Value & Range::AddressMaskField) >> Range::AddressMaskShift)
-                             << Range::AddressMaskPortShift;
-  const std::uint32_t Base = Value & Range::BaseMask & ~Mask;
-  const std::uint32_t ImpliedLowBits = (1u << Range::AddressMaskPortShift) - 1;
-  return Bridge::PortSpan{static_cast<std::uint16_t>(Base),
-                          static_cast<std::uint16_t>(Base | Mask | ImpliedLowBits)};
 }
 
 std::string DescribeWindow(std::uint32_t Value) {

@@ -3,6 +3,7 @@
 
 #include "Board.h"
 #include "BoardLpcBridge.h"
+#include "LpcBridgeDevice.h"
 
 #include <array>
 #include <cstdint>
@@ -28,16 +29,8 @@ struct DecodeState {
 
 DecodeState ReadDecodeState(const sim::Board &Board);
 
-// The devices of the I/O Decode Ranges register: each one's range field, the ports it selects
-// from, its bit in I/O Enables and the ports it claims from its base.
-struct RangeDevice {
-  const char *Name;
-  sim::hw::LpcBridge::RangeField Field;
-  std::span<const std::uint16_t> Ports;
-  std::uint16_t Enable;
-  std::span<const sim::hw::LpcBridge::PortSpan> Spans;
-};
-extern const RangeDevice RangeDevices[4];
+using RangeDevice = sim::hw::LpcBridge::RangeDevice;
+using sim::hw::LpcBridge::RangeDevices;
 // The value of a range field in the I/O Decode Ranges register.
 std::uint32_t RangeGet(sim::hw::LpcBridge::RangeField Field, std::uint16_t Value);
 std::uint32_t RangeMask(sim::hw::LpcBridge::RangeField Field);
@@ -49,8 +42,7 @@ std::string DescribeTarget(std::uint32_t Target);
 std::string DescribeDecodeRanges(std::uint16_t Value, std::uint16_t Enables);
 // "COM A, COM B, keyboard 0x60/0x64, ..." or "none"
 std::string DescribeEnables(std::uint16_t Value);
-// The ports an enabled Generic I/O Range register holds; nothing when it is off.
-std::optional<sim::hw::LpcBridge::PortSpan> WindowPorts(std::uint32_t Value);
+using sim::WindowPorts;
 // "0x0200-0x02FF" or "free", with any reserved bits that are set named.
 std::string DescribeWindow(std::uint32_t Value);
 // Bits of the I/O Decode Ranges register outside its four range fields.

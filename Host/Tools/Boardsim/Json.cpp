@@ -4,6 +4,7 @@
 #include "BoardTimeJson.h"
 #include "DecodeMap.h"
 #include "DecodeState.h"
+#include "DeviceReport.h"
 #include "Report.h"
 #include "TableJson.h"
 
@@ -237,6 +238,8 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
     Out["decode_map"] = DecodeMapJson(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
   }
   Out["board_time"] = BoardTimeJson(Report.Time);
+  Out["superio"] = SuperIoJson(Board);
+  Out["devices"] = DevicesJson(Board);
   if (Report.Which == Module::Pei) {
     Out["replaced_tables"] = ReplacedTablesJson(Board.scenario().Tables);
   }

@@ -248,16 +248,16 @@ const OptionRow Options[] = {
      [](const sim::Scenario &Board) {
        return FlagIfChanged(Board.AllOnesEverywhere, DefaultBoard.AllOnesEverywhere);
      }},
-    {"--lpc", "OFFSET=VALUE", BridgeRuns, true,
+    {"--lpc", "OFFSET=VALUE", All, true,
      "preset a bridge configuration register before the run (" + WidthsText(Lpc16BitRegisters) +
-         "); one register each, repeatable",
+         "); one register each, repeatable; dxe: over the bridge as BoardInitPei leaves it",
      [](Invocation &Run, const OptionValue &Arg) {
        AddPreset(Run.Scenario.LpcConfig, Arg, LpcConfigSize, Lpc16BitRegisters);
      },
      [](const sim::Scenario &Board) { return PresetsShown(Board.LpcConfig); }},
-    {"--pcr", "OFFSET=VALUE", BridgeRuns, true,
+    {"--pcr", "OFFSET=VALUE", All, true,
      "preset a private-configuration register before the run (" + WidthsText(Pcr16BitRegisters) +
-         "); one register each, repeatable",
+         "); one register each, repeatable; dxe: over the mirrors as BoardInitPei leaves them",
      [](Invocation &Run, const OptionValue &Arg) {
        AddPreset(Run.Scenario.PcrWindow, Arg, PcrWindowSize, Pcr16BitRegisters);
      },

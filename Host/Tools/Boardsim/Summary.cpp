@@ -4,7 +4,9 @@
 #include "BoardSuperIo.h"
 #include "DecodeMap.h"
 #include "DecodeState.h"
+#include "DeviceReport.h"
 #include "Report.h"
+#include "SuperIoChip.h"
 #include "TableJson.h"
 
 #include <algorithm>
@@ -133,19 +135,8 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
 }
 
 const char *SuperIoRegisterName(std::uint8_t Register) {
-  static constexpr std::pair<std::uint8_t, const char *> Names[] = {
-      {SuperIo::ConfigControl, "configuration control"},
-      {SuperIo::LogicalDeviceSelect, "logical device select"},
-      {SuperIo::Activate, "activate"},
-      {SuperIo::IoBaseLow, "I/O base, low byte"},
-      {SuperIo::InterruptSelect, "interrupt select"},
-      {SuperIo::SecondInterruptSelect, "second interrupt select"},
-      {SuperIo::DmaSelect, "DMA channel select"},
-      {SuperIo::DeviceSpecific76, "device-specific"},
-      {SuperIo::DeviceSpecific77, "device-specific"}};
-  const auto *Found = std::find_if(std::begin(Names), std::end(Names),
-                                   [&](const auto &Each) { return Each.first == Register; });
-  return Found == std::end(Names) ? "register" : Found->second;
+  const char *Name = sim::SuperIoRegisterName(Register);
+  return *Name == '\0' ? "register" : Name;
 }
 
 void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
@@ -314,10 +305,12 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
     IoDecode(Out, Board);
     Spi(Out, Report, Board);
     SuperIoWrites(Out, Board);
+    Out << SuperIoChipSummary(Board);
     Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
     break;
   case Module::Dxe:
     SerialConsole(Out, Board.serialOutput());
+    Out << SerialLossSummary(Board);
     DxeStartUp(Out, Report);
     Spi(Out, Report, Board);
     break;

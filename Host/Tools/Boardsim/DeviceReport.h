@@ -1,0 +1,25 @@
+// What the devices behind the LPC bridge took from a run: the Super I/O chip's configuration,
+// and the accesses that were meant for a device but reached none (the bridge did not decode the
+// port, or sent it to a target where nothing answers).
+#pragma once
+
+#include "Board.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace boardsim {
+
+// "Super I/O chip (...)" block of the summary: empty when the run wrote nothing to its ports and
+// the chip took nothing.
+std::string SuperIoChipSummary(const sim::Board &Board);
+// A warning line for bytes written to the UART that no UART received; empty when none.
+std::string SerialLossSummary(const sim::Board &Board);
+
+// The JSON's `superio` (the chip's state after the run) and `devices` (deliveries per device
+// behind the bridge).
+nlohmann::ordered_json SuperIoJson(const sim::Board &Board);
+nlohmann::ordered_json DevicesJson(const sim::Board &Board);
+
+} // namespace boardsim
