@@ -101,6 +101,7 @@ void Board::reset(const Scenario &Settings) {
   Calls_.clear();
   OpenCalls_.clear();
   Steps_ = 0;
+  PhaseStart_ = 0;
   Answers_ = {};
   AnswersUsed_ = 0;
 }
@@ -230,7 +231,7 @@ void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::
   }
   keep(std::move(Record));
   // The access is on the record before the run is stopped, so a hung report shows it.
-  if (++Steps_ > Settings_.MaxSteps) {
+  if (++Steps_ - PhaseStart_ > Settings_.MaxSteps) {
     throw StepBudgetExceeded();
   }
 }

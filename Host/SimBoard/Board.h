@@ -78,6 +78,9 @@ public:
   // bridge is what that run left.
   void startAfterEarlyInit();
 
+  // A new phase of a boot on this board: the step budget counts again from here.
+  void startPhase() { PhaseStart_ = Steps_; }
+
   // The primitives' view: widths are in bytes.
   std::uint32_t portRead(std::uint16_t Port, unsigned Width);
   void portWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value);
@@ -194,6 +197,7 @@ private:
   std::vector<CallRecord> Calls_;
   std::vector<std::size_t> OpenCalls_;
   std::uint64_t Steps_ = 0;
+  std::uint64_t PhaseStart_ = 0;
   std::span<const std::uint8_t> Answers_{};
   std::size_t AnswersUsed_ = 0;
 };

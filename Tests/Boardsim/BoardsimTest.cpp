@@ -144,6 +144,27 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       {"pei --scenario=spi-busy", "/spi/waits_ran_out", 9},
       {"pei --scenario=spi-busy --spi-status=4", "/spi/waits_ran_out", 0},
       {"dxe --scenario=all-ones-timer-hob", "/scenario/firmware/timer_hob", true},
+      // Devices behind the bridge see only the cycles it decodes to them.
+      {"dxe", "/lpc/io_enables", 0x3C03},
+      {"dxe --lpc=0x82=0x3C00", "/serial", ""},
+      {"dxe --lpc=0x82=0x3C00", "/devices/uart/bytes_lost", 59},
+      {"dxe --lpc=0x82=0x3C00", "/devices/uart/not_decoded", 118},
+      {"pei", "/superio/logical_devices/0/number", 0x0D},
+      {"pei", "/superio/logical_devices/0/active", true},
+      {"pei", "/superio/config_mode", false},
+      {"pei", "/devices/superio/reached", 22},
+      {"pei --lpc=0xA0=0x1000", "/decode_map/warnings/0",
+       "0x002E-0x002F is claimed by configuration ports 0x2E/0x2F on LPC and configuration ports "
+       "0x2E/0x2F on eSPI CS1; the bridge sends each cycle to one place, LPC (a fixed decoder "
+       "before a window, then the lowest target)"},
+      // The whole boot on one board.
+      {"boot", "/module", "boot"},
+      {"boot", "/phases/0/status_name", "EFI_SUCCESS"},
+      {"boot", "/phases/1/status_name", "EFI_SUCCESS"},
+      {"boot", "/phases/0/devices/1/made_reachable", true},
+      {"boot", "/serial", "Zelk SetupInit Start\r\nZelk SetupInit result = EFI_SUCCESS\r\n"},
+      {"boot --all-ones --timer-hob", "/serial", ""},
+      {"boot --all-ones --timer-hob", "/serial_bytes_lost", 59},
       // What happened, step by step.
       {"pei", "/status_name", "EFI_SUCCESS"},
       {"pei", "/requests/6/port", 0x3F8},
@@ -270,6 +291,22 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
        {"timer HOB: found, so the measuring interval was skipped",
         "LocateProtocol: 1 call, InSmm: 1 call; in SMM: yes"}},
       {"dxe --no-hob-list", {"HOB list: not found", "timer HOB: not looked for"}},
+      {"dxe --lpc=0x82=0x3C00",
+       {"  (nothing)\n  WARNING: 59 bytes written to the UART at 0x3F8 reached no UART "
+        "(accesses: 118 not decoded by the bridge)"}},
+      {"pei",
+       {"Super I/O chip (configuration ports 0x2E/0x2F on LPC), as the run left it:\n"
+        "  22 of 22 accesses to its ports reached it\n"
+        "  configuration mode: entered 1 times, left 1 times\n"
+        "  logical device 0x0D: activate (0x30) = 0x01: on, I/O base, low byte (0x61) = 0x00, "
+        "interrupt select (0x70) = 0x1A"},
+       {"WARNING"}},
+      {"boot",
+       {"BoardInitPei: entry returned EFI_SUCCESS (0x00000000); 869 accesses\n",
+        "    UART: made reachable: 0x03F8-0x03FF on LPC (COM A decoder)\n",
+        "    UART: reachable, as before: 0x03F8-0x03FF on LPC (COM A decoder)\n",
+        "  Zelk SetupInit result = EFI_SUCCESS\n", "  BoardInitDxe: 549 ticks"},
+       {"WARNING"}},
       {"pei --spi=dead", {"SPI controller: present but dead"}, {"final registers"}},
       {"pei --scenario=spi-busy",
        {"bounded waits that ran out: 9", "after SPI data <- 0x00000700"}},
@@ -354,7 +391,8 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
   };
   const Case Cases[] = {
       {"", "subcommand"},
-      {"boot", "boot"},
+      {"boot --image=x.efi", "--pei-image"},
+      {"boot --pei-map=x.map", "--pei-map is the map of --pei-image"},
       {"pei --frobnicate", "--frobnicate"},
       {"pei --spi=sleepy", "sleepy"},
       {"pei --pm-timer=12z", "12z"},
@@ -386,7 +424,7 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --scenario=everything-broken --uart-lsr=0x60", "--uart-lsr is an option of dxe"},
       {"pei --map=" README_PATH, "--map names the map of an --image, and no --image is given"},
       {"window 0x6C,4 --map=", "--map needs a value FILE, not an empty one"},
-      {"--help boot", "no help for 'boot'"},
+      {"--help boat", "no help for 'boat'"},
       {"--help pei dxe", "takes at most one subcommand"},
       {"pei --image=.", "cannot read '.': is a directory"},
       {"window 0x6C,4 --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},

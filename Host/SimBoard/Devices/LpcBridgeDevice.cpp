@@ -101,8 +101,11 @@ std::vector<DecodedRange> DecodedRanges(const RegisterSpace &Config) {
 }
 
 Route RouteCycle(const RegisterSpace &Config, std::uint16_t Port) {
+  return RouteCycle(DecodedRanges(Config), Port);
+}
+
+Route RouteCycle(const std::vector<DecodedRange> &Ranges, std::uint16_t Port) {
   Route Chosen;
-  const std::vector<DecodedRange> Ranges = DecodedRanges(Config);
   const DecodedRange *Best = nullptr;
   for (const DecodedRange &Range : Ranges) {
     if (Port < Range.First || Port > Range.Last) {
@@ -122,6 +125,29 @@ Route RouteCycle(const RegisterSpace &Config, std::uint16_t Port) {
     }
   }
   return Chosen;
+}
+
+std::vector<std::uint32_t> LpcBridgeModel::decodeRegisters() const {
+  std::vector<std::uint32_t> Values = {Config_.read16(Bridge::IoDecodeRanges),
+                                       Config_.read16(Bridge::IoEnables)};
+  for (const std::uint32_t Enables : Bridge::ChipSelectIoEnables) {
+    Values.push_back(Config_.read16(Enables));
+  }
+  for (const Bridge::SlotBank &Bank : Bridge::SlotBanks) {
+    for (unsigned Slot = 0; Slot < Bank.Count; ++Slot) {
+      Values.push_back(Config_.read32(Bank.FirstRegister + Bridge::GenericIoRangeStride * Slot));
+    }
+  }
+  return Values;
+}
+
+Route LpcBridgeModel::route(std::uint16_t Port) const {
+  std::vector<std::uint32_t> Now = decodeRegisters();
+  if (Now != CachedFor_) {
+    Cached_ = DecodedRanges(Config_);
+    CachedFor_ = std::move(Now);
+  }
+  return RouteCycle(Cached_, Port);
 }
 
 std::string LpcBridgeModel::registerName(std::uint64_t Offset) {

@@ -54,6 +54,8 @@ struct Route {
 // (the fixed decoders compare first), and among decoders of one kind the lowest target (the
 // primary target before the chip selects).
 Route RouteCycle(const RegisterSpace &Config, std::uint16_t Port);
+// The same choice over ranges DecodedRanges gave.
+Route RouteCycle(const std::vector<DecodedRange> &Ranges, std::uint16_t Port);
 
 class LpcBridgeModel {
 public:
@@ -61,12 +63,19 @@ public:
 
   RegisterSpace &config() { return Config_; }
   const RegisterSpace &config() const { return Config_; }
-  Route route(std::uint16_t Port) const { return RouteCycle(Config_, Port); }
+  // Where a cycle to Port goes now. The decoded ranges are worked out again only when a decode
+  // register changed since the last cycle: a driver run sends over a hundred cycles to the UART.
+  Route route(std::uint16_t Port) const;
   // The trace's name of the configuration register at Offset; empty when it has none.
   static std::string registerName(std::uint64_t Offset);
 
 private:
+  // The decode registers' values the cached ranges were worked out from.
+  std::vector<std::uint32_t> decodeRegisters() const;
+
   RegisterSpace Config_;
+  mutable std::vector<std::uint32_t> CachedFor_;
+  mutable std::vector<DecodedRange> Cached_;
 };
 
 } // namespace sim

@@ -527,7 +527,8 @@ std::string TopLevelHelp() {
     Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ') << Each.Summary
         << "\n";
   }
-  Out << "  compare A B                     compare two builds (host or images) case by case\n"
+  Out << "  boot [options]                  BoardInitPei then BoardInitDxe on one board\n"
+         "  compare A B                     compare two builds (host or images) case by case\n"
          "  scenarios                       list the named scenarios (--scenario=NAME) and their "
          "settings\n\n"
          "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists the subcommand's "
@@ -587,8 +588,9 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
   Invocation Run;
   const std::vector<std::string> Arguments(argv + 1, argv + argc);
   if (Arguments.empty()) {
-    throw UsageError("a subcommand is needed: pei, dxe, decode, window, compare or scenarios (see "
-                     "boardsim --help)");
+    throw UsageError(
+        "a subcommand is needed: pei, dxe, decode, window, boot, compare or scenarios (see "
+        "boardsim --help)");
   }
   const std::string &First = Arguments[0];
   auto IsHelp = [](const std::string &Argument) {
@@ -605,8 +607,9 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
       const SubcommandRow *Named = FindRow(SubcommandTable, Arguments[1]);
       Run.ScenariosHelp = Arguments[1] == "scenarios";
       if (Named == nullptr && !Run.ScenariosHelp) {
-        throw UsageError("no help for '" + Arguments[1] +
-                         "': the subcommands are pei, dxe, decode, window, compare and scenarios");
+        throw UsageError(
+            "no help for '" + Arguments[1] +
+            "': the subcommands are pei, dxe, decode, window, boot, compare and scenarios");
       }
       Run.Which = Named != nullptr ? Named->Which : Run.Which;
     }

@@ -1,6 +1,7 @@
 // boardsim: runs the board's firmware modules, or single requests of them, on the simulated
 // board; traces every access and shows what the board looks like afterwards.
 #include "Arguments.h"
+#include "Boot.h"
 #include "Compare.h"
 #include "DecodeMap.h"
 #include "HostBuildRuns.h"
@@ -63,6 +64,15 @@ void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
 int Main(int argc, char **argv) {
   if (argc > 1 && std::string(argv[1]) == "compare") {
     return boardsim::CompareMain(argc, argv);
+  }
+  if (argc > 1 && std::string(argv[1]) == "boot") {
+    return boardsim::BootMain(argc, argv);
+  }
+  // "boardsim --help boot" is "boardsim boot --help".
+  if (argc == 3 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") &&
+      std::string(argv[2]) == "boot") {
+    const char *const Help[] = {argv[0], "boot", "--help"};
+    return boardsim::BootMain(3, Help);
   }
   // "boardsim --help compare" is "boardsim compare --help".
   if (argc == 3 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") &&

@@ -1,0 +1,254 @@
+#include "Boot.h"
+
+#include "Arguments.h"
+#include "BootReport.h"
+#include "DecodeMap.h"
+#include "HostBuildRuns.h"
+#include "ImageRuns.h"
+#include "Options.h"
+#include "ToolOutput.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace boardsim {
+namespace {
+
+constexpr int ExitHung = 3;
+constexpr int ExitBreach = 4;
+
+constexpr const char *BootHelp =
+    "usage: boardsim boot [options]\n"
+    "\n"
+    "Runs BoardInitPei and then BoardInitDxe on one simulated board: the driver finds every\n"
+    "device as the early module left it (the bridge's decoding, the Super I/O chip), so a\n"
+    "device the early module did not make reachable is out of the driver's reach too.\n"
+    "\n"
+    "Options of its own:\n"
+    "  --pei-image=FILE  run the shipped BoardInitPei.efi for the first phase (its map beside it)\n"
+    "  --dxe-image=FILE  run the shipped BoardInitDxe.efi for the second phase (its map beside "
+    "it)\n"
+    "  --pei-map=FILE    the linker map of --pei-image when it is not the file beside it\n"
+    "  --dxe-map=FILE    the linker map of --dxe-image when it is not the file beside it\n"
+    "Every option of 'boardsim dxe' sets the board and the driver's firmware as it does there\n"
+    "(--scenario, --trace, --json, --spi..., --uart-lsr, --lpc, --pcr, --max-steps: the budget\n"
+    "of each phase); see 'boardsim dxe --help'.\n"
+    "\n"
+    "Exit status: 0 both phases ran to their end; 1 an output could not be written; 2 bad input;\n"
+    "3 a phase hung (the driver does not run after a hung early phase); 4 an image broke a rule.\n";
+
+struct BootOptions {
+  std::string PeiImage, DxeImage, PeiMap, DxeMap;
+  std::vector<std::string> Rest; // for the driver's option parser
+  bool Help = false;
+};
+
+BootOptions SplitOptions(int argc, const char *const *argv) {
+  struct Own {
+    const char *Name;
+    std::string BootOptions::*Field;
+  };
+  static constexpr Own Owned[] = {{"--pei-image", &BootOptions::PeiImage},
+                                  {"--dxe-image", &BootOptions::DxeImage},
+                                  {"--pei-map", &BootOptions::PeiMap},
+                                  {"--dxe-map", &BootOptions::DxeMap}};
+  BootOptions Out;
+  for (int Index = 2; Index < argc; ++Index) {
+    const std::string Arg = argv[Index];
+    if (Arg == "--help" || Arg == "-h") {
+      Out.Help = true;
+      continue;
+    }
+    if (Arg == "--image" || Arg.starts_with("--image=") || Arg == "--map" ||
+        Arg.starts_with("--map=")) {
+      throw UsageError("boot takes --pei-image and --dxe-image (with --pei-map, --dxe-map), "
+                       "one for each phase, not " +
+                       Arg.substr(0, Arg.find('=')));
+    }
+    bool Taken = false;
+    for (const Own &Each : Owned) {
+      const std::string Name = Each.Name;
+      std::string *Field = &(Out.*Each.Field);
+      if (Arg == Name || Arg.starts_with(Name + "=")) {
+        if (!Field->empty()) {
+          throw UsageError(Name + " is given twice");
+        }
+        if (Arg == Name) {
+          if (Index + 1 >= argc) {
+            throw UsageError(Name + " needs a value");
+          }
+          *Field = argv[++Index];
+        } else {
+          *Field = Arg.substr(Name.size() + 1);
+        }
+        if (Field->empty()) {
+          throw UsageError(Name + " needs a value, not an empty one");
+        }
+        Taken = true;
+      }
+    }
+    if (!Taken) {
+      Out.Rest.push_back(Arg);
+    }
+  }
+  if (Out.PeiImage.empty() && !Out.PeiMap.empty()) {
+    throw UsageError("--pei-map is the map of --pei-image, which is not given");
+  }
+  if (Out.DxeImage.empty() && !Out.DxeMap.empty()) {
+    throw UsageError("--dxe-map is the map of --dxe-image, which is not given");
+  }
+  return Out;
+}
+
+// The phase's bus accesses and processor events so far.
+std::uint64_t Events(const sim::Board &Board) {
+  return Board.accessCount();
+}
+
+void PrintHung(const BootPhase &Phase, const char *Name) {
+  std::string Running;
+  for (const sim::CallRecord &Call : Phase.Report.Result.Running) {
+    Running += (Running.empty() ? " in " : " > ") + sim::CallText(Call);
+  }
+  tooloutput::PrintError("boardsim: the boot hung in {}{}; last accesses:\n", Name, Running);
+  for (const sim::TraceRecord &Record : Phase.Report.Result.LastAccesses) {
+    tooloutput::PrintError("  {}\n", sim::FormatRecord(Record));
+  }
+}
+
+} // namespace
+
+int BootMain(int argc, const char *const *argv) {
+  const BootOptions Own = SplitOptions(argc, argv);
+  tooloutput::OutputSet Outputs;
+  if (Own.Help) {
+    Outputs.standardOutput().write(BootHelp);
+    Outputs.commit();
+    return 0;
+  }
+  // The board and the driver's firmware are set as 'boardsim dxe' sets them.
+  std::vector<const char *> DriverArgs = {argv[0], "dxe"};
+  for (const std::string &Arg : Own.Rest) {
+    DriverArgs.push_back(Arg.c_str());
+  }
+  const Invocation Asked = ParseCommandLine(static_cast<int>(DriverArgs.size()), DriverArgs.data());
+
+  const std::string PeiMap =
+      Own.PeiMap.empty() && !Own.PeiImage.empty() ? imagerun::MapPathFor(Own.PeiImage) : Own.PeiMap;
+  const std::string DxeMap =
+      Own.DxeMap.empty() && !Own.DxeImage.empty() ? imagerun::MapPathFor(Own.DxeImage) : Own.DxeMap;
+  for (const auto &[What, Path] : {std::pair{"the early-init image", Own.PeiImage},
+                                   {"its map", PeiMap},
+                                   {"the driver's image", Own.DxeImage},
+                                   {"its map", DxeMap}}) {
+    if (!Path.empty()) {
+      Outputs.addInput(What, Path);
+    }
+  }
+  tooloutput::Output *Trace =
+      Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
+  tooloutput::Output *Json =
+      Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
+  const bool Quiet = (Trace != nullptr && Trace->toStandardOutput()) ||
+                     (Json != nullptr && Json->toStandardOutput());
+
+  std::unique_ptr<imagerun::ImageRuns> PeiImage, DxeImage;
+  try {
+    if (!Own.PeiImage.empty()) {
+      PeiImage = std::make_unique<imagerun::ImageRuns>(imagerun::LoadPeiImage(Own.PeiImage, PeiMap),
+                                                       std::nullopt);
+    }
+    if (!Own.DxeImage.empty()) {
+      DxeImage = std::make_unique<imagerun::ImageRuns>(
+          std::nullopt, imagerun::LoadDxeImage(Own.DxeImage, DxeMap));
+    }
+  } catch (const imagerun::ImageRejected &Error) {
+    throw UsageError(Error.what());
+  }
+  Outputs.open();
+
+  sim::Scenario Settings = Asked.Scenario;
+  Settings.RecordTrace = false;
+  sim::Board Board(Settings);
+  if (Trace != nullptr) {
+    Board.addObserver([Trace](const sim::TraceRecord &Record) {
+      Trace->write(sim::FormatRecord(Record));
+      Trace->write("\n");
+    });
+  }
+  // Each phase is watched by its own analysers; the board's observers stay for the whole boot.
+  struct Watch {
+    RunFacts Facts;
+    BoardTime Time;
+  };
+  std::unique_ptr<Watch> Current;
+  Board.addObserver([&Current](const sim::TraceRecord &Record) {
+    if (Current) {
+      Current->Facts.observe(Record);
+      Current->Time.observe(Record);
+    }
+  });
+
+  BootReport Boot;
+  Boot.AtStart = sim::DevicesReachable(Board.bridge());
+  const auto RunPhase = [&](BootPhase &Phase, Module Which, const runs::ModuleRuns &Runs,
+                            const std::string &ImagePath) {
+    Phase.Report.Which = Which;
+    Phase.Report.ScenarioName = Asked.ScenarioName;
+    Current = std::make_unique<Watch>(Watch{RunFacts{}, BoardTime(Board)});
+    const std::uint64_t EventsBefore = Events(Board);
+    const std::uint64_t LostBefore = Board.deliveries(sim::DeviceId::Uart).LostBytes;
+    Board.startPhase(); // each phase has the whole step budget
+    Phase.Report.Result = Which == Module::Pei ? Runs.runPei(Board) : Runs.runDxe(Board);
+    Phase.Ran = true;
+    if (!ImagePath.empty()) {
+      Phase.Report.ImagePath = ImagePath;
+    }
+    Current->Facts.finish();
+    Phase.Report.Facts = Current->Facts;
+    Current->Time.finish(Phase.Report.Result.Hung);
+    Phase.Report.Time = Current->Time;
+    Current.reset();
+    Phase.Accesses = Events(Board) - EventsBefore;
+    Phase.SerialBytesLost = Board.deliveries(sim::DeviceId::Uart).LostBytes - LostBefore;
+    Phase.Reachable = sim::DevicesReachable(Board.bridge());
+  };
+  const auto Stopped = [](const BootPhase &Phase) {
+    const runs::RunResult &Result = Phase.Report.Result;
+    return Result.Hung || (Result.Image && Result.Image->Breach);
+  };
+
+  RunPhase(Boot.Pei, Module::Pei, PeiImage ? *PeiImage : runs::HostBuild(), Own.PeiImage);
+  Boot.Dxe.Report.Which = Module::Dxe;
+  if (DxeImage) {
+    Boot.Dxe.Report.Result.Ran = runs::Implementation::Image;
+  }
+  if (!Stopped(Boot.Pei)) {
+    RunPhase(Boot.Dxe, Module::Dxe, DxeImage ? *DxeImage : runs::HostBuild(), Own.DxeImage);
+  }
+
+  if (Json != nullptr) {
+    Json->write(BootJson(Boot, Board));
+  }
+  if (!Quiet) {
+    Outputs.standardOutput().write(BootSummary(Boot, Board));
+  }
+  Outputs.commit();
+  for (const auto &[Phase, Name] :
+       {std::pair{&Boot.Pei, "BoardInitPei"}, std::pair{&Boot.Dxe, "BoardInitDxe"}}) {
+    const runs::RunResult &Result = Phase->Report.Result;
+    if (Result.Image && Result.Image->Breach) {
+      std::fprintf(stderr, "boardsim: %s\n", Result.Image->Breach->c_str());
+      return ExitBreach;
+    }
+    if (Result.Hung) {
+      PrintHung(*Phase, Name);
+      return ExitHung;
+    }
+  }
+  return 0;
+}
+
+} // namespace boardsim

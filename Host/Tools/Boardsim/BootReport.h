@@ -1,0 +1,31 @@
+// The report of a whole boot: what each phase did, which devices behind the bridge each made
+// reachable and where, the Super I/O chip's configuration, what the serial console received and
+// what reached no device, board time per phase.
+#pragma once
+
+#include "Reachability.h"
+#include "Report.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace boardsim {
+
+struct BootPhase {
+  RunReport Report;
+  bool Ran = false;                        // the phase before it ended: the phase ran
+  std::vector<sim::DeviceReach> Reachable; // after the phase
+  std::uint64_t Accesses = 0;              // bus accesses and processor events of the phase
+  std::uint64_t SerialBytesLost = 0;       // UART bytes of this phase that reached no UART
+};
+
+struct BootReport {
+  std::vector<sim::DeviceReach> AtStart; // the bridge before the first phase
+  BootPhase Pei, Dxe;
+};
+
+std::string BootSummary(const BootReport &Boot, const sim::Board &Board);
+std::string BootJson(const BootReport &Boot, const sim::Board &Board);
+
+} // namespace boardsim
