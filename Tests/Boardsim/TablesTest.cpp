@@ -124,4 +124,33 @@ TEST(Boardsim, TablesPrintReadBackAndRunInPlaceOfTheModulesOwn) {
   }
 }
 
+// The whole boot takes the same rows for its early phase: a decode table whose COM rows are on
+// port 0 leaves the UART undecoded, and the driver's two lines reach no UART.
+TEST(Boardsim, BootRunsItsEarlyPhaseOnTheRowsGiven) {
+  const std::string NoComPorts =
+      "--decode-table='0x2E,2,0xFF;0x4E,2,0xFF;0x6C,2,0xFF;0x280,2,0xFF;0x62,2,0xFF;0x2E,2,0xFF;"
+      "0,0,6;0,1,6;0x60,0,2;0xA00,0x90,0xFF'";
+  const nlohmann::json Boot = Json("boot " + NoComPorts);
+  EXPECT_EQ(Boot["serial"], "");
+  EXPECT_EQ(Boot["serial_bytes_lost"], 59);
+  EXPECT_EQ(Boot["phases"][1]["serial_bytes_lost"], 59);
+  EXPECT_EQ(Boot["replaced_tables"]["decode"][6],
+            nlohmann::json::parse(R"({"port":0,"size":0,"attributes":6})"));
+  EXPECT_EQ(Boot["replaced_tables"]["script"], nullptr);
+  const Result Summary = Boardsim("boot " + NoComPorts);
+  for (const char *Shown :
+       {"\nReplaced tables ran: the decode table was replaced (10 rows given); the Super I/O "
+        "script was the module's own\n",
+        "    UART: not reachable: 0x03F8-0x03FF not decoded\n",
+        "  WARNING: 59 bytes it wrote to the UART reached no UART\n"}) {
+    EXPECT_NE(Summary.Out.find(Shown), std::string::npos) << Shown << "\n" << Summary.Out;
+  }
+  EXPECT_EQ(Json("boot")["replaced_tables"],
+            nlohmann::json::parse(R"({"decode":null,"script":null})"));
+  const Result Refused = Boardsim("boot --superio-script=0x2E,0,0x87");
+  EXPECT_EQ(Refused.Exit, 2);
+  EXPECT_EQ(Refused.Err, "boardsim: 1 row given for the Super I/O script, and the host build's "
+                         "Super I/O script holds 22 rows of 4 bytes\n");
+}
+
 } // namespace
