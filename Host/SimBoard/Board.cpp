@@ -146,10 +146,10 @@ Device *Board::deliver(const Region *To, AddressSpace Space, std::uint64_t Addre
   if (To == nullptr) {
     return nullptr; // whatever the bridge decodes, no device of the board sits at the port
   }
-  const Route Taken = Lpc_.route(static_cast<std::uint16_t>(Address));
+  const std::optional<unsigned> Target = Lpc_.targetOf(static_cast<std::uint16_t>(Address));
   Deliveries &Count = Deliveries_[static_cast<std::size_t>(To->Device)];
   const bool Transmit = Write && To->Device == DeviceId::Uart && Address == hw::Uart::TransmitPort;
-  if (Taken.Decoded && Taken.Target == OnLpc) {
+  if (Target == OnLpc) {
     ++Count.Reached;
     if (Transmit && Settings_.AllOnesEverywhere) {
       ++Count.LostBytes; // reached, but no device answers on this board
@@ -157,7 +157,7 @@ Device *Board::deliver(const Region *To, AddressSpace Space, std::uint64_t Addre
     return device(To->Device);
   }
   Lost = true;
-  ++(Taken.Decoded ? Count.Elsewhere : Count.NotDecoded);
+  ++(Target ? Count.Elsewhere : Count.NotDecoded);
   if (Transmit) {
     ++Count.LostBytes;
   }
@@ -223,8 +223,8 @@ void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::
   } else if (Kind == AccessKind::PortIn || Kind == AccessKind::PortOut) {
     Record.Text = name(AddressSpace::Io, Address);
     if (Lost) {
-      const Route Taken = Lpc_.route(static_cast<std::uint16_t>(Address));
-      Record.Text += Taken.Decoded ? ElsewhereNote : MissedNote;
+      Record.Text +=
+          Lpc_.targetOf(static_cast<std::uint16_t>(Address)) ? ElsewhereNote : MissedNote;
     }
   } else if (Kind == AccessKind::MemRead || Kind == AccessKind::MemWrite) {
     Record.Text = name(AddressSpace::Memory, Address);

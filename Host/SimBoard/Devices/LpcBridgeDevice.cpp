@@ -127,27 +127,46 @@ Route RouteCycle(const std::vector<DecodedRange> &Ranges, std::uint16_t Port) {
   return Chosen;
 }
 
-std::vector<std::uint32_t> LpcBridgeModel::decodeRegisters() const {
-  std::vector<std::uint32_t> Values = {Config_.read16(Bridge::IoDecodeRanges),
-                                       Config_.read16(Bridge::IoEnables)};
+LpcBridgeModel::DecodeRegisters LpcBridgeModel::decodeRegisters() const {
+  DecodeRegisters Values{};
+  std::size_t Next = 0;
+  Values[Next++] = Config_.read16(Bridge::IoDecodeRanges);
+  Values[Next++] = Config_.read16(Bridge::IoEnables);
   for (const std::uint32_t Enables : Bridge::ChipSelectIoEnables) {
-    Values.push_back(Config_.read16(Enables));
+    Values[Next++] = Config_.read16(Enables);
   }
   for (const Bridge::SlotBank &Bank : Bridge::SlotBanks) {
     for (unsigned Slot = 0; Slot < Bank.Count; ++Slot) {
-      Values.push_back(Config_.read32(Bank.FirstRegister + Bridge::GenericIoRangeStride * Slot));
+      Values[Next++] = Config_.read32(Bank.FirstRegister + Bridge::GenericIoRangeStride * Slot);
     }
   }
   return Values;
 }
 
-Route LpcBridgeModel::route(std::uint16_t Port) const {
-  std::vector<std::uint32_t> Now = decodeRegisters();
-  if (Now != CachedFor_) {
+const std::vector<DecodedRange> &LpcBridgeModel::ranges() const {
+  const DecodeRegisters Now = decodeRegisters();
+  if (!CacheValid_ || Now != CachedFor_) {
     Cached_ = DecodedRanges(Config_);
-    CachedFor_ = std::move(Now);
+    CachedFor_ = Now;
+    CacheValid_ = true;
   }
-  return RouteCycle(Cached_, Port);
+  return Cached_;
+}
+
+Route LpcBridgeModel::route(std::uint16_t Port) const {
+  return RouteCycle(ranges(), Port);
+}
+
+std::optional<unsigned> LpcBridgeModel::targetOf(std::uint16_t Port) const {
+  const DecodedRange *Best = nullptr;
+  for (const DecodedRange &Range : ranges()) {
+    if (Port >= Range.First && Port <= Range.Last &&
+        (Best == nullptr || (Best->Window && !Range.Window) ||
+         (Best->Window == Range.Window && Range.Target < Best->Target))) {
+      Best = &Range;
+    }
+  }
+  return Best == nullptr ? std::nullopt : std::optional<unsigned>(Best->Target);
 }
 
 std::string LpcBridgeModel::registerName(std::uint64_t Offset) {

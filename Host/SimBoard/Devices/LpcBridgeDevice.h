@@ -7,6 +7,7 @@
 #include "BoardLpcBridge.h"
 #include "RegisterSpace.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -66,15 +67,23 @@ public:
   // Where a cycle to Port goes now. The decoded ranges are worked out again only when a decode
   // register changed since the last cycle: a driver run sends over a hundred cycles to the UART.
   Route route(std::uint16_t Port) const;
+  // Only the target a cycle to Port goes to (nothing when it is not decoded): the bus's question
+  // on every cycle, answered without naming the decoder.
+  std::optional<unsigned> targetOf(std::uint16_t Port) const;
   // The trace's name of the configuration register at Offset; empty when it has none.
   static std::string registerName(std::uint64_t Offset);
 
 private:
-  // The decode registers' values the cached ranges were worked out from.
-  std::vector<std::uint32_t> decodeRegisters() const;
+  // The decode registers: I/O Decode Ranges, the four I/O Enables, the seven windows.
+  static constexpr std::size_t DecodeRegisterCount = 12;
+  using DecodeRegisters = std::array<std::uint32_t, DecodeRegisterCount>;
+  DecodeRegisters decodeRegisters() const;
+  // The ranges for the registers as they are now.
+  const std::vector<DecodedRange> &ranges() const;
 
   RegisterSpace Config_;
-  mutable std::vector<std::uint32_t> CachedFor_;
+  mutable bool CacheValid_ = false;
+  mutable DecodeRegisters CachedFor_{};
   mutable std::vector<DecodedRange> Cached_;
 };
 
