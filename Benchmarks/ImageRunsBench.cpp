@@ -3,7 +3,8 @@
 // an iteration, the images followed fully (every instruction watched, as boardsim and the tests
 // follow them) and lean (only what the board must see, as the fuzz targets follow them). Each
 // benchmark reports runs a second and, for the images, the instructions the emulator executed a
-// second.
+// second. The pei-rows rows run the PEI entry with its own tables given as rows: what the table
+// what-ifs cost (the writable copy of the tables, or the image's flash written for every run).
 //
 //   build/host/Benchmarks/ImageRunsBench [build/firmware] [--benchmark_filter=...]
 #include "HostBuildRuns.h"
@@ -35,10 +36,11 @@ const imagerun::ImageRuns &Images(imagerun::Tracking Follow) {
 
 enum class Entry { Pei, Dxe };
 
-void Run(benchmark::State &State, const runs::ModuleRuns &Runs, Entry Which) {
+void Run(benchmark::State &State, const runs::ModuleRuns &Runs, Entry Which,
+         const sim::Scenario &Settings = {}) {
   std::uint64_t Instructions = 0;
   for (auto _ : State) {
-    sim::Board Board;
+    sim::Board Board(Settings);
     const runs::RunResult Result = Which == Entry::Pei ? Runs.runPei(Board) : Runs.runDxe(Board);
     if (Result.Image) {
       Instructions += Result.Image->Instructions;
@@ -91,6 +93,18 @@ int main(int argc, char **argv) {
           (std::string("both") + Suffix + "/" + Name).c_str(),
           [Each, Way](benchmark::State &State) { RunBoth(State, Each, Way); });
     }
+  }
+  sim::Scenario OwnRows;
+  OwnRows.Tables = runs::HostBuildTables();
+  benchmark::RegisterBenchmark("host/pei-rows", [OwnRows](benchmark::State &State) {
+    Run(State, runs::HostBuild(), Entry::Pei, OwnRows);
+  });
+  for (const auto &[Suffix, Follow] :
+       {std::pair{"", Tracking::Full}, std::pair{"-lean", Tracking::Lean}}) {
+    const Tracking Way = Follow;
+    benchmark::RegisterBenchmark(
+        (std::string("image") + Suffix + "/pei-rows").c_str(),
+        [Way, OwnRows](benchmark::State &State) { Run(State, Images(Way), Entry::Pei, OwnRows); });
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DxeStandInSettings.h"
+#include "TableRows.h"
 
 #include <cstdint>
 #include <map>
@@ -46,6 +47,7 @@ struct Scenario {
   // Private-configuration window registers by offset (0x0000-0xFFFF), written before the run.
   std::map<std::uint32_t, Preset> PcrWindow{};
   DxeEnvironmentSettings Firmware{}; // used by the DXE driver's runs
+  TableRows Tables{};                // rows in place of the early-init module's own tables
   std::uint64_t MaxSteps = 1000000;
   // Off for long runs: records still reach the observers and the counts, but are not kept.
   bool RecordTrace = true;

@@ -1,5 +1,7 @@
 #include "HostBuildRuns.h"
 #include "RegisterOps.h"
+#include "TableFit.h"
+#include "TableWhatIfs.h"
 #include "TraceText.h"
 
 #include <gtest/gtest.h>
@@ -149,6 +151,90 @@ TEST(PeiEntry, RunsTheBoardDecodeTableAndScriptAsWritten) {
     }
   }
   EXPECT_EQ(ScriptPortWrites, BoardScriptWrites);
+}
+
+} // namespace
+
+namespace {
+
+// Rows given in place of the module's tables are what the entry reads when it runs: each what-if
+// leaves its own board, and the module's own rows given as rows leave the module's own trace,
+// record for record.
+TEST(PeiEntry, RunsTheRowsGivenInPlaceOfItsTables) {
+  sim::Board Own;
+  ASSERT_FALSE(runs::HostBuild().runPei(Own).Hung);
+  for (const tabletest::WhatIf &Each : tabletest::WhatIfs()) {
+    SCOPED_TRACE(Each.Name);
+    sim::Scenario Settings;
+    Settings.Tables = Each.Rows;
+    sim::Board Board(Settings);
+    const runs::RunResult Result = runs::HostBuild().runPei(Board);
+    ASSERT_FALSE(Result.Hung);
+    EXPECT_EQ(Result.EntryStatus, 0u);
+    EXPECT_EQ(Board.lpcConfig().read16(0x80), Each.Board.IoDecodeRanges);
+    EXPECT_EQ(Board.lpcConfig().read16(0x82), Each.Board.IoEnables);
+    EXPECT_EQ(Board.pcr().read16(0x2774), Each.Board.IoEnables);
+    for (std::uint32_t Slot = 0; Slot < 4; ++Slot) {
+      EXPECT_EQ(Board.lpcConfig().read32(0x84 + 4 * Slot), Each.Board.Windows[Slot]) << Slot;
+    }
+    EXPECT_EQ(Board.lpcConfig().read16(0xA0), Each.Board.EspiCs1IoEnables);
+    std::size_t Reads = 0;
+    for (const sim::TraceRecord &Record : Board.trace()) {
+      Reads += Record.Kind == sim::AccessKind::PortIn &&
+               (Record.Address == 0x2E || Record.Address == 0x2F);
+    }
+    EXPECT_EQ(Reads, Each.Board.SuperIoReads);
+    EXPECT_EQ(Board.superIoWrites().size(), 22u);
+    const sim::Deliveries &Chip = Board.deliveries(sim::DeviceId::SuperIo);
+    EXPECT_EQ(Chip.Reached, Each.Board.ReachedChip);
+    EXPECT_EQ(Chip.NotDecoded, Each.Board.NotDecoded);
+    EXPECT_EQ(Chip.Elsewhere, 0u);
+    EXPECT_EQ(Board.superIo().entries(), Each.Board.ChipEntries);
+    const auto Device = Board.superIo().logicalDevices().find(0x0D);
+    const auto Register = [&](std::uint8_t Offset) -> std::optional<std::uint8_t> {
+      if (Device == Board.superIo().logicalDevices().end() || !Device->second.contains(Offset)) {
+        return std::nullopt;
+      }
+      return Device->second.at(Offset);
+    };
+    EXPECT_EQ(Register(0x30), Each.Board.Activate);
+    EXPECT_EQ(Register(0x76), Each.Board.DeviceSpecific76);
+    if (Each.Rows == sim::TableRows{tabletest::OwnDecodeRows, tabletest::OwnScriptRows}) {
+      EXPECT_EQ(sim::FormatTrace(Board.trace()), sim::FormatTrace(Own.trace()));
+    }
+  }
+  // The rows of one run are not the next one's: the module's own tables again.
+  sim::Board Again;
+  ASSERT_FALSE(runs::HostBuild().runPei(Again).Hung);
+  EXPECT_EQ(sim::FormatTrace(Again.trace()), sim::FormatTrace(Own.trace()));
+}
+
+// Rows that do not fill a table are refused before anything runs.
+TEST(PeiEntry, RefusesRowsThatDoNotFillATable) {
+  const struct {
+    sim::TableRows Rows;
+    const char *Message;
+  } Cases[] = {
+      {{std::vector(tabletest::OwnDecodeRows.begin(), tabletest::OwnDecodeRows.end() - 1),
+        std::nullopt},
+       "9 rows given for the decode table, and the host build's decode table holds 10 rows of 8 "
+       "bytes"},
+      {{std::nullopt, std::vector<sim::ScriptTableRow>(23)},
+       "23 rows given for the Super I/O script, and the host build's Super I/O script holds 22 "
+       "rows of 4 bytes"},
+  };
+  for (const auto &Each : Cases) {
+    sim::Scenario Settings;
+    Settings.Tables = Each.Rows;
+    sim::Board Board(Settings);
+    try {
+      runs::HostBuild().runPei(Board);
+      ADD_FAILURE() << Each.Message;
+    } catch (const runs::TableMismatch &Error) {
+      EXPECT_EQ(std::string(Error.what()), Each.Message);
+    }
+    EXPECT_EQ(Board.accessCount(), 0u) << Each.Message;
+  }
 }
 
 } // namespace

@@ -515,6 +515,21 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --image=/", "cannot read '/': is a directory"},
       {"pei --image=.", "cannot read '.': is a directory"},
       {"pei --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
+      // Rows for the board tables: each in its form, as many as the table holds.
+      {"pei --decode-table='0x2E,2,0xFF'", "boardsim: 1 row given for the decode table, and the "
+                                           "host build's decode table holds 10 rows of 8 bytes\n"},
+      {"pei --decode-table='0x2E,2,0xFF; 0x4E,2'",
+       "boardsim: --decode-table row 2 '0x4E,2': expected PORT,SIZE,ATTRIBUTES (3 fields), got "
+       "2\n"},
+      {"pei --superio-script='0x2E,0,0x87;0x2F,0,0x100'", "row 2 '0x2F,0,0x100': '0x100' does not "
+                                                          "fit in 8 bits"},
+      {"pei --superio-script=0x2E,0,0x87 --superio-script=0x2E,0,0x87", "given more than once"},
+      {"pei --tables=/nonexistent/t.txt", "--tables: cannot read '/nonexistent/t.txt'"},
+      {"pei --tables=" README_PATH, "line 3: a row before [decode] or [script]"},
+      {"pei --tables=/", "--tables: cannot read '/': is a directory"},
+      {"dxe --decode-table=0x2E,2,0xFF", "--decode-table is an option of pei, not of dxe"},
+      {"decode 0x2E,2,0xFF --tables=t.txt", "--tables is an option of pei, not of decode"},
+      {"pei --print-tables --json=-", "--print-tables and --json contradict each other"},
       {"dxe --image=/dev/zero", "cannot read '/dev/zero': not a regular file"},
       {"dxe --image=" README_PATH, "no MZ signature"},
       // compare: two builds or two traces, each read and checked before anything runs.
@@ -666,12 +681,31 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   }
   const std::string Readme = ReadAll(README_PATH);
   EXPECT_NE(Readme.find(Files), std::string::npos);
-  for (const char *Option :
-       {"--scenario",  "--trace",     "--json",      "--spi",       "--spi-status",
-        "--spi-reg0c", "--spi-drain", "--spi-clock", "--pm-timer",  "--pm-timer-stuck",
-        "--uart-lsr",  "--all-ones",  "--lpc",       "--pcr",       "--no-hob-list",
-        "--timer-hob", "--extra-hob", "--smm",       "--max-steps", "--image",
-        "--map"}) {
+  for (const char *Option : {"--scenario",
+                             "--trace",
+                             "--json",
+                             "--spi",
+                             "--spi-status",
+                             "--spi-reg0c",
+                             "--spi-drain",
+                             "--spi-clock",
+                             "--pm-timer",
+                             "--pm-timer-stuck",
+                             "--uart-lsr",
+                             "--all-ones",
+                             "--lpc",
+                             "--pcr",
+                             "--no-hob-list",
+                             "--timer-hob",
+                             "--extra-hob",
+                             "--smm",
+                             "--max-steps",
+                             "--image",
+                             "--map",
+                             "--decode-table",
+                             "--superio-script",
+                             "--tables",
+                             "--print-tables"}) {
     // An option with a value is listed as --name=VALUE, a flag as --name followed by its help.
     const bool Listed = Help.find(std::string(Option) + "=") != std::string::npos ||
                         Help.find(std::string(Option) + " ") != std::string::npos;
@@ -753,6 +787,8 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
   // Keep2 is also the map of an image at Keep.
   const std::string Keep = TempFile("keep.txt");
   const std::string Keep2 = TempFile("keep.map");
+  const std::string Tables = TempFile("keep-tables.txt");
+  std::ofstream(Tables) << "[script]\n0x2E,0,0x87\n";
   struct Case {
     std::string Arguments;
     int Exit;
@@ -773,6 +809,8 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
            Keep.substr(::testing::TempDir().size()),
        2, "is the image this run reads"},
       {"pei --image=" + Keep + " >>" + Keep, 2, "standard output is the image this run reads"},
+      {"pei --tables=" + Tables + " --trace=" + Tables, 2,
+       "--trace '" + Tables + "' is the tables file this run reads"},
       {"compare --traces " + Keep + " " + Keep2 + " --json=" + Keep2, 2,
        "--json '" + Keep2 + "' is one of the files this run reads"},
       {"pei --json=" + Keep + " >>" + Keep, 2,

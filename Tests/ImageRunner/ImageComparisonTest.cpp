@@ -12,6 +12,7 @@
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "RunTool.h"
+#include "TableWhatIfs.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,34 @@ TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
     EXPECT_EQ(Quick.Image->SpunWithoutAccess, Full.Image->SpunWithoutAccess) << Case.Name;
     EXPECT_TRUE(Quick.Image->StackChain.empty() && Quick.Image->StackDeepestIn.empty())
         << Case.Name;
+  }
+}
+
+// The what-ifs of the board tables: the image with the rows written over its tables runs as the
+// host build with the rows in its writable tables, record for record, leaving the same board; a
+// run on the module's own tables after them is the image's own run again.
+TEST(ImageComparison, ReplacedTablesRunOnTheImageAsOnTheHostBuild) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  const imagerun::ImageRuns Images(imagerun::LoadPeiImage(imagetest::PeiImagePath), std::nullopt);
+  std::vector<comparison::Case> Cases;
+  for (const tabletest::WhatIf &Each : tabletest::WhatIfs()) {
+    comparison::Case Case{Each.Name, comparison::Run::Pei, {}, {}, {}, {}};
+    Case.Settings.Tables = Each.Rows;
+    Cases.push_back(Case);
+  }
+  Cases.push_back({"the module's own tables", comparison::Run::Pei, {}, {}, {}, {}});
+  for (const comparison::Case &Case : Cases) {
+    const comparison::CaseComparison Result = comparison::Compare(
+        Case.Name, comparison::RunCase(runs::HostBuild(), Case), comparison::RunCase(Images, Case));
+    EXPECT_TRUE(Result.same()) << "A: the host build, B: the image\n"
+                               << comparison::ReportText(Result);
+  }
+  // The rows reach the image's table: its trace is not its own.
+  const comparison::Outcome Own = comparison::RunCase(Images, Cases.back());
+  for (std::size_t Each = 1; Each + 1 < Cases.size(); ++Each) {
+    EXPECT_FALSE(
+        comparison::Compare(Cases[Each].Name, Own, comparison::RunCase(Images, Cases[Each])).same())
+        << Cases[Each].Name;
   }
 }
 

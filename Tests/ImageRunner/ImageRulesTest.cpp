@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -216,6 +219,81 @@ TEST(ImageRules, FilesThatCannotRunAreRefusedNamingTheProblem) {
     } catch (const imagerun::ImageRejected &Error) {
       EXPECT_NE(std::string(Error.what()).find(Message), std::string::npos)
           << Path << ": " << Error.what();
+    }
+  }
+}
+
+// A copy of the early-init image whose map beside it has each line that holds Symbol changed by
+// Edit (which returns the line to keep, or nothing to drop it).
+template <typename Change>
+std::string WithMapLine(const std::string &Name, const std::string &Symbol, Change Edit) {
+  const std::string Path = ::testing::TempDir() + "map-" + Name + ".efi";
+  fs::copy_file(imagetest::PeiImagePath, Path, fs::copy_options::overwrite_existing);
+  std::ifstream In(imagerun::MapPathFor(imagetest::PeiImagePath));
+  std::ofstream Out(imagerun::MapPathFor(Path));
+  for (std::string Line; std::getline(In, Line);) {
+    const std::optional<std::string> Kept =
+        Line.find(Symbol) == std::string::npos ? std::optional(Line) : Edit(Line);
+    if (Kept) {
+      Out << *Kept << "\n";
+    }
+  }
+  return Path;
+}
+
+// Rows for the image's tables must fill them: as many rows as the table holds, and the table, by
+// its map, whole rows. Refused with one line before anything runs (exit 2); an image whose map
+// does not place a table runs as long as no rows are given for it.
+TEST(ImageRules, RowsThatDoNotFillTheImagesTablesAreRefused) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  const std::string &Image = imagetest::PeiImagePath;
+  // The script's symbol 4 bytes further on: the decode table seems 84 bytes long.
+  const std::string Moved =
+      WithMapLine("script-moved", "?SuperIoScript@BoardTables", [](const std::string &Line) {
+        std::istringstream Fields(Line);
+        std::string Section, Name, Address, Object;
+        Fields >> Section >> Name >> Address >> Object;
+        char Moved[17];
+        std::snprintf(Moved, sizeof Moved, "%016llx", std::stoull(Address, nullptr, 16) + 4);
+        return std::optional(" " + Section + " " + Name + " " + Moved + " " + Object);
+      });
+  const std::string Unplaced = WithMapLine("no-decode-table", "?DecodeTable@BoardTables",
+                                           [](const std::string &) { return std::nullopt; });
+  const std::string NineRows = "0x2E,2,0xFF;0x4E,2,0xFF;0x6C,2,0xFF;0x280,2,0xFF;0x62,2,0xFF;"
+                               "0x2E,2,0xFF;0x3F8,0,6;0x2F8,1,6;0x60,0,2";
+  const std::string TenRows = NineRows + ";0xA00,0x90,0xFF";
+  struct Case {
+    std::string Arguments;
+    int Exit;
+    std::string Error;
+  };
+  const Case Cases[] = {
+      {"pei --image=" + Image + " --decode-table='" + NineRows + "'", 2,
+       "boardsim: 9 rows given for the decode table, and BoardTables::DecodeTable of '" + Image +
+           "' (80 bytes by its map, up to BoardTables::SuperIoScript) holds 10 rows of 8 bytes\n"},
+      {"pei --image=" + Image + " --superio-script='0x2E,0,0x87;0x2F,0,0x01'", 2,
+       "boardsim: 2 rows given for the Super I/O script, and BoardTables::SuperIoScript of '" +
+           Image + "' (88 bytes by its map, up to SlotBanks) holds 22 rows of 4 bytes\n"},
+      {"pei --image=" + Moved + " --decode-table='" + TenRows + "'", 2,
+       "boardsim: BoardTables::DecodeTable of '" + Moved +
+           "' (84 bytes by its map, up to BoardTables::SuperIoScript) is 84 bytes, not whole rows "
+           "of 8 bytes as the decode table's rows are\n"},
+      {"pei --image=" + Moved + " --print-tables", 2,
+       "boardsim: BoardTables::DecodeTable of '" + Moved +
+           "' (84 bytes by its map, up to BoardTables::SuperIoScript) is 84 bytes, not whole rows "
+           "of 8 bytes as the decode table's rows are\n"},
+      {"pei --image=" + Unplaced + " --decode-table='" + TenRows + "'", 2,
+       "boardsim: the map of '" + Unplaced +
+           "' places BoardTables::DecodeTable nowhere: it holds no table to replace\n"},
+      {"pei --image=" + Unplaced + " --trace=/dev/null", 0, ""},
+      {"pei --image=" + Moved + " --trace=/dev/null", 0, ""},
+  };
+  for (const Case &Each : Cases) {
+    const tooltest::ToolResult Run = tooltest::RunTool(BOARDSIM_PATH, Each.Arguments);
+    EXPECT_EQ(Run.Exit, Each.Exit) << Each.Arguments;
+    EXPECT_EQ(Run.Err, Each.Error) << Each.Arguments;
+    if (Each.Exit != 0) {
+      EXPECT_EQ(Run.Out, "") << Each.Arguments;
     }
   }
 }

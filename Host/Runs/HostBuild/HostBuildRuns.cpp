@@ -7,8 +7,12 @@
 #include "DxeEnvironment.h"
 #include "GenericIoRange.h"
 #include "IoDecode.h"
+#include "TableFit.h"
+#include "WritableTables.h"
 
 #include <functional>
+#include <iterator>
+#include <vector>
 
 // The early-init module's own calls to SetIoDecode and SetGenericIoRange reach these wrappers
 // (the harness links with --wrap for both), so every call, from the module or from a harness
@@ -23,6 +27,33 @@ Pei::Status WrapSetGenericIoRange(std::uint16_t Port,
                                   std::uint16_t SizeWord) asm("__wrap__Z17SetGenericIoRangett");
 
 namespace {
+
+static_assert(hostbuild::DecodeTableRows == BoardTables::DecodeTableRows);
+static_assert(hostbuild::SuperIoScriptRows == BoardTables::SuperIoScriptRows);
+
+// The rows the run gives, in the firmware's row layout; the module's own table where it gives
+// none.
+std::vector<DecodeRequestRow> DecodeRows(const sim::TableRows &Given) {
+  if (!Given.Decode) {
+    return {std::begin(BoardTables::DecodeTable), std::end(BoardTables::DecodeTable)};
+  }
+  std::vector<DecodeRequestRow> Rows;
+  for (const sim::DecodeTableRow &Row : *Given.Decode) {
+    Rows.push_back({Row.Port, Row.Size, 0, Row.Attributes});
+  }
+  return Rows;
+}
+
+std::vector<IoScriptRow> ScriptRows(const sim::TableRows &Given) {
+  if (!Given.Script) {
+    return {std::begin(BoardTables::SuperIoScript), std::end(BoardTables::SuperIoScript)};
+  }
+  std::vector<IoScriptRow> Rows;
+  for (const sim::ScriptTableRow &Row : *Given.Script) {
+    Rows.push_back({Row.Port, Row.AndMask, Row.OrValue});
+  }
+  return Rows;
+}
 
 // Makes a call of firmware code on the bound board, annotated on entry and on return.
 template <typename Call> auto Annotated(sim::Operation Made, Call &&Invoke) {
@@ -53,10 +84,21 @@ class HostBuildRuns final : public runs::ModuleRuns {
 public:
   runs::Implementation implementation() const override { return runs::Implementation::HostBuild; }
 
+  // With rows given, the entry compiled against writable tables runs, with those rows in them.
   runs::RunResult runPei(sim::Board &Target) const override {
-    return OnBoard(Target, [](runs::RunResult &Result) {
+    const sim::TableRows &Given = Target.scenario().Tables;
+    if (!Given.replaces()) {
+      return OnBoard(Target, [](runs::RunResult &Result) {
+        Result.EntryStatus =
+            Annotated(sim::PeiEntryCall{}, [] { return BoardInitPeiEntry(nullptr, nullptr); });
+      });
+    }
+    runs::CheckHostBuildTables(Given);
+    const std::vector<DecodeRequestRow> Decode = DecodeRows(Given);
+    const std::vector<IoScriptRow> Script = ScriptRows(Given);
+    return OnBoard(Target, [&](runs::RunResult &Result) {
       Result.EntryStatus =
-          Annotated(sim::PeiEntryCall{}, [] { return BoardInitPeiEntry(nullptr, nullptr); });
+          Annotated(sim::PeiEntryCall{}, [&] { return hostbuild::EntryOnRows(Decode, Script); });
     });
   }
 
@@ -94,6 +136,30 @@ public:
 };
 
 } // namespace
+
+void runs::CheckHostBuildTables(const sim::TableRows &Given) {
+  if (Given.Decode) {
+    CheckRowsFit(sim::BoardTable::Decode, Given.Decode->size(), sizeof BoardTables::DecodeTable,
+                 "the host build's decode table");
+  }
+  if (Given.Script) {
+    CheckRowsFit(sim::BoardTable::Script, Given.Script->size(), sizeof BoardTables::SuperIoScript,
+                 "the host build's Super I/O script");
+  }
+}
+
+sim::TableRows runs::HostBuildTables() {
+  sim::TableRows Own;
+  Own.Decode.emplace();
+  for (const DecodeRequestRow &Row : BoardTables::DecodeTable) {
+    Own.Decode->push_back({Row.Port, Row.Size, Row.Attributes});
+  }
+  Own.Script.emplace();
+  for (const IoScriptRow &Row : BoardTables::SuperIoScript) {
+    Own.Script->push_back({Row.Port, Row.AndMask, Row.OrValue});
+  }
+  return Own;
+}
 
 const runs::ModuleRuns &runs::HostBuild() {
   static const HostBuildRuns Runs;

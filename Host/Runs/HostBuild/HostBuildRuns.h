@@ -13,6 +13,12 @@ namespace runs {
 
 const ModuleRuns &HostBuild();
 
+// Refuses (TableMismatch) rows that do not fill the host build's tables: its pei runs take rows
+// for a table only as many as the table has.
+void CheckHostBuildTables(const sim::TableRows &Given);
+// The host build's own tables, row by row.
+sim::TableRows HostBuildTables();
+
 } // namespace runs
 
 namespace sim {

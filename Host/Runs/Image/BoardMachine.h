@@ -255,8 +255,11 @@ private:
 // SetIoDecode and SetGenericIoRange inside it is annotated as the host build annotates it.
 class PeiMachine : public BoardMachine {
 public:
+  // The board tables in flash are those of Target's scenario: the image's own, or the rows it
+  // gives written over them (ImageRejected when they do not fill a table).
   PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follow = Tracking::Full);
-  // The machine as built, for a new run on Target (the image's flash never changes).
+  // The machine as built, for a new run on Target (the image never writes its flash; only the
+  // tables change, with the scenario's).
   void reuse(sim::Board &Target);
 
   // Calls the function at Address with 32-bit stack arguments and returns what it left in EAX;
@@ -281,11 +284,14 @@ private:
                     const std::string &Where) override;
 
   void writeServices();
+  // Flash holds the image as loaded, with the rows of Target's scenario over its tables.
+  void placeTables(const sim::Board &Target);
   void enterCall(sim::Operation Made, std::uint32_t Esp);
   void returnCalls(std::uint32_t Address, std::uint32_t Esp);
 
   const PeiImage &Image_;
   std::vector<PendingReturn> Pending_;
+  bool TablesReplaced_ = false; // flash holds rows other than the image's own
 };
 
 // The x86-64 machine around the driver loaded in RAM, with the DXE firmware stand-in in emulated

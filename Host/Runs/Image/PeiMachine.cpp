@@ -1,6 +1,7 @@
 #include "BoardMachine.h"
 
 #include "EmulatedMachine.h"
+#include "ImageTables.h"
 #include "PeiStandIn.h"
 
 #include <cstring>
@@ -37,12 +38,26 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follo
   // stack, so a write here faults and is named.
   check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ), "map the PEI services table");
   writeServices();
+  placeTables(Target);
 }
 
 // The services table needs no rewriting: the module cannot write it.
 void PeiMachine::reuse(sim::Board &Target) {
   restart(Target);
   Pending_.clear();
+  placeTables(Target);
+}
+
+// Written only when the rows change, so the default runs keep the code the emulator translated.
+void PeiMachine::placeTables(const sim::Board &Target) {
+  const sim::TableRows &Rows = Target.scenario().Tables;
+  if (!Rows.replaces() && !TablesReplaced_) {
+    return;
+  }
+  const std::vector<std::uint8_t> Flash =
+      Rows.replaces() ? BytesWithTables(Image_, Rows) : Image_.Bytes;
+  check(uc_mem_write(engine(), Image_.Base, Flash.data(), Flash.size()), "place the tables");
+  TablesReplaced_ = Rows.replaces();
 }
 
 // The services page as mapped (zeroes), with the table and the pointer to it.

@@ -6,6 +6,7 @@
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "Options.h"
+#include "TableText.h"
 #include "ToolOutput.h"
 
 #include <cstdio>
@@ -32,6 +33,8 @@ constexpr const char *BootHelp =
     "it)\n"
     "  --pei-map=FILE    the linker map of --pei-image when it is not the file beside it\n"
     "  --dxe-map=FILE    the linker map of --dxe-image when it is not the file beside it\n"
+    "  --decode-table=ROWS, --superio-script=ROWS, --tables=FILE\n"
+    "                    rows in place of BoardInitPei's tables, as 'boardsim pei' takes them\n"
     "Every option of 'boardsim dxe' sets the board and the driver's firmware as it does there\n"
     "(--scenario, --trace, --json, --spi..., --uart-lsr, --lpc, --pcr, --max-steps: the budget\n"
     "of each phase); see 'boardsim dxe --help'.\n"
@@ -41,7 +44,8 @@ constexpr const char *BootHelp =
 
 struct BootOptions {
   std::string PeiImage, DxeImage, PeiMap, DxeMap;
-  std::vector<std::string> Rest; // for the driver's option parser
+  std::vector<std::string> Rest;      // for the driver's option parser
+  std::vector<std::string> PeiTables; // the early module's table rows, for pei's option parser
   bool Help = false;
 };
 
@@ -66,6 +70,13 @@ BootOptions SplitOptions(int argc, const char *const *argv) {
       throw UsageError("boot takes --pei-image and --dxe-image (with --pei-map, --dxe-map), "
                        "one for each phase, not " +
                        Arg.substr(0, Arg.find('=')));
+    }
+    if (IsTableOption(Arg)) {
+      Out.PeiTables.push_back(Arg);
+      if (Arg.find('=') == std::string::npos && Index + 1 < argc) {
+        Out.PeiTables.push_back(argv[++Index]);
+      }
+      continue;
     }
     bool Taken = false;
     for (const Own &Each : Owned) {
@@ -134,6 +145,12 @@ int BootMain(int argc, const char *const *argv) {
     DriverArgs.push_back(Arg.c_str());
   }
   const Invocation Asked = ParseCommandLine(static_cast<int>(DriverArgs.size()), DriverArgs.data());
+  // Rows for the early module's tables, as 'boardsim pei' takes them.
+  std::vector<const char *> TableArgs = {argv[0], "pei"};
+  for (const std::string &Arg : Own.PeiTables) {
+    TableArgs.push_back(Arg.c_str());
+  }
+  const Invocation Tables = ParseCommandLine(static_cast<int>(TableArgs.size()), TableArgs.data());
 
   const std::string PeiMap =
       Own.PeiMap.empty() && !Own.PeiImage.empty() ? imagerun::MapPathFor(Own.PeiImage) : Own.PeiMap;
@@ -142,7 +159,8 @@ int BootMain(int argc, const char *const *argv) {
   for (const auto &[What, Path] : {std::pair{"the early-init image", Own.PeiImage},
                                    {"its map", PeiMap},
                                    {"the driver's image", Own.DxeImage},
-                                   {"its map", DxeMap}}) {
+                                   {"its map", DxeMap},
+                                   {"the tables file", Tables.TablesPath}}) {
     if (!Path.empty()) {
       Outputs.addInput(What, Path);
     }
@@ -156,9 +174,13 @@ int BootMain(int argc, const char *const *argv) {
 
   std::unique_ptr<imagerun::ImageRuns> PeiImage, DxeImage;
   try {
+    std::optional<imagerun::PeiImage> Pei;
     if (!Own.PeiImage.empty()) {
-      PeiImage = std::make_unique<imagerun::ImageRuns>(imagerun::LoadPeiImage(Own.PeiImage, PeiMap),
-                                                       std::nullopt);
+      Pei = imagerun::LoadPeiImage(Own.PeiImage, PeiMap);
+    }
+    CheckTablesGiven(Tables.Scenario.Tables, Pei ? &*Pei : nullptr);
+    if (Pei) {
+      PeiImage = std::make_unique<imagerun::ImageRuns>(std::move(*Pei), std::nullopt);
     }
     if (!Own.DxeImage.empty()) {
       DxeImage = std::make_unique<imagerun::ImageRuns>(
@@ -170,6 +192,7 @@ int BootMain(int argc, const char *const *argv) {
   Outputs.open();
 
   sim::Scenario Settings = Asked.Scenario;
+  Settings.Tables = Tables.Scenario.Tables;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
   if (Trace != nullptr) {

@@ -3,6 +3,7 @@
 #include "BoardTimeJson.h"
 #include "DecodeMap.h"
 #include "DeviceReport.h"
+#include "TableJson.h"
 
 #include <nlohmann/json.hpp>
 
@@ -101,7 +102,8 @@ Json PhaseJson(const BootPhase &Phase, const std::vector<sim::DeviceReach> &Befo
 std::string BootSummary(const BootReport &Boot, const sim::Board &Board) {
   std::ostringstream Out;
   Out << "Boot on the simulated board: BoardInitPei (" << Implementation(Boot.Pei)
-      << "), then BoardInitDxe (" << Implementation(Boot.Dxe) << "), on one board\n\n";
+      << "), then BoardInitDxe (" << Implementation(Boot.Dxe) << "), on one board\n"
+      << ReplacedTablesSummary(Board.scenario().Tables) << "\n";
   const std::vector<sim::DeviceReach> *Before = &Boot.AtStart;
   for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
     Out << PhaseName(*Phase) << ": " << Ending(*Phase);
@@ -154,6 +156,7 @@ std::string BootJson(const BootReport &Boot, const sim::Board &Board) {
   Out["superio_writes"] = Board.superIoWrites();
   Out["spi_frames"] = Board.spiFrames();
   Out["accesses"] = Board.accessCount();
+  Out["replaced_tables"] = ReplacedTablesJson(Board.scenario().Tables);
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

@@ -6,6 +6,7 @@
 #include "DecodeState.h"
 #include "DeviceReport.h"
 #include "Report.h"
+#include "TableJson.h"
 
 #include <nlohmann/json.hpp>
 
@@ -247,6 +248,9 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
   Out["board_time"] = BoardTimeJson(Report.Time);
   Out["superio"] = SuperIoJson(Board);
   Out["devices"] = DevicesJson(Board);
+  if (Report.Which == Module::Pei) {
+    Out["replaced_tables"] = ReplacedTablesJson(Board.scenario().Tables);
+  }
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -3,6 +3,7 @@
 #include "NamedScenarios.h"
 #include "OptionTable.h"
 #include "Options.h"
+#include "TableText.h"
 
 #include <algorithm>
 #include <sstream>
@@ -139,7 +140,9 @@ std::string SubcommandHelp(Module Which) {
       << static_cast<char>(Row->Help[0] - 'a' + 'A') << (Row->Help + 1) << ".\n\n"
       << "Options:\n"
       << OptionHelpLines(sim::RunBit(Which)) << "\n";
-  if (Which == Module::Decode) {
+  if (Which == Module::Pei) {
+    Out << TablesFormHelp << "\n";
+  } else if (Which == Module::Decode) {
     Out << DecodeRequestHelp << "\n";
   } else if (Which == Module::Window) {
     Out << WindowRequestHelp << "\n";

@@ -4,6 +4,7 @@
 #include "BoardLpcBridge.h"
 #include "BoardPcr.h"
 #include "NamedScenarios.h"
+#include "TableText.h"
 #include "Trace.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@ constexpr unsigned AllRuns = sim::AllRuns;
 constexpr unsigned EntryRuns = sim::EntryRuns;
 constexpr unsigned EarlyInitRuns = sim::EarlyInitRuns;
 constexpr unsigned DxeRuns = sim::RunBit(Module::Dxe);
+constexpr unsigned PeiRuns = sim::RunBit(Module::Pei);
 
 // Register widths of the bridge and of its private-configuration window, from the board model:
 // the 16-bit registers; every other offset is taken as a 32-bit register.
@@ -216,6 +218,20 @@ const std::vector<OptionRow> Options = {
     Own("--map", "FILE", AllRuns,
         "the linker map of the --image, when it is not the file beside it with .map",
         [](Invocation &Run, const OptionValue &Arg) { Run.MapPath = Arg.Value; }),
+    Own("--decode-table", "ROWS", PeiRuns, DecodeTableHelp,
+        [](Invocation &Run, const OptionValue &Arg) {
+          SetRowsFromOption(Run.Scenario.Tables, sim::BoardTable::Decode, Arg.Value, Arg.Option);
+        }),
+    Own("--superio-script", "ROWS", PeiRuns, SuperIoScriptHelp,
+        [](Invocation &Run, const OptionValue &Arg) {
+          SetRowsFromOption(Run.Scenario.Tables, sim::BoardTable::Script, Arg.Value, Arg.Option);
+        }),
+    Own("--tables", "FILE", PeiRuns, TablesFileHelp,
+        [](Invocation &Run, const OptionValue &Arg) {
+          SetRowsFromFile(Run.Scenario.Tables, Run.TablesPath = Arg.Value, Arg.Option);
+        }),
+    Own("--print-tables", nullptr, PeiRuns, PrintTablesHelp,
+        [](Invocation &Run, const OptionValue &) { Run.PrintTables = true; }),
     Sets(
         Setting::AllOnes, nullptr,
         "no device answers: every port and memory read is all ones (the SPI, PM-timer and UART "

@@ -4,6 +4,7 @@
 #include "Images.h"
 #include "NamedScenarios.h"
 #include "OptionTable.h"
+#include "TableText.h"
 #include "Trace.h"
 
 #include <algorithm>
@@ -241,6 +242,11 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
   }
   CheckSettings(Run, Given);
 
+  // --print-tables prints the tables and runs nothing: there is no trace or result to write.
+  if (Run.PrintTables && (!Run.TracePath.empty() || !Run.JsonPath.empty())) {
+    throw UsageError(std::string("--print-tables and ") +
+                     (Run.TracePath.empty() ? "--json" : "--trace") + " contradict each other");
+  }
   if (!Run.MapPath.empty() && Run.ImagePath.empty()) {
     throw UsageError("--map names the map of an --image, and no --image is given: the host build "
                      "has no map");

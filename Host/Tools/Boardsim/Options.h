@@ -27,6 +27,9 @@ struct Invocation {
   std::string TracePath, JsonPath;
   std::string ImagePath; // --image: the shipped image runs instead of the host build
   std::string MapPath;   // --map: the image's linker map when it is not beside the image
+  // --tables: the file of table rows, an input of the run; --print-tables: print, run nothing.
+  std::string TablesPath;
+  bool PrintTables = false;
   // The linker map the run reads: --map, else the file beside the image; empty without --image.
   // Every file the run reads is its image and this map.
   std::string mapPath() const;

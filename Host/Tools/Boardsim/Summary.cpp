@@ -7,6 +7,7 @@
 #include "DeviceReport.h"
 #include "Report.h"
 #include "SuperIoChip.h"
+#include "TableJson.h"
 
 #include <algorithm>
 #include <sstream>
@@ -295,6 +296,7 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
         << sim::StatusText(*Result.EntryStatus, sim::StatusBits(EntryOperation(Report.Which)));
   }
   Out << "\n";
+  Out << ReplacedTablesSummary(Board.scenario().Tables);
   if (Result.Hung && !Result.Running.empty()) {
     Out << "  running:";
     for (const sim::CallRecord &Call : Result.Running) {

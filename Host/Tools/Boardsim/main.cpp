@@ -10,6 +10,7 @@
 #include "Options.h"
 #include "Progress.h"
 #include "Report.h"
+#include "TableText.h"
 #include "ToolOutput.h"
 
 #include <cstdio>
@@ -88,6 +89,9 @@ int Main(int argc, char **argv) {
     Outputs.addInput("the image", Asked.ImagePath);
     Outputs.addInput("the map", Asked.mapPath());
   }
+  if (!Asked.TablesPath.empty()) {
+    Outputs.addInput("the tables file", Asked.TablesPath);
+  }
   tooloutput::Output *Trace =
       Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
   tooloutput::Output *Json =
@@ -99,16 +103,31 @@ int Main(int argc, char **argv) {
   // The image is read and checked before any output is touched: a file that cannot run is bad
   // input.
   std::unique_ptr<imagerun::ImageRuns> Image;
+  std::optional<imagerun::PeiImage> PeiImage;
   if (!Asked.ImagePath.empty()) {
     try {
-      Image = Asked.Which == Module::Dxe
-                  ? std::make_unique<imagerun::ImageRuns>(
-                        std::nullopt, imagerun::LoadDxeImage(Asked.ImagePath, Asked.mapPath()))
-                  : std::make_unique<imagerun::ImageRuns>(
-                        imagerun::LoadPeiImage(Asked.ImagePath, Asked.mapPath()), std::nullopt);
+      if (Asked.Which == Module::Dxe) {
+        Image = std::make_unique<imagerun::ImageRuns>(
+            std::nullopt, imagerun::LoadDxeImage(Asked.ImagePath, Asked.mapPath()));
+      } else {
+        PeiImage = imagerun::LoadPeiImage(Asked.ImagePath, Asked.mapPath());
+      }
     } catch (const imagerun::ImageRejected &Error) {
       throw UsageError(Error.what());
     }
+  }
+  // Rows given for the tables must fill the tables of what runs, or nothing runs.
+  const imagerun::PeiImage *Pei = PeiImage ? &*PeiImage : nullptr;
+  boardsim::CheckTablesGiven(Asked.Scenario.Tables, Pei);
+  if (Asked.PrintTables) {
+    Outputs.standardOutput().write(
+        boardsim::TablesText(boardsim::TablesToRun(Asked.Scenario.Tables, Pei),
+                             Pei ? "the image " + Asked.ImagePath : std::string("the host build")));
+    Outputs.commit();
+    return 0;
+  }
+  if (PeiImage) {
+    Image = std::make_unique<imagerun::ImageRuns>(std::move(*PeiImage), std::nullopt);
   }
   const runs::ModuleRuns &Runs = Image ? *Image : runs::HostBuild();
 
