@@ -76,14 +76,14 @@ __attribute__((no_sanitize("coverage"))) model::Registers ReadBoard(const sim::B
 }
 
 // One board serves the whole campaign: building a board for each input allocates and clears its
-// 64 KiB private-configuration window, which cost more than the input's run. The board is put
-// back to the untouched default board when the input is done (so that everything the run
-// allocated is freed within it, and the fuzzer's leak check stays quiet), and the input's
+// 64 KiB private-configuration window, which cost more than the input's run. The board is reset
+// to the default board when the input is done (the board cannot be copied: its devices refer to
+// each other), and the input's
 // register values are written in as a scenario's presets would write them.
 class CampaignBoard {
 public:
   explicit CampaignBoard(const model::Registers &State);
-  ~CampaignBoard() { board() = untouched(); }
+  ~CampaignBoard() { board().reset(Unnamed()); }
   CampaignBoard(const CampaignBoard &) = delete;
   CampaignBoard &operator=(const CampaignBoard &) = delete;
   static sim::Board &board() {
@@ -98,10 +98,6 @@ private:
     sim::Scenario Settings;
     Settings.NameRegisters = false;
     return Settings;
-  }
-  static const sim::Board &untouched() {
-    static const sim::Board Untouched(Unnamed());
-    return Untouched;
   }
 };
 
