@@ -102,6 +102,7 @@ void Board::reset(const Scenario &Settings) {
   OpenCalls_.clear();
   Steps_ = 0;
   PhaseStart_ = 0;
+  AtStart_.clear();
   Answers_ = {};
   AnswersUsed_ = 0;
 }
@@ -215,8 +216,24 @@ void Board::keep(TraceRecord Record) {
   }
 }
 
+std::vector<std::uint32_t> Board::namedRegisterValues() const {
+  std::vector<std::uint32_t> Values;
+  for (const hw::NamedRegister &Each : Bridge::Registers) {
+    Values.push_back(lpcConfig().read(Each.Offset, Each.Width));
+  }
+  for (const hw::NamedRegister &Each : Pcr::Registers) {
+    Values.push_back(pcr().read(Each.Offset, Each.Width));
+  }
+  return Values;
+}
+
 void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value,
                    bool Lost) {
+  // A write is recorded before it reaches its device, and no read changes a register: the
+  // registers now are those the run found.
+  if (Steps_ == 0) {
+    AtStart_ = namedRegisterValues();
+  }
   TraceRecord Record{Kind, Width, Address, Value, ""};
   if (!Settings_.NameRegisters) {
     // Nothing to name.

@@ -147,6 +147,13 @@ public:
   const Deliveries &deliveries(DeviceId Device) const {
     return Deliveries_[static_cast<std::size_t>(Device)];
   }
+  // Every bridge register and mirror the board model names (the bridge's table, then the
+  // window's), with its value now, and as the run found it at its first access (the presets and
+  // any earlier phase written): what a report of the registers a run changed sets side by side.
+  std::vector<std::uint32_t> namedRegisterValues() const;
+  std::vector<std::uint32_t> namedRegistersAtStart() const {
+    return Steps_ == 0 ? namedRegisterValues() : AtStart_;
+  }
   RegisterSpace &lpcConfig() { return Lpc_.config(); }
   const RegisterSpace &lpcConfig() const { return Lpc_.config(); }
   RegisterSpace &pcr() { return Pcr_.registers(); }
@@ -198,6 +205,7 @@ private:
   std::vector<std::size_t> OpenCalls_;
   std::uint64_t Steps_ = 0;
   std::uint64_t PhaseStart_ = 0;
+  std::vector<std::uint32_t> AtStart_; // namedRegisterValues() at the first access
   std::span<const std::uint8_t> Answers_{};
   std::size_t AnswersUsed_ = 0;
 };

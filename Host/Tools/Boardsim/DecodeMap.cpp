@@ -45,18 +45,6 @@ std::string StatusOf(const sim::CallRecord &Call) {
   return sim::ResultText(Call);
 }
 
-// Every bridge register and mirror the board model names, with its value on the board.
-std::vector<std::uint32_t> RegisterValues(const sim::Board &Board) {
-  std::vector<std::uint32_t> Values;
-  for (const sim::hw::NamedRegister &Each : Bridge::Registers) {
-    Values.push_back(Board.lpcConfig().read(Each.Offset, Each.Width));
-  }
-  for (const sim::hw::NamedRegister &Each : Pcr::Registers) {
-    Values.push_back(Board.pcr().read(Each.Offset, Each.Width));
-  }
-  return Values;
-}
-
 // Ports that decoders of two targets both hold are sent to one of them only (the bridge model
 // chooses); ports two decoders of one target hold go to that target either way.
 void AddOverlaps(DecodeMap &Map, const sim::LpcBridgeModel &Bridge) {
@@ -94,7 +82,7 @@ std::string PortRangeText(std::uint16_t First, std::uint16_t Last) {
 DecodeWatch::DecodeWatch(const sim::Board &Board) : Board_(Board), Last_(snapshot()) {}
 
 std::vector<std::uint32_t> DecodeWatch::snapshot() const {
-  return RegisterValues(Board_);
+  return Board_.namedRegisterValues();
 }
 
 // Every call's entry and return is a note: what changed since the last note changed inside every
@@ -178,10 +166,9 @@ DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
     }
   }
 
-  // The registers the run changed: the board before the run is a board of the same settings.
-  const sim::Board Before(Board.scenario());
-  const std::vector<std::uint32_t> Preset = RegisterValues(Before);
-  const std::vector<std::uint32_t> Final = RegisterValues(Board);
+  // The registers the run changed, against those it found.
+  const std::vector<std::uint32_t> Preset = Board.namedRegistersAtStart();
+  const std::vector<std::uint32_t> Final = Board.namedRegisterValues();
   std::vector<sim::hw::NamedRegister> Named(Bridge::Registers.begin(), Bridge::Registers.end());
   Named.insert(Named.end(), Pcr::Registers.begin(), Pcr::Registers.end());
   for (std::size_t Each = 0; Each < Named.size(); ++Each) {
