@@ -31,23 +31,16 @@ constexpr const char *ElsewhereNote = " (decoded to another target: reached no d
 
 } // namespace
 
-const std::array<RegisterPreset, 12> EarlyInitBridgeState = {{
-    {false, Bridge::IoDecodeRanges, {ComAAt3F8ComBAt3E8, 2}},
-    {false, Bridge::IoEnables, {EarlyEnables, 2}},
-    {false, Bridge::GenericIoRange1, {Window(0x006C, FourBytes), 4}},
-    {false, Bridge::GenericIoRange1 + Bridge::GenericIoRangeStride, {Window(0x0280, FourBytes), 4}},
-    {false,
-     Bridge::GenericIoRange1 + 2 * Bridge::GenericIoRangeStride,
-     {Window(0x0200, Whole256), 4}},
-    {false,
-     Bridge::GenericIoRange1 + 3 * Bridge::GenericIoRangeStride,
-     {Window(0x0A00, Whole256), 4}},
-    {true, Pcr::IoDecodeRangesMirror, {ComAAt3F8ComBAt3E8, 2}},
-    {true, Pcr::IoEnablesMirror, {EarlyEnables, 2}},
-    {true, Pcr::GenericIoRange1Mirror, {Window(0x006C, FourBytes), 4}},
-    {true, Pcr::GenericIoRange1Mirror + Pcr::MirrorStride, {Window(0x0280, FourBytes), 4}},
-    {true, Pcr::GenericIoRange1Mirror + 2 * Pcr::MirrorStride, {Window(0x0200, Whole256), 4}},
-    {true, Pcr::GenericIoRange1Mirror + 3 * Pcr::MirrorStride, {Window(0x0A00, Whole256), 4}},
+const std::array<MirroredRegister, 6> EarlyInitBridgeState = {{
+    {Bridge::IoDecodeRanges, Pcr::IoDecodeRangesMirror, 2, ComAAt3F8ComBAt3E8},
+    {Bridge::IoEnables, Pcr::IoEnablesMirror, 2, EarlyEnables},
+    {Bridge::GenericIoRange1, Pcr::GenericIoRange1Mirror, 4, Window(0x006C, FourBytes)},
+    {Bridge::GenericIoRange1 + Bridge::GenericIoRangeStride,
+     Pcr::GenericIoRange1Mirror + Pcr::MirrorStride, 4, Window(0x0280, FourBytes)},
+    {Bridge::GenericIoRange1 + 2 * Bridge::GenericIoRangeStride,
+     Pcr::GenericIoRange1Mirror + 2 * Pcr::MirrorStride, 4, Window(0x0200, Whole256)},
+    {Bridge::GenericIoRange1 + 3 * Bridge::GenericIoRangeStride,
+     Pcr::GenericIoRange1Mirror + 3 * Pcr::MirrorStride, 4, Window(0x0A00, Whole256)},
 }};
 
 std::string MemoryRegisterName(std::uint64_t Address) {
@@ -68,8 +61,9 @@ void Board::startAfterEarlyInit() {
   if (Steps_ != 0) {
     return;
   }
-  for (const RegisterPreset &Each : EarlyInitBridgeState) {
-    (Each.Mirror ? pcr() : lpcConfig()).write(Each.Offset, Each.Value.Width, Each.Value.Value);
+  for (const MirroredRegister &Each : EarlyInitBridgeState) {
+    lpcConfig().write(Each.Register, Each.Width, Each.Value);
+    pcr().write(Each.Mirror, Each.Width, Each.Value);
   }
   applyPresets();
 }

@@ -51,15 +51,17 @@ struct Deliveries {
   std::uint64_t LostBytes = 0;
 };
 
-// The bridge registers and mirrors as BoardInitPei leaves them on the default board: where the
-// driver's phase finds the bridge when the early phase ran before it. Offsets and widths are the
-// board model's; a test checks this against a run of the early module.
-struct RegisterPreset {
-  bool Mirror; // in the private-configuration window, else the bridge's configuration space
-  std::uint32_t Offset;
-  Preset Value;
+// The bridge registers as BoardInitPei leaves them on the default board, each with its mirror,
+// which holds the same value: where the driver's phase finds the bridge when the early phase ran
+// before it. Offsets and widths are the board model's; a test checks the values against a run of
+// the early module.
+struct MirroredRegister {
+  std::uint32_t Register; // in the bridge's configuration space
+  std::uint32_t Mirror;   // in the private-configuration window
+  unsigned Width;         // bytes
+  std::uint32_t Value;
 };
-extern const std::array<RegisterPreset, 12> EarlyInitBridgeState;
+extern const std::array<MirroredRegister, 6> EarlyInitBridgeState;
 
 class Board {
 public:

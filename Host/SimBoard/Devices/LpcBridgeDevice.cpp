@@ -100,31 +100,16 @@ std::vector<DecodedRange> DecodedRanges(const RegisterSpace &Config) {
   return Ranges;
 }
 
-Route RouteCycle(const RegisterSpace &Config, std::uint16_t Port) {
-  return RouteCycle(DecodedRanges(Config), Port);
-}
-
-Route RouteCycle(const std::vector<DecodedRange> &Ranges, std::uint16_t Port) {
-  Route Chosen;
+const DecodedRange *ChosenRange(const std::vector<DecodedRange> &Ranges, std::uint16_t Port) {
   const DecodedRange *Best = nullptr;
   for (const DecodedRange &Range : Ranges) {
-    if (Port < Range.First || Port > Range.Last) {
-      continue;
-    }
-    ++Chosen.Claims;
-    if (Best != nullptr && Best->Target != Range.Target) {
-      Chosen.TargetsDisagree = true;
-    }
-    const bool Better = Best == nullptr || (Best->Window && !Range.Window) ||
-                        (Best->Window == Range.Window && Range.Target < Best->Target);
-    if (Better) {
+    const bool Holds = Port >= Range.First && Port <= Range.Last;
+    if (Holds && (Best == nullptr || (Best->Window && !Range.Window) ||
+                  (Best->Window == Range.Window && Range.Target < Best->Target))) {
       Best = &Range;
-      Chosen.Decoded = true;
-      Chosen.Target = Range.Target;
-      Chosen.By = Range.By;
     }
   }
-  return Chosen;
+  return Best;
 }
 
 LpcBridgeModel::DecodeRegisters LpcBridgeModel::decodeRegisters() const {
@@ -154,19 +139,13 @@ const std::vector<DecodedRange> &LpcBridgeModel::ranges() const {
 }
 
 Route LpcBridgeModel::route(std::uint16_t Port) const {
-  return RouteCycle(ranges(), Port);
+  const DecodedRange *Chosen = ChosenRange(ranges(), Port);
+  return Chosen == nullptr ? Route{} : Route{true, Chosen->Target, Chosen->By};
 }
 
 std::optional<unsigned> LpcBridgeModel::targetOf(std::uint16_t Port) const {
-  const DecodedRange *Best = nullptr;
-  for (const DecodedRange &Range : ranges()) {
-    if (Port >= Range.First && Port <= Range.Last &&
-        (Best == nullptr || (Best->Window && !Range.Window) ||
-         (Best->Window == Range.Window && Range.Target < Best->Target))) {
-      Best = &Range;
-    }
-  }
-  return Best == nullptr ? std::nullopt : std::optional<unsigned>(Best->Target);
+  const DecodedRange *Chosen = ChosenRange(ranges(), Port);
+  return Chosen == nullptr ? std::nullopt : std::optional<unsigned>(Chosen->Target);
 }
 
 std::string LpcBridgeModel::registerName(std::uint64_t Offset) {

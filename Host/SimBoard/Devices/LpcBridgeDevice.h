@@ -45,18 +45,14 @@ std::string SlotName(unsigned Bank, unsigned Slot);
 // Where the bridge sends one I/O cycle.
 struct Route {
   bool Decoded = false;
-  unsigned Target = 0;          // when decoded
-  std::string By;               // the decoder that took the cycle
-  unsigned Claims = 0;          // decoders holding the port
-  bool TargetsDisagree = false; // decoders of two targets hold it: the bridge chose one
+  unsigned Target = 0; // when decoded
+  std::string By;      // the decoder that took the cycle
 };
 
-// The bridge's choice when several decoders hold a port: a fixed decoder before a generic window
-// (the fixed decoders compare first), and among decoders of one kind the lowest target (the
-// primary target before the chip selects).
-Route RouteCycle(const RegisterSpace &Config, std::uint16_t Port);
-// The same choice over ranges DecodedRanges gave.
-Route RouteCycle(const std::vector<DecodedRange> &Ranges, std::uint16_t Port);
+// The range whose decoder takes a cycle to Port, or nullptr. When several decoders hold the port
+// the bridge chooses a fixed decoder before a generic window (the fixed decoders compare first),
+// and among decoders of one kind the lowest target (the primary target before the chip selects).
+const DecodedRange *ChosenRange(const std::vector<DecodedRange> &Ranges, std::uint16_t Port);
 
 class LpcBridgeModel {
 public:

@@ -28,38 +28,28 @@ std::optional<std::uint64_t> PciHostBridge::windowOffset(std::uint64_t Offset, u
   return Offset - Bridge::EcamOffset;
 }
 
+std::optional<std::uint64_t> PciHostBridge::bridgeOffset(unsigned Region, std::uint64_t Offset,
+                                                         unsigned Width) const {
+  return Region == DataPorts ? latchedOffset(Offset) : windowOffset(Offset, Width);
+}
+
 std::uint32_t PciHostBridge::read(unsigned Region, std::uint64_t Offset, unsigned Width) {
-  std::optional<std::uint64_t> Register;
-  switch (Region) {
-  case AddressPort:
+  if (Region == AddressPort) {
     return Offset == 0 && Width == LatchWidth ? Latch_ : FloatingValue(Width);
-  case DataPorts:
-    Register = latchedOffset(Offset);
-    break;
-  default:
-    Register = windowOffset(Offset, Width);
-    break;
   }
+  const std::optional<std::uint64_t> Register = bridgeOffset(Region, Offset, Width);
   return Register ? Lpc_.config().read(*Register, Width) : FloatingValue(Width);
 }
 
 void PciHostBridge::write(unsigned Region, std::uint64_t Offset, unsigned Width,
                           std::uint32_t Value) {
-  std::optional<std::uint64_t> Register;
-  switch (Region) {
-  case AddressPort:
+  if (Region == AddressPort) {
     if (Offset == 0 && Width == LatchWidth) {
       Latch_ = Value;
     }
     return;
-  case DataPorts:
-    Register = latchedOffset(Offset);
-    break;
-  default:
-    Register = windowOffset(Offset, Width);
-    break;
   }
-  if (Register) {
+  if (const std::optional<std::uint64_t> Register = bridgeOffset(Region, Offset, Width)) {
     Lpc_.config().write(*Register, Width, Value);
   }
 }

@@ -27,6 +27,9 @@ private:
   // The LPC bridge's configuration offset a data-port access reaches, or nothing when the latch
   // does not select the bridge with its enable bit set.
   std::optional<std::uint64_t> latchedOffset(std::uint64_t PortOffset) const;
+  // The LPC bridge's configuration offset a data-port or window access reaches, if any.
+  std::optional<std::uint64_t> bridgeOffset(unsigned Region, std::uint64_t Offset,
+                                            unsigned Width) const;
   // The LPC bridge's configuration offset of an access in the configuration window.
   static std::optional<std::uint64_t> windowOffset(std::uint64_t Offset, unsigned Width);
 

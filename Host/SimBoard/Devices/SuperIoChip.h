@@ -17,7 +17,6 @@ namespace sim {
 
 class SuperIoChip : public Device {
 public:
-  static constexpr unsigned RegisterCount = 256;
   using Registers = std::map<std::uint8_t, std::uint8_t>; // written registers only
 
   std::uint32_t read(unsigned, std::uint64_t Offset, unsigned Width) override;

@@ -113,11 +113,6 @@ BootOptions SplitOptions(int argc, const char *const *argv) {
   return Out;
 }
 
-// The phase's bus accesses and processor events so far.
-std::uint64_t Events(const sim::Board &Board) {
-  return Board.accessCount();
-}
-
 void PrintHung(const BootPhase &Phase, const char *Name) {
   std::string Running;
   for (const sim::CallRecord &Call : Phase.Report.Result.Running) {
@@ -221,7 +216,7 @@ int BootMain(int argc, const char *const *argv) {
     Phase.Report.Which = Which;
     Phase.Report.ScenarioName = Asked.ScenarioName;
     Current = std::make_unique<Watch>(Watch{RunFacts{}, BoardTime(Board)});
-    const std::uint64_t EventsBefore = Events(Board);
+    const std::uint64_t EventsBefore = Board.accessCount();
     const std::uint64_t LostBefore = Board.deliveries(sim::DeviceId::Uart).LostBytes;
     Board.startPhase(); // each phase has the whole step budget
     Phase.Report.Result = Which == Module::Pei ? Runs.runPei(Board) : Runs.runDxe(Board);
@@ -234,7 +229,7 @@ int BootMain(int argc, const char *const *argv) {
     Current->Time.finish(Phase.Report.Result.Hung);
     Phase.Report.Time = Current->Time;
     Current.reset();
-    Phase.Accesses = Events(Board) - EventsBefore;
+    Phase.Accesses = Board.accessCount() - EventsBefore;
     Phase.SerialBytesLost = Board.deliveries(sim::DeviceId::Uart).LostBytes - LostBefore;
     Phase.Reachable = sim::DevicesReachable(Board.bridge());
   };
