@@ -160,6 +160,17 @@ namespace {
 // Rows given in place of the module's tables are what the entry reads when it runs: each what-if
 // leaves its own board, and the module's own rows given as rows leave the module's own trace,
 // record for record.
+// A driver run on its own starts from the bridge the board model says the early module leaves:
+// every bridge register and mirror the model names holds, after a run of the entry on the
+// default board, what a board started after early init holds.
+TEST(PeiEntry, LeavesTheBridgeTheDriversPhaseStartsFrom) {
+  sim::Board AfterRun;
+  ASSERT_FALSE(runs::HostBuild().runPei(AfterRun).Hung);
+  sim::Board Started;
+  Started.startAfterEarlyInit();
+  EXPECT_EQ(AfterRun.namedRegisterValues(), Started.namedRegisterValues());
+}
+
 TEST(PeiEntry, RunsTheRowsGivenInPlaceOfItsTables) {
   sim::Board Own;
   ASSERT_FALSE(runs::HostBuild().runPei(Own).Hung);
