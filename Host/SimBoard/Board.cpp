@@ -49,12 +49,32 @@ std::string MemoryRegisterName(std::uint64_t Address) {
   return Namer.name(AddressSpace::Memory, Address);
 }
 
-Board::Board(const Scenario &Settings)
-    : Settings_(Settings), PmTimer_(Settings.PmTimerStart, Settings.PmTimerStuck),
-      Spi_(Settings.Spi), Uart_(Settings.UartLineStatus),
-      Keyboard_("keyboard controller", hw::Legacy::KeyboardIdleStatus),
-      Ec_("embedded controller", hw::Legacy::EcIdleStatus) {
+BoardState::BoardState(const Scenario &Settings)
+    : PmTimer(Settings.PmTimerStart, Settings.PmTimerStuck), Spi(Settings.Spi),
+      Uart(Settings.UartLineStatus),
+      Keyboard("keyboard controller", hw::Legacy::KeyboardIdleStatus),
+      Ec("embedded controller", hw::Legacy::EcIdleStatus) {}
+
+std::vector<std::uint32_t> BoardState::namedRegisterValues() const {
+  std::vector<std::uint32_t> Values;
+  for (const hw::NamedRegister &Each : Bridge::Registers) {
+    Values.push_back(lpcConfig().read(Each.Offset, Each.Width));
+  }
+  for (const hw::NamedRegister &Each : Pcr::Registers) {
+    Values.push_back(pcr().read(Each.Offset, Each.Width));
+  }
+  return Values;
+}
+
+Board::Board(const Scenario &Settings) : Settings_(Settings), Now_(Settings) {
   applyPresets();
+}
+
+BoardState Board::state() const {
+  BoardState Copy = Now_;
+  Copy.PciLatch = PciHost_.latch();
+  Copy.Accesses = Steps_;
+  return Copy;
 }
 
 void Board::startAfterEarlyInit() {
@@ -75,28 +95,29 @@ void Board::applyPresets() {
 
 void Board::reset(const Scenario &Settings) {
   Settings_ = Settings;
-  Cpu_ = CpuModel();
-  Lpc_.config().clear();
+  // Each device as the settings make it, its storage kept.
+  Now_.Cpu = CpuModel();
+  Now_.Bridge.config().clear();
   PciHost_.reset();
-  Pcr_.registers().clear();
-  PmTimer_ = PmTimerModel(Settings.PmTimerStart, Settings.PmTimerStuck);
-  Spi_ = SpiControllerModel(Settings.Spi);
-  Uart_ = Uart16550(Settings.UartLineStatus);
-  SuperIo_ = SuperIoChip();
-  Keyboard_ = LegacyController("keyboard controller", hw::Legacy::KeyboardIdleStatus);
-  Ec_ = LegacyController("embedded controller", hw::Legacy::EcIdleStatus);
-  Deliveries_ = {};
-  SuperIoWrites_.clear();
+  Now_.Pcr.registers().clear();
+  Now_.PmTimer = PmTimerModel(Settings.PmTimerStart, Settings.PmTimerStuck);
+  Now_.Spi = SpiControllerModel(Settings.Spi);
+  Now_.Uart = Uart16550(Settings.UartLineStatus);
+  Now_.SuperIo = SuperIoChip();
+  Now_.Keyboard = LegacyController("keyboard controller", hw::Legacy::KeyboardIdleStatus);
+  Now_.Ec = LegacyController("embedded controller", hw::Legacy::EcIdleStatus);
+  Now_.Delivered = {};
+  Now_.SuperIoWrites.clear();
+  Now_.Counts = {};
   applyPresets();
   Trace_.clear();
   LastNext_ = LastKept_ = 0;
-  Counts_ = {};
   Observers_.clear();
   Calls_.clear();
   OpenCalls_.clear();
   Steps_ = 0;
   PhaseStart_ = 0;
-  AtStart_.clear();
+  AtStart_.reset();
   Answers_ = {};
   AnswersUsed_ = 0;
 }
@@ -110,19 +131,19 @@ Device *Board::device(DeviceId Which) {
   case DeviceId::PciHostBridge:
     return &PciHost_;
   case DeviceId::PcrWindow:
-    return &Pcr_;
+    return &Now_.Pcr;
   case DeviceId::SpiController:
-    return &Spi_;
+    return &Now_.Spi;
   case DeviceId::Uart:
-    return &Uart_;
+    return &Now_.Uart;
   case DeviceId::SuperIo:
-    return &SuperIo_;
+    return &Now_.SuperIo;
   case DeviceId::KeyboardController:
-    return &Keyboard_;
+    return &Now_.Keyboard;
   case DeviceId::EmbeddedController:
-    return &Ec_;
+    return &Now_.Ec;
   case DeviceId::PmTimer:
-    return &PmTimer_;
+    return &Now_.PmTimer;
   case DeviceId::Empty:
     break;
   }
@@ -141,8 +162,8 @@ Device *Board::deliver(const Region *To, AddressSpace Space, std::uint64_t Addre
   if (To == nullptr) {
     return nullptr; // whatever the bridge decodes, no device of the board sits at the port
   }
-  const std::optional<unsigned> Target = Lpc_.targetOf(static_cast<std::uint16_t>(Address));
-  Deliveries &Count = Deliveries_[static_cast<std::size_t>(To->Device)];
+  const std::optional<unsigned> Target = Now_.Bridge.targetOf(static_cast<std::uint16_t>(Address));
+  Deliveries &Count = Now_.Delivered[static_cast<std::size_t>(To->Device)];
   const bool Transmit = Write && To->Device == DeviceId::Uart && Address == hw::Uart::TransmitPort;
   if (Target == OnLpc) {
     ++Count.Reached;
@@ -197,37 +218,29 @@ std::vector<TraceRecord> Board::lastAccesses() const {
 
 void Board::keep(TraceRecord Record) {
   for (const TraceObserver &Observer : Observers_) {
-    Observer(Record);
+    if (Observer) {
+      Observer(Record);
+    }
   }
   if (Record.Kind != AccessKind::Note) {
     LastAccesses_[LastNext_] = Record;
     LastNext_ = (LastNext_ + 1) % LastAccessCount;
     LastKept_ = std::min(LastKept_ + 1, LastAccessCount);
   }
-  ++Counts_[static_cast<std::size_t>(Record.Kind)];
+  ++Now_.Counts[static_cast<std::size_t>(Record.Kind)];
   if (Settings_.RecordTrace) {
     Trace_.push_back(std::move(Record));
   }
 }
 
-std::vector<std::uint32_t> Board::namedRegisterValues() const {
-  std::vector<std::uint32_t> Values;
-  for (const hw::NamedRegister &Each : Bridge::Registers) {
-    Values.push_back(lpcConfig().read(Each.Offset, Each.Width));
+void Board::beginAccess() {
+  if (!AtStart_) {
+    AtStart_ = state();
   }
-  for (const hw::NamedRegister &Each : Pcr::Registers) {
-    Values.push_back(pcr().read(Each.Offset, Each.Width));
-  }
-  return Values;
 }
 
 void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value,
                    bool Lost) {
-  // A write is recorded before it reaches its device, and no read changes a register: the
-  // registers now are those the run found.
-  if (Steps_ == 0) {
-    AtStart_ = namedRegisterValues();
-  }
   TraceRecord Record{Kind, Width, Address, Value, ""};
   if (!Settings_.NameRegisters) {
     // Nothing to name.
@@ -235,7 +248,7 @@ void Board::record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::
     Record.Text = name(AddressSpace::Io, Address);
     if (Lost) {
       Record.Text +=
-          Lpc_.targetOf(static_cast<std::uint16_t>(Address)) ? ElsewhereNote : MissedNote;
+          Now_.Bridge.targetOf(static_cast<std::uint16_t>(Address)) ? ElsewhereNote : MissedNote;
     }
   } else if (Kind == AccessKind::MemRead || Kind == AccessKind::MemWrite) {
     Record.Text = name(AddressSpace::Memory, Address);
@@ -310,6 +323,7 @@ std::optional<std::uint32_t> Board::nextAnswer(unsigned Width) {
 // device. All ones is a filter between the bus and the devices: every read floats high and no
 // device takes a write.
 std::uint32_t Board::portRead(std::uint16_t Port, unsigned Width) {
+  beginAccess();
   const std::optional<std::uint32_t> Answer = nextAnswer(Width);
   bool Lost = false;
   const std::uint32_t Value = Answer ? *Answer : busRead(AddressSpace::Io, Port, Width, Lost);
@@ -318,9 +332,10 @@ std::uint32_t Board::portRead(std::uint16_t Port, unsigned Width) {
 }
 
 void Board::portWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value) {
+  beginAccess();
   Value &= FloatingValue(Width);
   if ((Port == hw::SuperIo::IndexPort || Port == hw::SuperIo::DataPort) && Width == 1) {
-    SuperIoWrites_.emplace_back(Port, static_cast<std::uint8_t>(Value));
+    Now_.SuperIoWrites.emplace_back(Port, static_cast<std::uint8_t>(Value));
   }
   // Named and routed before the write, so that a write to 0xCF8 is described by the latch it
   // replaces and a write to the bridge by the decoding it had.
@@ -334,6 +349,7 @@ void Board::portWrite(std::uint16_t Port, unsigned Width, std::uint32_t Value) {
 }
 
 std::uint32_t Board::memRead(std::uint64_t Address, unsigned Width) {
+  beginAccess();
   const std::optional<std::uint32_t> Answer = nextAnswer(Width);
   bool Lost = false;
   const std::uint32_t Value =
@@ -343,6 +359,7 @@ std::uint32_t Board::memRead(std::uint64_t Address, unsigned Width) {
 }
 
 void Board::memWrite(std::uint64_t Address, unsigned Width, std::uint32_t Value) {
+  beginAccess();
   Value &= FloatingValue(Width);
   record(AccessKind::MemWrite, Width, Address, Value);
   bool Lost = false;
@@ -350,27 +367,32 @@ void Board::memWrite(std::uint64_t Address, unsigned Width, std::uint32_t Value)
 }
 
 std::uintptr_t Board::readFlags() {
-  const std::uintptr_t Flags = Cpu_.flags();
+  beginAccess();
+  const std::uintptr_t Flags = Now_.Cpu.flags();
   record(AccessKind::Flags, 0, 0, Flags);
   return Flags;
 }
 
 void Board::disableInterrupts() {
+  beginAccess();
   record(AccessKind::Cli, 0, 0, 0);
-  Cpu_.clearInterruptFlag();
+  Now_.Cpu.clearInterruptFlag();
 }
 
 void Board::enableInterrupts() {
+  beginAccess();
   record(AccessKind::Sti, 0, 0, 0);
-  Cpu_.setInterruptFlag();
+  Now_.Cpu.setInterruptFlag();
 }
 
 void Board::pause() {
+  beginAccess();
   record(AccessKind::Pause, 0, 0, 0);
 }
 
 std::uint64_t Board::readTimeStampCounter() {
-  const std::uint64_t Value = Cpu_.readTimeStampCounter();
+  beginAccess();
+  const std::uint64_t Value = Now_.Cpu.readTimeStampCounter();
   record(AccessKind::Rdtsc, 0, 0, Value);
   return Value;
 }

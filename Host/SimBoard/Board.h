@@ -4,6 +4,7 @@
 #pragma once
 
 #include "BoardRegions.h"
+#include "BoardState.h"
 #include "CallRecord.h"
 #include "LegacyController.h"
 #include "LpcBridgeDevice.h"
@@ -42,15 +43,6 @@ using TraceObserver = std::function<void(const TraceRecord &)>;
 // How many accesses a hung run reports.
 inline constexpr std::size_t LastAccessCount = 16;
 
-// Where the bus delivered the accesses meant for one device behind the LPC bridge.
-struct Deliveries {
-  std::uint64_t Reached = 0;    // the bridge sent them to the device's target
-  std::uint64_t NotDecoded = 0; // no decoder of the bridge held the port
-  std::uint64_t Elsewhere = 0;  // the bridge sent them to another target, where nothing answers
-  // Writes to the UART's transmit register that reached no UART: bytes nobody received.
-  std::uint64_t LostBytes = 0;
-};
-
 // The bridge registers as BoardInitPei leaves them on the default board, each with its mirror,
 // which holds the same value: where the driver's phase finds the bridge when the early phase ran
 // before it. Offsets and widths are the board model's; a test checks the values against a run of
@@ -80,8 +72,12 @@ public:
   // bridge is what that run left.
   void startAfterEarlyInit();
 
-  // A new phase of a boot on this board: the step budget counts again from here.
-  void startPhase() { PhaseStart_ = Steps_; }
+  // A new phase of a boot on this board: the step budget counts again from here, and the state at
+  // the phase's start is taken at its first access.
+  void startPhase() {
+    PhaseStart_ = Steps_;
+    AtStart_.reset();
+  }
 
   // The primitives' view: widths are in bytes.
   std::uint32_t portRead(std::uint16_t Port, unsigned Width);
@@ -108,7 +104,13 @@ public:
   // address map puts there ("UART line status"); empty when it has none.
   std::string name(AddressSpace Space, std::uint64_t Address) const;
 
-  void addObserver(TraceObserver Observer) { Observers_.push_back(std::move(Observer)); }
+  // Returns the handle removeObserver takes: an observer that outlives its run (one phase of a
+  // boot) must be removed before it goes.
+  std::size_t addObserver(TraceObserver Observer) {
+    Observers_.push_back(std::move(Observer));
+    return Observers_.size() - 1;
+  }
+  void removeObserver(std::size_t Handle) { Observers_.at(Handle) = nullptr; }
 
   // Hardware answers chosen from outside (a fuzzer's input): every port and device-window read
   // takes its value from these bytes, in order, little-endian at the access's width, instead of
@@ -127,42 +129,36 @@ public:
   // The last accesses of the run (annotations left out), oldest first, kept whatever the scenario
   // says.
   std::vector<TraceRecord> lastAccesses() const;
-  std::uint64_t count(AccessKind Kind) const { return Counts_[static_cast<std::size_t>(Kind)]; }
+  std::uint64_t count(AccessKind Kind) const { return Now_.count(Kind); }
   std::uint64_t accessCount() const { return Steps_; }
   const std::vector<CallRecord> &calls() const { return Calls_; }
   // The calls entered and not yet returned, outermost first: what a hung run was doing.
   std::vector<CallRecord> openCalls() const;
   // The same calls as indices into calls(), outermost first.
   const std::vector<std::size_t> &openCallIndices() const { return OpenCalls_; }
+  // Every device now, and as the phase found them at its first access (the presets and any earlier
+  // phase written; a write is taken after it is recorded): what a run's record keeps.
+  BoardState state() const;
+  BoardState stateAtStart() const { return AtStart_ ? *AtStart_ : state(); }
   // What the UART sent on its serial line: the console's text.
-  const std::string &serialOutput() const { return Uart_.sent(); }
-  const std::vector<std::uint32_t> &spiFrames() const { return Spi_.framesReceived(); }
-  // Every write to the Super I/O configuration ports, in order, whether or not it reached the
-  // chip (superIo() tells what the chip took).
+  const std::string &serialOutput() const { return Now_.serialOutput(); }
+  const std::vector<std::uint32_t> &spiFrames() const { return Now_.spiFrames(); }
   const std::vector<std::pair<std::uint16_t, std::uint8_t>> &superIoWrites() const {
-    return SuperIoWrites_;
+    return Now_.SuperIoWrites;
   }
-  const SpiControllerModel &spi() const { return Spi_; }
-  const SuperIoChip &superIo() const { return SuperIo_; }
-  const LpcBridgeModel &bridge() const { return Lpc_; }
+  const SpiControllerModel &spi() const { return Now_.Spi; }
+  const SuperIoChip &superIo() const { return Now_.SuperIo; }
+  const LpcBridgeModel &bridge() const { return Now_.Bridge; }
   // Where the accesses meant for a device behind the bridge went.
-  const Deliveries &deliveries(DeviceId Device) const {
-    return Deliveries_[static_cast<std::size_t>(Device)];
-  }
-  // Every bridge register and mirror the board model names (the bridge's table, then the
-  // window's), with its value now, and as the run found it at its first access (the presets and
-  // any earlier phase written): what a report of the registers a run changed sets side by side.
-  std::vector<std::uint32_t> namedRegisterValues() const;
-  std::vector<std::uint32_t> namedRegistersAtStart() const {
-    return Steps_ == 0 ? namedRegisterValues() : AtStart_;
-  }
-  RegisterSpace &lpcConfig() { return Lpc_.config(); }
-  const RegisterSpace &lpcConfig() const { return Lpc_.config(); }
-  RegisterSpace &pcr() { return Pcr_.registers(); }
-  const RegisterSpace &pcr() const { return Pcr_.registers(); }
-  bool interruptsEnabled() const { return Cpu_.interruptsEnabled(); }
+  const Deliveries &deliveries(DeviceId Device) const { return Now_.deliveries(Device); }
+  std::vector<std::uint32_t> namedRegisterValues() const { return Now_.namedRegisterValues(); }
+  RegisterSpace &lpcConfig() { return Now_.Bridge.config(); }
+  const RegisterSpace &lpcConfig() const { return Now_.Bridge.config(); }
+  RegisterSpace &pcr() { return Now_.Pcr.registers(); }
+  const RegisterSpace &pcr() const { return Now_.Pcr.registers(); }
+  bool interruptsEnabled() const { return Now_.interruptsEnabled(); }
   std::uint32_t pciLatch() const { return PciHost_.latch(); }
-  std::uint32_t pmTimerCount() const { return PmTimer_.count(); }
+  std::uint32_t pmTimerCount() const { return Now_.PmTimer.count(); }
   std::uint64_t steps() const { return Steps_; }
   const Scenario &scenario() const { return Settings_; }
 
@@ -170,6 +166,8 @@ private:
   void record(AccessKind Kind, unsigned Width, std::uint64_t Address, std::uint64_t Value,
               bool Lost = false);
   void keep(TraceRecord Record);
+  // Every access starts here, before it reaches a device: the phase's first takes its start state.
+  void beginAccess();
   // The next answer of Width bytes, or nullopt once the answers are used up.
   std::optional<std::uint32_t> nextAnswer(unsigned Width);
   void applyPresets();
@@ -184,30 +182,19 @@ private:
                 bool &Lost);
 
   Scenario Settings_;
-  CpuModel Cpu_;
-  LpcBridgeModel Lpc_;
-  PciHostBridge PciHost_{Lpc_};
-  PcrWindow Pcr_;
-  PmTimerModel PmTimer_;
-  SpiControllerModel Spi_;
-  Uart16550 Uart_;
-  SuperIoChip SuperIo_;
-  LegacyController Keyboard_;
-  LegacyController Ec_;
-  std::array<Deliveries, DeviceIdCount> Deliveries_{};
-  std::vector<std::pair<std::uint16_t, std::uint8_t>> SuperIoWrites_;
+  BoardState Now_;
+  PciHostBridge PciHost_{Now_.Bridge};
   std::vector<TraceRecord> Trace_;
   // The last accesses, as a ring: the next one goes to LastNext_.
   std::array<TraceRecord, LastAccessCount> LastAccesses_{};
   std::size_t LastNext_ = 0;
   std::size_t LastKept_ = 0;
-  std::array<std::uint64_t, AccessKindCount> Counts_{};
   std::vector<TraceObserver> Observers_;
   std::vector<CallRecord> Calls_;
   std::vector<std::size_t> OpenCalls_;
   std::uint64_t Steps_ = 0;
   std::uint64_t PhaseStart_ = 0;
-  std::vector<std::uint32_t> AtStart_; // namedRegisterValues() at the first access
+  std::optional<BoardState> AtStart_; // the devices at the phase's first access
   std::span<const std::uint8_t> Answers_{};
   std::size_t AnswersUsed_ = 0;
 };

@@ -2,7 +2,9 @@
 
 namespace boardsim {
 
-nlohmann::ordered_json BoardTimeJson(const BoardTime &Time) {
+using namespace runs;
+
+nlohmann::ordered_json BoardTimeJson(const runs::BoardTime &Time) {
   using Json = nlohmann::ordered_json;
   Json Waits = Json::array();
   for (const TimedWait &Wait : Time.waits()) {

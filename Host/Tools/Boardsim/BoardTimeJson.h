@@ -7,6 +7,6 @@
 
 namespace boardsim {
 
-nlohmann::ordered_json BoardTimeJson(const BoardTime &Time);
+nlohmann::ordered_json BoardTimeJson(const runs::BoardTime &Time);
 
 } // namespace boardsim

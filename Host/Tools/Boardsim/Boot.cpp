@@ -2,7 +2,6 @@
 
 #include "Arguments.h"
 #include "BootReport.h"
-#include "DecodeMap.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "Options.h"
@@ -190,48 +189,30 @@ int BootMain(int argc, const char *const *argv) {
   Settings.Tables = Tables.Scenario.Tables;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
+  std::vector<sim::TraceObserver> Sinks;
   if (Trace != nullptr) {
-    Board.addObserver([Trace](const sim::TraceRecord &Record) {
+    Sinks.emplace_back([Trace](const sim::TraceRecord &Record) {
       Trace->write(sim::FormatRecord(Record));
       Trace->write("\n");
     });
   }
-  // Each phase is watched by its own analysers; the board's observers stay for the whole boot.
-  struct Watch {
-    RunFacts Facts;
-    BoardTime Time;
-  };
-  std::unique_ptr<Watch> Current;
-  Board.addObserver([&Current](const sim::TraceRecord &Record) {
-    if (Current) {
-      Current->Facts.observe(Record);
-      Current->Time.observe(Record);
-    }
-  });
 
+  // Each phase is a run of its own on the one board, which carries every device's state across.
   BootReport Boot;
   Boot.AtStart = sim::DevicesReachable(Board.bridge());
   const auto RunPhase = [&](BootPhase &Phase, Module Which, const runs::ModuleRuns &Runs,
                             const std::string &ImagePath) {
-    Phase.Report.Which = Which;
+    Phase.Report = runs::RecordRun(Runs, Board, Which, {}, {}, Sinks);
     Phase.Report.ScenarioName = Asked.ScenarioName;
-    Current = std::make_unique<Watch>(Watch{RunFacts{}, BoardTime(Board)});
-    const std::uint64_t EventsBefore = Board.accessCount();
-    const std::uint64_t LostBefore = Board.deliveries(sim::DeviceId::Uart).LostBytes;
-    Board.startPhase(); // each phase has the whole step budget
-    Phase.Report.Result = Which == Module::Pei ? Runs.runPei(Board) : Runs.runDxe(Board);
     Phase.Ran = true;
     if (!ImagePath.empty()) {
       Phase.Report.ImagePath = ImagePath;
     }
-    Current->Facts.finish();
-    Phase.Report.Facts = Current->Facts;
-    Current->Time.finish(Phase.Report.Result.Hung);
-    Phase.Report.Time = Current->Time;
-    Current.reset();
-    Phase.Accesses = Board.accessCount() - EventsBefore;
-    Phase.SerialBytesLost = Board.deliveries(sim::DeviceId::Uart).LostBytes - LostBefore;
-    Phase.Reachable = sim::DevicesReachable(Board.bridge());
+    const runs::RunRecord &Made = Phase.Report;
+    Phase.Accesses = Made.accesses();
+    Phase.SerialBytesLost = Made.End.deliveries(sim::DeviceId::Uart).LostBytes -
+                            Made.Start.deliveries(sim::DeviceId::Uart).LostBytes;
+    Phase.Reachable = sim::DevicesReachable(Made.End.Bridge);
   };
   const auto Stopped = [](const BootPhase &Phase) {
     const runs::RunResult &Result = Phase.Report.Result;
@@ -248,10 +229,10 @@ int BootMain(int argc, const char *const *argv) {
   }
 
   if (Json != nullptr) {
-    Json->write(BootJson(Boot, Board));
+    Json->write(BootJson(Boot));
   }
   if (!Quiet) {
-    Outputs.standardOutput().write(BootSummary(Boot, Board));
+    Outputs.standardOutput().write(BootSummary(Boot));
   }
   Outputs.commit();
   for (const auto &[Phase, Name] :

@@ -1,7 +1,6 @@
 #include "BootReport.h"
 
 #include "BoardTimeJson.h"
-#include "DecodeMap.h"
 #include "DeviceReport.h"
 #include "TableJson.h"
 
@@ -99,11 +98,12 @@ Json PhaseJson(const BootPhase &Phase, const std::vector<sim::DeviceReach> &Befo
 
 } // namespace
 
-std::string BootSummary(const BootReport &Boot, const sim::Board &Board) {
+std::string BootSummary(const BootReport &Boot) {
+  const sim::BoardState &Board = Boot.end();
   std::ostringstream Out;
   Out << "Boot on the simulated board: BoardInitPei (" << Implementation(Boot.Pei)
       << "), then BoardInitDxe (" << Implementation(Boot.Dxe) << "), on one board\n"
-      << ReplacedTablesSummary(Board.scenario().Tables) << "\n";
+      << ReplacedTablesSummary(Boot.Pei.Report.Settings.Tables) << "\n";
   const std::vector<sim::DeviceReach> *Before = &Boot.AtStart;
   for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
     Out << PhaseName(*Phase) << ": " << Ending(*Phase);
@@ -143,7 +143,8 @@ std::string BootSummary(const BootReport &Boot, const sim::Board &Board) {
   return Out.str();
 }
 
-std::string BootJson(const BootReport &Boot, const sim::Board &Board) {
+std::string BootJson(const BootReport &Boot) {
+  const sim::BoardState &Board = Boot.end();
   Json Out;
   Out["schema_version"] = SchemaVersion;
   Out["module"] = "boot";
@@ -153,10 +154,10 @@ std::string BootJson(const BootReport &Boot, const sim::Board &Board) {
   Out["serial_bytes_lost"] = Board.deliveries(sim::DeviceId::Uart).LostBytes;
   Out["superio"] = SuperIoJson(Board);
   Out["devices"] = DevicesJson(Board);
-  Out["superio_writes"] = Board.superIoWrites();
+  Out["superio_writes"] = Board.SuperIoWrites;
   Out["spi_frames"] = Board.spiFrames();
-  Out["accesses"] = Board.accessCount();
-  Out["replaced_tables"] = ReplacedTablesJson(Board.scenario().Tables);
+  Out["accesses"] = Board.Accesses;
+  Out["replaced_tables"] = ReplacedTablesJson(Boot.Pei.Report.Settings.Tables);
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

@@ -13,7 +13,7 @@
 namespace boardsim {
 
 struct BootPhase {
-  RunReport Report;
+  RunRecord Report;
   bool Ran = false;                        // the phase before it ended: the phase ran
   std::vector<sim::DeviceReach> Reachable; // after the phase
   std::uint64_t Accesses = 0;              // bus accesses and processor events of the phase
@@ -23,9 +23,11 @@ struct BootPhase {
 struct BootReport {
   std::vector<sim::DeviceReach> AtStart; // the bridge before the first phase
   BootPhase Pei, Dxe;
+  // The board as the boot left it: as the last phase that ran ended.
+  const sim::BoardState &end() const { return Dxe.Ran ? Dxe.Report.End : Pei.Report.End; }
 };
 
-std::string BootSummary(const BootReport &Boot, const sim::Board &Board);
-std::string BootJson(const BootReport &Boot, const sim::Board &Board);
+std::string BootSummary(const BootReport &Boot);
+std::string BootJson(const BootReport &Boot);
 
 } // namespace boardsim

@@ -1,11 +1,14 @@
 // The decode map as the summary shows it and as the JSON gives it.
-#include "DecodeMap.h"
+#include "DecodeMapReport.h"
+
 #include "DecodeState.h"
 
 #include <sstream>
 
 namespace boardsim {
 namespace {
+
+using namespace runs;
 
 // "0x0200-0x02FF on LPC (LPC range 3 window)"
 std::string RangeText(const DecodedRange &Range) {
@@ -65,15 +68,15 @@ std::string DecodeMapSummary(const DecodeMap &Map) {
   }
   for (const RequestOutcome &Request : Map.Requests) {
     Out << "    " << Request.Asked << " -> "
-        << (Request.Call->Status ? sim::ResultText(*Request.Call) : "did not return");
+        << (Request.Call.Status ? sim::ResultText(Request.Call) : "did not return");
     if (!Request.TurnsOff) {
       Out << (Request.PortGoesTo.empty() ? "; the port is not decoded"
                                          : "; the port goes to " + RangesText(Request.PortGoesTo));
     }
     Out << "\n";
     for (const WindowOutcome &Window : Request.Windows) {
-      Out << "      window " << sim::CallText(*Window.Call) << " -> "
-          << (Window.Call->Status ? sim::ResultText(*Window.Call) : "did not return")
+      Out << "      window " << sim::CallText(Window.Call) << " -> "
+          << (Window.Call.Status ? sim::ResultText(Window.Call) : "did not return")
           << (Window.Holding.empty() ? "; no window holds the port"
                                      : "; held by " + RangesText(Window.Holding))
           << "\n";
@@ -117,14 +120,14 @@ nlohmann::ordered_json DecodeMapJson(const DecodeMap &Map) {
   for (const RequestOutcome &Request : Map.Requests) {
     Json Windows = Json::array();
     for (const WindowOutcome &Window : Request.Windows) {
-      Windows.push_back({{"call", sim::CallText(*Window.Call)},
-                         {"status", Window.Call->Status ? Json(*Window.Call->Status) : Json()},
+      Windows.push_back({{"call", sim::CallText(Window.Call)},
+                         {"status", Window.Call.Status ? Json(*Window.Call.Status) : Json()},
                          {"held_by", RangesJson(Window.Holding)}});
     }
     Requests.push_back(
-        {{"call", sim::CallText(*Request.Call)},
+        {{"call", sim::CallText(Request.Call)},
          {"asked", Request.Asked},
-         {"status", Request.Call->Status ? Json(*Request.Call->Status) : Json()},
+         {"status", Request.Call.Status ? Json(*Request.Call.Status) : Json()},
          {"port_goes_to", Request.TurnsOff ? Json() : RangesJson(Request.PortGoesTo)},
          {"windows", Windows},
          {"opens_standard_com_ports", Request.StandardCom}});

@@ -49,8 +49,8 @@ std::string RegisterLine(std::uint8_t Register, std::uint8_t Value) {
 
 } // namespace
 
-std::string SuperIoChipSummary(const sim::Board &Board) {
-  const sim::SuperIoChip &Chip = Board.superIo();
+std::string SuperIoChipSummary(const sim::BoardState &Board) {
+  const sim::SuperIoChip &Chip = Board.SuperIo;
   const sim::Deliveries &Count = Board.deliveries(sim::DeviceId::SuperIo);
   const std::uint64_t Meant = Count.Reached + Count.NotDecoded + Count.Elsewhere;
   if (Meant == 0) {
@@ -88,7 +88,7 @@ std::string SuperIoChipSummary(const sim::Board &Board) {
   return Out.str();
 }
 
-std::string SerialLossSummary(const sim::Board &Board) {
+std::string SerialLossSummary(const sim::BoardState &Board) {
   const sim::Deliveries &Count = Board.deliveries(sim::DeviceId::Uart);
   if (Count.LostBytes == 0) {
     return "";
@@ -102,8 +102,8 @@ std::string SerialLossSummary(const sim::Board &Board) {
          ")\n";
 }
 
-Json SuperIoJson(const sim::Board &Board) {
-  const sim::SuperIoChip &Chip = Board.superIo();
+Json SuperIoJson(const sim::BoardState &Board) {
+  const sim::SuperIoChip &Chip = Board.SuperIo;
   Json Logical = Json::array();
   for (const auto &[Number, Registers] : Chip.logicalDevices()) {
     Json Values = Json::array();
@@ -123,7 +123,7 @@ Json SuperIoJson(const sim::Board &Board) {
           {"logical_devices", Logical}};
 }
 
-Json DevicesJson(const sim::Board &Board) {
+Json DevicesJson(const sim::BoardState &Board) {
   Json Out = Json::object();
   for (const BehindBridge &Each : Devices) {
     const sim::Deliveries &Count = Board.deliveries(Each.Device);

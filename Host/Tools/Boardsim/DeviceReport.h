@@ -13,13 +13,13 @@ namespace boardsim {
 
 // "Super I/O chip (...)" block of the summary: empty when the run wrote nothing to its ports and
 // the chip took nothing.
-std::string SuperIoChipSummary(const sim::Board &Board);
+std::string SuperIoChipSummary(const sim::BoardState &Board);
 // A warning line for bytes written to the UART that no UART received; empty when none.
-std::string SerialLossSummary(const sim::Board &Board);
+std::string SerialLossSummary(const sim::BoardState &Board);
 
 // The JSON's `superio` (the chip's state after the run) and `devices` (deliveries per device
 // behind the bridge).
-nlohmann::ordered_json SuperIoJson(const sim::Board &Board);
-nlohmann::ordered_json DevicesJson(const sim::Board &Board);
+nlohmann::ordered_json SuperIoJson(const sim::BoardState &Board);
+nlohmann::ordered_json DevicesJson(const sim::BoardState &Board);
 
 } // namespace boardsim

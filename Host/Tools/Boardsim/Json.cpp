@@ -2,7 +2,7 @@
 // types and meaning; new facts come as new keys.
 #include "BoardSpi.h"
 #include "BoardTimeJson.h"
-#include "DecodeMap.h"
+#include "DecodeMapReport.h"
 #include "DecodeState.h"
 #include "DeviceReport.h"
 #include "Report.h"
@@ -42,9 +42,9 @@ Json CallJson(const sim::CallRecord &Call) {
 }
 
 // Top-level requests, each with the calls it made nested under "calls".
-Json RequestsJson(const RunReport &Report, const sim::Board &Board) {
+Json RequestsJson(const RunRecord &Report) {
   Json Requests = Json::array();
-  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report, Board);
+  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report);
   if (Calls.empty()) {
     return Requests;
   }
@@ -61,7 +61,8 @@ Json RequestsJson(const RunReport &Report, const sim::Board &Board) {
   return Requests;
 }
 
-Json SpiJson(const RunReport &Report, const sim::Board &Board) {
+Json SpiJson(const RunRecord &Report) {
+  const sim::BoardState &Board = Report.End;
   namespace Reg = sim::hw::Spi;
   Json Waits = Json::array();
   for (const SpiWaitRun &Wait : Report.Facts.spiWaits()) {
@@ -82,12 +83,12 @@ Json SpiJson(const RunReport &Report, const sim::Board &Board) {
   return {{"state", SpiStateName(Report.Facts.spiState())},
           {"waits_ran_out", Report.Facts.spiWaitsRanOut()},
           {"waits", Waits},
-          {"control0", Board.spi().registerValue(Reg::Control0)},
-          {"control1", Board.spi().registerValue(Reg::Control1)},
-          {"clock", Board.spi().registerValue(Reg::Clock)}};
+          {"control0", Board.Spi.registerValue(Reg::Control0)},
+          {"control1", Board.Spi.registerValue(Reg::Control1)},
+          {"clock", Board.Spi.registerValue(Reg::Clock)}};
 }
 
-Json DxeJson(const RunReport &Report) {
+Json DxeJson(const RunRecord &Report) {
   const runs::DxeFacts &Dxe = *Report.Result.Dxe;
   const auto &Interval = Report.Facts.interval();
   Json Out;
@@ -128,7 +129,7 @@ const char *NameOf(const std::pair<const char *, T> (&Names)[N], T Value) {
   return "?";
 }
 
-Json ScenarioJson(const RunReport &Report, const sim::Scenario &Settings) {
+Json ScenarioJson(const RunRecord &Report, const sim::Scenario &Settings) {
   const sim::DxeEnvironmentSettings &Firmware = Settings.Firmware;
   Json ExtraHob = nullptr;
   if (Firmware.ExtraHob.Present) {
@@ -155,13 +156,13 @@ Json ScenarioJson(const RunReport &Report, const sim::Scenario &Settings) {
           {"max_steps", Settings.MaxSteps}};
 }
 
-Json AccessCountsJson(const sim::Board &Board) {
+Json AccessCountsJson(const RunRecord &Report) {
   auto Group = [&](const auto &Kinds) {
     Json Out;
     std::uint64_t Total = 0;
     for (const AccessGroupKind &Each : Kinds) {
-      Out[Each.Key] = Board.count(Each.Kind);
-      Total += Board.count(Each.Kind);
+      Out[Each.Key] = Report.count(Each.Kind);
+      Total += Report.count(Each.Kind);
     }
     Out["total"] = Total;
     return Out;
@@ -171,7 +172,8 @@ Json AccessCountsJson(const sim::Board &Board) {
 
 } // namespace
 
-std::string JsonText(const RunReport &Report, const sim::Board &Board) {
+std::string JsonText(const RunRecord &Report) {
+  const sim::BoardState &Board = Report.End;
   const DecodeState State = ReadDecodeState(Board);
   const runs::RunResult &Result = Report.Result;
   Json Out;
@@ -199,10 +201,10 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
                 {"generic_io_ranges", PcrRanges},
                 {"espi_generic_io_ranges", EspiMirrors}};
   Out["spi_frames"] = Board.spiFrames();
-  Out["superio_writes"] = Board.superIoWrites(); // [port, value] pairs
+  Out["superio_writes"] = Board.SuperIoWrites; // [port, value] pairs
   Out["serial"] = Board.serialOutput();
   Out["interrupts_enabled"] = Board.interruptsEnabled();
-  Out["accesses"] = Board.accessCount();
+  Out["accesses"] = Report.accesses();
   Out["hung"] = Result.Hung;
   if (Result.Dxe) {
     Out["in_smm"] = Result.Dxe->InSmm;
@@ -215,16 +217,16 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
     Out["status_name"] = StatusName(Result.EntryStatus, EntryOperation(Report.Which));
   }
   if (Report.Which != Module::Dxe) {
-    Out["requests"] = RequestsJson(Report, Board);
+    Out["requests"] = RequestsJson(Report);
   }
   if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
-    Out["spi"] = SpiJson(Report, Board);
+    Out["spi"] = SpiJson(Report);
   }
   if (Result.Dxe) {
     Out["dxe"] = DxeJson(Report);
   }
-  Out["access_counts"] = AccessCountsJson(Board);
-  Out["scenario"] = ScenarioJson(Report, Board.scenario());
+  Out["access_counts"] = AccessCountsJson(Report);
+  Out["scenario"] = ScenarioJson(Report, Report.Settings);
   Out["last_accesses"] = Json::array();
   for (const sim::TraceRecord &Record : Result.LastAccesses) {
     Out["last_accesses"].push_back(sim::FormatRecord(Record));
@@ -243,13 +245,13 @@ std::string JsonText(const RunReport &Report, const sim::Board &Board) {
                     {"stack_chain", Facts.StackChain}};
   }
   if (Report.Which != Module::Dxe) {
-    Out["decode_map"] = DecodeMapJson(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
+    Out["decode_map"] = DecodeMapJson(Report.Decode);
   }
   Out["board_time"] = BoardTimeJson(Report.Time);
   Out["superio"] = SuperIoJson(Board);
   Out["devices"] = DevicesJson(Board);
   if (Report.Which == Module::Pei) {
-    Out["replaced_tables"] = ReplacedTablesJson(Board.scenario().Tables);
+    Out["replaced_tables"] = ReplacedTablesJson(Report.Settings.Tables);
   }
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -1,11 +1,8 @@
-// What one boardsim run produced, besides the board's own state.
+// The reports of one boardsim run, read from its record.
 #pragma once
 
-#include "Board.h"
-#include "BoardTime.h"
-#include "ModuleRuns.h"
-#include "RunFacts.h"
 #include "RunKinds.h"
+#include "RunRecord.h"
 
 #include <optional>
 #include <set>
@@ -18,15 +15,8 @@ namespace boardsim {
 // The run: the subcommand that made it.
 using Module = sim::RunKind;
 
-struct RunReport {
-  Module Which = Module::Pei;
-  std::string ScenarioName; // empty without --scenario
-  std::string ImagePath;    // the shipped image that ran, when one did
-  runs::RunResult Result;
-  RunFacts Facts;
-  std::set<std::size_t> DecodeChangedIn; // calls in which a decode register changed
-  BoardTime Time;
-};
+// The reports read a run's record and the facts stored in it under their own names.
+using namespace runs;
 
 const char *ModuleName(Module Which);
 
@@ -58,15 +48,7 @@ inline constexpr std::pair<const char *, sim::SmmMode> SmmModeNames[] = {
 // The module's entry call: its status width and its name.
 sim::Operation EntryOperation(Module Which);
 
-// The calls the summary and the JSON list as requests: the board table's SetIoDecode calls for
-// pei, the given requests for decode and window (each with its nested calls after it).
-std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report, const sim::Board &Board);
-
-// dxe: whether the driver found the timer GUID HOB, as far as the run shows it; nullopt when it
-// did not look (no HOB list) or the run hung before its first access.
-std::optional<bool> TimerHobFound(const RunReport &Report);
-
-std::string Summary(const RunReport &Report, const sim::Board &Board);
-std::string JsonText(const RunReport &Report, const sim::Board &Board);
+std::string Summary(const RunRecord &Report);
+std::string JsonText(const RunRecord &Report);
 
 } // namespace boardsim

@@ -2,7 +2,7 @@
 // how each step of the run went, without the trace.
 #include "BoardSpi.h"
 #include "BoardSuperIo.h"
-#include "DecodeMap.h"
+#include "DecodeMapReport.h"
 #include "DecodeState.h"
 #include "DeviceReport.h"
 #include "Report.h"
@@ -45,8 +45,8 @@ void SerialConsole(std::ostringstream &Out, const std::string &Serial) {
   }
 }
 
-void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board &Board) {
-  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report, Board);
+void Requests(std::ostringstream &Out, const RunRecord &Report) {
+  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report);
   if (Calls.empty()) {
     return;
   }
@@ -64,7 +64,7 @@ void Requests(std::ostringstream &Out, const RunReport &Report, const sim::Board
   }
 }
 
-void IoDecode(std::ostringstream &Out, const sim::Board &Board) {
+void IoDecode(std::ostringstream &Out, const sim::BoardState &Board) {
   const DecodeState State = ReadDecodeState(Board);
   Out << "I/O decode (bridge | private-configuration mirror):\n";
   Out << "  I/O Decode Ranges  " << Pair(State.IoDecodeRanges, State.IoDecodeRangesMirror, 4)
@@ -97,7 +97,8 @@ void IoDecode(std::ostringstream &Out, const sim::Board &Board) {
   }
 }
 
-void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Board) {
+void Spi(std::ostringstream &Out, const RunRecord &Report) {
+  const sim::BoardState &Board = Report.End;
   const RunFacts &Facts = Report.Facts;
   Out << "SPI controller: ";
   switch (Facts.spiState()) {
@@ -138,10 +139,9 @@ void Spi(std::ostringstream &Out, const RunReport &Report, const sim::Board &Boa
     }
   }
   namespace Reg = sim::hw::Spi;
-  Out << "  final registers: control 0 "
-      << sim::HexText(Board.spi().registerValue(Reg::Control0), 8) << ", control 1 "
-      << sim::HexText(Board.spi().registerValue(Reg::Control1), 8) << ", clock "
-      << sim::HexText(Board.spi().registerValue(Reg::Clock), 8) << "\n";
+  Out << "  final registers: control 0 " << sim::HexText(Board.Spi.registerValue(Reg::Control0), 8)
+      << ", control 1 " << sim::HexText(Board.Spi.registerValue(Reg::Control1), 8) << ", clock "
+      << sim::HexText(Board.Spi.registerValue(Reg::Clock), 8) << "\n";
 }
 
 const char *SuperIoRegisterName(std::uint8_t Register) {
@@ -149,8 +149,8 @@ const char *SuperIoRegisterName(std::uint8_t Register) {
   return *Name == '\0' ? "register" : Name;
 }
 
-void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
-  const auto &Writes = Board.superIoWrites();
+void SuperIoWrites(std::ostringstream &Out, const sim::BoardState &Board) {
+  const auto &Writes = Board.SuperIoWrites;
   if (Writes.empty()) {
     return;
   }
@@ -191,7 +191,7 @@ void SuperIoWrites(std::ostringstream &Out, const sim::Board &Board) {
   }
 }
 
-void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
+void DxeStartUp(std::ostringstream &Out, const RunRecord &Report) {
   const runs::DxeFacts &Dxe = *Report.Result.Dxe;
   const auto &Interval = Report.Facts.interval();
   Out << "Start-up:\n  HOB list: "
@@ -218,14 +218,14 @@ void DxeStartUp(std::ostringstream &Out, const RunReport &Report) {
       << "; in SMM: " << (Dxe.InSmm ? "yes" : "no") << "\n";
 }
 
-void Accesses(std::ostringstream &Out, const sim::Board &Board) {
+void Accesses(std::ostringstream &Out, const RunRecord &Report) {
   auto Group = [&](const char *Title, const auto &Kinds) {
     std::uint64_t Total = 0;
     std::string Parts;
     for (const AccessGroupKind &Each : Kinds) {
-      Total += Board.count(Each.Kind);
+      Total += Report.count(Each.Kind);
       Parts += (Parts.empty() ? "" : ", ") + std::string(sim::KindMnemonic(Each.Kind)) + " " +
-               std::to_string(Board.count(Each.Kind));
+               std::to_string(Report.count(Each.Kind));
     }
     Out << "  " << Title << ": " << Total << " (" << Parts << ")\n";
   };
@@ -240,41 +240,7 @@ sim::Operation EntryOperation(Module Which) {
   return sim::RunKindOf(Which).Entry;
 }
 
-std::optional<bool> TimerHobFound(const RunReport &Report) {
-  if (!Report.Result.Dxe || !Report.Result.Dxe->HobListFound) {
-    return std::nullopt;
-  }
-  if (Report.Facts.interval()) {
-    return false;
-  }
-  // The driver touches no hardware before the timer start-up, and the start-up touches none to
-  // look for the HOB. So a run's first access tells: the SPI bring-up's device-ID read follows the
-  // start-up that found the HOB; any other is the measuring interval's, whose time stamps a run
-  // that hung early never reached. A run that hung before any access does not show it.
-  if (!Report.Result.Hung || Report.Facts.spiState() != SpiState::NotChecked) {
-    return true;
-  }
-  return Report.Result.LastAccesses.empty() ? std::nullopt : std::optional<bool>(false);
-}
-
-std::vector<const sim::CallRecord *> RequestCalls(const RunReport &Report,
-                                                  const sim::Board &Board) {
-  std::vector<const sim::CallRecord *> Calls;
-  for (const sim::CallRecord &Call : Board.calls()) {
-    const bool Decode = std::holds_alternative<sim::SetIoDecodeCall>(Call.Made) ||
-                        std::holds_alternative<sim::SetGenericIoRangeCall>(Call.Made);
-    // The module's entry is depth 0; its requests are the calls it makes.
-    const bool Wanted = Report.Which == Module::Pei   ? Decode && Call.Depth >= 1
-                        : Report.Which == Module::Dxe ? false
-                                                      : Decode;
-    if (Wanted) {
-      Calls.push_back(&Call);
-    }
-  }
-  return Calls;
-}
-
-std::string Summary(const RunReport &Report, const sim::Board &Board) {
+std::string Summary(const RunRecord &Report) {
   std::ostringstream Out;
   const char *const Ran = sim::RunKindOf(Report.Which).Title;
   Out << Ran << " on the simulated board";
@@ -296,7 +262,7 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
         << sim::StatusText(*Result.EntryStatus, sim::StatusBits(EntryOperation(Report.Which)));
   }
   Out << "\n";
-  Out << ReplacedTablesSummary(Board.scenario().Tables);
+  Out << ReplacedTablesSummary(Report.Settings.Tables);
   if (Result.Hung && !Result.Running.empty()) {
     Out << "  running:";
     for (const sim::CallRecord &Call : Result.Running) {
@@ -307,29 +273,30 @@ std::string Summary(const RunReport &Report, const sim::Board &Board) {
   Out << "\n";
   switch (Report.Which) {
   case Module::Pei:
-    Requests(Out, Report, Board);
-    IoDecode(Out, Board);
-    Spi(Out, Report, Board);
-    SuperIoWrites(Out, Board);
-    Out << SuperIoChipSummary(Board);
-    Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
+    Requests(Out, Report);
+    IoDecode(Out, Report.End);
+    Spi(Out, Report);
+    SuperIoWrites(Out, Report.End);
+    Out << SuperIoChipSummary(Report.End);
+    Out << DecodeMapSummary(Report.Decode);
     break;
   case Module::Dxe:
-    SerialConsole(Out, Board.serialOutput());
-    Out << SerialLossSummary(Board);
+    SerialConsole(Out, Report.End.serialOutput());
+    Out << SerialLossSummary(Report.End);
     DxeStartUp(Out, Report);
-    Spi(Out, Report, Board);
+    Spi(Out, Report);
     break;
   case Module::Decode:
   case Module::Window:
-    Requests(Out, Report, Board);
-    IoDecode(Out, Board);
-    Out << DecodeMapSummary(BuildDecodeMap(Report, Board, Report.DecodeChangedIn));
+    Requests(Out, Report);
+    IoDecode(Out, Report.End);
+    Out << DecodeMapSummary(Report.Decode);
     break;
   }
   Out << BoardTimeSummary(Report.Time, Ran);
-  Out << "Interrupts at the end: " << (Board.interruptsEnabled() ? "enabled" : "disabled") << "\n";
-  Accesses(Out, Board);
+  Out << "Interrupts at the end: " << (Report.End.interruptsEnabled() ? "enabled" : "disabled")
+      << "\n";
+  Accesses(Out, Report);
   if (Result.Image) {
     const runs::ImageFacts &Facts = *Result.Image;
     Out << "Image: " << Plural(Facts.Instructions, "instruction", "instructions")

@@ -3,8 +3,6 @@
 #include "Arguments.h"
 #include "Boot.h"
 #include "Compare.h"
-#include "Comparison.h"
-#include "DecodeMap.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "Options.h"
@@ -27,11 +25,7 @@ constexpr int ExitBadInput = 2;
 constexpr int ExitHung = 3;
 constexpr int ExitBreach = 4;
 
-runs::RunResult Run(const Invocation &Asked, const runs::ModuleRuns &Runs, sim::Board &Board) {
-  return comparison::RunOn(Runs, Board, Asked.Which, Asked.Decode, Asked.Window);
-}
-
-void PrintHung(const boardsim::RunReport &Report, std::uint64_t MaxSteps) {
+void PrintHung(const runs::RunRecord &Report, std::uint64_t MaxSteps) {
   std::string Running;
   for (const sim::CallRecord &Call : Report.Result.Running) {
     Running += (Running.empty() ? " in " : " > ") + sim::CallText(Call);
@@ -139,43 +133,32 @@ int Main(int argc, char **argv) {
   sim::Scenario Settings = Asked.Scenario;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
+  std::vector<sim::TraceObserver> Sinks;
   if (Trace != nullptr) {
-    Board.addObserver([Trace](const sim::TraceRecord &Record) {
+    Sinks.emplace_back([Trace](const sim::TraceRecord &Record) {
       Trace->write(sim::FormatRecord(Record));
       Trace->write("\n");
     });
   }
-  boardsim::RunFacts Facts;
-  Board.addObserver([&Facts](const sim::TraceRecord &Record) { Facts.observe(Record); });
-  boardsim::DecodeWatch Decode(Board);
-  Board.addObserver([&Decode](const sim::TraceRecord &Record) { Decode.observe(Record); });
   boardsim::Progress Shown(Settings.MaxSteps, boardsim::Progress::StandardErrorIsTerminal());
-  Board.addObserver([&Shown](const sim::TraceRecord &Record) {
+  Sinks.emplace_back([&Shown](const sim::TraceRecord &Record) {
     if (Record.Kind != sim::AccessKind::Note) {
       Shown.access();
     }
   });
-  boardsim::BoardTime Time(Board);
-  Board.addObserver([&Time](const sim::TraceRecord &Record) { Time.observe(Record); });
-  boardsim::RunReport Report;
-  Report.Which = Asked.Which;
-  Report.ScenarioName = Asked.ScenarioName;
-  Report.Result = Run(Asked, Runs, Board);
+  runs::RunRecord Report =
+      runs::RecordRun(Runs, Board, Asked.Which, Asked.Decode, Asked.Window, Sinks);
   Shown.finish();
+  Report.ScenarioName = Asked.ScenarioName;
   if (Report.Result.Ran == runs::Implementation::Image) {
     Report.ImagePath = Asked.ImagePath;
   }
-  Facts.finish();
-  Report.Facts = Facts;
-  Report.DecodeChangedIn = Decode.changedIn();
-  Time.finish(Report.Result.Hung);
-  Report.Time = Time;
 
   if (Json != nullptr) {
-    Json->write(boardsim::JsonText(Report, Board));
+    Json->write(boardsim::JsonText(Report));
   }
   if (Summary != nullptr) {
-    Summary->write(boardsim::Summary(Report, Board));
+    Summary->write(boardsim::Summary(Report));
   }
   Outputs.commit();
   // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.

@@ -6,11 +6,12 @@
 #include "DecodeState.h"
 #include "DecodeTarget.h"
 #include "GenericIoRange.h"
+#include "RunRecord.h"
 
 #include <algorithm>
 #include <array>
 
-namespace boardsim {
+namespace runs {
 namespace {
 
 namespace Bridge = sim::hw::LpcBridge;
@@ -98,23 +99,23 @@ void DecodeWatch::observe(const sim::TraceRecord &Record) {
   }
 }
 
-DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
-                         const std::set<std::size_t> &ChangedIn) {
+DecodeMap BuildDecodeMap(const RunRecord &Record) {
   DecodeMap Map;
-  Map.Ranges = sim::DecodedRanges(Board.lpcConfig());
-  AddOverlaps(Map, Board.bridge());
+  Map.Ranges = sim::DecodedRanges(Record.End.lpcConfig());
+  AddOverlaps(Map, Record.End.Bridge);
   for (const std::uint16_t Port : Bridge::StandardComPorts) {
     Map.StandardCom.push_back({Port, Holding(Map.Ranges, Port, false)});
   }
 
-  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report, Board);
+  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Record);
   const unsigned BaseDepth = Calls.empty() ? 0 : Calls.front()->Depth;
   for (const sim::CallRecord *Call : Calls) {
     const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call->Made);
     const auto *Window = std::get_if<sim::SetGenericIoRangeCall>(&Call->Made);
     if (Call->Depth == BaseDepth) {
       RequestOutcome Request;
-      Request.Call = Call;
+      Request.Call = *Call;
+      Request.Index = static_cast<std::size_t>(Call - Record.Calls.data());
       const std::uint16_t Port = Decode ? Decode->Port : Window->Port;
       if (Decode) {
         Request.Asked = DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes);
@@ -132,28 +133,28 @@ DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
       Map.Requests.push_back(std::move(Request));
     }
     if (Window != nullptr && !Map.Requests.empty()) {
-      Map.Requests.back().Windows.push_back({Call, Holding(Map.Ranges, Window->Port, true)});
+      Map.Requests.back().Windows.push_back(
+          {*Call, Call->Depth == BaseDepth, Holding(Map.Ranges, Window->Port, true)});
     }
   }
 
   // A request's status can hide what it did to the registers.
   for (const RequestOutcome &Request : Map.Requests) {
-    const sim::CallRecord &Call = *Request.Call;
+    const sim::CallRecord &Call = Request.Call;
     if (!Call.Status) {
       continue; // did not return
     }
     if (Succeeded(Call)) {
       for (const WindowOutcome &Window : Request.Windows) {
-        if (Window.Call != &Call && !Succeeded(*Window.Call)) {
+        if (!Window.IsRequest && !Succeeded(Window.Call)) {
           Map.Warnings.push_back(sim::CallText(Call) + " returned " + StatusOf(Call) +
                                  ", but the window it asked for was refused: " +
-                                 sim::CallText(*Window.Call) + " -> " + StatusOf(*Window.Call));
+                                 sim::CallText(Window.Call) + " -> " + StatusOf(Window.Call));
         }
       }
       continue;
     }
-    const std::size_t Index = static_cast<std::size_t>(&Call - Board.calls().data());
-    if (ChangedIn.contains(Index)) {
+    if (Record.DecodeChangedIn.contains(Request.Index)) {
       std::string Why;
       if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
         const std::uint32_t Target = FieldGet(DecodeAttributes::DecodeTarget, Decode->Attributes);
@@ -167,8 +168,8 @@ DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
   }
 
   // The registers the run changed, against those it found.
-  const std::vector<std::uint32_t> Preset = Board.namedRegistersAtStart();
-  const std::vector<std::uint32_t> Final = Board.namedRegisterValues();
+  const std::vector<std::uint32_t> Preset = Record.Start.namedRegisterValues();
+  const std::vector<std::uint32_t> Final = Record.End.namedRegisterValues();
   std::vector<sim::hw::NamedRegister> Named(Bridge::Registers.begin(), Bridge::Registers.end());
   Named.insert(Named.end(), Pcr::Registers.begin(), Pcr::Registers.end());
   for (std::size_t Each = 0; Each < Named.size(); ++Each) {
@@ -179,4 +180,4 @@ DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
   return Map;
 }
 
-} // namespace boardsim
+} // namespace runs

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace boardsim {
+namespace runs {
 
 inline constexpr std::uint32_t PmTimerHz = 3579545;
 
@@ -38,11 +38,9 @@ struct TimedWait {
 
 class BoardTime {
 public:
-  BoardTime() = default;
-  // The board's calls in progress name where each wait was.
-  explicit BoardTime(const sim::Board &Board) : Board_(&Board) {}
-
-  void observe(const sim::TraceRecord &Record);
+  // Running, when given, is the board the record comes from: its calls in progress name where each
+  // wait was.
+  void observe(const sim::TraceRecord &Record, const sim::Board *Running = nullptr);
   // Ends the open wait; a hung run ends inside it.
   void finish(bool Hung);
 
@@ -58,7 +56,6 @@ public:
 private:
   void closeWait();
 
-  const sim::Board *Board_ = nullptr;
   std::uint64_t Reads_ = 0;
   std::optional<std::uint32_t> First_, Last_;
   std::uint64_t Ticks_ = 0;
@@ -76,4 +73,4 @@ std::string WaitText(const TimedWait &Wait);
 // The summary's block: Subject ("BoardInitPei") saw the run's ticks, then each wait.
 std::string BoardTimeSummary(const BoardTime &Time, const std::string &Subject);
 
-} // namespace boardsim
+} // namespace runs

@@ -5,33 +5,33 @@
 #pragma once
 
 #include "Board.h"
-#include "Report.h"
-
-#include <nlohmann/json.hpp>
+#include "CallRecord.h"
 
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
-namespace boardsim {
+namespace runs {
 
 // Where a decoder of the bridge sends a run of ports: the bridge model's own description.
 using DecodedRange = sim::DecodedRange;
 
 // One SetGenericIoRange call and the windows that hold its port after the run.
 struct WindowOutcome {
-  const sim::CallRecord *Call = nullptr;
+  sim::CallRecord Call;
+  bool IsRequest = false; // the request itself is this window call
   std::vector<DecodedRange> Holding;
 };
 
 struct RequestOutcome {
-  const sim::CallRecord *Call = nullptr; // the request as it was made
-  std::string Asked;                     // "serial COM A at 0x03F8 on LPC"
-  bool TurnsOff = false;                 // port 0: the request turns a device off
-  std::vector<DecodedRange> PortGoesTo;  // what decodes the asked port after the run
-  std::vector<WindowOutcome> Windows;    // the window calls it made (or it is)
-  bool StandardCom = false;              // a serial request for one of the standard COM ports
+  sim::CallRecord Call;                 // the request as it was made
+  std::size_t Index = 0;                // its place in the run's calls
+  std::string Asked;                    // "serial COM A at 0x03F8 on LPC"
+  bool TurnsOff = false;                // port 0: the request turns a device off
+  std::vector<DecodedRange> PortGoesTo; // what decodes the asked port after the run
+  std::vector<WindowOutcome> Windows;   // the window calls it made (or it is)
+  bool StandardCom = false;             // a serial request for one of the standard COM ports
 };
 
 struct RegisterChange {
@@ -73,15 +73,12 @@ private:
   std::set<std::size_t> ChangedIn_;
 };
 
-// The map of the board after a run of pei, decode or window. ChangedIn: DecodeWatch::changedIn().
-DecodeMap BuildDecodeMap(const RunReport &Report, const sim::Board &Board,
-                         const std::set<std::size_t> &ChangedIn);
+struct RunRecord;
+// The map of the board at the end of a run of pei, decode or window, from its record (all but the
+// map itself).
+DecodeMap BuildDecodeMap(const RunRecord &Record);
 
 // "0x03F8-0x03FF", "0x0060"
 std::string PortRangeText(std::uint16_t First, std::uint16_t Last);
 
-// The summary's section, and the JSON's decode_map.
-std::string DecodeMapSummary(const DecodeMap &Map);
-nlohmann::ordered_json DecodeMapJson(const DecodeMap &Map);
-
-} // namespace boardsim
+} // namespace runs

@@ -1,8 +1,8 @@
 // The bridge's decode registers and their mirrors, read out of the simulated board after a run.
 #pragma once
 
-#include "Board.h"
 #include "BoardLpcBridge.h"
+#include "BoardState.h"
 #include "LpcBridgeDevice.h"
 
 #include <array>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace boardsim {
+namespace runs {
 
 struct GenericWindow {
   std::string Slot;           // "LPC range 1", "eSPI CS1", ...
@@ -27,7 +27,7 @@ struct DecodeState {
   std::vector<GenericWindow> Windows;           // LPC ranges 1-4, then eSPI CS1-CS3
 };
 
-DecodeState ReadDecodeState(const sim::Board &Board);
+DecodeState ReadDecodeState(const sim::BoardState &Board);
 
 using RangeDevice = sim::hw::LpcBridge::RangeDevice;
 using sim::hw::LpcBridge::RangeDevices;
@@ -50,4 +50,4 @@ std::uint16_t ReservedDecodeRangeBits(std::uint16_t Value);
 // "serial COM A at 0x03F8 on LPC", "other at 0x0A00 on eSPI CS1"
 std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::uint32_t Attributes);
 
-} // namespace boardsim
+} // namespace runs

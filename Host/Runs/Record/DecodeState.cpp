@@ -7,7 +7,7 @@
 
 #include <span>
 
-namespace boardsim {
+namespace runs {
 namespace {
 
 namespace Bridge = sim::hw::LpcBridge;
@@ -32,7 +32,7 @@ std::string DescribeTarget(std::uint32_t Target) {
   return "target " + std::to_string(Target) + " (unknown)";
 }
 
-DecodeState ReadDecodeState(const sim::Board &Board) {
+DecodeState ReadDecodeState(const sim::BoardState &Board) {
   namespace Pcr = sim::hw::Pcr;
   const sim::RegisterSpace &Lpc = Board.lpcConfig();
   const sim::RegisterSpace &Mirrors = Board.pcr();
@@ -140,4 +140,4 @@ std::string DescribeDecodeRequest(std::uint16_t Port, std::uint8_t Size, std::ui
          DescribeTarget(Target);
 }
 
-} // namespace boardsim
+} // namespace runs

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-namespace boardsim {
+namespace runs {
 namespace {
 
 namespace PmTimer = sim::hw::PmTimer;
@@ -57,7 +57,7 @@ std::string WaitText(const TimedWait &Wait) {
          ")";
 }
 
-void BoardTime::observe(const sim::TraceRecord &Record) {
+void BoardTime::observe(const sim::TraceRecord &Record, const sim::Board *Running) {
   if (Record.Kind == sim::AccessKind::Rdtsc && Open_ && Open_->IsPort &&
       Open_->Address == PmTimer::Port) {
     // The driver's measuring interval: time stamps taken between readings of the timer.
@@ -95,8 +95,8 @@ void BoardTime::observe(const sim::TraceRecord &Record) {
   Wait.IsPort = Record.Kind == sim::AccessKind::PortIn;
   Wait.Address = Record.Address;
   Wait.Reads = 1;
-  if (Board_ != nullptr) {
-    for (const sim::CallRecord &Call : Board_->openCalls()) {
+  if (Running != nullptr) {
+    for (const sim::CallRecord &Call : Running->openCalls()) {
       Wait.Running.push_back(sim::CallText(Call));
     }
   }
@@ -167,4 +167,4 @@ std::string BoardTimeSummary(const BoardTime &Time, const std::string &Subject) 
   return Out.str();
 }
 
-} // namespace boardsim
+} // namespace runs

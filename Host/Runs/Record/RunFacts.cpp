@@ -6,7 +6,7 @@
 
 #include <numeric>
 
-namespace boardsim {
+namespace runs {
 namespace {
 
 namespace Spi = sim::hw::Spi;
@@ -131,4 +131,4 @@ std::uint64_t RunFacts::spiWaitsRanOut() const {
       [](std::uint64_t Sum, const SpiWaitRun &Each) { return Sum + Each.RanOut; });
 }
 
-} // namespace boardsim
+} // namespace runs

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace boardsim {
+namespace runs {
 
 // One of the firmware's waits that made a run of reads, each told apart from the next by the access
 // before the run and the values read (SpiWaits.h).
@@ -72,4 +72,4 @@ const char *SpiStateName(SpiState State);
 // The SPI registers the bring-up polls with a bounded wait: status, 0x0C and 0x48.
 bool PolledSpiRegister(std::uint64_t Address);
 
-} // namespace boardsim
+} // namespace runs
