@@ -11,6 +11,7 @@
 #include "FirmwareImages.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "RunRecord.h"
 #include "RunTool.h"
 #include "TableWhatIfs.h"
 
@@ -33,7 +34,7 @@ runs::RunResult ImageFacts(const runs::ModuleRuns &Runs, const comparison::Case 
   sim::Scenario Settings = Case.Settings;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
-  return comparison::RunOn(Runs, Board, Case.What, Case.Decode, Case.Window);
+  return runs::RecordRun(Runs, Board, Case.What, Case.Decode, Case.Window).Result;
 }
 
 TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {

@@ -68,44 +68,20 @@ std::optional<TraceDifference> FirstDifference(const std::vector<std::string> &A
   return TraceDifference{At, Side(A, At), Side(B, At)};
 }
 
+// Results of the same name set side by side; a result only one side has (a request the other
+// never returned from) is told by the counts beside it.
 void CompareResults(const Outcome &A, const Outcome &B, std::vector<ResultDifference> &Out) {
-  const auto Differs = [&](std::string What, const std::string &InA, const std::string &InB) {
-    if (InA != InB) {
-      Out.push_back({std::move(What), OrNone(InA), OrNone(InB)});
+  for (const runs::NamedFact &InA : A.Results) {
+    const auto InB =
+        std::find_if(B.Results.begin(), B.Results.end(),
+                     [&](const runs::NamedFact &Each) { return Each.What == InA.What; });
+    if (InB != B.Results.end() && InA.Text != InB->Text) {
+      Out.push_back({InA.What, OrNone(InA.Text), OrNone(InB->Text)});
     }
-  };
-  Differs("entry status", A.EntryStatus, B.EntryStatus);
-  const std::size_t Requests = std::min(A.RequestStatuses.size(), B.RequestStatuses.size());
-  for (std::size_t Index = 0; Index < Requests; ++Index) {
-    Differs("request " + std::to_string(Index + 1) + " status", A.RequestStatuses[Index],
-            B.RequestStatuses[Index]);
   }
-  Differs("requests returned", std::to_string(A.RequestStatuses.size()),
-          std::to_string(B.RequestStatuses.size()));
-  Differs("hung", YesNo(A.Hung), YesNo(B.Hung));
-  Differs("calls in progress when it hung", Joined(A.Running, " > "), Joined(B.Running, " > "));
-  Differs("last accesses", Joined(A.LastAccesses, " | "), Joined(B.LastAccesses, " | "));
-  Differs("broken rule", A.Breach, B.Breach);
-  Differs("driver", A.DriverFacts, B.DriverFacts);
 }
 
 } // namespace
-
-runs::RunResult RunOn(const runs::ModuleRuns &Runs, sim::Board &Target, Run What,
-                      std::span<const DecodeRequestRow> Decode,
-                      std::span<const runs::WindowRequest> Window) {
-  switch (What) {
-  case Run::Pei:
-    return Runs.runPei(Target);
-  case Run::Dxe:
-    return Runs.runDxe(Target);
-  case Run::Decode:
-    return Runs.runDecodeRequests(Target, Decode);
-  case Run::Window:
-    break;
-  }
-  return Runs.runWindowRequests(Target, Window);
-}
 
 Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each) {
   // The trace is formatted as it is made; the board keeps no copy of its own.
@@ -113,33 +89,40 @@ Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each) {
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
   std::vector<std::string> Trace;
-  Board.addObserver(
-      [&Trace](const sim::TraceRecord &Record) { Trace.push_back(sim::FormatRecord(Record)); });
-  const runs::RunResult Result = RunOn(Runs, Board, Each.What, Each.Decode, Each.Window);
-  return RunOutcome(Each.What, std::move(Trace), Result);
+  const sim::TraceObserver Sink = [&Trace](const sim::TraceRecord &Record) {
+    Trace.push_back(sim::FormatRecord(Record));
+  };
+  const runs::RunRecord Record =
+      runs::RecordRun(Runs, Board, Each.What, Each.Decode, Each.Window, {&Sink, 1});
+  return RecordOutcome(Record, std::move(Trace));
 }
 
-Outcome RunOutcome(Run What, std::vector<std::string> Trace, const runs::RunResult &Result) {
+Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<std::string> Trace) {
+  const runs::RunResult &Result = Record.Result;
   Outcome Out;
   Out.Trace = std::move(Trace);
-  const unsigned Bits = sim::StatusBits(sim::RunKindOf(What).Entry);
   Out.ResultsKnown = true;
-  if (Result.EntryStatus) {
-    Out.EntryStatus = sim::StatusText(*Result.EntryStatus, Bits);
+  const unsigned Bits = sim::StatusBits(sim::RunKindOf(Record.Which).Entry);
+  std::vector<runs::NamedFact> &Results = Out.Results;
+  Results.push_back(
+      {"entry status", Result.EntryStatus ? sim::StatusText(*Result.EntryStatus, Bits) : ""});
+  for (std::size_t Index = 0; Index < Result.Statuses.size(); ++Index) {
+    Results.push_back({"request " + std::to_string(Index + 1) + " status",
+                       sim::StatusText(Result.Statuses[Index], Bits)});
   }
-  for (const std::uint64_t Status : Result.Statuses) {
-    Out.RequestStatuses.push_back(sim::StatusText(Status, Bits));
-  }
-  Out.Hung = Result.Hung;
-  Out.LastAccesses = Formatted(Result.LastAccesses);
+  Results.push_back({"requests returned", std::to_string(Result.Statuses.size())});
+  Results.push_back({"hung", YesNo(Result.Hung)});
+  std::vector<std::string> Running;
   for (const sim::CallRecord &Call : Result.Running) {
-    Out.Running.push_back(sim::CallText(Call));
+    Running.push_back(sim::CallText(Call));
   }
-  if (Result.Image && Result.Image->Breach) {
-    Out.Breach = *Result.Image->Breach;
-  }
-  if (Result.Dxe) {
-    Out.DriverFacts = DriverFactsText(*Result.Dxe);
+  Results.push_back({"calls in progress when it hung", Joined(Running, " > ")});
+  Results.push_back({"last accesses", Joined(Formatted(Result.LastAccesses), " | ")});
+  Results.push_back(
+      {"broken rule", Result.Image && Result.Image->Breach ? *Result.Image->Breach : ""});
+  Results.push_back({"driver", Result.Dxe ? DriverFactsText(*Result.Dxe) : ""});
+  for (runs::NamedFact &Each : runs::FinalState(Record)) {
+    Results.push_back(std::move(Each));
   }
   return Out;
 }

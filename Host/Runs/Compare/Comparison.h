@@ -4,7 +4,9 @@
 #pragma once
 
 #include "CompareCases.h"
+#include "FinalState.h"
 #include "ModuleRuns.h"
+#include "RunRecord.h"
 
 #include <cstddef>
 #include <optional>
@@ -14,27 +16,18 @@
 
 namespace comparison {
 
-// What one side of a comparison produced. Results are text, as the report shows them.
+// What one side of a comparison produced: its trace a record a line, and for a run its results as
+// text, as the report shows them: how it ended, then what it left on the board (FinalState.h).
 struct Outcome {
   std::vector<std::string> Trace; // one record a line, as a trace file holds it
   bool ResultsKnown = false;      // false for a trace file
-  std::string EntryStatus;        // "EFI_SUCCESS (0x00000000)"; empty when the entry never returned
-  std::vector<std::string> RequestStatuses;
-  bool Hung = false;
-  std::vector<std::string> LastAccesses; // a hung run's
-  std::vector<std::string> Running;      // the calls a hung run was in, outermost first
-  std::string Breach;                    // the rule an image broke; empty when none
-  std::string DriverFacts;               // dxe: what the driver left behind
+  std::vector<runs::NamedFact> Results;
 };
 
 // Runs the case on a board of its own.
 Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each);
-// What a run of What gave, with its trace already formatted a record a line.
-Outcome RunOutcome(Run What, std::vector<std::string> Trace, const runs::RunResult &Result);
-// The run of What on Target, with Decode or Window as its requests.
-runs::RunResult RunOn(const runs::ModuleRuns &Runs, sim::Board &Target, Run What,
-                      std::span<const DecodeRequestRow> Decode,
-                      std::span<const runs::WindowRequest> Window);
+// What the recorded run gave, with its trace already formatted a record a line.
+Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<std::string> Trace);
 // A trace file's text: its records, its results unknown.
 Outcome TraceOutcome(const std::string &Text);
 
@@ -50,11 +43,13 @@ struct TraceSide {
 };
 
 struct TraceDifference {
-  std::size_t Record = 0; // the first record that differs (or that one trace lacks)
+  // The first record that differs (or that one trace lacks), counted from 0: line Record + 1 of a
+  // trace file.
+  std::size_t Record = 0;
   TraceSide A, B;
 };
 
-// A result that differs: "entry status", "request 3 status", "hung", ...
+// A result that differs: "entry status", "request 3 status", "hung", "I/O Enables", ...
 struct ResultDifference {
   std::string What, A, B;
 };

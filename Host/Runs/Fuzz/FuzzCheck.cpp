@@ -4,6 +4,7 @@
 #include "BoardPci.h"
 #include "Comparison.h"
 #include "Processor.h"
+#include "RunRecord.h"
 #include "SpiWaits.h"
 
 #include <algorithm>
@@ -177,10 +178,12 @@ std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::Modu
   ImageBoard.reset(Input.Settings);
   HostBoard.answerReadsFrom(Input.Answers);
   ImageBoard.answerReadsFrom(Input.Answers);
-  const runs::RunResult Expected =
-      comparison::RunOn(Host, HostBoard, Input.What, Input.Decode, Input.Window);
-  const runs::RunResult Got =
-      comparison::RunOn(Image, ImageBoard, Input.What, Input.Decode, Input.Window);
+  const runs::RunRecord Host_ =
+      runs::RecordRun(Host, HostBoard, Input.What, Input.Decode, Input.Window);
+  const runs::RunRecord Image_ =
+      runs::RecordRun(Image, ImageBoard, Input.What, Input.Decode, Input.Window);
+  const runs::RunResult &Expected = Host_.Result;
+  const runs::RunResult &Got = Image_.Result;
 
   if (Got.Image && Got.Image->Breach) {
     return Finding{"the image broke a rule", *Got.Image->Breach + "\n" + InputText(Input)};
@@ -194,17 +197,15 @@ std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::Modu
   }
 
   // Results first, as text (a few lines); the traces record by record, formatted only to report.
-  comparison::CaseComparison Results =
-      comparison::Compare("input", comparison::RunOutcome(Input.What, {}, Expected),
-                          comparison::RunOutcome(Input.What, {}, Got));
-  const std::vector<TraceRecord> &A = HostBoard.trace();
-  const std::vector<TraceRecord> &B = ImageBoard.trace();
+  comparison::CaseComparison Results = comparison::Compare(
+      "input", comparison::RecordOutcome(Host_, {}), comparison::RecordOutcome(Image_, {}));
+  const std::vector<TraceRecord> &A = Host_.Trace;
+  const std::vector<TraceRecord> &B = Image_.Trace;
   const bool SameTrace = std::equal(A.begin(), A.end(), B.begin(), B.end(), SameRecord);
   if (!SameTrace || !Results.same()) {
-    const comparison::CaseComparison Whole =
-        comparison::Compare("input (A the host build, B the image)",
-                            comparison::RunOutcome(Input.What, Lines(A), Expected),
-                            comparison::RunOutcome(Input.What, Lines(B), Got));
+    const comparison::CaseComparison Whole = comparison::Compare(
+        "input (A the host build, B the image)", comparison::RecordOutcome(Host_, Lines(A)),
+        comparison::RecordOutcome(Image_, Lines(B)));
     return Finding{"the image and the host build differ",
                    comparison::ReportText(Whole) + InputText(Input)};
   }
