@@ -108,10 +108,10 @@ TEST(ImageComparison, ReplacedTablesRunOnTheImageAsOnTheHostBuild) {
   }
 }
 
-// A copy of the early-init image, its map beside it, with the value of the Super I/O script's last
-// row changed: the script is found in the image's read-only data by its rows as the host build
-// holds them.
-std::string WithLastScriptValueChanged() {
+// A copy of the early-init image, its map beside it, with bit 0 of the value of one row of the
+// Super I/O script flipped (the last row unless another is given): the script is found in the
+// image's read-only data by its rows as the host build holds them.
+std::string WithScriptValueChanged(std::size_t Row = 21, const char *Name = "planted-script.efi") {
   std::ifstream In(imagetest::PeiImagePath, std::ios::binary);
   std::vector<char> Bytes{std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
   const std::span<const IoScriptRow> Script = sim::BoardSuperIoScript();
@@ -122,9 +122,9 @@ std::string WithLastScriptValueChanged() {
   if (Found == Bytes.end()) {
     return {};
   }
-  const auto LastValue = Found + static_cast<std::ptrdiff_t>(Script.size_bytes()) - 1;
-  *LastValue = static_cast<char>(*LastValue ^ 1);
-  const std::string Path = ::testing::TempDir() + "planted-script.efi";
+  const auto Value = Found + static_cast<std::ptrdiff_t>((Row + 1) * sizeof(IoScriptRow)) - 1;
+  *Value = static_cast<char>(*Value ^ 1);
+  const std::string Path = ::testing::TempDir() + Name;
   std::ofstream(Path, std::ios::binary)
       .write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
   std::filesystem::copy_file(imagerun::MapPathFor(imagetest::PeiImagePath),
@@ -139,8 +139,11 @@ std::string WithLastScriptValueChanged() {
 TEST(ImageComparison, BoardsimCompareFindsAOneAccessDifferenceBetweenImages) {
   SKIP_WITHOUT_PEI_IMAGE();
   SKIP_WITHOUT_DXE_IMAGE();
-  const std::string Planted = WithLastScriptValueChanged();
+  const std::string Planted = WithScriptValueChanged();
   ASSERT_FALSE(Planted.empty());
+  // Row 15 writes 0xE5 to register 0x76 of logical device 0x0D: the chip ends configured otherwise.
+  const std::string Configured = WithScriptValueChanged(15, "configured-script.efi");
+  ASSERT_FALSE(Configured.empty());
   const std::string &Pei = imagetest::PeiImagePath;
   const std::string &Dxe = imagetest::DxeImagePath;
   const std::span<const IoScriptRow> Script = sim::BoardSuperIoScript();
@@ -166,12 +169,20 @@ TEST(ImageComparison, BoardsimCompareFindsAOneAccessDifferenceBetweenImages) {
         "2 cases: 2 same"}},
       {"compare " + Pei + " " + Planted,
        1,
-       {"different  pei healthy\n", "different  pei spi-dead\n", "same       decode every target\n",
+       {"different  pei healthy\n", "different  pei spi-dead  (parts as pei healthy, at record ",
+        "part the same way; pei healthy:\n", "same       decode every target\n",
         "same       window every target\n", "    > ", Access(Last.OrValue) + "\n",
         Access(Last.OrValue ^ 1) + "\n",
         "    A: BoardInitPeiEntry(FileHandle, PeiServices)\n"
         "    B: BoardInitPeiEntry(FileHandle, PeiServices)\n"},
        {"results that differ", "different  decode", "different  window"}},
+      {"compare " + Pei + " " + Configured + " --scenario=healthy",
+       1,
+       {"different  pei healthy\n  the traces part at record ", ", line ",
+        "  results that differ:\n    Super I/O configuration: A logical device 0x0D: 0x30=0x01 "
+        "0x61=0x00 0x70=0x1A 0x72=0x00 0x74=0x00 0x76=0xE5 0x77=0xFF; B logical device 0x0D: "
+        "0x30=0x01 0x61=0x00 0x70=0x1A 0x72=0x00 0x74=0x00 0x76=0xE4 0x77=0xFF\n"},
+       {"I/O Enables", "decode map", "serial output"}},
       {"compare " + Pei + " " + Dxe, 2, {}, {"same"}},
   };
   for (const Case &Each : Cases) {

@@ -165,13 +165,35 @@ CaseComparison Compare(std::string Name, const Outcome &A, const Outcome &B) {
   return Result;
 }
 
-std::string ReportText(const CaseComparison &Case) {
-  std::ostringstream Out;
-  Out << (Case.same() ? "same       " : "different  ") << Case.Name << "\n";
+std::string PartingKey(const CaseComparison &Case) {
+  std::string Key;
+  const auto Add = [&Key](const std::string &Part) { Key += Part + '\n'; };
+  if (Case.Trace) {
+    for (const TraceSide *Side : {&Case.Trace->A, &Case.Trace->B}) {
+      std::string At = "(end of trace)";
+      for (const TraceSide::Line &Each : Side->Context) {
+        if (Each.Record == Case.Trace->Record) {
+          At = Each.Text;
+        }
+      }
+      Add(At);
+      Add(Joined(Side->Running, " > "));
+    }
+  }
+  for (const ResultDifference &Each : Case.Results) {
+    Add(Each.What + ": " + Each.A + "; " + Each.B);
+  }
+  return Key;
+}
+
+namespace {
+
+void Details(std::ostringstream &Out, const CaseComparison &Case) {
   if (Case.Trace) {
     const TraceDifference &Parted = *Case.Trace;
-    Out << "  the traces part at record " << Parted.Record << " (A " << Parted.A.Records
-        << " records, B " << Parted.B.Records << ")\n";
+    Out << "  the traces part at record " << Parted.Record << ", line " << Parted.Record + 1
+        << " of a trace file (A " << Parted.A.Records << " records, B " << Parted.B.Records
+        << ")\n";
     const auto Show = [&](const char *Label, const TraceSide &Side) {
       Out << "  " << Label << ":\n";
       for (const TraceSide::Line &Each : Side.Context) {
@@ -194,6 +216,34 @@ std::string ReportText(const CaseComparison &Case) {
       Out << "    " << Each.What << ": A " << Each.A << "; B " << Each.B << "\n";
     }
   }
+}
+
+} // namespace
+
+std::string ReportText(const CaseComparison &Case) {
+  std::ostringstream Out;
+  Out << (Case.same() ? "same       " : "different  ") << Case.Name << "\n";
+  Details(Out, Case);
+  return Out.str();
+}
+
+std::string ReportText(const std::vector<const CaseComparison *> &Group) {
+  if (Group.size() == 1) {
+    return ReportText(*Group.front());
+  }
+  std::ostringstream Out;
+  const CaseComparison &First = *Group.front();
+  for (const CaseComparison *Each : Group) {
+    Out << "different  " << Each->Name;
+    if (Each != &First && Each->Trace) {
+      Out << "  (parts as " << First.Name << ", at record " << Each->Trace->Record << ")";
+    } else if (Each != &First) {
+      Out << "  (differs as " << First.Name << ")";
+    }
+    Out << "\n";
+  }
+  Out << "  these " << Group.size() << " cases part the same way; " << First.Name << ":\n";
+  Details(Out, First);
   return Out.str();
 }
 

@@ -70,9 +70,17 @@ CaseComparison Compare(std::string Name, const Outcome &A, const Outcome &B);
 // annotations ("# Name(...)" on entry, "# Name(...) -> STATUS" on return), outermost first.
 std::vector<std::string> CallsInProgress(const std::vector<std::string> &Trace, std::size_t At);
 
+// What two differing cases share when they part the same way: the differing record on each side,
+// the calls each side was in there, and the results that differ. Where in the trace that is may
+// differ (a board that makes more accesses before it).
+std::string PartingKey(const CaseComparison &Case);
+
 // The lines the report gives a case: "same  NAME", or "different  NAME" followed by the first
 // differing record of each side with its neighbours, the calls in progress, and the results that
 // differ, each side named A or B.
 std::string ReportText(const CaseComparison &Case);
+// One block for cases that part the same way (PartingKey), the first shown in full: a line for
+// each case, then the first case's difference.
+std::string ReportText(const std::vector<const CaseComparison *> &Group);
 
 } // namespace comparison

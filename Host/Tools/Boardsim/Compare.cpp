@@ -9,6 +9,7 @@
 #include "ToolOutput.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -234,6 +235,19 @@ std::size_t CompareReport::different() const {
       Cases.begin(), Cases.end(), [](const Entry &Each) { return !Each.Result.same(); }));
 }
 
+std::vector<std::size_t> CompareReport::partingFirsts() const {
+  std::vector<std::size_t> Firsts(Cases.size());
+  std::map<std::string, std::size_t> FirstOf;
+  for (std::size_t Index = 0; Index < Cases.size(); ++Index) {
+    Firsts[Index] = Index;
+    if (!Cases[Index].Result.same()) {
+      Firsts[Index] =
+          FirstOf.try_emplace(comparison::PartingKey(Cases[Index].Result), Index).first->second;
+    }
+  }
+  return Firsts;
+}
+
 std::string CompareText(const CompareReport &Report) {
   std::ostringstream Out;
   Out << "A: " << SideText(Report.A) << "\nB: " << SideText(Report.B) << "\n";
@@ -245,8 +259,19 @@ std::string CompareText(const CompareReport &Report) {
     Out << "\n";
   }
   Out << "\n";
-  for (const CompareReport::Entry &Each : Report.Cases) {
-    Out << comparison::ReportText(Each.Result);
+  // Cases that part the same way are one block, where the first of them comes.
+  const std::vector<std::size_t> Firsts = Report.partingFirsts();
+  for (std::size_t Index = 0; Index < Report.Cases.size(); ++Index) {
+    if (Firsts[Index] != Index) {
+      continue; // shown in its group
+    }
+    std::vector<const comparison::CaseComparison *> Group;
+    for (std::size_t Other = Index; Other < Report.Cases.size(); ++Other) {
+      if (Firsts[Other] == Index) {
+        Group.push_back(&Report.Cases[Other].Result);
+      }
+    }
+    Out << comparison::ReportText(Group);
   }
   const std::size_t Different = Report.different();
   Out << "\n"
@@ -270,9 +295,14 @@ std::string CompareHelp() {
          "SetGenericIoRange.\n\n"
          "Each case is reported 'same' or 'different'. For a difference: the first record where\n"
          "the traces part, on each side with three records before and after it (trace record\n"
-         "format, ports, addresses and values in hexadecimal), the calls each side was in\n"
-         "there, and every result that differs (entry status, each request's status, hung,\n"
-         "the calls and last accesses of a hung run, a broken rule, the driver's facts).\n\n"
+         "format, ports, addresses and values in hexadecimal; records count from 0, so record\n"
+         "N is line N+1 of a trace file), the calls each side was in there, and every result\n"
+         "that differs: entry status, each request's status, hung, the calls and last accesses\n"
+         "of a hung run, a broken rule, the driver's facts, and what the run left on the board\n"
+         "(decode map and its warnings, each bridge register and mirror, the Super I/O\n"
+         "configuration, serial output, UART bytes lost, SPI frames, the interrupt flag).\n"
+         "Cases that part the same way (the same records where they part, the same calls in\n"
+         "progress there, the same results) are one block, the first of them shown in full.\n\n"
          "Options:\n"
          "  --scenario=NAME         compare only the runs on this named scenario ('boardsim\n"
          "                          scenarios' lists them); repeatable\n"

@@ -26,6 +26,9 @@ struct CompareReport {
   };
   std::vector<Entry> Cases;
   std::size_t different() const;
+  // For each case, the index of the first case that parts the same way (itself when none before
+  // it does, and for a case that is the same).
+  std::vector<std::size_t> partingFirsts() const;
 };
 
 // argv[1] is "compare". Returns the exit status: 0 every case the same, 1 any differs; throws

@@ -26,7 +26,7 @@ Json TraceSideJson(const comparison::TraceSide &Side) {
   return {{"records", Side.Records}, {"context", Context}, {"running", Side.Running}};
 }
 
-Json CaseJson(const CompareReport::Entry &Entry) {
+Json CaseJson(const CompareReport::Entry &Entry, const CompareReport::Entry &First) {
   const comparison::CaseComparison &Result = Entry.Result;
   Json Out;
   Out["name"] = Result.Name;
@@ -36,6 +36,7 @@ Json CaseJson(const CompareReport::Entry &Entry) {
   Out["trace"] = nullptr;
   if (Result.Trace) {
     Out["trace"] = {{"record", Result.Trace->Record},
+                    {"line", Result.Trace->Record + 1},
                     {"a", TraceSideJson(Result.Trace->A)},
                     {"b", TraceSideJson(Result.Trace->B)}};
   }
@@ -44,6 +45,8 @@ Json CaseJson(const CompareReport::Entry &Entry) {
     Results.push_back({{"what", Each.What}, {"a", Each.A}, {"b", Each.B}});
   }
   Out["results"] = Results;
+  // The first case that parts the same way, when it is another.
+  Out["parts_as"] = &First == &Entry ? Json(nullptr) : Json(First.Result.Name);
   return Out;
 }
 
@@ -55,8 +58,9 @@ std::string CompareJson(const CompareReport &Report) {
   Out["b"] = SideJson(Report.B);
   Out["runs"] = Report.Runs;
   Json Cases = Json::array();
-  for (const CompareReport::Entry &Entry : Report.Cases) {
-    Cases.push_back(CaseJson(Entry));
+  const std::vector<std::size_t> Firsts = Report.partingFirsts();
+  for (std::size_t Index = 0; Index < Report.Cases.size(); ++Index) {
+    Cases.push_back(CaseJson(Report.Cases[Index], Report.Cases[Firsts[Index]]));
   }
   Out["cases"] = Cases;
   Out["same"] = Report.Cases.size() - Report.different();
