@@ -165,8 +165,8 @@ TEST(ImageComparison, BoardsimCompareFindsAOneAccessDifferenceBetweenImages) {
        {"different  "}},
       {"compare " + Dxe + " " + Dxe + " --scenario=healthy --scenario=spi-busy",
        0,
-       {"runs compared: dxe\n", "same       dxe healthy\nsame       dxe spi-busy\n",
-        "2 cases: 2 same"}},
+       {"runs compared: dxe boot\n", "same       dxe healthy\nsame       dxe spi-busy\n",
+        "same       boot healthy\nsame       boot spi-busy\n", "4 cases: 4 same"}},
       {"compare " + Pei + " " + Planted,
        1,
        {"different  pei healthy\n", "different  pei spi-dead  (parts as pei healthy, at record ",
@@ -181,7 +181,10 @@ TEST(ImageComparison, BoardsimCompareFindsAOneAccessDifferenceBetweenImages) {
        {"different  pei healthy\n  the traces part at record ", ", line ",
         "  results that differ:\n    Super I/O configuration: A logical device 0x0D: 0x30=0x01 "
         "0x61=0x00 0x70=0x1A 0x72=0x00 0x74=0x00 0x76=0xE5 0x77=0xFF; B logical device 0x0D: "
-        "0x30=0x01 0x61=0x00 0x70=0x1A 0x72=0x00 0x74=0x00 0x76=0xE4 0x77=0xFF\n"},
+        "0x30=0x01 0x61=0x00 0x70=0x1A 0x72=0x00 0x74=0x00 0x76=0xE4 0x77=0xFF\n",
+        // The boot runs the image's early phase and the host build's driver after it.
+        "different  boot healthy\n", "    BoardInitPei: Super I/O configuration: A logical device",
+        "    BoardInitDxe: Super I/O configuration: A logical device"},
        {"I/O Enables", "decode map", "serial output"}},
       {"compare " + Pei + " " + Dxe, 2, {}, {"same"}},
   };

@@ -241,6 +241,16 @@ const char *RunName(Run What) {
   return sim::RunKindOf(What).Name;
 }
 
+std::vector<BootCase> BootCases() {
+  std::vector<BootCase> Boots;
+  for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
+    if (sim::ScenarioFits(Each.Settings, Run::Pei) || sim::ScenarioFits(Each.Settings, Run::Dxe)) {
+      Boots.push_back({std::string("boot ") + Each.Name, Each.Name, Each.Settings});
+    }
+  }
+  return Boots;
+}
+
 std::vector<Case> Cases(unsigned Which) {
   Table Add(Which);
   EntryCases(Add);

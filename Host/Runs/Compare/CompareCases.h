@@ -46,4 +46,15 @@ struct Case {
 // named scenario that it reads every setting of.
 std::vector<Case> Cases(unsigned Which);
 
+// A whole boot on one board: the early-init module's entry, then the driver's, each device's state
+// carried across.
+struct BootCase {
+  std::string Name; // "boot spi-dead"
+  std::string ScenarioName;
+  sim::Scenario Settings;
+};
+
+// A boot on every named scenario that one of the two modules reads every setting of.
+std::vector<BootCase> BootCases();
+
 } // namespace comparison

@@ -97,6 +97,34 @@ Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each) {
   return RecordOutcome(Record, std::move(Trace));
 }
 
+Outcome RunBoot(const runs::ModuleRuns &Early, const runs::ModuleRuns &Driver,
+                const BootCase &Each) {
+  sim::Scenario Settings = Each.Settings;
+  Settings.RecordTrace = false;
+  sim::Board Board(Settings);
+  std::vector<std::string> Trace;
+  const sim::TraceObserver Sink = [&Trace](const sim::TraceRecord &Record) {
+    Trace.push_back(sim::FormatRecord(Record));
+  };
+  Outcome Out;
+  Out.ResultsKnown = true;
+  const auto Phase = [&](const runs::ModuleRuns &Runs, Run What) {
+    const runs::RunRecord Record = runs::RecordRun(Runs, Board, What, {}, {}, {&Sink, 1});
+    const std::string Module = sim::RunKindOf(What).Module;
+    for (runs::NamedFact &Each : RecordOutcome(Record, {}).Results) {
+      Out.Results.push_back({Module + ": " + Each.What, std::move(Each.Text)});
+    }
+    const runs::RunResult &Result = Record.Result;
+    return !Result.Hung && !(Result.Image && Result.Image->Breach);
+  };
+  // The driver runs on what the early phase left, when that phase ended.
+  if (Phase(Early, Run::Pei)) {
+    Phase(Driver, Run::Dxe);
+  }
+  Out.Trace = std::move(Trace);
+  return Out;
+}
+
 Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<std::string> Trace) {
   const runs::RunResult &Result = Record.Result;
   Outcome Out;

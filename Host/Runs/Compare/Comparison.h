@@ -26,6 +26,10 @@ struct Outcome {
 
 // Runs the case on a board of its own.
 Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each);
+// A boot on a board of its own: Early's entry, then Driver's; the two phases' traces one after the
+// other, each phase's results named after its module ("BoardInitDxe: entry status").
+Outcome RunBoot(const runs::ModuleRuns &Early, const runs::ModuleRuns &Driver,
+                const BootCase &Each);
 // What the recorded run gave, with its trace already formatted a record a line.
 Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<std::string> Trace);
 // A trace file's text: its records, its results unknown.

@@ -21,6 +21,11 @@ namespace {
 constexpr int ExitSame = 0;
 constexpr int ExitDifferent = 1;
 
+using comparison::Run;
+
+// The boot cases' run: the early-init module, then the driver, on one board.
+constexpr const char *BootRun = "boot";
+
 // The operand that names the host build rather than a file.
 constexpr const char *HostOperand = "host";
 
@@ -109,6 +114,10 @@ struct Build {
   const runs::ModuleRuns &runs() const {
     return Image ? static_cast<const runs::ModuleRuns &>(*Image) : runs::HostBuild();
   }
+  // A boot runs each module from the image that holds it, the other from the host build.
+  const runs::ModuleRuns &runsOf(Run What) const {
+    return (Runs & comparison::Bit(What)) != 0 ? runs() : runs::HostBuild();
+  }
 };
 
 // The image's kind comes from its machine: the driver is built for x86-64, the early-init module
@@ -189,6 +198,7 @@ Sides ReadSides(const CompareArguments &Asked) {
   Read.Report.A = Read.BuildA->Side;
   Read.Report.B = Read.BuildB->Side;
   Read.Report.Runs = RunNames(Read.Runs);
+  Read.Report.Runs.emplace_back(BootRun);
   for (const Build *Each : {&*Read.BuildA, &*Read.BuildB}) {
     if (Each->Image) {
       Read.Inputs.push_back(Each->Side.Path);
@@ -213,6 +223,16 @@ void CompareAll(Sides &Read, const CompareArguments &Asked) {
         {comparison::Compare(Each.Name, comparison::RunCase(Read.BuildA->runs(), Each),
                              comparison::RunCase(Read.BuildB->runs(), Each)),
          comparison::RunName(Each.What), Each.ScenarioName});
+  }
+  for (const comparison::BootCase &Each : comparison::BootCases()) {
+    if (!Selected.empty() && Selected.count(Each.ScenarioName) == 0) {
+      continue;
+    }
+    const auto Boot = [&Each](const Build &Side) {
+      return comparison::RunBoot(Side.runsOf(Run::Pei), Side.runsOf(Run::Dxe), Each);
+    };
+    Report.Cases.push_back({comparison::Compare(Each.Name, Boot(*Read.BuildA), Boot(*Read.BuildB)),
+                            BootRun, Each.ScenarioName});
   }
 }
 
