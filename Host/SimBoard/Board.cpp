@@ -113,6 +113,7 @@ void Board::reset(const Scenario &Settings) {
   Trace_.clear();
   LastNext_ = LastKept_ = 0;
   Observers_.clear();
+  Source_ = nullptr;
   Calls_.clear();
   OpenCalls_.clear();
   Steps_ = 0;

@@ -104,6 +104,12 @@ public:
   // address map puts there ("UART line status"); empty when it has none.
   std::string name(AddressSpace Space, std::uint64_t Address) const;
 
+  // Who makes the access being recorded, for a run that can tell (a shipped image: the function
+  // its instruction is in); empty otherwise. Observers ask while they see the access.
+  using AccessSource = std::function<std::string()>;
+  void setAccessSource(AccessSource Source) { Source_ = std::move(Source); }
+  std::string accessSource() const { return Source_ ? Source_() : std::string(); }
+
   // Returns the handle removeObserver takes: an observer that outlives its run (one phase of a
   // boot) must be removed before it goes.
   std::size_t addObserver(TraceObserver Observer) {
@@ -190,6 +196,7 @@ private:
   std::size_t LastNext_ = 0;
   std::size_t LastKept_ = 0;
   std::vector<TraceObserver> Observers_;
+  AccessSource Source_;
   std::vector<CallRecord> Calls_;
   std::vector<std::size_t> OpenCalls_;
   std::uint64_t Steps_ = 0;

@@ -326,6 +326,50 @@ Result Boardsim(const std::string &Arguments) {
   return tooltest::RunTool(BOARDSIM_PATH, Arguments);
 }
 
+// A run of status reads that two waits make back to back is split between them by the values read;
+// a run of an image confirms the split by the function each read comes from (the one that called
+// the access primitive), while the host build cannot tell.
+TEST(ImageRules, EachSpiWaitNamesTheImageFunctionItsReadsComeFrom) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  SKIP_WITHOUT_DXE_IMAGE();
+  const auto Wait = [](const char *Name, const char *WaitsFor, int Reads, bool RanOut,
+                       std::optional<const char *> From) {
+    nlohmann::json Row = {
+        {"wait", Name}, {"waits_for", WaitsFor}, {"reads", Reads}, {"ran_out", RanOut}};
+    if (From) {
+      Row["reads_from"] = {*From};
+    }
+    return Row;
+  };
+  const auto BusyThenTransmit = [&](bool Image) {
+    const auto From = [&](const char *Function) {
+      return Image ? std::optional<const char *>(Function) : std::nullopt;
+    };
+    return nlohmann::json::array(
+        {Wait("WaitStatusClear", "busy clear", 1, false, From("WaitStatusClear")),
+         Wait("WaitTransmitReady", "transmit FIFO not full and not busy", 17, true,
+              From("WaitTransmitReady"))});
+  };
+  const struct {
+    std::string Arguments;
+    nlohmann::json FirmwareWaits;
+  } Cases[] = {
+      {"pei --spi-status=0x08 --image=" + imagetest::PeiImagePath, BusyThenTransmit(true)},
+      {"dxe --spi-status=0x08 --image=" + imagetest::DxeImagePath, BusyThenTransmit(true)},
+      {"pei --spi-status=0x08", BusyThenTransmit(false)},
+      {"pei --spi-reg0c=0xE0 --image=" + imagetest::PeiImagePath,
+       nlohmann::json::array({Wait("WaitReg0CQuiet", "register 0x0C bits 7:5 clear twice in a row",
+                                   17, true, "SpiPeripheralBringUp")})},
+  };
+  for (const auto &Each : Cases) {
+    const Result Run = Boardsim(Each.Arguments + " --json=-");
+    ASSERT_EQ(Run.Exit, 0) << Each.Arguments << "\n" << Run.Err;
+    EXPECT_EQ(nlohmann::json::parse(Run.Out)["spi"]["waits"][0]["firmware_waits"],
+              Each.FirmwareWaits)
+        << Each.Arguments;
+  }
+}
+
 TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   SKIP_WITHOUT_PEI_IMAGE();
   const imagerun::PeiImage Image = imagerun::LoadPeiImage(imagetest::PeiImagePath);

@@ -313,6 +313,16 @@ void BoardMachine::watched(std::uint64_t Address, std::uint64_t Size) {
   Pc_ = Standing;
 }
 
+std::string BoardMachine::accessingFunction() const {
+  // Every access is made by a hardware-access primitive: the function that wanted it is the one
+  // the primitive returns to. Only full tracking follows the calls.
+  if (lean() || Frames_.size() < 2) {
+    return "";
+  }
+  const std::string At = functionAt(Frames_.back().ReturnAddress);
+  return At.substr(0, At.find('+'));
+}
+
 std::uint64_t BoardMachine::faultAt() const {
   return lean() ? reg(programCounter()) : Pc_;
 }

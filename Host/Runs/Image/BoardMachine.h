@@ -55,6 +55,9 @@ public:
   // The run's facts; the stack high-water mark is read off the paint: the bytes written below the
   // stack pointer of the deepest call's caller, return address included.
   runs::ImageFacts facts() const;
+  // The function that called the primitive making the access the board is handling:
+  // "WaitStatusClear"; empty when the machine does not follow calls.
+  std::string accessingFunction() const;
 
 protected:
   enum class Stop { None, StepBudget, Spin, Breach, Error };

@@ -32,6 +32,21 @@ runs::DxeFacts ReadDxeFacts(const DxeMachine &Machine, const DxeImage &Image) {
   return Facts;
 }
 
+// While it lives, the board learns from the machine which of the image's functions makes each
+// access.
+class SourceFromMachine {
+public:
+  SourceFromMachine(sim::Board &Target, const BoardMachine &Machine) : Target_(Target) {
+    Target_.setAccessSource([&Machine] { return Machine.accessingFunction(); });
+  }
+  ~SourceFromMachine() { Target_.setAccessSource(nullptr); }
+  SourceFromMachine(const SourceFromMachine &) = delete;
+  SourceFromMachine &operator=(const SourceFromMachine &) = delete;
+
+private:
+  sim::Board &Target_;
+};
+
 // How the machine's run ended, as the host build reports it.
 void Finish(runs::RunResult &Result, const BoardMachine &Machine, const sim::Board &Target) {
   Result.Ran = runs::Implementation::Image;
@@ -44,6 +59,7 @@ template <typename Call>
 runs::RunResult CallEntry(const BoardMachine &Machine, sim::Board &Target, sim::Operation Made,
                           Call &&Invoke) {
   runs::RunResult Result;
+  const SourceFromMachine Source(Target, Machine);
   const std::size_t Handle = Target.enterCall(std::move(Made));
   Result.EntryStatus = Invoke();
   if (Result.EntryStatus) {
@@ -57,6 +73,7 @@ template <typename Request, typename Call>
 runs::RunResult RunRequests(PeiMachine &Machine, sim::Board &Target,
                             std::span<const Request> Requests, Call &&Invoke) {
   runs::RunResult Result;
+  const SourceFromMachine Source(Target, Machine);
   for (const Request &Each : Requests) {
     const std::optional<std::uint32_t> Status = Invoke(Machine, Each);
     if (!Status) {

@@ -60,8 +60,17 @@ void RunFacts::endReadRun() {
                                         : Waits::SplitReads{};
     if (!Split.Waits.empty() && Split.Left == 0) {
       Run.RanOut = 0;
+      std::size_t Read = Split.Unused;
       for (const Waits::WaitSeen &Each : Split.Waits) {
-        Run.Waits.push_back({Each.Wait->Function, Each.Wait->WaitsFor, Each.Reads, Each.RanOut});
+        SpiFirmwareWait Wait{Each.Wait->Function, Each.Wait->WaitsFor, Each.Reads, Each.RanOut};
+        for (std::size_t Index = Read; Index < Read + Each.Reads && Index < ReadRunFrom_.size();
+             ++Index) {
+          if (Wait.ReadsFrom.empty() || Wait.ReadsFrom.back() != ReadRunFrom_[Index]) {
+            Wait.ReadsFrom.push_back(ReadRunFrom_[Index]);
+          }
+        }
+        Read += Each.Reads;
+        Run.Waits.push_back(std::move(Wait));
         Run.RanOut += Each.RanOut ? 1 : 0;
       }
     }
@@ -69,9 +78,10 @@ void RunFacts::endReadRun() {
   }
   ReadRunAddress_.reset();
   ReadRunLength_ = 0;
+  ReadRunFrom_.clear();
 }
 
-void RunFacts::observe(const sim::TraceRecord &Record) {
+void RunFacts::observe(const sim::TraceRecord &Record, const sim::Board *Source) {
   // The driver's measuring interval: a PM-timer reading, a time stamp, the timer read until the
   // ticks have passed, a second time stamp.
   if (Record.Kind == sim::AccessKind::Rdtsc) {
@@ -105,6 +115,11 @@ void RunFacts::observe(const sim::TraceRecord &Record) {
   LastBusAccess_ = Record;
   if (ReadRunAddress_) {
     ++ReadRunLength_;
+    if (Source != nullptr) {
+      if (std::string From = Source->accessSource(); !From.empty()) {
+        ReadRunFrom_.push_back(std::move(From));
+      }
+    }
   }
 
   if (Read && Record.Address == DeviceIdAddress && Record.Width == 2) {

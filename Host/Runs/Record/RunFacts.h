@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace sim {
+class Board;
+}
+
 namespace runs {
 
 // One of the firmware's waits that made a run of reads, each told apart from the next by the access
@@ -20,6 +24,9 @@ struct SpiFirmwareWait {
   const char *WaitsFor; // "transmit FIFO not full and not busy"
   std::uint64_t Reads;
   bool RanOut; // made the firmware's bound of reads without seeing what it waits for
+  // The image's functions its reads came from, in order: for a run of a shipped image, which
+  // tells; empty for the host build.
+  std::vector<std::string> ReadsFrom = {};
 };
 
 // A run of reads of one SPI register, of one value, in which bounded waits ran out, split into the
@@ -45,7 +52,9 @@ struct MeasuringInterval {
 
 class RunFacts {
 public:
-  void observe(const sim::TraceRecord &Record);
+  // Source, when given, is the board the record comes from: it tells which function makes each of
+  // a wait's reads, when the run can tell.
+  void observe(const sim::TraceRecord &Record, const sim::Board *Source = nullptr);
   // Ends the last open run of reads; call once the run is over.
   void finish();
 
@@ -62,6 +71,7 @@ private:
   std::optional<sim::TraceRecord> LastBusAccess_, ReadRunAfter_; // the access before the run
   std::uint32_t ReadRunValue_ = 0;
   std::uint64_t ReadRunLength_ = 0;
+  std::vector<std::string> ReadRunFrom_; // each read's function, when the board tells
   std::string LastSpiWrite_ = "the start";
   std::vector<SpiWaitRun> Waits_;
   std::optional<std::uint32_t> LastPmTimer_;

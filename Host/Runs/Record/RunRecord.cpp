@@ -40,7 +40,7 @@ RunRecord RecordRun(const ModuleRuns &Runs, sim::Board &Target, sim::RunKind Wha
     Observers.push_back(Target.addObserver(Sink));
   }
   Observers.push_back(Target.addObserver([&](const sim::TraceRecord &Made) {
-    Record.Facts.observe(Made);
+    Record.Facts.observe(Made, &Target);
     Record.Time.observe(Made, &Target);
     Watch.observe(Made);
   }));

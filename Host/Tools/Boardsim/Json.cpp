@@ -68,10 +68,14 @@ Json SpiJson(const RunRecord &Report) {
   for (const SpiWaitRun &Wait : Report.Facts.spiWaits()) {
     Json Firmware = Json::array();
     for (const SpiFirmwareWait &Each : Wait.Waits) {
-      Firmware.push_back({{"wait", Each.Function},
-                          {"waits_for", Each.WaitsFor},
-                          {"reads", Each.Reads},
-                          {"ran_out", Each.RanOut}});
+      Json Row = {{"wait", Each.Function},
+                  {"waits_for", Each.WaitsFor},
+                  {"reads", Each.Reads},
+                  {"ran_out", Each.RanOut}};
+      if (!Each.ReadsFrom.empty()) {
+        Row["reads_from"] = Each.ReadsFrom; // the image's functions, as its map names them
+      }
+      Firmware.push_back(std::move(Row));
     }
     Waits.push_back({{"register", Wait.Register},
                      {"value", Wait.Value},

@@ -132,9 +132,13 @@ void Spi(std::ostringstream &Out, const RunRecord &Report) {
     // Each of the firmware's waits on its own: two waits back to back are two lines.
     for (const SpiFirmwareWait &Each : Wait.Waits) {
       if (Each.RanOut) {
+        std::string From;
+        for (const std::string &Function : Each.ReadsFrom) {
+          From += (From.empty() ? ", in the image's " : " and ") + Function;
+        }
         Out << "    1 wait on " << Wait.Register << ", " << Each.Function << " for "
             << Each.WaitsFor << " (read " << sim::HexText(Wait.Value, 8) << " " << Each.Reads
-            << " times) after " << Wait.After << "\n";
+            << " times" << From << ") after " << Wait.After << "\n";
       }
     }
   }
