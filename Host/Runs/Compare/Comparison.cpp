@@ -11,6 +11,8 @@
 namespace comparison {
 namespace {
 
+using runs::Joined;
+
 // A call annotation: "# " and the call's text; its return adds " -> " and the result.
 constexpr std::string_view AnnotationMark = "# ";
 constexpr std::string_view ReturnMark = " -> ";
@@ -32,14 +34,6 @@ std::string DriverFactsText(const runs::DxeFacts &Facts) {
   return "HOB list found " + YesNo(Facts.HobListFound) + ", in SMM " + YesNo(Facts.InSmm) +
          ", LocateProtocol calls " + std::to_string(Facts.LocateProtocolCalls) + ", InSmm calls " +
          std::to_string(Facts.InSmmCalls);
-}
-
-std::string Joined(const std::vector<std::string> &Items, const char *Separator) {
-  std::string Text;
-  for (const std::string &Each : Items) {
-    Text += (Text.empty() ? "" : Separator) + Each;
-  }
-  return Text;
 }
 
 std::string OrNone(const std::string &Text) {
@@ -81,35 +75,39 @@ void CompareResults(const Outcome &A, const Outcome &B, std::vector<ResultDiffer
   }
 }
 
+sim::Scenario Untraced(sim::Scenario Settings) {
+  Settings.RecordTrace = false;
+  return Settings;
+}
+
+// A case's board of its own: its trace is formatted a record a line as it is made, and the board
+// keeps no copy.
+struct CaseBoard {
+  explicit CaseBoard(const sim::Scenario &Settings) : Board(Untraced(Settings)) {}
+  sim::Board Board;
+  std::vector<std::string> Trace;
+  const sim::TraceObserver Sink = [this](const sim::TraceRecord &Record) {
+    Trace.push_back(sim::FormatRecord(Record));
+  };
+  std::span<const sim::TraceObserver> sinks() const { return {&Sink, 1}; }
+};
+
 } // namespace
 
 Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each) {
-  // The trace is formatted as it is made; the board keeps no copy of its own.
-  sim::Scenario Settings = Each.Settings;
-  Settings.RecordTrace = false;
-  sim::Board Board(Settings);
-  std::vector<std::string> Trace;
-  const sim::TraceObserver Sink = [&Trace](const sim::TraceRecord &Record) {
-    Trace.push_back(sim::FormatRecord(Record));
-  };
+  CaseBoard On(Each.Settings);
   const runs::RunRecord Record =
-      runs::RecordRun(Runs, Board, Each.What, Each.Decode, Each.Window, {&Sink, 1});
-  return RecordOutcome(Record, std::move(Trace));
+      runs::RecordRun(Runs, On.Board, Each.What, Each.Decode, Each.Window, On.sinks());
+  return RecordOutcome(Record, std::move(On.Trace));
 }
 
 Outcome RunBoot(const runs::ModuleRuns &Early, const runs::ModuleRuns &Driver,
                 const BootCase &Each) {
-  sim::Scenario Settings = Each.Settings;
-  Settings.RecordTrace = false;
-  sim::Board Board(Settings);
-  std::vector<std::string> Trace;
-  const sim::TraceObserver Sink = [&Trace](const sim::TraceRecord &Record) {
-    Trace.push_back(sim::FormatRecord(Record));
-  };
+  CaseBoard On(Each.Settings);
   Outcome Out;
   Out.ResultsKnown = true;
   const auto Phase = [&](const runs::ModuleRuns &Runs, Run What) {
-    const runs::RunRecord Record = runs::RecordRun(Runs, Board, What, {}, {}, {&Sink, 1});
+    const runs::RunRecord Record = runs::RecordRun(Runs, On.Board, What, {}, {}, On.sinks());
     const std::string Module = sim::RunKindOf(What).Module;
     for (runs::NamedFact &Each : RecordOutcome(Record, {}).Results) {
       Out.Results.push_back({Module + ": " + Each.What, std::move(Each.Text)});
@@ -121,7 +119,7 @@ Outcome RunBoot(const runs::ModuleRuns &Early, const runs::ModuleRuns &Driver,
   if (Phase(Early, Run::Pei)) {
     Phase(Driver, Run::Dxe);
   }
-  Out.Trace = std::move(Trace);
+  Out.Trace = std::move(On.Trace);
   return Out;
 }
 

@@ -11,14 +11,6 @@ namespace {
 
 constexpr int HexDigitsPerByte = 2;
 
-std::string Joined(const std::vector<std::string> &Items, const char *Separator) {
-  std::string Text;
-  for (const std::string &Each : Items) {
-    Text += (Text.empty() ? "" : Separator) + Each;
-  }
-  return Text;
-}
-
 // Control characters shown as escapes, so that one fact stays one line.
 std::string Escaped(const std::string &Bytes) {
   std::string Text;
@@ -53,6 +45,14 @@ std::string SuperIoText(const sim::SuperIoChip &Chip) {
 }
 
 } // namespace
+
+std::string Joined(const std::vector<std::string> &Items, const char *Separator) {
+  std::string Text;
+  for (const std::string &Each : Items) {
+    Text += (Text.empty() ? "" : Separator) + Each;
+  }
+  return Text;
+}
 
 std::vector<NamedFact> FinalState(const RunRecord &Record) {
   const sim::BoardState &End = Record.End;

@@ -18,4 +18,7 @@ struct NamedFact {
 
 std::vector<NamedFact> FinalState(const RunRecord &Record);
 
+// The items one after the other, Separator between each two: how a fact lists several things.
+std::string Joined(const std::vector<std::string> &Items, const char *Separator);
+
 } // namespace runs
