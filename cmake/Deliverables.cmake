@@ -2,14 +2,14 @@
 # file, and checked on every build against the flash space and the stack its phase gives it.
 #
 # board_deliverable(NAME MAX_IMAGE_BYTES n MAX_STACK_BYTES n [STACK_OPTIONS opts...])
-# NAME is an image target of board_firmware_image(); its objects are the ones the stack walk
-# reads, with the compiler's .su records beside them.
+# NAME is an image target of board_firmware_image() and a module of the host's modules' table,
+# which gives ffs-tool and stack-budget its entry; its objects are the ones the stack walk reads,
+# with the compiler's .su records beside them.
 
 function(board_deliverable NAME)
   cmake_parse_arguments(ARG "" "MAX_IMAGE_BYTES;MAX_STACK_BYTES" "STACK_OPTIONS" ${ARGN})
   get_target_property(IMAGE ${NAME} IMAGE_FILE)
   get_target_property(ARCH ${NAME} IMAGE_ARCH)
-  get_target_property(ENTRY ${NAME} IMAGE_ENTRY)
   get_target_property(LIBRARIES ${NAME} IMAGE_LIBRARIES)
   set(OBJECTS)
   foreach(LIB IN LISTS LIBRARIES)
@@ -29,7 +29,7 @@ function(board_deliverable NAME)
   # No outputs: the figures are printed on every build, not only when the image changes.
   add_custom_target(${NAME}Budgets ALL
     COMMAND size-budget ${IMAGE} --max-bytes ${ARG_MAX_IMAGE_BYTES}
-    COMMAND stack-budget --module ${NAME} --entry ${ENTRY} --max-bytes ${ARG_MAX_STACK_BYTES}
+    COMMAND stack-budget --module ${NAME} --max-bytes ${ARG_MAX_STACK_BYTES}
       ${ARG_STACK_OPTIONS} ${OBJECTS}
     DEPENDS ${NAME} size-budget stack-budget
     COMMAND_EXPAND_LISTS

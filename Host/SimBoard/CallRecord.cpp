@@ -17,12 +17,18 @@ std::string GuidText(const EFI_GUID &Guid) {
   return Text;
 }
 
-std::string ArgumentText(const Operation &Made) {
-  if (std::holds_alternative<PeiEntryCall>(Made)) {
-    return "FileHandle, PeiServices";
+// "FileHandle, PeiServices": an entry's arguments are pointers, named by their parameters.
+std::string ParameterNames(modules::Call Called) {
+  std::string Text;
+  for (const char *Name : modules::FunctionOf(Called).Parameters) {
+    Text += (Text.empty() ? "" : ", ") + std::string(Name);
   }
-  if (std::holds_alternative<DxeEntryCall>(Made)) {
-    return "ImageHandle, SystemTable";
+  return Text;
+}
+
+std::string ArgumentText(const Operation &Made) {
+  if (std::holds_alternative<PeiEntryCall>(Made) || std::holds_alternative<DxeEntryCall>(Made)) {
+    return ParameterNames(*FunctionCalled(Made));
   }
   if (const auto *Decode = std::get_if<SetIoDecodeCall>(&Made)) {
     return HexText(Decode->Port, 4) + ", " + HexText(Decode->Size, 2) + ", " +
@@ -57,19 +63,33 @@ std::string Consequence(const Operation &Made) {
 
 } // namespace
 
+std::optional<modules::Call> FunctionCalled(const Operation &Made) {
+  return std::visit(
+      [](const auto &Each) -> std::optional<modules::Call> {
+        if constexpr (requires { Each.Function; }) {
+          return Each.Function;
+        } else {
+          return std::nullopt;
+        }
+      },
+      Made);
+}
+
 const char *OperationName(const Operation &Made) {
-  static constexpr const char *Names[] = {"BoardInitPeiEntry", "SetIoDecode",
-                                          "SetGenericIoRange", "BoardInitDxeEntry",
-                                          "LocateProtocol",    "InSmm"};
-  static_assert(std::size(Names) == std::variant_size_v<Operation>);
-  return Names[Made.index()];
+  if (const std::optional<modules::Call> Called = FunctionCalled(Made)) {
+    return modules::FunctionOf(*Called).Name;
+  }
+  return std::holds_alternative<LocateProtocolCall>(Made) ? "LocateProtocol" : "InSmm";
+}
+
+const modules::Module &ModuleOf(const Operation &Made) {
+  const std::optional<modules::Call> Called = FunctionCalled(Made);
+  return Called ? modules::ModuleCalled(*Called)
+                : modules::ModuleOf(modules::ModuleId::BoardInitDxe);
 }
 
 unsigned StatusBits(const Operation &Made) {
-  const bool EarlyInit = std::holds_alternative<PeiEntryCall>(Made) ||
-                         std::holds_alternative<SetIoDecodeCall>(Made) ||
-                         std::holds_alternative<SetGenericIoRangeCall>(Made);
-  return EarlyInit ? 32 : 64;
+  return modules::WordBits(ModuleOf(Made));
 }
 
 std::string CallText(const CallRecord &Call) {

@@ -3,6 +3,7 @@
 // the JSON read its fields and never parse its text.
 #pragma once
 
+#include "Modules.h"
 #include "Uefi/Uefi.h"
 
 #include <cstdint>
@@ -12,15 +13,22 @@
 
 namespace sim {
 
-// The modules' entries, as the PEI core and the DXE dispatcher call them.
-struct PeiEntryCall {};
-struct DxeEntryCall {};
+// The modules' entries, as the PEI core and the DXE dispatcher call them, and the early-init
+// module's decode operations; each names its function in the modules' table.
+struct PeiEntryCall {
+  static constexpr modules::Call Function = modules::Call::PeiEntry;
+};
+struct DxeEntryCall {
+  static constexpr modules::Call Function = modules::Call::DxeEntry;
+};
 struct SetIoDecodeCall {
+  static constexpr modules::Call Function = modules::Call::SetIoDecode;
   std::uint16_t Port = 0;
   std::uint8_t Size = 0;
   std::uint32_t Attributes = 0;
 };
 struct SetGenericIoRangeCall {
+  static constexpr modules::Call Function = modules::Call::SetGenericIoRange;
   std::uint16_t Port = 0;
   std::uint16_t SizeWord = 0;
 };
@@ -49,10 +57,15 @@ struct CallRecord {
   std::optional<std::uint64_t> Status; // set when the call returned
 };
 
+// The module function the operation calls; none for a firmware service.
+std::optional<modules::Call> FunctionCalled(const Operation &Made);
 // "SetIoDecode".
 const char *OperationName(const Operation &Made);
-// The width of the operation's status: 32 bits in the early-init module, 64 in the driver and
-// the DXE services.
+// The module whose code the operation runs: its own function's, or for a DXE service the
+// driver's, which calls it.
+const modules::Module &ModuleOf(const Operation &Made);
+// The width of the operation's status: the native word of that module's machine, 32 bits in the
+// early-init module, 64 in the driver and the DXE services.
 unsigned StatusBits(const Operation &Made);
 // "SetIoDecode(0x03F8, 0x00, 0x00000006)".
 std::string CallText(const CallRecord &Call);

@@ -108,7 +108,7 @@ Outcome RunBoot(const runs::ModuleRuns &Early, const runs::ModuleRuns &Driver,
   Out.ResultsKnown = true;
   const auto Phase = [&](const runs::ModuleRuns &Runs, Run What) {
     const runs::RunRecord Record = runs::RecordRun(Runs, On.Board, What, {}, {}, On.sinks());
-    const std::string Module = sim::RunKindOf(What).Module;
+    const std::string Module = sim::RunModule(sim::RunKindOf(What)).Name;
     for (runs::NamedFact &Each : RecordOutcome(Record, {}).Results) {
       Out.Results.push_back({Module + ": " + Each.What, std::move(Each.Text)});
     }

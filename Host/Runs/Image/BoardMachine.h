@@ -265,10 +265,10 @@ public:
   // tables change, with the scenario's).
   void reuse(sim::Board &Target);
 
-  // Calls the function at Address with 32-bit stack arguments and returns what it left in EAX;
-  // nullopt when the run stopped instead (hung or breach). Rethrows what a hook could not pass
-  // through the emulator.
-  std::optional<std::uint32_t> call(std::uint32_t Address,
+  // Calls the module's function with its arguments in 32-bit stack slots (cdecl) and returns what
+  // it left in EAX; nullopt when the run stopped instead (hung or breach). Rethrows what a hook
+  // could not pass through the emulator.
+  std::optional<std::uint32_t> call(modules::Call Called,
                                     std::initializer_list<std::uint32_t> Arguments);
 
 private:
@@ -308,10 +308,10 @@ public:
   // stand-in rebuilt with Target's scenario settings.
   void reuse(sim::Board &Target);
 
-  // Calls the function at Address with up to four register arguments (RCX, RDX, R8, R9) and
-  // returns what it left in RAX; nullopt when the run stopped instead (hung or breach).
+  // Calls the driver's function with up to four register arguments (RCX, RDX, R8, R9: Microsoft
+  // x64) and returns what it left in RAX; nullopt when the run stopped instead (hung or breach).
   // Rethrows what a hook could not pass through the emulator.
-  std::optional<std::uint64_t> call(std::uint64_t Address,
+  std::optional<std::uint64_t> call(modules::Call Called,
                                     std::initializer_list<std::uint64_t> Arguments);
 
   std::uint64_t systemTable() const { return Firmware_.SystemTable; }

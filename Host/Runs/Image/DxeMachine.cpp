@@ -67,6 +67,16 @@ using namespace machine::dxe;
 constexpr std::size_t RegisterArguments = 4;
 constexpr int ArgumentRegisters[RegisterArguments] = {UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_R8,
                                                       UC_X86_REG_R9};
+
+// Every function the runs call in the driver is called Microsoft x64, its arguments in registers.
+static_assert([] {
+  for (const modules::Function &Each : modules::ModuleOf(modules::ModuleId::BoardInitDxe).Calls) {
+    if (Each.Called != modules::Convention::MsX64 || Each.Parameters.size() > RegisterArguments) {
+      return false;
+    }
+  }
+  return true;
+}());
 constexpr std::size_t BootServiceSlots =
     (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(std::uint64_t);
 static_assert(BootServiceSlots == BootServiceNames.size());
@@ -173,13 +183,15 @@ std::vector<std::uint8_t> DxeMachine::read(std::uint64_t Address, std::size_t Si
   return Bytes;
 }
 
-std::optional<std::uint64_t> DxeMachine::call(std::uint64_t Address,
+std::optional<std::uint64_t> DxeMachine::call(modules::Call Called,
                                               std::initializer_list<std::uint64_t> Arguments) {
+  const modules::Function &Function = modules::FunctionOf(Called);
+  if (Arguments.size() != Function.Parameters.size()) {
+    throw std::logic_error(std::string("DxeMachine::call: not the arguments of ") + Function.Name);
+  }
+  const std::uint64_t Address = Image_.address(Called);
   if (stopped() != Stop::None) {
     return std::nullopt;
-  }
-  if (Arguments.size() > RegisterArguments) {
-    throw std::logic_error("DxeMachine::call: more arguments than registers");
   }
   std::size_t Index = 0;
   for (const std::uint64_t Argument : Arguments) {

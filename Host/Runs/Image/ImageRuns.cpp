@@ -123,7 +123,8 @@ const PeiImage &ImageRuns::pei() const {
 runs::RunResult ImageRuns::runPei(sim::Board &Target) const {
   PeiMachine &Machine = peiMachine(Target);
   return CallEntry(Machine, Target, sim::PeiEntryCall{}, [&] {
-    return Machine.call(pei().Entry, {machine::FileHandleToken, machine::ServicesPointer});
+    return Machine.call(modules::Call::PeiEntry,
+                        {machine::FileHandleToken, machine::ServicesPointer});
   });
 }
 
@@ -131,7 +132,8 @@ runs::RunResult ImageRuns::runDxe(sim::Board &Target) const {
   Target.startAfterEarlyInit();
   DxeMachine &Machine = dxeMachine(Target);
   runs::RunResult Result = CallEntry(Machine, Target, sim::DxeEntryCall{}, [&] {
-    return Machine.call(Dxe_->Entry, {machine::dxe::ImageHandleToken, Machine.systemTable()});
+    return Machine.call(modules::Call::DxeEntry,
+                        {machine::dxe::ImageHandleToken, Machine.systemTable()});
   });
   Result.Dxe = ReadDxeFacts(Machine, *Dxe_);
   return Result;
@@ -139,20 +141,19 @@ runs::RunResult ImageRuns::runDxe(sim::Board &Target) const {
 
 runs::RunResult ImageRuns::runDecodeRequests(sim::Board &Target,
                                              std::span<const DecodeRequestRow> Requests) const {
-  const PeiImage &Image = pei();
-  return RunRequests(peiMachine(Target), Target, Requests,
-                     [&](PeiMachine &Machine, const DecodeRequestRow &Row) {
-                       return Machine.call(Image.SetIoDecode, {Row.Port, Row.Size, Row.Attributes});
-                     });
+  return RunRequests(
+      peiMachine(Target), Target, Requests, [&](PeiMachine &Machine, const DecodeRequestRow &Row) {
+        return Machine.call(modules::Call::SetIoDecode, {Row.Port, Row.Size, Row.Attributes});
+      });
 }
 
 runs::RunResult ImageRuns::runWindowRequests(sim::Board &Target,
                                              std::span<const runs::WindowRequest> Requests) const {
-  const PeiImage &Image = pei();
-  return RunRequests(peiMachine(Target), Target, Requests,
-                     [&](PeiMachine &Machine, const runs::WindowRequest &Window) {
-                       return Machine.call(Image.SetGenericIoRange, {Window.Port, Window.SizeWord});
-                     });
+  return RunRequests(
+      peiMachine(Target), Target, Requests,
+      [&](PeiMachine &Machine, const runs::WindowRequest &Window) {
+        return Machine.call(modules::Call::SetGenericIoRange, {Window.Port, Window.SizeWord});
+      });
 }
 
 } // namespace imagerun

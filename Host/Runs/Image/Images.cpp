@@ -3,19 +3,31 @@
 #include "BoardInitDxe/DxeModuleData.h"
 #include "EmulatedMachine.h"
 #include "FileRead.h"
+#include "Modules.h"
 #include "PeImage.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace imagerun {
 namespace {
 
 constexpr const char *MapExtension = ".map";
 
-// The file (up to pe::MaxImageFileBytes) parsed as a PE image for Machine (a PeMachine value);
-// ImageRejected naming the problem otherwise. Module names the module for the message: "the driver
-// is a PE32+ image for x86-64".
-pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std::string &Module) {
+constexpr const modules::Module &PeiModule = modules::ModuleOf(modules::ModuleId::BoardInitPei);
+constexpr const modules::Module &DxeModule = modules::ModuleOf(modules::ModuleId::BoardInitDxe);
+// The early-init module is loaded in place, the driver into RAM.
+static_assert(PeiModule.ExecuteInPlace && !DxeModule.ExecuteInPlace);
+
+// "PE32+".
+const char *FormatName(bool Pe32Plus) {
+  return Pe32Plus ? "PE32+" : "PE32";
+}
+
+// The file (up to pe::MaxImageFileBytes) parsed as a PE image for the module's machine;
+// ImageRejected naming the problem otherwise, and what the module is: "the driver is a PE32+
+// image for x86-64".
+pe::Image ReadPeImage(const std::string &Path, const modules::Module &Module) {
   std::vector<std::uint8_t> Bytes;
   try {
     Bytes = formats::ReadFileBytes(Path, pe::MaxImageFileBytes);
@@ -28,9 +40,11 @@ pe::Image ReadPeImage(const std::string &Path, std::uint16_t Machine, const std:
   } catch (const pe::FormatError &Error) {
     throw ImageRejected("'" + Path + "': " + Error.what());
   }
-  if (PeCheckMachine(File.view(), Machine) != PeStatus::Ok) {
-    throw ImageRejected("'" + Path + "' is a " + (File.isPe32Plus() ? "PE32+" : "PE32") + " " +
-                        pe::MachineName(File.Machine) + " image; " + Module);
+  if (PeCheckMachine(File.view(), Module.Machine) != PeStatus::Ok) {
+    throw ImageRejected("'" + Path + "' is a " + FormatName(File.isPe32Plus()) + " " +
+                        pe::MachineName(File.Machine) + " image; " + Module.Role + " is a " +
+                        FormatName(modules::Pe32Plus(Module)) + " image for " +
+                        pe::MachineName(Module.Machine));
   }
   return File;
 }
@@ -126,8 +140,13 @@ void CheckPlacement(const std::string &Path, std::uint64_t Base, std::uint64_t S
 
 constexpr const char *ModuleDataName = "gDxeModuleData";
 
-// x86-64 links write C names without a leading underscore.
-constexpr bool UnderscoredCNames = false;
+// A function the runs call in the early-init module, by the table's name for it.
+std::uint32_t PeiFunction(const PeiImage &Image, const std::string &MapPath, modules::Call Called) {
+  constexpr std::uint64_t FirstInstructionBytes = 1;
+  return static_cast<std::uint32_t>(
+      SymbolInImage(Image.Map, MapPath, modules::FunctionOf(Called).Name, SymbolKind::Function,
+                    Image.Size, FirstInstructionBytes));
+}
 
 std::string Problem(const std::string &Path, PeStatus Status) {
   return "'" + Path + "' cannot be loaded: " + PeStatusMessage(Status);
@@ -146,12 +165,25 @@ std::string PeiImage::describe(std::uint64_t Address) const {
   return HexText(Address) + " (" + Map.describe(Address) + ")";
 }
 
+std::uint32_t PeiImage::address(modules::Call Called) const {
+  switch (Called) {
+  case modules::Call::PeiEntry:
+    return Entry;
+  case modules::Call::SetIoDecode:
+    return SetIoDecode;
+  case modules::Call::SetGenericIoRange:
+    return SetGenericIoRange;
+  default:
+    throw std::logic_error(std::string(modules::FunctionOf(Called).Name) +
+                           " is not a function of " + PeiModule.Role);
+  }
+}
+
 PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) {
   const std::string MapPath = GivenMapPath.empty() ? MapPathFor(Path) : GivenMapPath;
   PeiImage Image;
   Image.Path = Path;
-  const pe::Image File =
-      ReadPeImage(Path, PeMachine::I386, "the early-init module is a PE32 image for i386");
+  const pe::Image File = ReadPeImage(Path, PeiModule);
   const PeImage View = File.view();
   std::uint16_t Section = 0;
   if (const PeStatus Status = PeCheckExecuteInPlace(View, &Section); Status != PeStatus::Ok) {
@@ -169,11 +201,9 @@ PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) 
   Image.Bytes = File.Bytes;
   Image.Bytes.resize(File.SizeOfImage, 0);
 
-  Image.Map = ReadImageMap(Path, MapPath, true, Image.Base);
-  Image.SetIoDecode = static_cast<std::uint32_t>(
-      SymbolInImage(Image.Map, MapPath, "SetIoDecode", SymbolKind::Function, Image.Size, 1));
-  Image.SetGenericIoRange = static_cast<std::uint32_t>(
-      SymbolInImage(Image.Map, MapPath, "SetGenericIoRange", SymbolKind::Function, Image.Size, 1));
+  Image.Map = ReadImageMap(Path, MapPath, modules::UnderscoredCNames(PeiModule), Image.Base);
+  Image.SetIoDecode = PeiFunction(Image, MapPath, modules::Call::SetIoDecode);
+  Image.SetGenericIoRange = PeiFunction(Image, MapPath, modules::Call::SetGenericIoRange);
   Image.Code = CodeStretches(File, Image.Map, Image.Base);
   return Image;
 }
@@ -186,13 +216,20 @@ std::string DxeImage::describe(std::uint64_t Address) const {
   return contains(Address) ? HexText(Address) + " (" + functionAt(Address) + ")" : HexText(Address);
 }
 
+std::uint64_t DxeImage::address(modules::Call Called) const {
+  if (Called != DxeModule.entry().Id) {
+    throw std::logic_error(std::string(modules::FunctionOf(Called).Name) +
+                           " is not a function of " + DxeModule.Role);
+  }
+  return Entry;
+}
+
 DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) {
   const std::string MapPath = GivenMapPath.empty() ? MapPathFor(Path) : GivenMapPath;
   using namespace machine::dxe;
   DxeImage Image;
   Image.Path = Path;
-  const pe::Image File =
-      ReadPeImage(Path, PeMachine::X64, "the driver is a PE32+ image for x86-64");
+  const pe::Image File = ReadPeImage(Path, DxeModule);
   const PeImage View = File.view();
   if (File.SizeOfImage > ImageRamSize) {
     throw ImageRejected("'" + Path + "' needs " + std::to_string(File.SizeOfImage) +
@@ -215,7 +252,8 @@ DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) 
   Image.Size = File.SizeOfImage;
   Image.Entry = LoadBase + File.EntryPoint;
 
-  Image.Map = ReadImageMap(Path, MapPath, UnderscoredCNames, Image.PreferredBase);
+  Image.Map =
+      ReadImageMap(Path, MapPath, modules::UnderscoredCNames(DxeModule), Image.PreferredBase);
   Image.ModuleData = LoadBase - Image.PreferredBase +
                      SymbolInImage(Image.Map, MapPath, ModuleDataName, SymbolKind::Data, Image.Size,
                                    sizeof(DxeModuleData));

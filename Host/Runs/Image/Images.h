@@ -3,6 +3,7 @@
 #pragma once
 
 #include "LinkerMap.h"
+#include "Modules.h"
 #include "PeFile.h"
 #include "Trace.h"
 
@@ -61,11 +62,14 @@ struct PeiImage {
   bool contains(std::uint64_t Address) const { return Address >= Base && Address - Base < Size; }
   // "0xFFF00390 (SetIoDecode+0xC)".
   std::string describe(std::uint64_t Address) const;
+  // Where one of the module's functions the runs call begins.
+  std::uint32_t address(modules::Call Called) const;
 };
 
 // Reads the image and its map. Refuses (ImageRejected) a file that is not a PE32 image for IA-32,
 // cannot execute in place, is linked for a base where the emulated board has RAM or devices, or
-// whose map is missing, of another link, or lacks SetIoDecode or SetGenericIoRange.
+// whose map is missing, of another link, or lacks a function the modules' table has the runs call
+// (SetIoDecode, SetGenericIoRange).
 // MapPath names the map when it is not beside the image (empty: MapPathFor(Path)).
 PeiImage LoadPeiImage(const std::string &Path, const std::string &MapPath = {});
 
@@ -85,6 +89,8 @@ struct DxeImage {
   std::string functionAt(std::uint64_t Address) const;
   // "0x400390 (SerialPrint+0xC)"; the address alone outside the image.
   std::string describe(std::uint64_t Address) const;
+  // Where one of the driver's functions the runs call begins.
+  std::uint64_t address(modules::Call Called) const;
 };
 
 // Reads the image and its map and loads it at machine::dxe::LoadBase. Refuses (ImageRejected) a

@@ -4,14 +4,30 @@
 #include "ImageTables.h"
 #include "PeiStandIn.h"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace imagerun {
 namespace {
 
 using namespace machine;
 
-constexpr std::uint32_t StackSlot = 4;
+constexpr const modules::Module &PeiModule = modules::ModuleOf(modules::ModuleId::BoardInitPei);
+
+// Every function the runs call in the module takes its arguments on the stack.
+constexpr std::size_t MostArguments = [] {
+  std::size_t Most = 0;
+  for (const modules::Function &Each : PeiModule.Calls) {
+    if (Each.Called != modules::Convention::Cdecl32) {
+      throw std::logic_error("the early-init module's functions are called cdecl");
+    }
+    Most = std::max(Most, Each.Parameters.size());
+  }
+  return Most;
+}();
+
+constexpr std::uint32_t StackSlot = modules::PointerBytes(PeiModule);
 
 const char *ServiceAt(std::uint64_t Address) {
   if (Address < ServiceTrapBase || (Address - ServiceTrapBase) % ServiceTrapStride != 0) {
@@ -27,8 +43,10 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follo
     : BoardMachine(Target, {CpuMode::Bits32, StackBase, StackSize, ExitTrap, Image.Base,
                             PageRoundUp(Image.Size), Image.Bytes, Follow, Image.Bytes, Image.Code}),
       Image_(Image) {
-  watch(Image.SetIoDecode);
-  watch(Image.SetGenericIoRange);
+  // The entry is the run's own call; the module's other functions are annotated where they begin.
+  for (const modules::Function &Each : PeiModule.Calls.subspan(1)) {
+    watch(Image.address(Each.Id));
+  }
   // Flash: readable and executable, never writable.
   check(uc_mem_map(engine(), Image.Base, PageRoundUp(Image.Size), UC_PROT_READ | UC_PROT_EXEC),
         "map the image");
@@ -78,8 +96,13 @@ std::string PeiMachine::functionAt(std::uint64_t Address) const {
   return Image_.Map.describe(Address);
 }
 
-std::optional<std::uint32_t> PeiMachine::call(std::uint32_t Address,
+std::optional<std::uint32_t> PeiMachine::call(modules::Call Called,
                                               std::initializer_list<std::uint32_t> Arguments) {
+  const modules::Function &Function = modules::FunctionOf(Called);
+  if (Arguments.size() != Function.Parameters.size()) {
+    throw std::logic_error(std::string("PeiMachine::call: not the arguments of ") + Function.Name);
+  }
+  const std::uint32_t Address = Image_.address(Called);
   if (stopped() != Stop::None) {
     return std::nullopt;
   }
@@ -144,8 +167,10 @@ bool PeiMachine::instruction(std::uint64_t Address, std::uint64_t StackPointer) 
   // cdecl: return address at the stack pointer, the arguments above it, each in a 32-bit slot of
   // which the callee reads the parameter's own width.
   const bool Decode = Pc == Image_.SetIoDecode;
-  std::uint32_t Slots[3] = {};
-  const std::size_t Count = Decode ? 3 : 2;
+  std::uint32_t Slots[MostArguments] = {};
+  const std::size_t Count =
+      modules::FunctionOf(Decode ? modules::Call::SetIoDecode : modules::Call::SetGenericIoRange)
+          .Parameters.size();
   if (!readRam(Esp + StackSlot, Slots, Count * StackSlot)) {
     breach("CPU fault: the arguments of the call at " + Image_.describe(Pc) +
            " lie outside the stack");

@@ -235,8 +235,8 @@ int BootMain(int argc, const char *const *argv) {
     Outputs.standardOutput().write(BootSummary(Boot));
   }
   Outputs.commit();
-  for (const auto &[Phase, Name] :
-       {std::pair{&Boot.Pei, "BoardInitPei"}, std::pair{&Boot.Dxe, "BoardInitDxe"}}) {
+  for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
+    const char *Name = sim::RunModule(sim::RunKindOf(Phase->Report.Which)).Name;
     const runs::RunResult &Result = Phase->Report.Result;
     if (Result.Image && Result.Image->Breach) {
       std::fprintf(stderr, "boardsim: %s\n", Result.Image->Breach->c_str());

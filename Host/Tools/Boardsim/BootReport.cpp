@@ -16,7 +16,7 @@ using Json = nlohmann::ordered_json;
 constexpr int SchemaVersion = 1;
 
 const char *PhaseName(const BootPhase &Phase) {
-  return Phase.Report.Which == Module::Pei ? "BoardInitPei" : "BoardInitDxe";
+  return sim::RunModule(sim::RunKindOf(Phase.Report.Which)).Name;
 }
 
 const char *Implementation(const BootPhase &Phase) {

@@ -4,6 +4,7 @@
 #include "FileRead.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "Modules.h"
 #include "NamedScenarios.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
@@ -120,17 +121,18 @@ struct Build {
   }
 };
 
-// The image's kind comes from its machine: the driver is built for x86-64, the early-init module
-// for IA-32. Anything else is loaded as the early-init module, which names what is wrong with it.
+// The image's module comes from its machine, as the modules' table gives it. Anything else is
+// loaded as the early-init module, which names what is wrong with it.
 Build LoadBuild(const std::string &Operand) {
   Build Loaded;
   if (Operand == HostOperand) {
     return Loaded;
   }
   Loaded.Side = {CompareSide::Kind::Image, Operand};
+  constexpr const modules::Module &DxeModule = modules::ModuleOf(modules::ModuleId::BoardInitDxe);
   bool Driver = false;
   try {
-    Driver = pe::ReadFile(Operand).Machine == PeMachine::X64;
+    Driver = pe::ReadFile(Operand).Machine == DxeModule.Machine;
   } catch (const pe::FormatError &) {
     // Not an image at all: the early-init module's loader names the problem.
   }

@@ -1,5 +1,6 @@
 // boardsim's help: the whole tool's, each subcommand's (its options from the option table) and
 // the list of named scenarios.
+#include "Modules.h"
 #include "NamedScenarios.h"
 #include "OptionTable.h"
 #include "Options.h"
@@ -10,6 +11,9 @@
 
 namespace boardsim {
 namespace {
+
+constexpr const modules::Module &PeiModule = modules::ModuleOf(modules::ModuleId::BoardInitPei);
+constexpr const modules::Module &DxeModule = modules::ModuleOf(modules::ModuleId::BoardInitDxe);
 
 constexpr const char *NumbersNote = "Numbers are decimal or 0x hexadecimal.\n";
 
@@ -116,10 +120,11 @@ std::string TopLevelHelp() {
          "board's state.\n\nSubcommands:\n";
   for (const sim::RunKindRow &Each : sim::RunKinds()) {
     const std::string Left = std::string(Each.Name) + " " + Each.Operands;
-    Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ') << Each.Help
-        << "\n";
+    Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ')
+        << sim::RunHelp(Each) << "\n";
   }
-  Out << "  boot [options]                  BoardInitPei then BoardInitDxe on one board\n"
+  Out << "  boot [options]                  " << PeiModule.Name << " then " << DxeModule.Name
+      << " on one board\n"
          "  compare A B                     compare two builds (host or images) case by case\n"
          "  scenarios                       list the named scenarios (--scenario=NAME) and their "
          "settings\n\n"
@@ -134,10 +139,11 @@ std::string TopLevelHelp() {
 
 std::string SubcommandHelp(Module Which) {
   const sim::RunKindRow *Row = &sim::RunKindOf(Which);
+  const std::string Help = sim::RunHelp(*Row);
   std::ostringstream Out;
   Out << "usage: boardsim " << Row->Name << " [options]" << (Row->Operands[0] != '\0' ? " " : "")
       << Row->Operands << "\n\n"
-      << static_cast<char>(Row->Help[0] - 'a' + 'A') << (Row->Help + 1) << ".\n\n"
+      << static_cast<char>(Help[0] - 'a' + 'A') << Help.substr(1) << ".\n\n"
       << "Options:\n"
       << OptionHelpLines(sim::RunBit(Which)) << "\n";
   if (Which == Module::Pei) {

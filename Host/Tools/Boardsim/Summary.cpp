@@ -50,8 +50,11 @@ void Requests(std::ostringstream &Out, const RunRecord &Report) {
   if (Calls.empty()) {
     return;
   }
-  Out << (Report.Which == Module::Pei ? "Decode table (SetIoDecode, in table order):\n"
-                                      : "Requests, in order:\n");
+  if (Report.Which == Module::Pei) {
+    Out << "Decode table (" << sim::OperationName(sim::SetIoDecodeCall{}) << ", in table order):\n";
+  } else {
+    Out << "Requests, in order:\n";
+  }
   const unsigned BaseDepth = Calls.front()->Depth;
   for (const sim::CallRecord *Call : Calls) {
     const std::string Indent(2 * (Call->Depth - BaseDepth + 1), ' ');
@@ -246,7 +249,7 @@ sim::Operation EntryOperation(Module Which) {
 
 std::string Summary(const RunRecord &Report) {
   std::ostringstream Out;
-  const char *const Ran = sim::RunKindOf(Report.Which).Title;
+  const std::string Ran = sim::RunTitle(sim::RunKindOf(Report.Which));
   Out << Ran << " on the simulated board";
   const runs::RunResult &Result = Report.Result;
   if (Result.Ran == runs::Implementation::Image) {

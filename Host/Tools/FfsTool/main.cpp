@@ -6,7 +6,7 @@
 #include "FfsFile.h"
 #include "FileRead.h"
 #include "LinkerMap.h"
-#include "Modules.h"
+#include "ModuleFiles.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
 
@@ -26,7 +26,7 @@ std::string MapBeside(const std::string &ImagePath) {
 // The image is the module when its entry point is the module's entry function, by the map of its
 // own link (linked for the image's base). Machine and subsystem alone do not tell a probe built
 // for the same machine from the module.
-void CheckIsModule(const ffsfile::Module &Module, const pe::Image &Image,
+void CheckIsModule(const modules::Module &Module, const pe::Image &Image,
                    const std::string &ImagePath, const std::string &MapPath) {
   formats::LinkerMap Map;
   try {
@@ -39,16 +39,17 @@ void CheckIsModule(const ffsfile::Module &Module, const pe::Image &Image,
     throw ffsfile::FfsError(MapPath + " is not the map of " + ImagePath +
                             ": it was linked for another base");
   }
-  const auto Entry = Map.functionAddress(Module.Entry);
+  const auto Entry = Map.functionAddress(Module.entry().Name);
   if (!Entry || *Entry != Image.ImageBase + Image.EntryPoint) {
     throw ffsfile::FfsError(ImagePath + " is not " + Module.Name + ": its entry point is " +
                             Map.describe(Image.ImageBase + Image.EntryPoint) + ", not " +
-                            Module.Entry);
+                            Module.entry().Name);
   }
 }
 
-std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::string &ImagePath,
-                                     const std::string &MapPath) {
+std::vector<std::uint8_t> PackModule(const ffsfile::ModuleFile &Packed,
+                                     const std::string &ImagePath, const std::string &MapPath) {
+  const modules::Module &Module = Packed.row();
   std::vector<std::uint8_t> Bytes;
   try {
     Bytes = formats::ReadFileBytes(ImagePath, pe::MaxImageFileBytes);
@@ -73,9 +74,9 @@ std::vector<std::uint8_t> PackModule(const ffsfile::Module &Module, const std::s
     throw ffsfile::FfsError(ImagePath + ": " + Fault);
   }
   CheckIsModule(Module, Image, ImagePath, MapPath);
-  return ffsfile::BuildFile({.Name = Module.FileName,
-                             .Type = Module.FileType,
-                             .DepexSectionType = Module.DepexSectionType,
+  return ffsfile::BuildFile({.Name = Packed.FileName,
+                             .Type = Packed.FileType,
+                             .DepexSectionType = Packed.DepexSectionType,
                              .Pe32 = Image.Bytes,
                              .Pe32Alignment = Module.ExecuteInPlace ? Image.SectionAlignment : 1,
                              .UiName = Module.Name});
@@ -94,7 +95,7 @@ int main(int argc, char **argv) {
              "input.");
   std::string ModuleName, ImagePath, OutputPath, MapPath;
   std::string Names;
-  for (const ffsfile::Module &Each : ffsfile::Modules) {
+  for (const modules::Module &Each : modules::Modules) {
     Names += (Names.empty() ? "" : ", ") + std::string(Each.Name);
   }
   App.add_option("--module", ModuleName, "module to pack: " + Names)->required()->type_name("NAME");
@@ -115,7 +116,7 @@ int main(int argc, char **argv) {
     Outputs.addInput("the image", ImagePath);
     Outputs.addInput("the map", MapPath);
     tooloutput::Output &Ffs = Outputs.add("--output", OutputPath);
-    const ffsfile::Module *Module = ffsfile::FindModule(ModuleName);
+    const ffsfile::ModuleFile *Module = ffsfile::FindModuleFile(ModuleName);
     if (!Module) {
       throw ffsfile::FfsError("unknown module '" + ModuleName + "', expected one of " + Names);
     }

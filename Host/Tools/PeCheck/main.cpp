@@ -3,12 +3,14 @@
 // relocations, static initialisers).
 #include "CommandLine.h"
 #include "LinkerMap.h"
+#include "Modules.h"
 #include "ObjectFile.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -18,6 +20,7 @@ namespace {
 
 struct Options {
   std::string ImagePath;
+  std::string Module;
   std::string Machine;
   std::optional<unsigned> Subsystem;
   std::string MapPath;
@@ -56,6 +59,47 @@ formats::LinkerMap ReadImageMap(const pe::Image &Image, const Options &Opt) {
   return Map;
 }
 
+// The machines the board's modules are built for, by their names: "i386", "x86-64".
+std::vector<std::string> MachineNames() {
+  std::vector<std::string> Names;
+  for (const modules::Module &Each : modules::Modules) {
+    if (std::find(Names.begin(), Names.end(), pe::MachineName(Each.Machine)) == Names.end()) {
+      Names.emplace_back(pe::MachineName(Each.Machine));
+    }
+  }
+  return Names;
+}
+
+std::uint16_t MachineNamed(const std::string &Name) {
+  const modules::Module *Built = std::find_if(
+      std::begin(modules::Modules), std::end(modules::Modules),
+      [&](const modules::Module &Each) { return Name == pe::MachineName(Each.Machine); });
+  return Built->Machine;
+}
+
+// --module gives the rules the module's row holds: its machine, its entry point and, for a
+// module its phase runs in place, the execute-in-place layout. A rule it gives is not given
+// again; the place of the map and the base to execute at are the build's. A problem is one line
+// for the command line's error.
+std::optional<std::string> TakeModuleRules(Options &Opt) {
+  if (Opt.Module.empty()) {
+    return std::nullopt;
+  }
+  if (!Opt.Machine.empty() || !Opt.EntrySymbol.empty()) {
+    return "--module gives the machine and the entry symbol; give neither with it";
+  }
+  if (Opt.MapPath.empty()) {
+    return "--module needs --map FILE, the map of the image's link, for the entry point";
+  }
+  const modules::Module &Row = *modules::FindModule(Opt.Module);
+  if (Row.ExecuteInPlace && !Opt.XipBase) {
+    return Opt.Module + " executes in place: give --xip-base ADDRESS, the base it runs at";
+  }
+  Opt.Machine = pe::MachineName(Row.Machine);
+  Opt.EntrySymbol = Row.entry().Name;
+  return std::nullopt;
+}
+
 void PrintLayout(tooloutput::Output &Out, const pe::Image &Image, std::uintmax_t FileSize) {
   Out.format("image: {}, {}, {} bytes, base 0x{:X}, entry RVA 0x{:X}, alignment {}/{}\n",
              Image.isPe32Plus() ? "PE32+" : "PE32", pe::MachineName(Image.Machine), FileSize,
@@ -90,7 +134,7 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
   auto Breach = [&](std::string Text) { Breaches.push_back(std::move(Text)); };
 
   if (!Opt.Machine.empty()) {
-    const std::uint16_t Want = Opt.Machine == "x86-64" ? PeMachine::X64 : PeMachine::I386;
+    const std::uint16_t Want = MachineNamed(Opt.Machine);
     if (const PeStatus Status = PeCheckMachine(Image.view(), Want); Status != PeStatus::Ok) {
       Breach(std::string(PeStatusMessage(Status)) + ": " + pe::MachineName(Image.Machine) +
              (Image.isPe32Plus() ? " PE32+" : " PE32") + ", expected " + Opt.Machine);
@@ -163,8 +207,16 @@ int main(int argc, char **argv) {
              "another link. Nothing is printed on standard output unless the inputs are good.");
   Options Opt;
   App.add_option("image", Opt.ImagePath, "the PE image")->required()->type_name("IMAGE");
+  std::vector<std::string> ModuleNames;
+  for (const modules::Module &Each : modules::Modules) {
+    ModuleNames.emplace_back(Each.Name);
+  }
+  App.add_option("--module", Opt.Module,
+                 "the board's module the image is: its machine, entry point, execute in place")
+      ->check(tooloutput::OneOf(ModuleNames))
+      ->type_name("NAME");
   App.add_option("--machine", Opt.Machine, "required machine: i386 or x86-64")
-      ->check(tooloutput::OneOf({"i386", "x86-64"}))
+      ->check(tooloutput::OneOf(MachineNames()))
       ->type_name("NAME");
   App.add_option("--subsystem", Opt.Subsystem, "required subsystem number")
       ->check(tooloutput::Number(0, 0xFFFF))
@@ -183,6 +235,10 @@ int main(int argc, char **argv) {
       ->type_name("FILE");
   if (const auto Exit = tooloutput::ParseCommandLine(App, "pe-check", argc, argv)) {
     return *Exit;
+  }
+  if (const std::optional<std::string> Problem = TakeModuleRules(Opt)) {
+    std::fprintf(stderr, "pe-check: %s\n", Problem->c_str());
+    return 2;
   }
   if (!Opt.EntrySymbol.empty() && Opt.MapPath.empty()) {
     std::fprintf(stderr, "pe-check: --entry needs --map FILE, the map of the image's link\n");

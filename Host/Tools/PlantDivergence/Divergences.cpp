@@ -14,15 +14,17 @@ namespace {
 // What the hardware would have to answer for each to show is in its Why; Tests/ImageRunner
 // checks that every comparison case stays the same and that such a board tells it apart.
 constexpr Divergence Table[] = {
-    {"uart-ready-bit", Module::Driver, "SendByte", "testb $32,", "testb $64,",
+    {"uart-ready-bit", modules::ModuleId::BoardInitDxe, "SendByte", "testb $32,", "testb $64,",
      "the serial wait tests line-status bit 6 (transmitter empty) instead of bit 5 (holding "
      "register empty); every board of the comparison reads the two alike (0x60, 0xFF, 0x00), a "
      "UART reading 0x20 or 0x40 tells them apart"},
-    {"pm-timer-sign-bit", Module::EarlyInit, "PmTimerDelayTicks", "btl $23,", "btl $24,",
+    {"pm-timer-sign-bit", modules::ModuleId::BoardInitPei, "PmTimerDelayTicks", "btl $23,",
+     "btl $24,",
      "a PM-timer delay ends on bit 24 of the difference instead of bit 23; alike while the "
      "counter does not wrap and reads with its upper byte zero, as on every board of the "
      "comparison, apart for a delay across the wrap from 0xFFFFFF or a reading above 24 bits"},
-    {"window-base-mask", Module::EarlyInit, "SetGenericIoRange", "andl $65532,", "andl $65534,",
+    {"window-base-mask", modules::ModuleId::BoardInitPei,
+     modules::FunctionOf(modules::Call::SetGenericIoRange).Name, "andl $65532,", "andl $65534,",
      "the window slot search compares a slot's base with bit 1 of the register kept; the "
      "firmware writes that bit 0 and no board of the comparison presets it, a slot reading it "
      "set at the requested base tells them apart"},
@@ -88,18 +90,18 @@ const Divergence *FindDivergence(const std::string &Name) {
   return nullptr;
 }
 
-const char *ModuleName(Module Which) {
-  return Which == Module::Driver ? "the driver" : "the early-init module";
-}
-
 Planted Plant(const Divergence &Which, pe::Image &Image, const formats::LinkerMap &Map) {
-  const Module Given = Image.isPe32Plus() ? Module::Driver : Module::EarlyInit;
-  if (Given != Which.Where) {
+  // A PE32+ image is the driver's, any other the early-init module's.
+  const modules::Module &Given = *std::find_if(
+      std::begin(modules::Modules), std::end(modules::Modules),
+      [&](const modules::Module &Each) { return modules::Pe32Plus(Each) == Image.isPe32Plus(); });
+  const modules::Module &Changed = modules::ModuleOf(Which.Where);
+  if (&Given != &Changed) {
     throw PlantError(fmt::format("{} changes {}'s image; this is an image of {}", Which.Name,
-                                 ModuleName(Which.Where), ModuleName(Given)));
+                                 Changed.Role, Given.Role));
   }
   const Code Function = FunctionCode(Image, Map, Which.Function);
-  const formats::CodeDecoder Decoder(Given == Module::Driver ? 8 : 4);
+  const formats::CodeDecoder Decoder(modules::PointerBytes(Given));
   const std::vector<formats::Instruction> Instructions =
       Decoder.decodeAll(Function.Bytes, Function.Address);
   const std::size_t FromLength = std::strlen(Which.From);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "LinkerMap.h"
+#include "Modules.h"
 #include "PeFile.h"
 
 #include <cstdint>
@@ -14,20 +15,17 @@
 
 namespace planting {
 
-enum class Module { EarlyInit, Driver };
-
 struct Divergence {
-  const char *Name;     // "uart-ready-bit"
-  Module Where;         // the module whose image it changes
-  const char *Function; // readable symbol of the function that holds the instruction
-  const char *From;     // the instruction's text starts with this: mnemonic and first operand
-  const char *To;       // ... and with this once changed; the rest of its text is kept
-  const char *Why;      // what changes for the hardware, and why no comparison case shows it
+  const char *Name;        // "uart-ready-bit"
+  modules::ModuleId Where; // the module whose image it changes
+  const char *Function;    // readable symbol of the function that holds the instruction
+  const char *From;        // the instruction's text starts with this: mnemonic and first operand
+  const char *To;          // ... and with this once changed; the rest of its text is kept
+  const char *Why;         // what changes for the hardware, and why no comparison case shows it
 };
 
 std::span<const Divergence> Divergences();
 const Divergence *FindDivergence(const std::string &Name);
-const char *ModuleName(Module Which);
 
 // The image does not hold the instruction the divergence changes exactly once, or is another
 // module's; the message says which.

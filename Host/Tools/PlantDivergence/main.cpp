@@ -26,7 +26,7 @@ std::string DivergenceList() {
   std::string List = "Divergences:\n";
   for (const planting::Divergence &Each : planting::Divergences()) {
     List += fmt::format("  {:<18} {}: in {}, '{} ...' becomes '{} ...'\n", Each.Name,
-                        planting::ModuleName(Each.Where), Each.Function, Each.From, Each.To);
+                        modules::ModuleOf(Each.Where).Role, Each.Function, Each.From, Each.To);
   }
   return List;
 }

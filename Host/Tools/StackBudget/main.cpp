@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "Disassembly.h"
 #include "FileRead.h"
+#include "Modules.h"
 #include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
@@ -51,7 +52,8 @@ int main(int argc, char **argv) {
   std::vector<std::string> Nesting;
   std::vector<std::string> ServiceCallers, Objects;
   App.add_option("--module", Label, "module name for the report")->required()->type_name("NAME");
-  App.add_option("--entry", Entry, "entry function")->required()->type_name("FUNCTION");
+  App.add_option("--entry", Entry, "entry function (default: the entry of the board's module NAME)")
+      ->type_name("FUNCTION");
   App.add_option("--max-bytes", Budget, "largest stack the module may use")
       ->required()
       ->check(tooloutput::ByteBudget())
@@ -69,6 +71,14 @@ int main(int argc, char **argv) {
       ->type_name("OBJECT");
   if (const auto Exit = tooloutput::ParseCommandLine(App, "stack-budget", argc, argv)) {
     return *Exit;
+  }
+  if (const modules::Module *Row = modules::FindModule(Label); Entry.empty() && Row) {
+    Entry = Row->entry().Name;
+  }
+  if (Entry.empty()) {
+    std::fprintf(stderr, "stack-budget: give --entry FUNCTION for %s, not a module of the board\n",
+                 Label.c_str());
+    return 2;
   }
   try {
     stack::Rules Limits;
