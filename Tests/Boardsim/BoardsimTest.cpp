@@ -1,4 +1,5 @@
 // End-to-end tests of the boardsim binary: command line in, exit status, output and JSON out.
+#include "BoardsimRun.h"
 #include "RunTool.h"
 #include "ScenarioSettings.h"
 
@@ -24,23 +25,11 @@ using Result = tooltest::ToolResult;
 using tooltest::ReadAll;
 using tooltest::TempFile;
 
-Result Boardsim(const std::string &Arguments) {
-  return tooltest::RunTool(BOARDSIM_PATH, Arguments);
-}
+using tooltest::Boardsim;
+using tooltest::CountLines;
 
 nlohmann::json Json(const std::string &Arguments) {
-  const Result Run = Boardsim(Arguments + " --json=-");
-  EXPECT_EQ(Run.Exit, 0) << Arguments << "\n" << Run.Err;
-  return nlohmann::json::parse(Run.Out);
-}
-
-std::size_t CountLines(const std::string &Text, const std::string &Prefix) {
-  std::size_t Count = 0;
-  std::istringstream Lines(Text);
-  for (std::string Line; std::getline(Lines, Line);) {
-    Count += Line.rfind(Prefix, 0) == 0 ? 1 : 0;
-  }
-  return Count;
+  return tooltest::BoardsimJson(Arguments);
 }
 
 TEST(Boardsim, PeiDefaultRunLeavesTheBoardDecodedAndConfigured) {

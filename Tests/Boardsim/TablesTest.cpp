@@ -1,5 +1,6 @@
 // End-to-end tests of boardsim's table what-ifs: the tables printed, read back and run in place
 // of the module's own, through the binary.
+#include "BoardsimRun.h"
 #include "RunTool.h"
 
 #include <gtest/gtest.h>
@@ -15,23 +16,11 @@ using Result = tooltest::ToolResult;
 using tooltest::ReadAll;
 using tooltest::TempFile;
 
-Result Boardsim(const std::string &Arguments) {
-  return tooltest::RunTool(BOARDSIM_PATH, Arguments);
-}
+using tooltest::Boardsim;
+using tooltest::CountLines;
 
 nlohmann::json Json(const std::string &Arguments) {
-  const Result Run = Boardsim(Arguments + " --json=-");
-  EXPECT_EQ(Run.Exit, 0) << Arguments << "\n" << Run.Err;
-  return nlohmann::json::parse(Run.Out);
-}
-
-std::size_t CountLines(const std::string &Text, const std::string &Prefix) {
-  std::size_t Count = 0;
-  std::istringstream Lines(Text);
-  for (std::string Line; std::getline(Lines, Line);) {
-    Count += Line.rfind(Prefix, 0) == 0 ? 1 : 0;
-  }
-  return Count;
+  return tooltest::BoardsimJson(Arguments);
 }
 
 // The board tables round trip: printed in their text form, read back from the file as the

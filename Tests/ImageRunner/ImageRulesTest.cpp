@@ -2,6 +2,7 @@
 // a few bytes of one function replaced: each broken rule stops the run with one line naming it and
 // the function at fault, and the board keeps every record up to there. Files the runner cannot
 // run are refused before anything runs.
+#include "BoardsimRun.h"
 #include "FirmwareImages.h"
 #include "ImageRuns.h"
 #include "PeFile.h"
@@ -321,10 +322,7 @@ std::string PatchedDriver(const std::string &Name, const std::vector<std::uint8_
 }
 
 using Result = tooltest::ToolResult;
-
-Result Boardsim(const std::string &Arguments) {
-  return tooltest::RunTool(BOARDSIM_PATH, Arguments);
-}
+using tooltest::Boardsim;
 
 // A run of status reads that two waits make back to back is split between them by the values read;
 // a run of an image confirms the split by the function each read comes from (the one that called
