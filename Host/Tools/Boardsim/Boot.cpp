@@ -5,6 +5,7 @@
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "Options.h"
+#include "RunOutputs.h"
 #include "TableText.h"
 #include "ToolOutput.h"
 
@@ -159,12 +160,7 @@ int BootMain(int argc, const char *const *argv) {
       Outputs.addInput(What, Path);
     }
   }
-  tooloutput::Output *Trace =
-      Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
-  tooloutput::Output *Json =
-      Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
-  const bool Quiet = (Trace != nullptr && Trace->toStandardOutput()) ||
-                     (Json != nullptr && Json->toStandardOutput());
+  const RunOutputs Out = AddRunOutputs(Outputs, Asked);
 
   std::unique_ptr<imagerun::ImageRuns> PeiImage, DxeImage;
   try {
@@ -190,11 +186,8 @@ int BootMain(int argc, const char *const *argv) {
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
   std::vector<sim::TraceObserver> Sinks;
-  if (Trace != nullptr) {
-    Sinks.emplace_back([Trace](const sim::TraceRecord &Record) {
-      Trace->write(sim::FormatRecord(Record));
-      Trace->write("\n");
-    });
+  if (Out.Trace != nullptr) {
+    Sinks.push_back(TraceSink(*Out.Trace));
   }
 
   // Each phase is a run of its own on the one board, which carries every device's state across.
@@ -228,11 +221,11 @@ int BootMain(int argc, const char *const *argv) {
     RunPhase(Boot.Dxe, Module::Dxe, DxeImage ? *DxeImage : runs::HostBuild(), Own.DxeImage);
   }
 
-  if (Json != nullptr) {
-    Json->write(BootJson(Boot));
+  if (Out.Json != nullptr) {
+    Out.Json->write(BootJson(Boot));
   }
-  if (!Quiet) {
-    Outputs.standardOutput().write(BootSummary(Boot));
+  if (Out.Report != nullptr) {
+    Out.Report->write(BootSummary(Boot));
   }
   Outputs.commit();
   for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {

@@ -8,6 +8,7 @@
 #include "Options.h"
 #include "Progress.h"
 #include "Report.h"
+#include "RunOutputs.h"
 #include "TableText.h"
 #include "ToolOutput.h"
 
@@ -86,13 +87,7 @@ int Main(int argc, char **argv) {
   if (!Asked.TablesPath.empty()) {
     Outputs.addInput("the tables file", Asked.TablesPath);
   }
-  tooloutput::Output *Trace =
-      Asked.TracePath.empty() ? nullptr : &Outputs.add("--trace", Asked.TracePath);
-  tooloutput::Output *Json =
-      Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
-  const bool Quiet = (Trace != nullptr && Trace->toStandardOutput()) ||
-                     (Json != nullptr && Json->toStandardOutput());
-  tooloutput::Output *Summary = Quiet ? nullptr : &Outputs.standardOutput();
+  const boardsim::RunOutputs Out = boardsim::AddRunOutputs(Outputs, Asked);
 
   // The image is read and checked before any output is touched: a file that cannot run is bad
   // input.
@@ -134,11 +129,8 @@ int Main(int argc, char **argv) {
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
   std::vector<sim::TraceObserver> Sinks;
-  if (Trace != nullptr) {
-    Sinks.emplace_back([Trace](const sim::TraceRecord &Record) {
-      Trace->write(sim::FormatRecord(Record));
-      Trace->write("\n");
-    });
+  if (Out.Trace != nullptr) {
+    Sinks.push_back(boardsim::TraceSink(*Out.Trace));
   }
   boardsim::Progress Shown(Settings.MaxSteps, boardsim::Progress::StandardErrorIsTerminal());
   Sinks.emplace_back([&Shown](const sim::TraceRecord &Record) {
@@ -154,11 +146,11 @@ int Main(int argc, char **argv) {
     Report.ImagePath = Asked.ImagePath;
   }
 
-  if (Json != nullptr) {
-    Json->write(boardsim::JsonText(Report));
+  if (Out.Json != nullptr) {
+    Out.Json->write(boardsim::JsonText(Report));
   }
-  if (Summary != nullptr) {
-    Summary->write(boardsim::Summary(Report));
+  if (Out.Report != nullptr) {
+    Out.Report->write(boardsim::Summary(Report));
   }
   Outputs.commit();
   // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.
