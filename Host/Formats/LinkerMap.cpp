@@ -37,6 +37,11 @@ std::optional<unsigned> SectionOf(const std::string &Field) {
   return Section ? std::optional<unsigned>(static_cast<unsigned>(*Section)) : std::nullopt;
 }
 
+// "0001:0000004c" -> offset 0x4C.
+std::uint64_t OffsetOf(const std::string &Field) {
+  return Hex(Field.substr(Field.find(':') + 1)).value_or(0);
+}
+
 // "0x1C": upper-case hexadecimal, as few digits as the value needs.
 std::string OffsetText(std::uint64_t Value) {
   char Buffer[24];
@@ -73,8 +78,14 @@ LinkerMap LinkerMap::Parse(const std::string &Text, bool UnderscoredCNames) {
     }
     const unsigned Section = *SectionOf(Field[0]);
     // Section table: "0001:00000000 00000bfeH .text CODE".
-    if (Field.size() == 4 && Field[1].back() == 'H' && Field[3] == CodeClass) {
-      CodeSections.push_back(Section);
+    if (Field.size() == 4 && Field[1].back() == 'H') {
+      if (Field[3] == CodeClass) {
+        CodeSections.push_back(Section);
+      }
+      const std::optional<std::uint64_t> Length = Hex(Field[1].substr(0, Field[1].size() - 1));
+      if (Length) {
+        Map.Chunks_.push_back({Section, OffsetOf(Field[0]), *Length, Field[2]});
+      }
       continue;
     }
     // Symbol: "0001:0000004c ?SetGenericIoRange@@YAIGG@Z 00000000fff0026c GenericIoRange.cpp.o".
@@ -85,6 +96,8 @@ LinkerMap LinkerMap::Parse(const std::string &Text, bool UnderscoredCNames) {
       }
       MapSymbol Symbol;
       Symbol.Address = *Address;
+      Symbol.Section = Section;
+      Symbol.Offset = OffsetOf(Field[0]);
       Symbol.Linked = Field[1];
       Symbol.Name = ReadableSymbolName(Field[1], UnderscoredCNames);
       Symbol.Code =

@@ -18,9 +18,20 @@ public:
 
 struct MapSymbol {
   std::uint64_t Address = 0; // absolute: RVA plus the preferred load address
+  unsigned Section = 0;      // the output section, counted from 1 as the image's table counts
+  std::uint64_t Offset = 0;  // from the section's start
   std::string Name;          // readable: "SetIoDecode", "memset", "BoardTables::DecodeTable"
   std::string Linked;        // as the linker wrote it: "?SetIoDecode@@YAIGEI@Z"
   bool Code = false;         // in a code section
+};
+
+// A piece of an output section, as the map's section table lists it: ".text" from offset 0 of
+// section 1.
+struct MapChunk {
+  unsigned Section = 0;
+  std::uint64_t Start = 0; // offset in the section
+  std::uint64_t Length = 0;
+  std::string Name; // ".text", ".rdata"
 };
 
 // Maps of these images are a few kilobytes; anything near this is not a map.
@@ -42,12 +53,14 @@ public:
   // lies at or below it.
   std::string describe(std::uint64_t Address) const;
   const std::vector<MapSymbol> &symbols() const { return Symbols_; }
+  const std::vector<MapChunk> &chunks() const { return Chunks_; }
 
 private:
   std::optional<std::uint64_t> uniqueAddress(const std::string &Name, bool Code) const;
 
   std::uint64_t PreferredBase_ = 0;
   std::vector<MapSymbol> Symbols_; // by address
+  std::vector<MapChunk> Chunks_;   // as the section table lists them
 };
 
 } // namespace formats

@@ -242,6 +242,63 @@ std::string WithMapLine(const std::string &Name, const std::string &Symbol, Chan
   return Path;
 }
 
+// A map line of the early-init image's map with its section offset and its address moved by
+// Offset and Address bytes: "0001:00000148 ?SetIoDecode@@YAIGEI@Z 00000000fff00348 IoDecode.cpp.o".
+std::optional<std::string> Shifted(const std::string &Line, unsigned Offset, unsigned Address) {
+  std::istringstream Fields(Line);
+  std::string Place, Name, At, Object;
+  Fields >> Place >> Name >> At >> Object;
+  char Text[64];
+  std::snprintf(Text, sizeof Text, "%s:%08llx %s %016llx %s", Place.substr(0, 4).c_str(),
+                std::stoull(Place.substr(5), nullptr, 16) + Offset, Name.c_str(),
+                std::stoull(At, nullptr, 16) + Address, Object.c_str());
+  return " " + std::string(Text);
+}
+
+// A map kept from another link of the image is bad input, named with both files, before anything
+// runs: a function moved with its offset (as a rebuild that kept an old map shows it), the entry
+// moved, an address its section and offset do not give, a section piece longer than the image's.
+TEST(ImageRules, AMapOfAnotherLinkIsRefusedBeforeAnythingRuns) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  const std::string Moved = WithMapLine("decode-moved", "?SetIoDecode@@",
+                                        [](const auto &Line) { return Shifted(Line, 8, 8); });
+  const std::string Entry = WithMapLine("entry-moved", "_BoardInitPeiEntry",
+                                        [](const auto &Line) { return Shifted(Line, 4, 4); });
+  const std::string Address = WithMapLine("address-only", "?SetIoDecode@@",
+                                          [](const auto &Line) { return Shifted(Line, 0, 8); });
+  const std::string Longer = WithMapLine("text-longer", " .text ", [](const std::string &) {
+    return std::optional<std::string>(" 0001:00000000 00000a00H .text                   CODE");
+  });
+  const auto NotItsMap = [](const std::string &Image) {
+    return "boardsim: '" + imagerun::MapPathFor(Image) + "' is not the map of '" + Image + "': ";
+  };
+  const struct {
+    std::string Arguments, Error;
+  } Cases[] = {
+      {"decode --image=" + Moved + " 0x60,0,2",
+       NotItsMap(Moved) + "it places SetIoDecode at 0xFFF00350, where the image's code of "
+                          "SetGenericIoRange does not end\n"},
+      {"compare host " + Moved,
+       NotItsMap(Moved) + "it places SetIoDecode at 0xFFF00350, where the image's code of "
+                          "SetGenericIoRange does not end\n"},
+      {"pei --image=" + Entry,
+       NotItsMap(Entry) + "it places BoardInitPeiEntry at 0xFFF00204, and the image enters at "
+                          "0xFFF00200\n"},
+      {"pei --image=" + Address, NotItsMap(Address) +
+                                     "it places SetIoDecode at 0xFFF00350, but offset 0x148 of the "
+                                     "image's .text is 0xFFF00348\n"},
+      {"pei --image=" + Longer,
+       NotItsMap(Longer) + "its .text runs to 0xA00 of section 1, which holds 0x920 bytes in the "
+                           "image (.text)\n"},
+  };
+  for (const auto &Each : Cases) {
+    const tooltest::ToolResult Run = tooltest::RunTool(BOARDSIM_PATH, Each.Arguments);
+    EXPECT_EQ(Run.Exit, 2) << Each.Arguments;
+    EXPECT_EQ(Run.Err, Each.Error) << Each.Arguments;
+    EXPECT_EQ(Run.Out, "") << Each.Arguments;
+  }
+}
+
 // Rows for the image's tables must fill them: as many rows as the table holds, and the table, by
 // its map, whole rows. Refused with one line before anything runs (exit 2); an image whose map
 // does not place a table runs as long as no rows are given for it.

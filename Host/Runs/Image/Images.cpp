@@ -3,6 +3,7 @@
 #include "BoardInitDxe/DxeModuleData.h"
 #include "EmulatedMachine.h"
 #include "FileRead.h"
+#include "MapCheck.h"
 #include "Modules.h"
 #include "PeImage.h"
 
@@ -202,6 +203,7 @@ PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) 
   Image.Bytes.resize(File.SizeOfImage, 0);
 
   Image.Map = ReadImageMap(Path, MapPath, modules::UnderscoredCNames(PeiModule), Image.Base);
+  CheckMapBelongs(Path, MapPath, File, Image.Map, PeiModule);
   Image.SetIoDecode = PeiFunction(Image, MapPath, modules::Call::SetIoDecode);
   Image.SetGenericIoRange = PeiFunction(Image, MapPath, modules::Call::SetGenericIoRange);
   Image.Code = CodeStretches(File, Image.Map, Image.Base);
@@ -254,6 +256,7 @@ DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) 
 
   Image.Map =
       ReadImageMap(Path, MapPath, modules::UnderscoredCNames(DxeModule), Image.PreferredBase);
+  CheckMapBelongs(Path, MapPath, File, Image.Map, DxeModule);
   Image.ModuleData = LoadBase - Image.PreferredBase +
                      SymbolInImage(Image.Map, MapPath, ModuleDataName, SymbolKind::Data, Image.Size,
                                    sizeof(DxeModuleData));
