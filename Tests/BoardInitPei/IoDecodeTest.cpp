@@ -136,6 +136,7 @@ TEST(IoDecode, RefusedRequestsMakeNoAccessAtAll) {
       {"serial selector 2 on a standard port", 0x3F8, 2, 0x06},
       {"serial port not listed", 0x3F0, 0, 0x06},
       {"serial 0x2F9, one above a listed base", 0x2F9, 0, 0x06},
+      {"serial 0x3F9, one above the first listed base", 0x3F9, 0, 0x06},
       {"serial 0x2F0, beyond the range field", 0x2F0, 0, 0x06},
       {"serial 0x2E0, beyond the range field", 0x2E0, 1, 0x06},
       {"parallel port not listed", 0x3F8, 0, 0x07},
