@@ -54,6 +54,9 @@ TEST(GenericIoRange, FreeSlotReceivesTheWindowThenItsMirror) {
       {0x006E, 0x0001, Slot0(0x0000006D)},
       {0x006C, 0x0003, Slot0(0x0000006D)},
       {0x006E, 0x0004, Slot0(0x0000006D)},
+      // Only bits 11:8 name the target: bits 15:12 are not read.
+      {0x006C, 0x1002, Slot0(0x0000006D)},
+      {0x006C, 0xF002, Slot0(0x0000006D)},
       // The chip selects' single slots; 2 and 3 sit above the legacy configuration space.
       {0x0300, 0x0110, SlotOps("CFG", 0x0A4, 0x27BC, 0x000C0301)},
       {0x0300, 0x0210, SlotOps("ECAM", 0x204, 0x27CC, 0x000C0301)},

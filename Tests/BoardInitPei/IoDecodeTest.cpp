@@ -72,6 +72,7 @@ TEST(IoDecode, DeviceRequestsSetTheirRangeFieldAndEnableBits) {
   const FieldCase Cases[] = {
       {"COM A field replaced, other bits kept", 0x220, 0, 0x06, 0xFFFF, 0, 0xFFFA, 0x0001},
       {"COM B field replaced", 0x338, 1, 0x06, 0xFFFF, 0x8000, 0xFFEF, 0x8002},
+      {"COM B 0x238 is list position 4", 0x238, 1, 0x06, 0, 0, 0x0040, 0x0002},
       {"standard COM B opens all four", 0x2F8, 1, 0x06, 0, 0, 0x0070, 0x0003},
       {"standard COM A over both fields", 0x2E8, 0, 0x06, 0xFFFF, 0, 0xFFF8, 0x0003},
       {"parallel 0x3BC", 0x3BC, 0, 0x07, 0, 0, 0x0200, 0x0004},
@@ -134,6 +135,8 @@ TEST(IoDecode, RefusedRequestsMakeNoAccessAtAll) {
       {"serial selector 2 with port 0", 0, 2, 0x06},
       {"serial selector 2 on a standard port", 0x3F8, 2, 0x06},
       {"serial port not listed", 0x3F0, 0, 0x06},
+      {"serial 0x2F9, one above a listed base", 0x2F9, 0, 0x06},
+      {"serial 0x3F9, one above the first listed base", 0x3F9, 0, 0x06},
       {"serial 0x2F0, beyond the range field", 0x2F0, 0, 0x06},
       {"serial 0x2E0, beyond the range field", 0x2E0, 1, 0x06},
       {"parallel port not listed", 0x3F8, 0, 0x07},
@@ -149,15 +152,19 @@ TEST(IoDecode, RefusedRequestsMakeNoAccessAtAll) {
   }
 }
 
+// Targets 4 to 15 have no enables register: the first, one past chip select 3, and a later one.
 TEST(IoDecode, TargetBeyondChipSelectsWritesRangesButNotEnables) {
-  sim::Board Board(Registers(0x0000, 0x1000));
-  EXPECT_EQ(Decode(Board, 0x220, 0, 0x0906), EfiUnsupported);
-  const std::vector<std::string> Expected = {
-      Op("CFG", false, 2, 0x080, 0x0000), Op("CFG", true, 2, 0x080, 0x0002),
-      Op("PCR", false, 2, 0x2770, 0x0000), Op("PCR", true, 2, 0x2770, 0x0002)};
-  EXPECT_EQ(RegisterOps(Board), Expected);
-  EXPECT_EQ(Board.lpcConfig().read16(Enables), 0x1000);
-  EXPECT_EQ(Board.pcr().read16(EnablesMirror), 0x1000);
+  for (const std::uint32_t Attributes : {0x0406u, 0x0906u}) {
+    SCOPED_TRACE(Attributes >> 8);
+    sim::Board Board(Registers(0x0000, 0x1000));
+    EXPECT_EQ(Decode(Board, 0x220, 0, Attributes), EfiUnsupported);
+    const std::vector<std::string> Expected = {
+        Op("CFG", false, 2, 0x080, 0x0000), Op("CFG", true, 2, 0x080, 0x0002),
+        Op("PCR", false, 2, 0x2770, 0x0000), Op("PCR", true, 2, 0x2770, 0x0002)};
+    EXPECT_EQ(RegisterOps(Board), Expected);
+    EXPECT_EQ(Board.lpcConfig().read16(Enables), 0x1000);
+    EXPECT_EQ(Board.pcr().read16(EnablesMirror), 0x1000);
+  }
 }
 
 TEST(IoDecode, StandardSerialOnTargetBeyondChipSelectsStillOpensTheWindow) {

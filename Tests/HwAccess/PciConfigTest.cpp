@@ -56,6 +56,11 @@ TEST_P(PciPortFrame, EncodesAddressRestoresLatchAndInterruptFlag) {
        [] { PciCfgRead32(PciAddress(1, 2, 3, 0x40)); },
        {"IN32 0x0CFC 0xFFFFFFFF"},
        "0x80011340"},
+      // Only bits 27:12 carry bus, device and function; bits 31:28 never reach the latch.
+      {"bits above the bus field",
+       [] { PciCfgRead16(0xF0000000 | (Bridge + 0x82)); },
+       {"IN16 0x0CFE 0xBEEF"},
+       "0x8000F880"},
   };
   for (const PortFrameCase &Case : Cases) {
     sim::Scenario Settings;

@@ -242,6 +242,9 @@ PeStatus LoadAsTheBootProgramDoes(const Case &Each, const std::vector<std::uint8
   if (Status != PeStatus::Ok) {
     return Status;
   }
+  // The fixups below are checked against the base read here, so the base itself is checked too:
+  // the 64-bit one lies above 4 GiB.
+  EXPECT_EQ(Image.ImageBase, Image.Pe32Plus ? 0x140000000U : 0x10000U);
   std::vector<std::uint8_t> Memory(Image.SizeOfImage);
   EXPECT_EQ(PeCopyToMemory(Image, Memory.data(), Memory.size()), PeStatus::Ok);
   const std::uint64_t NewBase = Image.ImageBase + Synthetic::Move;

@@ -1,10 +1,12 @@
 #include "Board.h"
 #include "SpiPeripheral.h"
+#include "SpiRegs.h"
 #include "TraceText.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,16 @@ void RunEntrySequence(BringUpRun &Run) {
 
 std::size_t Count(const std::vector<std::string> &Lines, const std::string &Line) {
   return static_cast<std::size_t>(std::count(Lines.begin(), Lines.end(), Line));
+}
+
+// The board's memory map: each of the PCH's three SPI controllers has a register window and,
+// 4 KiB above it, its configuration-space window; the controllers lie 8 KiB apart.
+TEST(SpiBringUp, AddressTableHoldsTheThreeControllersWindows) {
+  const std::vector<PhysicalAddress> Expected = {0xFE030000, 0xFE031000, 0xFE032000,
+                                                 0xFE033000, 0xFE034000, 0xFE035000};
+  EXPECT_EQ(std::vector<PhysicalAddress>(std::begin(SpiController::AddressTable),
+                                         std::end(SpiController::AddressTable)),
+            Expected);
 }
 
 TEST(SpiBringUp, DefaultControllerSeesTheExactRegisterSequence) {
@@ -125,6 +137,9 @@ TEST(SpiBringUp, StuckRegistersEndEachWaitAfterItsBound) {
       // transmit FIFO full only: the transmit-ready waits run out, the busy waits pass.
       {"transmit full", 0x00, 0, 0, 1 * 3 + 17 * 6 + 1, 3, 1},
       {"0x0C never quiet", 0x04, 0xE0, 0, 1 * 3 + 1 * 6 + 1, 1 + 17, 1},
+      // Only bits 7:5 of 0x0C show activity: with them clear the first two reads are quiet.
+      {"0x0C quiet with bit 8 set", 0x04, 0x11F, 0, 1 * 3 + 1 * 6 + 1, 3, 1},
+      {"0x0C quiet with all but bits 7:5 set", 0x04, 0xFFFFFF1F, 0, 1 * 3 + 1 * 6 + 1, 3, 1},
       {"0x48 never drains", 0x04, 0, 5, 1 * 3 + 1 * 6 + 1, 3, 17 + 16},
   };
   for (const Case &Each : Cases) {
