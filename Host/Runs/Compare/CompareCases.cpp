@@ -244,7 +244,7 @@ const char *RunName(Run What) {
 std::vector<BootCase> BootCases() {
   std::vector<BootCase> Boots;
   for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
-    if (sim::ScenarioFits(Each.Settings, Run::Pei) || sim::ScenarioFits(Each.Settings, Run::Dxe)) {
+    if (sim::ScenarioFits(Each.Settings, Run::Pei)) {
       Boots.push_back({std::string("boot ") + Each.Name, Each.Name, Each.Settings});
     }
   }

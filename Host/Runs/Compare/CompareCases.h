@@ -54,7 +54,8 @@ struct BootCase {
   sim::Scenario Settings;
 };
 
-// A boot on every named scenario that one of the two modules reads every setting of.
+// A boot on every named scenario that the early-init module reads every setting of: the boards on
+// which the driver starts from another early phase. The driver's own boards are its dxe cases.
 std::vector<BootCase> BootCases();
 
 } // namespace comparison

@@ -40,25 +40,60 @@ std::string OrNone(const std::string &Text) {
   return Text.empty() ? "(none)" : Text;
 }
 
-TraceSide Side(const std::vector<std::string> &Trace, std::size_t At) {
+// A side's trace, a trace file's lines or a run's records, as the report reads it.
+std::size_t Length(const Outcome &Side) {
+  return Side.Records.empty() ? Side.Trace.size() : Side.Records.size();
+}
+
+std::string Line(const Outcome &Side, std::size_t Record) {
+  return Side.Records.empty() ? Side.Trace[Record] : sim::FormatRecord(Side.Records[Record]);
+}
+
+bool SameRecord(const sim::TraceRecord &A, const sim::TraceRecord &B) {
+  return A.Kind == B.Kind && A.Width == B.Width && A.Address == B.Address && A.Value == B.Value &&
+         A.Text == B.Text;
+}
+
+TraceSide Side(const Outcome &Trace, std::size_t At) {
   TraceSide Shown;
-  Shown.Records = Trace.size();
+  Shown.Records = Length(Trace);
   const std::size_t First = At > ContextRecords ? At - ContextRecords : 0;
-  for (std::size_t Record = First; Record < std::min(Trace.size(), At + ContextRecords + 1);
+  for (std::size_t Record = First; Record < std::min(Shown.Records, At + ContextRecords + 1);
        ++Record) {
-    Shown.Context.push_back({Record, Trace[Record]});
+    Shown.Context.push_back({Record, Line(Trace, Record)});
   }
-  Shown.Running = CallsInProgress(Trace, At);
+  if (Trace.Records.empty()) {
+    Shown.Running = CallsInProgress(Trace.Trace, At);
+  } else {
+    // Only the call annotations tell the calls in progress.
+    std::vector<std::string> Notes;
+    for (std::size_t Record = 0; Record < std::min(At, Trace.Records.size()); ++Record) {
+      if (Trace.Records[Record].Kind == sim::AccessKind::Note) {
+        Notes.push_back(sim::FormatRecord(Trace.Records[Record]));
+      }
+    }
+    Shown.Running = CallsInProgress(Notes, Notes.size());
+  }
   return Shown;
 }
 
-std::optional<TraceDifference> FirstDifference(const std::vector<std::string> &A,
-                                               const std::vector<std::string> &B) {
-  const auto Parted = std::mismatch(A.begin(), A.end(), B.begin(), B.end());
-  if (Parted.first == A.end() && Parted.second == B.end()) {
+std::optional<TraceDifference> FirstDifference(const Outcome &A, const Outcome &B) {
+  const std::size_t Common = std::min(Length(A), Length(B));
+  std::size_t At = 0;
+  if (!A.Records.empty() && !B.Records.empty()) {
+    At = static_cast<std::size_t>(
+        std::mismatch(A.Records.begin(), A.Records.begin() + static_cast<std::ptrdiff_t>(Common),
+                      B.Records.begin(), SameRecord)
+            .first -
+        A.Records.begin());
+  } else {
+    while (At < Common && Line(A, At) == Line(B, At)) {
+      ++At;
+    }
+  }
+  if (At == Common && Length(A) == Length(B)) {
     return std::nullopt;
   }
-  const std::size_t At = static_cast<std::size_t>(Parted.first - A.begin());
   return TraceDifference{At, Side(A, At), Side(B, At)};
 }
 
@@ -80,14 +115,13 @@ sim::Scenario Untraced(sim::Scenario Settings) {
   return Settings;
 }
 
-// A case's board of its own: its trace is formatted a record a line as it is made, and the board
-// keeps no copy.
+// A case's board of its own: its trace is kept here as it is made, and the board keeps no copy.
 struct CaseBoard {
   explicit CaseBoard(const sim::Scenario &Settings) : Board(Untraced(Settings)) {}
   sim::Board Board;
-  std::vector<std::string> Trace;
+  std::vector<sim::TraceRecord> Trace;
   const sim::TraceObserver Sink = [this](const sim::TraceRecord &Record) {
-    Trace.push_back(sim::FormatRecord(Record));
+    Trace.push_back(Record);
   };
   std::span<const sim::TraceObserver> sinks() const { return {&Sink, 1}; }
 };
@@ -119,14 +153,14 @@ Outcome RunBoot(const runs::ModuleRuns &Early, const runs::ModuleRuns &Driver,
   if (Phase(Early, Run::Pei)) {
     Phase(Driver, Run::Dxe);
   }
-  Out.Trace = std::move(On.Trace);
+  Out.Records = std::move(On.Trace);
   return Out;
 }
 
-Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<std::string> Trace) {
+Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<sim::TraceRecord> Records) {
   const runs::RunResult &Result = Record.Result;
   Outcome Out;
-  Out.Trace = std::move(Trace);
+  Out.Records = std::move(Records);
   Out.ResultsKnown = true;
   const unsigned Bits = sim::StatusBits(sim::RunKindOf(Record.Which).Entry);
   std::vector<runs::NamedFact> &Results = Out.Results;
@@ -184,7 +218,7 @@ std::vector<std::string> CallsInProgress(const std::vector<std::string> &Trace, 
 CaseComparison Compare(std::string Name, const Outcome &A, const Outcome &B) {
   CaseComparison Result;
   Result.Name = std::move(Name);
-  Result.Trace = FirstDifference(A.Trace, B.Trace);
+  Result.Trace = FirstDifference(A, B);
   if (A.ResultsKnown && B.ResultsKnown) {
     CompareResults(A, B, Result.Results);
   }

@@ -19,8 +19,10 @@ namespace comparison {
 // What one side of a comparison produced: its trace a record a line, and for a run its results as
 // text, as the report shows them: how it ended, then what it left on the board (FinalState.h).
 struct Outcome {
-  std::vector<std::string> Trace; // one record a line, as a trace file holds it
-  bool ResultsKnown = false;      // false for a trace file
+  std::vector<std::string> Trace; // a trace file's: one record a line, as the file holds it
+  // A run's records, formatted only where the report shows them (a hung run makes a million).
+  std::vector<sim::TraceRecord> Records;
+  bool ResultsKnown = false; // false for a trace file
   std::vector<runs::NamedFact> Results;
 };
 
@@ -30,8 +32,8 @@ Outcome RunCase(const runs::ModuleRuns &Runs, const Case &Each);
 // other, each phase's results named after its module ("BoardInitDxe: entry status").
 Outcome RunBoot(const runs::ModuleRuns &Early, const runs::ModuleRuns &Driver,
                 const BootCase &Each);
-// What the recorded run gave, with its trace already formatted a record a line.
-Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<std::string> Trace);
+// What the recorded run gave, with Records as its trace.
+Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<sim::TraceRecord> Records = {});
 // A trace file's text: its records, its results unknown.
 Outcome TraceOutcome(const std::string &Text);
 

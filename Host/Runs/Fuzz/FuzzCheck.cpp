@@ -68,15 +68,6 @@ bool SameRecord(const TraceRecord &A, const TraceRecord &B) {
          A.Text == B.Text;
 }
 
-std::vector<std::string> Lines(const std::vector<TraceRecord> &Trace) {
-  std::vector<std::string> Text;
-  Text.reserve(Trace.size());
-  for (const TraceRecord &Record : Trace) {
-    Text.push_back(sim::FormatRecord(Record));
-  }
-  return Text;
-}
-
 std::string InputText(const BoardInput &Input) {
   return std::string("run: ") + comparison::RunName(Input.What) + ", " +
          std::to_string(Input.Decode.size() + Input.Window.size()) + " requests, " +
@@ -204,8 +195,8 @@ std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::Modu
   const bool SameTrace = std::equal(A.begin(), A.end(), B.begin(), B.end(), SameRecord);
   if (!SameTrace || !Results.same()) {
     const comparison::CaseComparison Whole = comparison::Compare(
-        "input (A the host build, B the image)", comparison::RecordOutcome(Host_, Lines(A)),
-        comparison::RecordOutcome(Image_, Lines(B)));
+        "input (A the host build, B the image)", comparison::RecordOutcome(Host_, A),
+        comparison::RecordOutcome(Image_, B));
     return Finding{"the image and the host build differ",
                    comparison::ReportText(Whole) + InputText(Input)};
   }
