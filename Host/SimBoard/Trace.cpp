@@ -62,4 +62,9 @@ std::size_t CountAccesses(const std::vector<TraceRecord> &Trace) {
   }));
 }
 
+bool SameRecord(const TraceRecord &A, const TraceRecord &B) {
+  return A.Kind == B.Kind && A.Width == B.Width && A.Address == B.Address && A.Value == B.Value &&
+         A.Text == B.Text;
+}
+
 } // namespace sim

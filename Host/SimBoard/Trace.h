@@ -26,6 +26,8 @@ struct TraceRecord {
 
 // `IN8 0x03FD 0x60`, `WR32 0xFE032000 0x00C0008F  ; SPI control 0`, `# LocateProtocol ...`.
 std::string FormatRecord(const TraceRecord &Record, bool WithComment = true);
+// Whether two records are the same record: kind, width, address, value and text.
+bool SameRecord(const TraceRecord &A, const TraceRecord &B);
 std::string FormatTrace(const std::vector<TraceRecord> &Trace, bool WithComments = true);
 
 // Records of hardware accesses (annotations excluded).

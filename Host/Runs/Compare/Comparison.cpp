@@ -49,11 +49,6 @@ std::string Line(const Outcome &Side, std::size_t Record) {
   return Side.Records.empty() ? Side.Trace[Record] : sim::FormatRecord(Side.Records[Record]);
 }
 
-bool SameRecord(const sim::TraceRecord &A, const sim::TraceRecord &B) {
-  return A.Kind == B.Kind && A.Width == B.Width && A.Address == B.Address && A.Value == B.Value &&
-         A.Text == B.Text;
-}
-
 TraceSide Side(const Outcome &Trace, std::size_t At) {
   TraceSide Shown;
   Shown.Records = Length(Trace);
@@ -83,7 +78,7 @@ std::optional<TraceDifference> FirstDifference(const Outcome &A, const Outcome &
   if (!A.Records.empty() && !B.Records.empty()) {
     At = static_cast<std::size_t>(
         std::mismatch(A.Records.begin(), A.Records.begin() + static_cast<std::ptrdiff_t>(Common),
-                      B.Records.begin(), SameRecord)
+                      B.Records.begin(), sim::SameRecord)
             .first -
         A.Records.begin());
   } else {

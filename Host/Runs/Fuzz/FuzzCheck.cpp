@@ -63,11 +63,6 @@ bool IsLatch(const TraceRecord &Record, AccessKind Kind) {
 
 // --- Comparing the two runs -------------------------------------------------------------------
 
-bool SameRecord(const TraceRecord &A, const TraceRecord &B) {
-  return A.Kind == B.Kind && A.Width == B.Width && A.Address == B.Address && A.Value == B.Value &&
-         A.Text == B.Text;
-}
-
 std::string InputText(const BoardInput &Input) {
   return std::string("run: ") + comparison::RunName(Input.What) + ", " +
          std::to_string(Input.Decode.size() + Input.Window.size()) + " requests, " +
@@ -192,7 +187,7 @@ std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::Modu
       "input", comparison::RecordOutcome(Host_, {}), comparison::RecordOutcome(Image_, {}));
   const std::vector<TraceRecord> &A = Host_.Trace;
   const std::vector<TraceRecord> &B = Image_.Trace;
-  const bool SameTrace = std::equal(A.begin(), A.end(), B.begin(), B.end(), SameRecord);
+  const bool SameTrace = std::equal(A.begin(), A.end(), B.begin(), B.end(), sim::SameRecord);
   if (!SameTrace || !Results.same()) {
     const comparison::CaseComparison Whole = comparison::Compare(
         "input (A the host build, B the image)", comparison::RecordOutcome(Host_, A),

@@ -10,6 +10,9 @@ namespace runs {
 namespace {
 
 constexpr int HexDigitsPerByte = 2;
+// Bytes shown as they are: printable ASCII, from the space to the tilde.
+constexpr unsigned char FirstPrintable = 0x20;
+constexpr unsigned char LastPrintable = 0x7E;
 
 // Control characters shown as escapes, so that one fact stays one line.
 std::string Escaped(const std::string &Bytes) {
@@ -22,9 +25,8 @@ std::string Escaped(const std::string &Bytes) {
       Text += "\\r";
     } else if (Each == '\\') {
       Text += "\\\\";
-    } else if (Byte < 0x20 || Byte >= 0x7F) {
-      constexpr const char *Digits = "0123456789ABCDEF";
-      Text += std::string("\\x") + Digits[Byte >> 4] + Digits[Byte & 0xF];
+    } else if (Byte < FirstPrintable || Byte > LastPrintable) {
+      Text += "\\x" + sim::HexText(Byte, HexDigitsPerByte).substr(2);
     } else {
       Text += Each;
     }
