@@ -87,9 +87,13 @@ Image ReadFile(const std::string &Path) {
   try {
     Bytes = formats::ReadFileBytes(Path, MaxImageFileBytes);
   } catch (const formats::FileError &Error) {
-    throw FormatError("cannot open " + Path + ": " + Error.what());
+    throw FormatError("cannot read '" + Path + "': " + Error.what());
   }
-  return Parse(std::move(Bytes));
+  try {
+    return Parse(std::move(Bytes));
+  } catch (const FormatError &Error) {
+    throw FormatError("'" + Path + "': " + Error.what());
+  }
 }
 
 } // namespace pe

@@ -58,7 +58,8 @@ private:
 // Parses a whole image with the library's header, layout and relocation-table checks; throws
 // FormatError naming what is wrong.
 Image Parse(std::vector<std::uint8_t> Bytes);
-// The file read (up to MaxImageFileBytes) and parsed; FormatError when it cannot be read either.
+// The file read (up to MaxImageFileBytes) and parsed; FormatError naming the file when it cannot
+// be read ("cannot read 'PATH': REASON") or is no image ("'PATH': REASON").
 Image ReadFile(const std::string &Path);
 
 // The largest image file the host tools read: far above any module a flash part holds.

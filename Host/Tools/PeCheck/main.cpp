@@ -3,6 +3,7 @@
 // relocations, static initialisers).
 #include "CommandLine.h"
 #include "LinkerMap.h"
+#include "ModuleRules.h"
 #include "Modules.h"
 #include "ObjectFile.h"
 #include "PeFile.h"
@@ -77,16 +78,19 @@ std::uint16_t MachineNamed(const std::string &Name) {
   return Built->Machine;
 }
 
-// --module gives the rules the module's row holds: its machine, its entry point and, for a
-// module its phase runs in place, the execute-in-place layout. A rule it gives is not given
+// --module gives every rule the board relies on for the module: its row's machine, entry point
+// and, for a module its phase runs in place, the execute-in-place layout; and the board's rules
+// for its image (subsystem, writable data, imports, relocations). A rule it gives is not given
 // again; the place of the map and the base to execute at are the build's. A problem is one line
 // for the command line's error.
 std::optional<std::string> TakeModuleRules(Options &Opt) {
   if (Opt.Module.empty()) {
     return std::nullopt;
   }
-  if (!Opt.Machine.empty() || !Opt.EntrySymbol.empty()) {
-    return "--module gives the machine and the entry symbol; give neither with it";
+  if (!Opt.Machine.empty() || !Opt.EntrySymbol.empty() || Opt.Subsystem || Opt.NoWritableData ||
+      Opt.NoImports || Opt.Relocatable) {
+    return "--module gives the machine, the entry symbol, the subsystem and the rules on "
+           "writable data, imports and relocations; give none of them with it";
   }
   if (Opt.MapPath.empty()) {
     return "--module needs --map FILE, the map of the image's link, for the entry point";
@@ -95,8 +99,13 @@ std::optional<std::string> TakeModuleRules(Options &Opt) {
   if (Row.ExecuteInPlace && !Opt.XipBase) {
     return Opt.Module + " executes in place: give --xip-base ADDRESS, the base it runs at";
   }
+  const pecheck::ModuleRules &Rules = pecheck::RulesOf(Row.Id);
   Opt.Machine = pe::MachineName(Row.Machine);
   Opt.EntrySymbol = Row.entry().Name;
+  Opt.Subsystem = Rules.Subsystem;
+  Opt.NoWritableData = Rules.NoWritableData;
+  Opt.NoImports = Rules.NoImports;
+  Opt.Relocatable = Rules.Relocatable;
   return std::nullopt;
 }
 
@@ -126,7 +135,7 @@ std::string RulesChecked(const Options &Opt) {
       Names += (Names.empty() ? "" : ", ") + std::string(Name);
     }
   }
-  return Names.empty() ? "none asked for" : Names;
+  return Names;
 }
 
 std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
@@ -211,8 +220,10 @@ int main(int argc, char **argv) {
   for (const modules::Module &Each : modules::Modules) {
     ModuleNames.emplace_back(Each.Name);
   }
-  App.add_option("--module", Opt.Module,
-                 "the board's module the image is: its machine, entry point, execute in place")
+  App.add_option(
+         "--module", Opt.Module,
+         "the board's module the image is: every rule the board holds it to (machine, entry "
+         "point, execute in place, subsystem, writable data, imports, relocations)")
       ->check(tooloutput::OneOf(ModuleNames))
       ->type_name("NAME");
   App.add_option("--machine", Opt.Machine, "required machine: i386 or x86-64")
@@ -238,6 +249,12 @@ int main(int argc, char **argv) {
   }
   if (const std::optional<std::string> Problem = TakeModuleRules(Opt)) {
     std::fprintf(stderr, "pe-check: %s\n", Problem->c_str());
+    return 2;
+  }
+  if (RulesChecked(Opt).empty()) {
+    // A check of nothing would pass whatever the image is.
+    std::fprintf(stderr, "pe-check: no rule asked for: give --module NAME for a module's rules, "
+                         "or the rules to check (see --help)\n");
     return 2;
   }
   if (!Opt.EntrySymbol.empty() && Opt.MapPath.empty()) {

@@ -68,6 +68,11 @@ int main(int argc, char **argv) {
   std::string MapText;
   try {
     Image = pe::ReadFile(ImagePath);
+  } catch (const std::exception &Error) {
+    std::fprintf(stderr, "plant-divergence: %s\n", Error.what()); // the message names the file
+    return 2;
+  }
+  try {
     const formats::LinkerMap Map = formats::LinkerMap::ReadFile(MapPath, !Image.isPe32Plus());
     MapText = formats::ReadFileText(MapPath, formats::MaxMapFileBytes);
     Done = planting::Plant(Which, Image, Map);

@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
   try {
     Image = pe::ReadFile(ImagePath);
   } catch (const std::exception &Error) {
-    std::fprintf(stderr, "size-budget: %s: %s\n", ImagePath.c_str(), Error.what());
+    std::fprintf(stderr, "size-budget: %s\n", Error.what()); // the message names the file
     return 2;
   }
   const std::uint64_t Size = Image.Bytes.size();
