@@ -2,10 +2,13 @@
 // each alignment, what the attributes state, and the limits of the header fields.
 #include "FfsFile.h"
 #include "FfsReader.h"
+#include "FfsShow.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -89,6 +92,49 @@ TEST(PackedFile, RefusesWhatTheHeadersCannotState) {
   Cases.back().Input.UiName = "Modul\xC3\xA9";
   for (const Bad &Case : Cases) {
     EXPECT_THROW(ffsfile::BuildFile(Case.Input), ffsfile::FfsError) << Case.What;
+  }
+}
+
+// --show reads back what the packer wrote, and refuses a file the cores would refuse, naming
+// why. Offsets are the file header's (24 bytes) and the first section's, as a core reads them.
+TEST(PackedFile, ShowReadsBackWhatThePackerWroteAndRefusesDamage) {
+  const std::vector<std::uint8_t> Good = ffsfile::BuildFile(Request(1, PeiDepex, 101));
+  const std::string Shown = ffsfile::DescribeFile(Good);
+  for (const char *Line : {"file 01234567-89AB-CDEF-0001-020304050607 (no module of this board), "
+                           "type 0x06 PEIM, 158 bytes\n",
+                           "section 0 at 0x0018, 6 bytes: PEI dependency expression: TRUE\n",
+                           "section 1 at 0x0020, 105 bytes: PE32 image: not an image",
+                           "section 2 at 0x008C, 18 bytes: user-interface name \"Module\"\n"}) {
+    EXPECT_NE(Shown.find(Line), std::string::npos) << Line << " in\n" << Shown;
+  }
+  struct Damage {
+    const char *What;
+    std::function<void(std::vector<std::uint8_t> &)> Apply;
+    const char *Refusal;
+  };
+  const Damage Cases[] = {
+      {"cut inside the header", [](auto &File) { File.resize(20); }, "too few for a file header"},
+      {"cut before its stated size", [](auto &File) { File.pop_back(); },
+       "the header gives a size of 158 bytes; the file has 157"},
+      {"a header byte changed", [](auto &File) { File[18] ^= 1; }, "the header checksum"},
+      {"a data byte changed", [](auto &File) { File[30] ^= 1; }, "the data checksum"},
+      {"a section past the file's end",
+       [](auto &File) {
+         File[24] = 0xF0; // the first section's size, and the data checksum to match
+         File[17] = static_cast<std::uint8_t>(File[17] - (0xF0 - 0x06));
+       },
+       "section 0 at data offset 0x0 gives a size of 240 bytes"},
+  };
+  for (const Damage &Case : Cases) {
+    std::vector<std::uint8_t> File = Good;
+    Case.Apply(File);
+    try {
+      ffsfile::DescribeFile(File);
+      ADD_FAILURE() << Case.What << ": taken";
+    } catch (const ffsfile::FfsError &Error) {
+      EXPECT_NE(std::string(Error.what()).find(Case.Refusal), std::string::npos)
+          << Case.What << ": " << Error.what();
+    }
   }
 }
 

@@ -1,9 +1,12 @@
 // ffs-tool: packs a board module's PE image into the firmware-file-system file the platform
-// integrator places in a firmware volume. On any error it prints one line and exits non-zero;
-// the output file is replaced only by a complete one, so an existing file from an earlier run
-// stays as it was and a partial file is never mistaken for the product.
+// integrator places in a firmware volume, and shows what such a file holds (--show). On any error
+// it prints one line and exits non-zero; the output file is replaced only by a complete one, so an
+// existing file from an earlier run stays as it was and a partial file is never mistaken for the
+// product.
 #include "CommandLine.h"
+#include "ExitStatus.h"
 #include "FfsFile.h"
+#include "FfsShow.h"
 #include "FileRead.h"
 #include "LinkerMap.h"
 #include "ModuleFiles.h"
@@ -82,6 +85,35 @@ std::vector<std::uint8_t> PackModule(const ffsfile::ModuleFile &Packed,
                              .UiName = Module.Name});
 }
 
+// --show: the file's header and sections, on standard output.
+int ShowFile(const std::string &Path) {
+  try {
+    std::vector<std::uint8_t> Bytes;
+    try {
+      Bytes = formats::ReadFileBytes(Path, ffsfile::FileHeader::MaxSize);
+    } catch (const formats::FileError &Error) {
+      throw ffsfile::FfsError("cannot read '" + Path + "': " + Error.what());
+    }
+    std::string Text;
+    try {
+      Text = Path + ": " + ffsfile::DescribeFile(Bytes);
+    } catch (const ffsfile::FfsError &Error) {
+      throw ffsfile::FfsError("'" + Path +
+                              "' is not a firmware file the cores would take: " + Error.what());
+    }
+    tooloutput::OutputSet Outputs;
+    Outputs.standardOutput().write(Text);
+    Outputs.commit();
+    return tooloutput::ExitSuccess;
+  } catch (const tooloutput::WriteFailed &Error) {
+    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
+    return tooloutput::ExitOutputFailed;
+  } catch (const std::exception &Error) {
+    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
+    return tooloutput::ExitBadInput;
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -98,15 +130,40 @@ int main(int argc, char **argv) {
   for (const modules::Module &Each : modules::Modules) {
     Names += (Names.empty() ? "" : ", ") + std::string(Each.Name);
   }
-  App.add_option("--module", ModuleName, "module to pack: " + Names)->required()->type_name("NAME");
-  App.add_option("--output,-o", OutputPath, "the .ffs file to write ('-': standard output)")
-      ->required()
-      ->type_name("FILE");
-  App.add_option("--map", MapPath, "the linker map of the image's link (default: beside it)")
-      ->type_name("FILE");
-  App.add_option("image", ImagePath, "the module's PE image")->required()->type_name("IMAGE");
+  std::string ShowPath;
+  CLI::Option *Module =
+      App.add_option("--module", ModuleName, "module to pack: " + Names)->type_name("NAME");
+  CLI::Option *Output =
+      App.add_option("--output,-o", OutputPath, "the .ffs file to write ('-': standard output)")
+          ->type_name("FILE");
+  CLI::Option *Map =
+      App.add_option("--map", MapPath, "the linker map of the image's link (default: beside it)")
+          ->type_name("FILE");
+  CLI::Option *Image =
+      App.add_option("image", ImagePath, "the module's PE image")->type_name("IMAGE");
+  App.add_option("--show", ShowPath,
+                 "show what the firmware file FFS holds (its header and sections) instead of "
+                 "packing one")
+      ->type_name("FFS");
   if (const auto Exit = tooloutput::ParseCommandLine(App, "ffs-tool", argc, argv)) {
     return *Exit;
+  }
+  if (!ShowPath.empty()) {
+    if (Module->count() + Output->count() + Map->count() + Image->count() != 0) {
+      std::fprintf(stderr, "ffs-tool: --show reads a firmware file and packs none: give no "
+                           "--module, --output, --map or IMAGE with it\n");
+      return tooloutput::ExitBadInput;
+    }
+    return ShowFile(ShowPath);
+  }
+  // Packing needs all three; --show needs none of them.
+  for (const auto &[Given, Missing] :
+       {std::pair{Module, "give --module NAME"}, std::pair{Output, "give --output FILE"},
+        std::pair{Image, "give one IMAGE"}}) {
+    if (Given->count() == 0) {
+      std::fprintf(stderr, "ffs-tool: %s\n", Missing);
+      return tooloutput::ExitBadInput;
+    }
   }
   try {
     if (MapPath.empty()) {
@@ -127,9 +184,9 @@ int main(int argc, char **argv) {
     return 0;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return 1;
+    return tooloutput::ExitOutputFailed;
   } catch (const std::exception &Error) {
     std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
 }
