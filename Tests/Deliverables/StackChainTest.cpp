@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"CallOutsideTheObjects",
                 {{"_Entry", {"call ?Gone@@YAXXZ", "retl"}}},
                 {{"Entry", 0}},
-                "which none of the module's objects defines"},
+                "Entry calls Gone, which none of the module's objects defines"},
         Refusal{"RealignedStack",
                 {{"_Entry", {"andl $-16, %esp", "retl"}}},
                 {{"Entry", 0}},
@@ -205,12 +205,12 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"_Entry", {"je #2", "pushl %esi", "popl %ecx", "retl"}}},
                 {{"Entry", 4}},
                 "two different depths"},
-        Refusal{"NoCompilerRecord", {{"_Entry", {"retl"}}}, {}, "no stack-usage record"},
+        Refusal{"NoCompilerRecord", {{"_Entry", {"retl"}}}, {}, "no stack-usage record for Entry"},
         // Two other objects keep their own copy of one helper; the first pops nothing.
         Refusal{"DefinitionsPopDifferentSizes",
                 {{"_Entry", {"pushl $0", "call _Helper", "retl"}}},
                 {{"Entry", 0}, {"Helper", 0}},
-                "the definitions of _Helper pop different argument sizes",
+                "the definitions of Helper pop different argument sizes",
                 "static",
                 {{{"_Helper", {"retl"}}}, {{"_Helper", {"retl $4"}}}}},
         Refusal{

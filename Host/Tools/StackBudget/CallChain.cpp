@@ -14,6 +14,11 @@ namespace {
 // IA-32 objects write C names with a leading underscore.
 constexpr unsigned Ia32PointerSize = 4;
 
+// A symbol as a person reads it in a message: C++ names demangled, C names undecorated.
+std::string Readable(const ObjectCode &Object, const std::string &Symbol) {
+  return formats::ReadableSymbolName(Symbol, Object.PointerSize == Ia32PointerSize);
+}
+
 } // namespace
 
 void Program::addObject(ObjectCode Code, const std::map<std::string, UsageRecord> &Usage) {
@@ -34,12 +39,13 @@ void Program::addObject(ObjectCode Code, const std::map<std::string, UsageRecord
     // The name a person writes for the function: the identifier of a decorated C++ name, or a C
     // name without the IA-32 leading underscore.
     Built->Short = formats::ShortSymbolName(Each.Symbol, Object.PointerSize == Ia32PointerSize);
+    Built->Readable = Readable(Object, Each.Symbol);
     // Records are checked when a chain reaches the function, so code the entry never reaches
     // needs none.
     Built->Frame = Record == Usage.end() ? UINT64_MAX : Record->second.Bytes;
     if (Record != Usage.end() && Record->second.Qualifier != "static") {
-      throw AnalysisError(Object.Path + ": " + Each.Symbol + " has a " + Record->second.Qualifier +
-                          " frame, whose size is not known");
+      throw AnalysisError(Object.Path + ": " + Built->Readable + " has a " +
+                          Record->second.Qualifier + " frame, whose size is not known");
     }
     BySymbol[Each.Symbol].push_back(Built.get());
     Nodes.push_back(std::move(Built));
@@ -50,7 +56,8 @@ std::vector<const Program::Node *> Program::resolve(const Node &Caller,
                                                     const std::string &Symbol) const {
   const auto Found = BySymbol.find(Symbol);
   if (Found == BySymbol.end()) {
-    throw AnalysisError(Caller.Object->Path + ": " + Caller.Code->Symbol + " calls " + Symbol +
+    throw AnalysisError(Caller.Object->Path + ": " + Caller.Readable + " calls " +
+                        Readable(*Caller.Object, Symbol) +
                         ", which none of the module's objects defines");
   }
   for (const Node *Each : Found->second) {
@@ -73,7 +80,7 @@ struct Program::Search {
     auto Known = Walked.find(&Each);
     if (Known == Walked.end()) {
       if (Each.Frame == UINT64_MAX) {
-        throw AnalysisError(Each.Object->Path + ": no stack-usage record for " + Each.Code->Symbol);
+        throw AnalysisError(Each.Object->Path + ": no stack-usage record for " + Each.Readable);
       }
       // Every definition must release the same bytes at its return, a first one that pops
       // nothing included: the caller's depth after the call depends on it.
@@ -82,7 +89,8 @@ struct Program::Search {
         for (const Node *Callee : Owner.resolve(Each, Symbol)) {
           const std::uint64_t These = ReturnPops(*Callee->Object, *Callee->Code);
           if (Agreed && These != *Agreed) {
-            throw AnalysisError("the definitions of " + Symbol + " pop different argument sizes");
+            throw AnalysisError("the definitions of " + Readable(*Each.Object, Symbol) +
+                                " pop different argument sizes");
           }
           Agreed = These;
         }
@@ -117,7 +125,7 @@ struct Program::Search {
         if (!Limits.ServiceCallers.count(Each.Short)) {
           char At[32];
           std::snprintf(At, sizeof At, "0x%llx", static_cast<unsigned long long>(Site.Address));
-          throw AnalysisError(Each.Object->Path + ": " + Each.Code->Symbol + " at " + At +
+          throw AnalysisError(Each.Object->Path + ": " + Each.Readable + " at " + At +
                               " calls through a pointer, whose target's stack is unknown");
         }
         Notes.insert(Each.Short + " calls firmware services; their frames are not counted");

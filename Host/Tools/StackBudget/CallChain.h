@@ -47,6 +47,7 @@ private:
     const ObjectCode *Object = nullptr;
     const Function *Code = nullptr;
     std::string Short;
+    std::string Readable; // its scopes and identifier, for messages: "BoardTables::DecodeTable"
     std::uint64_t Frame = 0;
     std::vector<CallSite> Calls;
   };

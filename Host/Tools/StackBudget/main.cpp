@@ -46,7 +46,13 @@ int main(int argc, char **argv) {
   CLI::App App{"Worst stack use from a module's entry over its objects; fails above the budget."};
   App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
              "2 bad input: command line, unreadable objects or records, or code whose stack the\n"
-             "objects and the declared bounds do not bound.");
+             "objects and the declared bounds do not bound.\n"
+             "Example: the early-init module over the objects of the firmware build (its own and\n"
+             "its libraries', built for ia32; the .su records lie beside them):\n"
+             "  stack-budget --module BoardInitPei --max-bytes 150 \\\n"
+             "    $(find build/firmware/BoardInitPei build/firmware/Library -path '*_ia32.dir/*.o')\n"
+             "The driver's objects are the *_x64.dir ones, with --max-nesting FormatBufferV=2\n"
+             "--service-caller DxeStartup.");
   std::string Label, Entry;
   std::uint64_t Budget = 0;
   std::vector<std::string> Nesting;
