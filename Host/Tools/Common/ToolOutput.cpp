@@ -157,6 +157,10 @@ std::string BackupName(const std::string &Target, const std::string &Temporary) 
 WriteFailed::WriteFailed(const std::string &Path, int Error)
     : std::runtime_error("cannot write " + Describe(Path) + ": " + std::strerror(Error)) {}
 
+WriteFailed::WriteFailed(const std::string &Path, const std::string &Detail, int Error)
+    : std::runtime_error("cannot write " + Describe(Path) + ": " + Detail + ": " +
+                         std::strerror(Error)) {}
+
 Output::Output(std::string Label, std::string Path)
     : Label(std::move(Label)), Path(std::move(Path)) {
   if (toStandardOutput()) {
@@ -271,6 +275,16 @@ void OutputSet::open() {
       Each->Target = NoLink ? Each->Path : Real.string();
       std::string Name = Each->Target + ".partial.XXXXXX";
       Each->Fd = ::mkostemp(Name.data(), O_CLOEXEC);
+      if (Each->Fd < 0 && Exists) {
+        // The target exists and may be written, so the failure is its folder's (/proc takes no
+        // new file): a bare "No such file or directory" would deny the file the user sees.
+        const int Error = errno;
+        discard();
+        throw WriteFailed(Each->Path,
+                          "no file can be made beside it in '" +
+                              std::filesystem::path(Each->Target).parent_path().string() + "'",
+                          Error);
+      }
       if (Each->Fd >= 0) {
         Each->Temporary = std::move(Name);
         ListTemporary(Each->Temporary.c_str());

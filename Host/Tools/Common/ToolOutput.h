@@ -49,6 +49,8 @@ public:
 class WriteFailed : public std::runtime_error {
 public:
   WriteFailed(const std::string &Path, int Error);
+  // With what failed on the way: "cannot write 'PATH': DETAIL: <system's reason>".
+  WriteFailed(const std::string &Path, const std::string &Detail, int Error);
 };
 
 // One destination. Writes are buffered and never throw; the first error is kept and reported by
