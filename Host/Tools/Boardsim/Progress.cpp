@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "ToolOutput.h"
+
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -10,6 +12,9 @@ namespace {
 // A run shorter than this shows nothing; the line is redrawn at most this often.
 constexpr std::chrono::milliseconds QuietFor{1000};
 constexpr std::chrono::milliseconds RedrawEvery{250};
+
+// Back to the line's start and erase it: a Ctrl-C during the run leaves no count on the screen.
+constexpr const char *EraseLine = "\r\033[K";
 
 } // namespace
 
@@ -27,6 +32,9 @@ void Progress::check() {
   }
   const std::string Line =
       "boardsim: " + std::to_string(Accesses_) + " of " + std::to_string(Budget_) + " accesses";
+  if (!Drawn_) {
+    tooloutput::SetSignalFarewell(EraseLine);
+  }
   std::fprintf(stderr, "\r%s", Line.c_str());
   std::fflush(stderr);
   LineLength_ = Line.size();
@@ -39,6 +47,7 @@ void Progress::finish() {
     std::fprintf(stderr, "\r%s\r", std::string(LineLength_, ' ').c_str());
     std::fflush(stderr);
     Drawn_ = false;
+    tooloutput::SetSignalFarewell(nullptr);
   }
 }
 

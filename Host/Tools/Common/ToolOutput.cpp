@@ -79,10 +79,16 @@ const char *Pending[MaxPending];
 volatile sig_atomic_t PendingCount = 0;
 struct sigaction Previous[std::size(HandledSignals)];
 bool Installed = false;
+// What the handler writes to standard error before the process dies (a progress line's erasure).
+const char *volatile Farewell = nullptr;
+volatile std::size_t FarewellLength = 0;
 
 extern "C" void RemoveTemporariesAndDie(int Signal) {
   for (sig_atomic_t Each = 0; Each < PendingCount; ++Each) {
     ::unlink(Pending[Each]);
+  }
+  if (Farewell != nullptr) {
+    [[maybe_unused]] const ssize_t Written = ::write(STDERR_FILENO, Farewell, FarewellLength);
   }
   // The action was reset to the default when the handler was entered (SA_RESETHAND): the signal,
   // held while the handler runs, ends the process as it returns.
@@ -114,7 +120,7 @@ private:
 };
 
 // Called with the signals held.
-void ListTemporary(const char *Path) {
+void InstallHandlers() {
   if (!Installed) {
     for (std::size_t Each = 0; Each < std::size(HandledSignals); ++Each) {
       struct sigaction Action {};
@@ -129,6 +135,11 @@ void ListTemporary(const char *Path) {
     }
     Installed = true;
   }
+}
+
+// Called with the signals held.
+void ListTemporary(const char *Path) {
+  InstallHandlers();
   if (static_cast<std::size_t>(PendingCount) < MaxPending) {
     Pending[PendingCount] = Path;
     PendingCount = PendingCount + 1;
@@ -138,7 +149,7 @@ void ListTemporary(const char *Path) {
 // Called with the signals held: the list is emptied and the earlier actions come back.
 void ForgetTemporaries() {
   PendingCount = 0;
-  if (Installed) {
+  if (Installed && Farewell == nullptr) {
     for (std::size_t Each = 0; Each < std::size(HandledSignals); ++Each) {
       ::sigaction(HandledSignals[Each], &Previous[Each], nullptr);
     }
@@ -420,6 +431,17 @@ void GuardStandardDescriptors() {
         ::close(Null);
       }
     }
+  }
+}
+
+void SetSignalFarewell(const char *Text) {
+  const SignalsHeld Held;
+  Farewell = Text;
+  FarewellLength = Text != nullptr ? std::strlen(Text) : 0;
+  if (Text != nullptr) {
+    InstallHandlers();
+  } else if (PendingCount == 0) {
+    ForgetTemporaries();
   }
 }
 

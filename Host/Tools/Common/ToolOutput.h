@@ -140,4 +140,9 @@ template <typename... Args> void PrintError(fmt::format_string<Args...> Format, 
 // so that a write there fails (EBADF) instead of landing in a file that took its number.
 void GuardStandardDescriptors();
 
+// Text written to standard error when SIGINT, SIGTERM or SIGHUP ends the process (after the
+// temporaries are removed): a progress line's erasure, so that no half line stays on the
+// terminal. nullptr: none. The text must stay valid while it is set.
+void SetSignalFarewell(const char *Text);
+
 } // namespace tooloutput
