@@ -15,13 +15,18 @@ set(BOARD_MACHINE_x64 x64)
 # Code generation every image needs: no C++ runtime (exceptions, RTTI, guarded statics), no
 # floating point or vector registers (firmware does not own that state), no stack probes (there is
 # no __chkstk), no red zone (interrupt handlers share the stack on x86-64), sized for flash.
+# DWARF goes into the objects for the debug files linked beside the images; the shipped link
+# drops it (/debug:none), and it does not change the code. Source paths are written relative to
+# the source tree, and the compilation folder as ".", so a debugger started in the source tree
+# finds the sources, and no build's path reaches an object.
 set(BOARD_FIRMWARE_COMPILE_OPTIONS
   -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
   -mgeneral-regs-only -mno-stack-arg-probe -Os
   -nostdinc++ -Wall -Wextra -Werror
-  "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=."
-  -fstack-usage)
+  "-fdebug-prefix-map=${CMAKE_SOURCE_DIR}/=" "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=."
+  -fdebug-compilation-dir=.
+  -fstack-usage -gdwarf-4)
 # The modules and their libraries are sized harder than the boot program, which shares the options
 # above: -Oz over the -Os; each function and table in a section of its own, so that the link
 # (/opt:ref) keeps only what the image reaches; no jump tables, whose every entry would be one more
@@ -59,7 +64,9 @@ endfunction()
 
 # board_firmware_image(NAME ARCH arch ENTRY symbol LIBRARIES libs... LINK_OPTIONS opts...)
 # Links NAME.efi from the object libraries of ARCH. /Brepro keeps time stamps out of the image
-# so that two builds give the same bytes.
+# so that two builds give the same bytes. Beside it, NAME.debug: the same link with the objects'
+# DWARF kept, its code at the shipped image's addresses (cmake/DebugLink.cmake), for debuggers
+# and for the tools that name an address's function, file and line.
 function(board_firmware_image NAME)
   cmake_parse_arguments(ARG "" "ARCH;ENTRY" "LIBRARIES;LINK_OPTIONS" ${ARGN})
   set(OBJECTS)
@@ -69,19 +76,30 @@ function(board_firmware_image NAME)
     list(APPEND DEPENDS ${LIB}_${ARG_ARCH})
   endforeach()
   set(OUTPUT ${CMAKE_BINARY_DIR}/${NAME}.efi)
+  set(DEBUG_FILE ${CMAKE_BINARY_DIR}/${NAME}.debug)
+  set(LINK_ARGUMENTS /nologo /subsystem:efi_boot_service_driver
+    /machine:${BOARD_MACHINE_${ARG_ARCH}} /entry:${ARG_ENTRY} /nodefaultlib /Brepro
+    /opt:ref /opt:icf /debug:none /pdb:none ${ARG_LINK_OPTIONS} ${OBJECTS})
   add_custom_command(
     OUTPUT ${OUTPUT}
-    COMMAND ${BOARD_LLD_LINK} /nologo /subsystem:efi_boot_service_driver
-      /machine:${BOARD_MACHINE_${ARG_ARCH}} /entry:${ARG_ENTRY} /nodefaultlib /Brepro
-      /opt:ref /opt:icf /debug:none /pdb:none ${ARG_LINK_OPTIONS}
-      /map:${CMAKE_BINARY_DIR}/${NAME}.map /out:${OUTPUT} ${OBJECTS}
+    COMMAND ${BOARD_LLD_LINK} ${LINK_ARGUMENTS} /map:${CMAKE_BINARY_DIR}/${NAME}.map
+      /out:${OUTPUT}
     DEPENDS ${DEPENDS} ${OBJECTS}
     COMMAND_EXPAND_LISTS
     VERBATIM
     COMMENT "Linking firmware image ${NAME}.efi")
-  add_custom_target(${NAME} ALL DEPENDS ${OUTPUT})
+  add_custom_command(
+    OUTPUT ${DEBUG_FILE}
+    COMMAND ${CMAKE_COMMAND} -DLINKER=${BOARD_LLD_LINK} -DREADOBJ=${BOARD_LLVM_READOBJ}
+      -DSHIPPED=${OUTPUT} -DOUTPUT=${DEBUG_FILE} "-DARGUMENTS=${LINK_ARGUMENTS}"
+      -P ${CMAKE_SOURCE_DIR}/cmake/DebugLink.cmake
+    DEPENDS ${OUTPUT} ${CMAKE_SOURCE_DIR}/cmake/DebugLink.cmake
+    VERBATIM
+    COMMENT "Linking the debug file ${NAME}.debug")
+  add_custom_target(${NAME} ALL DEPENDS ${OUTPUT} ${DEBUG_FILE})
   # What the image was linked from, for the steps that package and budget it.
-  set_target_properties(${NAME} PROPERTIES IMAGE_FILE ${OUTPUT} IMAGE_ARCH ${ARG_ARCH}
+  set_target_properties(${NAME} PROPERTIES IMAGE_FILE ${OUTPUT} DEBUG_FILE ${DEBUG_FILE}
+    IMAGE_ARCH ${ARG_ARCH}
     IMAGE_ENTRY ${ARG_ENTRY} IMAGE_LIBRARIES "${ARG_LIBRARIES}")
 endfunction()
 
@@ -90,4 +108,5 @@ if(BOARD_BUILD_FLAVOUR STREQUAL "firmware")
     message(FATAL_ERROR "The firmware flavour needs clang (configure with the 'firmware' preset)")
   endif()
   find_program(BOARD_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+  find_program(BOARD_LLVM_READOBJ NAMES llvm-readobj llvm-readobj-14 REQUIRED)
 endif()

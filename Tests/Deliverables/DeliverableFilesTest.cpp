@@ -1,11 +1,17 @@
 // The two .ffs files the firmware build delivers, read back field by field with the tests' own
-// reader and compared with the images they were packed from.
+// reader and compared with the images they were packed from; and the debug files beside the
+// images, which must describe the shipped bytes and nothing else.
+#include "DebugInfo.h"
 #include "FfsReader.h"
+#include "LinkerMap.h"
+#include "PeFile.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -108,5 +114,86 @@ TEST_P(DeliverableFile, ImageKeepsItsAlignmentInFlash) {
 
 INSTANTIATE_TEST_SUITE_P(Modules, DeliverableFile, ::testing::ValuesIn(Deliverables),
                          [](const auto &Info) { return std::string(Info.param.UiName); });
+
+// The bytes of Image at the absolute Address, as a loader places them; empty when they lie
+// outside every section's file data.
+std::vector<std::uint8_t> BytesAt(const pe::Image &Image, std::uint64_t Address,
+                                  std::uint64_t Count) {
+  for (const pe::Section &Each : Image.Sections) {
+    const std::uint64_t Start = Image.ImageBase + Each.VirtualAddress;
+    if (Address >= Start && Address + Count <= Start + std::min(Each.VirtualSize, Each.RawSize)) {
+      const auto First =
+          Image.Bytes.begin() + static_cast<std::ptrdiff_t>(Each.RawOffset + (Address - Start));
+      return {First, First + static_cast<std::ptrdiff_t>(Count)};
+    }
+  }
+  return {};
+}
+
+struct DebugFile {
+  const char *Image;
+  const char *Debug;
+  bool Pe32Plus;
+  // One function of each module where its source says: name, file, line of its first instruction.
+  const char *Function;
+  const char *File;
+  unsigned Line;
+};
+
+const DebugFile DebugFiles[] = {
+    {BOARD_INIT_PEI_EFI, BOARD_INIT_PEI_DEBUG, false, "SetIoDecode", "BoardInitPei/IoDecode.cpp",
+     199},
+    {BOARD_INIT_DXE_EFI, BOARD_INIT_DXE_DEBUG, true, "BoardInitDxeEntry",
+     "BoardInitDxe/DxeEntry.cpp", 7},
+};
+
+// Every range the debug file describes holds the shipped image's bytes at the same addresses,
+// and every function of the shipped image's map is one the debug file places in a file of the
+// source tree: the DWARF is of the shipped code, not of a build like it.
+TEST(DebugFiles, DescribeExactlyTheShippedBytes) {
+  for (const DebugFile &Each : DebugFiles) {
+    SCOPED_TRACE(Each.Debug);
+    const pe::Image Shipped = pe::ReadFile(Each.Image);
+    const pe::Image Debug = pe::ReadFile(Each.Debug);
+    const formats::DebugInfo Info = formats::DebugInfo::ReadFile(Each.Debug);
+    const std::vector<formats::AddressRange> Ranges = Info.coveredRanges();
+    ASSERT_FALSE(Ranges.empty());
+    for (const formats::AddressRange &Range : Ranges) {
+      const std::vector<std::uint8_t> Want = BytesAt(Shipped, Range.First, Range.End - Range.First);
+      ASSERT_FALSE(Want.empty()) << std::hex << Range.First << "-" << Range.End
+                                 << " is outside the shipped image's sections";
+      EXPECT_EQ(BytesAt(Debug, Range.First, Range.End - Range.First), Want)
+          << std::hex << Range.First << "-" << Range.End;
+    }
+    const std::string MapPath =
+        std::filesystem::path(Each.Image).replace_extension(".map").string();
+    const formats::LinkerMap Map = formats::LinkerMap::ReadFile(MapPath, !Each.Pe32Plus);
+    unsigned Functions = 0;
+    for (const formats::MapSymbol &Symbol : Map.symbols()) {
+      const auto Chunk = std::find_if(Map.chunks().begin(), Map.chunks().end(), [&](const auto &C) {
+        return C.Section == Symbol.Section && Symbol.Offset >= C.Start &&
+               Symbol.Offset < C.Start + C.Length;
+      });
+      if (Chunk == Map.chunks().end() || Chunk->Name != ".text") {
+        continue; // a constant table, in the code section's read-only part
+      }
+      ++Functions;
+      const std::optional<formats::SourceLine> Line = Info.lineAt(Symbol.Address);
+      ASSERT_TRUE(Line) << Symbol.Name << " has no line";
+      EXPECT_TRUE(Symbol.Name == Line->Function || Symbol.Name.ends_with("::" + Line->Function))
+          << Symbol.Name << " is " << Line->Function << " by the debug file";
+      EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(SOURCE_DIR) / Line->File))
+          << Symbol.Name << ": " << Line->File;
+    }
+    EXPECT_GT(Functions, 10u);
+    const auto Address = Map.functionAddress(Each.Function);
+    ASSERT_TRUE(Address);
+    const std::optional<formats::SourceLine> Line = Info.lineAt(*Address);
+    ASSERT_TRUE(Line);
+    EXPECT_EQ(Line->Function, Each.Function);
+    EXPECT_EQ(Line->File, Each.File);
+    EXPECT_EQ(Line->Line, Each.Line);
+  }
+}
 
 } // namespace
