@@ -26,7 +26,7 @@ set(BOARD_FIRMWARE_COMPILE_OPTIONS
   -nostdinc++ -Wall -Wextra -Werror
   "-fdebug-prefix-map=${CMAKE_SOURCE_DIR}/=" "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=."
   -fdebug-compilation-dir=.
-  -fstack-usage -gdwarf-4)
+  -fstack-usage -gdwarf-4 -gsce)
 # The modules and their libraries are sized harder than the boot program, which shares the options
 # above: -Oz over the -Os; each function and table in a section of its own, so that the link
 # (/opt:ref) keeps only what the image reaches; no jump tables, whose every entry would be one more
