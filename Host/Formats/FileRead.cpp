@@ -9,7 +9,8 @@
 namespace formats {
 namespace {
 
-template <typename Buffer> Buffer ReadBounded(const std::string &Path, std::uint64_t MaxBytes) {
+// The file opened for reading, once it is known to be a regular file.
+std::ifstream OpenRegular(const std::string &Path) {
   namespace fs = std::filesystem;
   std::error_code Error;
   const fs::file_status Status = fs::status(Path, Error);
@@ -26,6 +27,11 @@ template <typename Buffer> Buffer ReadBounded(const std::string &Path, std::uint
   if (!File) {
     throw FileError(std::strerror(errno));
   }
+  return File;
+}
+
+template <typename Buffer> Buffer ReadBounded(const std::string &Path, std::uint64_t MaxBytes) {
+  std::ifstream File = OpenRegular(Path);
   // Read in pieces, so that a file that grows meanwhile still stops at the limit.
   Buffer Data;
   std::array<char, 1 << 16> Piece;
@@ -49,6 +55,17 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string &Path, std::uint64_t M
 
 std::string ReadFileText(const std::string &Path, std::uint64_t MaxBytes) {
   return ReadBounded<std::string>(Path, MaxBytes);
+}
+
+std::string ReadFilePrefix(const std::string &Path, std::uint64_t Count) {
+  std::ifstream File = OpenRegular(Path);
+  std::string Data(Count, '\0');
+  File.read(Data.data(), static_cast<std::streamsize>(Count));
+  if (File.bad()) {
+    throw FileError(std::strerror(errno));
+  }
+  Data.resize(static_cast<std::size_t>(File.gcount()));
+  return Data;
 }
 
 } // namespace formats

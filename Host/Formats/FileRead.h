@@ -19,5 +19,8 @@ public:
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string &Path, std::uint64_t MaxBytes);
 std::string ReadFileText(const std::string &Path, std::uint64_t MaxBytes);
+// The file's first Count bytes (fewer when it is shorter): enough to tell what a file is before
+// it is read whole.
+std::string ReadFilePrefix(const std::string &Path, std::uint64_t Count);
 
 } // namespace formats

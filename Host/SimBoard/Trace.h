@@ -24,6 +24,15 @@ struct TraceRecord {
   std::string Text; // annotation text (Note) or register name comment
 };
 
+// The first line of a trace file: the format's name and version. A reader takes a file for a
+// trace only when it starts with this line; the records follow, one a line. (An annotation starts
+// "# ", so the header is never read as one.)
+inline constexpr const char *TraceFileHeader = "#boardsim-trace version 1";
+// The line of a trace file (counted from 1) that holds record Record (counted from 0).
+constexpr std::size_t TraceFileLine(std::size_t Record) {
+  return Record + 2;
+}
+
 // `IN8 0x03FD 0x60`, `WR32 0xFE032000 0x00C0008F  ; SPI control 0`, `# LocateProtocol ...`.
 std::string FormatRecord(const TraceRecord &Record, bool WithComment = true);
 // Whether two records are the same record: kind, width, address, value and text.

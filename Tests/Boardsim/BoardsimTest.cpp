@@ -778,6 +778,10 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
   const std::string Keep2 = TempFile("keep.map");
   const std::string Tables = TempFile("keep-tables.txt");
   std::ofstream(Tables) << "[script]\n0x2E,0,0x87\n";
+  const std::string Traces[] = {TempFile("keep-a.trace"), TempFile("keep-b.trace")};
+  for (const std::string &Each : Traces) {
+    std::ofstream(Each) << "#boardsim-trace version 1\n";
+  }
   struct Case {
     std::string Arguments;
     int Exit;
@@ -800,8 +804,8 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
       {"pei --image=" + Keep + " >>" + Keep, 2, "standard output is the image this run reads"},
       {"pei --tables=" + Tables + " --trace=" + Tables, 2,
        "--trace '" + Tables + "' is the tables file this run reads"},
-      {"compare --traces " + Keep + " " + Keep2 + " --json=" + Keep2, 2,
-       "--json '" + Keep2 + "' is one of the files this run reads"},
+      {"compare --traces " + Traces[0] + " " + Traces[1] + " --json=" + Traces[1], 2,
+       "--json '" + Traces[1] + "' is one of the files this run reads"},
       {"pei --json=" + Keep + " >>" + Keep, 2,
        "boardsim: --json '" + Keep + "' and standard output are the same file\n"},
       // Nothing is touched until every output is open; one that cannot be made fails the run.
@@ -839,7 +843,9 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
   ::chmod(Keep.c_str(), 0640);
   ::chmod(Keep2.c_str(), 0604);
   ASSERT_EQ(Boardsim("dxe --trace=" + Keep + " --json=" + Keep2).Exit, 0);
-  EXPECT_EQ(ReadAll(Keep).rfind("# BoardInitDxeEntry(ImageHandle, SystemTable)\n", 0), 0u);
+  EXPECT_EQ(ReadAll(Keep).rfind(
+                "#boardsim-trace version 1\n# BoardInitDxeEntry(ImageHandle, SystemTable)\n", 0),
+            0u);
   EXPECT_EQ(nlohmann::json::parse(ReadAll(Keep2))["module"], "dxe");
   for (const auto &[Path, Mode] : {std::pair{Keep, 0640}, std::pair{Keep2, 0604}}) {
     struct stat Info {};
@@ -885,8 +891,11 @@ TEST(Boardsim, InterruptedRunsLeaveNothingBehind) {
 TEST(Boardsim, CompareShowsTheFirstDifferenceAndTheCallsInProgress) {
   const std::string Original = TempFile("compare-a.trace");
   ASSERT_EQ(Boardsim("pei --trace=" + Original).Exit, 0);
-  std::vector<std::string> Lines;
+  std::vector<std::string> Lines; // the records, the file's header line left out
   std::istringstream Text(ReadAll(Original));
+  std::string Header;
+  ASSERT_TRUE(std::getline(Text, Header));
+  EXPECT_EQ(Header, "#boardsim-trace version 1");
   for (std::string Line; std::getline(Text, Line);) {
     Lines.push_back(Line);
   }
@@ -899,6 +908,8 @@ TEST(Boardsim, CompareShowsTheFirstDifferenceAndTheCallsInProgress) {
   const std::string Shorter = TempFile("compare-c.trace");
   {
     std::ofstream B(Changed), C(Shorter);
+    B << Header << "\n";
+    C << Header << "\n";
     for (std::size_t Index = 0; Index < Lines.size(); ++Index) {
       B << (Index == At ? "CLI" : Lines[Index]) << "\n";
       if (Index < At) {

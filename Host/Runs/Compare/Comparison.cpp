@@ -246,7 +246,7 @@ namespace {
 void Details(std::ostringstream &Out, const CaseComparison &Case) {
   if (Case.Trace) {
     const TraceDifference &Parted = *Case.Trace;
-    Out << "  the traces part at record " << Parted.Record << ", line " << Parted.Record + 1
+    Out << "  the traces part at record " << Parted.Record << ", line " << sim::TraceFileLine(Parted.Record)
         << " of a trace file (A " << Parted.A.Records << " records, B " << Parted.B.Records
         << ")\n";
     const auto Show = [&](const char *Label, const TraceSide &Side) {

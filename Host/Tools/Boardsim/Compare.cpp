@@ -8,6 +8,7 @@
 #include "NamedScenarios.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
+#include "Trace.h"
 
 #include <algorithm>
 #include <map>
@@ -152,12 +153,22 @@ Build LoadBuild(const std::string &Operand) {
   return Loaded;
 }
 
+// A trace file of an earlier run: its header line is read first, so that another file (an image
+// given for a trace, a file of zeros) is refused after a line's read, never taken whole.
 comparison::Outcome ReadTrace(const std::string &Path) {
+  const std::string Header = std::string(sim::TraceFileHeader) + "\n";
+  std::string Text;
   try {
-    return comparison::TraceOutcome(formats::ReadFileText(Path, MaxTraceBytes));
+    const std::string First = formats::ReadFilePrefix(Path, Header.size());
+    if (First != Header) {
+      throw UsageError("'" + Path + "' is not a boardsim trace file: its first line is not '" +
+                       sim::TraceFileHeader + "' (boardsim --trace=FILE writes one)");
+    }
+    Text = formats::ReadFileText(Path, MaxTraceBytes);
   } catch (const formats::FileError &Error) {
     throw UsageError("cannot read '" + Path + "': " + Error.what());
   }
+  return comparison::TraceOutcome(Text.substr(Header.size()));
 }
 
 std::vector<std::string> RunNames(unsigned Which) {
@@ -318,7 +329,7 @@ std::string CompareHelp() {
          "Each case is reported 'same' or 'different'. For a difference: the first record where\n"
          "the traces part, on each side with three records before and after it (trace record\n"
          "format, ports, addresses and values in hexadecimal; records count from 0, so record\n"
-         "N is line N+1 of a trace file), the calls each side was in there, and every result\n"
+         "N is line N+2 of a trace file), the calls each side was in there, and every result\n"
          "that differs: entry status, each request's status, hung, the calls and last accesses\n"
          "of a hung run, a broken rule, the driver's facts, and what the run left on the board\n"
          "(decode map and its warnings, each bridge register and mirror, the Super I/O\n"

@@ -36,7 +36,7 @@ Json CaseJson(const CompareReport::Entry &Entry, const CompareReport::Entry &Fir
   Out["trace"] = nullptr;
   if (Result.Trace) {
     Out["trace"] = {{"record", Result.Trace->Record},
-                    {"line", Result.Trace->Record + 1},
+                    {"line", sim::TraceFileLine(Result.Trace->Record)},
                     {"a", TraceSideJson(Result.Trace->A)},
                     {"b", TraceSideJson(Result.Trace->B)}};
   }

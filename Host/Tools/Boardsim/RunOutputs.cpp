@@ -17,6 +17,8 @@ RunOutputs AddRunOutputs(tooloutput::OutputSet &Outputs, const Invocation &Asked
 }
 
 sim::TraceObserver TraceSink(tooloutput::Output &Trace) {
+  Trace.write(sim::TraceFileHeader);
+  Trace.write("\n");
   return [&Trace](const sim::TraceRecord &Record) {
     Trace.write(sim::FormatRecord(Record));
     Trace.write("\n");

@@ -17,8 +17,8 @@ struct RunOutputs {
 // Adds the outputs Asked names to Outputs, before anything runs.
 RunOutputs AddRunOutputs(tooloutput::OutputSet &Outputs, const Invocation &Asked);
 
-// The sink that streams the trace to its output as the run makes it, a record a line: memory
-// stays bounded whatever the step budget.
+// The sink that streams the trace to its output as the run makes it, a record a line after the
+// file's header line (written here): memory stays bounded whatever the step budget.
 sim::TraceObserver TraceSink(tooloutput::Output &Trace);
 
 } // namespace boardsim
