@@ -10,6 +10,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -262,11 +264,61 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       {"dxe --timer-hob", "/board_time/waits/0/kind", "wait"},
       {"decode 0x3F8,0,6", "/board_time/pm_timer_reads", 0},
       {"decode 0x3F8,0,6", "/board_time/first_reading", nullptr},
+      // Every key is in every run, null where it does not apply: d['image'] never raises.
+      {"pei", "/image", nullptr},
+      {"pei", "/dxe", nullptr},
+      {"pei", "/results", nullptr},
+      {"pei", "/in_smm_calls", nullptr},
+      {"dxe", "/decode_map", nullptr},
+      {"dxe", "/requests", nullptr},
+      {"dxe", "/replaced_tables", nullptr},
+      {"decode 0x60,0,2", "/status", nullptr},
+      {"decode 0x60,0,2", "/status_name", nullptr},
+      {"window 0x6C,4", "/spi", nullptr},
+      {"window 0x6C,4", "/dxe", nullptr},
+      // A status has its name beside it everywhere, and its hexadecimal text of its width.
+      {"pei", "/status_hex", "0x00000000"},
+      {"dxe", "/status_hex", "0x0000000000000000"},
+      {"boot", "/phases/1/status_hex", "0x0000000000000000"},
+      {"pei", "/requests/0/status_hex", "0x00000000"},
+      {"decode 0x220,0,0x906 0x60,0,2", "/results_hex",
+       nlohmann::json::array({"0x80000003", "0x00000000"})},
+      {"decode 0x220,0,0x906", "/decode_map/requests/0/status_name", "EFI_UNSUPPORTED"},
+      {"decode 0x220,0,0x906", "/decode_map/requests/0/status_hex", "0x80000003"},
+      {"decode 0x6C,0,0xFF", "/decode_map/requests/0/windows/0/status_name",
+       "EFI_INVALID_PARAMETER"},
+      {"decode 0x6C,0,0xFF", "/decode_map/requests/0/windows/0/status_hex", "0x80000002"},
+      {"dxe", "/dxe/measuring_interval/time_stamps_hex",
+       nlohmann::json::array({"0x0000000000000001", "0x0000000000000002"})},
+      // What the summary points out, for scripts: a repeated row, a window inside another, the
+      // warnings of each request and their count.
+      {"pei", "/decode_map/requests/5/repeats", 0},
+      {"pei", "/decode_map/requests/0/repeats", nullptr},
+      {"pei", "/decode_map/ranges/8/inside", 7},
+      {"pei", "/decode_map/ranges/7/set_by", nlohmann::json::array({6, 7})},
+      {"decode 0x6C,0,0xFF", "/decode_map/requests/0/warnings/0",
+       "SetIoDecode(0x006C, 0x00, 0x000000FF) returned EFI_SUCCESS (0x00000000), but the window "
+       "it asked for was refused: SetGenericIoRange(0x006C, 0x0000) -> EFI_INVALID_PARAMETER "
+       "(0x80000002)"},
+      {"pei", "/warning_count", 0},
+      {"decode 0x220,0,0x906", "/warning_count", 1},
+      {"pei --lpc=0xA0=0x1000", "/warning_count", 1},
+      {"boot --all-ones --timer-hob", "/warning_count", 3},
   };
+  std::map<std::string, std::set<std::string>> KeysByRun;
   for (const Case &Each : Cases) {
     const nlohmann::json Out = Json(Each.Arguments);
     EXPECT_EQ(Out[nlohmann::json::json_pointer(Each.Pointer)], Each.Expected)
         << Each.Arguments << " " << Each.Pointer;
+    if (Out["module"] != "boot") {
+      for (const auto &[Key, Value] : Out.items()) {
+        KeysByRun[Each.Arguments].insert(Key);
+      }
+    }
+  }
+  // The same keys in every run of every kind: a script reads any run's JSON as it reads another's.
+  for (const auto &[Run, Keys] : KeysByRun) {
+    EXPECT_EQ(Keys, KeysByRun.at("pei")) << Run;
   }
 }
 
@@ -285,6 +337,8 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
     const char *Arguments;
     std::vector<const char *> Shown;
     std::vector<const char *> Left = {}; // sections with nothing to say for the subcommand
+    int Exit = 0;
+    const char *Error = ""; // on standard error
   };
   const Case Cases[] = {
       {"pei --verbose",
@@ -447,10 +501,49 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
        {"  The measuring interval on the PM timer (port 0x1808) in BoardInitDxeEntry(ImageHandle,\n"
         "    SystemTable): 365 reads, 364 ticks (101.69 microseconds)\n"}},
       {"window 0x6C,2", {"  SetGenericIoRange requests: no PM-timer readings, so no board time"}},
+      // Every kind of run reads within the summary's width (checked for each case below).
+      {"decode 0x60,0,2", {"  1 request: 1 succeeded, 0 refused\n"}, {"WARNING"}},
+      {"window 0x6C,4", {"   1  0x006C,0x0004  a window of 4 bytes at 0x006C on LPC -> "}},
+      {"pei --all-ones", {"  SPI controller absent: left alone\n"}},
+      {"dxe --all-ones --timer-hob --verbose", {"Findings:\n  ran to its end\n  1 warning"}},
+      {"boot --verbose --scenario=spi-busy", {"  BoardInitPei: 9 bounded SPI waits ran out\n"}},
+      // A hung run says so first, and names the wait it was in without --verbose.
+      {"dxe --uart-lsr=0 --max-steps=5000",
+       {"Findings:\n  HUNG: stopped by the step budget of 5000 steps (bus accesses and processor "
+        "events)\n",
+        "  The wait on the UART line status (port 0x03FD) in BoardInitDxeEntry(ImageHandle,"},
+       {},
+       3,
+       "boardsim: the run hung: it exceeded the step budget of 5000 steps (bus accesses and "
+       "processor events) in "},
+      // --strict: a warning fails the run, once the outputs are written.
+      {"decode 0x220,0,0x906 --strict",
+       {"WARNING: SetIoDecode(0x0220"},
+       {},
+       1,
+       "boardsim: --strict: 1 warning in the run\n"},
+      {"decode 0x220,0,0x906 --strict --json=-",
+       {"\"warning_count\": 1"},
+       {"Findings"},
+       1,
+       "boardsim: --strict: 1 warning in the run\n"},
+      {"pei --strict", {"  no warnings\n"}},
+      {"pei --strict --pcr=0x2770=0x8000", {"MIRROR DIFFERS"}, {}, 1, "--strict: 1 warning"},
+      {"boot --all-ones --timer-hob --strict",
+       {"  3 warnings, each marked WARNING"},
+       {},
+       1,
+       "boardsim: --strict: 3 warnings in the boot\n"},
   };
   for (const Case &Each : Cases) {
     const Result Run = Boardsim(Each.Arguments);
-    ASSERT_EQ(Run.Exit, 0) << Each.Arguments;
+    ASSERT_EQ(Run.Exit, Each.Exit) << Each.Arguments << "\n" << Run.Err;
+    EXPECT_NE(Run.Err.find(Each.Error), std::string::npos) << Each.Arguments << ": " << Run.Err;
+    std::istringstream Lines(Run.Out);
+    const bool Summary = std::string(Each.Arguments).find("--json=-") == std::string::npos;
+    for (std::string Line; Summary && std::getline(Lines, Line);) {
+      EXPECT_LE(Line.size(), 100u) << Each.Arguments << ": " << Line;
+    }
     for (const char *Expected : Each.Shown) {
       EXPECT_NE(Run.Out.find(Expected), std::string::npos) << Each.Arguments << ": " << Expected;
     }
@@ -643,6 +736,7 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
     const char *Error; // the first line on standard error, from " in " on
     const char *Pointer;
     nlohmann::json Expected;
+    const char *Shown = ""; // anywhere on standard error
   };
   const Case Cases[] = {
       {"decode 0x6C,2,0xFF --pcr=0x2730=0 --all-ones --max-steps=5",
@@ -662,6 +756,11 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
        " in BoardInitDxeEntry(ImageHandle, SystemTable), in the wait on the UART line status (port "
        "0x03FD); last accesses:",
        "/board_time/hung_in", "the wait on the UART line status (port 0x03FD)"},
+      {"dxe --max-steps=100", nullptr, "/status_hex", nullptr},
+      // A wait's identical reads are one line with their count.
+      {"dxe --uart-lsr=0 --max-steps=5000", nullptr, "/last_accesses/15",
+       "IN8 0x03FD 0x00  ; UART line status",
+       "last accesses:\n  IN8 0x03FD 0x00  (x16)  ; UART line status\n"},
       {"dxe --pm-timer-stuck --max-steps=5000",
        " in BoardInitDxeEntry(ImageHandle, SystemTable), in the measuring interval on the PM timer "
        "(port 0x1808); last accesses:",
@@ -690,6 +789,7 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
     EXPECT_EQ(nlohmann::json::parse(Run.Out)[nlohmann::json::json_pointer(Each.Pointer)],
               Each.Expected)
         << Each.Arguments << " " << Each.Pointer;
+    EXPECT_NE(Run.Err.find(Each.Shown), std::string::npos) << Each.Arguments << ": " << Run.Err;
   }
 }
 
@@ -824,6 +924,10 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   for (const char *Documented :
        {"1 to 10000000", "a multiple of 8", "`schema_version`", "`decode_map`", "--map=FILE"}) {
     EXPECT_NE(Readme.find(Documented), std::string::npos) << Documented;
+  }
+  // Each key of the JSON is in the README's table of keys.
+  for (const auto &[Key, Value] : Json.items()) {
+    EXPECT_NE(Readme.find("`" + Key + "`"), std::string::npos) << Key;
   }
 }
 

@@ -35,7 +35,7 @@ std::string Ending(const RunRecord &Report) {
   if (Result.Hung) {
     return "HUNG: stopped by " + StepBudgetText(Report.Settings.MaxSteps);
   }
-  return Result.Image ? "ran to its end; the image broke no rule" : "ran to its end";
+  return "ran to its end";
 }
 
 std::string SpiFinding(const RunRecord &Report) {

@@ -297,14 +297,11 @@ std::string Summary(const RunRecord &Report, bool Verbose) {
   const std::string Ran = sim::RunTitle(sim::RunKindOf(Report.Which));
   Out << Ran << " on the simulated board";
   const runs::RunResult &Result = Report.Result;
-  if (Result.Ran == runs::Implementation::Image) {
-    Out << ", run from the image " << Report.ImagePath;
-  }
   if (!Report.ScenarioName.empty()) {
     Out << ", scenario " << Report.ScenarioName;
   }
   if (Result.Image && Result.Image->Breach) {
-    Out << ": STOPPED, the firmware broke a rule: " << *Result.Image->Breach;
+    Out << ": STOPPED, the firmware broke a rule:\n  " << *Result.Image->Breach;
   } else if (Result.Hung && Result.Image && Result.Image->SpunWithoutAccess) {
     Out << ": HUNG (" << runs::InstructionsWithoutAccess << " instructions without an access)";
   } else if (Result.Hung) {
@@ -314,6 +311,10 @@ std::string Summary(const RunRecord &Report, bool Verbose) {
         << sim::StatusText(*Result.EntryStatus, sim::StatusBits(EntryOperation(Report.Which)));
   }
   Out << "\n";
+  // The image's path on a line of its own: a path is as long as it is, and stays whole.
+  if (Result.Ran == runs::Implementation::Image) {
+    Out << "  run from the image " << Report.ImagePath << "\n";
+  }
   Out << ReplacedTablesSummary(Report.Settings.Tables);
   if (Result.Hung && !Result.Running.empty()) {
     Out << "  running:";
@@ -361,7 +362,7 @@ std::string Summary(const RunRecord &Report, bool Verbose) {
         << " executed; stack high-water mark " << Facts.StackHighWater << " bytes"
         << (Facts.StackDeepestIn.empty() ? "" : ", deepest in " + Facts.StackDeepestIn) << "\n";
     if (!Facts.StackChain.empty()) {
-      Out << "  calls in progress at the high-water mark:";
+      Out << "  calls in progress at the high-water mark:\n   ";
       for (const std::string &Function : Facts.StackChain) {
         Out << (&Function == &Facts.StackChain.front() ? " " : " > ") << Function;
       }
