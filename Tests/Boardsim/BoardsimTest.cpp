@@ -724,9 +724,9 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
   const Result OnTerminal = tooltest::RunTool(
       "script", "-qec '" BOARDSIM_PATH " dxe --pm-timer-stuck --max-steps=" + TerminalSteps +
                     " --trace=/dev/null >/dev/null' /dev/null");
-  EXPECT_NE(OnTerminal.Out.find(" of " + TerminalSteps + " accesses\r"), std::string::npos)
+  EXPECT_NE(OnTerminal.Out.find(" of " + TerminalSteps + " steps\r"), std::string::npos)
       << OnTerminal.Out;
-  EXPECT_NE(OnTerminal.Out.find("accesses\r     "), std::string::npos);
+  EXPECT_NE(OnTerminal.Out.find("steps\r     "), std::string::npos);
   EXPECT_NE(OnTerminal.Out.find("\rboardsim: the run hung"), std::string::npos);
 
   // Each hung run names the calls and the wait it was in, on standard error and in the JSON, and

@@ -26,7 +26,7 @@ void Progress::check() {
     return;
   }
   const std::string Line =
-      "boardsim: " + std::to_string(Accesses_) + " of " + std::to_string(Budget_) + " accesses";
+      "boardsim: " + std::to_string(Accesses_) + " of " + std::to_string(Budget_) + " steps";
   std::fprintf(stderr, "\r%s", Line.c_str());
   std::fflush(stderr);
   LineLength_ = Line.size();

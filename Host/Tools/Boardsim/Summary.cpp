@@ -172,8 +172,8 @@ void Spi(std::ostringstream &Out, const RunRecord &Report) {
   for (const SpiWaitRun &Wait : Facts.spiWaits()) {
     if (Wait.Waits.empty()) {
       Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
-          << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
-          << "\n";
+          << sim::HexText(Wait.Value, 8) << " " << Plural(Wait.Reads, "time", "times") << ") after "
+          << Wait.After << "\n";
     }
     // Each of the firmware's waits on its own: two waits back to back are two lines.
     for (const SpiFirmwareWait &Each : Wait.Waits) {
@@ -183,8 +183,8 @@ void Spi(std::ostringstream &Out, const RunRecord &Report) {
           From += (From.empty() ? ", in the image's " : " and ") + Function;
         }
         Out << "    1 wait on " << Wait.Register << ", " << Each.Function << " for "
-            << Each.WaitsFor << " (read " << sim::HexText(Wait.Value, 8) << " " << Each.Reads
-            << " times" << From << ") after " << Wait.After << "\n";
+            << Each.WaitsFor << " (read " << sim::HexText(Wait.Value, 8) << " "
+            << Plural(Each.Reads, "time", "times") << From << ") after " << Wait.After << "\n";
       }
     }
   }
