@@ -459,6 +459,14 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
         "    I/O Enables: 0x0000 -> 0x3C03\n", "    I/O Enables mirror: 0x0000 -> 0x3C03\n",
         "  note: 0x0280-0x0283 is held by both LPC range 3 window on LPC and LPC range 2 window"},
        {"WARNING"}},
+      // A row sets only the target it asks for: the preset eSPI decoder of the same ports is no
+      // row's, and the claim of two targets is a warning of the map's.
+      {"pei --lpc=0xA0=0x1000",
+       {"  0x002E-0x002F  LPC       configuration ports 0x2E/0x2F  set by rows 1, 6\n"
+        "  0x002E-0x002F  eSPI CS1  configuration ports 0x2E/0x2F\n",
+        "  0x0A00-0x0AFF  LPC       LPC range 4 window             set by row 10\n"
+        "  WARNING: 0x002E-0x002F is claimed by configuration ports 0x2E/0x2F on LPC and "
+        "configuration ports\n"}},
       {"pei --lpc=0x90=0x00FC0A01 --verbose",
        {"    Generic I/O Range 3: 0x00000000 -> 0x00FC0201\n"},
        {"Generic I/O Range 4:"}},

@@ -83,6 +83,18 @@ bool Within(const DecodedRange &Inner, const DecodedRange &Outer) {
          (Outer.First != Inner.First || Outer.Last != Inner.Last);
 }
 
+// The target a call asks its ports to go to: the decode target of its attributes or of its size
+// word, where the full-window size word asks for LPC.
+unsigned AskedTarget(const sim::CallRecord &Call) {
+  if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
+    return FieldGet(DecodeAttributes::DecodeTarget, Decode->Attributes);
+  }
+  const auto &Window = std::get<sim::SetGenericIoRangeCall>(Call.Made);
+  return Window.SizeWord == GenericIoSizeWord::FullWindow
+             ? DecodeTarget::Lpc
+             : FieldGet(GenericIoSizeWord::DecodeTarget, Window.SizeWord);
+}
+
 // The fixed decoders a request's port lands on turn on every range of the same decoder (the
 // keyboard controller's 0x60 and 0x64); a window call opens the narrowest window holding its port.
 void MarkSetBy(DecodeMap &Map, std::size_t Request) {
@@ -96,10 +108,13 @@ void MarkSetBy(DecodeMap &Map, std::size_t Request) {
       Map.SetBy[Range].push_back(Request);
     }
   };
+  // Only the decoders of the target it asked for: another target's may hold the port too.
+  const unsigned Target = AskedTarget(Asked.Call);
   const auto MarkDecoder = [&](const DecodedRange &Decoder) {
     for (std::size_t Each = 0; Each < Map.Ranges.size(); ++Each) {
       const DecodedRange &Range = Map.Ranges[Each];
-      if (!Range.Window && Range.By == Decoder.By && Range.Target == Decoder.Target) {
+      if (!Range.Window && Range.By == Decoder.By && Range.Target == Target &&
+          Decoder.Target == Target) {
         Mark(Each);
       }
     }
@@ -122,13 +137,15 @@ void MarkSetBy(DecodeMap &Map, std::size_t Request) {
     if (!Succeeded(Window.Call) || Window.Holding.empty()) {
       continue;
     }
-    const DecodedRange *Narrowest = &Window.Holding.front();
+    const unsigned WindowTarget = AskedTarget(Window.Call);
+    const DecodedRange *Narrowest = nullptr;
     for (const DecodedRange &Range : Window.Holding) {
-      if (Range.Last - Range.First < Narrowest->Last - Narrowest->First) {
+      if (Range.Target == WindowTarget &&
+          (Narrowest == nullptr || Range.Last - Range.First < Narrowest->Last - Narrowest->First)) {
         Narrowest = &Range;
       }
     }
-    for (std::size_t Each = 0; Each < Map.Ranges.size(); ++Each) {
+    for (std::size_t Each = 0; Narrowest != nullptr && Each < Map.Ranges.size(); ++Each) {
       if (SameRange(Map.Ranges[Each], *Narrowest)) {
         Mark(Each);
       }
