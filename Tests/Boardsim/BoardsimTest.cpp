@@ -552,6 +552,20 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
     for (std::string Line; Summary && std::getline(Lines, Line);) {
       EXPECT_LE(Line.size(), 100u) << Each.Arguments << ": " << Line;
     }
+    // The findings count every WARNING the summary marks, and no other.
+    std::size_t Marked = 0;
+    for (std::size_t At = Run.Out.find("WARNING: "); At != std::string::npos;
+         At = Run.Out.find("WARNING: ", At + 1)) {
+      ++Marked;
+    }
+    const std::string::size_type Count = Run.Out.find(" warning");
+    if (Summary && Run.Out.find("  no warnings\n") == std::string::npos &&
+        Count != std::string::npos) {
+      const std::string::size_type Start = Run.Out.rfind(' ', Count - 1) + 1;
+      EXPECT_EQ(Run.Out.substr(Start, Count - Start), std::to_string(Marked)) << Each.Arguments;
+    } else if (Summary) {
+      EXPECT_EQ(Marked, 0u) << Each.Arguments;
+    }
     for (const char *Expected : Each.Shown) {
       EXPECT_NE(Run.Out.find(Expected), std::string::npos) << Each.Arguments << ": " << Expected;
     }
