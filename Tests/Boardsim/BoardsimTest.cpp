@@ -10,6 +10,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -51,7 +53,7 @@ TEST(Boardsim, PeiDefaultRunLeavesTheBoardDecodedAndConfigured) {
   EXPECT_EQ(Pei["serial"], "");
   EXPECT_EQ(Pei["interrupts_enabled"], true);
   EXPECT_EQ(Pei["hung"], false);
-  EXPECT_FALSE(Pei.contains("in_smm"));
+  EXPECT_EQ(Pei["in_smm"], nullptr); // the driver's alone: null for the early-init module
 
   // The access count is the trace's records, annotations left out.
   const std::string TracePath = TempFile("pei.trace");
@@ -202,7 +204,9 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
         {"last", 0x2F},
         {"target", "LPC"},
         {"by", "configuration ports 0x2E/0x2F"},
-        {"kind", "fixed"}}},
+        {"kind", "fixed"},
+        {"set_by", {0, 5}},
+        {"inside", nullptr}}},
       {"pei", "/decode_map/standard_com_ports/1/decoded_by/0/first", 0x200},
       {"pei", "/decode_map/requests/6/opens_standard_com_ports", true},
       {"pei",
@@ -214,7 +218,9 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
                                {"last", 0xAFF},
                                {"target", "eSPI CS1"},
                                {"by", "eSPI CS1 window"},
-                               {"kind", "window"}}})},
+                               {"kind", "window"},
+                               {"set_by", {0}},
+                               {"inside", nullptr}}})},
       {"window 0xA00,0x0190", "/decode_map/requests/0/asked",
        "a window of 144 bytes at 0x0A00 on eSPI CS1"},
       {"decode 0x60,0,0x102", "/decode_map/ranges/0/target", "LPC"},
@@ -258,11 +264,61 @@ TEST(Boardsim, ScenarioOptionsChangeWhatTheFirmwareMeets) {
       {"dxe --timer-hob", "/board_time/waits/0/kind", "wait"},
       {"decode 0x3F8,0,6", "/board_time/pm_timer_reads", 0},
       {"decode 0x3F8,0,6", "/board_time/first_reading", nullptr},
+      // Every key is in every run, null where it does not apply: d['image'] never raises.
+      {"pei", "/image", nullptr},
+      {"pei", "/dxe", nullptr},
+      {"pei", "/results", nullptr},
+      {"pei", "/in_smm_calls", nullptr},
+      {"dxe", "/decode_map", nullptr},
+      {"dxe", "/requests", nullptr},
+      {"dxe", "/replaced_tables", nullptr},
+      {"decode 0x60,0,2", "/status", nullptr},
+      {"decode 0x60,0,2", "/status_name", nullptr},
+      {"window 0x6C,4", "/spi", nullptr},
+      {"window 0x6C,4", "/dxe", nullptr},
+      // A status has its name beside it everywhere, and its hexadecimal text of its width.
+      {"pei", "/status_hex", "0x00000000"},
+      {"dxe", "/status_hex", "0x0000000000000000"},
+      {"boot", "/phases/1/status_hex", "0x0000000000000000"},
+      {"pei", "/requests/0/status_hex", "0x00000000"},
+      {"decode 0x220,0,0x906 0x60,0,2", "/results_hex",
+       nlohmann::json::array({"0x80000003", "0x00000000"})},
+      {"decode 0x220,0,0x906", "/decode_map/requests/0/status_name", "EFI_UNSUPPORTED"},
+      {"decode 0x220,0,0x906", "/decode_map/requests/0/status_hex", "0x80000003"},
+      {"decode 0x6C,0,0xFF", "/decode_map/requests/0/windows/0/status_name",
+       "EFI_INVALID_PARAMETER"},
+      {"decode 0x6C,0,0xFF", "/decode_map/requests/0/windows/0/status_hex", "0x80000002"},
+      {"dxe", "/dxe/measuring_interval/time_stamps_hex",
+       nlohmann::json::array({"0x0000000000000001", "0x0000000000000002"})},
+      // What the summary points out, for scripts: a repeated row, a window inside another, the
+      // warnings of each request and their count.
+      {"pei", "/decode_map/requests/5/repeats", 0},
+      {"pei", "/decode_map/requests/0/repeats", nullptr},
+      {"pei", "/decode_map/ranges/8/inside", 7},
+      {"pei", "/decode_map/ranges/7/set_by", nlohmann::json::array({6, 7})},
+      {"decode 0x6C,0,0xFF", "/decode_map/requests/0/warnings/0",
+       "SetIoDecode(0x006C, 0x00, 0x000000FF) returned EFI_SUCCESS (0x00000000), but the window "
+       "it asked for was refused: SetGenericIoRange(0x006C, 0x0000) -> EFI_INVALID_PARAMETER "
+       "(0x80000002)"},
+      {"pei", "/warning_count", 0},
+      {"decode 0x220,0,0x906", "/warning_count", 1},
+      {"pei --lpc=0xA0=0x1000", "/warning_count", 1},
+      {"boot --all-ones --timer-hob", "/warning_count", 3},
   };
+  std::map<std::string, std::set<std::string>> KeysByRun;
   for (const Case &Each : Cases) {
     const nlohmann::json Out = Json(Each.Arguments);
     EXPECT_EQ(Out[nlohmann::json::json_pointer(Each.Pointer)], Each.Expected)
         << Each.Arguments << " " << Each.Pointer;
+    if (Out["module"] != "boot") {
+      for (const auto &[Key, Value] : Out.items()) {
+        KeysByRun[Each.Arguments].insert(Key);
+      }
+    }
+  }
+  // The same keys in every run of every kind: a script reads any run's JSON as it reads another's.
+  for (const auto &[Run, Keys] : KeysByRun) {
+    EXPECT_EQ(Keys, KeysByRun.at("pei")) << Run;
   }
 }
 
@@ -281,13 +337,14 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
     const char *Arguments;
     std::vector<const char *> Shown;
     std::vector<const char *> Left = {}; // sections with nothing to say for the subcommand
+    int Exit = 0;
+    const char *Error = ""; // on standard error
   };
   const Case Cases[] = {
-      {"pei",
+      {"pei --verbose",
        {"COM A 0x3F8, COM B 0x3E8, parallel 0x378 (off), floppy 0x3F0 (off)", "config 0x2E/0x2F",
         "LPC range 3: 0x0200-0x02FF",
-        "SetIoDecode(0x03F8, 0x00, 0x00000006) -> EFI_SUCCESS (0x00000000)  [serial COM A at "
-        "0x03F8 on LPC]",
+        "   7  0x03F8,0,0x00000006  serial COM A at 0x03F8 on LPC -> EFI_SUCCESS (0x00000000)\n",
         "    SetGenericIoRange(0x0200, 0x0100) -> EFI_SUCCESS (0x00000000)",
         "SPI controller: present",
         "peripheral received 5 frames: 0x0700 0x0401 0x0307 0x020E 0x01FF",
@@ -297,107 +354,218 @@ TEST(Boardsim, SummaryAnswersWithoutTheTrace) {
         "bus (ports, memory): 520 (IN 276, OUT 163, RD 45, WR 36)",
         "processor events: 349 (FLAGS 58, CLI 58, STI 58, PAUSE 175, RDTSC 0)"},
        {"Serial console", "SMM"}},
+      // What matters first: the findings, before the decode; the details only with --verbose.
+      {"pei",
+       {"entry returned EFI_SUCCESS (0x00000000)\n\nFindings:\n  ran to its end\n  no warnings\n"
+        "  every decode register matches its private-configuration mirror\n"
+        "  SPI controller present: 0 bounded waits ran out\n\nDecode table",
+        // The rows numbered, a repeated row pointed out, the windows a row opened under it.
+        "   1  0x002E,2,0x000000FF  other at 0x002E on LPC -> EFI_SUCCESS (0x00000000)\n",
+        "   4  0x0280,2,0x000000FF  other at 0x0280 on LPC -> EFI_SUCCESS (0x00000000)\n"
+        "        SetGenericIoRange(0x0280, 0x0002) -> EFI_SUCCESS (0x00000000)\n",
+        "   6  0x002E,2,0x000000FF  other at 0x002E on LPC -> EFI_SUCCESS (0x00000000); repeats "
+        "row 1\n",
+        "        opens all four standard COM ports (0x3F8, 0x2F8, 0x3E8, 0x2E8), whatever the COM "
+        "selector\n",
+        "  10  0x0A00,144,0x000000FF  other at 0x0A00 on LPC",
+        // The decode told once: each range with the rows that asked for it, a window inside
+        // another said so.
+        "  0x002E-0x002F  LPC       configuration ports 0x2E/0x2F  set by rows 1, 6\n",
+        "  0x0064         LPC       keyboard controller            set by row 9\n",
+        "  0x0280-0x0283  LPC       LPC range 2 window             set by row 4; inside "
+        "0x0200-0x02FF\n",
+        "  0x03E8-0x03EF  LPC       COM B decoder                  set by rows 7, 8\n",
+        "  5 delays on the PM timer, 3 bounded waits on other registers (--verbose lists each)\n",
+        "Steps: 869 of the step budget of 1000000 steps (bus accesses and processor events):\n"},
+       {"I/O decode (bridge", "requests, asked and got", "registers the run changed",
+        "Super I/O writes", "standard COM ports:", "note:", "The delay on"}},
       {"dxe",
        {"HOB list: found in the configuration table",
         "timer HOB: not found, so the measuring interval ran: 364 PM-timer ticks",
-        "time stamps 0x1 and 0x2", "LocateProtocol: 1 call, InSmm: 0 calls; in SMM: no",
-        "Zelk SetupInit result = EFI_SUCCESS"},
-       {"I/O decode", "Super I/O", "Decode table"}},
+        // Time stamps as wide as the trace prints them.
+        "time stamps 0x0000000000000001 and 0x0000000000000002",
+        "LocateProtocol: 1 call, InSmm: 0 calls; in SMM: no", "Zelk SetupInit result = EFI_SUCCESS",
+        "Findings:\n  ran to its end\n  no warnings\n  SPI controller present: 0 bounded waits "
+        "ran out\n"},
+       {"I/O decode", "Super I/O", "Decode table", "decode register"}},
       {"dxe --timer-hob --smm=inside",
        {"timer HOB: found, so the measuring interval was skipped",
         "LocateProtocol: 1 call, InSmm: 1 call; in SMM: yes"}},
       {"dxe --no-hob-list", {"HOB list: not found", "timer HOB: not looked for"}},
       {"dxe --lpc=0x82=0x3C00",
        {"  (nothing)\n  WARNING: 59 bytes written to the UART at 0x3F8 reached no UART "
-        "(accesses: 118 not decoded by the bridge)"}},
+        "(accesses: 118 not decoded by the\n    bridge)",
+        "  1 warning, each marked WARNING beside what it concerns\n"}},
       {"pei",
        {"Super I/O chip (configuration ports 0x2E/0x2F on LPC), as the run left it:\n"
         "  22 of 22 accesses to its ports reached it\n"
-        "  configuration mode: entered 1 times, left 1 times\n"
+        "  configuration mode: entered 1 time, left 1 time\n"
         "  logical device 0x0D: activate (0x30) = 0x01: on, I/O base, low byte (0x61) = 0x00, "
-        "interrupt select (0x70) = 0x1A"},
+        "interrupt\n    select (0x70) = 0x1A"},
        {"WARNING"}},
       {"boot",
-       {"BoardInitPei: entry returned EFI_SUCCESS (0x00000000); 869 accesses\n",
+       {"BoardInitPei: entry returned EFI_SUCCESS (0x00000000)\n"
+        "  869 steps (bus accesses and processor events)\n",
         "    UART: made reachable: 0x03F8-0x03FF on LPC (COM A decoder)\n",
         "    UART: reachable, as before: 0x03F8-0x03FF on LPC (COM A decoder)\n",
-        "  Zelk SetupInit result = EFI_SUCCESS\n", "  BoardInitDxe: 549 ticks"},
-       {"WARNING"}},
+        "  Zelk SetupInit result = EFI_SUCCESS\n", "  BoardInitDxe: 549 ticks",
+        "Findings:\n  no warnings\n  BoardInitPei: 0 bounded SPI waits ran out\n"},
+       {"WARNING", "The delay on"}},
+      {"boot --verbose", {"  The delay on the PM timer (port 0x1808) in BoardInitDxeEntry("}},
       {"pei --spi=dead", {"SPI controller: present but dead"}, {"final registers"}},
       {"pei --scenario=spi-busy",
-       {"bounded waits that ran out: 9", "after SPI data <- 0x00000700"}},
+       {"bounded waits that ran out: 9", "after SPI data <- 0x00000700",
+        "  SPI controller present: 9 bounded waits ran out\n"}},
       // Two waits back to back on one status are two waits: the busy wait ends at its first
       // read, the transmit wait gives up after its 17.
       {"pei --spi-status=0x08",
        {"bounded waits that ran out: 6\n"
         "    1 wait on SPI status, WaitTransmitReady for transmit FIFO not full and not busy "
-        "(read 0x00000008 17 times) after SPI clock <- 0x80640003\n"},
+        "(read 0x00000008\n      17 times) after SPI clock <- 0x80640003\n"},
        {"18 times", "WaitStatusClear"}},
       // A window is the base with its mask bits cleared through base plus mask.
-      {"pei --lpc=0x84=0x00FC0A41", {"LPC range 1: 0x0A00-0x0AFF"}},
-      {"window 0x6C,4 --lpc=0x88=0x80000A01",
+      {"pei --lpc=0x84=0x00FC0A41 --verbose", {"LPC range 1: 0x0A00-0x0AFF"}},
+      {"window 0x6C,4 --lpc=0x88=0x80000A01 --verbose",
        {"LPC range 2: 0x0A00-0x0A03, reserved bits 0x80000000 set"}},
-      {"pei --lpc=0x80=0x8000", {"reserved bits 0x8000 set"}},
-      {"pei --pcr=0x2770=0x8000", {"MIRROR DIFFERS"}},
+      {"pei --lpc=0x80=0x8000", {"I/O Decode Ranges has reserved bits 0x8000 set"}},
+      {"pei --lpc=0x80=0x8000 --verbose", {"reserved bits 0x8000 set"}},
+      // A mirror that differs is a finding of its own.
+      {"pei --pcr=0x2770=0x8000",
+       {"  1 warning, each marked WARNING beside what it concerns\n"
+        "  WARNING: I/O Decode Ranges 0x0070 | mirror 0x8070: MIRROR DIFFERS\n"}},
+      {"pei --pcr=0x2770=0x8000 --verbose", {"MIRROR DIFFERS"}},
       {"decode 0x220,0,0x906",
-       {"SetIoDecode(0x0220, 0x00, 0x00000906) -> EFI_UNSUPPORTED (0x80000003)  [serial COM A at "
-        "0x0220 on target 9 (unknown)]"}},
-      {"decode 0x220,0,0x106", {"[serial COM A at 0x0220 on eSPI CS1]"}, {"SPI controller"}},
+       {"   1  0x0220,0,0x00000906  serial COM A at 0x0220 on target 9 (unknown) -> "
+        "EFI_UNSUPPORTED\n     (0x80000003)\n",
+        "  1 request: 0 succeeded, 1 refused\n"}},
+      {"decode 0x220,0,0x106", {"serial COM A at 0x0220 on eSPI CS1 -> "}, {"SPI controller"}},
       // The decode map ends pei, decode and window: literal port ranges, where they go, by what.
       {"pei",
-       {"I/O decode map (where each port goes after the run):\n"
-        "  0x002E-0x002F  LPC       configuration ports 0x2E/0x2F\n",
-        "  0x0060         LPC       keyboard controller\n",
-        "  0x0200-0x02FF  LPC       LPC range 3 window\n",
-        "  0x03E8-0x03EF  LPC       COM B decoder\n"
-        "  0x03F8-0x03FF  LPC       COM A decoder\n",
-        "standard COM ports: 0x3F8 in 0x03F8-0x03FF on LPC (COM A decoder); 0x2F8 in "
-        "0x0200-0x02FF on LPC (LPC range 3 window)",
-        "    serial COM B at 0x02F8 on LPC -> EFI_SUCCESS (0x00000000); the port goes to "
-        "0x0200-0x02FF on LPC (LPC range 3 window)\n",
-        "a standard COM port request opens all four standard COM ports: 0x3F8 on the COM A "
-        "decoder, 0x2F8 through the window at 0x200, 0x3E8 on the COM B decoder, 0x2E8 through "
-        "the window at 0x200; the COM selector is not read for them",
-        "    I/O Enables: 0x0000 -> 0x3C03\n", "    I/O Enables mirror: 0x0000 -> 0x3C03\n"},
+       {"I/O decode map (where each port goes after the run, and the row that asked for it):\n"
+        "  0x002E-0x002F  LPC       configuration ports 0x2E/0x2F  set by rows 1, 6\n",
+        "  0x0060         LPC       keyboard controller            set by row 9\n",
+        "  0x0200-0x02FF  LPC       LPC range 3 window             set by rows 7, 8\n",
+        "  0x03E8-0x03EF  LPC       COM B decoder                  set by rows 7, 8\n"
+        "  0x03F8-0x03FF  LPC       COM A decoder                  set by rows 7, 8\n"},
        {"WARNING"}},
-      {"pei --lpc=0x90=0x00FC0A01",
+      {"pei --verbose",
+       {"standard COM ports: 0x3F8 in 0x03F8-0x03FF on LPC (COM A decoder); 0x2F8 in "
+        "0x0200-0x02FF on LPC\n    (LPC range 3 window)",
+        "    serial COM B at 0x02F8 on LPC -> EFI_SUCCESS (0x00000000); the port goes to "
+        "0x0200-0x02FF on LPC\n      (LPC range 3 window)\n",
+        "a standard COM port request opens all four standard COM ports: 0x3F8 on the COM A "
+        "decoder,\n        0x2F8 through the window at 0x200, 0x3E8 on the COM B decoder, 0x2E8 "
+        "through the window at\n        0x200; the COM selector is not read for them",
+        "    I/O Enables: 0x0000 -> 0x3C03\n", "    I/O Enables mirror: 0x0000 -> 0x3C03\n",
+        "  note: 0x0280-0x0283 is held by both LPC range 3 window on LPC and LPC range 2 window"},
+       {"WARNING"}},
+      // A row sets only the target it asks for: the preset eSPI decoder of the same ports is no
+      // row's, and the claim of two targets is a warning of the map's.
+      {"pei --lpc=0xA0=0x1000",
+       {"  0x002E-0x002F  LPC       configuration ports 0x2E/0x2F  set by rows 1, 6\n"
+        "  0x002E-0x002F  eSPI CS1  configuration ports 0x2E/0x2F\n",
+        "  0x0A00-0x0AFF  LPC       LPC range 4 window             set by row 10\n"
+        "  WARNING: 0x002E-0x002F is claimed by configuration ports 0x2E/0x2F on LPC and "
+        "configuration ports\n"}},
+      {"pei --lpc=0x90=0x00FC0A01 --verbose",
        {"    Generic I/O Range 3: 0x00000000 -> 0x00FC0201\n"},
        {"Generic I/O Range 4:"}},
       {"decode 0x3BC,0,7 0x370,0,1 0x208,0,8 0x63,0,0xFF",
        {"  0x0062         LPC       embedded controller\n",
-        "  0x0208-0x020F  LPC       game port 0x208\n",
-        "  0x0370-0x0375  LPC       floppy decoder\n  0x0377         LPC       floppy decoder\n",
-        "  0x03BC-0x03BF  LPC       parallel decoder\n"}},
-      {"decode 0x220,0,0x906",
-       {"  WARNING: SetIoDecode(0x0220, 0x00, 0x00000906) was refused with EFI_UNSUPPORTED "
-        "(0x80000003), yet changed decode registers (decode target 9 names no target)\n",
-        "I/O Decode Ranges: 0x0000 -> 0x0002", "the port is not decoded"}},
-      {"decode 0x280,2,0xFF --lpc=0x84=0x301 --lpc=0x88=0x401 --lpc=0x8C=0x501 --lpc=0x90=0x601",
-       {"  WARNING: SetIoDecode(0x0280, 0x02, 0x000000FF) returned EFI_SUCCESS (0x00000000), but "
-        "the window it asked for was refused: SetGenericIoRange(0x0280, 0x0002) -> "
-        "EFI_OUT_OF_RESOURCES",
-        "no window holds the port"}},
-      {"window 0x6C,4 0x3000,0x100",
+        "  0x0208-0x020F  LPC       game port 0x208      set by request 3\n",
+        "  0x0370-0x0375  LPC       floppy decoder       set by request 2\n"
+        "  0x0377         LPC       floppy decoder       set by request 2\n",
+        "  0x03BC-0x03BF  LPC       parallel decoder     set by request 1\n"}},
+      // A warning stands under the request it concerns.
+      {"decode 0x220,0,0x906 --verbose",
+       {"     (0x80000003)\n        WARNING: SetIoDecode(0x0220, 0x00, 0x00000906) was refused "
+        "with EFI_UNSUPPORTED\n          (0x80000003), yet changed decode registers (decode "
+        "target 9 names no target)\n",
+        "I/O Decode Ranges: 0x0000 -> 0x0002", "EFI_UNSUPPORTED (0x80000003); the port is not\n"}},
+      {"decode 0x280,2,0xFF --lpc=0x84=0x301 --lpc=0x88=0x401 --lpc=0x8C=0x501 --lpc=0x90=0x601 "
+       "--verbose",
+       {"        SetGenericIoRange(0x0280, 0x0002) -> EFI_OUT_OF_RESOURCES (0x80000009)\n"
+        "        WARNING: SetIoDecode(0x0280, 0x02, 0x000000FF) returned EFI_SUCCESS (0x00000000), "
+        "but the\n          window it asked for was refused: SetGenericIoRange(0x0280, 0x0002) -> "
+        "EFI_OUT_OF_RESOURCES\n",
+        "no window holds"}},
+      {"window 0x6C,4 0x3000,0x100 --verbose",
        {"a 256-byte window at 0x3000 on LPC (size word 0x0100) -> EFI_SUCCESS (0x00000000); the "
-        "port goes to 0x3000-0x30FF on LPC (LPC range 2 window)"},
+        "port goes\n      to 0x3000-0x30FF on LPC (LPC range 2 window)",
+        "  0x3000-0x30FF  LPC       LPC range 2 window  set by request 2\n"},
        {"WARNING", "opens all four"}},
-      // Board time, the run's and each wait's, with where it was.
-      {"pei",
-       {"Board time (PM timer, 3579545 Hz;",
+      // Board time says in its heading what it measures; each wait, with where it was, with
+      // --verbose.
+      {"pei --verbose",
+       {"PM-timer time the firmware read (the timer ticks only when read; waits reading no timer "
+        "count 0):\n",
         "  BoardInitPei: 184 ticks (51.40 microseconds) from the first of 185 PM-timer readings "
         "to the last\n",
         "  The delay on the PM timer (port 0x1808) in BoardInitPeiEntry(FileHandle, PeiServices): "
-        "37 reads, 36 ticks (10.06 microseconds), 5 times\n",
+        "37 reads,\n    36 ticks (10.06 microseconds), 5 times\n",
         "  The wait on the SPI register 0x0C (0xFE03200C) in BoardInitPeiEntry(FileHandle, "
-        "PeiServices): 3 reads, 0 ticks (0.00 microseconds)\n"}},
-      {"dxe",
-       {"  The measuring interval on the PM timer (port 0x1808) in BoardInitDxeEntry(ImageHandle, "
-        "SystemTable): 365 reads, 364 ticks (101.69 microseconds)\n"}},
+        "PeiServices): 3\n    reads, 0 ticks (0.00 microseconds)\n"}},
+      {"dxe --verbose",
+       {"  The measuring interval on the PM timer (port 0x1808) in BoardInitDxeEntry(ImageHandle,\n"
+        "    SystemTable): 365 reads, 364 ticks (101.69 microseconds)\n"}},
       {"window 0x6C,2", {"  SetGenericIoRange requests: no PM-timer readings, so no board time"}},
+      // Every kind of run reads within the summary's width (checked for each case below).
+      {"decode 0x60,0,2", {"  1 request: 1 succeeded, 0 refused\n"}, {"WARNING"}},
+      {"window 0x6C,4", {"   1  0x006C,0x0004  a window of 4 bytes at 0x006C on LPC -> "}},
+      {"pei --all-ones", {"  SPI controller absent: left alone\n"}},
+      {"dxe --all-ones --timer-hob --verbose", {"Findings:\n  ran to its end\n  1 warning"}},
+      {"boot --verbose --scenario=spi-busy", {"  BoardInitPei: 9 bounded SPI waits ran out\n"}},
+      // A hung run says so first, and names the wait it was in without --verbose.
+      {"dxe --uart-lsr=0 --max-steps=5000",
+       {"Findings:\n  HUNG: stopped by the step budget of 5000 steps (bus accesses and processor "
+        "events)\n",
+        "  The wait on the UART line status (port 0x03FD) in BoardInitDxeEntry(ImageHandle,"},
+       {},
+       3,
+       "boardsim: the run hung: it exceeded the step budget of 5000 steps (bus accesses and "
+       "processor events) in "},
+      // --strict: a warning fails the run, once the outputs are written.
+      {"decode 0x220,0,0x906 --strict",
+       {"WARNING: SetIoDecode(0x0220"},
+       {},
+       1,
+       "boardsim: --strict: 1 warning in the run\n"},
+      {"decode 0x220,0,0x906 --strict --json=-",
+       {"\"warning_count\": 1"},
+       {"Findings"},
+       1,
+       "boardsim: --strict: 1 warning in the run\n"},
+      {"pei --strict", {"  no warnings\n"}},
+      {"pei --strict --pcr=0x2770=0x8000", {"MIRROR DIFFERS"}, {}, 1, "--strict: 1 warning"},
+      {"boot --all-ones --timer-hob --strict",
+       {"  3 warnings, each marked WARNING"},
+       {},
+       1,
+       "boardsim: --strict: 3 warnings in the boot\n"},
   };
   for (const Case &Each : Cases) {
     const Result Run = Boardsim(Each.Arguments);
-    ASSERT_EQ(Run.Exit, 0) << Each.Arguments;
+    ASSERT_EQ(Run.Exit, Each.Exit) << Each.Arguments << "\n" << Run.Err;
+    EXPECT_NE(Run.Err.find(Each.Error), std::string::npos) << Each.Arguments << ": " << Run.Err;
+    std::istringstream Lines(Run.Out);
+    const bool Summary = std::string(Each.Arguments).find("--json=-") == std::string::npos;
+    for (std::string Line; Summary && std::getline(Lines, Line);) {
+      EXPECT_LE(Line.size(), 100u) << Each.Arguments << ": " << Line;
+    }
+    // The findings count every WARNING the summary marks, and no other.
+    std::size_t Marked = 0;
+    for (std::size_t At = Run.Out.find("WARNING: "); At != std::string::npos;
+         At = Run.Out.find("WARNING: ", At + 1)) {
+      ++Marked;
+    }
+    const std::string::size_type Count = Run.Out.find(" warning");
+    if (Summary && Run.Out.find("  no warnings\n") == std::string::npos &&
+        Count != std::string::npos) {
+      const std::string::size_type Start = Run.Out.rfind(' ', Count - 1) + 1;
+      EXPECT_EQ(Run.Out.substr(Start, Count - Start), std::to_string(Marked)) << Each.Arguments;
+    } else if (Summary) {
+      EXPECT_EQ(Marked, 0u) << Each.Arguments;
+    }
     for (const char *Expected : Each.Shown) {
       EXPECT_NE(Run.Out.find(Expected), std::string::npos) << Each.Arguments << ": " << Expected;
     }
@@ -458,7 +626,7 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"pei --max-steps=0", "at least 1"},
       // The step budget is bounded: a hung run of the largest one still ends within seconds.
       {"pei --max-steps=10000001", "'10000001' is out of range: the step budget is at least 1 and "
-                                   "at most 10000000 accesses"},
+                                   "at most 10000000 steps"},
       {"dxe --max-steps=18446744073709551615", "at most 10000000"},
       // A scenario is refused where an option that sets one of its settings would be.
       {"pei --scenario=uart-never-empties",
@@ -578,9 +746,9 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
   const Result OnTerminal = tooltest::RunTool(
       "script", "-qec '" BOARDSIM_PATH " dxe --pm-timer-stuck --max-steps=" + TerminalSteps +
                     " --trace=/dev/null >/dev/null' /dev/null");
-  EXPECT_NE(OnTerminal.Out.find(" of " + TerminalSteps + " accesses\r"), std::string::npos)
+  EXPECT_NE(OnTerminal.Out.find(" of " + TerminalSteps + " steps\r"), std::string::npos)
       << OnTerminal.Out;
-  EXPECT_NE(OnTerminal.Out.find("accesses\r     "), std::string::npos);
+  EXPECT_NE(OnTerminal.Out.find("steps\r     "), std::string::npos);
   EXPECT_NE(OnTerminal.Out.find("\rboardsim: the run hung"), std::string::npos);
 
   // Each hung run names the calls and the wait it was in, on standard error and in the JSON, and
@@ -590,6 +758,7 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
     const char *Error; // the first line on standard error, from " in " on
     const char *Pointer;
     nlohmann::json Expected;
+    const char *Shown = ""; // anywhere on standard error
   };
   const Case Cases[] = {
       {"decode 0x6C,2,0xFF --pcr=0x2730=0 --all-ones --max-steps=5",
@@ -609,6 +778,11 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
        " in BoardInitDxeEntry(ImageHandle, SystemTable), in the wait on the UART line status (port "
        "0x03FD); last accesses:",
        "/board_time/hung_in", "the wait on the UART line status (port 0x03FD)"},
+      {"dxe --max-steps=100", nullptr, "/status_hex", nullptr},
+      // A wait's identical reads are one line with their count.
+      {"dxe --uart-lsr=0 --max-steps=5000", nullptr, "/last_accesses/15",
+       "IN8 0x03FD 0x00  ; UART line status",
+       "last accesses:\n  IN8 0x03FD 0x00  (x16)  ; UART line status\n"},
       {"dxe --pm-timer-stuck --max-steps=5000",
        " in BoardInitDxeEntry(ImageHandle, SystemTable), in the measuring interval on the PM timer "
        "(port 0x1808); last accesses:",
@@ -637,6 +811,7 @@ TEST(Boardsim, StepBudgetReportsAHungRun) {
     EXPECT_EQ(nlohmann::json::parse(Run.Out)[nlohmann::json::json_pointer(Each.Pointer)],
               Each.Expected)
         << Each.Arguments << " " << Each.Pointer;
+    EXPECT_NE(Run.Err.find(Each.Shown), std::string::npos) << Each.Arguments << ": " << Run.Err;
   }
 }
 
@@ -694,7 +869,9 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
                              "--decode-table",
                              "--superio-script",
                              "--tables",
-                             "--print-tables"}) {
+                             "--print-tables",
+                             "--verbose",
+                             "--strict"}) {
     // An option with a value is listed as --name=VALUE, a flag as --name followed by its help.
     const bool Listed = Help.find(std::string(Option) + "=") != std::string::npos ||
                         Help.find(std::string(Option) + " ") != std::string::npos;
@@ -755,7 +932,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
       {"--help pei", "usage: boardsim pei [options]\n"},
       {"-h window", "usage: boardsim window [options] PORT,SIZEWORD...\n"},
       {"--help compare", "usage: boardsim compare [options] A B\n"},
-      {"dxe --help", "accesses before a run counts as hung, 1 to 10000000"},
+      {"dxe --help", "step budget: steps (bus accesses and processor events)"},
       {"decode --help", "--map=FILE"},
       {"--help", "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND'"},
   };
@@ -769,6 +946,10 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   for (const char *Documented :
        {"1 to 10000000", "a multiple of 8", "`schema_version`", "`decode_map`", "--map=FILE"}) {
     EXPECT_NE(Readme.find(Documented), std::string::npos) << Documented;
+  }
+  // Each key of the JSON is in the README's table of keys.
+  for (const auto &[Key, Value] : Json.items()) {
+    EXPECT_NE(Readme.find("`" + Key + "`"), std::string::npos) << Key;
   }
 }
 

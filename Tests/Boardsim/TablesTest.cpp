@@ -83,10 +83,11 @@ TEST(Boardsim, TablesPrintReadBackAndRunInPlaceOfTheModulesOwn) {
   EXPECT_EQ(Run["lpc"]["io_enables"], 0x2C03);
   EXPECT_EQ(Run["replaced_tables"]["decode"][0]["port"], 0x4E);
   EXPECT_EQ(Run["replaced_tables"]["script"], nullptr);
-  EXPECT_NE(Boardsim("pei --tables=" + WhatIf)
-                .Out.find("\nReplaced tables ran: the decode table was replaced (10 rows given); "
-                          "the Super I/O script was the module's own\n"),
-            std::string::npos);
+  EXPECT_NE(
+      Boardsim("pei --tables=" + WhatIf)
+          .Out.find("\nReplaced tables ran: the decode table was replaced (10 rows given);\n  "
+                    "the Super I/O script was the module's own\n"),
+      std::string::npos);
   EXPECT_EQ(Boardsim("pei").Out.find("Replaced tables"), std::string::npos);
 
   // A file's mistakes, by line.
@@ -128,7 +129,7 @@ TEST(Boardsim, BootRunsItsEarlyPhaseOnTheRowsGiven) {
   EXPECT_EQ(Boot["replaced_tables"]["script"], nullptr);
   const Result Summary = Boardsim("boot " + NoComPorts);
   for (const char *Shown :
-       {"\nReplaced tables ran: the decode table was replaced (10 rows given); the Super I/O "
+       {"\nReplaced tables ran: the decode table was replaced (10 rows given);\n  the Super I/O "
         "script was the module's own\n",
         "    UART: not reachable: 0x03F8-0x03FF not decoded\n",
         "  WARNING: 59 bytes it wrote to the UART reached no UART\n"}) {

@@ -481,7 +481,7 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   const std::string Text = tooltest::ReadAll(Trace);
   EXPECT_EQ(Text.substr(Text.rfind('\n', Text.size() - 2) + 1),
             "# SetGenericIoRange(0x006C, 0x0002)\n");
-  EXPECT_NE(Run.Out.find("STOPPED, the firmware broke a rule: CPU fault: invalid opcode"),
+  EXPECT_NE(Run.Out.find("STOPPED, the firmware broke a rule:\n  CPU fault: invalid opcode"),
             std::string::npos)
       << Run.Out;
 
@@ -494,14 +494,23 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   const std::string::size_type Line = Driver.Out.find(ImageLine);
   ASSERT_NE(Line, std::string::npos) << Driver.Out;
   std::string Summary = Driver.Out.substr(0, Line);
-  Summary.replace(Summary.find(", run from the image " + imagetest::DxeImagePath),
-                  std::string(", run from the image ").size() + imagetest::DxeImagePath.size(), "");
+  const std::string FromImage = "  run from the image " + imagetest::DxeImagePath + "\n";
+  ASSERT_NE(Summary.find(FromImage), std::string::npos) << Summary;
+  Summary.replace(Summary.find(FromImage), FromImage.size(), "");
   EXPECT_EQ(Summary, Host.Out);
   // The format engine's one nested call is the deepest the driver goes.
-  EXPECT_NE(Driver.Out.find("calls in progress at the high-water mark: BoardInitDxeEntry > "),
+  EXPECT_NE(Driver.Out.find("calls in progress at the high-water mark:\n    BoardInitDxeEntry > "),
             std::string::npos)
       << Driver.Out;
   EXPECT_NE(Driver.Out.find("> FormatBuffer > FormatBufferV\n"), std::string::npos) << Driver.Out;
+  // The image runs' summaries keep to the summary's width as the host runs' do.
+  for (const std::string &Summary :
+       {Driver.Out, Boardsim("pei --image=" + imagetest::PeiImagePath).Out}) {
+    std::istringstream Lines(Summary);
+    for (std::string Line; std::getline(Lines, Line);) {
+      EXPECT_LE(Line.size(), 100u) << Line;
+    }
+  }
   const Result Refused = Boardsim("dxe --image=" + imagetest::PeiImagePath);
   EXPECT_EQ(Refused.Exit, 2);
   EXPECT_EQ(Refused.Err, "boardsim: '" + imagetest::PeiImagePath +

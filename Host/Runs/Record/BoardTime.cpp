@@ -125,17 +125,49 @@ const TimedWait *BoardTime::hungIn() const {
   return !Waits_.empty() && !Waits_.back().Finished ? &Waits_.back() : nullptr;
 }
 
-std::string BoardTimeSummary(const BoardTime &Time, const std::string &Subject) {
+std::string BoardTimeHeading() {
+  return "PM-timer time the firmware read (the timer ticks only when read; waits reading no timer "
+         "count 0):\n";
+}
+
+std::string BoardTimeSummary(const BoardTime &Time, const std::string &Subject, bool EachWait) {
   std::ostringstream Out;
-  Out << "Board time (PM timer, " << PmTimerHz
-      << " Hz; the board advances it one tick per reading and at no other time):\n  " << Subject
-      << ": ";
+  Out << "  " << Subject << ": ";
   if (Time.pmTimerReads() == 0) {
     Out << "no PM-timer readings, so no board time passed\n";
   } else {
-    Out << Time.ticks() << " ticks (" << MicrosecondsText(Time.ticks())
-        << " microseconds) from the first of " << Time.pmTimerReads()
-        << " PM-timer readings to the last\n";
+    Out << Time.ticks() << (Time.ticks() == 1 ? " tick (" : " ticks (")
+        << MicrosecondsText(Time.ticks()) << " microseconds) from the first of "
+        << Time.pmTimerReads()
+        << (Time.pmTimerReads() == 1 ? " PM-timer reading" : " PM-timer readings")
+        << " to the last\n";
+  }
+  const auto Described = [](const TimedWait &Wait) {
+    std::string Line = WaitText(Wait);
+    Line[0] = 'T';
+    if (!Wait.Running.empty()) {
+      Line += " in " + Wait.Running.back();
+    }
+    return Line + ": " + std::to_string(Wait.Reads) + (Wait.Reads == 1 ? " read, " : " reads, ") +
+           std::to_string(Wait.Ticks) + (Wait.Ticks == 1 ? " tick (" : " ticks (") +
+           MicrosecondsText(Wait.Ticks) + " microseconds)" +
+           (Wait.Finished ? "" : ", and the run hung in it");
+  };
+  if (!EachWait) {
+    // The count of each kind; the wait a hung run was in, whose reads are where it stopped.
+    std::size_t Delays = 0, Bounded = 0;
+    for (const TimedWait &Wait : Time.waits()) {
+      ++(Wait.Kind == WaitKind::BoundedWait ? Bounded : Delays);
+    }
+    if (Delays + Bounded != 0) {
+      Out << "  " << Delays << (Delays == 1 ? " delay" : " delays") << " on the PM timer, "
+          << Bounded << (Bounded == 1 ? " bounded wait" : " bounded waits")
+          << " on other registers (--verbose lists each)\n";
+    }
+    if (const TimedWait *HungIn = Time.hungIn()) {
+      Out << "  " << Described(*HungIn) << "\n";
+    }
+    return Out.str();
   }
   // Waits that read alike, one after another, share a line.
   std::string Previous;
@@ -147,15 +179,7 @@ std::string BoardTimeSummary(const BoardTime &Time, const std::string &Subject) 
     }
   };
   for (const TimedWait &Wait : Time.waits()) {
-    std::string Line = WaitText(Wait);
-    Line[0] = 'T';
-    if (!Wait.Running.empty()) {
-      Line += " in " + Wait.Running.back();
-    }
-    Line += ": " + std::to_string(Wait.Reads) + (Wait.Reads == 1 ? " read, " : " reads, ") +
-            std::to_string(Wait.Ticks) + (Wait.Ticks == 1 ? " tick (" : " ticks (") +
-            MicrosecondsText(Wait.Ticks) + " microseconds)" +
-            (Wait.Finished ? "" : ", and the run hung in it");
+    std::string Line = Described(Wait);
     if (Line != Previous) {
       Flush();
       Previous = std::move(Line);

@@ -70,7 +70,10 @@ std::uint64_t Microseconds(std::uint64_t Ticks);
 std::string MicrosecondsText(std::uint64_t Ticks);
 // "the delay on the PM timer, port 0x1808"; "the bounded wait on SPI status at 0xFE032004".
 std::string WaitText(const TimedWait &Wait);
-// The summary's block: Subject ("BoardInitPei") saw the run's ticks, then each wait.
-std::string BoardTimeSummary(const BoardTime &Time, const std::string &Subject);
+// The summary's block: its heading, which says what board time measures, then for each run
+// Subject ("BoardInitPei") and the run's ticks, with the count of its waits (and the one a hung
+// run was in) or, with EachWait, each wait.
+std::string BoardTimeHeading();
+std::string BoardTimeSummary(const BoardTime &Time, const std::string &Subject, bool EachWait);
 
 } // namespace runs

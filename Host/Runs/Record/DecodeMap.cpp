@@ -74,6 +74,117 @@ void AddOverlaps(DecodeMap &Map, const sim::LpcBridgeModel &Bridge) {
   }
 }
 
+bool SameRange(const DecodedRange &A, const DecodedRange &B) {
+  return A.First == B.First && A.Last == B.Last && A.Target == B.Target && A.By == B.By;
+}
+
+bool Within(const DecodedRange &Inner, const DecodedRange &Outer) {
+  return Inner.Target == Outer.Target && Outer.First <= Inner.First && Inner.Last <= Outer.Last &&
+         (Outer.First != Inner.First || Outer.Last != Inner.Last);
+}
+
+// The target a call asks its ports to go to: the decode target of its attributes or of its size
+// word, where the full-window size word asks for LPC.
+unsigned AskedTarget(const sim::CallRecord &Call) {
+  if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
+    return FieldGet(DecodeAttributes::DecodeTarget, Decode->Attributes);
+  }
+  const auto &Window = std::get<sim::SetGenericIoRangeCall>(Call.Made);
+  return Window.SizeWord == GenericIoSizeWord::FullWindow
+             ? DecodeTarget::Lpc
+             : FieldGet(GenericIoSizeWord::DecodeTarget, Window.SizeWord);
+}
+
+// The fixed decoders a request's port lands on turn on every range of the same decoder (the
+// keyboard controller's 0x60 and 0x64); a window call opens the narrowest window holding its port.
+void MarkSetBy(DecodeMap &Map, std::size_t Request) {
+  const RequestOutcome &Asked = Map.Requests[Request];
+  if (!Succeeded(Asked.Call)) {
+    return;
+  }
+  // A request marks a range once, however many of its ports and windows land on it.
+  const auto Mark = [&](std::size_t Range) {
+    if (Map.SetBy[Range].empty() || Map.SetBy[Range].back() != Request) {
+      Map.SetBy[Range].push_back(Request);
+    }
+  };
+  // Only the decoders of the target it asked for: another target's may hold the port too.
+  const unsigned Target = AskedTarget(Asked.Call);
+  const auto MarkDecoder = [&](const DecodedRange &Decoder) {
+    for (std::size_t Each = 0; Each < Map.Ranges.size(); ++Each) {
+      const DecodedRange &Range = Map.Ranges[Each];
+      if (!Range.Window && Range.By == Decoder.By && Range.Target == Target &&
+          Decoder.Target == Target) {
+        Mark(Each);
+      }
+    }
+  };
+  for (const DecodedRange &Range : Asked.PortGoesTo) {
+    if (!Range.Window) {
+      MarkDecoder(Range);
+    }
+  }
+  if (Asked.StandardCom) {
+    for (const StandardComPort &Com : Map.StandardCom) {
+      for (const DecodedRange &Range : Com.DecodedBy) {
+        if (!Range.Window) {
+          MarkDecoder(Range);
+        }
+      }
+    }
+  }
+  for (const WindowOutcome &Window : Asked.Windows) {
+    if (!Succeeded(Window.Call) || Window.Holding.empty()) {
+      continue;
+    }
+    const unsigned WindowTarget = AskedTarget(Window.Call);
+    const DecodedRange *Narrowest = nullptr;
+    for (const DecodedRange &Range : Window.Holding) {
+      if (Range.Target == WindowTarget &&
+          (Narrowest == nullptr || Range.Last - Range.First < Narrowest->Last - Narrowest->First)) {
+        Narrowest = &Range;
+      }
+    }
+    for (std::size_t Each = 0; Narrowest != nullptr && Each < Map.Ranges.size(); ++Each) {
+      if (SameRange(Map.Ranges[Each], *Narrowest)) {
+        Mark(Each);
+      }
+    }
+  }
+}
+
+// A row of a table given twice, and a window opened inside another of the same target, are easy
+// to miss in a list of calls; the summary points them out.
+void MarkRepeatsAndNesting(DecodeMap &Map) {
+  for (std::size_t Later = 0; Later < Map.Requests.size(); ++Later) {
+    const std::string Call = sim::CallText(Map.Requests[Later].Call);
+    for (std::size_t Earlier = 0; Earlier < Later; ++Earlier) {
+      if (sim::CallText(Map.Requests[Earlier].Call) == Call) {
+        Map.Requests[Later].Repeats = Earlier;
+        break;
+      }
+    }
+  }
+  Map.SetBy.assign(Map.Ranges.size(), {});
+  Map.Inside.assign(Map.Ranges.size(), std::nullopt);
+  for (std::size_t Request = 0; Request < Map.Requests.size(); ++Request) {
+    MarkSetBy(Map, Request);
+  }
+  for (std::size_t Inner = 0; Inner < Map.Ranges.size(); ++Inner) {
+    for (std::size_t Outer = 0; Outer < Map.Ranges.size(); ++Outer) {
+      const DecodedRange &Candidate = Map.Ranges[Outer];
+      if (!Candidate.Window || !Within(Map.Ranges[Inner], Candidate)) {
+        continue;
+      }
+      const std::optional<std::size_t> Found = Map.Inside[Inner];
+      if (!Found ||
+          Candidate.Last - Candidate.First < Map.Ranges[*Found].Last - Map.Ranges[*Found].First) {
+        Map.Inside[Inner] = Outer;
+      }
+    }
+  }
+}
+
 } // namespace
 
 std::string PortRangeText(std::uint16_t First, std::uint16_t Last) {
@@ -139,7 +250,7 @@ DecodeMap BuildDecodeMap(const RunRecord &Record) {
   }
 
   // A request's status can hide what it did to the registers.
-  for (const RequestOutcome &Request : Map.Requests) {
+  for (RequestOutcome &Request : Map.Requests) {
     const sim::CallRecord &Call = Request.Call;
     if (!Call.Status) {
       continue; // did not return
@@ -147,9 +258,10 @@ DecodeMap BuildDecodeMap(const RunRecord &Record) {
     if (Succeeded(Call)) {
       for (const WindowOutcome &Window : Request.Windows) {
         if (!Window.IsRequest && !Succeeded(Window.Call)) {
-          Map.Warnings.push_back(sim::CallText(Call) + " returned " + StatusOf(Call) +
-                                 ", but the window it asked for was refused: " +
-                                 sim::CallText(Window.Call) + " -> " + StatusOf(Window.Call));
+          Request.Warnings.push_back(sim::CallText(Call) + " returned " + StatusOf(Call) +
+                                     ", but the window it asked for was refused: " +
+                                     sim::CallText(Window.Call) + " -> " + StatusOf(Window.Call));
+          Map.Warnings.push_back(Request.Warnings.back());
         }
       }
       continue;
@@ -162,10 +274,13 @@ DecodeMap BuildDecodeMap(const RunRecord &Record) {
           Why = " (decode target " + std::to_string(Target) + " names no target)";
         }
       }
-      Map.Warnings.push_back(sim::CallText(Call) + " was refused with " + StatusOf(Call) +
-                             ", yet changed decode registers" + Why);
+      Request.Warnings.push_back(sim::CallText(Call) + " was refused with " + StatusOf(Call) +
+                                 ", yet changed decode registers" + Why);
+      Map.Warnings.push_back(Request.Warnings.back());
     }
   }
+
+  MarkRepeatsAndNesting(Map);
 
   // The registers the run changed, against those it found.
   const std::vector<std::uint32_t> Preset = Record.Start.namedRegisterValues();

@@ -8,6 +8,7 @@
 #include "CallRecord.h"
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ struct RequestOutcome {
   std::vector<DecodedRange> PortGoesTo; // what decodes the asked port after the run
   std::vector<WindowOutcome> Windows;   // the window calls it made (or it is)
   bool StandardCom = false;             // a serial request for one of the standard COM ports
+  std::vector<std::string> Warnings;    // the map's warnings about this request
+  std::optional<std::size_t> Repeats;   // the first earlier request (in Requests) of the same call
 };
 
 struct RegisterChange {
@@ -54,6 +57,10 @@ struct DecodeMap {
   // Ports two decoders of one target both hold (a window inside a window): harmless, since the
   // cycle goes to the same place either way, but worth knowing.
   std::vector<std::string> Notes;
+  // For each of Ranges: the requests (indices into Requests) that asked for it and succeeded,
+  // and the window of the same target it lies inside when it is a window within another.
+  std::vector<std::vector<std::size_t>> SetBy;
+  std::vector<std::optional<std::size_t>> Inside;
 };
 
 // Watches a run for the decode registers changing inside each call: a refused request that still

@@ -2,8 +2,10 @@
 
 #include "Arguments.h"
 #include "BootReport.h"
+#include "ExitStatus.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "LastAccesses.h"
 #include "Options.h"
 #include "RunOutputs.h"
 #include "TableText.h"
@@ -37,10 +39,12 @@ constexpr const char *BootHelp =
     "                    rows in place of BoardInitPei's tables, as 'boardsim pei' takes them\n"
     "Every option of 'boardsim dxe' sets the board and the driver's firmware as it does there\n"
     "(--scenario, --trace, --json, --spi..., --uart-lsr, --lpc, --pcr, --max-steps: the budget\n"
-    "of each phase); see 'boardsim dxe --help'.\n"
+    "of each phase; --verbose, --strict: as for a run, over both phases); see 'boardsim dxe\n"
+    "--help'.\n"
     "\n"
     "Exit status: 0 both phases ran to their end; 1 an output could not be written; 2 bad input;\n"
-    "3 a phase hung (the driver does not run after a hung early phase); 4 an image broke a rule.\n";
+    "3 a phase hung (the driver does not run after a hung early phase); 4 an image broke a rule;\n"
+    "with --strict, 1 also when the summary marks a WARNING (the outputs are written).\n";
 
 struct BootOptions {
   std::string PeiImage, DxeImage, PeiMap, DxeMap;
@@ -119,8 +123,8 @@ void PrintHung(const BootPhase &Phase, const char *Name) {
     Running += (Running.empty() ? " in " : " > ") + sim::CallText(Call);
   }
   tooloutput::PrintError("boardsim: the boot hung in {}{}; last accesses:\n", Name, Running);
-  for (const sim::TraceRecord &Record : Phase.Report.Result.LastAccesses) {
-    tooloutput::PrintError("  {}\n", sim::FormatRecord(Record));
+  for (const std::string &Line : CollapsedRecords(Phase.Report.Result.LastAccesses)) {
+    tooloutput::PrintError("  {}\n", Line);
   }
 }
 
@@ -225,7 +229,7 @@ int BootMain(int argc, const char *const *argv) {
     Out.Json->write(BootJson(Boot));
   }
   if (Out.Report != nullptr) {
-    Out.Report->write(BootSummary(Boot));
+    Out.Report->write(BootSummary(Boot, Asked.Verbose));
   }
   Outputs.commit();
   for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
@@ -239,6 +243,12 @@ int BootMain(int argc, const char *const *argv) {
       PrintHung(*Phase, Name);
       return ExitHung;
     }
+  }
+  // --strict: the outputs are written as ever; the status says a warning was found.
+  if (const std::size_t Warnings = BootWarningCount(Boot); Asked.Strict && Warnings != 0) {
+    tooloutput::PrintError("boardsim: --strict: {} warning{} in the boot\n", Warnings,
+                           Warnings == 1 ? "" : "s");
+    return tooloutput::ExitCheckFailed;
   }
   return 0;
 }

@@ -2,7 +2,9 @@
 
 #include "BoardTimeJson.h"
 #include "DeviceReport.h"
+#include "StatusJson.h"
 #include "TableJson.h"
+#include "TextWrap.h"
 
 #include <nlohmann/json.hpp>
 
@@ -92,23 +94,48 @@ Json PhaseJson(const BootPhase &Phase, const std::vector<sim::DeviceReach> &Befo
       {"accesses", Phase.Accesses},
       {"serial_bytes_lost", Phase.SerialBytesLost},
       {"devices", ReachJson(Before, Phase.Reachable)}};
+  Out["status_hex"] = StatusHex(Result.EntryStatus, EntryOperation(Phase.Report.Which));
   Out["board_time"] = Phase.Ran ? BoardTimeJson(Phase.Report.Time) : Json();
   return Out;
 }
 
 } // namespace
 
-std::string BootSummary(const BootReport &Boot) {
+std::size_t BootWarningCount(const BootReport &Boot) {
+  const sim::BoardState &Board = Boot.end();
+  std::size_t Count = SuperIoWarningCount(Board) + SerialLossWarningCount(Board);
+  for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
+    Count += Phase->Ran && Phase->SerialBytesLost != 0 ? 1 : 0;
+  }
+  return Count;
+}
+
+std::string BootSummary(const BootReport &Boot, bool Verbose) {
   const sim::BoardState &Board = Boot.end();
   std::ostringstream Out;
   Out << "Boot on the simulated board: BoardInitPei (" << Implementation(Boot.Pei)
       << "), then BoardInitDxe (" << Implementation(Boot.Dxe) << "), on one board\n"
       << ReplacedTablesSummary(Boot.Pei.Report.Settings.Tables) << "\n";
+  const std::size_t Warnings = BootWarningCount(Boot);
+  Out << "Findings:\n  "
+      << (Warnings == 0 ? std::string("no warnings")
+                        : std::to_string(Warnings) + (Warnings == 1 ? " warning" : " warnings") +
+                              ", each marked WARNING beside what it concerns")
+      << "\n";
+  for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
+    if (Phase->Ran && Phase->Report.Facts.spiState() == SpiState::Present) {
+      const std::uint64_t RanOut = Phase->Report.Facts.spiWaitsRanOut();
+      Out << "  " << PhaseName(*Phase) << ": " << RanOut
+          << (RanOut == 1 ? " bounded SPI wait ran out" : " bounded SPI waits ran out") << "\n";
+    }
+  }
+  Out << "\n";
   const std::vector<sim::DeviceReach> *Before = &Boot.AtStart;
   for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
     Out << PhaseName(*Phase) << ": " << Ending(*Phase);
     if (Phase->Ran) {
-      Out << "; " << Phase->Accesses << " accesses";
+      Out << "\n  " << Phase->Accesses << (Phase->Accesses == 1 ? " step" : " steps")
+          << " (bus accesses and processor events)";
     }
     Out << "\n";
     if (!Phase->Ran) {
@@ -135,12 +162,13 @@ std::string BootSummary(const BootReport &Boot) {
     }
   }
   Out << SerialLossSummary(Board);
+  Out << BoardTimeHeading();
   for (const BootPhase *Phase : {&Boot.Pei, &Boot.Dxe}) {
     if (Phase->Ran) {
-      Out << BoardTimeSummary(Phase->Report.Time, PhaseName(*Phase));
+      Out << BoardTimeSummary(Phase->Report.Time, PhaseName(*Phase), Verbose);
     }
   }
-  return Out.str();
+  return WrapLines(Out.str());
 }
 
 std::string BootJson(const BootReport &Boot) {
@@ -158,6 +186,7 @@ std::string BootJson(const BootReport &Boot) {
   Out["spi_frames"] = Board.spiFrames();
   Out["accesses"] = Board.Accesses;
   Out["replaced_tables"] = ReplacedTablesJson(Boot.Pei.Report.Settings.Tables);
+  Out["warning_count"] = BootWarningCount(Boot);
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

@@ -27,7 +27,10 @@ struct BootReport {
   const sim::BoardState &end() const { return Dxe.Ran ? Dxe.Report.End : Pei.Report.End; }
 };
 
-std::string BootSummary(const BootReport &Boot);
+// The WARNING lines the boot's summary prints; --strict fails a boot that has any.
+std::size_t BootWarningCount(const BootReport &Boot);
+// Verbose lists each wait of each phase.
+std::string BootSummary(const BootReport &Boot, bool Verbose = false);
 std::string BootJson(const BootReport &Boot);
 
 } // namespace boardsim

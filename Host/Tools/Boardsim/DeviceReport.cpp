@@ -37,6 +37,11 @@ std::string Missed(const sim::Deliveries &Count) {
   return Text;
 }
 
+// "1 time", "2 times"
+std::string Times(std::uint64_t Count) {
+  return std::to_string(Count) + (Count == 1 ? " time" : " times");
+}
+
 std::string RegisterLine(std::uint8_t Register, std::uint8_t Value) {
   const char *Name = sim::SuperIoRegisterName(Register);
   std::string Line = std::string(*Name == '\0' ? "register" : Name) + " (" +
@@ -49,6 +54,16 @@ std::string RegisterLine(std::uint8_t Register, std::uint8_t Value) {
 
 } // namespace
 
+std::size_t SuperIoWarningCount(const sim::BoardState &Board) {
+  const sim::Deliveries &Count = Board.deliveries(sim::DeviceId::SuperIo);
+  const bool Missed = Count.NotDecoded + Count.Elsewhere != 0;
+  return (Missed ? 1 : 0) + (Board.SuperIo.ignoredWrites() != 0 ? 1 : 0);
+}
+
+std::size_t SerialLossWarningCount(const sim::BoardState &Board) {
+  return Board.deliveries(sim::DeviceId::Uart).LostBytes != 0 ? 1 : 0;
+}
+
 std::string SuperIoChipSummary(const sim::BoardState &Board) {
   const sim::SuperIoChip &Chip = Board.SuperIo;
   const sim::Deliveries &Count = Board.deliveries(sim::DeviceId::SuperIo);
@@ -59,21 +74,24 @@ std::string SuperIoChipSummary(const sim::BoardState &Board) {
   std::ostringstream Out;
   Out << "Super I/O chip (configuration ports " << sim::HexText(SuperIo::IndexPort, 2) << "/"
       << sim::HexText(SuperIo::DataPort, 2) << " on LPC), as the run left it:\n";
-  Out << "  " << Count.Reached << " of " << Meant << " accesses to its ports reached it";
+  Out << "  " << Count.Reached << " of " << Meant << (Meant == 1 ? " access" : " accesses")
+      << " to its ports reached it";
   if (Count.Reached != Meant) {
     Out << "; " << Missed(Count);
   }
   Out << "\n";
   if (Count.Reached != Meant) {
-    Out << "  WARNING: " << (Meant - Count.Reached)
-        << " accesses to the Super I/O ports reached no chip: the bridge does not decode "
+    const std::uint64_t Lost = Meant - Count.Reached;
+    Out << "  WARNING: " << Lost << (Lost == 1 ? " access" : " accesses")
+        << " to the Super I/O ports reached no chip: the bridge does not decode "
            "0x2E-0x2F to LPC when they are made\n";
   }
-  Out << "  configuration mode: entered " << Chip.entries() << " times, left " << Chip.exits()
-      << " times" << (Chip.inConfigMode() ? "; still in it at the end" : "") << "\n";
+  Out << "  configuration mode: entered " << Times(Chip.entries()) << ", left "
+      << Times(Chip.exits()) << (Chip.inConfigMode() ? "; still in it at the end" : "") << "\n";
   if (Chip.ignoredWrites() != 0) {
     Out << "  WARNING: " << Chip.ignoredWrites()
-        << " writes reached the chip outside configuration mode and were ignored\n";
+        << (Chip.ignoredWrites() == 1 ? " write" : " writes")
+        << " reached the chip outside configuration mode and were ignored\n";
   }
   for (const auto &[Number, Registers] : Chip.logicalDevices()) {
     Out << "  logical device " << sim::HexText(Number, 2) << ":";
@@ -97,7 +115,8 @@ std::string SerialLossSummary(const sim::BoardState &Board) {
   if (Why.empty()) {
     Why = "no device answers on this board";
   }
-  return "  WARNING: " + std::to_string(Count.LostBytes) + " bytes written to the UART at " +
+  return "  WARNING: " + std::to_string(Count.LostBytes) +
+         (Count.LostBytes == 1 ? " byte" : " bytes") + " written to the UART at " +
          sim::HexText(sim::hw::Uart::TransmitPort, 3) + " reached no UART (accesses: " + Why +
          ")\n";
 }

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <string>
 
 namespace boardsim {
@@ -16,6 +17,10 @@ namespace boardsim {
 std::string SuperIoChipSummary(const sim::BoardState &Board);
 // A warning line for bytes written to the UART that no UART received; empty when none.
 std::string SerialLossSummary(const sim::BoardState &Board);
+
+// The WARNING lines the two blocks above print for the board: the Super I/O chip's, the UART's.
+std::size_t SuperIoWarningCount(const sim::BoardState &Board);
+std::size_t SerialLossWarningCount(const sim::BoardState &Board);
 
 // The JSON's `superio` (the chip's state after the run) and `devices` (deliveries per device
 // behind the bridge).

@@ -5,7 +5,9 @@
 #include "DecodeMapReport.h"
 #include "DecodeState.h"
 #include "DeviceReport.h"
+#include "Findings.h"
 #include "Report.h"
+#include "StatusJson.h"
 #include "TableJson.h"
 
 #include <nlohmann/json.hpp>
@@ -16,14 +18,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr int SchemaVersion = 1;
-
-Json StatusName(std::optional<std::uint64_t> Status, const sim::Operation &Made) {
-  if (!Status) {
-    return nullptr;
-  }
-  const char *Name = sim::StatusName(*Status, sim::StatusBits(Made));
-  return Name != nullptr ? Json(Name) : Json(nullptr);
-}
+// Time stamps are the processor's 64-bit counter, in the trace's width.
+constexpr int TimeStampDigits = 16;
 
 Json CallJson(const sim::CallRecord &Call) {
   Json Out;
@@ -38,6 +34,7 @@ Json CallJson(const sim::CallRecord &Call) {
   }
   Out["status"] = Call.Status ? Json(*Call.Status) : Json(nullptr);
   Out["status_name"] = StatusName(Call.Status, Call.Made);
+  Out["status_hex"] = StatusHex(Call.Status, Call.Made);
   return Out;
 }
 
@@ -109,6 +106,11 @@ Json DxeJson(const RunRecord &Report) {
         {"time_stamps", Interval->Finished
                             ? Json::array({Interval->TimeStamps[0], Interval->TimeStamps[1]})
                             : Json::array({Interval->TimeStamps[0]})}};
+    Json Hex = Json::array();
+    for (const Json &Stamp : Out["measuring_interval"]["time_stamps"]) {
+      Hex.push_back(sim::HexText(Stamp.get<std::uint64_t>(), TimeStampDigits));
+    }
+    Out["measuring_interval"]["time_stamps_hex"] = Hex;
   } else {
     Out["measuring_interval"] = nullptr;
   }
@@ -184,11 +186,10 @@ std::string JsonText(const RunRecord &Report) {
   // The version of this layout; it grows when a key changes its name, type or meaning.
   Out["schema_version"] = SchemaVersion;
   Out["module"] = ModuleName(Report.Which);
-  if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
-    Out["status"] = Result.EntryStatus ? Json(*Result.EntryStatus) : Json(nullptr);
-  } else {
-    Out["results"] = Result.Statuses;
-  }
+  // Every key is in every run; null where it does not apply to the run's kind.
+  const bool Entry = Report.Which == Module::Pei || Report.Which == Module::Dxe;
+  Out["status"] = Entry && Result.EntryStatus ? Json(*Result.EntryStatus) : Json(nullptr);
+  Out["results"] = Entry ? Json(nullptr) : Json(Result.Statuses);
   std::vector<std::uint32_t> LpcRanges, PcrRanges, EspiRanges, EspiMirrors;
   for (std::size_t Slot = 0; Slot < State.Windows.size(); ++Slot) {
     const bool Lpc = Slot < 4;
@@ -210,25 +211,16 @@ std::string JsonText(const RunRecord &Report) {
   Out["interrupts_enabled"] = Board.interruptsEnabled();
   Out["accesses"] = Report.accesses();
   Out["hung"] = Result.Hung;
-  if (Result.Dxe) {
-    Out["in_smm"] = Result.Dxe->InSmm;
-    Out["locate_protocol_calls"] = Result.Dxe->LocateProtocolCalls;
-    Out["in_smm_calls"] = Result.Dxe->InSmmCalls;
-  }
+  Out["in_smm"] = Result.Dxe ? Json(Result.Dxe->InSmm) : Json(nullptr);
+  Out["locate_protocol_calls"] = Result.Dxe ? Json(Result.Dxe->LocateProtocolCalls) : Json(nullptr);
+  Out["in_smm_calls"] = Result.Dxe ? Json(Result.Dxe->InSmmCalls) : Json(nullptr);
 
   // Added beside the keys above; these too keep their names, types and meaning.
-  if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
-    Out["status_name"] = StatusName(Result.EntryStatus, EntryOperation(Report.Which));
-  }
-  if (Report.Which != Module::Dxe) {
-    Out["requests"] = RequestsJson(Report);
-  }
-  if (Report.Which == Module::Pei || Report.Which == Module::Dxe) {
-    Out["spi"] = SpiJson(Report);
-  }
-  if (Result.Dxe) {
-    Out["dxe"] = DxeJson(Report);
-  }
+  Out["status_name"] =
+      Entry ? StatusName(Result.EntryStatus, EntryOperation(Report.Which)) : Json(nullptr);
+  Out["requests"] = Report.Which != Module::Dxe ? RequestsJson(Report) : Json(nullptr);
+  Out["spi"] = Entry ? SpiJson(Report) : Json(nullptr);
+  Out["dxe"] = Result.Dxe ? DxeJson(Report) : Json(nullptr);
   Out["access_counts"] = AccessCountsJson(Report);
   Out["scenario"] = ScenarioJson(Report, Report.Settings);
   Out["last_accesses"] = Json::array();
@@ -239,6 +231,7 @@ std::string JsonText(const RunRecord &Report) {
   for (const sim::CallRecord &Call : Result.Running) {
     Out["running"].push_back(sim::CallText(Call));
   }
+  Out["image"] = nullptr;
   if (Result.Image) {
     const runs::ImageFacts &Facts = *Result.Image;
     Out["image"] = {{"path", Report.ImagePath},
@@ -248,15 +241,27 @@ std::string JsonText(const RunRecord &Report) {
                     {"breach", Facts.Breach ? Json(*Facts.Breach) : Json(nullptr)},
                     {"stack_chain", Facts.StackChain}};
   }
-  if (Report.Which != Module::Dxe) {
-    Out["decode_map"] = DecodeMapJson(Report.Decode);
-  }
+  Out["decode_map"] = Report.Which != Module::Dxe ? DecodeMapJson(Report.Decode) : Json(nullptr);
   Out["board_time"] = BoardTimeJson(Report.Time);
   Out["superio"] = SuperIoJson(Board);
   Out["devices"] = DevicesJson(Board);
-  if (Report.Which == Module::Pei) {
-    Out["replaced_tables"] = ReplacedTablesJson(Report.Settings.Tables);
+  Out["replaced_tables"] =
+      Report.Which == Module::Pei ? ReplacedTablesJson(Report.Settings.Tables) : Json(nullptr);
+  // The hexadecimal text of the 64-bit values above, and the summary's count of warnings.
+  Out["status_hex"] =
+      Entry ? StatusHex(Result.EntryStatus, EntryOperation(Report.Which)) : Json(nullptr);
+  if (Entry) {
+    Out["results_hex"] = nullptr;
+  } else {
+    const sim::Operation Made = Report.Which == Module::Decode
+                                    ? sim::Operation(sim::SetIoDecodeCall{})
+                                    : sim::Operation(sim::SetGenericIoRangeCall{});
+    Out["results_hex"] = Json::array();
+    for (const std::uint64_t Status : Result.Statuses) {
+      Out["results_hex"].push_back(StatusHex(Status, Made));
+    }
   }
+  Out["warning_count"] = WarningCount(Report);
   // Serial output is firmware bytes, not necessarily UTF-8: replace rather than fail.
   return Out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -215,6 +215,15 @@ const std::vector<OptionRow> Options = {
         "and the JSON are the same, and the summary and the JSON add its stack high-water mark "
         "and the instructions it executed",
         [](Invocation &Run, const OptionValue &Arg) { Run.ImagePath = Arg.Value; }),
+    Own("--verbose", nullptr, AllRuns,
+        "the summary adds what the JSON also gives: the decode registers beside their mirrors, "
+        "what each request asked and got, the registers the run changed, the Super I/O writes "
+        "and each wait the firmware spun in",
+        [](Invocation &Run, const OptionValue &) { Run.Verbose = true; }),
+    Own("--strict", nullptr, AllRuns,
+        "a run whose summary marks a WARNING exits with status 1, once every output is written "
+        "(standard error says how many)",
+        [](Invocation &Run, const OptionValue &) { Run.Strict = true; }),
     Own("--map", "FILE", AllRuns,
         "the linker map of the --image, when it is not the file beside it with .map",
         [](Invocation &Run, const OptionValue &Arg) { Run.MapPath = Arg.Value; }),
@@ -304,8 +313,9 @@ const std::vector<OptionRow> Options = {
         }),
     Sets(
         Setting::MaxSteps, "N",
-        "step budget: accesses before a run counts as hung, 1 to " + std::to_string(MaxStepsLimit) +
-            " (default " + std::to_string(DefaultBoard.MaxSteps) +
+        "step budget: steps (bus accesses and processor events) before a run counts as hung, 1 "
+        "to " +
+            std::to_string(MaxStepsLimit) + " (default " + std::to_string(DefaultBoard.MaxSteps) +
             "); a run longer than a second shows its progress on standard error when that is a "
             "terminal",
         [](Invocation &Run, const OptionValue &Arg) {
@@ -314,7 +324,7 @@ const std::vector<OptionRow> Options = {
             throw UsageError(Arg.Option + ": '" + Arg.Value +
                              "' is out of range: the step budget is " + "at least " +
                              std::to_string(MinSteps) + " and at most " +
-                             std::to_string(MaxStepsLimit) + " accesses");
+                             std::to_string(MaxStepsLimit) + " steps");
           }
         },
         [](const sim::Scenario &Board) -> std::vector<std::string> {

@@ -33,6 +33,8 @@ struct Invocation {
   // The linker map the run reads: --map, else the file beside the image; empty without --image.
   // Every file the run reads is its image and this map.
   std::string mapPath() const;
+  bool Verbose = false; // --verbose: the summary adds the details the JSON gives
+  bool Strict = false;  // --strict: a warning fails the run
   std::vector<DecodeRequestRow> Decode;
   std::vector<runs::WindowRequest> Window;
 };

@@ -31,7 +31,7 @@ void Progress::check() {
     return;
   }
   const std::string Line =
-      "boardsim: " + std::to_string(Accesses_) + " of " + std::to_string(Budget_) + " accesses";
+      "boardsim: " + std::to_string(Accesses_) + " of " + std::to_string(Budget_) + " steps";
   if (!Drawn_) {
     tooloutput::SetSignalFarewell(EraseLine);
   }

@@ -1,4 +1,4 @@
-// Signs of life for a long run: "boardsim: 2300000 of 10000000 accesses" on standard error, when
+// Signs of life for a long run: "boardsim: 2300000 of 10000000 steps" on standard error, when
 // standard error is a terminal and the run has taken more than a second. Scripts and tests,
 // whose standard error is a file or a pipe, see nothing.
 #pragma once

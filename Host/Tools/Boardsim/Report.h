@@ -48,7 +48,9 @@ inline constexpr std::pair<const char *, sim::SmmMode> SmmModeNames[] = {
 // The module's entry call: its status width and its name.
 sim::Operation EntryOperation(Module Which);
 
-std::string Summary(const RunRecord &Report);
+// The summary a person reads; Verbose adds the details the JSON also gives (the decode registers,
+// what each request asked and got, the registers changed, the Super I/O writes, each wait).
+std::string Summary(const RunRecord &Report, bool Verbose = false);
 std::string JsonText(const RunRecord &Report);
 
 } // namespace boardsim

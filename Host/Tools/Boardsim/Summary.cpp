@@ -5,9 +5,11 @@
 #include "DecodeMapReport.h"
 #include "DecodeState.h"
 #include "DeviceReport.h"
+#include "Findings.h"
 #include "Report.h"
 #include "SuperIoChip.h"
 #include "TableJson.h"
+#include "TextWrap.h"
 
 #include <algorithm>
 #include <sstream>
@@ -16,6 +18,9 @@ namespace boardsim {
 namespace {
 
 namespace SuperIo = sim::hw::SuperIo;
+
+// Time stamps as the trace prints them: all 64 bits of the counter.
+constexpr int TimeStampDigits = 16;
 
 std::string Plural(std::uint64_t Count, const char *One, const char *Many) {
   return std::to_string(Count) + " " + (Count == 1 ? One : Many);
@@ -45,25 +50,63 @@ void SerialConsole(std::ostringstream &Out, const std::string &Serial) {
   }
 }
 
+// A request in the form its table row or its subcommand takes it: "0x002E,2,0x000000FF",
+// "0x006C,0x0004".
+std::string RowText(const sim::CallRecord &Call) {
+  if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call.Made)) {
+    return sim::HexText(Decode->Port, 4) + "," + std::to_string(unsigned{Decode->Size}) + "," +
+           sim::HexText(Decode->Attributes, 8);
+  }
+  const auto &Window = std::get<sim::SetGenericIoRangeCall>(Call.Made);
+  return sim::HexText(Window.Port, 4) + "," + sim::HexText(Window.SizeWord, 4);
+}
+
+std::string Returned(const sim::CallRecord &Call) {
+  return Call.Status ? sim::ResultText(Call) : "did not return";
+}
+
+// The requests, numbered as the decode map's "set by" names them, each with what it asked for,
+// what it got, the windows it opened and the warnings its status hides.
 void Requests(std::ostringstream &Out, const RunRecord &Report) {
-  const std::vector<const sim::CallRecord *> Calls = RequestCalls(Report);
-  if (Calls.empty()) {
+  const std::vector<RequestOutcome> &Requests = Report.Decode.Requests;
+  if (Requests.empty()) {
     return;
   }
+  const char *Row = RowWord(Report.Which);
   if (Report.Which == Module::Pei) {
-    Out << "Decode table (" << sim::OperationName(sim::SetIoDecodeCall{}) << ", in table order):\n";
+    Out << "Decode table (one " << sim::OperationName(sim::SetIoDecodeCall{})
+        << " request a row, PORT,SIZE,ATTRIBUTES, in table order):\n";
+  } else if (Report.Which == Module::Decode) {
+    Out << "Requests (PORT,SIZE,ATTRIBUTES, one " << sim::OperationName(sim::SetIoDecodeCall{})
+        << " each, in order):\n";
   } else {
-    Out << "Requests, in order:\n";
+    Out << "Requests (PORT,SIZEWORD, one " << sim::OperationName(sim::SetGenericIoRangeCall{})
+        << " each, in order):\n";
   }
-  const unsigned BaseDepth = Calls.front()->Depth;
-  for (const sim::CallRecord *Call : Calls) {
-    const std::string Indent(2 * (Call->Depth - BaseDepth + 1), ' ');
-    Out << Indent << sim::CallText(*Call) << " -> "
-        << (Call->Status ? sim::ResultText(*Call) : "did not return");
-    if (const auto *Decode = std::get_if<sim::SetIoDecodeCall>(&Call->Made)) {
-      Out << "  [" << DescribeDecodeRequest(Decode->Port, Decode->Size, Decode->Attributes) << "]";
+  constexpr int NumberWidth = 4;
+  const std::string Under(NumberWidth + 4, ' ');
+  for (std::size_t Index = 0; Index < Requests.size(); ++Index) {
+    const RequestOutcome &Request = Requests[Index];
+    const std::string Number = std::to_string(Index + 1);
+    Out << std::string(NumberWidth - std::min<std::size_t>(Number.size(), NumberWidth), ' ')
+        << Number << "  " << RowText(Request.Call) << "  " << Request.Asked << " -> "
+        << Returned(Request.Call);
+    if (Request.Repeats) {
+      Out << "; repeats " << Row << " " << *Request.Repeats + 1;
     }
     Out << "\n";
+    for (const WindowOutcome &Window : Request.Windows) {
+      if (!Window.IsRequest) {
+        Out << Under << sim::CallText(Window.Call) << " -> " << Returned(Window.Call) << "\n";
+      }
+    }
+    if (Request.StandardCom) {
+      Out << Under << "opens all four standard COM ports (0x3F8, 0x2F8, 0x3E8, 0x2E8), whatever "
+          << "the COM selector\n";
+    }
+    for (const std::string &Warning : Request.Warnings) {
+      Out << Under << "WARNING: " << Warning << "\n";
+    }
   }
 }
 
@@ -129,8 +172,8 @@ void Spi(std::ostringstream &Out, const RunRecord &Report) {
   for (const SpiWaitRun &Wait : Facts.spiWaits()) {
     if (Wait.Waits.empty()) {
       Out << "    " << Plural(Wait.RanOut, "wait", "waits") << " on " << Wait.Register << " (read "
-          << sim::HexText(Wait.Value, 8) << " " << Wait.Reads << " times) after " << Wait.After
-          << "\n";
+          << sim::HexText(Wait.Value, 8) << " " << Plural(Wait.Reads, "time", "times") << ") after "
+          << Wait.After << "\n";
     }
     // Each of the firmware's waits on its own: two waits back to back are two lines.
     for (const SpiFirmwareWait &Each : Wait.Waits) {
@@ -140,8 +183,8 @@ void Spi(std::ostringstream &Out, const RunRecord &Report) {
           From += (From.empty() ? ", in the image's " : " and ") + Function;
         }
         Out << "    1 wait on " << Wait.Register << ", " << Each.Function << " for "
-            << Each.WaitsFor << " (read " << sim::HexText(Wait.Value, 8) << " " << Each.Reads
-            << " times" << From << ") after " << Wait.After << "\n";
+            << Each.WaitsFor << " (read " << sim::HexText(Wait.Value, 8) << " "
+            << Plural(Each.Reads, "time", "times") << From << ") after " << Wait.After << "\n";
       }
     }
   }
@@ -209,12 +252,13 @@ void DxeStartUp(std::ostringstream &Out, const RunRecord &Report) {
     if (Interval->Finished) {
       Out << ": " << Interval->ticks() << " PM-timer ticks ("
           << sim::HexText(Interval->PmTimerStart, 6) << " to "
-          << sim::HexText(Interval->PmTimerEnd, 6) << "), time stamps "
-          << sim::HexText(Interval->TimeStamps[0], 1) << " and "
-          << sim::HexText(Interval->TimeStamps[1], 1) << "\n";
+          << sim::HexText(Interval->PmTimerEnd, 6) << ")\n    time stamps "
+          << sim::HexText(Interval->TimeStamps[0], TimeStampDigits) << " and "
+          << sim::HexText(Interval->TimeStamps[1], TimeStampDigits) << "\n";
     } else {
-      Out << " from PM-timer count " << sim::HexText(Interval->PmTimerStart, 6) << " (time stamp "
-          << sim::HexText(Interval->TimeStamps[0], 1) << ") and did not finish\n";
+      Out << " from PM-timer count " << sim::HexText(Interval->PmTimerStart, 6)
+          << " and did not finish\n    time stamp "
+          << sim::HexText(Interval->TimeStamps[0], TimeStampDigits) << "\n";
     }
   } else if (const std::optional<bool> Found = TimerHobFound(Report)) {
     Out << (*Found ? "  timer HOB: found, so the measuring interval was skipped\n"
@@ -236,7 +280,8 @@ void Accesses(std::ostringstream &Out, const RunRecord &Report) {
     }
     Out << "  " << Title << ": " << Total << " (" << Parts << ")\n";
   };
-  Out << "Accesses:\n";
+  Out << "Steps: " << Report.accesses() << " of " << StepBudgetText(Report.Settings.MaxSteps)
+      << ":\n";
   Group("bus (ports, memory)", BusKinds);
   Group("processor events", ProcessorKinds);
 }
@@ -247,19 +292,16 @@ sim::Operation EntryOperation(Module Which) {
   return sim::RunKindOf(Which).Entry;
 }
 
-std::string Summary(const RunRecord &Report) {
+std::string Summary(const RunRecord &Report, bool Verbose) {
   std::ostringstream Out;
   const std::string Ran = sim::RunTitle(sim::RunKindOf(Report.Which));
   Out << Ran << " on the simulated board";
   const runs::RunResult &Result = Report.Result;
-  if (Result.Ran == runs::Implementation::Image) {
-    Out << ", run from the image " << Report.ImagePath;
-  }
   if (!Report.ScenarioName.empty()) {
     Out << ", scenario " << Report.ScenarioName;
   }
   if (Result.Image && Result.Image->Breach) {
-    Out << ": STOPPED, the firmware broke a rule: " << *Result.Image->Breach;
+    Out << ": STOPPED, the firmware broke a rule:\n  " << *Result.Image->Breach;
   } else if (Result.Hung && Result.Image && Result.Image->SpunWithoutAccess) {
     Out << ": HUNG (" << runs::InstructionsWithoutAccess << " instructions without an access)";
   } else if (Result.Hung) {
@@ -269,6 +311,10 @@ std::string Summary(const RunRecord &Report) {
         << sim::StatusText(*Result.EntryStatus, sim::StatusBits(EntryOperation(Report.Which)));
   }
   Out << "\n";
+  // The image's path on a line of its own: a path is as long as it is, and stays whole.
+  if (Result.Ran == runs::Implementation::Image) {
+    Out << "  run from the image " << Report.ImagePath << "\n";
+  }
   Out << ReplacedTablesSummary(Report.Settings.Tables);
   if (Result.Hung && !Result.Running.empty()) {
     Out << "  running:";
@@ -277,15 +323,19 @@ std::string Summary(const RunRecord &Report) {
     }
     Out << "\n";
   }
-  Out << "\n";
+  Out << "\n" << FindingsSummary(Report) << "\n";
   switch (Report.Which) {
   case Module::Pei:
     Requests(Out, Report);
-    IoDecode(Out, Report.End);
+    if (Verbose) {
+      IoDecode(Out, Report.End);
+    }
+    Out << DecodeMapSummary(Report.Decode, Report.Which, Verbose);
     Spi(Out, Report);
-    SuperIoWrites(Out, Report.End);
+    if (Verbose) {
+      SuperIoWrites(Out, Report.End);
+    }
     Out << SuperIoChipSummary(Report.End);
-    Out << DecodeMapSummary(Report.Decode);
     break;
   case Module::Dxe:
     SerialConsole(Out, Report.End.serialOutput());
@@ -296,11 +346,13 @@ std::string Summary(const RunRecord &Report) {
   case Module::Decode:
   case Module::Window:
     Requests(Out, Report);
-    IoDecode(Out, Report.End);
-    Out << DecodeMapSummary(Report.Decode);
+    if (Verbose) {
+      IoDecode(Out, Report.End);
+    }
+    Out << DecodeMapSummary(Report.Decode, Report.Which, Verbose);
     break;
   }
-  Out << BoardTimeSummary(Report.Time, Ran);
+  Out << runs::BoardTimeHeading() << runs::BoardTimeSummary(Report.Time, Ran, Verbose);
   Out << "Interrupts at the end: " << (Report.End.interruptsEnabled() ? "enabled" : "disabled")
       << "\n";
   Accesses(Out, Report);
@@ -310,14 +362,14 @@ std::string Summary(const RunRecord &Report) {
         << " executed; stack high-water mark " << Facts.StackHighWater << " bytes"
         << (Facts.StackDeepestIn.empty() ? "" : ", deepest in " + Facts.StackDeepestIn) << "\n";
     if (!Facts.StackChain.empty()) {
-      Out << "  calls in progress at the high-water mark:";
+      Out << "  calls in progress at the high-water mark:\n   ";
       for (const std::string &Function : Facts.StackChain) {
         Out << (&Function == &Facts.StackChain.front() ? " " : " > ") << Function;
       }
       Out << "\n";
     }
   }
-  return Out.str();
+  return WrapLines(Out.str());
 }
 
 } // namespace boardsim

@@ -44,7 +44,7 @@ std::string ReplacedTablesSummary(const sim::TableRows &Rows) {
   if (!Rows.replaces()) {
     return {};
   }
-  return "Replaced tables ran: " + Given(sim::BoardTable::Decode, Rows.Decode) + "; " +
+  return "Replaced tables ran: " + Given(sim::BoardTable::Decode, Rows.Decode) + ";\n  " +
          Given(sim::BoardTable::Script, Rows.Script) + "\n";
 }
 

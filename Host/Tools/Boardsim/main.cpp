@@ -3,8 +3,11 @@
 #include "Arguments.h"
 #include "Boot.h"
 #include "Compare.h"
+#include "ExitStatus.h"
+#include "Findings.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "LastAccesses.h"
 #include "Options.h"
 #include "Progress.h"
 #include "Report.h"
@@ -39,11 +42,10 @@ void PrintHung(const runs::RunRecord &Report, std::uint64_t MaxSteps) {
   tooloutput::PrintError("boardsim: the run hung: {}{}{}\n",
                          Spun ? fmt::format("it executed {} instructions without an access",
                                             runs::InstructionsWithoutAccess)
-                              : fmt::format("it exceeded its step budget of {} access{}", MaxSteps,
-                                            MaxSteps == 1 ? "" : "es"),
+                              : "it exceeded " + boardsim::StepBudgetText(MaxSteps),
                          Running, Report.Result.LastAccesses.empty() ? "" : "; last accesses:");
-  for (const sim::TraceRecord &Record : Report.Result.LastAccesses) {
-    tooloutput::PrintError("  {}\n", sim::FormatRecord(Record));
+  for (const std::string &Line : boardsim::CollapsedRecords(Report.Result.LastAccesses)) {
+    tooloutput::PrintError("  {}\n", Line);
   }
 }
 
@@ -150,7 +152,7 @@ int Main(int argc, char **argv) {
     Out.Json->write(boardsim::JsonText(Report));
   }
   if (Out.Report != nullptr) {
-    Out.Report->write(boardsim::Summary(Report));
+    Out.Report->write(boardsim::Summary(Report, Asked.Verbose));
   }
   Outputs.commit();
   // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.
@@ -161,6 +163,12 @@ int Main(int argc, char **argv) {
   if (Report.Result.Hung) {
     PrintHung(Report, Settings.MaxSteps);
     return ExitHung;
+  }
+  // --strict: the outputs are written as ever; the status says a warning was found.
+  if (const std::size_t Warnings = boardsim::WarningCount(Report); Asked.Strict && Warnings != 0) {
+    tooloutput::PrintError("boardsim: --strict: {} warning{} in the run\n", Warnings,
+                           Warnings == 1 ? "" : "s");
+    return tooloutput::ExitCheckFailed;
   }
   return 0;
 }
