@@ -9,6 +9,8 @@
 #include "TableText.h"
 #include "ToolOutput.h"
 
+#include "ExitStatus.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -17,10 +19,11 @@
 namespace boardsim {
 namespace {
 
-constexpr int ExitHung = 3;
-constexpr int ExitBreach = 4;
+using tooloutput::ExitBreach;
+using tooloutput::ExitHung;
+using tooloutput::ExitSuccess;
 
-constexpr const char *BootHelp =
+constexpr const char *BootUsage =
     "usage: boardsim boot [options]\n"
     "\n"
     "Runs BoardInitPei and then BoardInitDxe on one simulated board: the driver finds every\n"
@@ -37,10 +40,18 @@ constexpr const char *BootHelp =
     "                    rows in place of BoardInitPei's tables, as 'boardsim pei' takes them\n"
     "Every option of 'boardsim dxe' sets the board and the driver's firmware as it does there\n"
     "(--scenario, --trace, --json, --spi..., --uart-lsr, --lpc, --pcr, --max-steps: the budget\n"
-    "of each phase); see 'boardsim dxe --help'.\n"
-    "\n"
-    "Exit status: 0 both phases ran to their end; 1 an output could not be written; 2 bad input;\n"
-    "3 a phase hung (the driver does not run after a hung early phase); 4 an image broke a rule.\n";
+    "of each phase); see 'boardsim dxe --help'.\n";
+
+std::string BootHelp() {
+  using namespace tooloutput;
+  return std::string(BootUsage) + "\n" +
+         ExitStatusHelp({{ExitSuccess, "both phases ran to their end"},
+                         {ExitBadInput, "bad input, one line names it"},
+                         {ExitHung, "a phase hung (the driver does not run after a hung early "
+                                    "phase)"},
+                         {ExitBreach, "an image broke a rule"},
+                         {ExitOutputFailed, "an output could not be written"}});
+}
 
 struct BootOptions {
   std::string PeiImage, DxeImage, PeiMap, DxeMap;
@@ -130,9 +141,9 @@ int BootMain(int argc, const char *const *argv) {
   const BootOptions Own = SplitOptions(argc, argv);
   tooloutput::OutputSet Outputs;
   if (Own.Help) {
-    Outputs.standardOutput().write(BootHelp);
+    Outputs.standardOutput().write(BootHelp());
     Outputs.commit();
-    return 0;
+    return ExitSuccess;
   }
   // The board and the driver's firmware are set as 'boardsim dxe' sets them.
   std::vector<const char *> DriverArgs = {argv[0], "dxe"};
@@ -240,7 +251,7 @@ int BootMain(int argc, const char *const *argv) {
       return ExitHung;
     }
   }
-  return 0;
+  return ExitSuccess;
 }
 
 } // namespace boardsim

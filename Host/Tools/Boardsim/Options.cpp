@@ -7,6 +7,11 @@
 #include "TableText.h"
 #include "Trace.h"
 
+#include "CommandLine.h"
+#include "Suggest.h"
+
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -114,6 +119,184 @@ const char *ModuleName(Module Which) {
   return sim::RunKindOf(Which).Name;
 }
 
+namespace {
+
+// The words of boardsim's own command line that are no subcommand.
+constexpr const char *ScenariosName = "scenarios";
+bool IsHelp(const std::string &Argument) {
+  return Argument == "--help" || Argument == "-h";
+}
+
+// Every subcommand's name, for suggestions.
+std::vector<std::string> SubcommandNames() {
+  std::vector<std::string> Names;
+  for (const sim::RunKindRow &Each : sim::RunKinds()) {
+    Names.emplace_back(Each.Name);
+  }
+  for (const char *Each : {"boot", "compare", ScenariosName}) {
+    Names.emplace_back(Each);
+  }
+  return Names;
+}
+
+std::string UnknownSubcommand(const std::string &Given) {
+  const std::string Nearest = tooloutput::DidYouMean(Given, SubcommandNames());
+  return "unknown subcommand '" + Given + "'" +
+         (Nearest.empty() ? " (expected " + SubcommandList("or") + ")" : Nearest);
+}
+
+// The line after the tool's name, for the argument library (which wants a name first).
+void Parse(CLI::App &App, const std::vector<std::string> &Arguments) {
+  std::vector<const char *> Words = {"boardsim"};
+  for (const std::string &Each : Arguments) {
+    Words.push_back(Each.c_str());
+  }
+  if (const auto Problem = tooloutput::SpellingProblem(App, Arguments)) {
+    throw UsageError(*Problem);
+  }
+  try {
+    App.parse(static_cast<int>(Words.size()), Words.data());
+  } catch (const CLI::ParseError &) {
+    throw UsageError("the command line is not understood (see boardsim " + App.get_name() +
+                     " --help)");
+  }
+  if (const auto Problem = tooloutput::GivenProblem(App)) {
+    throw UsageError(*Problem);
+  }
+}
+
+// --help answers alone: whatever else is given would go unseen.
+void CheckHelpAlone(const std::vector<std::string> &Arguments, std::size_t Allowed) {
+  for (const std::string &Each : Arguments) {
+    if (!IsHelp(Each) && Allowed-- == 0) {
+      throw UsageError("--help answers alone: '" + Each + "' was not expected");
+    }
+  }
+}
+
+// 'boardsim --help [SUBCOMMAND]', 'boardsim --version'.
+Invocation TopLevel(const std::vector<std::string> &Arguments) {
+  CLI::App App("boardsim", "");
+  App.allow_extras();
+  App.set_help_flag();
+  const CLI::Option *Help = App.add_flag("-h,--help");
+  const CLI::Option *Version = App.add_flag("--version");
+  std::vector<std::string> Subcommands;
+  App.add_option("subcommand", Subcommands);
+  Parse(App, Arguments);
+  for (const std::string &Each : App.remaining()) {
+    if (Each.size() > 1 && Each[0] == '-' && Each != "--") {
+      throw UsageError("'" + Each + "' before the subcommand: the subcommand (" +
+                       SubcommandList("or") + ") comes first");
+    }
+  }
+  Invocation Run;
+  if (Version->count() != 0) {
+    if (Help->count() != 0 || !Subcommands.empty()) {
+      throw UsageError("--version answers alone: '" + Arguments[Arguments[0] == "--version"] +
+                       "' was not expected");
+    }
+    Run.What = Invocation::Action::Version;
+    return Run;
+  }
+  if (Help->count() == 0) {
+    throw UsageError("'" + Arguments[0] + "' before the subcommand: the subcommand (" +
+                     SubcommandList("or") + ") comes first");
+  }
+  // "boardsim --help pei" is "boardsim pei --help".
+  Run.What = Invocation::Action::Help;
+  Run.TopLevelHelp = Subcommands.empty();
+  if (Subcommands.size() > 1) {
+    throw UsageError(Arguments[0] + " takes at most one subcommand, got '" + Subcommands[1] + "'");
+  }
+  if (Subcommands.size() == 1) {
+    const sim::RunKindRow *Named = FindSubcommand(Subcommands[0]);
+    Run.ScenariosHelp = Subcommands[0] == ScenariosName;
+    if (Named == nullptr && !Run.ScenariosHelp) {
+      const std::string Nearest = tooloutput::DidYouMean(Subcommands[0], SubcommandNames());
+      throw UsageError(
+          "no help for '" + Subcommands[0] + "'" +
+          (Nearest.empty() ? ": the subcommands are " + SubcommandList("and") : Nearest));
+    }
+    Run.Which = Named != nullptr ? Named->Kind : Run.Which;
+  }
+  return Run;
+}
+
+// 'boardsim scenarios [--json]'.
+Invocation Scenarios(const std::vector<std::string> &Arguments) {
+  CLI::App App(ScenariosName, ScenariosName);
+  App.allow_extras();
+  App.set_help_flag();
+  const CLI::Option *Help = App.add_flag("-h,--help");
+  const CLI::Option *AsJson = App.add_flag("--json");
+  Parse(App, Arguments);
+  Invocation Run;
+  for (const std::string &Each : App.remaining()) {
+    if (Each.size() > 1 && Each[0] == '-') {
+      throw UsageError(tooloutput::UnknownOption(Each, App, "boardsim scenarios"));
+    }
+    throw UsageError("scenarios takes no arguments, got '" + Each + "'");
+  }
+  if (Help->count() != 0) {
+    CheckHelpAlone(Arguments, 0);
+    Run.What = Invocation::Action::Help;
+    Run.ScenariosHelp = true;
+    return Run;
+  }
+  Run.What = Invocation::Action::ListScenarios;
+  Run.ScenariosJson = AsJson->count() != 0;
+  return Run;
+}
+
+// A run kind's command line: its rows of the option table, each a library option.
+struct RunApp {
+  CLI::App App;
+  std::map<const CLI::Option *, const OptionRow *> Rows;
+  const CLI::Option *Help = nullptr;
+  std::vector<std::string> Operands;
+};
+
+void Register(RunApp &Run, const sim::RunKindRow &Kind) {
+  CLI::App &App = Run.App;
+  App.allow_extras();
+  App.set_help_flag();
+  Run.Help = App.add_flag("-h,--help");
+  for (const OptionRow &Each : OptionTable()) {
+    if ((Each.runs() & sim::RunBit(Kind.Kind)) == 0) {
+      continue;
+    }
+    CLI::Option *Option = Each.ValueName == nullptr
+                              ? App.add_flag(Each.name())
+                              : App.add_option(Each.name())->type_name(Each.ValueName);
+    // Every occurrence is kept; the table's rule says which may repeat.
+    Option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    Run.Rows[Option] = &Each;
+  }
+  if ((sim::RunBit(Kind.Kind) & sim::RequestRuns) != 0) {
+    App.add_option("requests", Run.Operands);
+  }
+}
+
+// An argument the run's options did not take: an option of another run, or none at all.
+[[noreturn]] void RefuseLeftover(const RunApp &Run, const sim::RunKindRow &Kind,
+                                 const std::string &Word) {
+  const std::string Help = " (see boardsim " + std::string(Kind.Name) + " --help)";
+  if (Word.size() > 1 && Word[0] == '-') {
+    const std::string Name = Word.substr(0, Word.find('='));
+    if (const OptionRow *Other = FindOption(Name, Kind.Kind)) {
+      throw UsageError(Name + " is an option of " + sim::RunNames(Other->runs()) + ", not of " +
+                       Kind.Name);
+    }
+    throw UsageError(
+        tooloutput::UnknownOption(Word, Run.App, "boardsim " + std::string(Kind.Name)));
+  }
+  throw UsageError("unexpected argument '" + Word + "': " + Kind.Name + " takes no requests" +
+                   Help);
+}
+
+} // namespace
+
 Invocation ParseCommandLine(int argc, const char *const *argv) {
   Invocation Run;
   const std::vector<std::string> Arguments(argv + 1, argv + argc);
@@ -121,105 +304,54 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
     throw UsageError("a subcommand is needed: " + SubcommandList("or") + " (see boardsim --help)");
   }
   const std::string &First = Arguments[0];
-  auto IsHelp = [](const std::string &Argument) {
-    return Argument == "--help" || Argument == "-h";
-  };
-  if (IsHelp(First)) {
-    // "boardsim --help pei" is "boardsim pei --help".
-    Run.What = Invocation::Action::Help;
-    Run.TopLevelHelp = Arguments.size() == 1;
-    if (Arguments.size() > 2) {
-      throw UsageError(First + " takes at most one subcommand, got '" + Arguments[2] + "'");
-    }
-    if (Arguments.size() == 2) {
-      const sim::RunKindRow *Named = FindSubcommand(Arguments[1]);
-      Run.ScenariosHelp = Arguments[1] == "scenarios";
-      if (Named == nullptr && !Run.ScenariosHelp) {
-        throw UsageError("no help for '" + Arguments[1] + "': the subcommands are " +
-                         SubcommandList("and"));
-      }
-      Run.Which = Named != nullptr ? Named->Kind : Run.Which;
-    }
-    return Run;
+  if (!First.empty() && First[0] == '-') {
+    return TopLevel(Arguments);
   }
-  if (First == "--version") {
-    Run.What = Invocation::Action::Version;
-    return Run;
-  }
-  if (First == "scenarios") {
-    if (Arguments.size() == 2 && IsHelp(Arguments[1])) {
-      Run.What = Invocation::Action::Help;
-      Run.ScenariosHelp = true;
-      return Run;
-    }
-    if (Arguments.size() > 1) {
-      throw UsageError("scenarios takes no arguments, got '" + Arguments[1] + "'");
-    }
-    Run.What = Invocation::Action::ListScenarios;
-    return Run;
+  if (First == ScenariosName) {
+    return Scenarios({Arguments.begin() + 1, Arguments.end()});
   }
   const sim::RunKindRow *Subcommand = FindSubcommand(First);
   if (Subcommand == nullptr) {
-    throw UsageError(First[0] == '-' ? "'" + First + "' before the subcommand: the subcommand (" +
-                                           SubcommandList("or") + ") comes first"
-                                     : "unknown subcommand '" + First + "' (expected " +
-                                           SubcommandList("or") + ")");
+    throw UsageError(UnknownSubcommand(First));
   }
   Run.Which = Subcommand->Kind;
   const std::string Help = " (see boardsim " + std::string(Subcommand->Name) + " --help)";
 
   // Options and requests in any order; "--" ends the options.
+  const std::vector<std::string> Rest(Arguments.begin() + 1, Arguments.end());
+  RunApp Parsed;
+  Parsed.App.name(Subcommand->Name);
+  Register(Parsed, *Subcommand);
+  Parse(Parsed.App, Rest);
+  if (Parsed.Help->count() != 0) {
+    CheckHelpAlone(Rest, 0);
+    Run.What = Invocation::Action::Help;
+    return Run;
+  }
+  for (const std::string &Each : Parsed.App.remaining()) {
+    if (Each != "--") {
+      RefuseLeftover(Parsed, *Subcommand, Each);
+    }
+  }
+  // Each option as given, in the order given.
   std::vector<std::pair<const OptionRow *, std::string>> Given;
-  std::vector<std::string> Operands;
-  bool OptionsEnded = false;
-  for (std::size_t Index = 1; Index < Arguments.size(); ++Index) {
-    const std::string &Argument = Arguments[Index];
-    if (OptionsEnded || Argument.empty() || Argument[0] != '-') {
-      Operands.push_back(Argument);
-      continue;
+  std::map<const CLI::Option *, std::size_t> Taken;
+  for (const CLI::Option *Each : Parsed.App.parse_order()) {
+    const auto Row = Parsed.Rows.find(Each);
+    if (Row == Parsed.Rows.end()) {
+      continue; // a request
     }
-    if (Argument == "--") {
-      OptionsEnded = true;
-      continue;
-    }
-    if (IsHelp(Argument)) {
-      Run.What = Invocation::Action::Help;
-      return Run;
-    }
-    const std::string::size_type Equals = Argument.find('=');
-    const std::string Name = Argument.substr(0, Equals);
-    const OptionRow *Option = FindOption(Name, Run.Which);
-    if (Option == nullptr) {
-      throw UsageError("unknown option '" + Name + "'" + Help);
-    }
-    if ((Option->runs() & sim::RunBit(Run.Which)) == 0) {
-      throw UsageError(Name + " is an option of " + sim::RunNames(Option->runs()) + ", not of " +
-                       Subcommand->Name);
-    }
-    std::string Value;
-    if (Option->ValueName == nullptr) {
-      if (Equals != std::string::npos) {
-        throw UsageError(Name + " takes no value, got '" + Argument + "'");
-      }
-    } else if (Equals != std::string::npos) {
-      Value = Argument.substr(Equals + 1);
-    } else if (Index + 1 < Arguments.size()) {
-      Value = Arguments[++Index];
-    } else {
-      throw UsageError(Name + " needs a value " + Option->ValueName);
-    }
-    // An empty value is a mistake, typically an unset shell variable: running the host build in
-    // place of an image, or writing no file, would leave the caller believing the opposite.
-    if (Option->ValueName != nullptr && Value.empty()) {
-      throw UsageError(Name + " needs a value " + Option->ValueName + ", not an empty one");
-    }
+    const OptionRow *Option = Row->second;
+    const std::string Value =
+        Option->ValueName != nullptr ? Each->results().at(Taken[Each]++) : std::string();
     const bool Again = std::any_of(Given.begin(), Given.end(),
                                    [&](const auto &Earlier) { return Earlier.first == Option; });
     if (Again && !Option->Repeatable) {
-      throw UsageError(Name + " is given more than once");
+      throw UsageError(std::string(Option->name()) + " is given more than once");
     }
     Given.emplace_back(Option, Value);
   }
+  const std::vector<std::string> &Operands = Parsed.Operands;
 
   // The scenario first, then every other option on top, in the order given.
   std::stable_partition(Given.begin(), Given.end(), [](const auto &Each) {

@@ -12,6 +12,8 @@
 #include "TableText.h"
 #include "ToolOutput.h"
 
+#include "ExitStatus.h"
+
 #include <cstdio>
 #include <memory>
 
@@ -21,10 +23,11 @@ using boardsim::Invocation;
 using boardsim::Module;
 using boardsim::UsageError;
 
-constexpr int ExitOutputFailed = 1;
-constexpr int ExitBadInput = 2;
-constexpr int ExitHung = 3;
-constexpr int ExitBreach = 4;
+using tooloutput::ExitBadInput;
+using tooloutput::ExitBreach;
+using tooloutput::ExitHung;
+using tooloutput::ExitOutputFailed;
+using tooloutput::ExitSuccess;
 
 void PrintHung(const runs::RunRecord &Report, std::uint64_t MaxSteps) {
   std::string Running;
@@ -70,12 +73,13 @@ int Main(int argc, char **argv) {
   tooloutput::OutputSet Outputs;
   if (Asked.What != Invocation::Action::Run) {
     using Action = Invocation::Action;
-    Outputs.standardOutput().write(
-        Asked.What == Action::Version         ? std::string(boardsim::Version) + "\n"
-        : Asked.What == Action::ListScenarios ? boardsim::ScenarioList()
-                                              : boardsim::HelpText(Asked));
+    Outputs.standardOutput().write(Asked.What == Action::Version
+                                       ? std::string(boardsim::Version) + "\n"
+                                   : Asked.What != Action::ListScenarios ? boardsim::HelpText(Asked)
+                                   : Asked.ScenariosJson                 ? boardsim::ScenarioJson()
+                                                         : boardsim::ScenarioList());
     Outputs.commit();
-    return 0;
+    return ExitSuccess;
   }
 
   // Every output is set up before anything runs; none of the files is touched until all of them
@@ -113,14 +117,14 @@ int Main(int argc, char **argv) {
         boardsim::TablesText(boardsim::TablesToRun(Asked.Scenario.Tables, Pei),
                              Pei ? "the image " + Asked.ImagePath : std::string("the host build")));
     Outputs.commit();
-    return 0;
+    return ExitSuccess;
   }
   if (PeiImage) {
     Image = std::make_unique<imagerun::ImageRuns>(std::move(*PeiImage), std::nullopt);
   }
   const runs::ModuleRuns &Runs = Image ? *Image : runs::HostBuild();
 
-  // An output that cannot be made is the tool failing its job (exit 1), before anything runs.
+  // An output that cannot be made fails the run (ExitOutputFailed) before anything runs.
   Outputs.open();
 
   // The trace streams to its output as the run makes it: memory stays bounded whatever the step
@@ -162,7 +166,7 @@ int Main(int argc, char **argv) {
     PrintHung(Report, Settings.MaxSteps);
     return ExitHung;
   }
-  return 0;
+  return ExitSuccess;
 }
 
 } // namespace

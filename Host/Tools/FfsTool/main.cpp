@@ -3,8 +3,10 @@
 // the output file is replaced only by a complete one, so an existing file from an earlier run
 // stays as it was and a partial file is never mistaken for the product.
 #include "CommandLine.h"
+#include "ExitStatus.h"
 #include "FfsFile.h"
 #include "FileRead.h"
+#include "HelpLayout.h"
 #include "LinkerMap.h"
 #include "ModuleFiles.h"
 #include "PeFile.h"
@@ -87,12 +89,18 @@ std::vector<std::uint8_t> PackModule(const ffsfile::ModuleFile &Packed,
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Packs a board module's PE image into its firmware-file-system file."};
-  App.footer("The image must be the module: its entry point is the module's entry function by the\n"
-             "linker map of its link (IMAGE with .map for its extension, or --map).\n"
-             "Exit status: 0 written; 1 the file could not be made, written or put in place (an\n"
-             "existing one is left as it was); 2 bad input: command line, module, an unreadable\n"
-             "or unfit image or map, an image that is not the module, or an output that is an\n"
-             "input.");
+  App.footer(tooloutput::Wrapped(
+                 "The image must be the module: its entry point is the module's entry function by "
+                 "the linker map of its link (IMAGE with .map for its extension, or --map).") +
+             "\n" +
+             tooloutput::ExitStatusHelp(
+                 {{tooloutput::ExitSuccess, "the file is written"},
+                  {tooloutput::ExitBadInput,
+                   "bad input: command line, module, an unreadable or unfit image or map, an image "
+                   "that is not the module, or an output that is an input"},
+                  {tooloutput::ExitOutputFailed,
+                   "the file could not be made, written or put in place (an existing one is left "
+                   "as it was)"}}));
   std::string ModuleName, ImagePath, OutputPath, MapPath;
   std::string Names;
   for (const modules::Module &Each : modules::Modules) {
@@ -124,12 +132,12 @@ int main(int argc, char **argv) {
     Outputs.open();
     Ffs.write({reinterpret_cast<const char *>(File.data()), File.size()});
     Outputs.commit();
-    return 0;
+    return tooloutput::ExitSuccess;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return 1;
+    return tooloutput::ExitOutputFailed;
   } catch (const std::exception &Error) {
     std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
 }

@@ -4,6 +4,7 @@
 #include "CallChain.h"
 #include "CommandLine.h"
 #include "Disassembly.h"
+#include "ExitStatus.h"
 #include "FileRead.h"
 #include "Modules.h"
 #include "ToolOutput.h"
@@ -44,9 +45,13 @@ std::string ReadUsage(const std::string &Path) {
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Worst stack use from a module's entry over its objects; fails above the budget."};
-  App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
-             "2 bad input: command line, unreadable objects or records, or code whose stack the\n"
-             "objects and the declared bounds do not bound.");
+  App.footer(tooloutput::ExitStatusHelp(
+      {{tooloutput::ExitSuccess, "the module's stack is within its budget"},
+       {tooloutput::ExitCheckFailed, "the stack is over its budget (one line says by how much)"},
+       {tooloutput::ExitBadInput,
+        "bad input: command line, unreadable objects or records, or code whose stack the objects "
+        "and the declared bounds do not bound"},
+       {tooloutput::ExitOutputFailed, "the figures could not be written"}}));
   std::string Label, Entry;
   std::uint64_t Budget = 0;
   std::vector<std::string> Nesting;
@@ -54,10 +59,9 @@ int main(int argc, char **argv) {
   App.add_option("--module", Label, "module name for the report")->required()->type_name("NAME");
   App.add_option("--entry", Entry, "entry function (default: the entry of the board's module NAME)")
       ->type_name("FUNCTION");
-  App.add_option("--max-bytes", Budget, "largest stack the module may use")
-      ->required()
-      ->check(tooloutput::ByteBudget())
-      ->type_name("BYTES");
+  tooloutput::ByteBudget(App.add_option("--max-bytes", Budget, "largest stack the module may use")
+                             ->required()
+                             ->type_name("BYTES"));
   App.add_option("--max-nesting", Nesting,
                  "FUNCTION=N: the most activations of a bounded recursion one chain may hold")
       ->allow_extra_args(false)
@@ -78,7 +82,7 @@ int main(int argc, char **argv) {
   if (Entry.empty()) {
     std::fprintf(stderr, "stack-budget: give --entry FUNCTION for %s, not a module of the board\n",
                  Label.c_str());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
   try {
     stack::Rules Limits;
@@ -120,14 +124,14 @@ int main(int argc, char **argv) {
     if (Chain.Total > Budget) {
       tooloutput::PrintError("stack-budget: {} uses {} bytes of stack, {} over its budget of {}\n",
                              Label, Chain.Total, Chain.Total - Budget, Budget);
-      return 1;
+      return tooloutput::ExitCheckFailed;
     }
-    return 0;
+    return tooloutput::ExitSuccess;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "stack-budget: %s\n", Error.what());
-    return 1;
+    return tooloutput::ExitOutputFailed;
   } catch (const std::exception &Error) {
     std::fprintf(stderr, "stack-budget: %s: %s\n", Label.c_str(), Error.what());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
 }
