@@ -9,7 +9,13 @@
 #include "TableText.h"
 #include "ToolOutput.h"
 
+#include "CommandLine.h"
 #include "ExitStatus.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <map>
 
 #include <cstdio>
 #include <memory>
@@ -60,59 +66,61 @@ struct BootOptions {
   bool Help = false;
 };
 
+// boot's own options are taken here; the rows for the early module's tables go to pei's parser
+// and everything else, in its order, to dxe's, which name what is wrong with them.
 BootOptions SplitOptions(int argc, const char *const *argv) {
-  struct Own {
-    const char *Name;
-    std::string BootOptions::*Field;
-  };
-  static constexpr Own Owned[] = {{"--pei-image", &BootOptions::PeiImage},
-                                  {"--dxe-image", &BootOptions::DxeImage},
-                                  {"--pei-map", &BootOptions::PeiMap},
-                                  {"--dxe-map", &BootOptions::DxeMap}};
   BootOptions Out;
-  for (int Index = 2; Index < argc; ++Index) {
-    const std::string Arg = argv[Index];
-    if (Arg == "--help" || Arg == "-h") {
-      Out.Help = true;
-      continue;
-    }
-    if (Arg == "--image" || Arg.starts_with("--image=") || Arg == "--map" ||
-        Arg.starts_with("--map=")) {
+  CLI::App App("", "boot");
+  App.allow_extras();
+  App.set_help_flag();
+  const CLI::Option *Help = App.add_flag("-h,--help");
+  for (const auto &[Name, Field] : {std::pair{"--pei-image", &Out.PeiImage},
+                                    {"--dxe-image", &Out.DxeImage},
+                                    {"--pei-map", &Out.PeiMap},
+                                    {"--dxe-map", &Out.DxeMap}}) {
+    App.add_option(Name, *Field)
+        ->type_name("FILE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+  std::vector<const CLI::Option *> Tables;
+  for (const char *Name : {"--decode-table", "--superio-script", "--tables"}) {
+    Tables.push_back(App.add_option(Name)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
+  }
+  const std::vector<std::string> Arguments(argv + 2, argv + argc);
+  if (const auto Problem = tooloutput::SpellingProblem(App, Arguments)) {
+    throw UsageError(*Problem);
+  }
+  std::vector<const char *> Words = {"boot"};
+  for (const std::string &Each : Arguments) {
+    Words.push_back(Each.c_str());
+  }
+  try {
+    App.parse(static_cast<int>(Words.size()), Words.data());
+  } catch (const CLI::ParseError &) {
+    throw UsageError("the command line is not understood (see boardsim boot --help)");
+  }
+  Out.Help = Help->count() != 0;
+  if (Out.Help && Arguments.size() > 1) {
+    throw UsageError("--help answers alone: '" +
+                     Arguments[Arguments[0] == "--help" || Arguments[0] == "-h"] +
+                     "' was not expected");
+  }
+  if (const auto Problem = tooloutput::GivenProblem(App)) {
+    throw UsageError(*Problem);
+  }
+  for (const std::string &Each : App.remaining()) {
+    const std::string Name = Each.substr(0, Each.find('='));
+    if (Name == "--image" || Name == "--map") {
       throw UsageError("boot takes --pei-image and --dxe-image (with --pei-map, --dxe-map), "
                        "one for each phase, not " +
-                       Arg.substr(0, Arg.find('=')));
+                       Name);
     }
-    if (IsTableOption(Arg)) {
-      Out.PeiTables.push_back(Arg);
-      if (Arg.find('=') == std::string::npos && Index + 1 < argc) {
-        Out.PeiTables.push_back(argv[++Index]);
-      }
-      continue;
-    }
-    bool Taken = false;
-    for (const Own &Each : Owned) {
-      const std::string Name = Each.Name;
-      std::string *Field = &(Out.*Each.Field);
-      if (Arg == Name || Arg.starts_with(Name + "=")) {
-        if (!Field->empty()) {
-          throw UsageError(Name + " is given twice");
-        }
-        if (Arg == Name) {
-          if (Index + 1 >= argc) {
-            throw UsageError(Name + " needs a value");
-          }
-          *Field = argv[++Index];
-        } else {
-          *Field = Arg.substr(Name.size() + 1);
-        }
-        if (Field->empty()) {
-          throw UsageError(Name + " needs a value, not an empty one");
-        }
-        Taken = true;
-      }
-    }
-    if (!Taken) {
-      Out.Rest.push_back(Arg);
+    Out.Rest.push_back(Each);
+  }
+  std::map<const CLI::Option *, std::size_t> Taken;
+  for (const CLI::Option *Each : App.parse_order()) {
+    if (std::find(Tables.begin(), Tables.end(), Each) != Tables.end()) {
+      Out.PeiTables.push_back(Each->get_name() + "=" + Each->results().at(Taken[Each]++));
     }
   }
   if (Out.PeiImage.empty() && !Out.PeiMap.empty()) {
