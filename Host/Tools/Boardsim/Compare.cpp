@@ -403,7 +403,7 @@ int CompareMain(int argc, const char *const *argv) {
       Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
   tooloutput::Output *Text =
       Json != nullptr && Json->toStandardOutput() ? nullptr : &Outputs.standardOutput();
-  // An output that cannot be made is the tool failing its job (exit 1), before anything runs.
+  // An output that cannot be made fails the comparison (ExitOutputFailed) before anything runs.
   Outputs.open();
 
   CompareAll(Read, Asked);

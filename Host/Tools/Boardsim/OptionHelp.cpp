@@ -118,15 +118,17 @@ std::string TopLevelHelp() {
          "Runs the board's firmware on the simulated board, traces every access and shows the "
          "board's state.\n\nSubcommands:\n";
   for (const sim::RunKindRow &Each : sim::RunKinds()) {
-    const std::string Left = std::string(Each.Name) + " " + Each.Operands;
-    Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ')
-        << sim::RunHelp(Each) << "\n";
+    const std::string Operands = Each.Operands;
+    Out << tooloutput::HelpLine(std::string(Each.Name) + (Operands.empty() ? "" : " " + Operands),
+                                sim::RunHelp(Each));
   }
-  Out << "  boot [options]                  " << PeiModule.Name << " then " << DxeModule.Name
-      << " on one board\n"
-         "  compare A B                     compare two builds (host or images) case by case\n"
-         "  scenarios [--json]              list the named scenarios (--scenario=NAME), their "
-         "settings and\n                                  the subcommands that take them\n\n"
+  Out << tooloutput::HelpLine("boot [options]", std::string(PeiModule.Name) + " then " +
+                                                    DxeModule.Name + " on one board")
+      << tooloutput::HelpLine("compare A B", "compare two builds (host or images) case by case")
+      << tooloutput::HelpLine("scenarios [--json]", "list the named scenarios (--scenario=NAME), "
+                                                    "their settings and the subcommands that "
+                                                    "take them")
+      << "\n"
          "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists the subcommand's "
          "options.\nWithout --trace=- or --json=- a summary goes to standard output; for pei, "
          "decode and\nwindow it ends with the I/O decode map: each decoded port range and where it "

@@ -4,6 +4,12 @@
 #include <sstream>
 
 namespace tooloutput {
+namespace {
+
+// The least space between an entry and its text on one line.
+constexpr std::size_t ColumnGap = 2;
+
+} // namespace
 
 std::string Wrapped(const std::string &Text, std::size_t Indent) {
   std::string Out;
@@ -28,7 +34,7 @@ std::string Wrapped(const std::string &Text, std::size_t Indent) {
 
 std::string HelpLine(const std::string &Left, const std::string &Text) {
   std::string Out = "  " + Left;
-  if (Left.size() + 2 >= HelpColumn) {
+  if (Left.size() + 2 + ColumnGap > HelpColumn) {
     Out += "\n" + std::string(HelpColumn, ' ');
   } else {
     Out += std::string(HelpColumn - 2 - Left.size(), ' ');
