@@ -68,11 +68,9 @@ OwnOptions ParseOwnOptions(fuzzruns::Target For, int Argc, char **Argv) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   }
   std::vector<std::string> Arguments;
-  std::vector<const char *> Words = {Argv[0]};
   for (int Index = 1; Index < Argc; ++Index) {
     if (IsOwn(Argv[Index])) {
       Arguments.emplace_back(Argv[Index]);
-      Words.push_back(Argv[Index]);
     }
   }
   // Each of the target's options takes its value after '=': a word after it is libFuzzer's.
@@ -86,20 +84,14 @@ OwnOptions ParseOwnOptions(fuzzruns::Target For, int Argc, char **Argv) {
            Named->get_type_name());
     }
   }
-  if (const auto Problem = tooloutput::SpellingProblem(App, Arguments)) {
-    Fail(Program + ": " + *Problem);
-  }
   try {
-    App.parse(static_cast<int>(Words.size()), Words.data());
-  } catch (const CLI::ParseError &) {
-    Fail(Program + ": the command line is not understood");
+    tooloutput::ParseArguments(App, Arguments, Program);
+  } catch (const tooloutput::CommandLineError &Error) {
+    Fail(Program + ": " + Error.what());
   }
   for (const std::string &Each : App.remaining()) {
     Fail(Program + ": " + tooloutput::UnknownOption(Each, App, Program) +
          "; libFuzzer's flags take one dash");
-  }
-  if (const auto Problem = tooloutput::GivenProblem(App)) {
-    Fail(Program + ": " + *Problem);
   }
   return Own;
 }

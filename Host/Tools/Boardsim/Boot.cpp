@@ -8,6 +8,7 @@
 #include "RunOutputs.h"
 #include "TableText.h"
 #include "ToolOutput.h"
+#include "TopLevelOptions.h"
 
 #include "CommandLine.h"
 #include "ExitStatus.h"
@@ -87,26 +88,14 @@ BootOptions SplitOptions(int argc, const char *const *argv) {
     Tables.push_back(App.add_option(Name)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
   }
   const std::vector<std::string> Arguments(argv + 2, argv + argc);
-  if (const auto Problem = tooloutput::SpellingProblem(App, Arguments)) {
-    throw UsageError(*Problem);
-  }
-  std::vector<const char *> Words = {"boot"};
-  for (const std::string &Each : Arguments) {
-    Words.push_back(Each.c_str());
-  }
   try {
-    App.parse(static_cast<int>(Words.size()), Words.data());
-  } catch (const CLI::ParseError &) {
-    throw UsageError("the command line is not understood (see boardsim boot --help)");
+    tooloutput::ParseArguments(App, Arguments, "boardsim boot");
+  } catch (const tooloutput::CommandLineError &Error) {
+    throw UsageError(Error.what());
   }
   Out.Help = Help->count() != 0;
-  if (Out.Help && Arguments.size() > 1) {
-    throw UsageError("--help answers alone: '" +
-                     Arguments[Arguments[0] == "--help" || Arguments[0] == "-h"] +
-                     "' was not expected");
-  }
-  if (const auto Problem = tooloutput::GivenProblem(App)) {
-    throw UsageError(*Problem);
+  if (Out.Help) {
+    CheckHelpAlone(Arguments);
   }
   for (const std::string &Each : App.remaining()) {
     const std::string Name = Each.substr(0, Each.find('='));

@@ -9,6 +9,7 @@
 #include "OptionTable.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
+#include "TopLevelOptions.h"
 
 #include "CommandLine.h"
 #include "ExitStatus.h"
@@ -41,10 +42,6 @@ constexpr const char *HostOperand = "host";
 // Traces are read whole, up to this size: a file far larger is refused rather than read until
 // memory runs out.
 constexpr std::uint64_t MaxTraceBytes = std::uint64_t{1} << 30;
-
-bool IsHelpWord(const std::string &Word) {
-  return Word == "--help" || Word == "-h";
-}
 
 std::vector<std::string> ScenarioNames() {
   std::vector<std::string> Names;
@@ -88,17 +85,10 @@ CompareArguments Parse(int argc, const char *const *argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   App.add_option("builds", Asked.Operands);
   const std::vector<std::string> Arguments(argv + 2, argv + argc);
-  if (const auto Problem = tooloutput::SpellingProblem(App, Arguments)) {
-    throw UsageError(*Problem);
-  }
-  std::vector<const char *> Words = {"compare"};
-  for (const std::string &Each : Arguments) {
-    Words.push_back(Each.c_str());
-  }
   try {
-    App.parse(static_cast<int>(Words.size()), Words.data());
-  } catch (const CLI::ParseError &) {
-    throw UsageError("the command line is not understood" + Help);
+    tooloutput::ParseArguments(App, Arguments, "boardsim compare");
+  } catch (const tooloutput::CommandLineError &Error) {
+    throw UsageError(Error.what());
   }
   for (const std::string &Each : App.remaining()) {
     if (Each.size() > 1 && Each[0] == '-' && Each != "--") {
@@ -106,15 +96,9 @@ CompareArguments Parse(int argc, const char *const *argv) {
     }
   }
   if (HelpFlag->count() != 0) {
-    if (Arguments.size() > 1) {
-      throw UsageError("--help answers alone: '" + Arguments[IsHelpWord(Arguments[0])] +
-                       "' was not expected");
-    }
+    CheckHelpAlone(Arguments);
     Asked.Help = true;
     return Asked;
-  }
-  if (const auto Problem = tooloutput::GivenProblem(App)) {
-    throw UsageError(*Problem);
   }
   for (const std::string &Each : Asked.Scenarios) {
     if (sim::FindScenario(Each) == nullptr) {

@@ -5,10 +5,10 @@
 #include "NamedScenarios.h"
 #include "OptionTable.h"
 #include "TableText.h"
+#include "TopLevelOptions.h"
 #include "Trace.h"
 
 #include "CommandLine.h"
-#include "Suggest.h"
 
 #include <CLI/CLI.hpp>
 
@@ -31,19 +31,6 @@ const OptionRow *FindOption(const std::string &Name, Module Which) {
     }
   }
   return Found;
-}
-
-const sim::RunKindRow *FindSubcommand(const std::string &Name) {
-  return sim::FindRunKind(Name);
-}
-
-// "pei, dxe, decode, window, boot, compare or scenarios"
-std::string SubcommandList(const char *Last) {
-  std::string Text;
-  for (const sim::RunKindRow &Each : sim::RunKinds()) {
-    Text += std::string(Each.Name) + ", ";
-  }
-  return Text + "boot, compare " + Last + " scenarios";
 }
 
 // The scenario's value of a setting, as the option that would set it: "--spi-status=0x10".
@@ -121,134 +108,6 @@ const char *ModuleName(Module Which) {
 
 namespace {
 
-// The words of boardsim's own command line that are no subcommand.
-constexpr const char *ScenariosName = "scenarios";
-bool IsHelp(const std::string &Argument) {
-  return Argument == "--help" || Argument == "-h";
-}
-
-// Every subcommand's name, for suggestions.
-std::vector<std::string> SubcommandNames() {
-  std::vector<std::string> Names;
-  for (const sim::RunKindRow &Each : sim::RunKinds()) {
-    Names.emplace_back(Each.Name);
-  }
-  for (const char *Each : {"boot", "compare", ScenariosName}) {
-    Names.emplace_back(Each);
-  }
-  return Names;
-}
-
-std::string UnknownSubcommand(const std::string &Given) {
-  const std::string Nearest = tooloutput::DidYouMean(Given, SubcommandNames());
-  return "unknown subcommand '" + Given + "'" +
-         (Nearest.empty() ? " (expected " + SubcommandList("or") + ")" : Nearest);
-}
-
-// The line after the tool's name, for the argument library (which wants a name first).
-void Parse(CLI::App &App, const std::vector<std::string> &Arguments) {
-  std::vector<const char *> Words = {"boardsim"};
-  for (const std::string &Each : Arguments) {
-    Words.push_back(Each.c_str());
-  }
-  if (const auto Problem = tooloutput::SpellingProblem(App, Arguments)) {
-    throw UsageError(*Problem);
-  }
-  try {
-    App.parse(static_cast<int>(Words.size()), Words.data());
-  } catch (const CLI::ParseError &) {
-    throw UsageError("the command line is not understood (see boardsim " + App.get_name() +
-                     " --help)");
-  }
-  if (const auto Problem = tooloutput::GivenProblem(App)) {
-    throw UsageError(*Problem);
-  }
-}
-
-// --help answers alone: whatever else is given would go unseen.
-void CheckHelpAlone(const std::vector<std::string> &Arguments, std::size_t Allowed) {
-  for (const std::string &Each : Arguments) {
-    if (!IsHelp(Each) && Allowed-- == 0) {
-      throw UsageError("--help answers alone: '" + Each + "' was not expected");
-    }
-  }
-}
-
-// 'boardsim --help [SUBCOMMAND]', 'boardsim --version'.
-Invocation TopLevel(const std::vector<std::string> &Arguments) {
-  CLI::App App("boardsim", "");
-  App.allow_extras();
-  App.set_help_flag();
-  const CLI::Option *Help = App.add_flag("-h,--help");
-  const CLI::Option *Version = App.add_flag("--version");
-  std::vector<std::string> Subcommands;
-  App.add_option("subcommand", Subcommands);
-  Parse(App, Arguments);
-  for (const std::string &Each : App.remaining()) {
-    if (Each.size() > 1 && Each[0] == '-' && Each != "--") {
-      throw UsageError("'" + Each + "' before the subcommand: the subcommand (" +
-                       SubcommandList("or") + ") comes first");
-    }
-  }
-  Invocation Run;
-  if (Version->count() != 0) {
-    if (Help->count() != 0 || !Subcommands.empty()) {
-      throw UsageError("--version answers alone: '" + Arguments[Arguments[0] == "--version"] +
-                       "' was not expected");
-    }
-    Run.What = Invocation::Action::Version;
-    return Run;
-  }
-  if (Help->count() == 0) {
-    throw UsageError("'" + Arguments[0] + "' before the subcommand: the subcommand (" +
-                     SubcommandList("or") + ") comes first");
-  }
-  // "boardsim --help pei" is "boardsim pei --help".
-  Run.What = Invocation::Action::Help;
-  Run.TopLevelHelp = Subcommands.empty();
-  if (Subcommands.size() > 1) {
-    throw UsageError(Arguments[0] + " takes at most one subcommand, got '" + Subcommands[1] + "'");
-  }
-  if (Subcommands.size() == 1) {
-    const sim::RunKindRow *Named = FindSubcommand(Subcommands[0]);
-    Run.ScenariosHelp = Subcommands[0] == ScenariosName;
-    if (Named == nullptr && !Run.ScenariosHelp) {
-      const std::string Nearest = tooloutput::DidYouMean(Subcommands[0], SubcommandNames());
-      throw UsageError(
-          "no help for '" + Subcommands[0] + "'" +
-          (Nearest.empty() ? ": the subcommands are " + SubcommandList("and") : Nearest));
-    }
-    Run.Which = Named != nullptr ? Named->Kind : Run.Which;
-  }
-  return Run;
-}
-
-// 'boardsim scenarios [--json]'.
-Invocation Scenarios(const std::vector<std::string> &Arguments) {
-  CLI::App App(ScenariosName, ScenariosName);
-  App.allow_extras();
-  App.set_help_flag();
-  const CLI::Option *Help = App.add_flag("-h,--help");
-  const CLI::Option *AsJson = App.add_flag("--json");
-  Parse(App, Arguments);
-  Invocation Run;
-  for (const std::string &Each : App.remaining()) {
-    if (Each.size() > 1 && Each[0] == '-') {
-      throw UsageError(tooloutput::UnknownOption(Each, App, "boardsim scenarios"));
-    }
-    throw UsageError("scenarios takes no arguments, got '" + Each + "'");
-  }
-  if (Help->count() != 0) {
-    CheckHelpAlone(Arguments, 0);
-    Run.What = Invocation::Action::Help;
-    Run.ScenariosHelp = true;
-    return Run;
-  }
-  Run.What = Invocation::Action::ListScenarios;
-  Run.ScenariosJson = AsJson->count() != 0;
-  return Run;
-}
-
 // A run kind's command line: its rows of the option table, each a library option.
 struct RunApp {
   CLI::App App;
@@ -305,12 +164,12 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
   }
   const std::string &First = Arguments[0];
   if (!First.empty() && First[0] == '-') {
-    return TopLevel(Arguments);
+    return ParseTopLevel(Arguments);
   }
-  if (First == ScenariosName) {
-    return Scenarios({Arguments.begin() + 1, Arguments.end()});
+  if (First == "scenarios") {
+    return ParseScenarios({Arguments.begin() + 1, Arguments.end()});
   }
-  const sim::RunKindRow *Subcommand = FindSubcommand(First);
+  const sim::RunKindRow *Subcommand = sim::FindRunKind(First);
   if (Subcommand == nullptr) {
     throw UsageError(UnknownSubcommand(First));
   }
@@ -322,9 +181,13 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
   RunApp Parsed;
   Parsed.App.name(Subcommand->Name);
   Register(Parsed, *Subcommand);
-  Parse(Parsed.App, Rest);
+  try {
+    tooloutput::ParseArguments(Parsed.App, Rest, "boardsim " + std::string(Subcommand->Name));
+  } catch (const tooloutput::CommandLineError &Error) {
+    throw UsageError(Error.what());
+  }
   if (Parsed.Help->count() != 0) {
-    CheckHelpAlone(Rest, 0);
+    CheckHelpAlone(Rest);
     Run.What = Invocation::Action::Help;
     return Run;
   }

@@ -189,6 +189,26 @@ std::optional<std::string> GivenProblem(const CLI::App &App) {
   return std::nullopt;
 }
 
+void ParseArguments(CLI::App &App, const std::vector<std::string> &Arguments,
+                    const std::string &See) {
+  if (const auto Problem = SpellingProblem(App, Arguments)) {
+    throw CommandLineError(*Problem);
+  }
+  std::vector<const char *> Words = {See.c_str()}; // the library skips the program's name
+  for (const std::string &Each : Arguments) {
+    Words.push_back(Each.c_str());
+  }
+  try {
+    App.parse(static_cast<int>(Words.size()), Words.data());
+  } catch (const CLI::ParseError &) {
+    // What is left has no words of the tool's; the help says what the command line takes.
+    throw CommandLineError("the command line is not understood (see " + See + " --help)");
+  }
+  if (const auto Problem = GivenProblem(App)) {
+    throw CommandLineError(*Problem);
+  }
+}
+
 std::optional<int> ParseCommandLine(CLI::App &App, const std::string &Tool, int argc, char **argv) {
   App.allow_extras();
   App.name(Tool); // the help's usage line names the tool, not the path it was started by
@@ -202,16 +222,9 @@ std::optional<int> ParseCommandLine(CLI::App &App, const std::string &Tool, int 
     return ExitBadInput;
   };
   try {
-    if (const auto Problem =
-            SpellingProblem(App, std::vector<std::string>(argv + 1, argv + argc))) {
-      return Refuse(*Problem);
-    }
-    App.parse(argc, argv);
+    ParseArguments(App, std::vector<std::string>(argv + 1, argv + argc), Tool);
   } catch (const CommandLineError &Error) {
     return Refuse(Error.what());
-  } catch (const CLI::ParseError &) {
-    // What is left has no words of the tool's; the help says what the command line takes.
-    return Refuse("the command line is not understood (see " + Tool + " --help)");
   }
   for (const auto &Problem :
        {Leftovers(App, Tool), NotAlone(*Help, argc, argv), NotAlone(*Version, argc, argv)}) {
@@ -224,9 +237,6 @@ std::optional<int> ParseCommandLine(CLI::App &App, const std::string &Tool, int 
   }
   if (Version->count() != 0) {
     return Answer(Tool, Tool + " " + ToolsVersion + "\n");
-  }
-  if (const auto Problem = GivenProblem(App)) {
-    return Refuse(*Problem);
   }
   if (const auto Problem = Missing(Required)) {
     return Refuse(*Problem);

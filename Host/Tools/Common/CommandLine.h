@@ -29,8 +29,16 @@ public:
 // Adds -h/--help and --version and gives App the help layout every tool shares.
 std::optional<int> ParseCommandLine(CLI::App &App, const std::string &Tool, int argc, char **argv);
 
-// The problems the library leaves to its user, for a tool that drives the library itself
-// (boardsim's subcommands). Arguments are the command line after the tool's name.
+// Parses Arguments (the command line after the tool's name) into App, for a tool that drives the
+// library itself (boardsim's subcommands, the fuzz targets): a spelling that loses a value, a value
+// a check refuses, an empty value or an option of one value given twice throws CommandLineError.
+// What the options did not take stays in App.remaining() for the caller, which knows what it may
+// be. See names the help in a message ("boardsim compare": "see boardsim compare --help").
+void ParseArguments(CLI::App &App, const std::vector<std::string> &Arguments,
+                    const std::string &See);
+
+// The problems the library leaves to its user. Arguments are the command line after the tool's
+// name.
 //  - an option spelt so that its value is lost or invented: "--output=" (empty), "-o=FILE" (a
 //    short option takes no '='), "--flag=VALUE", a value option last with no value;
 std::optional<std::string> SpellingProblem(const CLI::App &App,
