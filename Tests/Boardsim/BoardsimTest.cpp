@@ -918,6 +918,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   const ToolCase Tools[] = {
       {BOARDSIM_PATH, "compare --help", "### boardsim compare: two builds side by side"},
       {BOARDSIM_PATH, "scenarios --help", "### boardsim scenarios: the named boards"},
+      {BOARDSIM_PATH, "boot --help", "### boardsim boot: both phases on one board"},
       {PE_CHECK_PATH, "--help", "### pe-check"},
       {FFS_TOOL_PATH, "--help", "### ffs-tool"},
       {SIZE_BUDGET_PATH, "--help", "### size-budget"},

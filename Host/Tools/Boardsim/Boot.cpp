@@ -12,6 +12,7 @@
 
 #include "CommandLine.h"
 #include "ExitStatus.h"
+#include "HelpLayout.h"
 
 #include <CLI/CLI.hpp>
 
@@ -35,23 +36,32 @@ constexpr const char *BootUsage =
     "\n"
     "Runs BoardInitPei and then BoardInitDxe on one simulated board: the driver finds every\n"
     "device as the early module left it (the bridge's decoding, the Super I/O chip), so a\n"
-    "device the early module did not make reachable is out of the driver's reach too.\n"
-    "\n"
-    "Options of its own:\n"
-    "  --pei-image=FILE  run the shipped BoardInitPei.efi for the first phase (its map beside it)\n"
-    "  --dxe-image=FILE  run the shipped BoardInitDxe.efi for the second phase (its map beside "
-    "it)\n"
-    "  --pei-map=FILE    the linker map of --pei-image when it is not the file beside it\n"
-    "  --dxe-map=FILE    the linker map of --dxe-image when it is not the file beside it\n"
-    "  --decode-table=ROWS, --superio-script=ROWS, --tables=FILE\n"
-    "                    rows in place of BoardInitPei's tables, as 'boardsim pei' takes them\n"
-    "Every option of 'boardsim dxe' sets the board and the driver's firmware as it does there\n"
-    "(--scenario, --trace, --json, --spi..., --uart-lsr, --lpc, --pcr, --max-steps: the budget\n"
-    "of each phase); see 'boardsim dxe --help'.\n";
+    "device the early module did not make reachable is out of the driver's reach too.\n";
+
+// The help of boot's own options; every other option is dxe's.
+std::string BootOptionLines() {
+  using tooloutput::HelpLine;
+  constexpr const char *Tables = "rows in place of BoardInitPei's tables, as 'boardsim pei' "
+                                 "takes them";
+  return HelpLine("--pei-image=FILE",
+                  "run the shipped BoardInitPei.efi for the first phase (its map beside it)") +
+         HelpLine("--dxe-image=FILE",
+                  "run the shipped BoardInitDxe.efi for the second phase (its map beside it)") +
+         HelpLine("--pei-map=FILE", "the linker map of --pei-image when it is not the file "
+                                    "beside it") +
+         HelpLine("--dxe-map=FILE", "the linker map of --dxe-image when it is not the file "
+                                    "beside it") +
+         HelpLine("--decode-table=ROWS", Tables) + HelpLine("--superio-script=ROWS", Tables) +
+         HelpLine("--tables=FILE", Tables) + HelpLine("-h, --help", "show this help") + "\n" +
+         tooloutput::Wrapped("Every option of 'boardsim dxe' sets the board and the driver's "
+                             "firmware as it does there (--scenario, --trace, --json, --spi..., "
+                             "--uart-lsr, --lpc, --pcr, --max-steps: the budget of each phase); "
+                             "see 'boardsim dxe --help'.");
+}
 
 std::string BootHelp() {
   using namespace tooloutput;
-  return std::string(BootUsage) + "\n" +
+  return std::string(BootUsage) + "\nOptions:\n" + BootOptionLines() + "\n" +
          ExitStatusHelp({{ExitSuccess, "both phases ran to their end"},
                          {ExitBadInput, "bad input, one line names it"},
                          {ExitHung, "a phase hung (the driver does not run after a hung early "
