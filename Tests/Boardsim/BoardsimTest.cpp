@@ -546,6 +546,8 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
                      "compare or scenarios)"},
       {"pei --scenaro=healthy", "unknown option '--scenaro' (did you mean --scenario?)"},
       {"dxe --timer-hbo", "unknown option '--timer-hbo' (did you mean --timer-hob?)"},
+      {"pei --timer-hbo", "unknown option '--timer-hbo' (did you mean --timer-hob? it is an "
+                          "option of dxe, not of pei)"},
       {"pei --scenario=spi-bussy", "no scenario named 'spi-bussy' (boardsim scenarios lists "
                                    "them) (did you mean spi-busy?)"},
       {"dxe --smm=insde", "'insde' is not one of absent, outside, inside, null-interface (did you "

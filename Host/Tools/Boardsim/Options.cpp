@@ -9,6 +9,7 @@
 #include "Trace.h"
 
 #include "CommandLine.h"
+#include "Suggest.h"
 
 #include <CLI/CLI.hpp>
 
@@ -146,6 +147,18 @@ void Register(RunApp &Run, const sim::RunKindRow &Kind) {
     if (const OptionRow *Other = FindOption(Name, Kind.Kind)) {
       throw UsageError(Name + " is an option of " + sim::RunNames(Other->runs()) + ", not of " +
                        Kind.Name);
+    }
+    // A slip of an option of another run names the option and the runs that have it.
+    std::vector<std::string> Names;
+    for (const OptionRow &Each : OptionTable()) {
+      Names.emplace_back(Each.name());
+    }
+    const std::string Own = tooloutput::DidYouMean(Name, tooloutput::OptionNames(Run.App));
+    const auto Other = tooloutput::NearestName(Name, Names);
+    if (Own.empty() && Other) {
+      throw UsageError("unknown option '" + Name + "' (did you mean " + *Other + "? it is an " +
+                       "option of " + sim::RunNames(FindOption(*Other, Kind.Kind)->runs()) +
+                       ", not of " + Kind.Name + ")");
     }
     throw UsageError(
         tooloutput::UnknownOption(Word, Run.App, "boardsim " + std::string(Kind.Name)));
