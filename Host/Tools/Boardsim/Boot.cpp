@@ -31,12 +31,11 @@ using tooloutput::ExitBreach;
 using tooloutput::ExitHung;
 using tooloutput::ExitSuccess;
 
-constexpr const char *BootUsage =
-    "usage: boardsim boot [options]\n"
-    "\n"
-    "Runs BoardInitPei and then BoardInitDxe on one simulated board: the driver finds every\n"
-    "device as the early module left it (the bridge's decoding, the Super I/O chip), so a\n"
-    "device the early module did not make reachable is out of the driver's reach too.\n";
+constexpr const char *BootUsage = "usage: boardsim boot [options]\n";
+constexpr const char *BootDescription =
+    "Runs BoardInitPei and then BoardInitDxe on one simulated board: the driver finds every "
+    "device as the early module left it (the bridge's decoding, the Super I/O chip), so a device "
+    "the early module did not make reachable is out of the driver's reach too.";
 
 // The help of boot's own options; every other option is dxe's.
 std::string BootOptionLines() {
@@ -61,7 +60,8 @@ std::string BootOptionLines() {
 
 std::string BootHelp() {
   using namespace tooloutput;
-  return std::string(BootUsage) + "\nOptions:\n" + BootOptionLines() + "\n" +
+  return std::string(BootUsage) + "\n" + Wrapped(BootDescription) + "\nOptions:\n" +
+         BootOptionLines() + "\n" +
          ExitStatusHelp({{ExitSuccess, "both phases ran to their end"},
                          {ExitBadInput, "bad input, one line names it"},
                          {ExitHung, "a phase hung (the driver does not run after a hung early "

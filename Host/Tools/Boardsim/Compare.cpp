@@ -320,36 +320,32 @@ std::string CompareText(const CompareReport &Report) {
 }
 
 std::string CompareHelp() {
-  return std::string(
-             "usage: boardsim compare [options] A B\n"
-             "       boardsim compare --traces [--json=FILE] X Y\n\n"
+  return "usage: boardsim compare [options] A B\n"
+         "       boardsim compare --traces [--json=FILE] X Y\n\n" +
+         tooloutput::Wrapped(
              "Runs two builds over the same cases and compares them record for record. A and B "
-             "are\n"
-             "each 'host' (the host build) or a shipped image, its linker map (FILE with .map)\n"
-             "beside it. An image of the early-init module (BoardInitPei.efi) makes the pei,\n"
-             "decode and window runs, the driver's (BoardInitDxe.efi) the dxe runs; two host "
-             "builds\n"
-             "make all of them; the two modules' images make none in common (bad input).\n"
-             "The cases: each module's entry on every named scenario whose settings it reads and "
-             "on\n"
-             "a few other boards\n"
-             "(bits another agent left, step budgets, the firmware around the driver one setting\n"
-             "at a time), and request lists that reach every branch of SetIoDecode and\n"
-             "SetGenericIoRange.\n\n"
+             "are each 'host' (the host build) or a shipped image, its linker map (FILE with "
+             ".map) beside it. An image of the early-init module (BoardInitPei.efi) makes the "
+             "pei, decode and window runs, the driver's (BoardInitDxe.efi) the dxe runs; two "
+             "host builds make all of them; the two modules' images make none in common (bad "
+             "input). The cases: each module's entry on every named scenario whose settings it "
+             "reads and on a few other boards (bits another agent left, step budgets, the "
+             "firmware around the driver one setting at a time), and request lists that reach "
+             "every branch of SetIoDecode and SetGenericIoRange.") +
+         "\n" +
+         tooloutput::Wrapped(
              "Each case is reported 'same' or 'different'. For a difference: the first record "
-             "where\n"
-             "the traces part, on each side with three records before and after it (trace record\n"
-             "format, ports, addresses and values in hexadecimal; records count from 0, so record\n"
-             "N is line N+1 of a trace file), the calls each side was in there, and every result\n"
-             "that differs: entry status, each request's status, hung, the calls and last "
-             "accesses\n"
-             "of a hung run, a broken rule, the driver's facts, and what the run left on the "
-             "board\n"
-             "(decode map and its warnings, each bridge register and mirror, the Super I/O\n"
-             "configuration, serial output, UART bytes lost, SPI frames, the interrupt flag).\n"
-             "Cases that part the same way (the same records where they part, the same calls in\n"
-             "progress there, the same results) are one block, the first of them shown in full.\n\n"
-             "Options:\n") +
+             "where the traces part, on each side with three records before and after it "
+             "(trace record format, ports, addresses and values in hexadecimal; records count "
+             "from 0, so record N is line N+1 of a trace file), the calls each side was in "
+             "there, and every result that differs: entry status, each request's status, hung, "
+             "the calls and last accesses of a hung run, a broken rule, the driver's facts, "
+             "and what the run left on the board (decode map and its warnings, each bridge "
+             "register and mirror, the Super I/O configuration, serial output, UART bytes "
+             "lost, SPI frames, the interrupt flag). Cases that part the same way (the same "
+             "records where they part, the same calls in progress there, the same results) are "
+             "one block, the first of them shown in full.") +
+         "\n" + "Options:\n" +
          tooloutput::HelpLine("--scenario=NAME",
                               "compare only the runs on this named scenario ('boardsim scenarios' "
                               "lists them); repeatable") +

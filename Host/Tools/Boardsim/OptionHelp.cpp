@@ -129,10 +129,11 @@ std::string TopLevelHelp() {
                                                     "their settings and the subcommands that "
                                                     "take them")
       << "\n"
-         "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists the subcommand's "
-         "options.\nWithout --trace=- or --json=- a summary goes to standard output; for pei, "
-         "decode and\nwindow it ends with the I/O decode map: each decoded port range and where it "
-         "goes.\n\n"
+      << tooloutput::Wrapped("'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists "
+                             "the subcommand's options. Without --trace=- or --json=- a summary "
+                             "goes to standard output; for pei, decode and window it ends with the "
+                             "I/O decode map: each decoded port range and where it goes.")
+      << "\n"
       << NumbersNote << "\n"
       << ExitStatuses();
   return Out.str();
