@@ -5,6 +5,11 @@
 #include "ImageRuns.h"
 #include "SeedFiles.h"
 
+#include "CommandLine.h"
+#include "ExitStatus.h"
+
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -30,9 +35,9 @@ Loaded &State() {
   return Instance;
 }
 
-[[noreturn]] void Fail(const std::string &Message) {
+[[noreturn]] void Fail(const std::string &Message, int Status = tooloutput::ExitBadInput) {
   std::fprintf(stderr, "%s\n", Message.c_str());
-  std::exit(2);
+  std::exit(Status);
 }
 
 std::string DefaultImage(fuzzruns::Target For) {
@@ -40,15 +45,55 @@ std::string DefaultImage(fuzzruns::Target For) {
          (For == fuzzruns::Target::Dxe ? "/BoardInitDxe.efi" : "/BoardInitPei.efi");
 }
 
-std::optional<std::string> Option(int Argc, char **Argv, std::string_view Name) {
-  std::optional<std::string> Value;
+// The target's own options, those that start with "--"; libFuzzer's flags start with one dash and
+// the rest are corpus folders and inputs, all of them left to libFuzzer.
+struct OwnOptions {
+  std::string Image, Map, Seeds;
+};
+
+bool IsOwn(std::string_view Argument) {
+  return Argument.size() > 2 && Argument.starts_with("--");
+}
+
+OwnOptions ParseOwnOptions(fuzzruns::Target For, int Argc, char **Argv) {
+  const std::string Program = fuzzruns::TargetProgram(For);
+  OwnOptions Own;
+  CLI::App App("", Program);
+  App.allow_extras();
+  App.set_help_flag();
+  for (const auto &[Name, Field] :
+       {std::pair{"--image", &Own.Image}, {"--map", &Own.Map}, {"--write-seeds", &Own.Seeds}}) {
+    App.add_option(Name, *Field)
+        ->type_name(std::string_view(Name) == "--write-seeds" ? "DIR" : "FILE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+  std::vector<std::string> Arguments;
   for (int Index = 1; Index < Argc; ++Index) {
-    const std::string_view Each = Argv[Index];
-    if (Each.starts_with(Name) && Each.size() > Name.size() && Each[Name.size()] == '=') {
-      Value = std::string(Each.substr(Name.size() + 1));
+    if (IsOwn(Argv[Index])) {
+      Arguments.emplace_back(Argv[Index]);
     }
   }
-  return Value;
+  // Each of the target's options takes its value after '=': a word after it is libFuzzer's.
+  for (const std::string &Each : Arguments) {
+    const CLI::Option *Named = nullptr;
+    for (const CLI::Option *Option : App.get_options()) {
+      Named = Option->check_name(Each.substr(0, Each.find('='))) ? Option : Named;
+    }
+    if (Named != nullptr && Each.find('=') == std::string::npos) {
+      Fail(Program + ": " + Named->get_name() + " takes its value as " + Named->get_name() + "=" +
+           Named->get_type_name());
+    }
+  }
+  try {
+    tooloutput::ParseArguments(App, Arguments, Program);
+  } catch (const tooloutput::CommandLineError &Error) {
+    Fail(Program + ": " + Error.what());
+  }
+  for (const std::string &Each : App.remaining()) {
+    Fail(Program + ": " + tooloutput::UnknownOption(Each, App, Program) +
+         "; libFuzzer's flags take one dash");
+  }
+  return Own;
 }
 
 std::optional<std::string> Environment(const char *Name) {
@@ -68,9 +113,9 @@ void WriteSeedsAndExit(fuzzruns::Target For, const std::string &Folder) {
       std::fprintf(stderr, "%s: %s is no seed of today's cases; remove it\n", Program.c_str(),
                    Each.c_str());
     }
-    std::exit(Written.NotSeeds.empty() ? 0 : 1);
+    std::exit(Written.NotSeeds.empty() ? tooloutput::ExitSuccess : tooloutput::ExitCheckFailed);
   } catch (const fuzzruns::SeedWriteFailed &Error) {
-    Fail(Program + ": " + Error.what());
+    Fail(Program + ": " + Error.what(), tooloutput::ExitOutputFailed);
   }
 }
 
@@ -112,15 +157,15 @@ extern "C" const char *__asan_default_options() {
 namespace imagefuzz {
 
 void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
-  if (const auto Seeds = Option(*Argc, *Argv, "--write-seeds")) {
-    WriteSeedsAndExit(For, *Seeds);
+  const OwnOptions Own = ParseOwnOptions(For, *Argc, *Argv);
+  if (!Own.Seeds.empty()) {
+    WriteSeedsAndExit(For, Own.Seeds);
   }
   AddDefaultFlags(Argc, Argv);
   Loaded &Now = State();
-  Now.Path = Option(*Argc, *Argv, "--image")
-                 .value_or(Environment("BOARD_FUZZ_IMAGE").value_or(DefaultImage(For)));
-  const std::string Map =
-      Option(*Argc, *Argv, "--map").value_or(Environment("BOARD_FUZZ_MAP").value_or(""));
+  Now.Path =
+      !Own.Image.empty() ? Own.Image : Environment("BOARD_FUZZ_IMAGE").value_or(DefaultImage(For));
+  const std::string Map = !Own.Map.empty() ? Own.Map : Environment("BOARD_FUZZ_MAP").value_or("");
   try {
     if (For == fuzzruns::Target::Dxe) {
       Now.Image = std::make_unique<imagerun::ImageRuns>(

@@ -5,8 +5,10 @@
 //   --map=FILE    or  BOARD_FUZZ_MAP=FILE     its linker map (default: beside the image)
 //   --write-seeds=DIR                         writes the seeds (the comparison cases as inputs,
 //                                             one file a distinct input) into DIR and exits;
-//                                             status 1 when DIR holds files that are no seed
-// libFuzzer leaves flags that start with "--" to the target.
+//                                             status 1 when DIR holds files that are no seed,
+//                                             5 when a seed cannot be written
+// libFuzzer leaves flags that start with "--" to the target, which parses them with the tools'
+// command-line layer: an unknown one, or one without its value, is refused (status 2).
 #pragma once
 
 #include "FuzzInput.h"

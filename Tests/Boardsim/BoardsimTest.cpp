@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -692,7 +693,41 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       // compare: two builds or two traces, each read and checked before anything runs.
       {"compare host", "compare needs two builds (host or an image file), got 1"},
       {"compare host host --scenario=nope", "no scenario named 'nope'"},
-      {"compare host host --frobnicate", "unknown option '--frobnicate' of compare"},
+      {"compare host host --frobnicate",
+       "unknown option '--frobnicate' (see boardsim compare --help)"},
+      // The runs' options are not compare's: it makes its runs on its own cases.
+      {"compare host host --trace=x.trace",
+       "--trace is an option of pei, dxe, decode and window, not of compare"},
+      {"compare host host --all-ones", "--all-ones is an option of pei, dxe, decode and window, "
+                                       "not of compare"},
+      {"compare host host --max-steps=5", "--max-steps is an option of"},
+      {"compare host host --json=a.json --json=b.json", "--json is given more than once"},
+      {"compare host host --scenario=spi-bussy", "no scenario named 'spi-bussy' (boardsim "
+                                                 "scenarios lists them) (did you mean spi-busy?)"},
+      {"compare --help host", "--help answers alone: 'host' was not expected"},
+      // A slip of a letter or two is answered with the name meant.
+      {"pie", "unknown subcommand 'pie' (did you mean pei?)"},
+      {"windwo 0x6C,4", "unknown subcommand 'windwo' (did you mean window?)"},
+      {"frobnicate", "unknown subcommand 'frobnicate' (expected pei, dxe, decode, window, boot, "
+                     "compare or scenarios)"},
+      {"pei --scenaro=healthy", "unknown option '--scenaro' (did you mean --scenario?)"},
+      {"dxe --timer-hbo", "unknown option '--timer-hbo' (did you mean --timer-hob?)"},
+      {"pei --timer-hbo", "unknown option '--timer-hbo' (did you mean --timer-hob? it is an "
+                          "option of dxe, not of pei)"},
+      {"pei --scenario=spi-bussy", "no scenario named 'spi-bussy' (boardsim scenarios lists "
+                                   "them) (did you mean spi-busy?)"},
+      {"dxe --smm=insde", "'insde' is not one of absent, outside, inside, null-interface (did you "
+                          "mean inside?)"},
+      {"--help peu", "no help for 'peu' (did you mean pei?)"},
+      // --help and --version answer alone: what else is given would go unseen.
+      {"--version extra", "--version answers alone: 'extra' was not expected"},
+      {"--version --help", "--version answers alone: '--help' was not expected"},
+      {"pei --help extra", "--help answers alone: 'extra' was not expected"},
+      {"decode --help 0x3F8,0,6", "--help answers alone: '0x3F8,0,6' was not expected"},
+      {"scenarios --help --json", "--help answers alone: '--json' was not expected"},
+      {"boot --help --timer-hob", "--help answers alone: '--timer-hob' was not expected"},
+      {"scenarios --jsno", "unknown option '--jsno' (did you mean --json?)"},
+      {"pei --trace=x.trace --json", "--json needs a value FILE"},
       {"compare host host --json=", "--json needs a value FILE, not an empty one"},
       {"compare host " README_PATH, "no MZ signature"},
       {"compare --traces /nonexistent/a.trace " README_PATH,
@@ -828,13 +863,100 @@ TEST(Boardsim, MemoryStaysBoundedWhateverTheStepBudget) {
   EXPECT_LT(Usage.ru_maxrss, LimitKiB);
 }
 
+// The options a help lists, each by its long name, with the help's words for it: the first word
+// of each line of its "Options:" block ("-o, --output=FILE" is --output). --help and --version,
+// which every tool has, are left out.
+std::map<std::string, std::string> HelpOptions(const std::string &Help) {
+  std::map<std::string, std::string> Options;
+  std::istringstream Lines(Help.substr(Help.find("\nOptions:\n") + 1));
+  std::string Line;
+  std::getline(Lines, Line);
+  while (std::getline(Lines, Line) && !Line.empty()) {
+    if (Line.rfind("  -", 0) != 0) {
+      continue; // a help text's next line
+    }
+    std::string Name = Line.substr(Line.find("--"));
+    Name = Name.substr(0, Name.find_first_of("= "));
+    if (Name != "--help" && Name != "--version") {
+      Options[Name] = Line;
+    }
+  }
+  return Options;
+}
+
+// The statuses a help's "Exit status:" block lists.
+std::set<int> HelpStatuses(const std::string &Help) {
+  std::set<int> Statuses;
+  std::istringstream Lines(Help.substr(Help.find("Exit status:\n")));
+  std::string Line;
+  std::getline(Lines, Line);
+  while (std::getline(Lines, Line) && Line.rfind("  ", 0) == 0) {
+    if (std::isdigit(static_cast<unsigned char>(Line[2]))) {
+      Statuses.insert(Line[2] - '0'); // else the line before it goes on
+    }
+  }
+  return Statuses;
+}
+
+// The README from a heading to the next heading.
+std::string ReadmeSection(const std::string &Readme, const std::string &Heading) {
+  const auto Start = Readme.find("\n" + Heading + "\n");
+  EXPECT_NE(Start, std::string::npos) << Heading;
+  const auto End = Readme.find("\n#", Start + 1);
+  return Readme.substr(Start, End - Start);
+}
+
+// The options of a README section's tables, each with its row's second cell: "| `--json=FILE` |
+// pei, dxe | ..." gives --json and "pei, dxe".
+std::map<std::string, std::string> ReadmeOptions(const std::string &Section) {
+  std::map<std::string, std::string> Options;
+  std::istringstream Lines(Section);
+  for (std::string Line; std::getline(Lines, Line);) {
+    if (Line.rfind("| `--", 0) != 0) {
+      continue;
+    }
+    std::string Name = Line.substr(3);
+    Name = Name.substr(0, Name.find_first_of("=` "));
+    const auto Cell = Line.find(" | ") + 3;
+    Options[Name] = Line.substr(Cell, Line.find(" |", Cell) - Cell);
+  }
+  return Options;
+}
+
+// The statuses a README section's "Exit status:" paragraph names: "Exit status: 0 ...; 1 ...".
+std::set<int> ReadmeStatuses(const std::string &Section) {
+  std::set<int> Statuses;
+  constexpr std::string_view Lead = "Exit status: ";
+  const auto Start = Section.find(Lead);
+  EXPECT_NE(Start, std::string::npos) << Section.substr(0, 80);
+  std::string Paragraph = Section.substr(Start + Lead.size(), Section.find("\n\n", Start) - Start);
+  std::replace(Paragraph.begin(), Paragraph.end(), '\n', ' ');
+  for (std::size_t At = 0; At != std::string::npos + 2; At = Paragraph.find("; ", At) + 2) {
+    if (At < Paragraph.size() && std::isdigit(static_cast<unsigned char>(Paragraph[At])) &&
+        Paragraph[At + 1] == ' ') {
+      Statuses.insert(Paragraph[At] - '0');
+    }
+  }
+  return Statuses;
+}
+
+// The subcommands a README cell names: "pei, dxe, decode, window".
+std::set<std::string> Subcommands(const std::string &Cell) {
+  std::set<std::string> Names;
+  std::istringstream Words(Cell);
+  for (std::string Word; std::getline(Words, Word, ',');) {
+    Names.insert(Word.substr(Word.find_first_not_of(' ')));
+  }
+  return Names;
+}
+
 TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
   const Result Top = Boardsim("--help");
   EXPECT_EQ(Top.Exit, 0);
   EXPECT_NE(Top.Out.find("Exit status"), std::string::npos);
   // What a run does to the files, in one wording in the help and the README.
   const std::string Files =
-      "Exit 1 and 2 leave every existing file as it was; 0, 3 and 4 write the";
+      "Exit 2 and 5 leave every existing file as it was; 0, 3 and 4 write the";
   EXPECT_NE(Top.Out.find(Files), std::string::npos);
   EXPECT_EQ(Boardsim("--version").Exit, 0);
   std::string Help;
@@ -926,9 +1048,9 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
     const char *Shows;
   };
   const HelpCase Helps[] = {
-      {"scenarios --help", "usage: boardsim scenarios\n"},
-      {"scenarios -h", "usage: boardsim scenarios\n"},
-      {"--help scenarios", "usage: boardsim scenarios\n"},
+      {"scenarios --help", "usage: boardsim scenarios [--json]\n"},
+      {"scenarios -h", "usage: boardsim scenarios [--json]\n"},
+      {"--help scenarios", "usage: boardsim scenarios [--json]\n"},
       {"--help pei", "usage: boardsim pei [options]\n"},
       {"-h window", "usage: boardsim window [options] PORT,SIZEWORD...\n"},
       {"--help compare", "usage: boardsim compare [options] A B\n"},
@@ -943,6 +1065,62 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
     EXPECT_EQ(Run.Out.rfind("usage: boardsim", 0), 0u) << Each.Arguments;
   }
   EXPECT_EQ(Boardsim("--help pei").Out, Boardsim("pei --help").Out);
+
+  // Each tool's help and its part of the README list the same options and the same exit
+  // statuses; boardsim's table names the subcommands of each option as their helps do.
+  std::map<std::string, std::set<std::string>> HelpRuns;
+  for (const char *Run : {"pei", "dxe", "decode", "window"}) {
+    const std::string RunHelp = Boardsim(std::string(Run) + " --help").Out;
+    for (const auto &[Option, Line] : HelpOptions(RunHelp)) {
+      HelpRuns[Option].insert(Run);
+    }
+    EXPECT_EQ(HelpStatuses(RunHelp), ReadmeStatuses(ReadmeSection(Readme, "## boardsim: the "
+                                                                          "firmware on the "
+                                                                          "simulated board")))
+        << Run;
+  }
+  std::map<std::string, std::set<std::string>> ReadmeRuns;
+  for (const auto &[Option, Cell] :
+       ReadmeOptions(ReadmeSection(Readme, "## boardsim: the firmware on the simulated board"))) {
+    for (const std::string &Run : Subcommands(Cell)) {
+      if (Run != "boot") { // boot's options are dxe's and its own (boardsim boot --help)
+        ReadmeRuns[Option].insert(Run);
+      }
+    }
+  }
+  EXPECT_EQ(HelpRuns, ReadmeRuns);
+  struct ToolCase {
+    std::string Program, Arguments, Heading;
+  };
+  const ToolCase Tools[] = {
+      {BOARDSIM_PATH, "compare --help", "### boardsim compare: two builds side by side"},
+      {BOARDSIM_PATH, "scenarios --help", "### boardsim scenarios: the named boards"},
+      {BOARDSIM_PATH, "boot --help", "### boardsim boot: both phases on one board"},
+      {PE_CHECK_PATH, "--help", "### pe-check"},
+      {FFS_TOOL_PATH, "--help", "### ffs-tool"},
+      {SIZE_BUDGET_PATH, "--help", "### size-budget"},
+      {STACK_BUDGET_PATH, "--help", "### stack-budget"},
+      {PLANT_DIVERGENCE_PATH, "--help", "### plant-divergence"},
+  };
+  for (const ToolCase &Each : Tools) {
+    const Result Asked = tooltest::RunTool(Each.Program, Each.Arguments);
+    EXPECT_EQ(Asked.Exit, 0) << Each.Heading;
+    const std::string Section = ReadmeSection(Readme, Each.Heading);
+    std::set<std::string> InHelp, InReadme;
+    for (const auto &[Option, Line] : HelpOptions(Asked.Out)) {
+      InHelp.insert(Option);
+    }
+    for (const auto &[Option, Cell] : ReadmeOptions(Section)) {
+      InReadme.insert(Option);
+    }
+    EXPECT_EQ(InHelp, InReadme) << Each.Heading;
+    EXPECT_EQ(HelpStatuses(Asked.Out), ReadmeStatuses(Section)) << Each.Heading;
+    // One layout for every tool: the usage line first, never the argument library's own words.
+    EXPECT_EQ(Asked.Out.rfind("usage: ", 0), 0u) << Each.Heading;
+    for (const char *Foreign : {"Positionals:", "Print this help message", "OPTIONS:"}) {
+      EXPECT_EQ(Asked.Out.find(Foreign), std::string::npos) << Each.Heading << ": " << Foreign;
+    }
+  }
   for (const char *Documented :
        {"1 to 10000000", "a multiple of 8", "`schema_version`", "`decode_map`", "--map=FILE"}) {
     EXPECT_NE(Readme.find(Documented), std::string::npos) << Documented;
@@ -990,22 +1168,26 @@ TEST(Boardsim, OutputsAreNeverLostOrCorrupted) {
       {"pei --json=" + Keep + " >>" + Keep, 2,
        "boardsim: --json '" + Keep + "' and standard output are the same file\n"},
       // Nothing is touched until every output is open; one that cannot be made fails the run.
-      {"pei --trace=" + Keep + " --json=/nonexistent/x.json", 1,
+      {"pei --trace=" + Keep + " --json=/nonexistent/x.json", 5,
        "cannot write '/nonexistent/x.json': No such file or directory"},
-      {"pei --trace=/nonexistent/dir/trace", 1,
+      {"pei --trace=/nonexistent/dir/trace", 5,
        "cannot write '/nonexistent/dir/trace': No such file or directory"},
       // A file that exists in a folder that takes no new file: the folder is named, not the file
       // denied (a user other than root may not write the file at all).
-      {"pei --trace=/proc/version", 1,
+      {"pei --trace=/proc/version", 5,
        ::geteuid() == 0 ? "cannot write '/proc/version': no file can be made beside it in '/proc': "
                         : "cannot write '/proc/version': Permission denied"},
-      {"compare host host --scenario=healthy --json=/nonexistent/x.json", 1,
+      {"compare host host --scenario=healthy --json=/nonexistent/x.json", 5,
        "cannot write '/nonexistent/x.json': No such file or directory"},
       // ... and no file is replaced when another output fails.
-      {"pei --trace=" + Keep + " --json=/dev/full", 1, "cannot write '/dev/full': No space left"},
-      {"pei --trace=/dev/full --json=" + Keep, 1, "cannot write '/dev/full': No space left"},
-      {"pei --trace=" + Keep + " >/dev/full", 1, "cannot write standard output: No space left"},
-      {"pei --json=" + Keep + " >&-", 1, "cannot write standard output: Bad file descriptor"},
+      {"pei --trace=" + Keep + " --json=/dev/full", 5, "cannot write '/dev/full': No space left"},
+      {"pei --trace=/dev/full --json=" + Keep, 5, "cannot write '/dev/full': No space left"},
+      {"pei --trace=" + Keep + " >/dev/full", 5, "cannot write standard output: No space left"},
+      {"pei --json=" + Keep + " >&-", 5, "cannot write standard output: Bad file descriptor"},
+      // compare's own status for a difference (1) is not its status for an output it cannot write.
+      {"compare host host --scenario=healthy --json=/dev/full", 5,
+       "cannot write '/dev/full': No space left"},
+      {"scenarios --json >/dev/full", 5, "cannot write standard output: No space left"},
   };
   for (const Case &Each : Cases) {
     for (const std::string &Path : {Keep, Keep2}) {

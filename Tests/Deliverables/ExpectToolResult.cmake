@@ -1,8 +1,10 @@
 # Runs one tool invocation and checks how it ends:
-#   cmake -DEXPECT_EXIT=n -DEXPECT_ERROR=regex [-DEXPECT_OUTPUT=regex] [-DKEEP=file]
+#   cmake -DEXPECT_EXIT=n -DEXPECT_ERROR=regex [-DEXPECT_OUTPUT=regex] [-DREFUSE_OUTPUT=regex]
+#         [-DKEEP=file]
 #         -P ExpectToolResult.cmake -- command args...
 # EXPECT_ERROR must match the tool's whole standard error, which must be one line (empty: none).
-# EXPECT_OUTPUT, when given, must match the whole standard output (empty: nothing at all). KEEP is
+# EXPECT_OUTPUT, when given, must match the whole standard output (empty: nothing at all);
+# REFUSE_OUTPUT, when given, must match nowhere in it. KEEP is
 # written before the run (the output of an earlier build) and must hold the same bytes after it,
 # with nothing left beside it.
 set(COMMAND)
@@ -32,6 +34,9 @@ if(NOT LINE MATCHES "^${EXPECT_ERROR}$")
 endif()
 if(DEFINED EXPECT_OUTPUT AND NOT OUT MATCHES "^${EXPECT_OUTPUT}$")
   message(FATAL_ERROR "standard output does not match '${EXPECT_OUTPUT}':\n${OUT}")
+endif()
+if(DEFINED REFUSE_OUTPUT AND OUT MATCHES "${REFUSE_OUTPUT}")
+  message(FATAL_ERROR "standard output holds '${CMAKE_MATCH_0}':\n${OUT}")
 endif()
 if(DEFINED KEEP)
   file(READ "${KEEP}" AFTER)

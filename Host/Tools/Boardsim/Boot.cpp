@@ -10,6 +10,16 @@
 #include "RunOutputs.h"
 #include "TableText.h"
 #include "ToolOutput.h"
+#include "TopLevelOptions.h"
+
+#include "CommandLine.h"
+#include "ExitStatus.h"
+#include "HelpLayout.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <map>
 
 #include <cstdio>
 #include <memory>
@@ -19,32 +29,50 @@
 namespace boardsim {
 namespace {
 
-constexpr int ExitHung = 3;
-constexpr int ExitBreach = 4;
+using tooloutput::ExitBreach;
+using tooloutput::ExitHung;
+using tooloutput::ExitSuccess;
 
-constexpr const char *BootHelp =
-    "usage: boardsim boot [options]\n"
-    "\n"
-    "Runs BoardInitPei and then BoardInitDxe on one simulated board: the driver finds every\n"
-    "device as the early module left it (the bridge's decoding, the Super I/O chip), so a\n"
-    "device the early module did not make reachable is out of the driver's reach too.\n"
-    "\n"
-    "Options of its own:\n"
-    "  --pei-image=FILE  run the shipped BoardInitPei.efi for the first phase (its map beside it)\n"
-    "  --dxe-image=FILE  run the shipped BoardInitDxe.efi for the second phase (its map beside "
-    "it)\n"
-    "  --pei-map=FILE    the linker map of --pei-image when it is not the file beside it\n"
-    "  --dxe-map=FILE    the linker map of --dxe-image when it is not the file beside it\n"
-    "  --decode-table=ROWS, --superio-script=ROWS, --tables=FILE\n"
-    "                    rows in place of BoardInitPei's tables, as 'boardsim pei' takes them\n"
-    "Every option of 'boardsim dxe' sets the board and the driver's firmware as it does there\n"
-    "(--scenario, --trace, --json, --spi..., --uart-lsr, --lpc, --pcr, --max-steps: the budget\n"
-    "of each phase; --verbose, --strict: as for a run, over both phases); see 'boardsim dxe\n"
-    "--help'.\n"
-    "\n"
-    "Exit status: 0 both phases ran to their end; 1 an output could not be written; 2 bad input;\n"
-    "3 a phase hung (the driver does not run after a hung early phase); 4 an image broke a rule;\n"
-    "with --strict, 1 also when the summary marks a WARNING (the outputs are written).\n";
+constexpr const char *BootUsage = "usage: boardsim boot [options]\n";
+constexpr const char *BootDescription =
+    "Runs BoardInitPei and then BoardInitDxe on one simulated board: the driver finds every "
+    "device as the early module left it (the bridge's decoding, the Super I/O chip), so a device "
+    "the early module did not make reachable is out of the driver's reach too.";
+
+// The help of boot's own options; every other option is dxe's.
+std::string BootOptionLines() {
+  using tooloutput::HelpLine;
+  constexpr const char *Tables = "rows in place of BoardInitPei's tables, as 'boardsim pei' "
+                                 "takes them";
+  return HelpLine("--pei-image=FILE",
+                  "run the shipped BoardInitPei.efi for the first phase (its map beside it)") +
+         HelpLine("--dxe-image=FILE",
+                  "run the shipped BoardInitDxe.efi for the second phase (its map beside it)") +
+         HelpLine("--pei-map=FILE", "the linker map of --pei-image when it is not the file "
+                                    "beside it") +
+         HelpLine("--dxe-map=FILE", "the linker map of --dxe-image when it is not the file "
+                                    "beside it") +
+         HelpLine("--decode-table=ROWS", Tables) + HelpLine("--superio-script=ROWS", Tables) +
+         HelpLine("--tables=FILE", Tables) + HelpLine("-h, --help", "show this help") + "\n" +
+         tooloutput::Wrapped("Every option of 'boardsim dxe' sets the board and the driver's "
+                             "firmware as it does there (--scenario, --trace, --json, --spi..., "
+                             "--uart-lsr, --lpc, --pcr, --max-steps: the budget of each phase); "
+                             "see 'boardsim dxe --help'.");
+}
+
+std::string BootHelp() {
+  using namespace tooloutput;
+  return std::string(BootUsage) + "\n" + Wrapped(BootDescription) + "\nOptions:\n" +
+         BootOptionLines() + "\n" +
+         ExitStatusHelp({{ExitSuccess, "both phases ran to their end"},
+                         {ExitCheckFailed, "--strict: a phase gave a warning (the outputs are "
+                                           "written)"},
+                         {ExitBadInput, "bad input, one line names it"},
+                         {ExitHung, "a phase hung (the driver does not run after a hung early "
+                                    "phase)"},
+                         {ExitBreach, "an image broke a rule"},
+                         {ExitOutputFailed, "an output could not be written"}});
+}
 
 struct BootOptions {
   std::string PeiImage, DxeImage, PeiMap, DxeMap;
@@ -53,59 +81,49 @@ struct BootOptions {
   bool Help = false;
 };
 
+// boot's own options are taken here; the rows for the early module's tables go to pei's parser
+// and everything else, in its order, to dxe's, which name what is wrong with them.
 BootOptions SplitOptions(int argc, const char *const *argv) {
-  struct Own {
-    const char *Name;
-    std::string BootOptions::*Field;
-  };
-  static constexpr Own Owned[] = {{"--pei-image", &BootOptions::PeiImage},
-                                  {"--dxe-image", &BootOptions::DxeImage},
-                                  {"--pei-map", &BootOptions::PeiMap},
-                                  {"--dxe-map", &BootOptions::DxeMap}};
   BootOptions Out;
-  for (int Index = 2; Index < argc; ++Index) {
-    const std::string Arg = argv[Index];
-    if (Arg == "--help" || Arg == "-h") {
-      Out.Help = true;
-      continue;
-    }
-    if (Arg == "--image" || Arg.starts_with("--image=") || Arg == "--map" ||
-        Arg.starts_with("--map=")) {
+  CLI::App App("", "boot");
+  App.allow_extras();
+  App.set_help_flag();
+  const CLI::Option *Help = App.add_flag("-h,--help");
+  for (const auto &[Name, Field] : {std::pair{"--pei-image", &Out.PeiImage},
+                                    {"--dxe-image", &Out.DxeImage},
+                                    {"--pei-map", &Out.PeiMap},
+                                    {"--dxe-map", &Out.DxeMap}}) {
+    App.add_option(Name, *Field)
+        ->type_name("FILE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+  std::vector<const CLI::Option *> Tables;
+  for (const char *Name : {"--decode-table", "--superio-script", "--tables"}) {
+    Tables.push_back(App.add_option(Name)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
+  }
+  const std::vector<std::string> Arguments(argv + 2, argv + argc);
+  try {
+    tooloutput::ParseArguments(App, Arguments, "boardsim boot");
+  } catch (const tooloutput::CommandLineError &Error) {
+    throw UsageError(Error.what());
+  }
+  Out.Help = Help->count() != 0;
+  if (Out.Help) {
+    CheckHelpAlone(Arguments);
+  }
+  for (const std::string &Each : App.remaining()) {
+    const std::string Name = Each.substr(0, Each.find('='));
+    if (Name == "--image" || Name == "--map") {
       throw UsageError("boot takes --pei-image and --dxe-image (with --pei-map, --dxe-map), "
                        "one for each phase, not " +
-                       Arg.substr(0, Arg.find('=')));
+                       Name);
     }
-    if (IsTableOption(Arg)) {
-      Out.PeiTables.push_back(Arg);
-      if (Arg.find('=') == std::string::npos && Index + 1 < argc) {
-        Out.PeiTables.push_back(argv[++Index]);
-      }
-      continue;
-    }
-    bool Taken = false;
-    for (const Own &Each : Owned) {
-      const std::string Name = Each.Name;
-      std::string *Field = &(Out.*Each.Field);
-      if (Arg == Name || Arg.starts_with(Name + "=")) {
-        if (!Field->empty()) {
-          throw UsageError(Name + " is given twice");
-        }
-        if (Arg == Name) {
-          if (Index + 1 >= argc) {
-            throw UsageError(Name + " needs a value");
-          }
-          *Field = argv[++Index];
-        } else {
-          *Field = Arg.substr(Name.size() + 1);
-        }
-        if (Field->empty()) {
-          throw UsageError(Name + " needs a value, not an empty one");
-        }
-        Taken = true;
-      }
-    }
-    if (!Taken) {
-      Out.Rest.push_back(Arg);
+    Out.Rest.push_back(Each);
+  }
+  std::map<const CLI::Option *, std::size_t> Taken;
+  for (const CLI::Option *Each : App.parse_order()) {
+    if (std::find(Tables.begin(), Tables.end(), Each) != Tables.end()) {
+      Out.PeiTables.push_back(Each->get_name() + "=" + Each->results().at(Taken[Each]++));
     }
   }
   if (Out.PeiImage.empty() && !Out.PeiMap.empty()) {
@@ -134,9 +152,9 @@ int BootMain(int argc, const char *const *argv) {
   const BootOptions Own = SplitOptions(argc, argv);
   tooloutput::OutputSet Outputs;
   if (Own.Help) {
-    Outputs.standardOutput().write(BootHelp);
+    Outputs.standardOutput().write(BootHelp());
     Outputs.commit();
-    return 0;
+    return ExitSuccess;
   }
   // The board and the driver's firmware are set as 'boardsim dxe' sets them.
   std::vector<const char *> DriverArgs = {argv[0], "dxe"};
@@ -250,7 +268,7 @@ int BootMain(int argc, const char *const *argv) {
                            Warnings == 1 ? "" : "s");
     return tooloutput::ExitCheckFailed;
   }
-  return 0;
+  return ExitSuccess;
 }
 
 } // namespace boardsim

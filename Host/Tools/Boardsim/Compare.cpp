@@ -6,9 +6,18 @@
 #include "ImageRuns.h"
 #include "Modules.h"
 #include "NamedScenarios.h"
+#include "OptionTable.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
+#include "TopLevelOptions.h"
 #include "Trace.h"
+
+#include "CommandLine.h"
+#include "ExitStatus.h"
+#include "HelpLayout.h"
+#include "Suggest.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <map>
@@ -20,8 +29,8 @@
 namespace boardsim {
 namespace {
 
-constexpr int ExitSame = 0;
-constexpr int ExitDifferent = 1;
+constexpr int ExitSame = tooloutput::ExitSuccess;
+constexpr int ExitDifferent = tooloutput::ExitCheckFailed;
 
 using comparison::Run;
 
@@ -35,6 +44,14 @@ constexpr const char *HostOperand = "host";
 // memory runs out.
 constexpr std::uint64_t MaxTraceBytes = std::uint64_t{1} << 30;
 
+std::vector<std::string> ScenarioNames() {
+  std::vector<std::string> Names;
+  for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
+    Names.emplace_back(Each.Name);
+  }
+  return Names;
+}
+
 struct CompareArguments {
   bool Help = false;
   bool Traces = false;
@@ -43,57 +60,57 @@ struct CompareArguments {
   std::vector<std::string> Operands;
 };
 
+// An option compare does not have: one of the runs' options, or none at all.
+[[noreturn]] void RefuseOption(const CLI::App &App, const std::string &Word) {
+  const std::string Name = Word.substr(0, Word.find('='));
+  for (const OptionRow &Each : OptionTable()) {
+    if (Name == Each.name()) {
+      throw UsageError(Name + " is an option of " + sim::RunNames(Each.runs()) +
+                       ", not of compare: compare makes its runs on its own cases");
+    }
+  }
+  throw UsageError(tooloutput::UnknownOption(Word, App, "boardsim compare"));
+}
+
 CompareArguments Parse(int argc, const char *const *argv) {
   CompareArguments Asked;
-  const std::vector<std::string> Arguments(argv + 2, argv + argc);
   const std::string Help = " (see boardsim compare --help)";
-  bool OptionsEnded = false;
-  for (std::size_t Index = 0; Index < Arguments.size(); ++Index) {
-    const std::string &Argument = Arguments[Index];
-    if (OptionsEnded || Argument.empty() || Argument[0] != '-' || Argument == "-") {
-      Asked.Operands.push_back(Argument);
-      continue;
+  CLI::App App("", "compare");
+  App.allow_extras();
+  App.set_help_flag();
+  const CLI::Option *HelpFlag = App.add_flag("-h,--help");
+  App.add_flag("--traces", Asked.Traces);
+  App.add_option("--scenario", Asked.Scenarios)->type_name("NAME")->allow_extra_args(false);
+  App.add_option("--json", Asked.JsonPath)
+      ->type_name("FILE")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  App.add_option("builds", Asked.Operands);
+  const std::vector<std::string> Arguments(argv + 2, argv + argc);
+  try {
+    tooloutput::ParseArguments(App, Arguments, "boardsim compare");
+  } catch (const tooloutput::CommandLineError &Error) {
+    throw UsageError(Error.what());
+  }
+  for (const std::string &Each : App.remaining()) {
+    if (Each.size() > 1 && Each[0] == '-' && Each != "--") {
+      RefuseOption(App, Each);
     }
-    if (Argument == "--") {
-      OptionsEnded = true;
-      continue;
+  }
+  if (HelpFlag->count() != 0) {
+    CheckHelpAlone(Arguments);
+    Asked.Help = true;
+    return Asked;
+  }
+  for (const std::string &Each : Asked.Scenarios) {
+    if (sim::FindScenario(Each) == nullptr) {
+      throw UsageError("--scenario: no scenario named '" + Each +
+                       "' (boardsim scenarios lists them)" +
+                       tooloutput::DidYouMean(Each, ScenarioNames()));
     }
-    if (Argument == "--help" || Argument == "-h") {
-      Asked.Help = true;
-      return Asked;
-    }
-    if (Argument == "--traces") {
-      Asked.Traces = true;
-      continue;
-    }
-    const std::string::size_type Equals = Argument.find('=');
-    const std::string Name = Argument.substr(0, Equals);
-    if (Name != "--scenario" && Name != "--json") {
-      throw UsageError("unknown option '" + Name + "' of compare" + Help);
-    }
-    const char *ValueName = Name == "--json" ? "FILE" : "NAME";
-    std::string Value;
-    if (Equals != std::string::npos) {
-      Value = Argument.substr(Equals + 1);
-    } else if (Index + 1 < Arguments.size()) {
-      Value = Arguments[++Index];
-    } else {
-      throw UsageError(Name + " needs a value " + ValueName);
-    }
-    if (Value.empty()) {
-      throw UsageError(Name + " needs a value " + ValueName + ", not an empty one");
-    }
-    if (Name == "--json") {
-      if (!Asked.JsonPath.empty()) {
-        throw UsageError("--json is given more than once");
-      }
-      Asked.JsonPath = Value;
-    } else {
-      if (sim::FindScenario(Value) == nullptr) {
-        throw UsageError("--scenario: no scenario named '" + Value +
-                         "' (boardsim scenarios lists them)");
-      }
-      Asked.Scenarios.push_back(Value);
+  }
+  for (const std::string &Each : App.remaining()) {
+    if (Each != "--") {
+      Asked.Operands.push_back(Each); // a third build: counted below
     }
   }
   if (Asked.Operands.size() != 2) {
@@ -315,39 +332,47 @@ std::string CompareText(const CompareReport &Report) {
 
 std::string CompareHelp() {
   return "usage: boardsim compare [options] A B\n"
-         "       boardsim compare --traces [--json=FILE] X Y\n\n"
-         "Runs two builds over the same cases and compares them record for record. A and B are\n"
-         "each 'host' (the host build) or a shipped image, its linker map (FILE with .map)\n"
-         "beside it. An image of the early-init module (BoardInitPei.efi) makes the pei,\n"
-         "decode and window runs, the driver's (BoardInitDxe.efi) the dxe runs; two host builds\n"
-         "make all of them; the two modules' images make none in common (bad input).\n"
-         "The cases: each module's entry on every named scenario whose settings it reads and on\n"
-         "a few other boards\n"
-         "(bits another agent left, step budgets, the firmware around the driver one setting\n"
-         "at a time), and request lists that reach every branch of SetIoDecode and\n"
-         "SetGenericIoRange.\n\n"
-         "Each case is reported 'same' or 'different'. For a difference: the first record where\n"
-         "the traces part, on each side with three records before and after it (trace record\n"
-         "format, ports, addresses and values in hexadecimal; records count from 0, so record\n"
-         "N is line N+2 of a trace file), the calls each side was in there, and every result\n"
-         "that differs: entry status, each request's status, hung, the calls and last accesses\n"
-         "of a hung run, a broken rule, the driver's facts, and what the run left on the board\n"
-         "(decode map and its warnings, each bridge register and mirror, the Super I/O\n"
-         "configuration, serial output, UART bytes lost, SPI frames, the interrupt flag).\n"
-         "Cases that part the same way (the same records where they part, the same calls in\n"
-         "progress there, the same results) are one block, the first of them shown in full.\n\n"
-         "Options:\n"
-         "  --scenario=NAME         compare only the runs on this named scenario ('boardsim\n"
-         "                          scenarios' lists them); repeatable\n"
-         "  --json=FILE             write the comparison as JSON to FILE ('-': standard output,\n"
-         "                          and no report there)\n"
-         "  --traces                X and Y are trace files of earlier runs (--trace=FILE):\n"
-         "                          one case, their records compared, no results\n"
-         "  -h, --help              show this help\n\n"
-         "Exit status:\n"
-         "  0  every case is the same\n"
-         "  1  a case differs, or an output could not be written (one line names the file)\n"
-         "  2  bad input: one line names it; nothing ran and no file was touched\n";
+         "       boardsim compare --traces [--json=FILE] X Y\n\n" +
+         tooloutput::Wrapped(
+             "Runs two builds over the same cases and compares them record for record. A and B "
+             "are each 'host' (the host build) or a shipped image, its linker map (FILE with "
+             ".map) beside it. An image of the early-init module (BoardInitPei.efi) makes the "
+             "pei, decode and window runs, the driver's (BoardInitDxe.efi) the dxe runs; two "
+             "host builds make all of them; the two modules' images make none in common (bad "
+             "input). The cases: each module's entry on every named scenario whose settings it "
+             "reads and on a few other boards (bits another agent left, step budgets, the "
+             "firmware around the driver one setting at a time), and request lists that reach "
+             "every branch of SetIoDecode and SetGenericIoRange.") +
+         "\n" +
+         tooloutput::Wrapped(
+             "Each case is reported 'same' or 'different'. For a difference: the first record "
+             "where the traces part, on each side with three records before and after it "
+             "(trace record format, ports, addresses and values in hexadecimal; records count "
+             "from 0, so record N is line N+2 of a trace file), the calls each side was in "
+             "there, and every result that differs: entry status, each request's status, hung, "
+             "the calls and last accesses of a hung run, a broken rule, the driver's facts, "
+             "and what the run left on the board (decode map and its warnings, each bridge "
+             "register and mirror, the Super I/O configuration, serial output, UART bytes "
+             "lost, SPI frames, the interrupt flag). Cases that part the same way (the same "
+             "records where they part, the same calls in progress there, the same results) are "
+             "one block, the first of them shown in full.") +
+         "\n" + "Options:\n" +
+         tooloutput::HelpLine("--scenario=NAME",
+                              "compare only the runs on this named scenario ('boardsim scenarios' "
+                              "lists them); repeatable") +
+         tooloutput::HelpLine("--json=FILE", "write the comparison as JSON to FILE ('-': standard "
+                                             "output, and no report there)") +
+         tooloutput::HelpLine("--traces", "X and Y are trace files of earlier runs "
+                                          "(--trace=FILE): one case, their records compared, no "
+                                          "results") +
+         tooloutput::HelpLine("-h, --help", "show this help") + "\n" +
+         tooloutput::ExitStatusHelp(
+             {{tooloutput::ExitSuccess, "every case is the same"},
+              {tooloutput::ExitCheckFailed, "a case differs"},
+              {tooloutput::ExitBadInput, "bad input: one line names it; nothing ran and no file "
+                                         "was touched"},
+              {tooloutput::ExitOutputFailed, "an output could not be written (one line names the "
+                                             "file)"}});
 }
 
 int CompareMain(int argc, const char *const *argv) {
@@ -369,7 +394,7 @@ int CompareMain(int argc, const char *const *argv) {
       Asked.JsonPath.empty() ? nullptr : &Outputs.add("--json", Asked.JsonPath);
   tooloutput::Output *Text =
       Json != nullptr && Json->toStandardOutput() ? nullptr : &Outputs.standardOutput();
-  // An output that cannot be made is the tool failing its job (exit 1), before anything runs.
+  // An output that cannot be made fails the comparison (ExitOutputFailed) before anything runs.
   Outputs.open();
 
   CompareAll(Read, Asked);

@@ -32,7 +32,7 @@ struct CompareReport {
 };
 
 // argv[1] is "compare". Returns the exit status: 0 every case the same, 1 any differs; throws
-// UsageError (exit 2) for bad input, tooloutput::WriteFailed (exit 1) for an output that could
+// UsageError (exit 2) for bad input, tooloutput::WriteFailed (exit 5) for an output that could
 // not be written.
 int CompareMain(int argc, const char *const *argv);
 

@@ -6,6 +6,9 @@
 #include "Options.h"
 #include "TableText.h"
 
+#include "ExitStatus.h"
+#include "HelpLayout.h"
+
 #include <algorithm>
 #include <sstream>
 
@@ -17,17 +20,26 @@ constexpr const modules::Module &DxeModule = modules::ModuleOf(modules::ModuleId
 
 constexpr const char *NumbersNote = "Numbers are decimal or 0x hexadecimal.\n";
 
-constexpr const char *ExitStatuses =
-    "Exit status:\n"
-    "  0  the run finished, whatever the firmware returned\n"
-    "  1  an output could not be made, written or put in place (one line names the file and\n"
-    "     the reason; standard output gets nothing from the run)\n"
-    "  2  bad input, one line names it: the command line, an image or map that cannot be\n"
-    "     read or run, an output that is also an input, two outputs on one file\n"
-    "  3  the run hung: the step budget stopped it (its last accesses go to standard error)\n"
-    "  4  the firmware broke a rule (--image): it wrote into its own image, called a PEI\n"
-    "     service or a boot service other than LocateProtocol, or faulted; one line names it\n"
-    "Exit 1 and 2 leave every existing file as it was; 0, 3 and 4 write the outputs.\n";
+// What each status means for a run; the help of every subcommand that runs lists them.
+std::string ExitStatuses() {
+  using namespace tooloutput;
+  return ExitStatusHelp(
+             {{ExitSuccess, "the run finished, whatever the firmware returned"},
+              {ExitCheckFailed, "--strict: the run's summary marks a WARNING (the outputs are "
+                                "written; one line gives the count)"},
+              {ExitBadInput, "bad input, one line names it: the command line, an image or map that "
+                             "cannot be read or run, an output that is also an input, two outputs "
+                             "on one file"},
+              {ExitHung, "the run hung: the step budget stopped it (its last accesses go to "
+                         "standard error)"},
+              {ExitBreach, "the firmware broke a rule (--image): it wrote into its own image, "
+                           "called a PEI service or a boot service other than LocateProtocol, or "
+                           "faulted; one line names it"},
+              {ExitOutputFailed, "an output could not be made, written or put in place (one line "
+                                 "names the file and the reason; standard output gets nothing "
+                                 "from the run)"}}) +
+         "Exit 2 and 5 leave every existing file as it was; 0, 3 and 4 write the outputs.\n";
+}
 
 constexpr const char *DecodeRequestHelp =
     "Requests: PORT,SIZE,ATTRIBUTES\n"
@@ -56,52 +68,41 @@ constexpr const char *WindowRequestHelp =
     "  Example: 0x6C,4 opens 0x006C-0x006F on LPC; 0xA00,0x0190 opens 0x0A00-0x0AFF on eSPI\n"
     "  chip select 1.\n";
 
-constexpr const char *ScenariosHelpText =
-    "usage: boardsim scenarios\n\n"
-    "Lists the named scenarios that --scenario=NAME replays, one a line: the name first, what it\n"
-    "is, and then what it changes from the default board as the options that would set it\n"
-    "(nothing for the healthy board). A scenario is taken only by the subcommands that read\n"
-    "every setting it changes. Options add settings to it and never change one of its own,\n"
-    "and a setting that another cancels (every read all ones hides every device's answer, an\n"
-    "absent or dead SPI controller its registers, no HOB list the HOBs) is refused, whether\n"
-    "the scenario or an option asks for either.\n";
+// The help of 'boardsim scenarios'.
+std::string ScenariosHelp() {
+  using namespace tooloutput;
+  return "usage: boardsim scenarios [--json]\n\n" +
+         Wrapped("Lists the named scenarios that --scenario=NAME replays, one a line: the name "
+                 "first, the subcommands that take it, what it is, and then what it changes from "
+                 "the default board as the options that would set it (nothing for the healthy "
+                 "board). A scenario is taken only by the subcommands that read every setting it "
+                 "changes (boot takes what dxe takes; compare selects its cases by any of them). "
+                 "Options add settings to it and never change one of its own, and a setting that "
+                 "another cancels (every read all ones hides every device's answer, an absent or "
+                 "dead SPI controller its registers, no HOB list the HOBs) is refused, whether the "
+                 "scenario or an option asks for either.") +
+         "\nOptions:\n" +
+         HelpLine("--json", "list them as JSON instead: an array of objects, each with name, "
+                            "description, options (what it changes, as the options that would "
+                            "set it) and subcommands (those that take it)") +
+         HelpLine("-h, --help", "show this help") + "\n" +
+         ExitStatusHelp({{ExitSuccess, "the list is written"},
+                         {ExitBadInput, "bad input: the command line"},
+                         {ExitOutputFailed, "the list could not be written"}});
+}
 
 } // namespace
 
 std::string OptionHelpLines(unsigned Runs) {
-  std::ostringstream Out;
-  constexpr std::size_t Column = 26;
-  auto Line = [&](const std::string &Left, const std::string &Help) {
-    Out << "  " << Left;
-    if (Left.size() + 2 >= Column) {
-      Out << "\n" << std::string(Column, ' ');
-    } else {
-      Out << std::string(Column - 2 - Left.size(), ' ');
-    }
-    // Wrap the help text at 100 columns.
-    std::size_t Width = Column;
-    std::istringstream Words(Help);
-    bool First = true;
-    for (std::string Word; Words >> Word;) {
-      if (!First && Width + 1 + Word.size() > 100) {
-        Out << "\n" << std::string(Column, ' ');
-        Width = Column;
-        First = true;
-      }
-      Out << (First ? "" : " ") << Word;
-      Width += (First ? 0 : 1) + Word.size();
-      First = false;
-    }
-    Out << "\n";
-  };
+  std::string Lines;
   for (const OptionRow &Each : OptionTable()) {
     if ((Each.runs() & Runs) != 0) {
-      Line(std::string(Each.name()) + (Each.ValueName ? "=" + std::string(Each.ValueName) : ""),
-           Each.Help);
+      Lines += tooloutput::HelpLine(std::string(Each.name()) +
+                                        (Each.ValueName ? "=" + std::string(Each.ValueName) : ""),
+                                    Each.Help);
     }
   }
-  Line("-h, --help", "show this help");
-  return Out.str();
+  return Lines + tooloutput::HelpLine("-h, --help", "show this help");
 }
 
 std::string ScenarioOptions(const sim::Scenario &Board) {
@@ -115,25 +116,28 @@ std::string ScenarioOptions(const sim::Scenario &Board) {
 std::string TopLevelHelp() {
   std::ostringstream Out;
   Out << "usage: boardsim SUBCOMMAND [options] [requests]\n"
-         "       boardsim scenarios | --help [SUBCOMMAND] | --version\n\n"
+         "       boardsim scenarios [--json] | --help [SUBCOMMAND] | --version\n\n"
          "Runs the board's firmware on the simulated board, traces every access and shows the "
          "board's state.\n\nSubcommands:\n";
   for (const sim::RunKindRow &Each : sim::RunKinds()) {
-    const std::string Left = std::string(Each.Name) + " " + Each.Operands;
-    Out << "  " << Left << std::string(Left.size() < 32 ? 32 - Left.size() : 1, ' ')
-        << sim::RunHelp(Each) << "\n";
+    const std::string Operands = Each.Operands;
+    Out << tooloutput::HelpLine(std::string(Each.Name) + (Operands.empty() ? "" : " " + Operands),
+                                sim::RunHelp(Each));
   }
-  Out << "  boot [options]                  " << PeiModule.Name << " then " << DxeModule.Name
-      << " on one board\n"
-         "  compare A B                     compare two builds (host or images) case by case\n"
-         "  scenarios                       list the named scenarios (--scenario=NAME) and their "
-         "settings\n\n"
-         "'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists the subcommand's "
-         "options.\nWithout --trace=- or --json=- a summary goes to standard output; for pei, "
-         "decode and\nwindow it ends with the I/O decode map: each decoded port range and where it "
-         "goes.\n\n"
+  Out << tooloutput::HelpLine("boot [options]", std::string(PeiModule.Name) + " then " +
+                                                    DxeModule.Name + " on one board")
+      << tooloutput::HelpLine("compare A B", "compare two builds (host or images) case by case")
+      << tooloutput::HelpLine("scenarios [--json]", "list the named scenarios (--scenario=NAME), "
+                                                    "their settings and the subcommands that "
+                                                    "take them")
+      << "\n"
+      << tooloutput::Wrapped("'boardsim SUBCOMMAND --help' or 'boardsim --help SUBCOMMAND' lists "
+                             "the subcommand's options. Without --trace=- or --json=- a summary "
+                             "goes to standard output; for pei, decode and window it ends with the "
+                             "I/O decode map: each decoded port range and where it goes.")
+      << "\n"
       << NumbersNote << "\n"
-      << ExitStatuses;
+      << ExitStatuses();
   return Out.str();
 }
 
@@ -153,27 +157,12 @@ std::string SubcommandHelp(Module Which) {
   } else if (Which == Module::Window) {
     Out << WindowRequestHelp << "\n";
   }
-  Out << NumbersNote << "\n" << ExitStatuses;
-  return Out.str();
-}
-
-std::string ScenarioList() {
-  std::ostringstream Out;
-  std::size_t Width = 0;
-  for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
-    Width = std::max(Width, std::string(Each.Name).size());
-  }
-  for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
-    const std::string Name = Each.Name;
-    const std::string Settings = ScenarioOptions(Each.Settings);
-    Out << Name << std::string(Width + 2 - Name.size(), ' ') << Each.Description
-        << "; options: " << (Settings.empty() ? "none" : Settings) << "\n";
-  }
+  Out << NumbersNote << "\n" << ExitStatuses();
   return Out.str();
 }
 
 std::string HelpText(const Invocation &Asked) {
-  return Asked.ScenariosHelp  ? ScenariosHelpText
+  return Asked.ScenariosHelp  ? ScenariosHelp()
          : Asked.TopLevelHelp ? TopLevelHelp()
                               : SubcommandHelp(Asked.Which);
 }

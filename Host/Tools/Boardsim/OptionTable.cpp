@@ -7,6 +7,8 @@
 #include "TableText.h"
 #include "Trace.h"
 
+#include "Suggest.h"
+
 #include <algorithm>
 #include <map>
 #include <span>
@@ -96,13 +98,16 @@ std::uint64_t Number(const OptionValue &Arg, unsigned Bits) {
 template <typename T, std::size_t N>
 T Choice(const OptionValue &Arg, const std::pair<const char *, T> (&Choices)[N]) {
   std::string Names;
+  std::vector<std::string> Known;
   for (const auto &[Name, Setting] : Choices) {
     if (Arg.Value == Name) {
       return Setting;
     }
     Names += (Names.empty() ? "" : ", ") + std::string(Name);
+    Known.emplace_back(Name);
   }
-  throw UsageError(Arg.Option + ": '" + Arg.Value + "' is not one of " + Names);
+  throw UsageError(Arg.Option + ": '" + Arg.Value + "' is not one of " + Names +
+                   tooloutput::DidYouMean(Arg.Value, Known));
 }
 
 void AddPreset(std::map<std::uint32_t, sim::Preset> &Presets, const OptionValue &Arg,
@@ -129,8 +134,13 @@ const std::vector<OptionRow> Options = {
         [](Invocation &Run, const OptionValue &Arg) {
           const sim::NamedScenario *Named = sim::FindScenario(Arg.Value);
           if (Named == nullptr) {
+            std::vector<std::string> Names;
+            for (const sim::NamedScenario &Each : sim::NamedScenarios()) {
+              Names.emplace_back(Each.Name);
+            }
             throw UsageError(Arg.Option + ": no scenario named '" + Arg.Value +
-                             "' (boardsim scenarios lists them)");
+                             "' (boardsim scenarios lists them)" +
+                             tooloutput::DidYouMean(Arg.Value, Names));
           }
           Run.Scenario = Named->Settings;
           Run.ScenarioName = Named->Name;

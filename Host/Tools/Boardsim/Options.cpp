@@ -5,7 +5,13 @@
 #include "NamedScenarios.h"
 #include "OptionTable.h"
 #include "TableText.h"
+#include "TopLevelOptions.h"
 #include "Trace.h"
+
+#include "CommandLine.h"
+#include "Suggest.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <map>
@@ -26,19 +32,6 @@ const OptionRow *FindOption(const std::string &Name, Module Which) {
     }
   }
   return Found;
-}
-
-const sim::RunKindRow *FindSubcommand(const std::string &Name) {
-  return sim::FindRunKind(Name);
-}
-
-// "pei, dxe, decode, window, boot, compare or scenarios"
-std::string SubcommandList(const char *Last) {
-  std::string Text;
-  for (const sim::RunKindRow &Each : sim::RunKinds()) {
-    Text += std::string(Each.Name) + ", ";
-  }
-  return Text + "boot, compare " + Last + " scenarios";
 }
 
 // The scenario's value of a setting, as the option that would set it: "--spi-status=0x10".
@@ -114,6 +107,68 @@ const char *ModuleName(Module Which) {
   return sim::RunKindOf(Which).Name;
 }
 
+namespace {
+
+// A run kind's command line: its rows of the option table, each a library option.
+struct RunApp {
+  CLI::App App;
+  std::map<const CLI::Option *, const OptionRow *> Rows;
+  const CLI::Option *Help = nullptr;
+  std::vector<std::string> Operands;
+};
+
+void Register(RunApp &Run, const sim::RunKindRow &Kind) {
+  CLI::App &App = Run.App;
+  App.allow_extras();
+  App.set_help_flag();
+  Run.Help = App.add_flag("-h,--help");
+  for (const OptionRow &Each : OptionTable()) {
+    if ((Each.runs() & sim::RunBit(Kind.Kind)) == 0) {
+      continue;
+    }
+    CLI::Option *Option = Each.ValueName == nullptr
+                              ? App.add_flag(Each.name())
+                              : App.add_option(Each.name())->type_name(Each.ValueName);
+    // Every occurrence is kept; the table's rule says which may repeat.
+    Option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    Run.Rows[Option] = &Each;
+  }
+  if ((sim::RunBit(Kind.Kind) & sim::RequestRuns) != 0) {
+    App.add_option("requests", Run.Operands);
+  }
+}
+
+// An argument the run's options did not take: an option of another run, or none at all.
+[[noreturn]] void RefuseLeftover(const RunApp &Run, const sim::RunKindRow &Kind,
+                                 const std::string &Word) {
+  const std::string Help = " (see boardsim " + std::string(Kind.Name) + " --help)";
+  if (Word.size() > 1 && Word[0] == '-') {
+    const std::string Name = Word.substr(0, Word.find('='));
+    if (const OptionRow *Other = FindOption(Name, Kind.Kind)) {
+      throw UsageError(Name + " is an option of " + sim::RunNames(Other->runs()) + ", not of " +
+                       Kind.Name);
+    }
+    // A slip of an option of another run names the option and the runs that have it.
+    std::vector<std::string> Names;
+    for (const OptionRow &Each : OptionTable()) {
+      Names.emplace_back(Each.name());
+    }
+    const std::string Own = tooloutput::DidYouMean(Name, tooloutput::OptionNames(Run.App));
+    const auto Other = tooloutput::NearestName(Name, Names);
+    if (Own.empty() && Other) {
+      throw UsageError("unknown option '" + Name + "' (did you mean " + *Other + "? it is an " +
+                       "option of " + sim::RunNames(FindOption(*Other, Kind.Kind)->runs()) +
+                       ", not of " + Kind.Name + ")");
+    }
+    throw UsageError(
+        tooloutput::UnknownOption(Word, Run.App, "boardsim " + std::string(Kind.Name)));
+  }
+  throw UsageError("unexpected argument '" + Word + "': " + Kind.Name + " takes no requests" +
+                   Help);
+}
+
+} // namespace
+
 Invocation ParseCommandLine(int argc, const char *const *argv) {
   Invocation Run;
   const std::vector<std::string> Arguments(argv + 1, argv + argc);
@@ -121,105 +176,58 @@ Invocation ParseCommandLine(int argc, const char *const *argv) {
     throw UsageError("a subcommand is needed: " + SubcommandList("or") + " (see boardsim --help)");
   }
   const std::string &First = Arguments[0];
-  auto IsHelp = [](const std::string &Argument) {
-    return Argument == "--help" || Argument == "-h";
-  };
-  if (IsHelp(First)) {
-    // "boardsim --help pei" is "boardsim pei --help".
-    Run.What = Invocation::Action::Help;
-    Run.TopLevelHelp = Arguments.size() == 1;
-    if (Arguments.size() > 2) {
-      throw UsageError(First + " takes at most one subcommand, got '" + Arguments[2] + "'");
-    }
-    if (Arguments.size() == 2) {
-      const sim::RunKindRow *Named = FindSubcommand(Arguments[1]);
-      Run.ScenariosHelp = Arguments[1] == "scenarios";
-      if (Named == nullptr && !Run.ScenariosHelp) {
-        throw UsageError("no help for '" + Arguments[1] + "': the subcommands are " +
-                         SubcommandList("and"));
-      }
-      Run.Which = Named != nullptr ? Named->Kind : Run.Which;
-    }
-    return Run;
-  }
-  if (First == "--version") {
-    Run.What = Invocation::Action::Version;
-    return Run;
+  if (!First.empty() && First[0] == '-') {
+    return ParseTopLevel(Arguments);
   }
   if (First == "scenarios") {
-    if (Arguments.size() == 2 && IsHelp(Arguments[1])) {
-      Run.What = Invocation::Action::Help;
-      Run.ScenariosHelp = true;
-      return Run;
-    }
-    if (Arguments.size() > 1) {
-      throw UsageError("scenarios takes no arguments, got '" + Arguments[1] + "'");
-    }
-    Run.What = Invocation::Action::ListScenarios;
-    return Run;
+    return ParseScenarios({Arguments.begin() + 1, Arguments.end()});
   }
-  const sim::RunKindRow *Subcommand = FindSubcommand(First);
+  const sim::RunKindRow *Subcommand = sim::FindRunKind(First);
   if (Subcommand == nullptr) {
-    throw UsageError(First[0] == '-' ? "'" + First + "' before the subcommand: the subcommand (" +
-                                           SubcommandList("or") + ") comes first"
-                                     : "unknown subcommand '" + First + "' (expected " +
-                                           SubcommandList("or") + ")");
+    throw UsageError(UnknownSubcommand(First));
   }
   Run.Which = Subcommand->Kind;
   const std::string Help = " (see boardsim " + std::string(Subcommand->Name) + " --help)";
 
   // Options and requests in any order; "--" ends the options.
+  const std::vector<std::string> Rest(Arguments.begin() + 1, Arguments.end());
+  RunApp Parsed;
+  Parsed.App.name(Subcommand->Name);
+  Register(Parsed, *Subcommand);
+  try {
+    tooloutput::ParseArguments(Parsed.App, Rest, "boardsim " + std::string(Subcommand->Name));
+  } catch (const tooloutput::CommandLineError &Error) {
+    throw UsageError(Error.what());
+  }
+  if (Parsed.Help->count() != 0) {
+    CheckHelpAlone(Rest);
+    Run.What = Invocation::Action::Help;
+    return Run;
+  }
+  for (const std::string &Each : Parsed.App.remaining()) {
+    if (Each != "--") {
+      RefuseLeftover(Parsed, *Subcommand, Each);
+    }
+  }
+  // Each option as given, in the order given.
   std::vector<std::pair<const OptionRow *, std::string>> Given;
-  std::vector<std::string> Operands;
-  bool OptionsEnded = false;
-  for (std::size_t Index = 1; Index < Arguments.size(); ++Index) {
-    const std::string &Argument = Arguments[Index];
-    if (OptionsEnded || Argument.empty() || Argument[0] != '-') {
-      Operands.push_back(Argument);
-      continue;
+  std::map<const CLI::Option *, std::size_t> Taken;
+  for (const CLI::Option *Each : Parsed.App.parse_order()) {
+    const auto Row = Parsed.Rows.find(Each);
+    if (Row == Parsed.Rows.end()) {
+      continue; // a request
     }
-    if (Argument == "--") {
-      OptionsEnded = true;
-      continue;
-    }
-    if (IsHelp(Argument)) {
-      Run.What = Invocation::Action::Help;
-      return Run;
-    }
-    const std::string::size_type Equals = Argument.find('=');
-    const std::string Name = Argument.substr(0, Equals);
-    const OptionRow *Option = FindOption(Name, Run.Which);
-    if (Option == nullptr) {
-      throw UsageError("unknown option '" + Name + "'" + Help);
-    }
-    if ((Option->runs() & sim::RunBit(Run.Which)) == 0) {
-      throw UsageError(Name + " is an option of " + sim::RunNames(Option->runs()) + ", not of " +
-                       Subcommand->Name);
-    }
-    std::string Value;
-    if (Option->ValueName == nullptr) {
-      if (Equals != std::string::npos) {
-        throw UsageError(Name + " takes no value, got '" + Argument + "'");
-      }
-    } else if (Equals != std::string::npos) {
-      Value = Argument.substr(Equals + 1);
-    } else if (Index + 1 < Arguments.size()) {
-      Value = Arguments[++Index];
-    } else {
-      throw UsageError(Name + " needs a value " + Option->ValueName);
-    }
-    // An empty value is a mistake, typically an unset shell variable: running the host build in
-    // place of an image, or writing no file, would leave the caller believing the opposite.
-    if (Option->ValueName != nullptr && Value.empty()) {
-      throw UsageError(Name + " needs a value " + Option->ValueName + ", not an empty one");
-    }
+    const OptionRow *Option = Row->second;
+    const std::string Value =
+        Option->ValueName != nullptr ? Each->results().at(Taken[Each]++) : std::string();
     const bool Again = std::any_of(Given.begin(), Given.end(),
                                    [&](const auto &Earlier) { return Earlier.first == Option; });
     if (Again && !Option->Repeatable) {
-      throw UsageError(Name + " is given more than once");
+      throw UsageError(std::string(Option->name()) + " is given more than once");
     }
     Given.emplace_back(Option, Value);
   }
+  const std::vector<std::string> &Operands = Parsed.Operands;
 
   // The scenario first, then every other option on top, in the order given.
   std::stable_partition(Given.begin(), Given.end(), [](const auto &Each) {

@@ -21,6 +21,7 @@ struct Invocation {
   Module Which = Module::Pei;
   bool TopLevelHelp = false;
   bool ScenariosHelp = false; // the help of 'boardsim scenarios'
+  bool ScenariosJson = false; // 'boardsim scenarios --json'
 
   sim::Scenario Scenario;
   std::string ScenarioName; // empty without --scenario
@@ -47,6 +48,8 @@ Invocation ParseCommandLine(int argc, const char *const *argv);
 std::string TopLevelHelp();
 std::string SubcommandHelp(Module Which);
 std::string ScenarioList();
+// The named scenarios as JSON: each one's name, description, settings and subcommands.
+std::string ScenarioJson();
 // The help a Help invocation asks for.
 std::string HelpText(const Invocation &Asked);
 

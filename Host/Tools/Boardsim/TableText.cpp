@@ -115,11 +115,6 @@ void Start(sim::TableRows &Rows, sim::BoardTable Which, const std::string &What)
 
 } // namespace
 
-bool IsTableOption(const std::string &Argument) {
-  const std::string Name = Argument.substr(0, Argument.find('='));
-  return Name == "--decode-table" || Name == "--superio-script" || Name == "--tables";
-}
-
 void SetRowsFromOption(sim::TableRows &Rows, sim::BoardTable Which, const std::string &Text,
                        const std::string &Option) {
   Start(Rows, Which, Option);

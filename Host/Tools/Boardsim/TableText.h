@@ -24,9 +24,6 @@ extern const char *const TablesFileHelp;
 extern const char *const PrintTablesHelp;
 extern const char *const TablesFormHelp;
 
-// --decode-table, --superio-script or --tables, with its value or without.
-bool IsTableOption(const std::string &Argument);
-
 // The rows of one table in Text (an option's value); UsageError naming Option and the row.
 void SetRowsFromOption(sim::TableRows &Rows, sim::BoardTable Which, const std::string &Text,
                        const std::string &Option);

@@ -15,6 +15,8 @@
 #include "TableText.h"
 #include "ToolOutput.h"
 
+#include "ExitStatus.h"
+
 #include <cstdio>
 #include <memory>
 
@@ -24,10 +26,12 @@ using boardsim::Invocation;
 using boardsim::Module;
 using boardsim::UsageError;
 
-constexpr int ExitOutputFailed = 1;
-constexpr int ExitBadInput = 2;
-constexpr int ExitHung = 3;
-constexpr int ExitBreach = 4;
+using tooloutput::ExitBadInput;
+using tooloutput::ExitBreach;
+using tooloutput::ExitCheckFailed;
+using tooloutput::ExitHung;
+using tooloutput::ExitOutputFailed;
+using tooloutput::ExitSuccess;
 
 void PrintHung(const runs::RunRecord &Report, std::uint64_t MaxSteps) {
   std::string Running;
@@ -72,12 +76,13 @@ int Main(int argc, char **argv) {
   tooloutput::OutputSet Outputs;
   if (Asked.What != Invocation::Action::Run) {
     using Action = Invocation::Action;
-    Outputs.standardOutput().write(
-        Asked.What == Action::Version         ? std::string(boardsim::Version) + "\n"
-        : Asked.What == Action::ListScenarios ? boardsim::ScenarioList()
-                                              : boardsim::HelpText(Asked));
+    Outputs.standardOutput().write(Asked.What == Action::Version
+                                       ? std::string(boardsim::Version) + "\n"
+                                   : Asked.What != Action::ListScenarios ? boardsim::HelpText(Asked)
+                                   : Asked.ScenariosJson                 ? boardsim::ScenarioJson()
+                                                         : boardsim::ScenarioList());
     Outputs.commit();
-    return 0;
+    return ExitSuccess;
   }
 
   // Every output is set up before anything runs; none of the files is touched until all of them
@@ -115,14 +120,14 @@ int Main(int argc, char **argv) {
         boardsim::TablesText(boardsim::TablesToRun(Asked.Scenario.Tables, Pei),
                              Pei ? "the image " + Asked.ImagePath : std::string("the host build")));
     Outputs.commit();
-    return 0;
+    return ExitSuccess;
   }
   if (PeiImage) {
     Image = std::make_unique<imagerun::ImageRuns>(std::move(*PeiImage), std::nullopt);
   }
   const runs::ModuleRuns &Runs = Image ? *Image : runs::HostBuild();
 
-  // An output that cannot be made is the tool failing its job (exit 1), before anything runs.
+  // An output that cannot be made fails the run (ExitOutputFailed) before anything runs.
   Outputs.open();
 
   // The trace streams to its output as the run makes it: memory stays bounded whatever the step
@@ -168,9 +173,9 @@ int Main(int argc, char **argv) {
   if (const std::size_t Warnings = boardsim::WarningCount(Report); Asked.Strict && Warnings != 0) {
     tooloutput::PrintError("boardsim: --strict: {} warning{} in the run\n", Warnings,
                            Warnings == 1 ? "" : "s");
-    return tooloutput::ExitCheckFailed;
+    return ExitCheckFailed;
   }
-  return 0;
+  return ExitSuccess;
 }
 
 } // namespace

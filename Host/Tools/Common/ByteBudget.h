@@ -13,8 +13,9 @@ namespace tooloutput {
 // Far above any module's flash space or stack; a larger budget is a typing mistake.
 inline constexpr std::uint64_t MaximumBudget = std::uint64_t{1} << 32;
 
-inline CLI::Validator ByteBudget() {
-  return Number(1, MaximumBudget, "bytes");
+// Adds the check to the budget option.
+inline CLI::Option *ByteBudget(CLI::Option *Option) {
+  return NumberFrom(Option, 1, MaximumBudget, "bytes");
 }
 
 // What is left of a budget, or how far over it a figure is: "88 left", "912 bytes over".

@@ -1,224 +1,285 @@
 #include "CommandLine.h"
 
+#include "ExitStatus.h"
+#include "HelpLayout.h"
+#include "Suggest.h"
 #include "ToolOutput.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace tooloutput {
 namespace {
 
-// A positional argument as the help shows it to users: "image" is IMAGE.
-std::string Shown(std::string Name) {
-  for (char &Each : Name) {
-    Each = static_cast<char>(std::toupper(static_cast<unsigned char>(Each)));
-  }
-  return Name;
-}
+constexpr const char *EndOfOptions = "--";
 
-// The argument the library named before ':' in its message, when it is one of App's options.
-const CLI::Option *NamedOption(const CLI::App &App, const std::string &Message,
-                               const std::string &Separator) {
-  const auto End = Message.find(Separator);
-  if (End == std::string::npos) {
-    return nullptr;
-  }
-  const std::string Name = Message.substr(0, End);
-  for (const CLI::Option *Each : App.get_options()) {
-    if (Each->get_name() == Name || Each->check_name(Name)) {
-      return Each;
-    }
-  }
-  return nullptr;
+bool TakesValue(const CLI::Option &Option) {
+  return Option.get_expected_max() > 0;
 }
 
 std::string Wanted(const CLI::Option &Option) {
   return Option.get_type_name().empty() ? "a value" : "a value " + Option.get_type_name();
 }
 
-// The single positional argument (IMAGE), if the tool takes one.
-const CLI::Option *SinglePositional(const CLI::App &App) {
+// The option a command-line word names, "--output=x" and "-o" alike; nullptr for none.
+const CLI::Option *Named(const CLI::App &App, const std::string &Word) {
+  if (Word.size() < 2 || Word[0] != '-' || Word == EndOfOptions) {
+    return nullptr;
+  }
+  const bool Long = Word[1] == '-';
+  const std::string Name = Long ? Word.substr(0, Word.find('=')) : Word.substr(0, 2);
   for (const CLI::Option *Each : App.get_options()) {
-    if (Each->get_positional() && Each->get_items_expected_max() == 1) {
+    if (!Each->get_positional() && Each->check_name(Name)) {
       return Each;
     }
   }
   return nullptr;
 }
 
-// Arguments the library let through: an unknown option, or a positional too many.
-std::optional<std::string> Leftovers(const CLI::App &App) {
-  const std::vector<std::string> Left = App.remaining();
-  std::size_t Extra = 0;
-  for (const std::string &Each : Left) {
-    if (Each == "--") {
+// Arguments the library let through: an unknown option, or a positional argument too many.
+std::optional<std::string> Leftovers(const CLI::App &App, const std::string &Tool) {
+  std::vector<std::string> Extra;
+  for (const std::string &Each : App.remaining()) {
+    if (Each == EndOfOptions) {
       continue; // the end of the options, kept by the library
     }
     if (Each.size() > 1 && Each[0] == '-') {
-      return "there is no option " + Each.substr(0, Each.find('=')) + " (see --help)";
+      return UnknownOption(Each, App, Tool);
     }
-    ++Extra;
+    Extra.push_back(Each);
   }
-  if (Extra == 0) {
+  if (Extra.empty()) {
     return std::nullopt;
   }
-  const auto Unexpected =
-      std::find_if(Left.begin(), Left.end(), [](const std::string &Each) { return Each != "--"; });
-  if (const CLI::Option *One = SinglePositional(App); One && One->count() == 1) {
-    return "give one " + Shown(One->get_name()) + ", not " + std::to_string(Extra + 1);
+  for (const CLI::Option *Each : App.get_options()) {
+    if (Each->get_positional() && Each->get_items_expected_max() == 1 && Each->count() == 1) {
+      return "give one " + ArgumentName(*Each) + ", not " + std::to_string(Extra.size() + 1);
+    }
   }
-  return "'" + *Unexpected + "' was not expected (see --help)";
+  return "'" + Extra.front() + "' was not expected (see " + Tool + " --help)";
 }
 
-// An empty value, as an unset shell variable gives it ("--output=", "-o ''", "''" for IMAGE), is
-// refused, never taken for the next argument or for a file named "".
-std::optional<std::string> EmptyValue(const CLI::App &App, int argc, char **argv) {
-  const auto Refused = [](const CLI::Option &Option) {
-    return Option.get_positional()
-               ? "give one " + Shown(Option.get_name()) + ", not an empty one"
-               : Option.get_name() + " needs " + Wanted(Option) + ", not an empty one";
-  };
-  for (int Each = 1; Each < argc; ++Each) {
-    const std::string Argument = argv[Each];
-    if (Argument == "--") {
-      break;
+// --help and --version answer alone: anything beside them is a mistake the answer would hide.
+std::optional<std::string> NotAlone(const CLI::Option &Asked, int argc, char **argv) {
+  if (Asked.count() == 0 || argc <= 2) {
+    return std::nullopt;
+  }
+  const std::string Name = Asked.get_lnames().front();
+  const std::string Other =
+      argv[1] == "--" + Name || argv[1] == std::string("-h") ? argv[2] : argv[1];
+  return "--" + Name + " answers alone: '" + Other + "' was not expected";
+}
+
+// What the tool said it needs, checked once the rest is known to be good.
+std::optional<std::string> Missing(const std::vector<const CLI::Option *> &Required) {
+  for (const CLI::Option *Each : Required) {
+    if (Each->count() != 0) {
+      continue;
     }
-    if (Argument.size() > 3 && Argument.rfind("--", 0) == 0 && Argument.back() == '=') {
-      const std::string Name = Argument.substr(0, Argument.size() - 1);
-      for (const CLI::Option *Option : App.get_options()) {
-        if (Option->check_name(Name) && Option->get_expected_max() > 0) {
-          return Refused(*Option);
-        }
-      }
+    if (!Each->get_positional()) {
+      return "give " + Each->get_name() + " " + Each->get_type_name();
+    }
+    return Each->get_items_expected_max() == 1 ? "give one " + ArgumentName(*Each)
+                                               : "give at least one " + ArgumentName(*Each);
+  }
+  return std::nullopt;
+}
+
+// The tool's options of one value give "given more than once" rather than the library's
+// refusal; the library is told to keep the last, and the count tells.
+std::vector<const CLI::Option *> TakeOverRules(CLI::App &App) {
+  std::vector<const CLI::Option *> Required;
+  for (CLI::Option *Each : App.get_options()) {
+    if (Each->get_required()) {
+      Required.push_back(Each);
+      Each->required(false);
+    }
+    if (Each->get_multi_option_policy() == CLI::MultiOptionPolicy::Throw) {
+      Each->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
   }
-  for (const CLI::Option *Option : App.get_options()) {
-    for (const std::string &Value : Option->results()) {
-      if (Value.empty() && Option->get_expected_max() > 0) {
-        return Refused(*Option);
+  return Required;
+}
+
+int Answer(const std::string &Tool, const std::string &Text) {
+  try {
+    OutputSet Outputs;
+    Outputs.standardOutput().write(Text);
+    Outputs.commit();
+    return ExitSuccess;
+  } catch (const WriteFailed &Error) {
+    PrintError("{}: {}\n", Tool, Error.what());
+    return ExitOutputFailed;
+  }
+}
+
+} // namespace
+
+std::vector<std::string> OptionNames(const CLI::App &App) {
+  std::vector<std::string> Names;
+  for (const CLI::Option *Each : App.get_options()) {
+    for (const std::string &Long : Each->get_lnames()) {
+      Names.push_back("--" + Long);
+    }
+  }
+  return Names;
+}
+
+std::string UnknownOption(const std::string &Given, const CLI::App &App, const std::string &See) {
+  const std::string Name = Given.substr(0, Given.find('='));
+  const std::string Nearest = DidYouMean(Name, OptionNames(App));
+  return "unknown option '" + Name + "'" +
+         (Nearest.empty() ? " (see " + See + " --help)" : Nearest);
+}
+
+std::optional<std::string> SpellingProblem(const CLI::App &App,
+                                           const std::vector<std::string> &Arguments) {
+  for (std::size_t Index = 0; Index < Arguments.size(); ++Index) {
+    const std::string &Word = Arguments[Index];
+    if (Word == EndOfOptions) {
+      break;
+    }
+    const CLI::Option *Option = Named(App, Word);
+    if (Option == nullptr) {
+      continue;
+    }
+    const bool Long = Word[1] == '-';
+    const std::string::size_type Equals = Word.find('=');
+    const std::string Name = Long ? Word.substr(0, Equals) : Word.substr(0, 2);
+    if (!Long && Word.size() > 2 && Word[2] == '=') {
+      return Name + " takes its value as " + Name + " " + Option->get_type_name() + " or " +
+             Option->get_name() + "=" + Option->get_type_name() + ", not '" + Word + "'";
+    }
+    if (!TakesValue(*Option)) {
+      if ((Long && Equals != std::string::npos) || (!Long && Word.size() > 2)) {
+        return Name + " takes no value, got '" + Word + "'";
       }
+      continue;
+    }
+    if (Long && Equals == Word.size() - 1) {
+      return Option->get_name() + " needs " + Wanted(*Option) + ", not an empty one";
+    }
+    const bool Inline = Long ? Equals != std::string::npos : Word.size() > 2;
+    if (!Inline && Index + 1 == Arguments.size()) {
+      return Option->get_name() + " needs " + Wanted(*Option);
+    }
+    Index += Inline ? 0 : 1; // the value, whatever it looks like
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> GivenProblem(const CLI::App &App) {
+  for (const CLI::Option *Option : App.get_options()) {
+    if (!TakesValue(*Option)) {
+      continue;
+    }
+    for (const std::string &Value : Option->results()) {
+      if (Value.empty()) {
+        return Option->get_positional()
+                   ? "give one " + ArgumentName(*Option) + ", not an empty one"
+                   : Option->get_name() + " needs " + Wanted(*Option) + ", not an empty one";
+      }
+    }
+    const bool OneValue = Option->get_items_expected_max() == 1 && !Option->get_positional() &&
+                          Option->get_multi_option_policy() != CLI::MultiOptionPolicy::TakeAll;
+    if (OneValue && Option->count() > 1) {
+      return Option->get_name() + " is given more than once";
     }
   }
   return std::nullopt;
 }
 
-} // namespace
-
-std::string CommandLineProblem(const CLI::App &App, const CLI::ParseError &Error) {
-  const std::string Message = Error.what();
-  if (const auto Left = Leftovers(App)) {
-    return *Left;
+void ParseArguments(CLI::App &App, const std::vector<std::string> &Arguments,
+                    const std::string &See) {
+  if (const auto Problem = SpellingProblem(App, Arguments)) {
+    throw CommandLineError(*Problem);
   }
-  if (dynamic_cast<const CLI::ValidationError *>(&Error)) {
-    return Message; // "--name: " and the tool's own validator's words
+  std::vector<const char *> Words = {See.c_str()}; // the library skips the program's name
+  for (const std::string &Each : Arguments) {
+    Words.push_back(Each.c_str());
   }
-  if (dynamic_cast<const CLI::RequiredError *>(&Error)) {
-    if (const CLI::Option *Option = NamedOption(App, Message, " is required")) {
-      if (!Option->get_positional()) {
-        return "give " + Option->get_name() + " " + Option->get_type_name();
-      }
-      return Option->get_items_expected_max() == 1 ? "give one " + Shown(Option->get_name())
-                                                   : "give at least one " + Option->get_type_name();
-    }
+  try {
+    App.parse(static_cast<int>(Words.size()), Words.data());
+  } catch (const CLI::ParseError &) {
+    // What is left has no words of the tool's; the help says what the command line takes.
+    throw CommandLineError("the command line is not understood (see " + See + " --help)");
   }
-  if (dynamic_cast<const CLI::ArgumentMismatch *>(&Error)) {
-    if (const CLI::Option *Option = NamedOption(App, Message, ":")) {
-      if (Message.find("At Most") != std::string::npos) {
-        return Option->get_positional() ? "give one " + Shown(Option->get_name())
-                                        : Option->get_name() + " is given more than once";
-      }
-      return Option->get_name() + " needs " + Wanted(*Option);
-    }
+  if (const auto Problem = GivenProblem(App)) {
+    throw CommandLineError(*Problem);
   }
-  if (dynamic_cast<const CLI::ConversionError *>(&Error)) {
-    // "Could not convert: NAME = VALUE", or "NAME: ..." for a flag given values.
-    constexpr std::string_view Prefix = "Could not convert: ";
-    const bool Converted = Message.rfind(Prefix, 0) == 0;
-    const std::string Rest = Converted ? Message.substr(Prefix.size()) : Message;
-    if (const CLI::Option *Option = NamedOption(App, Rest, Converted ? " = " : ":")) {
-      if (Option->get_expected_max() == 0) { // a flag
-        return Option->get_name() + " takes no value";
-      }
-      return Option->get_name() + ": '" + Rest.substr(Rest.find(" = ") + 3) +
-             "' is not a value it takes";
-    }
-  }
-  return "the command line is not understood (see --help)";
 }
 
 std::optional<int> ParseCommandLine(CLI::App &App, const std::string &Tool, int argc, char **argv) {
   App.allow_extras();
   App.name(Tool); // the help's usage line names the tool, not the path it was started by
-  const std::string Version = Tool + " " + ToolsVersion;
-  App.set_version_flag("--version", Version, "print the version and exit");
-  std::string Answer;
+  App.formatter(std::make_shared<ToolHelp>());
+  App.set_help_flag();
+  const CLI::Option *Help = App.add_flag("-h,--help")->description("show this help");
+  const CLI::Option *Version = App.add_flag("--version")->description("print the version and exit");
+  const std::vector<const CLI::Option *> Required = TakeOverRules(App);
+  const auto Refuse = [&Tool](const std::string &Problem) {
+    PrintError("{}: {}\n", Tool, Problem);
+    return ExitBadInput;
+  };
   try {
-    if (const auto Empty = EmptyValue(App, argc, argv)) {
-      PrintError("{}: {}\n", Tool, *Empty);
-      return 2;
-    }
-    App.parse(argc, argv);
-    auto Left = Leftovers(App);
-    Left = Left ? Left : EmptyValue(App, argc, argv);
-    if (!Left) {
-      return std::nullopt;
-    }
-    PrintError("{}: {}\n", Tool, *Left);
-    return 2;
-  } catch (const CLI::CallForHelp &) {
-    Answer = App.help();
-  } catch (const CLI::CallForVersion &) {
-    Answer = Version + "\n";
-  } catch (const CLI::ParseError &Error) {
-    PrintError("{}: {}\n", Tool, CommandLineProblem(App, Error));
-    return 2;
+    ParseArguments(App, std::vector<std::string>(argv + 1, argv + argc), Tool);
+  } catch (const CommandLineError &Error) {
+    return Refuse(Error.what());
   }
-  try {
-    OutputSet Outputs;
-    Outputs.standardOutput().write(Answer);
-    Outputs.commit();
-    return 0;
-  } catch (const WriteFailed &Error) {
-    PrintError("{}: {}\n", Tool, Error.what());
-    return 1;
+  for (const auto &Problem :
+       {Leftovers(App, Tool), NotAlone(*Help, argc, argv), NotAlone(*Version, argc, argv)}) {
+    if (Problem) {
+      return Refuse(*Problem);
+    }
   }
+  if (Help->count() != 0) {
+    return Answer(Tool, App.help());
+  }
+  if (Version->count() != 0) {
+    return Answer(Tool, Tool + " " + ToolsVersion + "\n");
+  }
+  if (const auto Problem = Missing(Required)) {
+    return Refuse(*Problem);
+  }
+  return std::nullopt;
 }
 
-CLI::Validator Number(std::uint64_t Low, std::uint64_t High, const std::string &Unit) {
+CLI::Option *NumberFrom(CLI::Option *Option, std::uint64_t Low, std::uint64_t High,
+                        const std::string &Unit) {
   const std::string Noun = Unit.empty() ? "a number" : "a number of " + Unit;
-  return CLI::Validator(
-      [Low, High, Noun](std::string &Text) -> std::string {
+  const std::string Name = Option->get_name();
+  return Option->check(CLI::Validator(
+      [Low, High, Noun, Name](std::string &Text) -> std::string {
         const bool Hex = Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X');
         const char *First = Text.data() + (Hex ? 2 : 0);
         const char *Last = Text.data() + Text.size();
         std::uint64_t Value = 0;
         const auto [End, Problem] = std::from_chars(First, Last, Value, Hex ? 16 : 10);
         if (First == Last || Problem != std::errc() || End != Last || Value < Low || Value > High) {
-          return "'" + Text + "' is not " + Noun + " from " + std::to_string(Low) + " to " +
-                 std::to_string(High);
+          throw CommandLineError(Name + ": '" + Text + "' is not " + Noun + " from " +
+                                 std::to_string(Low) + " to " + std::to_string(High));
         }
         Text = std::to_string(Value);
         return "";
       },
-      ""); // the option's type name says what it is
+      "")); // the option's type name says what it is
 }
 
-CLI::Validator OneOf(std::vector<std::string> Names) {
+CLI::Option *OneOf(CLI::Option *Option, std::vector<std::string> Names) {
   std::string List;
   for (const std::string &Each : Names) {
     List += (List.empty() ? "" : ", ") + Each;
   }
-  return CLI::Validator(
-      [Names, List](std::string &Text) -> std::string {
-        for (const std::string &Each : Names) {
-          if (Text == Each) {
-            return "";
-          }
+  const std::string Name = Option->get_name();
+  return Option->check(CLI::Validator(
+      [Names, List, Name](std::string &Text) -> std::string {
+        if (std::find(Names.begin(), Names.end(), Text) == Names.end()) {
+          throw CommandLineError(Name + ": '" + Text + "' is not one of " + List +
+                                 DidYouMean(Text, Names));
         }
-        return "'" + Text + "' is not one of " + List;
+        return "";
       },
-      "");
+      ""));
 }
 
 } // namespace tooloutput

@@ -1,12 +1,13 @@
 #include "ExitStatus.h"
 
+#include "HelpLayout.h"
+
 #include <string_view>
 
 namespace tooloutput {
 namespace {
 
-// The help's width, and the column where a status's meaning starts ("  5  ").
-constexpr std::size_t HelpWidth = 100;
+// The column where a status's meaning starts ("  5  ").
 constexpr std::string_view Indent = "     ";
 
 } // namespace

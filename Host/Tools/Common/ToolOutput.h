@@ -37,7 +37,7 @@
 namespace tooloutput {
 
 // Command-line input about outputs that cannot be honoured (the message names the options and
-// paths). Callers print it and exit 2.
+// paths). Callers print it and exit with ExitBadInput (ExitStatus.h).
 class BadOutput : public std::runtime_error {
 public:
   using runtime_error::runtime_error;
@@ -45,7 +45,7 @@ public:
 
 // An output that could not be created, written, closed or put in place. One line:
 // "cannot write 'PATH': <system's reason>", or "cannot write standard output: <reason>" for "-".
-// Callers exit 1.
+// Callers exit with ExitOutputFailed (ExitStatus.h).
 class WriteFailed : public std::runtime_error {
 public:
   WriteFailed(const std::string &Path, int Error);

@@ -8,6 +8,7 @@
 #include "FfsFile.h"
 #include "FfsShow.h"
 #include "FileRead.h"
+#include "HelpLayout.h"
 #include "LinkerMap.h"
 #include "ModuleFiles.h"
 #include "PeFile.h"
@@ -118,13 +119,20 @@ int ShowFile(const std::string &Path) {
 
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
-  CLI::App App{"Packs a board module's PE image into its firmware-file-system file."};
-  App.footer("The image must be the module: its entry point is the module's entry function by the\n"
-             "linker map of its link (IMAGE with .map for its extension, or --map).\n"
-             "Exit status: 0 written; 1 the file could not be made, written or put in place (an\n"
-             "existing one is left as it was); 2 bad input: command line, module, an unreadable\n"
-             "or unfit image or map, an image that is not the module, or an output that is an\n"
-             "input.");
+  CLI::App App{"Packs a board module's PE image into its firmware-file-system file, or shows what "
+               "such a file holds."};
+  App.footer(tooloutput::Wrapped(
+                 "The image must be the module: its entry point is the module's entry function by "
+                 "the linker map of its link (IMAGE with .map for its extension, or --map).") +
+             "\n" +
+             tooloutput::ExitStatusHelp(
+                 {{tooloutput::ExitSuccess, "the file is written (with --show: shown)"},
+                  {tooloutput::ExitBadInput,
+                   "bad input: command line, module, an unreadable or unfit image or map, an image "
+                   "that is not the module, or an output that is an input"},
+                  {tooloutput::ExitOutputFailed,
+                   "the file could not be made, written or put in place (an existing one is left "
+                   "as it was)"}}));
   std::string ModuleName, ImagePath, OutputPath, MapPath;
   std::string Names;
   for (const modules::Module &Each : modules::Modules) {
@@ -181,7 +189,7 @@ int main(int argc, char **argv) {
     Outputs.open();
     Ffs.write({reinterpret_cast<const char *>(File.data()), File.size()});
     Outputs.commit();
-    return 0;
+    return tooloutput::ExitSuccess;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
     return tooloutput::ExitOutputFailed;

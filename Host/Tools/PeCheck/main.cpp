@@ -2,6 +2,8 @@
 // must keep (machine, subsystem, entry point, execute-in-place layout, writable data, imports,
 // relocations, static initialisers).
 #include "CommandLine.h"
+#include "ExitStatus.h"
+#include "HelpLayout.h"
 #include "LinkerMap.h"
 #include "ModuleRules.h"
 #include "Modules.h"
@@ -154,7 +156,19 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
            std::to_string(*Opt.Subsystem));
   }
   if (!Opt.EntrySymbol.empty()) {
-    const auto Address = ReadImageMap(Image, Opt).functionAddress(Opt.EntrySymbol);
+    const formats::LinkerMap Map = ReadImageMap(Image, Opt);
+    const auto Address = Map.functionAddress(Opt.EntrySymbol);
+    // The map of an IA-32 link prints C names decorated with a leading underscore, and is read
+    // without it: the name as the map prints it is a slip, not a missing entry point.
+    const std::string Undecorated = Opt.EntrySymbol.substr(1);
+    if (!Address && !Image.isPe32Plus() && Opt.EntrySymbol.starts_with('_') &&
+        Map.functionAddress(Undecorated)) {
+      throw pe::FormatError("--entry " + Opt.EntrySymbol +
+                            ": the map prints i386 names decorated "
+                            "with a leading underscore, and the entry is named without it: give "
+                            "--entry " +
+                            Undecorated);
+    }
     if (!Address) {
       Breach("entry symbol " + Opt.EntrySymbol + " is not in the map");
     } else if (*Address - Image.ImageBase != Image.EntryPoint) {
@@ -210,35 +224,44 @@ std::vector<std::string> Check(const pe::Image &Image, const Options &Opt) {
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Prints a firmware image's layout and checks the rules it must keep."};
-  App.footer("Exit status: 0 every rule kept (a verdict line says so); 1 a rule is broken (one\n"
-             "line each on standard error), or the layout could not be written; 2 bad input:\n"
-             "command line, an unreadable or malformed image, map or object, or the map of\n"
-             "another link. Nothing is printed on standard output unless the inputs are good.");
+  App.footer(
+      tooloutput::Wrapped("Nothing is printed on standard output unless the inputs are "
+                          "good.") +
+      "\n" +
+      tooloutput::ExitStatusHelp(
+          {{tooloutput::ExitSuccess, "every rule is kept (a verdict line says so)"},
+           {tooloutput::ExitCheckFailed, "a rule is broken (one line each on standard error)"},
+           {tooloutput::ExitBadInput,
+            "bad input: command line, an unreadable or malformed image, map or object, or "
+            "the map of another link"},
+           {tooloutput::ExitOutputFailed, "the layout could not be written"}}));
   Options Opt;
   App.add_option("image", Opt.ImagePath, "the PE image")->required()->type_name("IMAGE");
   std::vector<std::string> ModuleNames;
   for (const modules::Module &Each : modules::Modules) {
     ModuleNames.emplace_back(Each.Name);
   }
-  App.add_option(
-         "--module", Opt.Module,
-         "the board's module the image is: every rule the board holds it to (machine, entry "
-         "point, execute in place, subsystem, writable data, imports, relocations)")
-      ->check(tooloutput::OneOf(ModuleNames))
-      ->type_name("NAME");
-  App.add_option("--machine", Opt.Machine, "required machine: i386 or x86-64")
-      ->check(tooloutput::OneOf(MachineNames()))
-      ->type_name("NAME");
-  App.add_option("--subsystem", Opt.Subsystem, "required subsystem number")
-      ->check(tooloutput::Number(0, 0xFFFF))
-      ->type_name("N");
+  tooloutput::OneOf(
+      App.add_option("--module", Opt.Module,
+                     "the board's module the image is: every rule the board holds it to "
+                     "(machine, entry point, execute in place, subsystem, writable data, "
+                     "imports, relocations)")
+          ->type_name("NAME"),
+      ModuleNames);
+  tooloutput::OneOf(App.add_option("--machine", Opt.Machine, "required machine: i386 or x86-64")
+                        ->type_name("NAME"),
+                    MachineNames());
+  tooloutput::NumberFrom(
+      App.add_option("--subsystem", Opt.Subsystem, "required subsystem number")->type_name("N"), 0,
+      0xFFFF);
   App.add_option("--map", Opt.MapPath, "the linker's map file (for --entry)")->type_name("FILE");
   App.add_option("--entry", Opt.EntrySymbol, "symbol the entry point must be (needs --map)")
       ->type_name("SYMBOL");
-  App.add_option("--xip-base", Opt.XipBase,
-                 "execute in place at this base: file layout equals memory layout")
-      ->check(tooloutput::Number(0, 0xFFFFFFFF))
-      ->type_name("ADDRESS");
+  tooloutput::NumberFrom(
+      App.add_option("--xip-base", Opt.XipBase,
+                     "execute in place at this base: file layout equals memory layout")
+          ->type_name("ADDRESS"),
+      0, 0xFFFFFFFF);
   App.add_flag("--no-writable-data", Opt.NoWritableData, "no .data, .bss or writable section");
   App.add_flag("--no-imports", Opt.NoImports, "no import table");
   App.add_flag("--relocatable", Opt.Relocatable, "base relocations kept");
@@ -249,17 +272,17 @@ int main(int argc, char **argv) {
   }
   if (const std::optional<std::string> Problem = TakeModuleRules(Opt)) {
     std::fprintf(stderr, "pe-check: %s\n", Problem->c_str());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
   if (RulesChecked(Opt).empty()) {
     // A check of nothing would pass whatever the image is.
     std::fprintf(stderr, "pe-check: no rule asked for: give --module NAME for a module's rules, "
                          "or the rules to check (see --help)\n");
-    return 2;
+    return tooloutput::ExitBadInput;
   }
   if (!Opt.EntrySymbol.empty() && Opt.MapPath.empty()) {
     std::fprintf(stderr, "pe-check: --entry needs --map FILE, the map of the image's link\n");
-    return 2;
+    return tooloutput::ExitBadInput;
   }
   try {
     // Every input is read and checked before a line is printed.
@@ -275,12 +298,12 @@ int main(int argc, char **argv) {
     for (const std::string &Text : Breaches) {
       std::fprintf(stderr, "%s: %s\n", Opt.ImagePath.c_str(), Text.c_str());
     }
-    return Breaches.empty() ? 0 : 1;
+    return Breaches.empty() ? tooloutput::ExitSuccess : tooloutput::ExitCheckFailed;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "pe-check: %s\n", Error.what());
-    return 1;
+    return tooloutput::ExitOutputFailed;
   } catch (const std::exception &Error) { // bad input: a malformed image, map or object
     std::fprintf(stderr, "pe-check: %s\n", Error.what());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
 }

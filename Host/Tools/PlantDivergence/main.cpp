@@ -3,7 +3,9 @@
 // case misses.
 #include "CommandLine.h"
 #include "Divergences.h"
+#include "ExitStatus.h"
 #include "FileRead.h"
+#include "HelpLayout.h"
 #include "LinkerMap.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
@@ -25,8 +27,9 @@ std::string MapBeside(const std::string &ImagePath) {
 std::string DivergenceList() {
   std::string List = "Divergences:\n";
   for (const planting::Divergence &Each : planting::Divergences()) {
-    List += fmt::format("  {:<18} {}: in {}, '{} ...' becomes '{} ...'\n", Each.Name,
-                        modules::ModuleOf(Each.Where).Role, Each.Function, Each.From, Each.To);
+    List += tooloutput::HelpLine(Each.Name, fmt::format("{}: in {}, '{} ...' becomes '{} ...'",
+                                                        modules::ModuleOf(Each.Where).Role,
+                                                        Each.Function, Each.From, Each.To));
   }
   return List;
 }
@@ -37,19 +40,22 @@ int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Writes a copy of a shipped image with one planted divergence, and its map "
                "beside it."};
-  App.footer(DivergenceList() +
-             "Exit status: 0 the copy and its map were written; 1 an output could not be\n"
-             "written; 2 bad input (command line, unreadable image or map, an image of the\n"
-             "other module, the instruction not found exactly once).");
+  App.footer(DivergenceList() + "\n" +
+             tooloutput::ExitStatusHelp(
+                 {{tooloutput::ExitSuccess, "the copy and its map were written"},
+                  {tooloutput::ExitBadInput,
+                   "bad input: command line, unreadable image or map, an image of the other "
+                   "module, the instruction not found exactly once, an output that is an input"},
+                  {tooloutput::ExitOutputFailed, "an output could not be written"}}));
   std::string Name, ImagePath, OutputPath, MapPath;
   std::vector<std::string> Names;
   for (const planting::Divergence &Each : planting::Divergences()) {
     Names.push_back(Each.Name);
   }
-  App.add_option("divergence", Name, "the divergence to plant")
-      ->required()
-      ->check(tooloutput::OneOf(Names))
-      ->type_name("DIVERGENCE");
+  tooloutput::OneOf(App.add_option("divergence", Name, "the divergence to plant")
+                        ->required()
+                        ->type_name("DIVERGENCE"),
+                    Names);
   App.add_option("image", ImagePath, "the shipped image")->required()->type_name("IMAGE");
   App.add_option("output", OutputPath, "the copy to write; its map goes beside it (.map)")
       ->required()
@@ -78,7 +84,7 @@ int main(int argc, char **argv) {
     Done = planting::Plant(Which, Image, Map);
   } catch (const std::exception &Error) {
     std::fprintf(stderr, "plant-divergence: %s: %s\n", ImagePath.c_str(), Error.what());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
   try {
     tooloutput::OutputSet Outputs;
@@ -96,10 +102,10 @@ int main(int argc, char **argv) {
     Outputs.commit();
   } catch (const tooloutput::BadOutput &Error) {
     std::fprintf(stderr, "plant-divergence: %s\n", Error.what());
-    return 2;
+    return tooloutput::ExitBadInput;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "plant-divergence: %s\n", Error.what());
-    return 1;
+    return tooloutput::ExitOutputFailed;
   }
-  return 0;
+  return tooloutput::ExitSuccess;
 }

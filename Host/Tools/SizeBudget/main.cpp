@@ -2,6 +2,7 @@
 // has outgrown the flash space reserved for it.
 #include "ByteBudget.h"
 #include "CommandLine.h"
+#include "ExitStatus.h"
 #include "PeFile.h"
 #include "ToolOutput.h"
 
@@ -14,15 +15,17 @@
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Prints an image's size and section sizes; fails above the budget."};
-  App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
-             "2 bad input (command line, unreadable or malformed image).");
+  App.footer(tooloutput::ExitStatusHelp(
+      {{tooloutput::ExitSuccess, "the image is within its budget"},
+       {tooloutput::ExitCheckFailed, "the image is over its budget (one line says by how much)"},
+       {tooloutput::ExitBadInput, "bad input: command line, an unreadable or malformed image"},
+       {tooloutput::ExitOutputFailed, "the figures could not be written"}}));
   std::string ImagePath;
   std::uint64_t Budget = 0;
   App.add_option("image", ImagePath, "the PE image")->required()->type_name("IMAGE");
-  App.add_option("--max-bytes", Budget, "largest size the image may have")
-      ->required()
-      ->check(tooloutput::ByteBudget())
-      ->type_name("BYTES");
+  tooloutput::ByteBudget(App.add_option("--max-bytes", Budget, "largest size the image may have")
+                             ->required()
+                             ->type_name("BYTES"));
   if (const auto Exit = tooloutput::ParseCommandLine(App, "size-budget", argc, argv)) {
     return *Exit;
   }
@@ -32,7 +35,7 @@ int main(int argc, char **argv) {
     Image = pe::ReadFile(ImagePath);
   } catch (const std::exception &Error) {
     std::fprintf(stderr, "size-budget: %s\n", Error.what()); // the message names the file
-    return 2;
+    return tooloutput::ExitBadInput;
   }
   const std::uint64_t Size = Image.Bytes.size();
   tooloutput::OutputSet Outputs;
@@ -47,12 +50,12 @@ int main(int argc, char **argv) {
     Outputs.commit();
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "size-budget: %s\n", Error.what());
-    return 1;
+    return tooloutput::ExitOutputFailed;
   }
   if (Size > Budget) {
     tooloutput::PrintError("size-budget: {} is {} bytes, {} over its budget of {}\n", Name, Size,
                            Size - Budget, Budget);
-    return 1;
+    return tooloutput::ExitCheckFailed;
   }
-  return 0;
+  return tooloutput::ExitSuccess;
 }

@@ -4,6 +4,7 @@
 #include "CallChain.h"
 #include "CommandLine.h"
 #include "Disassembly.h"
+#include "ExitStatus.h"
 #include "FileRead.h"
 #include "Modules.h"
 #include "ToolOutput.h"
@@ -44,15 +45,21 @@ std::string ReadUsage(const std::string &Path) {
 int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Worst stack use from a module's entry over its objects; fails above the budget."};
-  App.footer("Exit status: 0 within budget; 1 over budget, or the figures could not be written;\n"
-             "2 bad input: command line, unreadable objects or records, or code whose stack the\n"
-             "objects and the declared bounds do not bound.\n"
-             "Example: the early-init module over the objects of the firmware build (its own and\n"
-             "its libraries', built for ia32; the .su records lie beside them):\n"
-             "  stack-budget --module BoardInitPei --max-bytes 150 \\\n"
-             "    $(find build/firmware/BoardInitPei build/firmware/Library -path '*_ia32.dir/*.o')\n"
-             "The driver's objects are the *_x64.dir ones, with --max-nesting FormatBufferV=2\n"
-             "--service-caller DxeStartup.");
+  App.footer(
+      "Example: the early-init module over the objects of the firmware build (its own and its\n"
+      "libraries', built for ia32; the .su records lie beside them):\n"
+      "  stack-budget --module BoardInitPei --max-bytes 150 \\\n"
+      "    $(find build/firmware/BoardInitPei build/firmware/Library -path '*_ia32.dir/*.o')\n"
+      "The driver's objects are the *_x64.dir ones, with --max-nesting FormatBufferV=2\n"
+      "--service-caller DxeStartup.\n\n" +
+      tooloutput::ExitStatusHelp(
+          {{tooloutput::ExitSuccess, "the module's stack is within its budget"},
+           {tooloutput::ExitCheckFailed,
+            "the stack is over its budget (one line says by how much)"},
+           {tooloutput::ExitBadInput,
+            "bad input: command line, unreadable objects or records, or code whose stack the "
+            "objects and the declared bounds do not bound"},
+           {tooloutput::ExitOutputFailed, "the figures could not be written"}}));
   std::string Label, Entry;
   std::uint64_t Budget = 0;
   std::vector<std::string> Nesting;
@@ -60,10 +67,9 @@ int main(int argc, char **argv) {
   App.add_option("--module", Label, "module name for the report")->required()->type_name("NAME");
   App.add_option("--entry", Entry, "entry function (default: the entry of the board's module NAME)")
       ->type_name("FUNCTION");
-  App.add_option("--max-bytes", Budget, "largest stack the module may use")
-      ->required()
-      ->check(tooloutput::ByteBudget())
-      ->type_name("BYTES");
+  tooloutput::ByteBudget(App.add_option("--max-bytes", Budget, "largest stack the module may use")
+                             ->required()
+                             ->type_name("BYTES"));
   App.add_option("--max-nesting", Nesting,
                  "FUNCTION=N: the most activations of a bounded recursion one chain may hold")
       ->allow_extra_args(false)
@@ -84,7 +90,7 @@ int main(int argc, char **argv) {
   if (Entry.empty()) {
     std::fprintf(stderr, "stack-budget: give --entry FUNCTION for %s, not a module of the board\n",
                  Label.c_str());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
   try {
     stack::Rules Limits;
@@ -126,14 +132,14 @@ int main(int argc, char **argv) {
     if (Chain.Total > Budget) {
       tooloutput::PrintError("stack-budget: {} uses {} bytes of stack, {} over its budget of {}\n",
                              Label, Chain.Total, Chain.Total - Budget, Budget);
-      return 1;
+      return tooloutput::ExitCheckFailed;
     }
-    return 0;
+    return tooloutput::ExitSuccess;
   } catch (const tooloutput::WriteFailed &Error) {
     std::fprintf(stderr, "stack-budget: %s\n", Error.what());
-    return 1;
+    return tooloutput::ExitOutputFailed;
   } catch (const std::exception &Error) {
     std::fprintf(stderr, "stack-budget: %s: %s\n", Label.c_str(), Error.what());
-    return 2;
+    return tooloutput::ExitBadInput;
   }
 }
