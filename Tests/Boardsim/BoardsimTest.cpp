@@ -1351,4 +1351,76 @@ TEST(Boardsim, TraceAnnotatesEveryCallInOneForm) {
   }
 }
 
+// --trace-events: a file a trace viewer opens, checked against the trace-event format's rules by
+// a reader of this test's own, and against the run it tells: each record an instant, each call a
+// slice, each PM-timer reading a counter value, on time that never runs backwards.
+TEST(Boardsim, TraceEventsFollowTheFormatAndTellTheRun) {
+  const std::string Events = TempFile("run.events.json");
+  const std::string Result = TempFile("run.result.json");
+  struct Case {
+    std::string Arguments;
+    int Exit;
+    std::string Slice; // a call the run makes
+    bool ReadsTimer;   // the SPI bring-up's delays and the driver's measuring interval
+  };
+  const Case Cases[] = {
+      {"pei", 0, "SetIoDecode(0x002E, 0x02, 0x000000FF)", true},
+      {"dxe --timer-hob --spi=absent", 0, "BoardInitDxeEntry(ImageHandle, SystemTable)", false},
+      {"decode 0x60,0,2", 0, "SetIoDecode(0x0060, 0x00, 0x00000002)", false},
+      // A hung run: its calls end where the run stopped.
+      {"dxe --uart-lsr=0 --max-steps=3000", 3, "BoardInitDxeEntry(ImageHandle, SystemTable)", true},
+      {"boot", 0, "BoardInitDxeEntry(ImageHandle, SystemTable)", true},
+  };
+  for (const Case &Each : Cases) {
+    SCOPED_TRACE(Each.Arguments);
+    ASSERT_EQ(Boardsim(Each.Arguments + " --trace-events=" + Events + " --json=" + Result).Exit,
+              Each.Exit);
+    const nlohmann::json File = nlohmann::json::parse(ReadAll(Events));
+    ASSERT_TRUE(File.is_object());
+    ASSERT_TRUE(File["traceEvents"].is_array());
+    EXPECT_TRUE(File["displayTimeUnit"] == "ns" || File["displayTimeUnit"] == "ms");
+    std::vector<std::string> Open;
+    std::set<std::string> Slices;
+    double Last = 0;
+    std::size_t Instants = 0, Counters = 0;
+    for (const nlohmann::json &Event : File["traceEvents"]) {
+      ASSERT_TRUE(Event["name"].is_string()) << Event;
+      ASSERT_TRUE(Event["pid"].is_number_integer() && Event["tid"].is_number_integer()) << Event;
+      ASSERT_TRUE(Event["ts"].is_number() && Event["ts"] >= Last) << Event;
+      Last = Event["ts"];
+      const std::string Phase = Event["ph"];
+      if (Phase == "B") {
+        Open.push_back(Event["name"]);
+        Slices.insert(Event["name"].get<std::string>());
+      } else if (Phase == "E") {
+        ASSERT_FALSE(Open.empty()) << "an end without a beginning: " << Event;
+        EXPECT_EQ(Event["name"], Open.back()) << "slices must nest";
+        Open.pop_back();
+      } else if (Phase == "i") {
+        ASSERT_TRUE(Event["s"] == "t" || Event["s"] == "p" || Event["s"] == "g") << Event;
+        Instants += Event["cat"] != "call" ? 1 : 0;
+      } else if (Phase == "C") {
+        ASSERT_TRUE(Event["args"].is_object() && !Event["args"].empty()) << Event;
+        for (const auto &[Series, Value] : Event["args"].items()) {
+          EXPECT_TRUE(Value.is_number()) << Series;
+        }
+        ++Counters;
+      } else {
+        ASSERT_EQ(Phase, "M") << Event;
+        EXPECT_TRUE(Event["args"]["name"].is_string()) << Event;
+      }
+    }
+    EXPECT_TRUE(Open.empty()) << Open.size() << " slices never end";
+    EXPECT_EQ(Slices.count(Each.Slice), 1u);
+    const nlohmann::json Run = nlohmann::json::parse(ReadAll(Result));
+    const nlohmann::json Phases = Run.contains("phases") ? Run["phases"] : nlohmann::json{Run};
+    std::size_t Accesses = 0;
+    for (const nlohmann::json &Phase : Phases) {
+      Accesses += Phase["accesses"].get<std::size_t>();
+    }
+    EXPECT_EQ(Instants, Accesses);
+    EXPECT_EQ(Counters > 0, Each.ReadsTimer);
+  }
+}
+
 } // namespace

@@ -11,6 +11,7 @@
 #include "TableText.h"
 #include "ToolOutput.h"
 #include "TopLevelOptions.h"
+#include "TraceEvents.h"
 
 #include "CommandLine.h"
 #include "ExitStatus.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include <cstdio>
 #include <memory>
@@ -211,6 +213,11 @@ int BootMain(int argc, const char *const *argv) {
   if (Out.Trace != nullptr) {
     Sinks.push_back(TraceSink(*Out.Trace));
   }
+  std::optional<TraceEvents> Events;
+  if (Out.TraceEvents != nullptr) {
+    Events.emplace(*Out.TraceEvents, "boot: BoardInitPei, then BoardInitDxe");
+    Sinks.emplace_back([&Events](const sim::TraceRecord &Record) { Events->observe(Record); });
+  }
 
   // Each phase is a run of its own on the one board, which carries every device's state across.
   BootReport Boot;
@@ -243,6 +250,9 @@ int BootMain(int argc, const char *const *argv) {
     RunPhase(Boot.Dxe, Module::Dxe, DxeImage ? *DxeImage : runs::HostBuild(), Own.DxeImage);
   }
 
+  if (Events) {
+    Events->finish();
+  }
   if (Out.Json != nullptr) {
     Out.Json->write(BootJson(Boot));
   }

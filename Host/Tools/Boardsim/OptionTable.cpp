@@ -148,6 +148,11 @@ const std::vector<OptionRow> Options = {
     Own("--trace", "FILE", AllRuns,
         "write every access, one record a line, to FILE ('-': standard output)",
         [](Invocation &Run, const OptionValue &Arg) { Run.TracePath = Arg.Value; }),
+    Own("--trace-events", "FILE", AllRuns,
+        "write the run as trace-event JSON for Perfetto or chrome://tracing to FILE ('-': "
+        "standard output): the calls as slices, each access an instant, the PM timer a counter, "
+        "on board time",
+        [](Invocation &Run, const OptionValue &Arg) { Run.TraceEventsPath = Arg.Value; }),
     Own("--json", "FILE", AllRuns, "write the result as JSON to FILE ('-': standard output)",
         [](Invocation &Run, const OptionValue &Arg) { Run.JsonPath = Arg.Value; }),
     Sets(

@@ -26,8 +26,9 @@ struct Invocation {
   sim::Scenario Scenario;
   std::string ScenarioName; // empty without --scenario
   std::string TracePath, JsonPath;
-  std::string ImagePath; // --image: the shipped image runs instead of the host build
-  std::string MapPath;   // --map: the image's linker map when it is not beside the image
+  std::string TraceEventsPath; // --trace-events: the run for a trace viewer
+  std::string ImagePath;       // --image: the shipped image runs instead of the host build
+  std::string MapPath;         // --map: the image's linker map when it is not beside the image
   // --tables: the file of table rows, an input of the run; --print-tables: print, run nothing.
   std::string TablesPath;
   bool PrintTables = false;

@@ -10,8 +10,14 @@ RunOutputs AddRunOutputs(tooloutput::OutputSet &Outputs, const Invocation &Asked
   if (!Asked.JsonPath.empty()) {
     Made.Json = &Outputs.add("--json", Asked.JsonPath);
   }
-  const bool Quiet = (Made.Trace != nullptr && Made.Trace->toStandardOutput()) ||
-                     (Made.Json != nullptr && Made.Json->toStandardOutput());
+  if (!Asked.TraceEventsPath.empty()) {
+    Made.TraceEvents = &Outputs.add("--trace-events", Asked.TraceEventsPath);
+  }
+  const auto ToStandardOutput = [](const tooloutput::Output *Each) {
+    return Each != nullptr && Each->toStandardOutput();
+  };
+  const bool Quiet = ToStandardOutput(Made.Trace) || ToStandardOutput(Made.Json) ||
+                     ToStandardOutput(Made.TraceEvents);
   Made.Report = Quiet ? nullptr : &Outputs.standardOutput();
   return Made;
 }

@@ -11,6 +11,7 @@ namespace boardsim {
 struct RunOutputs {
   tooloutput::Output *Trace = nullptr;
   tooloutput::Output *Json = nullptr;
+  tooloutput::Output *TraceEvents = nullptr;
   tooloutput::Output *Report = nullptr; // standard output, unless the trace or the JSON goes there
 };
 

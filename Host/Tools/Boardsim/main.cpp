@@ -14,11 +14,13 @@
 #include "RunOutputs.h"
 #include "TableText.h"
 #include "ToolOutput.h"
+#include "TraceEvents.h"
 
 #include "ExitStatus.h"
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -139,6 +141,13 @@ int Main(int argc, char **argv) {
   if (Out.Trace != nullptr) {
     Sinks.push_back(boardsim::TraceSink(*Out.Trace));
   }
+  std::optional<boardsim::TraceEvents> Events;
+  if (Out.TraceEvents != nullptr) {
+    Events.emplace(*Out.TraceEvents,
+                   std::string(boardsim::ModuleName(Asked.Which)) + ", " +
+                       (Image ? "the image " + Asked.ImagePath : std::string("the host build")));
+    Sinks.emplace_back([&Events](const sim::TraceRecord &Record) { Events->observe(Record); });
+  }
   boardsim::Progress Shown(Settings.MaxSteps, boardsim::Progress::StandardErrorIsTerminal());
   Sinks.emplace_back([&Shown](const sim::TraceRecord &Record) {
     if (Record.Kind != sim::AccessKind::Note) {
@@ -148,6 +157,9 @@ int Main(int argc, char **argv) {
   runs::RunRecord Report =
       runs::RecordRun(Runs, Board, Asked.Which, Asked.Decode, Asked.Window, Sinks);
   Shown.finish();
+  if (Events) {
+    Events->finish();
+  }
   Report.ScenarioName = Asked.ScenarioName;
   if (Report.Result.Ran == runs::Implementation::Image) {
     Report.ImagePath = Asked.ImagePath;
