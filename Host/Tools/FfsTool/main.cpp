@@ -86,9 +86,23 @@ std::vector<std::uint8_t> PackModule(const ffsfile::ModuleFile &Packed,
                              .UiName = Module.Name});
 }
 
+// Runs Work and gives the exit status its outcome calls for: one line on standard error for a
+// failure.
+template <typename Job> int Ending(Job &&Work) {
+  try {
+    return Work();
+  } catch (const tooloutput::WriteFailed &Error) {
+    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
+    return tooloutput::ExitOutputFailed;
+  } catch (const std::exception &Error) {
+    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
+    return tooloutput::ExitBadInput;
+  }
+}
+
 // --show: the file's header and sections, on standard output.
 int ShowFile(const std::string &Path) {
-  try {
+  return Ending([&] {
     std::vector<std::uint8_t> Bytes;
     try {
       Bytes = formats::ReadFileBytes(Path, ffsfile::FileHeader::MaxSize);
@@ -106,13 +120,7 @@ int ShowFile(const std::string &Path) {
     Outputs.standardOutput().write(Text);
     Outputs.commit();
     return tooloutput::ExitSuccess;
-  } catch (const tooloutput::WriteFailed &Error) {
-    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return tooloutput::ExitOutputFailed;
-  } catch (const std::exception &Error) {
-    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return tooloutput::ExitBadInput;
-  }
+  });
 }
 
 } // namespace
@@ -173,7 +181,7 @@ int main(int argc, char **argv) {
       return tooloutput::ExitBadInput;
     }
   }
-  try {
+  return Ending([&] {
     if (MapPath.empty()) {
       MapPath = MapBeside(ImagePath);
     }
@@ -181,20 +189,14 @@ int main(int argc, char **argv) {
     Outputs.addInput("the image", ImagePath);
     Outputs.addInput("the map", MapPath);
     tooloutput::Output &Ffs = Outputs.add("--output", OutputPath);
-    const ffsfile::ModuleFile *Module = ffsfile::FindModuleFile(ModuleName);
-    if (!Module) {
+    const ffsfile::ModuleFile *Packed = ffsfile::FindModuleFile(ModuleName);
+    if (!Packed) {
       throw ffsfile::FfsError("unknown module '" + ModuleName + "', expected one of " + Names);
     }
-    const std::vector<std::uint8_t> File = PackModule(*Module, ImagePath, MapPath);
+    const std::vector<std::uint8_t> File = PackModule(*Packed, ImagePath, MapPath);
     Outputs.open();
     Ffs.write({reinterpret_cast<const char *>(File.data()), File.size()});
     Outputs.commit();
     return tooloutput::ExitSuccess;
-  } catch (const tooloutput::WriteFailed &Error) {
-    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return tooloutput::ExitOutputFailed;
-  } catch (const std::exception &Error) {
-    std::fprintf(stderr, "ffs-tool: %s\n", Error.what());
-    return tooloutput::ExitBadInput;
-  }
+  });
 }
