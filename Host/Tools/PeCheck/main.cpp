@@ -225,8 +225,10 @@ int main(int argc, char **argv) {
   tooloutput::GuardStandardDescriptors();
   CLI::App App{"Prints a firmware image's layout and checks the rules it must keep."};
   App.footer(
-      tooloutput::Wrapped("Nothing is printed on standard output unless the inputs are "
-                          "good.") +
+      tooloutput::Wrapped("--module NAME checks every rule the board holds that module to; "
+                          "without it give the rules to check: with none asked, pe-check says so "
+                          "and fails. Nothing is printed on standard output unless the inputs "
+                          "are good.") +
       "\n" +
       tooloutput::ExitStatusHelp(
           {{tooloutput::ExitSuccess, "every rule is kept (a verdict line says so)"},
