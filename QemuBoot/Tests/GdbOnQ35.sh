@@ -19,15 +19,30 @@ done
 
 work=$(mktemp -d)
 trap 'kill "$boot" 2>/dev/null; rm -rf "$work"' EXIT
-# A port of its own for each run, so that two runs at once do not meet.
-port=$((20000 + $$ % 20000))
-"$source_dir/Scripts/q35-debug" --port "$port" --commands "$work/q35.gdb" --build "$build" \
-  >"$work/serial" 2>"$work/boot.err" &
-boot=$!
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  [ -s "$work/q35.gdb" ] && grep -q waiting "$work/boot.err" && break
+# A port of its own for each run, so that two runs at once do not meet; another port when one is
+# taken.
+boot=
+for attempt in 0 1 2 3 4; do
+  port=$((20000 + ($$ + attempt * 7919) % 20000))
+  rm -f "$work/q35.gdb"
+  "$source_dir/Scripts/q35-debug" --port "$port" --commands "$work/q35.gdb" --build "$build" \
+    >"$work/serial" 2>"$work/boot.err" &
+  boot=$!
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    [ -s "$work/q35.gdb" ] && grep -q waiting "$work/boot.err" && break
+    sleep 0.5
+  done
   sleep 0.5
+  if kill -0 "$boot" 2>/dev/null; then
+    break
+  fi
+  boot=
 done
+if [ -z "$boot" ]; then
+  echo "FAIL: the emulator did not start with its gdb stub:"
+  cat "$work/boot.err"
+  exit 1
+fi
 
 cat >"$work/test.gdb" <<'GDB'
 break *SetIoDecode
