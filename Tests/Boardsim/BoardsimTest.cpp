@@ -1413,7 +1413,8 @@ TEST(Boardsim, TraceEventsFollowTheFormatAndTellTheRun) {
     EXPECT_TRUE(Open.empty()) << Open.size() << " slices never end";
     EXPECT_EQ(Slices.count(Each.Slice), 1u);
     const nlohmann::json Run = nlohmann::json::parse(ReadAll(Result));
-    const nlohmann::json Phases = Run.contains("phases") ? Run["phases"] : nlohmann::json{Run};
+    const nlohmann::json Phases =
+        Run.contains("phases") ? Run["phases"] : nlohmann::json::array({Run});
     std::size_t Accesses = 0;
     for (const nlohmann::json &Phase : Phases) {
       Accesses += Phase["accesses"].get<std::size_t>();
