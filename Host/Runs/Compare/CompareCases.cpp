@@ -46,6 +46,34 @@ sim::Scenario Foreign() {
   return Settings;
 }
 
+// The entry with tables of its own, as many rows as the module's (its code holds the counts): a
+// Super I/O script of rows with a non-zero and-mask, which the board's script has none of; each
+// reads the port and writes back the bits the mask keeps with the or-value merged in: on the
+// chip's data port in two logical devices, with a mask that keeps every bit, on a port no device
+// answers (all ones kept) and on the POST port. The last row leaves configuration mode.
+sim::Scenario ReadModifyWriteScript() {
+  sim::Scenario Settings;
+  Settings.Tables.Script = std::vector<sim::ScriptTableRow>{
+      {0x2E, 0x00, 0x87}, {0x2E, 0x00, 0x87}, {0x2E, 0x00, 0x07}, {0x2F, 0x00, 0x0D},
+      {0x2E, 0x00, 0x76}, {0x2F, 0xF0, 0x05}, {0x2F, 0x0F, 0xA0}, {0x2F, 0xFF, 0x00},
+      {0x2E, 0x00, 0x30}, {0x2F, 0x01, 0x01}, {0x2E, 0x00, 0x07}, {0x2F, 0x00, 0x01},
+      {0x2E, 0x00, 0x60}, {0x2F, 0x00, 0x03}, {0x2E, 0x00, 0x61}, {0x2F, 0x80, 0x78},
+      {0x2E, 0x00, 0x70}, {0x2F, 0x0F, 0x04}, {0x4E, 0x01, 0x02}, {0x80, 0xFE, 0x01},
+      {0x2E, 0x00, 0x02}, {0x2E, 0x00, 0xAA}};
+  return Settings;
+}
+
+// A decode table of other devices: COM B at its standard base, the parallel port, the floppy, a
+// game port, windows on eSPI chip selects 1 and 2, and COM A by its other standard base.
+sim::Scenario OtherDecodeTable() {
+  sim::Scenario Settings;
+  Settings.Tables.Decode = std::vector<sim::DecodeTableRow>{
+      {0x2F8, 1, 0x006}, {0x378, 0, 0x007},   {0x3F0, 0, 0x001}, {0x201, 0, 0x008},
+      {0x6C, 4, 0x1FF},  {0x3E8, 0, 0x006},   {0x60, 0, 0x002},  {0x62, 2, 0x0FF},
+      {0x4E, 2, 0x0FF},  {0xA00, 0x90, 0x2FF}};
+  return Settings;
+}
+
 // Every device type on the primary target, with every way each is accepted or refused: both
 // floppy bases, keyboard types 2-5, the four standard COM ports (each opening the 0x200 window),
 // listed and unlisted serial bases on each selector, a bad selector, every parallel base, both
@@ -150,6 +178,8 @@ void ScenarioCases(Table &Add, Run What) {
 void EntryCases(Table &Add) {
   ScenarioCases(Add, Run::Pei);
   Add.entry(Run::Pei, "bits and a window another agent left", Foreign());
+  Add.entry(Run::Pei, "a script of read-modify-write rows", ReadModifyWriteScript());
+  Add.entry(Run::Pei, "a decode table of other devices", OtherDecodeTable());
   for (const std::uint64_t Steps : {1, 100, 333, 1000}) {
     Add.entry(Run::Pei, "hung by a step budget of " + std::to_string(Steps), Budget(Steps));
   }

@@ -65,7 +65,8 @@ std::vector<std::uint8_t> Encode(Target For, const comparison::Case &Each,
                                  std::span<const std::uint8_t> Answers = {});
 
 // The comparison cases a target's seeds come from: the cases of its runs (each entry on every
-// named scenario it reads, the boards those leave out, the request tables).
+// named scenario it reads, the boards those leave out, the request tables), but for those that
+// replace the module's tables, which the layout cannot hold.
 std::vector<comparison::Case> SeedCases(Target For);
 
 // The target's program, also the name of its seed folder in Fuzz/Corpus: "ImagePeiFuzz".
