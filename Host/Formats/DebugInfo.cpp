@@ -73,12 +73,12 @@ DebugInfo DebugInfo::ReadFile(const std::string &Path) {
 }
 
 std::optional<SourceLine> DebugInfo::lineAt(std::uint64_t Address) const {
-  const llvm::DILineInfoSpecifier Spec(
+  const llvm::DILineInfoSpecifier Wanted(
       llvm::DILineInfoSpecifier::FileLineInfoKind::RelativeFilePath,
       llvm::DILineInfoSpecifier::FunctionNameKind::ShortName);
   // The frames from the innermost inlined function out to the function the code is in.
   const llvm::DIInliningInfo Frames = Self_->Dwarf->getInliningInfoForAddress(
-      {Address, llvm::object::SectionedAddress::UndefSection}, Spec);
+      {Address, llvm::object::SectionedAddress::UndefSection}, Wanted);
   if (Frames.getNumberOfFrames() == 0) {
     return std::nullopt;
   }

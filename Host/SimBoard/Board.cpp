@@ -276,7 +276,7 @@ std::size_t Board::enterCall(Operation Made) {
 void Board::returnCall(std::size_t Handle, std::uint64_t Status) {
   CallRecord &Call = Calls_.at(Handle);
   Call.Status = Status;
-  annotate(CallText(Call) + " -> " + ResultText(Call));
+  annotate(CallText(Call) + std::string(CallReturnMark) + ResultText(Call));
   if (!OpenCalls_.empty() && OpenCalls_.back() == Handle) {
     OpenCalls_.pop_back();
   }
@@ -284,7 +284,7 @@ void Board::returnCall(std::size_t Handle, std::uint64_t Status) {
 
 void Board::serviceCall(Operation Made, std::uint64_t Status) {
   CallRecord Call{std::move(Made), static_cast<unsigned>(OpenCalls_.size()), Status};
-  annotate(CallText(Call) + " -> " + ResultText(Call));
+  annotate(CallText(Call) + std::string(CallReturnMark) + ResultText(Call));
   Calls_.push_back(std::move(Call));
 }
 

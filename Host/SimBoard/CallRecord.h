@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace sim {
@@ -69,6 +70,9 @@ const modules::Module &ModuleOf(const Operation &Made);
 unsigned StatusBits(const Operation &Made);
 // "SetIoDecode(0x03F8, 0x00, 0x00000006)".
 std::string CallText(const CallRecord &Call);
+// What a call's return annotation puts between the call's text and its result:
+// "SetIoDecode(0x03F8, 0x00, 0x00000006) -> EFI_SUCCESS (0x00000000)".
+inline constexpr std::string_view CallReturnMark = " -> ";
 // "EFI_SUCCESS (0x00000000)", "EFI_SUCCESS (0x0000000000000000); stores TRUE"; empty before the
 // call returned.
 std::string ResultText(const CallRecord &Call);

@@ -13,9 +13,9 @@ namespace {
 
 using runs::Joined;
 
-// A call annotation: "# " and the call's text; its return adds " -> " and the result.
+// A call annotation: "# " and the call's text; its return adds the return mark and the result.
 constexpr std::string_view AnnotationMark = "# ";
-constexpr std::string_view ReturnMark = " -> ";
+constexpr std::string_view ReturnMark = sim::CallReturnMark;
 
 std::vector<std::string> Formatted(const std::vector<sim::TraceRecord> &Records) {
   std::vector<std::string> Lines;
@@ -246,9 +246,9 @@ namespace {
 void Details(std::ostringstream &Out, const CaseComparison &Case) {
   if (Case.Trace) {
     const TraceDifference &Parted = *Case.Trace;
-    Out << "  the traces part at record " << Parted.Record << ", line " << sim::TraceFileLine(Parted.Record)
-        << " of a trace file (A " << Parted.A.Records << " records, B " << Parted.B.Records
-        << ")\n";
+    Out << "  the traces part at record " << Parted.Record << ", line "
+        << sim::TraceFileLine(Parted.Record) << " of a trace file (A " << Parted.A.Records
+        << " records, B " << Parted.B.Records << ")\n";
     const auto Show = [&](const char *Label, const TraceSide &Side) {
       Out << "  " << Label << ":\n";
       for (const TraceSide::Line &Each : Side.Context) {

@@ -1,6 +1,7 @@
 #include "TraceEvents.h"
 
 #include "BoardPmTimer.h"
+#include "CallRecord.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,8 +14,7 @@ namespace {
 constexpr int ProcessId = 1;
 constexpr int ThreadId = 1;
 
-// How the board marks a call's return in its annotation: "SetIoDecode(...) -> EFI_SUCCESS".
-constexpr std::string_view ReturnMark = " -> ";
+constexpr std::string_view ReturnMark = sim::CallReturnMark;
 
 std::string Quoted(const std::string &Text) {
   return nlohmann::json(Text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
