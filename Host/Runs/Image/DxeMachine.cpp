@@ -1,4 +1,4 @@
-#include "BoardMachine.h"
+#include "DxeMachine.h"
 
 #include "DxeServiceCalls.h"
 #include "EmulatedMachine.h"

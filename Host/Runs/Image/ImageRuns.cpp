@@ -1,8 +1,9 @@
 #include "ImageRuns.h"
 
 #include "BoardInitDxe/DxeModuleData.h"
-#include "BoardMachine.h"
+#include "DxeMachine.h"
 #include "EmulatedMachine.h"
+#include "PeiMachine.h"
 
 #include <cstddef>
 #include <cstring>

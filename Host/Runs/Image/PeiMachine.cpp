@@ -1,4 +1,4 @@
-#include "BoardMachine.h"
+#include "PeiMachine.h"
 
 #include "EmulatedMachine.h"
 #include "ImageTables.h"
