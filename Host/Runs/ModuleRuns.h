@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace runs {
@@ -53,6 +54,20 @@ struct ImageFacts {
   // not use, or faulted (invalid opcode, divide error, a fetch or access outside anything
   // mapped). One line; the run stopped there, and the board holds everything before it.
   std::optional<std::string> Breach;
+  // A hung run (a spin included): the instruction it stood at, and the calls in progress in the
+  // image there, outermost first, each the function and offset it returns to, then where it stood
+  // ("BoardInitDxeEntry+0x2A", "SerialPrint+0x51", "SendByte+0x9"). Lean runs know no calls.
+  std::optional<sim::AccessSite> StoppedAt;
+  std::vector<std::string> StoppedChain;
+  // A CPU fault: the instruction that faulted (for a fetch, the one that branched there), as the
+  // processor would decode it, and the registers then, in the processor's order and width.
+  struct Fault {
+    sim::AccessSite At;
+    std::string Instruction; // "movl (%eax), %ecx"; empty when its bytes cannot be read
+    std::vector<std::pair<std::string, std::uint64_t>> Registers;
+    unsigned RegisterBytes = 4; // 4 in 32-bit mode, 8 in 64-bit
+  };
+  std::optional<Fault> Faulted;
 };
 
 // One result for every run: how it ended (hung, last accesses, calls in progress), what the calls

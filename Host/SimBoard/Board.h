@@ -104,11 +104,12 @@ public:
   // address map puts there ("UART line status"); empty when it has none.
   std::string name(AddressSpace Space, std::uint64_t Address) const;
 
-  // Who makes the access being recorded, for a run that can tell (a shipped image: the function
-  // its instruction is in); empty otherwise. Observers ask while they see the access.
-  using AccessSource = std::function<std::string()>;
+  // Where the access being recorded is made, for a run that can tell (a shipped image: its
+  // instruction); nullptr otherwise. Observers ask while they see the access; the site stays valid
+  // as long as the run's machine.
+  using AccessSource = std::function<const AccessSite *()>;
   void setAccessSource(AccessSource Source) { Source_ = std::move(Source); }
-  std::string accessSource() const { return Source_ ? Source_() : std::string(); }
+  const AccessSite *accessSource() const { return Source_ ? Source_() : nullptr; }
 
   // Returns the handle removeObserver takes: an observer that outlives its run (one phase of a
   // boot) must be removed before it goes.

@@ -48,6 +48,24 @@ std::string FormatRecord(const TraceRecord &Record, bool WithComment) {
   return Line;
 }
 
+std::string FormatSite(const AccessSite &Site) {
+  std::string Text = HexText(Site.Address, 8) + " " + Site.At;
+  if (!Site.File.empty()) {
+    Text += " (" + Site.File + ":" + std::to_string(Site.Line) + ")";
+  }
+  if (!Site.Caller.empty()) {
+    Text += " from " + Site.Caller;
+  }
+  return Text;
+}
+
+std::string_view WithoutSite(std::string_view Line) {
+  if (Line.starts_with("#")) {
+    return Line;
+  }
+  return Line.substr(0, Line.find(WhereMark));
+}
+
 std::string FormatTrace(const std::vector<TraceRecord> &Trace, bool WithComments) {
   std::string Text;
   for (const TraceRecord &Record : Trace) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -32,6 +33,26 @@ inline constexpr const char *TraceFileHeader = "#boardsim-trace version 1";
 constexpr std::size_t TraceFileLine(std::size_t Record) {
   return Record + 2;
 }
+
+// Where in a shipped image an access was made: what a run of an image can tell of each record.
+struct AccessSite {
+  std::uint64_t Address = 0; // the instruction that made it
+  std::string At;            // "IoRead8+0x4": the function of the image's map, and the offset in it
+  std::string File;          // its source line, from the debug information beside the image;
+  unsigned Line = 0;         // empty and 0 without it
+  // The function that called the access primitive: "WaitStatusClear"; empty when the machine does
+  // not follow calls, or the instruction is not in a primitive.
+  std::string Caller;
+};
+
+// A record's line in a trace file may end in a note of where it was made, after this mark:
+// `IN8 0x03FD 0x60  ; UART line status  @ 0x0040031C IoRead8+0x4 (Library/...:12) from SendByte`.
+// The note is not part of the record: readers that compare records drop it.
+inline constexpr const char *WhereMark = "  @ ";
+// "0x0040031C IoRead8+0x4 (Library/HwAccess/X86.cpp:12) from SendByte".
+std::string FormatSite(const AccessSite &Site);
+// A trace file's line without its note of where.
+std::string_view WithoutSite(std::string_view Line);
 
 // `IN8 0x03FD 0x60`, `WR32 0xFE032000 0x00C0008F  ; SPI control 0`, `# LocateProtocol ...`.
 std::string FormatRecord(const TraceRecord &Record, bool WithComment = true);

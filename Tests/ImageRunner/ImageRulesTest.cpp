@@ -8,6 +8,7 @@
 #include "PeFile.h"
 #include "RunTool.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -79,6 +80,10 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
     Where At;
     std::vector<std::uint8_t> Patch;
     std::string Breach; // empty: the run hangs instead
+    // A CPU fault's instruction as the report decodes it and one register it gives; empty: the
+    // breach is a rule of the board's, not a fault.
+    std::string Instruction = "";
+    std::pair<const char *, std::uint64_t> Register = {"", 0};
   };
   const Case Cases[] = {
       // mov [DecodeTable], eax: a write into the image's own flash.
@@ -101,24 +106,32 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
       {"file-handle",
        Where::Entry,
        {0x8B, 0x44, 0x24, 0x04, 0x8B, 0x00},
-       "read of 4 bytes at 0xF11EF11E, outside anything mapped, at " + Image.describe(Entry + 4)},
+       "read of 4 bytes at 0xF11EF11E, outside anything mapped, at " + Image.describe(Entry + 4),
+       "movl (%eax), %eax",
+       {"EAX", 0xF11EF11E}},
       {"ud2",
        Where::SetGenericIoRange,
        {0x0F, 0x0B},
-       "invalid opcode at " + Image.describe(Window)},
+       "invalid opcode at " + Image.describe(Window),
+       "ud2",
+       {"EIP", Window}},
       // xor ecx, ecx; div ecx.
       {"divide",
        Where::SetGenericIoRange,
        {0x31, 0xC9, 0xF7, 0xF1},
-       "divide error (vector 0) at " + Image.describe(Window + 2)},
+       "divide error (vector 0) at " + Image.describe(Window + 2),
+       "divl %ecx",
+       {"ECX", 0}},
       // sub esp, 0x4000; push eax: the stack's 16 KiB used up, the push lands below it.
       {"stack-overflow",
        Where::Entry,
        {0x81, 0xEC, 0x00, 0x40, 0x00, 0x00, 0x50},
        "stack overflow: write of 4 bytes at 0xFFFF0, below the 16384-byte stack, at " +
-           Image.describe(Entry + 6)},
+           Image.describe(Entry + 6),
+       "pushl %eax",
+       {"ESP", 0xFFFF4}},
       // jmp esp: the stack is RAM, never executable.
-      {"execute-ram", Where::SetGenericIoRange, {0xFF, 0xE4}, "not executable"},
+      {"execute-ram", Where::SetGenericIoRange, {0xFF, 0xE4}, "not executable", "jmpl *%esp"},
       // jmp $: a spin without any access.
       {"spin", Where::SetGenericIoRange, {0xEB, 0xFE}, ""},
   };
@@ -172,7 +185,33 @@ TEST(ImageRules, EveryBrokenRuleStopsTheRunNamingItAndTheFunction) {
       EXPECT_TRUE(Run.Image->SpunWithoutAccess);
       ASSERT_FALSE(Run.Running.empty());
       EXPECT_EQ(sim::CallText(Run.Running.back()), "SetGenericIoRange(0x006C, 0x0002)");
+      // A spin names the instruction it spun at and the calls in the image down to it.
+      ASSERT_TRUE(Run.Image->StoppedAt);
+      EXPECT_EQ(Run.Image->StoppedAt->Address, Window);
+      EXPECT_EQ(Run.Image->StoppedAt->At, "SetGenericIoRange");
+      ASSERT_GE(Run.Image->StoppedChain.size(), 2U);
+      EXPECT_EQ(Run.Image->StoppedChain.front().rfind("BoardInitPeiEntry+0x", 0), 0U);
+      EXPECT_EQ(Run.Image->StoppedChain.back(), "SetGenericIoRange");
+      EXPECT_FALSE(Run.Image->Faulted);
       continue;
+    }
+    EXPECT_FALSE(Run.Image->StoppedAt);
+    if (Each.Instruction.empty()) {
+      EXPECT_FALSE(Run.Image->Faulted);
+    } else {
+      ASSERT_TRUE(Run.Image->Faulted);
+      const runs::ImageFacts::Fault &Fault = *Run.Image->Faulted;
+      EXPECT_EQ(Fault.Instruction, Each.Instruction);
+      EXPECT_EQ(Fault.RegisterBytes, 4U);
+      ASSERT_EQ(Fault.Registers.size(), 10U);
+      EXPECT_EQ(Fault.Registers.front().first, "EAX");
+      if (*Each.Register.first != '\0') {
+        const auto Found =
+            std::find_if(Fault.Registers.begin(), Fault.Registers.end(),
+                         [&](const auto &Named) { return Named.first == Each.Register.first; });
+        ASSERT_NE(Found, Fault.Registers.end());
+        EXPECT_EQ(Found->second, Each.Register.second) << Each.Register.first;
+      }
     }
     ASSERT_TRUE(Run.Image->Breach);
     EXPECT_NE(Run.Image->Breach->find(Each.Breach), std::string::npos) << *Run.Image->Breach;
@@ -444,6 +483,23 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   EXPECT_EQ(Chain.front(), "BoardInitPeiEntry");
   const std::string Deepest = Json["image"]["stack_deepest_in"];
   EXPECT_EQ(Deepest.rfind(Chain.back().get<std::string>() + "+", 0), 0u) << Chain << Deepest;
+  // Where the accesses were made: the instruction of each, its function and source line (the
+  // debug file lies beside the build's image), and the function that called the primitive.
+  const nlohmann::json &Sites = Json["access_sites"];
+  ASSERT_FALSE(Sites.empty());
+  EXPECT_EQ(Sites[0]["at"], "MmioRead16");
+  EXPECT_EQ(Sites[0]["file"], "Library/HwAccess/X86/HwAccessX86.cpp");
+  EXPECT_EQ(Sites[0]["caller"], "SpiPeripheralPresent");
+  EXPECT_EQ(Sites[0]["first_record"], 1);
+  std::uint64_t SiteAccesses = 0;
+  for (const nlohmann::json &Site : Sites) {
+    SiteAccesses += Site["accesses"].get<std::uint64_t>();
+    EXPECT_GT(Site["line"], 0) << Site;
+  }
+  EXPECT_EQ(SiteAccesses, Json["accesses"]);
+  EXPECT_EQ(Json["last_access_sites"].size(), Json["last_accesses"].size());
+  const Result HostRun = Boardsim("pei --json=-");
+  EXPECT_EQ(nlohmann::json::parse(HostRun.Out)["access_sites"], nullptr);
 
   // An entry patched to return at once, or to spin before any access.
   struct Case {
@@ -460,7 +516,9 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
        3,
        "HUNG (1000000 instructions without an access)",
        "boardsim: the run hung: it executed 1000000 instructions without an access in "
-       "BoardInitPeiEntry(FileHandle, PeiServices)\n"},
+       "BoardInitPeiEntry(FileHandle, PeiServices)\n"
+       "  stopped at " +
+           sim::HexText(Image.Entry, 8) + " BoardInitPeiEntry\n"},
   };
   for (const Case &Each : Cases) {
     const Result Patched =
@@ -475,12 +533,36 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
   const std::string Trace = tooltest::TempFile("boardsim-breach.trace");
   const Result Run = Boardsim("decode --image=" + Broken + " 0x6C,2,0xFF --trace=" + Trace);
   EXPECT_EQ(Run.Exit, 4);
-  EXPECT_EQ(Run.Err, "boardsim: CPU fault: invalid opcode at " +
-                         Image.describe(Image.SetGenericIoRange) + "\n");
+  // The fault's instruction and registers follow its line.
+  EXPECT_EQ(Run.Err.rfind("boardsim: CPU fault: invalid opcode at " +
+                              Image.describe(Image.SetGenericIoRange) +
+                              "\n  faulting instruction: " +
+                              sim::HexText(Image.SetGenericIoRange, 8) +
+                              " SetGenericIoRange: ud2\n  registers: EAX=0x",
+                          0),
+            0U)
+      << Run.Err;
+  EXPECT_NE(Run.Err.find(" EIP=" + sim::HexText(Image.SetGenericIoRange, 8)), std::string::npos);
   // The outputs are still written, up to the breach.
   const std::string Text = tooltest::ReadAll(Trace);
   EXPECT_EQ(Text.substr(Text.rfind('\n', Text.size() - 2) + 1),
             "# SetGenericIoRange(0x006C, 0x0002)\n");
+  // Every access of an image's trace ends in the note of where it was made, with the source line
+  // when the debug file lies beside the image; compare leaves the notes out, so the image's trace
+  // and the host build's are the same records.
+  const std::string ImageTrace = tooltest::TempFile("boardsim-image.trace");
+  const std::string HostTrace = tooltest::TempFile("boardsim-host.trace");
+  ASSERT_EQ(Boardsim("pei --image=" + imagetest::PeiImagePath + " --trace=" + ImageTrace).Exit, 0);
+  ASSERT_EQ(Boardsim("pei --trace=" + HostTrace).Exit, 0);
+  const std::string Noted = tooltest::ReadAll(ImageTrace);
+  EXPECT_NE(Noted.find("RD16 0xFE033002 0x4B2B  ; SPI device ID  @ " +
+                       sim::HexText(Image.Map.functionAddress("MmioRead16").value_or(0), 8) +
+                       " MmioRead16 (Library/HwAccess/X86/HwAccessX86.cpp:"),
+            std::string::npos)
+      << Noted.substr(0, 400);
+  EXPECT_EQ(tooltest::ReadAll(HostTrace).find(sim::WhereMark), std::string::npos);
+  const Result Same = Boardsim("compare --traces " + ImageTrace + " " + HostTrace);
+  EXPECT_EQ(Same.Exit, 0) << Same.Out;
   EXPECT_NE(Run.Out.find("STOPPED, the firmware broke a rule:\n  CPU fault: invalid opcode"),
             std::string::npos)
       << Run.Out;
@@ -510,6 +592,17 @@ TEST(ImageRules, BoardsimReportsTheImageAndExits4OnABreach) {
     for (std::string Line; std::getline(Lines, Line);) {
       EXPECT_LE(Line.size(), 100u) << Line;
     }
+  }
+  // A hung driver names the instruction it stood at, its source line and the calls down to it.
+  const Result Hung = Boardsim("dxe --image=" + imagetest::DxeImagePath +
+                               " --scenario=uart-never-empties --max-steps=2000");
+  EXPECT_EQ(Hung.Exit, 3);
+  for (const char *Shown :
+       {"\n  stopped at 0x", " PortRead8+0x2 (Library/HwAccess/X86/HwAccessX86.cpp:",
+        "\n  calls in the image: BoardInitDxeEntry+0x", " > SerialPrint+0x", " > SendByte+0x",
+        " > PortRead8+0x2\n"}) {
+    EXPECT_NE(Hung.Err.find(Shown), std::string::npos) << Shown << "\n" << Hung.Err;
+    EXPECT_NE(Hung.Out.find(Shown), std::string::npos) << Shown << "\n" << Hung.Out;
   }
   const Result Refused = Boardsim("dxe --image=" + imagetest::PeiImagePath);
   EXPECT_EQ(Refused.Exit, 2);

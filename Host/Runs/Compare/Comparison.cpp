@@ -185,8 +185,10 @@ Outcome RecordOutcome(const runs::RunRecord &Record, std::vector<sim::TraceRecor
 Outcome TraceOutcome(const std::string &Text) {
   Outcome Out;
   std::istringstream Lines(Text);
+  // A note of where a record was made is no part of the record: a run of an image and of the host
+  // build give the same records.
   for (std::string Line; std::getline(Lines, Line);) {
-    Out.Trace.push_back(std::move(Line));
+    Out.Trace.emplace_back(sim::WithoutSite(Line));
   }
   return Out;
 }

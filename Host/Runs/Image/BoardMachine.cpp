@@ -1,5 +1,6 @@
 #include "BoardMachine.h"
 
+#include "Disassembly.h"
 #include "EmulatedMachine.h"
 #include "Machine/FaultReport.h"
 #include "Machine/ProcessorEvents.h"
@@ -46,6 +47,7 @@ void BoardMachine::restart(sim::Board &Target) {
   CallerSp_ = stackTop();
   Tracking_->restart();
   Refused_.reset();
+  Fault_.reset();
 }
 
 bool BoardMachine::count(std::uint64_t Count) {
@@ -65,15 +67,57 @@ bool BoardMachine::step(std::uint64_t Address, std::uint64_t Size, std::uint64_t
   return Size <= ProcessorEventBytes && processorEvent(Address, Size);
 }
 
-std::string BoardMachine::accessingFunction() const {
+sim::AccessSite BoardMachine::siteOf(std::uint64_t Address, std::uint64_t Return) const {
+  sim::AccessSite Site;
+  Site.Address = Address;
+  Site.At = functionAt(Address);
+  if (const std::optional<formats::SourceLine> Line = lineAt(Address)) {
+    Site.File = Line->File;
+    Site.Line = Line->Line;
+  }
   // Every access is made by a hardware-access primitive: the function that wanted it is the one
   // the primitive returns to. Only full tracking follows the calls.
-  const std::uint64_t Return = Tracking_->innermostReturn();
-  if (Return == 0) {
-    return "";
+  if (Return != 0) {
+    const std::string Caller = functionAt(Return);
+    Site.Caller = Caller.substr(0, Caller.find('+'));
   }
-  const std::string At = functionAt(Return);
-  return At.substr(0, At.find('+'));
+  return Site;
+}
+
+const sim::AccessSite *BoardMachine::accessSite() {
+  const std::uint64_t Address = Tracking_->accessAt();
+  const std::uint64_t Return = Tracking_->innermostReturn();
+  const auto [Found, New] = Sites_.try_emplace({Address, Return});
+  if (New) {
+    Found->second = siteOf(Address, Return);
+  }
+  return &Found->second;
+}
+
+void BoardMachine::keepFault(std::uint64_t Address) {
+  if (Stop_ != Stop::None || Fault_) {
+    return;
+  }
+  runs::ImageFacts::Fault Fault;
+  Fault.At = siteOf(Address, Tracking_->innermostReturn());
+  Fault.RegisterBytes = static_cast<unsigned>(Core_.slotSize());
+  for (const NamedRegister &Each : FaultRegisters(wide())) {
+    Fault.Registers.emplace_back(Each.Name, reg(Each.Id));
+  }
+  // The instruction's bytes, as many of them as can be read.
+  std::array<std::uint8_t, LongestInstruction> Bytes{};
+  std::size_t Readable = Bytes.size();
+  while (Readable != 0 && !readRam(Address, Bytes.data(), Readable)) {
+    --Readable;
+  }
+  if (Readable != 0) {
+    const formats::CodeDecoder Decoder(static_cast<unsigned>(Core_.slotSize()));
+    const formats::Instruction Decoded =
+        Decoder.decode(std::vector<std::uint8_t>(Bytes.begin(), Bytes.begin() + Readable), Address);
+    Fault.Instruction =
+        Decoded.Operands.empty() ? Decoded.Mnemonic : Decoded.Mnemonic + " " + Decoded.Operands;
+  }
+  Fault_ = std::move(Fault);
 }
 
 void BoardMachine::stop(Stop Why) {
@@ -119,6 +163,7 @@ bool BoardMachine::run(std::uint64_t Address, std::uint64_t StackPointer,
     return false;
   }
   if (Result != UC_ERR_OK) {
+    keepFault(Tracking_->faultAt());
     breach(std::string("CPU fault: ") +
            (Result == UC_ERR_INSN_INVALID ? "invalid opcode" : uc_strerror(Result)) + " at " +
            describe(Tracking_->faultAt()));
@@ -154,6 +199,15 @@ runs::ImageFacts BoardMachine::facts() const {
   Facts.Instructions = Instructions_;
   Facts.SpunWithoutAccess = Stop_ == Stop::Spin;
   Facts.Breach = Breach_;
+  if (hung()) {
+    const std::uint64_t At = Tracking_->pc();
+    Facts.StoppedAt = siteOf(At, Tracking_->innermostReturn());
+    for (const std::uint64_t Return : Tracking_->returnAddresses()) {
+      Facts.StoppedChain.push_back(functionAt(Return));
+    }
+    Facts.StoppedChain.push_back(Facts.StoppedAt->At);
+  }
+  Facts.Faulted = Fault_;
   return Facts;
 }
 
@@ -187,6 +241,7 @@ bool BoardMachine::processorEvent(std::uint64_t Address, std::uint64_t Size) {
     }
     const std::uint64_t Sp = reg(stackPointer()) - Core_.slotSize();
     if (!writeRam(Sp, &Flags, Core_.slotSize())) {
+      keepFault(Address);
       breach("CPU fault: pushf below the stack, at " + describe(Address));
       return false;
     }
@@ -229,6 +284,8 @@ bool BoardMachine::invalid(uc_mem_type Type, std::uint64_t Address, int Size) {
 void BoardMachine::refused(uc_mem_type Type, std::uint64_t Address, int Size,
                            const std::string &Where) {
   if (!namedInvalid(Type, Address, ByteCount(Size), Where)) {
+    const bool Fetch = Type == UC_MEM_FETCH_UNMAPPED || Type == UC_MEM_FETCH_PROT;
+    keepFault(Fetch ? Tracking_->pc() : Tracking_->faultAt());
     breach(RefusedAccessText(Type, Address, Size, Where, {Setup_.StackBase, Setup_.StackSize}));
   }
 }
@@ -272,6 +329,7 @@ void BoardMachine::OnInterrupt(uc_engine *, std::uint32_t Vector, void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
   if (Machine.Stop_ == Stop::None) {
     Machine.guarded([&] {
+      Machine.keepFault(Machine.Tracking_->faultAt());
       Machine.breach(std::string("CPU fault: ") + ExceptionName(Vector) + " (vector " +
                      std::to_string(Vector) + ") at " +
                      Machine.describe(Machine.Tracking_->faultAt()));

@@ -16,10 +16,12 @@
 
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace imagerun {
 
@@ -50,9 +52,9 @@ public:
   // The run's facts; the stack high-water mark is read off the paint: the bytes written below the
   // stack pointer of the deepest call's caller, return address included.
   runs::ImageFacts facts() const;
-  // The function that called the primitive making the access the board is handling:
-  // "WaitStatusClear"; empty when the machine does not follow calls.
-  std::string accessingFunction() const;
+  // Where the access the board is handling is made: its instruction, the function and source
+  // line, and the function that called the primitive making it. Valid while the machine lives.
+  const sim::AccessSite *accessSite();
 
 protected:
   enum class Stop { None, StepBudget, Spin, Breach, Error };
@@ -63,6 +65,8 @@ protected:
   virtual std::string describe(std::uint64_t Address) const = 0;
   // "SetIoDecode+0xC".
   virtual std::string functionAt(std::uint64_t Address) const = 0;
+  // The source line of the instruction at Address; nullopt without debug information.
+  virtual std::optional<formats::SourceLine> lineAt(std::uint64_t Address) const = 0;
   // Each instruction of the image the machine sees, before it executes and before the processor
   // events; false when the machine stopped the run.
   virtual bool instruction(std::uint64_t /*Address*/, std::uint64_t /*StackPointer*/) {
@@ -158,6 +162,10 @@ private:
   // false when the instruction is none (or the board stopped the run).
   bool processorEvent(std::uint64_t Address, std::uint64_t Size);
   bool invalid(uc_mem_type Type, std::uint64_t Address, int Size);
+  // The site of the instruction at Address, with Return the return address of the innermost call.
+  sim::AccessSite siteOf(std::uint64_t Address, std::uint64_t Return) const;
+  // Keeps the registers and the instruction at Address for the report of a CPU fault.
+  void keepFault(std::uint64_t Address);
   // Breaks the run for an access of Size bytes at Address the memory refused, at Where.
   void refused(uc_mem_type Type, std::uint64_t Address, int Size, const std::string &Where);
   void paintStack();
@@ -189,6 +197,9 @@ private:
     int Size;
   };
   std::optional<RefusedAccess> Refused_;
+  // The sites of the accesses, by instruction and the return address of the innermost call.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, sim::AccessSite> Sites_;
+  std::optional<runs::ImageFacts::Fault> Fault_;
 };
 
 } // namespace imagerun

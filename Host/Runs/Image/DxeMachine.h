@@ -35,6 +35,9 @@ public:
 private:
   std::string describe(std::uint64_t Address) const override;
   std::string functionAt(std::uint64_t Address) const override;
+  std::optional<formats::SourceLine> lineAt(std::uint64_t Address) const override {
+    return Image_.lineAt(Address);
+  }
 
   void buildFirmware();
   void restoreImage();

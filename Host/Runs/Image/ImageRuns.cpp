@@ -37,8 +37,8 @@ runs::DxeFacts ReadDxeFacts(const DxeMachine &Machine, const DxeImage &Image) {
 // access.
 class SourceFromMachine {
 public:
-  SourceFromMachine(sim::Board &Target, const BoardMachine &Machine) : Target_(Target) {
-    Target_.setAccessSource([&Machine] { return Machine.accessingFunction(); });
+  SourceFromMachine(sim::Board &Target, BoardMachine &Machine) : Target_(Target) {
+    Target_.setAccessSource([&Machine] { return Machine.accessSite(); });
   }
   ~SourceFromMachine() { Target_.setAccessSource(nullptr); }
   SourceFromMachine(const SourceFromMachine &) = delete;
@@ -57,7 +57,7 @@ void Finish(runs::RunResult &Result, const BoardMachine &Machine, const sim::Boa
 
 // The module's entry, called by Invoke on Machine and annotated as the host build annotates it.
 template <typename Call>
-runs::RunResult CallEntry(const BoardMachine &Machine, sim::Board &Target, sim::Operation Made,
+runs::RunResult CallEntry(BoardMachine &Machine, sim::Board &Target, sim::Operation Made,
                           Call &&Invoke) {
   runs::RunResult Result;
   const SourceFromMachine Source(Target, Machine);

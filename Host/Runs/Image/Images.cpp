@@ -3,6 +3,7 @@
 #include "BoardInitDxe/DxeModuleData.h"
 #include "EmulatedMachine.h"
 #include "FileRead.h"
+#include "ImageDebug.h"
 #include "MapCheck.h"
 #include "Modules.h"
 #include "PeImage.h"
@@ -207,6 +208,7 @@ PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) 
   Image.SetIoDecode = PeiFunction(Image, MapPath, modules::Call::SetIoDecode);
   Image.SetGenericIoRange = PeiFunction(Image, MapPath, modules::Call::SetGenericIoRange);
   Image.Code = CodeStretches(File, Image.Map, Image.Base);
+  Image.Debug = ReadImageDebug(Path, Image.Entry, PeiModule.entry().Name);
   return Image;
 }
 
@@ -261,6 +263,7 @@ DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) 
                      SymbolInImage(Image.Map, MapPath, ModuleDataName, SymbolKind::Data, Image.Size,
                                    sizeof(DxeModuleData));
   Image.Code = CodeStretches(File, Image.Map, Image.Base);
+  Image.Debug = ReadImageDebug(Path, Image.PreferredBase + File.EntryPoint, DxeModule.entry().Name);
   return Image;
 }
 

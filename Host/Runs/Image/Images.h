@@ -2,12 +2,15 @@
 // everything a run relies on; any other file is refused with one line that names the problem.
 #pragma once
 
+#include "DebugInfo.h"
 #include "LinkerMap.h"
 #include "Modules.h"
 #include "PeFile.h"
 #include "Trace.h"
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -58,8 +61,14 @@ struct PeiImage {
   std::uint32_t SetGenericIoRange = 0;
   LinkerMap Map;
   std::vector<CodeStretch> Code;
+  // The debug file beside the image, when there is one.
+  std::shared_ptr<const formats::DebugInfo> Debug;
 
   bool contains(std::uint64_t Address) const { return Address >= Base && Address - Base < Size; }
+  // The source line of the instruction at Address; nullopt without debug information.
+  std::optional<formats::SourceLine> lineAt(std::uint64_t Address) const {
+    return Debug ? Debug->lineAt(Address) : std::nullopt;
+  }
   // "0xFFF00390 (SetIoDecode+0xC)".
   std::string describe(std::uint64_t Address) const;
   // Where one of the module's functions the runs call begins.
@@ -83,8 +92,15 @@ struct DxeImage {
   std::uint64_t ModuleData = 0;     // gDxeModuleData
   LinkerMap Map;
   std::vector<CodeStretch> Code;
+  // The debug file beside the image, when there is one: linked at PreferredBase.
+  std::shared_ptr<const formats::DebugInfo> Debug;
 
   bool contains(std::uint64_t Address) const { return Address >= Base && Address - Base < Size; }
+  // The source line of the instruction at Address (at Base); nullopt without debug information.
+  std::optional<formats::SourceLine> lineAt(std::uint64_t Address) const {
+    return Debug && contains(Address) ? Debug->lineAt(Address - Base + PreferredBase)
+                                      : std::nullopt;
+  }
   // "SerialPrint+0xC": the map's name for an address at Base.
   std::string functionAt(std::uint64_t Address) const;
   // "0x400390 (SerialPrint+0xC)"; the address alone outside the image.

@@ -37,6 +37,9 @@ private:
 
   std::string describe(std::uint64_t Address) const override;
   std::string functionAt(std::uint64_t Address) const override;
+  std::optional<formats::SourceLine> lineAt(std::uint64_t Address) const override {
+    return Image_.lineAt(Address);
+  }
   bool instruction(std::uint64_t Address, std::uint64_t StackPointer) override;
   void entered(std::uint64_t Address) override;
   bool namedInvalid(uc_mem_type Type, std::uint64_t Address, const std::string &Bytes,

@@ -116,8 +116,9 @@ void RunFacts::observe(const sim::TraceRecord &Record, const sim::Board *Source)
   if (ReadRunAddress_) {
     ++ReadRunLength_;
     if (Source != nullptr) {
-      if (std::string From = Source->accessSource(); !From.empty()) {
-        ReadRunFrom_.push_back(std::move(From));
+      if (const sim::AccessSite *Site = Source->accessSource();
+          Site != nullptr && !Site->Caller.empty()) {
+        ReadRunFrom_.push_back(Site->Caller);
       }
     }
   }

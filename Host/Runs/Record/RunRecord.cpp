@@ -42,6 +42,7 @@ RunRecord RecordRun(const ModuleRuns &Runs, sim::Board &Target, sim::RunKind Wha
   Observers.push_back(Target.addObserver([&](const sim::TraceRecord &Made) {
     Record.Facts.observe(Made, &Target);
     Record.Time.observe(Made, &Target);
+    Record.Sites.observe(Made, Target);
     Watch.observe(Made);
   }));
   Target.startPhase(); // each run has the whole step budget, and its own start

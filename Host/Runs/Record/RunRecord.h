@@ -5,6 +5,7 @@
 // board model, never a live board.
 #pragma once
 
+#include "AccessSites.h"
 #include "BoardState.h"
 #include "BoardTime.h"
 #include "CallRecord.h"
@@ -44,6 +45,7 @@ struct RunRecord {
   RunResult Result;
   RunFacts Facts;
   BoardTime Time;
+  AccessSites Sites; // where in the image the accesses were made; none for the host build
   // The calls (indices into Calls) during which a decode register changed.
   std::set<std::size_t> DecodeChangedIn;
   // Where the bridge decodes after a run of the early-init module; empty for the driver's run.

@@ -5,6 +5,7 @@
 #include "ExitStatus.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "ImageStops.h"
 #include "LastAccesses.h"
 #include "Options.h"
 #include "RunOutputs.h"
@@ -146,6 +147,11 @@ void PrintHung(const BootPhase &Phase, const char *Name) {
   for (const std::string &Line : CollapsedRecords(Phase.Report.Result.LastAccesses)) {
     tooloutput::PrintError("  {}\n", Line);
   }
+  if (Phase.Report.Result.Image) {
+    for (const std::string &Line : StoppedLines(*Phase.Report.Result.Image)) {
+      tooloutput::PrintError("  {}\n", Line);
+    }
+  }
 }
 
 } // namespace
@@ -211,7 +217,7 @@ int BootMain(int argc, const char *const *argv) {
   sim::Board Board(Settings);
   std::vector<sim::TraceObserver> Sinks;
   if (Out.Trace != nullptr) {
-    Sinks.push_back(TraceSink(*Out.Trace));
+    Sinks.push_back(TraceSink(*Out.Trace, Board));
   }
   std::optional<TraceEvents> Events;
   if (Out.TraceEvents != nullptr) {
@@ -265,6 +271,9 @@ int BootMain(int argc, const char *const *argv) {
     const runs::RunResult &Result = Phase->Report.Result;
     if (Result.Image && Result.Image->Breach) {
       std::fprintf(stderr, "boardsim: %s\n", Result.Image->Breach->c_str());
+      for (const std::string &Line : FaultLines(*Result.Image)) {
+        std::fprintf(stderr, "  %s\n", Line.c_str());
+      }
       return ExitBreach;
     }
     if (Result.Hung) {

@@ -6,6 +6,7 @@
 #include "DecodeState.h"
 #include "DeviceReport.h"
 #include "Findings.h"
+#include "ImageStops.h"
 #include "Report.h"
 #include "StatusJson.h"
 #include "TableJson.h"
@@ -227,6 +228,24 @@ std::string JsonText(const RunRecord &Report) {
   for (const sim::TraceRecord &Record : Result.LastAccesses) {
     Out["last_accesses"].push_back(sim::FormatRecord(Record));
   }
+  // Where in the image each access was made: null for the host build.
+  Out["last_access_sites"] = nullptr;
+  Out["access_sites"] = nullptr;
+  if (Result.Ran == runs::Implementation::Image) {
+    const std::vector<runs::SiteCount> &Sites = Report.Sites.sites();
+    Out["last_access_sites"] = Json::array();
+    for (const std::optional<std::size_t> &Site :
+         Report.Sites.lastSites(Result.LastAccesses.size())) {
+      Out["last_access_sites"].push_back(Site ? SiteJson(Sites[*Site].Site) : Json(nullptr));
+    }
+    Out["access_sites"] = Json::array();
+    for (const runs::SiteCount &Each : Sites) {
+      Json Site = SiteJson(Each.Site);
+      Site["accesses"] = Each.Accesses;
+      Site["first_record"] = Each.FirstRecord;
+      Out["access_sites"].push_back(std::move(Site));
+    }
+  }
   Out["running"] = Json::array();
   for (const sim::CallRecord &Call : Result.Running) {
     Out["running"].push_back(sim::CallText(Call));
@@ -240,6 +259,7 @@ std::string JsonText(const RunRecord &Report) {
                     {"instructions", Facts.Instructions},
                     {"breach", Facts.Breach ? Json(*Facts.Breach) : Json(nullptr)},
                     {"stack_chain", Facts.StackChain}};
+    AddStopsJson(Out["image"], Facts);
   }
   Out["decode_map"] = Report.Which != Module::Dxe ? DecodeMapJson(Report.Decode) : Json(nullptr);
   Out["board_time"] = BoardTimeJson(Report.Time);

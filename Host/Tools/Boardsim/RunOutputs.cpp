@@ -22,11 +22,17 @@ RunOutputs AddRunOutputs(tooloutput::OutputSet &Outputs, const Invocation &Asked
   return Made;
 }
 
-sim::TraceObserver TraceSink(tooloutput::Output &Trace) {
+sim::TraceObserver TraceSink(tooloutput::Output &Trace, const sim::Board &Source) {
   Trace.write(sim::TraceFileHeader);
   Trace.write("\n");
-  return [&Trace](const sim::TraceRecord &Record) {
+  return [&Trace, &Source](const sim::TraceRecord &Record) {
     Trace.write(sim::FormatRecord(Record));
+    if (Record.Kind != sim::AccessKind::Note) {
+      if (const sim::AccessSite *Site = Source.accessSource()) {
+        Trace.write(sim::WhereMark);
+        Trace.write(sim::FormatSite(*Site));
+      }
+    }
     Trace.write("\n");
   };
 }

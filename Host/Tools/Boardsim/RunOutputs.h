@@ -19,7 +19,9 @@ struct RunOutputs {
 RunOutputs AddRunOutputs(tooloutput::OutputSet &Outputs, const Invocation &Asked);
 
 // The sink that streams the trace to its output as the run makes it, a record a line after the
-// file's header line (written here): memory stays bounded whatever the step budget.
-sim::TraceObserver TraceSink(tooloutput::Output &Trace);
+// file's header line (written here): memory stays bounded whatever the step budget. A run that
+// can tell where each access was made (a shipped image's, on Source) ends its records' lines in a
+// note of where.
+sim::TraceObserver TraceSink(tooloutput::Output &Trace, const sim::Board &Source);
 
 } // namespace boardsim

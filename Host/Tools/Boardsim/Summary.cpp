@@ -6,6 +6,7 @@
 #include "DecodeState.h"
 #include "DeviceReport.h"
 #include "Findings.h"
+#include "ImageStops.h"
 #include "Report.h"
 #include "SuperIoChip.h"
 #include "TableJson.h"
@@ -316,6 +317,14 @@ std::string Summary(const RunRecord &Report, bool Verbose) {
     Out << "  run from the image " << Report.ImagePath << "\n";
   }
   Out << ReplacedTablesSummary(Report.Settings.Tables);
+  if (Result.Image) {
+    for (const std::string &Line : FaultLines(*Result.Image)) {
+      Out << "  " << Line << "\n";
+    }
+    for (const std::string &Line : StoppedLines(*Result.Image)) {
+      Out << "  " << Line << "\n";
+    }
+  }
   if (Result.Hung && !Result.Running.empty()) {
     Out << "  running:";
     for (const sim::CallRecord &Call : Result.Running) {

@@ -7,6 +7,7 @@
 #include "Findings.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "ImageStops.h"
 #include "LastAccesses.h"
 #include "Options.h"
 #include "Progress.h"
@@ -52,6 +53,11 @@ void PrintHung(const runs::RunRecord &Report, std::uint64_t MaxSteps) {
                          Running, Report.Result.LastAccesses.empty() ? "" : "; last accesses:");
   for (const std::string &Line : boardsim::CollapsedRecords(Report.Result.LastAccesses)) {
     tooloutput::PrintError("  {}\n", Line);
+  }
+  if (Report.Result.Image) {
+    for (const std::string &Line : boardsim::StoppedLines(*Report.Result.Image)) {
+      tooloutput::PrintError("  {}\n", Line);
+    }
   }
 }
 
@@ -139,7 +145,7 @@ int Main(int argc, char **argv) {
   sim::Board Board(Settings);
   std::vector<sim::TraceObserver> Sinks;
   if (Out.Trace != nullptr) {
-    Sinks.push_back(boardsim::TraceSink(*Out.Trace));
+    Sinks.push_back(boardsim::TraceSink(*Out.Trace, Board));
   }
   std::optional<boardsim::TraceEvents> Events;
   if (Out.TraceEvents != nullptr) {
@@ -175,6 +181,9 @@ int Main(int argc, char **argv) {
   // A breach is the firmware's fault, not the run's: the outputs hold everything up to it.
   if (Report.Result.Image && Report.Result.Image->Breach) {
     std::fprintf(stderr, "boardsim: %s\n", Report.Result.Image->Breach->c_str());
+    for (const std::string &Line : boardsim::FaultLines(*Report.Result.Image)) {
+      std::fprintf(stderr, "  %s\n", Line.c_str());
+    }
     return ExitBreach;
   }
   if (Report.Result.Hung) {

@@ -32,6 +32,25 @@ const char *ExceptionName(std::uint32_t Vector) {
   return Name != nullptr ? Name : "interrupt";
 }
 
+std::span<const NamedRegister> FaultRegisters(bool Wide) {
+  static constexpr NamedRegister Narrow[] = {
+      {"EAX", UC_X86_REG_EAX},      {"EBX", UC_X86_REG_EBX}, {"ECX", UC_X86_REG_ECX},
+      {"EDX", UC_X86_REG_EDX},      {"ESI", UC_X86_REG_ESI}, {"EDI", UC_X86_REG_EDI},
+      {"EBP", UC_X86_REG_EBP},      {"ESP", UC_X86_REG_ESP}, {"EIP", UC_X86_REG_EIP},
+      {"EFLAGS", UC_X86_REG_EFLAGS}};
+  static constexpr NamedRegister Long[] = {
+      {"RAX", UC_X86_REG_RAX}, {"RBX", UC_X86_REG_RBX}, {"RCX", UC_X86_REG_RCX},
+      {"RDX", UC_X86_REG_RDX}, {"RSI", UC_X86_REG_RSI}, {"RDI", UC_X86_REG_RDI},
+      {"RBP", UC_X86_REG_RBP}, {"RSP", UC_X86_REG_RSP}, {"R8", UC_X86_REG_R8},
+      {"R9", UC_X86_REG_R9},   {"R10", UC_X86_REG_R10}, {"R11", UC_X86_REG_R11},
+      {"R12", UC_X86_REG_R12}, {"R13", UC_X86_REG_R13}, {"R14", UC_X86_REG_R14},
+      {"R15", UC_X86_REG_R15}, {"RIP", UC_X86_REG_RIP}, {"RFLAGS", UC_X86_REG_EFLAGS}};
+  if (Wide) {
+    return Long;
+  }
+  return Narrow;
+}
+
 std::string ByteCount(int Size) {
   return std::to_string(Size) + (Size == 1 ? " byte" : " bytes");
 }

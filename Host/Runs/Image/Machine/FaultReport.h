@@ -5,7 +5,9 @@
 
 #include <unicorn/unicorn.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace imagerun {
@@ -27,5 +29,15 @@ std::string RefusedAccessText(uc_mem_type Type, std::uint64_t Address, int Size,
 
 // "4 bytes", "1 byte".
 std::string ByteCount(int Size);
+
+// The registers a fault report gives, in the processor's order.
+struct NamedRegister {
+  const char *Name;
+  int Id; // the emulator's
+};
+std::span<const NamedRegister> FaultRegisters(bool Wide);
+
+// The longest x86 instruction, in bytes.
+inline constexpr std::size_t LongestInstruction = 15;
 
 } // namespace imagerun

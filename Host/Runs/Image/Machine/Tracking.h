@@ -65,6 +65,9 @@ public:
   std::uint64_t pc() const { return Pc_; }
   // Where the processor stands after a fault: the faulting instruction.
   virtual std::uint64_t faultAt() const = 0;
+  // The instruction making the access the board is handling. Lean, the emulator keeps the program
+  // counter exact at a device window's access; at a port access it stands at the block's start.
+  virtual std::uint64_t accessAt() const = 0;
   // Whether the instruction of a refused data access is known when the access is refused; lean,
   // only once the emulator has stopped on it.
   virtual bool exactAtAccess() const = 0;
@@ -94,6 +97,7 @@ public:
   void restart() override;
   void beginRun(std::uint64_t StackPointer) override;
   std::uint64_t faultAt() const override { return Pc_; }
+  std::uint64_t accessAt() const override { return Pc_; }
   bool exactAtAccess() const override { return true; }
   std::vector<std::uint64_t> returnAddresses() const override;
   std::uint64_t innermostReturn() const override {
@@ -127,6 +131,7 @@ public:
   void watch(std::uint64_t Address) override;
   void restart() override;
   std::uint64_t faultAt() const override;
+  std::uint64_t accessAt() const override { return faultAt(); }
   bool exactAtAccess() const override { return false; }
 
 private:
