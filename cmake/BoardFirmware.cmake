@@ -96,9 +96,23 @@ function(board_firmware_image NAME)
     DEPENDS ${OUTPUT} ${CMAKE_SOURCE_DIR}/cmake/DebugLink.cmake
     VERBATIM
     COMMENT "Linking the debug file ${NAME}.debug")
-  add_custom_target(${NAME} ALL DEPENDS ${OUTPUT} ${DEBUG_FILE})
+  set(GDB_FILE ${DEBUG_FILE})
+  if(ARG_ARCH STREQUAL "ia32")
+    # gdb reads a 32-bit PE file's addresses sign-extended (0xFFF00200 as 0xFFFFFFFFFFF00200):
+    # the same debug information as a 32-bit ELF file, which it reads unsigned, is the file to
+    # give it.
+    set(GDB_FILE ${DEBUG_FILE}.elf)
+    add_custom_command(
+      OUTPUT ${GDB_FILE}
+      COMMAND ${BOARD_OBJCOPY} -O elf32-i386 ${DEBUG_FILE} ${GDB_FILE}
+      DEPENDS ${DEBUG_FILE}
+      VERBATIM
+      COMMENT "Writing ${NAME}.debug.elf for gdb")
+  endif()
+  add_custom_target(${NAME} ALL DEPENDS ${OUTPUT} ${DEBUG_FILE} ${GDB_FILE})
   # What the image was linked from, for the steps that package and budget it.
   set_target_properties(${NAME} PROPERTIES IMAGE_FILE ${OUTPUT} DEBUG_FILE ${DEBUG_FILE}
+    GDB_FILE ${GDB_FILE}
     IMAGE_ARCH ${ARG_ARCH}
     IMAGE_ENTRY ${ARG_ENTRY} IMAGE_LIBRARIES "${ARG_LIBRARIES}")
 endfunction()
@@ -108,5 +122,7 @@ if(BOARD_BUILD_FLAVOUR STREQUAL "firmware")
     message(FATAL_ERROR "The firmware flavour needs clang (configure with the 'firmware' preset)")
   endif()
   find_program(BOARD_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+  # binutils' objcopy: llvm-objcopy does not turn a PE file into an ELF file.
+  find_program(BOARD_OBJCOPY NAMES objcopy REQUIRED)
   find_program(BOARD_LLVM_READOBJ NAMES llvm-readobj llvm-readobj-14 REQUIRED)
 endif()

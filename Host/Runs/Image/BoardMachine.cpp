@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace imagerun {
 
@@ -60,7 +61,21 @@ bool BoardMachine::count(std::uint64_t Count) {
   return true;
 }
 
+void BoardMachine::debugWith(Debugger *Debug) {
+  if (Debug != nullptr && Setup_.Follow == Tracking::Lean) {
+    throw std::logic_error("a debugger needs a machine that follows every instruction");
+  }
+  Debugger_ = Debug;
+}
+
 bool BoardMachine::step(std::uint64_t Address, std::uint64_t Size, std::uint64_t Sp) {
+  if (Debugger_ != nullptr) {
+    Debugger_->instruction(Core_, Address);
+    // The debugger may have moved the processor on: the instruction now due runs next.
+    if (reg(programCounter()) != Address) {
+      return false;
+    }
+  }
   if (!instruction(Address, Sp) || Stop_ != Stop::None) {
     return false;
   }
@@ -118,6 +133,9 @@ void BoardMachine::keepFault(std::uint64_t Address) {
         Decoded.Operands.empty() ? Decoded.Mnemonic : Decoded.Mnemonic + " " + Decoded.Operands;
   }
   Fault_ = std::move(Fault);
+  if (Debugger_ != nullptr) {
+    Debugger_->faulted(Core_, Address, "CPU fault");
+  }
 }
 
 void BoardMachine::stop(Stop Why) {

@@ -8,6 +8,7 @@
 
 #include "Board.h"
 #include "Images.h"
+#include "Machine/Debugger.h"
 #include "Machine/EmulatorCore.h"
 #include "Machine/Tracking.h"
 #include "ModuleRuns.h"
@@ -55,6 +56,9 @@ public:
   // Where the access the board is handling is made: its instruction, the function and source
   // line, and the function that called the primitive making it. Valid while the machine lives.
   const sim::AccessSite *accessSite();
+  // Debug, when given, sees every instruction of the image before it runs (full tracking only:
+  // a lean machine refuses one) and every CPU fault; nullptr for none.
+  void debugWith(Debugger *Debug);
 
 protected:
   enum class Stop { None, StepBudget, Spin, Breach, Error };
@@ -200,6 +204,7 @@ private:
   // The sites of the accesses, by instruction and the return address of the innermost call.
   std::map<std::pair<std::uint64_t, std::uint64_t>, sim::AccessSite> Sites_;
   std::optional<runs::ImageFacts::Fault> Fault_;
+  Debugger *Debugger_ = nullptr;
 };
 
 } // namespace imagerun

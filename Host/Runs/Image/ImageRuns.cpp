@@ -99,6 +99,7 @@ PeiMachine &ImageRuns::peiMachine(sim::Board &Target) const {
   } else {
     PeiMachine_ = std::make_unique<PeiMachine>(pei(), Target, Follow_);
   }
+  PeiMachine_->debugWith(Debugger_);
   return *PeiMachine_;
 }
 
@@ -111,6 +112,7 @@ DxeMachine &ImageRuns::dxeMachine(sim::Board &Target) const {
   } else {
     DxeMachine_ = std::make_unique<DxeMachine>(*Dxe_, Target, Follow_);
   }
+  DxeMachine_->debugWith(Debugger_);
   return *DxeMachine_;
 }
 

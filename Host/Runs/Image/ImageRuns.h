@@ -11,6 +11,7 @@
 
 namespace imagerun {
 
+class Debugger;
 class PeiMachine;
 class DxeMachine;
 
@@ -40,6 +41,9 @@ public:
   runs::RunResult runWindowRequests(sim::Board &Target,
                                     std::span<const runs::WindowRequest> Requests) const override;
 
+  // Every run after this is followed by Debug (nullptr: none): the runs must follow in full.
+  void debugWith(Debugger *Debug) { Debugger_ = Debug; }
+
 private:
   const PeiImage &pei() const;
   // The machine for a run on Target, built or restored.
@@ -51,6 +55,7 @@ private:
   Tracking Follow_;
   mutable std::unique_ptr<PeiMachine> PeiMachine_;
   mutable std::unique_ptr<DxeMachine> DxeMachine_;
+  Debugger *Debugger_ = nullptr;
 };
 
 } // namespace imagerun

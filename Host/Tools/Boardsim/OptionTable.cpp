@@ -239,6 +239,14 @@ const std::vector<OptionRow> Options = {
         "a run whose summary marks a WARNING exits with status 1, once every output is written "
         "(standard error says how many)",
         [](Invocation &Run, const OptionValue &) { Run.Strict = true; }),
+    Own("--gdb", "PORT", AllRuns,
+        "debug the --image with gdb: serve gdb's remote protocol on 127.0.0.1:PORT (0: a free "
+        "port, which standard error names), the run waiting at the module's entry instruction "
+        "for 'target remote'; breakpoints, steps, registers, memory, reverse-stepi and "
+        "reverse-continue, the board's accesses shown as they happen",
+        [](Invocation &Run, const OptionValue &Arg) {
+          Run.GdbPort = static_cast<std::uint16_t>(Number(Arg, 16));
+        }),
     Own("--map", "FILE", AllRuns,
         "the linker map of the --image, when it is not the file beside it with .map",
         [](Invocation &Run, const OptionValue &Arg) { Run.MapPath = Arg.Value; }),

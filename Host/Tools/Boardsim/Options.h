@@ -9,6 +9,7 @@
 #include "Report.h"
 #include "Scenario.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct Invocation {
   std::string TraceEventsPath; // --trace-events: the run for a trace viewer
   std::string ImagePath;       // --image: the shipped image runs instead of the host build
   std::string MapPath;         // --map: the image's linker map when it is not beside the image
+  std::optional<std::uint16_t> GdbPort; // --gdb: the port gdb connects to
   // --tables: the file of table rows, an input of the run; --print-tables: print, run nothing.
   std::string TablesPath;
   bool PrintTables = false;

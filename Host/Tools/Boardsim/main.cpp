@@ -5,6 +5,7 @@
 #include "Compare.h"
 #include "ExitStatus.h"
 #include "Findings.h"
+#include "GdbSession.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "ImageStops.h"
@@ -108,11 +109,13 @@ int Main(int argc, char **argv) {
   // input.
   std::unique_ptr<imagerun::ImageRuns> Image;
   std::optional<imagerun::PeiImage> PeiImage;
+  std::int64_t LoadedOffset = 0; // where the image runs less where it was linked
   if (!Asked.ImagePath.empty()) {
     try {
       if (Asked.Which == Module::Dxe) {
-        Image = std::make_unique<imagerun::ImageRuns>(
-            std::nullopt, imagerun::LoadDxeImage(Asked.ImagePath, Asked.mapPath()));
+        imagerun::DxeImage Dxe = imagerun::LoadDxeImage(Asked.ImagePath, Asked.mapPath());
+        LoadedOffset = static_cast<std::int64_t>(Dxe.Base - Dxe.PreferredBase);
+        Image = std::make_unique<imagerun::ImageRuns>(std::nullopt, std::move(Dxe));
       } else {
         PeiImage = imagerun::LoadPeiImage(Asked.ImagePath, Asked.mapPath());
       }
@@ -135,8 +138,21 @@ int Main(int argc, char **argv) {
   }
   const runs::ModuleRuns &Runs = Image ? *Image : runs::HostBuild();
 
+  // gdb debugs an image: the port is taken before any output is touched.
+  std::optional<boardsim::GdbSession> Session;
+  if (Asked.GdbPort) {
+    if (!Image) {
+      throw UsageError("--gdb debugs a shipped image: give --image");
+    }
+    Session.emplace(*Asked.GdbPort);
+  }
+
   // An output that cannot be made fails the run (ExitOutputFailed) before anything runs.
   Outputs.open();
+  if (Session) {
+    Session->waitForGdb(std::string("the run of ") + Asked.ImagePath,
+                        boardsim::GdbSymbols(Asked.ImagePath, LoadedOffset));
+  }
 
   // The trace streams to its output as the run makes it: memory stays bounded whatever the step
   // budget, and the board keeps only its last accesses and counts.
@@ -161,7 +177,13 @@ int Main(int argc, char **argv) {
     }
   });
   runs::RunRecord Report =
-      runs::RecordRun(Runs, Board, Asked.Which, Asked.Decode, Asked.Window, Sinks);
+      Session ? boardsim::RecordUnderGdb(*Session, *Image, Board, Settings, Sinks,
+                                         [&](std::span<const sim::TraceObserver> PassSinks) {
+                                           return runs::RecordRun(Runs, Board, Asked.Which,
+                                                                  Asked.Decode, Asked.Window,
+                                                                  PassSinks);
+                                         })
+              : runs::RecordRun(Runs, Board, Asked.Which, Asked.Decode, Asked.Window, Sinks);
   Shown.finish();
   if (Events) {
     Events->finish();
