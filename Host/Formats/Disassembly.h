@@ -51,6 +51,10 @@ public:
   }
   // Its length and, for an IN, OUT, INS or OUTS, the port access it makes.
   InstructionShape shape(std::span<const std::uint8_t> Code) const { return Decoder.shape(Code); }
+  // The IN, OUT, INS and OUTS instructions of a block of code, with their offsets in it.
+  std::vector<PortInstruction> portInstructions(std::span<const std::uint8_t> Code) const {
+    return Decoder.portInstructions(Code);
+  }
 
 private:
   X86Decoder Decoder;

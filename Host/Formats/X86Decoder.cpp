@@ -171,6 +171,22 @@ InstructionShape X86Decoder::shape(std::span<const std::uint8_t> Bytes) const {
   return Result;
 }
 
+std::vector<PortInstruction>
+X86Decoder::portInstructions(std::span<const std::uint8_t> Code) const {
+  std::vector<PortInstruction> Found;
+  for (std::size_t Offset = 0; Offset < Code.size();) {
+    const InstructionShape Each = shape(Code.subspan(Offset));
+    if (Each.Length == 0) {
+      break;
+    }
+    if (Each.Port) {
+      Found.push_back({Offset, Each.Length, *Each.Port});
+    }
+    Offset += Each.Length;
+  }
+  return Found;
+}
+
 void SplitInstructionText(const std::string &Text, Instruction &Into) {
   std::string Rest = Text;
   do {

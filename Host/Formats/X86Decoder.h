@@ -23,6 +23,15 @@ struct InstructionShape {
   bool operator==(const InstructionShape &) const = default;
 };
 
+// A port instruction inside a run of code, at Offset bytes from its start.
+struct PortInstruction {
+  std::size_t Offset = 0;
+  std::size_t Length = 0;
+  PortAccess Access;
+
+  bool operator==(const PortInstruction &) const = default;
+};
+
 class X86Decoder {
 public:
   explicit X86Decoder(unsigned PointerSize);
@@ -44,6 +53,9 @@ public:
 
   // The length of the instruction Bytes starts with and its port access, without printing it.
   InstructionShape shape(std::span<const std::uint8_t> Bytes) const;
+  // The port instructions of Code (a translated block, say), decoded one after another from its
+  // start up to its end or to the first byte that starts no instruction.
+  std::vector<PortInstruction> portInstructions(std::span<const std::uint8_t> Code) const;
 
 private:
   struct Machine;

@@ -340,6 +340,11 @@ TEST(X86Decoder, LengthTextAndFactsOfEachInstructionInBothModes) {
     EXPECT_EQ(Shape.Port, Each.Ports) << Each.Case;
     EXPECT_EQ((Wide ? X64Lengths : Ia32Lengths)(Each.Code.Bytes), Each.Length) << Each.Case;
   }
+  // The emulated machine finds the port instruction of a block it runs: push %ebp;
+  // mov $0xCF8, %edx; in (%dx), %eax; pop %ebp; ret, and no further past a byte that is none.
+  const MachineCode Block("\x55\xBA\xF8\x0C\x00\x00\xED\x5D\xC3\xFF\xFF\xEC");
+  EXPECT_EQ(Ia32Lengths.portInstructions(Block.Bytes),
+            std::vector<formats::PortInstruction>({{6, 1, Port(In, 4)}}));
   // A listing goes on past a byte that starts no instruction, and the stack walk refuses it.
   const std::vector<formats::Instruction> Listed =
       X64.decodeAll(std::vector<std::uint8_t>{0x60, 0xC3}, 0x10);

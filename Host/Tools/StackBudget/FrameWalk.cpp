@@ -135,11 +135,7 @@ private:
         Continues = false; // the path stops here
         break;
       case Flow::Next:
-        if (Does.Stack.How == StackEffect::Kind::Moves && Does.Stack.Delta < 0) {
-          Depth += static_cast<std::uint64_t>(-Does.Stack.Delta);
-        } else if (Does.Stack.How == StackEffect::Kind::Moves) {
-          Depth = pop(Insn, Depth, static_cast<std::uint64_t>(Does.Stack.Delta));
-        }
+        Depth = move(Insn, Depth);
         break;
       }
       Facts.Peak = std::max(Facts.Peak, Depth);
@@ -153,6 +149,17 @@ private:
         return;
       }
     }
+  }
+
+  // The depth after a push, a pop or an adjustment of the stack pointer by a constant: the stack
+  // grows down, so a negative move takes more of it.
+  std::uint64_t move(const Instruction &Insn, std::uint64_t Depth) const {
+    const StackEffect &Stack = Insn.Facts.Stack;
+    if (Stack.How != StackEffect::Kind::Moves) {
+      return Depth;
+    }
+    return Stack.Delta < 0 ? Depth + static_cast<std::uint64_t>(-Stack.Delta)
+                           : pop(Insn, Depth, static_cast<std::uint64_t>(Stack.Delta));
   }
 
   std::uint64_t pop(const Instruction &Insn, std::uint64_t Depth, std::uint64_t Bytes) const {
