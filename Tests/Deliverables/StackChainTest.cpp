@@ -1,10 +1,12 @@
-// The stack walk on small hand-written objects, as the disassembly gives their code: what a
-// chain costs, and every case where the tool must refuse rather than undercount.
+// The stack walk on small hand-written objects, their code decoded from the machine code a compiler
+// emits for it: what a chain costs, and every case where the tool must refuse rather than
+// undercount.
 #include "CallChain.h"
 #include "Disassembly.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,8 +20,69 @@ struct Fn {
   std::vector<std::string> Code;
 };
 
+using Bytes = std::vector<std::uint8_t>;
+
+// The machine code of every instruction the functions here are written in, as a compiler emits
+// it; the decoder must print each as written.
+const std::map<std::string, Bytes> Encodings = {
+    {"pushl %esi", {0x56}},
+    {"popl %esi", {0x5E}},
+    {"popl %ecx", {0x59}},
+    {"pushl %ebx", {0x53}},
+    {"popl %ebx", {0x5B}},
+    {"pushl $0", {0x6A, 0x00}},
+    {"pushl $1", {0x6A, 0x01}},
+    {"pushl $2", {0x6A, 0x02}},
+    {"pushal", {0x60}},
+    {"popal", {0x61}},
+    {"subl $8, %esp", {0x83, 0xEC, 0x08}},
+    {"subl $10, %esp", {0x83, 0xEC, 0x0A}},
+    {"subl $12, %esp", {0x83, 0xEC, 0x0C}},
+    {"subl $20, %esp", {0x83, 0xEC, 0x14}},
+    {"subl $100, %esp", {0x83, 0xEC, 0x64}},
+    {"addl $8, %esp", {0x83, 0xC4, 0x08}},
+    {"addl $10, %esp", {0x83, 0xC4, 0x0A}},
+    {"addl $12, %esp", {0x83, 0xC4, 0x0C}},
+    {"addl $20, %esp", {0x83, 0xC4, 0x14}},
+    {"addl $100, %esp", {0x83, 0xC4, 0x64}},
+    {"andl $-16, %esp", {0x83, 0xE4, 0xF0}},
+    {"cmpl $1, %eax", {0x83, 0xF8, 0x01}},
+    {"calll *%eax", {0xFF, 0xD0}},
+    {"jmpl *%eax", {0xFF, 0xE0}},
+    {"jmpl *(,%eax,4)", {0xFF, 0x24, 0x85, 0x00, 0x00, 0x00, 0x00}},
+    {"retl", {0xC3}},
+    {"retl $4", {0xC2, 0x04, 0x00}},
+    {"retl $16", {0xC2, 0x10, 0x00}},
+    {"subq $40, %rsp", {0x48, 0x83, 0xEC, 0x28}},
+    {"addq $40, %rsp", {0x48, 0x83, 0xC4, 0x28}},
+    {"pushq %rbx", {0x53}},
+    {"popq %rbx", {0x5B}},
+    {"retq", {0xC3}},
+};
+
+// The opcode bytes of the branches with a 32-bit displacement the functions here take.
+const std::map<std::string, Bytes> BranchOpcodes = {{"call", {0xE8}},
+                                                    {"jmp", {0xE9}},
+                                                    {"ja", {0x0F, 0x87}},
+                                                    {"je", {0x0F, 0x84}},
+                                                    {"jne", {0x0F, 0x85}}};
+constexpr unsigned DisplacementBytes = 4;
+constexpr unsigned BitsPerByte = 8;
+
+// The branch Op at Address to Target.
+Bytes Branch(const std::string &Op, std::uint64_t Address, std::uint64_t Target) {
+  Bytes Code = BranchOpcodes.at(Op);
+  const std::uint64_t Next = Address + Code.size() + DisplacementBytes;
+  const auto Displacement = static_cast<std::uint32_t>(Target - Next);
+  for (unsigned Byte = 0; Byte < DisplacementBytes; ++Byte) {
+    Code.push_back(static_cast<std::uint8_t>(Displacement >> (BitsPerByte * Byte)));
+  }
+  return Code;
+}
+
 // The object's code as the disassembly gives it, one section holding the functions in order.
 stack::ObjectCode Object(const std::vector<Fn> &Functions, unsigned PointerSize = 4) {
+  const formats::X86Decoder Decoder(PointerSize);
   stack::ObjectCode Out;
   Out.Path = "t.o";
   Out.PointerSize = PointerSize;
@@ -34,23 +97,27 @@ stack::ObjectCode Object(const std::vector<Fn> &Functions, unsigned PointerSize 
       const auto Space = Insn.find(' ');
       const std::string Op = Insn.substr(0, Space);
       const std::string Arg = Space == std::string::npos ? "" : Insn.substr(Space + 1);
-      stack::Instruction Line;
-      Line.Address = Start + I;
-      if ((Op == "call" || Op == "jmp") && !Arg.empty() && Arg[0] != '*' && Arg[0] != '#') {
-        Line.Mnemonic = Op + "l";
-        Line.Operands = "0x0";
-        Line.Relocation = Arg;
-      } else if (!Arg.empty() && Arg[0] == '#') {
-        char Target[24];
-        std::snprintf(Target, sizeof Target, "0x%llx",
-                      static_cast<unsigned long long>(Start + std::stoul(Arg.substr(1))));
-        Line.Mnemonic = Op;
-        Line.Operands = Target;
+      const std::uint64_t Address = Start + I;
+      const bool ToInstruction = !Arg.empty() && Arg[0] == '#';
+      const bool Relocated =
+          (Op == "call" || Op == "jmp") && !Arg.empty() && Arg[0] != '*' && !ToInstruction;
+      Bytes Machine;
+      if (Relocated) {
+        Machine = Branch(Op, Address, Address); // the linker fills the displacement in
+      } else if (ToInstruction) {
+        Machine = Branch(Op, Address, Start + std::stoul(Arg.substr(1)));
       } else {
-        formats::SplitInstructionText(Insn, Line);
-        if (Op == "jmpl" && Arg.find("(,") != std::string::npos) {
-          Line.Relocation = ".rdata"; // the jump table
-        }
+        Machine = Encodings.at(Insn);
+      }
+      stack::Instruction Line = Decoder.decode(Machine, Address);
+      if (Line.Size != Machine.size() ||
+          (!Relocated && !ToInstruction && formats::InstructionText(Line) != Insn)) {
+        ADD_FAILURE() << Insn << " decodes as " << formats::InstructionText(Line);
+      }
+      if (Relocated) {
+        Line.Relocation = Arg;
+      } else if (Op == "jmpl" && Arg.find("(,") != std::string::npos) {
+        Line.Relocation = ".rdata"; // the jump table
       }
       Code.Code.push_back(std::move(Line));
     }

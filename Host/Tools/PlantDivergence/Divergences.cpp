@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
 #include <vector>
 
 namespace planting {
@@ -14,17 +14,16 @@ namespace {
 // What the hardware would have to answer for each to show is in its Why; Tests/ImageRunner
 // checks that every comparison case stays the same and that such a board tells it apart.
 constexpr Divergence Table[] = {
-    {"uart-ready-bit", modules::ModuleId::BoardInitDxe, "SendByte", "testb $32,", "testb $64,",
+    {"uart-ready-bit", modules::ModuleId::BoardInitDxe, "SendByte", "testb", 32, 64,
      "the serial wait tests line-status bit 6 (transmitter empty) instead of bit 5 (holding "
      "register empty); every board of the comparison reads the two alike (0x60, 0xFF, 0x00), a "
      "UART reading 0x20 or 0x40 tells them apart"},
-    {"pm-timer-sign-bit", modules::ModuleId::BoardInitPei, "PmTimerDelayTicks", "btl $23,",
-     "btl $24,",
+    {"pm-timer-sign-bit", modules::ModuleId::BoardInitPei, "PmTimerDelayTicks", "btl", 23, 24,
      "a PM-timer delay ends on bit 24 of the difference instead of bit 23; alike while the "
      "counter does not wrap and reads with its upper byte zero, as on every board of the "
      "comparison, apart for a delay across the wrap from 0xFFFFFF or a reading above 24 bits"},
     {"window-base-mask", modules::ModuleId::BoardInitPei,
-     modules::FunctionOf(modules::Call::SetGenericIoRange).Name, "andl $65532,", "andl $65534,",
+     modules::FunctionOf(modules::Call::SetGenericIoRange).Name, "andl", 65532, 65534,
      "the window slot search compares a slot's base with bit 1 of the register kept; the "
      "firmware writes that bit 0 and no board of the comparison presets it, a slot reading it "
      "set at the requested base tells them apart"},
@@ -34,8 +33,35 @@ std::string Hex(std::uint64_t Value) {
   return fmt::format("0x{:X}", Value);
 }
 
-std::string Text(const formats::Instruction &Each) {
-  return Each.Operands.empty() ? Each.Mnemonic : Each.Mnemonic + " " + Each.Operands;
+std::string Shape(const Divergence &Which, std::int64_t Immediate) {
+  return fmt::format("{} ${},", Which.Mnemonic, Immediate);
+}
+
+// The instruction the divergence changes: the one its mnemonic names whose one immediate is From.
+bool IsChanged(const Divergence &Which, const formats::Instruction &Each) {
+  return Each.Mnemonic == Which.Mnemonic &&
+         Each.Facts.immediates() == std::vector<std::int64_t>{Which.From};
+}
+
+// Whether Changed is Original with its one immediate replaced by Value: the same instruction at
+// the same length, every other operand as it was.
+bool ImmediateReplaced(const formats::Instruction &Original, const formats::Instruction &Changed,
+                       std::int64_t Value) {
+  if (Changed.Size != Original.Size || Changed.Facts.Opcode != Original.Facts.Opcode ||
+      Changed.Facts.Operands.size() != Original.Facts.Operands.size()) {
+    return false;
+  }
+  for (std::size_t Index = 0; Index < Original.Facts.Operands.size(); ++Index) {
+    const formats::Operand &Was = Original.Facts.Operands[Index];
+    const formats::Operand &Is = Changed.Facts.Operands[Index];
+    const bool Kept = Was.Role == formats::OperandRole::Immediate
+                          ? Is.Role == Was.Role && Is.Value == Value
+                          : Is == Was;
+    if (!Kept) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The function's bytes in the file: from its symbol to the next symbol, within its section.
@@ -81,6 +107,14 @@ std::span<const Divergence> Divergences() {
   return Table;
 }
 
+std::string FromText(const Divergence &Which) {
+  return Shape(Which, Which.From);
+}
+
+std::string ToText(const Divergence &Which) {
+  return Shape(Which, Which.To);
+}
+
 const Divergence *FindDivergence(const std::string &Name) {
   for (const Divergence &Each : Table) {
     if (Name == Each.Name) {
@@ -104,28 +138,27 @@ Planted Plant(const Divergence &Which, pe::Image &Image, const formats::LinkerMa
   const formats::CodeDecoder Decoder(modules::PointerBytes(Given));
   const std::vector<formats::Instruction> Instructions =
       Decoder.decodeAll(Function.Bytes, Function.Address);
-  const std::size_t FromLength = std::strlen(Which.From);
   std::vector<const formats::Instruction *> Found;
   for (const formats::Instruction &Each : Instructions) {
-    if (Text(Each).compare(0, FromLength, Which.From) == 0) {
+    if (IsChanged(Which, Each)) {
       Found.push_back(&Each);
     }
   }
   if (Found.size() != 1) {
     throw PlantError(fmt::format("'{}' holds {} instructions '{} ...', not exactly one",
-                                 Which.Function, Found.size(), Which.From));
+                                 Which.Function, Found.size(), FromText(Which)));
   }
   const formats::Instruction &Target = *Found.front();
   Planted Result;
   Result.Address = Target.Address;
-  Result.Before = Text(Target);
-  const std::string Wanted = Which.To + Result.Before.substr(FromLength);
+  Result.Before = formats::InstructionText(Target);
   const std::uint64_t Offset = Target.Address - Function.Address;
   const std::vector<std::uint8_t> Original(
       Function.Bytes.begin() + static_cast<std::ptrdiff_t>(Offset),
       Function.Bytes.begin() + static_cast<std::ptrdiff_t>(Offset + Target.Size));
-  // Every one-byte change of the instruction that decodes to the wanted text at the same length.
+  // Every one-byte change of the instruction that decodes to it with the wanted immediate.
   std::vector<std::pair<std::uint64_t, std::uint8_t>> Changes;
+  std::string Wanted = ToText(Which) + " ...";
   for (std::uint64_t Byte = 0; Byte < Original.size(); ++Byte) {
     for (unsigned Value = 0; Value <= 0xFF; ++Value) {
       if (Value == Original[Byte]) {
@@ -134,8 +167,9 @@ Planted Plant(const Divergence &Which, pe::Image &Image, const formats::LinkerMa
       std::vector<std::uint8_t> Changed = Original;
       Changed[Byte] = static_cast<std::uint8_t>(Value);
       const formats::Instruction Decoded = Decoder.decode(Changed, Target.Address);
-      if (Decoded.Size == Original.size() && Text(Decoded) == Wanted) {
+      if (ImmediateReplaced(Target, Decoded, Which.To)) {
         Changes.emplace_back(Byte, static_cast<std::uint8_t>(Value));
+        Wanted = formats::InstructionText(Decoded);
       }
     }
   }

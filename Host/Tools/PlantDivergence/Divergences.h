@@ -1,7 +1,7 @@
 // Planted divergences: a copy of a shipped image with one instruction changed in a way that no
 // comparison case sees, for showing that the image fuzz targets find what the cases miss. Each is
-// found again in every build by its function's symbol in the linker map and the instruction's
-// shape, so no file offset is written down anywhere.
+// found again in every build by its function's symbol in the linker map and the decoded
+// instruction (its name and its immediate), so no file offset is written down anywhere.
 #pragma once
 
 #include "LinkerMap.h"
@@ -19,12 +19,16 @@ struct Divergence {
   const char *Name;        // "uart-ready-bit"
   modules::ModuleId Where; // the module whose image it changes
   const char *Function;    // readable symbol of the function that holds the instruction
-  const char *From;        // the instruction's text starts with this: mnemonic and first operand
-  const char *To;          // ... and with this once changed; the rest of its text is kept
+  const char *Mnemonic;    // the instruction, as listings name it: "testb"
+  std::int64_t From;       // its one immediate operand: the bit, mask or count the firmware uses
+  std::int64_t To;         // ... and the immediate once changed; every other operand is kept
   const char *Why;         // what changes for the hardware, and why no comparison case shows it
 };
 
 std::span<const Divergence> Divergences();
+// The instruction as the help and the messages show it: "testb $32," (From), "testb $64," (To).
+std::string FromText(const Divergence &Which);
+std::string ToText(const Divergence &Which);
 const Divergence *FindDivergence(const std::string &Name);
 
 // The image does not hold the instruction the divergence changes exactly once, or is another

@@ -27,9 +27,10 @@ std::string MapBeside(const std::string &ImagePath) {
 std::string DivergenceList() {
   std::string List = "Divergences:\n";
   for (const planting::Divergence &Each : planting::Divergences()) {
-    List += tooloutput::HelpLine(Each.Name, fmt::format("{}: in {}, '{} ...' becomes '{} ...'",
-                                                        modules::ModuleOf(Each.Where).Role,
-                                                        Each.Function, Each.From, Each.To));
+    List += tooloutput::HelpLine(Each.Name,
+                                 fmt::format("{}: in {}, '{} ...' becomes '{} ...'",
+                                             modules::ModuleOf(Each.Where).Role, Each.Function,
+                                             planting::FromText(Each), planting::ToText(Each)));
   }
   return List;
 }

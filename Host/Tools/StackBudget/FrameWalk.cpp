@@ -1,62 +1,17 @@
 #include "FrameWalk.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 
 namespace stack {
 
 namespace {
 
-bool EndsWithStackPointer(const std::string &Operands) {
-  static const std::regex Sp(R"((^|,)\s*%(esp|rsp|sp|spl)$)");
-  return std::regex_search(Operands, Sp);
-}
-
-bool StartsWith(const std::string &Text, const char *Prefix) {
-  return Text.rfind(Prefix, 0) == 0;
-}
-
-// Bytes a push or pop moves: from the size suffix, or the pointer size without one. Anything
-// else (pusha, popa) is refused rather than guessed.
-std::optional<std::uint64_t> OperandSize(const std::string &Suffix, unsigned PointerSize) {
-  const std::map<std::string, std::uint64_t> Sizes = {
-      {"", PointerSize}, {"w", 2}, {"l", 4}, {"d", 4}, {"q", 8}};
-  const auto Found = Sizes.find(Suffix);
-  return Found == Sizes.end() ? std::nullopt : std::optional(Found->second);
-}
-
-// "$N, %esp" → N, for add and sub of an immediate.
-bool ImmediateToStackPointer(const std::string &Operands, std::uint64_t &Value) {
-  static const std::regex Form(R"(^\$(0x[0-9a-fA-F]+|-?[0-9]+),\s*%(esp|rsp)$)");
-  std::smatch Match;
-  if (!std::regex_match(Operands, Match, Form)) {
-    return false;
-  }
-  const long long Signed = std::stoll(Match[1], nullptr, 0);
-  if (Signed < 0) {
-    return false;
-  }
-  Value = static_cast<std::uint64_t>(Signed);
-  return true;
-}
-
-bool IsConditionalJump(const std::string &Mnemonic) {
-  return Mnemonic.size() > 1 && Mnemonic[0] == 'j' && !StartsWith(Mnemonic, "jmp");
-}
-
-// Target address of a direct branch: "0x1f <Name+0x1f>".
-bool BranchTarget(const std::string &Operands, std::uint64_t &Address) {
-  static const std::regex Form(R"(^(0x[0-9a-f]+)( <.*>)?$)");
-  std::smatch Match;
-  if (!std::regex_match(Operands, Match, Form)) {
-    return false;
-  }
-  Address = std::stoull(Match[1], nullptr, 16);
-  return true;
-}
+using formats::Flow;
+using formats::StackEffect;
 
 class Walker {
 public:
@@ -121,11 +76,10 @@ private:
   }
 
   void branchTo(const Instruction &Insn, std::uint64_t Depth) {
-    std::uint64_t Target = 0;
-    if (!BranchTarget(Insn.Operands, Target)) {
+    if (!Insn.Facts.Target) {
       fail(Insn.Address, "branches to an operand it cannot follow: " + Insn.Operands);
     }
-    const auto Found = Index.find(Target);
+    const auto Found = Index.find(*Insn.Facts.Target);
     if (Found == Index.end()) {
       fail(Insn.Address, "branches outside its own code");
     }
@@ -136,59 +90,53 @@ private:
     std::uint64_t Depth = DepthAt[At];
     for (;;) {
       const Instruction &Insn = Code.Code[At];
-      const std::string &M = Insn.Mnemonic;
-      const unsigned Ptr = Object.PointerSize;
-      std::uint64_t Immediate = 0;
+      const formats::InstructionFacts &Does = Insn.Facts;
       bool Continues = true;
-      const char *Base = StartsWith(M, "popcnt")  ? nullptr // a bit count, not a pop
-                         : StartsWith(M, "pushf") ? "pushf"
-                         : StartsWith(M, "popf")  ? "popf"
-                         : StartsWith(M, "push")  ? "push"
-                         : StartsWith(M, "pop")   ? "pop"
-                                                  : nullptr;
-      const auto Moved = Base ? OperandSize(M.substr(std::strlen(Base)), Ptr) : std::nullopt;
-      if (Base && !Moved) {
-        fail(Insn.Address, "moves the stack by an amount that cannot be followed: " + M);
+      if (Does.Opcode.empty()) {
+        fail(Insn.Address,
+             "holds bytes that are no instruction: " + formats::InstructionText(Insn));
       }
-      if (Base && Base[1] == 'u') {
-        Depth += *Moved;
-      } else if (Base) {
-        Depth = pop(Insn, Depth, *Moved);
-      } else if ((M == "subl" || M == "subq") &&
-                 ImmediateToStackPointer(Insn.Operands, Immediate)) {
-        Depth += Immediate;
-      } else if ((M == "addl" || M == "addq") &&
-                 ImmediateToStackPointer(Insn.Operands, Immediate)) {
-        Depth = pop(Insn, Depth, Immediate);
-      } else if (StartsWith(M, "call")) {
+      if (Does.Stack.How == StackEffect::Kind::Unknown) {
+        fail(Insn.Address, "changes the stack pointer in a way that cannot be followed: " +
+                               formats::InstructionText(Insn));
+      }
+      switch (Does.Control) {
+      case Flow::Call: {
+        // The return address the call pushes is the callee's to count.
         const CallSite &Site = call(Insn, Depth, false);
         if (Site.Kind == CallKind::Direct) {
           Depth = pop(Insn, Depth, Pops(Site.Target));
         }
-      } else if (StartsWith(M, "ret")) {
+        break;
+      }
+      case Flow::Return:
         if (Depth != 0) {
           fail(Insn.Address, "returns with its frame not released");
         }
         Continues = false;
-      } else if (StartsWith(M, "jmp")) {
+        break;
+      case Flow::Jump:
         Continues = false;
-        if (!Insn.Operands.empty() && Insn.Operands[0] == '*') {
+        if (!Does.Target) {
           indirectJump(Insn, Depth);
         } else if (Insn.Relocation) {
           call(Insn, Depth, true);
         } else {
           branchTo(Insn, Depth);
         }
-      } else if (IsConditionalJump(M)) {
+        break;
+      case Flow::ConditionalJump:
         if (Insn.Relocation) {
           fail(Insn.Address, "branches conditionally to another function");
         }
         branchTo(Insn, Depth);
-      } else if (M == "ud2" || M == "int3" || M == "hlt") {
+        break;
+      case Flow::Stop:
         Continues = false; // the path stops here
-      } else if (EndsWithStackPointer(Insn.Operands)) {
-        fail(Insn.Address, "changes the stack pointer in a way that cannot be followed: " + M +
-                               " " + Insn.Operands);
+        break;
+      case Flow::Next:
+        Depth = move(Insn, Depth);
+        break;
       }
       Facts.Peak = std::max(Facts.Peak, Depth);
       if (!Continues) {
@@ -203,6 +151,17 @@ private:
     }
   }
 
+  // The depth after a push, a pop or an adjustment of the stack pointer by a constant: the stack
+  // grows down, so a negative move takes more of it.
+  std::uint64_t move(const Instruction &Insn, std::uint64_t Depth) const {
+    const StackEffect &Stack = Insn.Facts.Stack;
+    if (Stack.How != StackEffect::Kind::Moves) {
+      return Depth;
+    }
+    return Stack.Delta < 0 ? Depth + static_cast<std::uint64_t>(-Stack.Delta)
+                           : pop(Insn, Depth, static_cast<std::uint64_t>(Stack.Delta));
+  }
+
   std::uint64_t pop(const Instruction &Insn, std::uint64_t Depth, std::uint64_t Bytes) const {
     if (Bytes > Depth) {
       fail(Insn.Address, "releases more stack than it took");
@@ -214,16 +173,15 @@ private:
     CallSite Site;
     Site.Depth = Depth;
     Site.Address = Insn.Address;
-    if (!Insn.Operands.empty() && Insn.Operands[0] == '*') {
+    if (!Insn.Facts.Target) {
       Site.Kind = Tail ? CallKind::IndirectTail : CallKind::Indirect;
     } else {
       Site.Kind = Tail ? CallKind::Tail : CallKind::Direct;
       if (Insn.Relocation) {
         Site.Target = *Insn.Relocation;
       } else {
-        std::uint64_t Target = 0;
-        const Function *Callee =
-            BranchTarget(Insn.Operands, Target) ? Object.containing(Code.Section, Target) : nullptr;
+        const std::uint64_t Target = *Insn.Facts.Target;
+        const Function *Callee = Object.containing(Code.Section, Target);
         if (!Callee || Callee->Start != Target) {
           fail(Insn.Address, "calls an address that is no function's start: " + Insn.Operands);
         }
@@ -240,8 +198,8 @@ private:
   // A jump through a table in memory, or through a register while the frame is still held,
   // stays inside the function; a jump through a pointer with the frame released leaves it.
   void indirectJump(const Instruction &Insn, std::uint64_t Depth) {
-    const bool ThroughTable = Insn.Relocation && (*Insn.Relocation)[0] == '.' &&
-                              Insn.Operands.find('(') != std::string::npos;
+    const bool ThroughTable =
+        Insn.Relocation && (*Insn.Relocation)[0] == '.' && Insn.Facts.TargetFromMemory;
     if (ThroughTable || Depth > 0) {
       TableDepths.insert(Depth);
     } else {
@@ -262,20 +220,14 @@ private:
 } // namespace
 
 std::uint64_t ReturnPops(const ObjectCode &Object, const Function &Code) {
-  static const std::regex Form(R"(^\$(0x[0-9a-fA-F]+|[0-9]+)$)");
   std::optional<std::uint64_t> Pops;
   for (const Instruction &Insn : Code.Code) {
-    if (!StartsWith(Insn.Mnemonic, "ret")) {
-      continue;
+    if (Insn.Facts.Control != Flow::Return || Insn.Facts.Stack.How != StackEffect::Kind::Moves) {
+      continue; // a far return moves the stack in a way the walk refuses
     }
-    std::smatch Match;
-    std::uint64_t These = 0;
-    if (std::regex_match(Insn.Operands, Match, Form)) {
-      These = std::stoull(Match[1], nullptr, 0);
-    } else if (!Insn.Operands.empty()) {
-      throw AnalysisError(Object.Path + ": " + Code.Symbol +
-                          " returns with an operand it cannot read: " + Insn.Operands);
-    }
+    // `ret $N` releases N bytes of arguments beside the return address.
+    const std::vector<std::int64_t> Released = Insn.Facts.immediates();
+    const std::uint64_t These = Released.empty() ? 0 : static_cast<std::uint64_t>(Released.front());
     if (Pops && *Pops != These) {
       throw AnalysisError(Object.Path + ": " + Code.Symbol +
                           " returns popping different argument sizes");
