@@ -15,6 +15,7 @@
 #include "RunTool.h"
 #include "TableWhatIfs.h"
 
+#include <map>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,11 +31,21 @@ namespace {
 constexpr std::uint64_t BlockInstructions = 512;
 
 // The case's run on a board of its own, with what only the image can tell.
-runs::RunResult ImageFacts(const runs::ModuleRuns &Runs, const comparison::Case &Case) {
+runs::RunRecord ImageRecord(const runs::ModuleRuns &Runs, const comparison::Case &Case) {
   sim::Scenario Settings = Case.Settings;
   Settings.RecordTrace = false;
   sim::Board Board(Settings);
-  return runs::RecordRun(Runs, Board, Case.What, Case.Decode, Case.Window).Result;
+  return runs::RecordRun(Runs, Board, Case.What, Case.Decode, Case.Window);
+}
+
+// The instructions that made the run's accesses, each with how many it made (a site of a full
+// run is an instruction and the call it is in; a lean run follows no calls).
+std::map<std::uint64_t, std::uint64_t> SiteAddresses(const runs::RunRecord &Record) {
+  std::map<std::uint64_t, std::uint64_t> Addresses;
+  for (const runs::SiteCount &Each : Record.Sites.sites()) {
+    Addresses[Each.Site.Address] += Each.Accesses;
+  }
+  return Addresses;
 }
 
 TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
@@ -69,7 +80,13 @@ TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
         comparison::Compare(Case.Name, Image, comparison::RunCase(Lean, Case));
     EXPECT_TRUE(Leaner.same()) << "A: the image's run, B: the same run followed lean\n"
                                << comparison::ReportText(Leaner);
-    const runs::RunResult Full = ImageFacts(Images, Case), Quick = ImageFacts(Lean, Case);
+    const runs::RunRecord FullRecord = ImageRecord(Images, Case),
+                          QuickRecord = ImageRecord(Lean, Case);
+    const runs::RunResult &Full = FullRecord.Result, &Quick = QuickRecord.Result;
+    // Each access names its own instruction followed lean as in full, a port access in the middle
+    // of a translated block included.
+    EXPECT_EQ(SiteAddresses(QuickRecord), SiteAddresses(FullRecord)) << Case.Name;
+    EXPECT_FALSE(FullRecord.Sites.sites().empty()) << Case.Name;
     ASSERT_TRUE(Full.Image && Quick.Image) << Case.Name;
     EXPECT_EQ(Quick.Image->StackHighWater, Full.Image->StackHighWater) << Case.Name;
     // A run that stopped inside a block counts it whole when followed lean.

@@ -321,18 +321,22 @@ void BoardMachine::deviceWrite(std::uint64_t Address, unsigned Size, std::uint32
 std::uint32_t BoardMachine::OnIn(uc_engine *, std::uint32_t Port, int Size, void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
   std::uint32_t Value = 0;
+  Machine.Tracking_->portAccessBegins();
   Machine.access([&] {
     Value = Machine.Board_->portRead(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size));
   });
+  Machine.Tracking_->portAccessEnds();
   return Value;
 }
 
 void BoardMachine::OnOut(uc_engine *, std::uint32_t Port, int Size, std::uint32_t Value,
                          void *Self) {
   auto &Machine = *static_cast<BoardMachine *>(Self);
+  Machine.Tracking_->portAccessBegins();
   Machine.access([&] {
     Machine.Board_->portWrite(static_cast<std::uint16_t>(Port), static_cast<unsigned>(Size), Value);
   });
+  Machine.Tracking_->portAccessEnds();
 }
 
 bool BoardMachine::OnInvalid(uc_engine *, uc_mem_type Type, std::uint64_t Address, int Size,

@@ -11,12 +11,13 @@ namespace {
 
 constexpr std::string_view CodeChunk = ".text";
 
-// The mnemonics after which execution never goes on to the next instruction: a function's last
-// instruction is one of them (a call that does not return ends in a trap the compiler adds).
+// Whether execution never goes on to the next instruction after Last: a function's last
+// instruction is a return, a jump or a trap (a call that does not return ends in a trap the
+// compiler adds).
 bool EndsFlow(const formats::Instruction &Last) {
-  constexpr std::string_view Enders[] = {"ret", "lret", "jmp", "ud2", "int3", "hlt"};
-  return std::any_of(std::begin(Enders), std::end(Enders),
-                     [&](std::string_view Each) { return Last.Mnemonic.starts_with(Each); });
+  using formats::Flow;
+  const Flow Control = Last.Facts.Control;
+  return Control == Flow::Return || Control == Flow::Jump || Control == Flow::Stop;
 }
 
 const pe::Section *SectionNumbered(const pe::Image &File, unsigned Number) {

@@ -32,6 +32,8 @@ void LeanTracking::restart() {
   InstructionTracking::restart();
   Block_ = nullptr;
   BlockAddress_ = 0;
+  PortsMade_ = 0;
+  InPort_ = false;
 }
 
 std::uint64_t LeanTracking::faultAt() const {
@@ -69,34 +71,44 @@ void LeanTracking::watchEvents(const TrackedCode &Code) {
   }
 }
 
-const std::vector<std::uint16_t> &LeanTracking::blockStarts(std::uint64_t Address,
-                                                            std::uint64_t Size) {
+const LeanTracking::BlockCode &LeanTracking::blockCode(std::uint64_t Address, std::uint64_t Size) {
   const std::uint64_t Key = Address | (Size << BlockSizeShift);
   RecentBlock &Recent = Recent_[(Address ^ (Address >> RecentBits)) % Recent_.size()];
   if (Recent.Key == Key) {
-    return *Recent.Starts;
+    return *Recent.Code;
   }
   const auto [Found, New] = Blocks_.try_emplace(Key);
-  std::vector<std::uint16_t> &Starts = Found->second;
+  BlockCode &Code = Found->second;
   if (New) {
     std::vector<std::uint8_t> Bytes(Size);
     if (Size != 0 && Machine_.core().readRam(Address, Bytes.data(), Size)) {
       std::size_t Offset = 0;
       while (Offset < Size) {
-        Starts.push_back(static_cast<std::uint16_t>(Offset));
-        const std::size_t Length = Lengths_(std::span(Bytes).subspan(Offset));
-        if (Length == 0) {
+        Code.Starts.push_back(static_cast<std::uint16_t>(Offset));
+        const formats::InstructionShape Shape = Lengths_.shape(std::span(Bytes).subspan(Offset));
+        if (Shape.Length == 0) {
           break;
         }
-        Offset += Length;
+        if (Shape.Port) {
+          Code.Ports.push_back(static_cast<std::uint16_t>(Offset));
+        }
+        Offset += Shape.Length;
       }
     }
-    if (Starts.empty()) {
-      Starts.push_back(0);
+    if (Code.Starts.empty()) {
+      Code.Starts.push_back(0);
     }
   }
-  Recent = {Key, &Starts};
-  return Starts;
+  Recent = {Key, &Code};
+  return Code;
+}
+
+void LeanTracking::portAccessBegins() {
+  InPort_ = true;
+  PortAt_ = Block_ != nullptr && PortsMade_ < Block_->Ports.size()
+                ? BlockAddress_ + Block_->Ports[PortsMade_]
+                : faultAt();
+  ++PortsMade_;
 }
 
 // A block of the image, counted whole before it runs. The machine stands at its last instruction
@@ -107,10 +119,11 @@ void LeanTracking::block(std::uint64_t Address, std::uint64_t Size) {
     uc_emu_stop(Machine_.core().engine());
     return;
   }
-  Block_ = &blockStarts(Address, Size);
+  Block_ = &blockCode(Address, Size);
   BlockAddress_ = Address;
-  Pc_ = Address + Block_->back();
-  if (!Machine_.count(Block_->size())) {
+  PortsMade_ = 0;
+  Pc_ = Address + Block_->Starts.back();
+  if (!Machine_.count(Block_->Starts.size())) {
     return;
   }
   Machine_.entered(Address);
@@ -127,9 +140,10 @@ void LeanTracking::watched(std::uint64_t Address, std::uint64_t Size) {
   Pc_ = Address;
   const std::uint64_t Sp = Machine_.core().reg(Machine_.core().stackPointer());
   if (Machine_.step(Address, Size, Sp) && Block_ != nullptr && Address >= BlockAddress_) {
-    const auto Here = std::find(Block_->begin(), Block_->end(), Address - BlockAddress_);
-    if (Here != Block_->end()) {
-      Machine_.uncount(static_cast<std::uint64_t>(std::distance(Here, Block_->end()) - 1));
+    const std::vector<std::uint16_t> &Starts = Block_->Starts;
+    const auto Here = std::find(Starts.begin(), Starts.end(), Address - BlockAddress_);
+    if (Here != Starts.end()) {
+      Machine_.uncount(static_cast<std::uint64_t>(std::distance(Here, Starts.end()) - 1));
     }
   }
   Pc_ = Standing;

@@ -68,6 +68,9 @@ public:
   // The instruction making the access the board is handling. Lean, the emulator keeps the program
   // counter exact at a device window's access; at a port access it stands at the block's start.
   virtual std::uint64_t accessAt() const = 0;
+  // A port access starts and ends: lean tracking finds its instruction in the block.
+  virtual void portAccessBegins() {}
+  virtual void portAccessEnds() {}
   // Whether the instruction of a refused data access is known when the access is refused; lean,
   // only once the emulator has stopped on it.
   virtual bool exactAtAccess() const = 0;
@@ -131,7 +134,11 @@ public:
   void watch(std::uint64_t Address) override;
   void restart() override;
   std::uint64_t faultAt() const override;
-  std::uint64_t accessAt() const override { return faultAt(); }
+  // At a port access, the block's next port instruction; else where the emulator stands, exact
+  // at a device window's access.
+  std::uint64_t accessAt() const override { return InPort_ ? PortAt_ : faultAt(); }
+  void portAccessBegins() override;
+  void portAccessEnds() override { InPort_ = false; }
   bool exactAtAccess() const override { return false; }
 
 private:
@@ -142,20 +149,30 @@ private:
   void block(std::uint64_t Address, std::uint64_t Size);
   void watched(std::uint64_t Address, std::uint64_t Size);
   void watchEvents(const TrackedCode &Code);
-  // The offsets of the instructions of the block at Address, Size bytes long, first decoded.
-  const std::vector<std::uint16_t> &blockStarts(std::uint64_t Address, std::uint64_t Size);
+  // What the machine knows of a block: the offsets of its instructions, and of its port
+  // instructions (the emulator names a port access by the block's start, not its instruction).
+  struct BlockCode {
+    std::vector<std::uint16_t> Starts;
+    std::vector<std::uint16_t> Ports;
+  };
+  // The block at Address, Size bytes long, first decoded.
+  const BlockCode &blockCode(std::uint64_t Address, std::uint64_t Size);
 
   formats::InstructionLengths Lengths_;
   // The blocks seen, their instruction offsets by address and size, kept across runs as the
   // translated code is; the last ones found again by their address; the block running.
-  std::unordered_map<std::uint64_t, std::vector<std::uint16_t>> Blocks_;
+  std::unordered_map<std::uint64_t, BlockCode> Blocks_;
   struct RecentBlock {
     std::uint64_t Key = ~std::uint64_t{0};
-    const std::vector<std::uint16_t> *Starts = nullptr;
+    const BlockCode *Code = nullptr;
   };
   std::array<RecentBlock, 1024> Recent_{};
-  const std::vector<std::uint16_t> *Block_ = nullptr;
+  const BlockCode *Block_ = nullptr;
   std::uint64_t BlockAddress_ = 0;
+  // The port accesses the block running has made, and the instruction of the one in progress.
+  std::size_t PortsMade_ = 0;
+  bool InPort_ = false;
+  std::uint64_t PortAt_ = 0;
 };
 
 } // namespace imagerun
