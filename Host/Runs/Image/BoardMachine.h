@@ -59,6 +59,8 @@ public:
   // Debug, when given, sees every instruction of the image before it runs (full tracking only:
   // a lean machine refuses one) and every CPU fault; nullptr for none.
   void debugWith(Debugger *Debug);
+  // Every instruction of the image that runs is told to Covered (nullptr: none).
+  void coverWith(Coverage *Covered) { Tracking_->coverWith(Covered); }
 
 protected:
   enum class Stop { None, StepBudget, Spin, Breach, Error };

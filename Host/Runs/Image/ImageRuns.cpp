@@ -100,6 +100,7 @@ PeiMachine &ImageRuns::peiMachine(sim::Board &Target) const {
     PeiMachine_ = std::make_unique<PeiMachine>(pei(), Target, Follow_);
   }
   PeiMachine_->debugWith(Debugger_);
+  PeiMachine_->coverWith(Coverage_);
   return *PeiMachine_;
 }
 
@@ -113,6 +114,7 @@ DxeMachine &ImageRuns::dxeMachine(sim::Board &Target) const {
     DxeMachine_ = std::make_unique<DxeMachine>(*Dxe_, Target, Follow_);
   }
   DxeMachine_->debugWith(Debugger_);
+  DxeMachine_->coverWith(Coverage_);
   return *DxeMachine_;
 }
 

@@ -11,6 +11,7 @@
 
 namespace imagerun {
 
+class Coverage;
 class Debugger;
 class PeiMachine;
 class DxeMachine;
@@ -43,6 +44,8 @@ public:
 
   // Every run after this is followed by Debug (nullptr: none): the runs must follow in full.
   void debugWith(Debugger *Debug) { Debugger_ = Debug; }
+  // Every instruction of an image that runs after this is told to Covered (nullptr: none).
+  void coverWith(Coverage *Covered) { Coverage_ = Covered; }
 
 private:
   const PeiImage &pei() const;
@@ -56,6 +59,7 @@ private:
   mutable std::unique_ptr<PeiMachine> PeiMachine_;
   mutable std::unique_ptr<DxeMachine> DxeMachine_;
   Debugger *Debugger_ = nullptr;
+  Coverage *Coverage_ = nullptr;
 };
 
 } // namespace imagerun

@@ -73,6 +73,9 @@ void FullTracking::code(std::uint64_t Address, std::uint64_t Size) {
     return;
   }
   Pc_ = Address;
+  if (Covered_ != nullptr) {
+    Covered_->executed(Address);
+  }
   const std::uint64_t Sp = Machine_.core().reg(Machine_.core().stackPointer());
   trackCalls(Address, Sp);
   LastSize_ = Size;

@@ -126,6 +126,11 @@ void LeanTracking::block(std::uint64_t Address, std::uint64_t Size) {
   if (!Machine_.count(Block_->Starts.size())) {
     return;
   }
+  if (Covered_ != nullptr) {
+    for (const std::uint16_t Start : Block_->Starts) {
+      Covered_->executed(Address + Start);
+    }
+  }
   Machine_.entered(Address);
 }
 

@@ -6,6 +6,7 @@
 //   for the many runs of the comparison and the fuzz targets.
 #pragma once
 
+#include "Coverage.h"
 #include "Disassembly.h"
 #include "EmulatorCore.h"
 #include "Images.h"
@@ -84,6 +85,9 @@ public:
   virtual std::uint64_t deepest() const { return 0; }
   virtual std::vector<std::uint64_t> deepestChain() const { return {}; }
 
+  // Every instruction that runs is told to Covered (nullptr: none).
+  void coverWith(Coverage *Covered) { Covered_ = Covered; }
+
   static std::unique_ptr<InstructionTracking> Make(Tracking Follow, Stepper &Machine,
                                                    const TrackedCode &Code);
 
@@ -91,6 +95,7 @@ protected:
   explicit InstructionTracking(Stepper &Machine) : Machine_(Machine) {}
   Stepper &Machine_;
   std::uint64_t Pc_ = 0;
+  Coverage *Covered_ = nullptr;
 };
 
 class FullTracking final : public InstructionTracking {
