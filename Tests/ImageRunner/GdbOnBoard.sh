@@ -4,7 +4,8 @@
 #   wait, then reverse-stepi back into the read of the status register, whose value (0x10, busy)
 #   shows both in the register it was read into and on the console, as the access it made; then
 #   reverse-continue back to the breakpoint's stop at the read before, and on to the run's end;
-# - the driver: 64-bit registers, a breakpoint at SerialPrint with the format text.
+# - the driver: 64-bit registers, a breakpoint at SerialPrint with the format text;
+# - a boot of both: a connection for each phase, going back no further than the driver's start.
 #
 # Usage: GdbOnBoard.sh SOURCE_DIR BOARDSIM FIRMWARE_DIR
 # Exit status: 0 pass, 1 fail, 77 skipped because gdb or the images are missing.
@@ -47,7 +48,22 @@ start() {
   fi
 }
 
-# Runs gdb in batch mode from the source tree with the commands on standard input.
+# A boot: waits until the driver's phase waits for gdb, which connects again for it.
+driver_phase() {
+  for _ in $(seq 1 100); do
+    grep -q "driver's phase waits for gdb" "$work/run.err" && break
+    sleep 0.1
+  done
+  symbols=$(sed -n "/driver's phase waits/{n;s/^  //p}" "$work/run.err")
+  if [ -z "$symbols" ]; then
+    echo "FAIL: the boot's driver phase did not wait for gdb:"
+    cat "$work/run.err"
+    exit 1
+  fi
+}
+
+# Runs gdb in batch mode from the source tree with the commands on standard input; Keep (the
+# first argument, when given) leaves boardsim running for a later phase.
 debug() {
   {
     echo "set pagination off"
@@ -59,9 +75,11 @@ debug() {
   } >"$work/test.gdb"
   (cd "$source_dir" && timeout 120 gdb -batch -nx -x "$work/test.gdb") >"$work/gdb.out" 2>&1
   cat "$work/gdb.out"
-  wait "$run"
-  echo "boardsim exit status: $?" >>"$work/gdb.out"
-  run=
+  if [ "${1:-}" != keep ]; then
+    wait "$run"
+    echo "boardsim exit status: $?" >>"$work/gdb.out"
+    run=
+  fi
 }
 
 expect() {
@@ -120,5 +138,29 @@ expect 'rsp  *0x203fd8'
 expect 'Breakpoint 1, SerialPrint .* at BoardInitDxe/SerialPrint.cpp'
 expect 'format "Zelk SetupInit Start'
 # gdb's kill lets the run go on to its end without it.
+expect 'boardsim exit status: 0'
+
+# A boot of both images: gdb follows the early module to its end, then connects again for the
+# driver, in 64-bit mode, and goes back no further than the driver's first instruction.
+start boot --pei-image "$firmware/BoardInitPei.efi" --dxe-image "$firmware/BoardInitDxe.efi"
+debug keep <<'GDB'
+info registers eip
+continue
+GDB
+expect 'eip  *0xfff00200 .*BoardInitPeiEntry'
+expect 'exited normally'
+driver_phase
+debug <<'GDB'
+break SerialPrint
+continue
+reverse-continue
+info registers rip
+delete
+continue
+GDB
+expect 'Breakpoint 1, SerialPrint .* at BoardInitDxe/SerialPrint.cpp'
+expect 'No more reverse-execution history'
+expect 'rip  *0x401000 .*BoardInitDxeEntry'
+expect 'exited normally'
 expect 'boardsim exit status: 0'
 exit $status

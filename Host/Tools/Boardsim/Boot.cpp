@@ -3,6 +3,7 @@
 #include "Arguments.h"
 #include "BootReport.h"
 #include "ExitStatus.h"
+#include "GdbSession.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "ImageStops.h"
@@ -193,6 +194,7 @@ int BootMain(int argc, const char *const *argv) {
   const RunOutputs Out = AddRunOutputs(Outputs, Asked);
 
   std::unique_ptr<imagerun::ImageRuns> PeiImage, DxeImage;
+  std::int64_t DxeOffset = 0; // where the driver runs less where it was linked
   try {
     std::optional<imagerun::PeiImage> Pei;
     if (!Own.PeiImage.empty()) {
@@ -203,13 +205,30 @@ int BootMain(int argc, const char *const *argv) {
       PeiImage = std::make_unique<imagerun::ImageRuns>(std::move(*Pei), std::nullopt);
     }
     if (!Own.DxeImage.empty()) {
-      DxeImage = std::make_unique<imagerun::ImageRuns>(
-          std::nullopt, imagerun::LoadDxeImage(Own.DxeImage, DxeMap));
+      imagerun::DxeImage Dxe = imagerun::LoadDxeImage(Own.DxeImage, DxeMap);
+      DxeOffset = static_cast<std::int64_t>(Dxe.Base - Dxe.PreferredBase);
+      DxeImage = std::make_unique<imagerun::ImageRuns>(std::nullopt, std::move(Dxe));
     }
   } catch (const imagerun::ImageRejected &Error) {
     throw UsageError(Error.what());
   }
+  // gdb debugs the phases run from images, each phase a connection of its own (their processor
+  // modes differ); the port is taken before any output is touched.
+  std::optional<GdbSession> Session;
+  if (Asked.GdbPort) {
+    if (!PeiImage && !DxeImage) {
+      throw UsageError("--gdb debugs a shipped image: give --pei-image or --dxe-image");
+    }
+    Session.emplace(*Asked.GdbPort);
+  }
   Outputs.open();
+  if (Session) {
+    const std::string DxeSymbols = DxeImage ? GdbSymbols(Own.DxeImage, DxeOffset) : "";
+    Session->driverSymbols(DxeSymbols);
+    Session->waitForGdb(PeiImage ? "the boot's early phase, " + Own.PeiImage
+                                 : "the boot's driver phase, " + Own.DxeImage,
+                        PeiImage ? GdbSymbols(Own.PeiImage, 0) : DxeSymbols);
+  }
 
   sim::Scenario Settings = Asked.Scenario;
   Settings.Tables = Tables.Scenario.Tables;
@@ -227,10 +246,10 @@ int BootMain(int argc, const char *const *argv) {
 
   // Each phase is a run of its own on the one board, which carries every device's state across.
   BootReport Boot;
-  Boot.AtStart = sim::DevicesReachable(Board.bridge());
+  std::span<const sim::TraceObserver> PhaseSinks = Sinks;
   const auto RunPhase = [&](BootPhase &Phase, Module Which, const runs::ModuleRuns &Runs,
                             const std::string &ImagePath) {
-    Phase.Report = runs::RecordRun(Runs, Board, Which, {}, {}, Sinks);
+    Phase.Report = runs::RecordRun(Runs, Board, Which, {}, {}, PhaseSinks);
     Phase.Report.ScenarioName = Asked.ScenarioName;
     Phase.Ran = true;
     if (!ImagePath.empty()) {
@@ -247,13 +266,31 @@ int BootMain(int argc, const char *const *argv) {
     return Result.Hung || (Result.Image && Result.Image->Breach);
   };
 
-  RunPhase(Boot.Pei, Module::Pei, PeiImage ? *PeiImage : runs::HostBuild(), Own.PeiImage);
-  Boot.Dxe.Report.Which = Module::Dxe;
-  if (DxeImage) {
-    Boot.Dxe.Report.Result.Ran = runs::Implementation::Image;
-  }
-  if (!Stopped(Boot.Pei)) {
+  const auto RunBoot = [&](std::span<const sim::TraceObserver> PassSinks) {
+    Boot = BootReport();
+    Boot.AtStart = sim::DevicesReachable(Board.bridge());
+    PhaseSinks = PassSinks;
+    RunPhase(Boot.Pei, Module::Pei, PeiImage ? *PeiImage : runs::HostBuild(), Own.PeiImage);
+    Boot.Dxe.Report.Which = Module::Dxe;
+    if (DxeImage) {
+      Boot.Dxe.Report.Result.Ran = runs::Implementation::Image;
+    }
+    if (Stopped(Boot.Pei)) {
+      return Boot.Pei.Report.Result.Hung ? ExitHung : ExitBreach;
+    }
     RunPhase(Boot.Dxe, Module::Dxe, DxeImage ? *DxeImage : runs::HostBuild(), Own.DxeImage);
+    return Stopped(Boot.Dxe) ? (Boot.Dxe.Report.Result.Hung ? ExitHung : ExitBreach) : ExitSuccess;
+  };
+  if (Session) {
+    std::vector<imagerun::ImageRuns *> Debugged;
+    for (imagerun::ImageRuns *Each : {PeiImage.get(), DxeImage.get()}) {
+      if (Each != nullptr) {
+        Debugged.push_back(Each);
+      }
+    }
+    PassesUnderGdb(*Session, Debugged, Board, Settings, Sinks, RunBoot);
+  } else {
+    RunBoot(Sinks);
   }
 
   if (Events) {

@@ -2,7 +2,6 @@
 
 #include "Arguments.h"
 #include "EmulatedMachine.h"
-#include "ExitStatus.h"
 #include "ImageDebug.h"
 #include "ToolOutput.h"
 
@@ -280,32 +279,33 @@ void GdbSession::serve(imagerun::EmulatorCore &Core, gdbremote::StopReason Reaso
   }
 }
 
-runs::RunRecord
-RecordUnderGdb(GdbSession &Session, imagerun::ImageRuns &Image, sim::Board &Board,
-               const sim::Scenario &Settings, std::span<const sim::TraceObserver> Sinks,
-               const std::function<runs::RunRecord(std::span<const sim::TraceObserver>)> &Run) {
-  Image.debugWith(&Session);
+void PassesUnderGdb(GdbSession &Session, std::span<imagerun::ImageRuns *const> Runs,
+                    sim::Board &Board, const sim::Scenario &Settings,
+                    std::span<const sim::TraceObserver> Sinks,
+                    const std::function<int(std::span<const sim::TraceObserver>)> &Pass) {
+  for (imagerun::ImageRuns *Each : Runs) {
+    Each->debugWith(&Session);
+  }
   for (;;) {
     Board.reset(Settings);
     Session.beginPass();
     bool Fresh = false;
-    std::vector<sim::TraceObserver> Pass{
+    std::vector<sim::TraceObserver> Seen{
         [&](const sim::TraceRecord &Record) { Fresh = Session.observe(Record); }};
     for (const sim::TraceObserver &Sink : Sinks) {
-      Pass.emplace_back([&Sink, &Fresh](const sim::TraceRecord &Record) {
+      Seen.emplace_back([&Sink, &Fresh](const sim::TraceRecord &Record) {
         if (Fresh) {
           Sink(Record);
         }
       });
     }
     try {
-      runs::RunRecord Record = Run(Pass);
-      Image.debugWith(nullptr);
-      const runs::RunResult &Result = Record.Result;
-      Session.finished(Result.Image && Result.Image->Breach ? tooloutput::ExitBreach
-                       : Result.Hung                        ? tooloutput::ExitHung
-                                                            : tooloutput::ExitSuccess);
-      return Record;
+      const int Code = Pass(Seen);
+      for (imagerun::ImageRuns *Each : Runs) {
+        Each->debugWith(nullptr);
+      }
+      Session.finished(Code);
+      return;
     } catch (const Rewind &) {
       // gdb went back: the run starts again.
     }

@@ -9,7 +9,6 @@
 #include "Board.h"
 #include "ImageRuns.h"
 #include "Machine/Debugger.h"
-#include "RunRecord.h"
 #include "Server.h"
 #include "Trace.h"
 
@@ -81,12 +80,13 @@ private:
 // was linked), or a note that there is none.
 std::string GdbSymbols(const std::string &ImagePath, std::int64_t Offset);
 
-// Makes the run under Session: Run makes one pass with the sinks it is given, on Board as
-// Settings make it, again from the start each time gdb goes back, until a pass ends. Sinks see
-// each record once.
-runs::RunRecord
-RecordUnderGdb(GdbSession &Session, imagerun::ImageRuns &Image, sim::Board &Board,
-               const sim::Scenario &Settings, std::span<const sim::TraceObserver> Sinks,
-               const std::function<runs::RunRecord(std::span<const sim::TraceObserver>)> &Run);
+// Makes a run under Session: Pass makes the whole run once with the sinks it is given, on Board
+// as Settings make it, and returns the exit status gdb is told at its end; it is made again from
+// the start each time gdb goes back, until a pass ends. Sinks see each record once. Runs is every
+// image the run debugs.
+void PassesUnderGdb(GdbSession &Session, std::span<imagerun::ImageRuns *const> Runs,
+                    sim::Board &Board, const sim::Scenario &Settings,
+                    std::span<const sim::TraceObserver> Sinks,
+                    const std::function<int(std::span<const sim::TraceObserver>)> &Pass);
 
 } // namespace boardsim

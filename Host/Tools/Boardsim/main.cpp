@@ -37,6 +37,14 @@ using tooloutput::ExitHung;
 using tooloutput::ExitOutputFailed;
 using tooloutput::ExitSuccess;
 
+// The status a run ends the tool with, before --strict: a broken rule, a hang, or success.
+int RunExitStatus(const runs::RunResult &Result) {
+  if (Result.Image && Result.Image->Breach) {
+    return ExitBreach;
+  }
+  return Result.Hung ? ExitHung : ExitSuccess;
+}
+
 void PrintHung(const runs::RunRecord &Report, std::uint64_t MaxSteps) {
   std::string Running;
   for (const sim::CallRecord &Call : Report.Result.Running) {
@@ -176,14 +184,17 @@ int Main(int argc, char **argv) {
       Shown.access();
     }
   });
-  runs::RunRecord Report =
-      Session ? boardsim::RecordUnderGdb(*Session, *Image, Board, Settings, Sinks,
-                                         [&](std::span<const sim::TraceObserver> PassSinks) {
-                                           return runs::RecordRun(Runs, Board, Asked.Which,
-                                                                  Asked.Decode, Asked.Window,
-                                                                  PassSinks);
-                                         })
-              : runs::RecordRun(Runs, Board, Asked.Which, Asked.Decode, Asked.Window, Sinks);
+  runs::RunRecord Report;
+  const auto Run = [&](std::span<const sim::TraceObserver> PassSinks) {
+    Report = runs::RecordRun(Runs, Board, Asked.Which, Asked.Decode, Asked.Window, PassSinks);
+    return RunExitStatus(Report.Result);
+  };
+  if (Session) {
+    imagerun::ImageRuns *const Debugged[] = {Image.get()};
+    boardsim::PassesUnderGdb(*Session, Debugged, Board, Settings, Sinks, Run);
+  } else {
+    Run(Sinks);
+  }
   Shown.finish();
   if (Events) {
     Events->finish();
