@@ -164,19 +164,19 @@ void PacketReader::take(char C) {
     // Anything else between packets is line noise and is dropped.
     return;
   case State::Payload:
-  case State::Escaped:
-    if (Now == State::Payload && C == ChecksumMark) {
+    // The checksum mark always ends a packet, even after an escape mark: gdb escapes every '#'
+    // in binary data, so "}#" is a packet cut short.
+    if (C == ChecksumMark) {
       Now = State::FirstDigit;
       return;
     }
-    if (Now == State::Payload && C == PacketStart) {
+    if (C == PacketStart) {
       // A new start inside a packet: the sender gave up on the old one.
       Events.push_back({Received::Kind::BadPacket, {}});
       Payload.clear();
       Oversized = false;
       return;
     }
-    Now = (Now == State::Payload && C == EscapeMark) ? State::Escaped : State::Payload;
     if (Payload.size() < MaxPacketPayload)
       Payload += C;
     else

@@ -57,7 +57,7 @@ public:
   const Received *peek() const { return Events.empty() ? nullptr : &Events.front(); }
 
 private:
-  enum class State { Between, Payload, Escaped, FirstDigit, SecondDigit };
+  enum class State { Between, Payload, FirstDigit, SecondDigit };
   void take(char Byte);
   State Now = State::Between;
   std::string Payload;

@@ -72,6 +72,8 @@ Outcome Requests::handle(std::string_view Payload, Target *Machine, const std::s
   switch (Kind) {
   case '?':
     return reply(StopReply);
+  // The signal of C and S and the resume address of c and s are not the machine's to take: it
+  // runs on from where it stopped. gdb sends neither to a target like this one.
   case 'c':
   case 'C':
     return resume(Resume::Continue);

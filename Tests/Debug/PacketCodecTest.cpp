@@ -68,8 +68,8 @@ TEST(PacketCodec, ReaderSplitsTheStream) {
       {"ChecksumNotHex", "$OK#zz", {{Kind::BadPacket, {}}}},
       {"NoiseDropped", "ab\r\n$g#67", {{Kind::Packet, "g"}}},
       {"RestartInsideAPacket", "$m1$g#67", {{Kind::BadPacket, {}}, {Kind::Packet, "g"}}},
-      // An escaped '#' is data, not the checksum mark; the escape stays for X to undo.
-      {"EscapedMarkIsData", "$X}##" + hexByte(checksum("X}#")), {{Kind::Packet, "X}#"}}},
+      // The mark ends a packet even after an escape; the X handler then refuses the data.
+      {"MarkAfterAnEscapeEndsThePacket", "$X}#" + hexByte(checksum("X}")), {{Kind::Packet, "X}"}}},
       {"Oversized",
        frame(std::string(MaxPacketPayload + 1, 'a')) + "$g#67",
        {{Kind::BadPacket, {}}, {Kind::Packet, "g"}}},

@@ -58,6 +58,28 @@ TEST(ServerExchange, AnswersEachPacketByteForByte) {
        });
 }
 
+// Each malformed packet gets an error or the empty reply, and the session goes on.
+TEST(ServerExchange, RefusesMalformedPacketsAndGoesOn) {
+  ServerSession Session(Architecture::I386);
+  play(Session, {
+                    {"BreakpointWithoutAddress", "$Z0#8a", "+$E01#a6"},
+                    {"BreakpointAddressNotHex", "$z0,zz,1#27", "+$E01#a6"},
+                    {"RegisterWriteWithoutNumber", "$P#50", "+$E01#a6"},
+                    {"RegisterReadWithoutNumber", "$p#70", "+$E01#a6"},
+                    {"RegisterWriteTooShort", "$P8=0010#86", "+$E01#a6"},
+                    {"RegisterFileTooShort", "$G00#a7", "+$E01#a6"},
+                    {"BinaryWriteEndsInEscape", "$X1000,2:}#2e", "+$E01#a6"},
+                    {"HexWriteNotHex", "$M1000,2:zz#9a", "+$E01#a6"},
+                    {"ReadWithoutLength", "$m1000#2e", "+$E01#a6"},
+                    {"OtherDescriptionFile", "$qXfer:features:read:foo.xml:0,10#69", "+$E01#a6"},
+                    {"UnknownContAction", "$vCont;x#bd", "+$E01#a6"},
+                    {"NoContAction", "$vCont;#45", "+$E01#a6"},
+                    {"UnknownReverse", "$bx#da", "+$#00"},
+                    {"StillServing", "$p8#a8", "+$00100000#81"},
+                });
+  EXPECT_TRUE(Session.finish() == std::vector<Resume>{Resume::Detach});
+}
+
 struct RegisterFileCase {
   Architecture Arch;
   std::size_t HexDigits; // every register of the description, two digits a byte

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace gdbremote::testing {
 namespace {
 
@@ -51,6 +53,25 @@ TEST(ServerLifecycle, EndsEachWayGdbOrTheRunEndsIt) {
     EXPECT_EQ(Session.finish(), Case.Resumes) << Case.Case;
     EXPECT_EQ(Session.breakpointsLeft(), 0u) << Case.Case;
   }
+}
+
+// Random bytes, packet marks among them, leave the server answering the next good packet.
+TEST(ServerLifecycle, SurvivesLineNoise) {
+  constexpr std::size_t NoiseBytes = 4096;
+  constexpr unsigned Seed = 0x6db;
+  std::mt19937 Random(Seed);
+  std::uniform_int_distribution<int> Byte(0, 0xff);
+  std::string Noise;
+  for (std::size_t I = 0; I < NoiseBytes; ++I)
+    Noise += static_cast<char>(Byte(Random));
+  ServerSession Session(Architecture::X86_64);
+  Session.send(Noise);
+  // The noise may end inside a packet or its checksum: three marks end either, then rip.
+  Session.send("###$p10#d1");
+  const std::string Got = Session.receiveUntil("+$0010000000000000#01");
+  EXPECT_TRUE(Got.ends_with("+$0010000000000000#01")) << Got.size() << " bytes";
+  Session.send("+");
+  EXPECT_EQ(Session.finish(), std::vector<Resume>{Resume::Detach});
 }
 
 TEST(ServerLifecycle, KilledSessionIsClosedByTheServer) {

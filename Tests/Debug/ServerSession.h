@@ -67,6 +67,16 @@ public:
     }
     return Got;
   }
+  // Reads until what came ends with Ending or the time ran out.
+  std::string receiveUntil(std::string_view Ending) {
+    std::string Got;
+    for (std::string More = receive(1); !More.empty(); More = receive(1)) {
+      Got += More;
+      if (Got.ends_with(Ending))
+        break;
+    }
+    return Got;
+  }
   // True when the server closed its end.
   bool closedByServer() {
     pollfd Entry{Client, POLLIN, 0};
