@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,8 +24,25 @@
 namespace imagefuzz {
 namespace {
 
+// The image's own code steers libFuzzer beside the host build's: each instruction the image runs
+// marks its counter in this table, one per byte of code (the images are far smaller), which
+// libFuzzer clears before each input and reads after it as coverage of its own. An input that
+// reaches image code no input reached before is kept.
+constexpr std::size_t ImageCounters = std::size_t{1} << 16;
+__attribute__((used, section("__libfuzzer_extra_counters"))) std::uint8_t
+    ImageCounter[ImageCounters];
+
+class CountedCoverage final : public imagerun::Coverage {
+public:
+  void executed(std::uint64_t Address) override {
+    std::uint8_t &Counter = ImageCounter[Address % ImageCounters];
+    Counter = Counter == UINT8_MAX ? Counter : static_cast<std::uint8_t>(Counter + 1);
+  }
+};
+
 struct Loaded {
   std::unique_ptr<imagerun::ImageRuns> Image;
+  CountedCoverage Covered;
   std::string Path;
   fuzzruns::BoardPair Boards;
 };
@@ -177,6 +195,7 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
   } catch (const std::exception &Error) {
     Fail(std::string(fuzzruns::TargetProgram(For)) + ": " + Error.what());
   }
+  Now.Image->coverWith(&Now.Covered);
   std::fprintf(stderr, "%s: fuzzing %s against the host build\n", fuzzruns::TargetProgram(For),
                Now.Path.c_str());
 }

@@ -597,6 +597,10 @@ TEST(Boardsim, BadInputIsNamedAndNothingRuns) {
       {"window 0x6C", "2 fields"},
       {"window", "needs at least one request PORT,SIZEWORD"},
       {"pei 0x3F8,0,6", "pei takes no requests"},
+      // gdb debugs an image, on a port of 16 bits.
+      {"pei --gdb=1234", "--gdb debugs a shipped image: give --image"},
+      {"boot --gdb=1234", "--gdb debugs a shipped image: give --pei-image or --dxe-image"},
+      {"dxe --gdb=65536", "16 bits"},
       {"pei --smm=inside", "--smm is an option of dxe, not of pei"},
       {"decode 0x3F8,0,6 --spi=absent", "--spi is an option of pei and dxe, not of decode"},
       {"dxe --no-hob-list --timer-hob", "contradict"},
