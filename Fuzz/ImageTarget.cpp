@@ -3,6 +3,7 @@
 #include "FuzzCheck.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "Machine/Coverage.h"
 #include "SeedFiles.h"
 
 #include "CommandLine.h"
