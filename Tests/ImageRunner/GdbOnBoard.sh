@@ -30,15 +30,22 @@ run=
 trap 'kill "$run" 2>/dev/null; rm -rf "$work"' EXIT
 status=0
 
+# Waits until boardsim has told gdb's commands N times: its message ends with 'target remote'.
+wait_for_lines() {
+  for _ in $(seq 1 100); do
+    [ "$(grep -c '^  target remote' "$work/run.err" 2>/dev/null)" -ge "$1" ] 2>/dev/null && break
+    sleep 0.1
+  done
+}
+
 # Starts boardsim with --gdb=0 (a free port) in the background and waits until it names the port
 # and the gdb command that loads the symbols: PORT and SYMBOLS.
 start() {
+  # The last run's messages go first: the new run's shell truncates them only once it starts.
+  rm -f "$work/run.out" "$work/run.err"
   "$boardsim" "$@" --gdb=0 >"$work/run.out" 2>"$work/run.err" &
   run=$!
-  for _ in $(seq 1 50); do
-    grep -q "waits for gdb on" "$work/run.err" && break
-    sleep 0.1
-  done
+  wait_for_lines 1
   port=$(sed -n 's/.*waits for gdb on 127\.0\.0\.1:\([0-9]*\);.*/\1/p' "$work/run.err")
   symbols=$(sed -n '2s/^  //p' "$work/run.err")
   if [ -z "$port" ] || [ -z "$symbols" ]; then
@@ -50,10 +57,7 @@ start() {
 
 # A boot: waits until the driver's phase waits for gdb, which connects again for it.
 driver_phase() {
-  for _ in $(seq 1 100); do
-    grep -q "driver's phase waits for gdb" "$work/run.err" && break
-    sleep 0.1
-  done
+  wait_for_lines 2
   symbols=$(sed -n "/driver's phase waits/{n;s/^  //p}" "$work/run.err")
   if [ -z "$symbols" ]; then
     echo "FAIL: the boot's driver phase did not wait for gdb:"
