@@ -34,26 +34,31 @@ std::optional<fuzzruns::Target> TargetNamed(const std::string &Name) {
   return std::nullopt;
 }
 
-void RunComparisonCases(const imagerun::ImageRuns &Images, bool HavePei, bool HaveDxe,
-                        InstructionHits &Into, RunCounts &Counts) {
+void RunComparisonCases(const RunSides &On, bool HavePei, bool HaveDxe, InstructionHits &Into,
+                        RunCounts &Counts) {
   const unsigned Which =
       (HavePei ? comparison::EarlyInitRuns : 0u) | (HaveDxe ? comparison::DxeRuns : 0u);
   for (const comparison::Case &Each : comparison::Cases(Which)) {
     Into.beginRun();
-    comparison::RunCase(Images, Each);
+    comparison::RunCase(On.Images, Each);
+    if (On.Host != nullptr) {
+      comparison::RunCase(*On.Host, Each);
+    }
     ++Counts.Cases;
   }
   if (HavePei && HaveDxe) {
     for (const comparison::BootCase &Each : comparison::BootCases()) {
       Into.beginRun();
-      comparison::RunBoot(Images, Images, Each);
+      comparison::RunBoot(On.Images, On.Images, Each);
+      if (On.Host != nullptr) {
+        comparison::RunBoot(*On.Host, *On.Host, Each);
+      }
       ++Counts.Cases;
     }
   }
 }
 
-void RunCorpus(const imagerun::ImageRuns &Images, const Corpus &Inputs, InstructionHits &Into,
-               RunCounts &Counts) {
+void RunCorpus(const RunSides &On, const Corpus &Inputs, InstructionHits &Into, RunCounts &Counts) {
   std::error_code Error;
   std::vector<std::filesystem::path> Files;
   for (std::filesystem::directory_iterator Each(Inputs.Folder, Error), End; !Error && Each != End;
@@ -66,7 +71,7 @@ void RunCorpus(const imagerun::ImageRuns &Images, const Corpus &Inputs, Instruct
     throw CorpusError("cannot read the corpus folder '" + Inputs.Folder + "': " + Error.message());
   }
   std::sort(Files.begin(), Files.end());
-  sim::Board On;
+  sim::Board Board;
   for (const std::filesystem::path &File : Files) {
     std::vector<std::uint8_t> Bytes;
     try {
@@ -77,10 +82,16 @@ void RunCorpus(const imagerun::ImageRuns &Images, const Corpus &Inputs, Instruct
     }
     Bytes.resize(std::min(Bytes.size(), fuzzruns::MaxInputBytes));
     const fuzzruns::BoardInput Input = fuzzruns::Decode(Inputs.For, Bytes);
-    On.reset(Input.Settings);
-    On.answerReadsFrom(Input.Answers);
+    const auto Run = [&](const runs::ModuleRuns &Side) {
+      Board.reset(Input.Settings);
+      Board.answerReadsFrom(Input.Answers);
+      runs::RecordRun(Side, Board, Input.What, Input.Decode, Input.Window);
+    };
     Into.beginRun();
-    runs::RecordRun(Images, On, Input.What, Input.Decode, Input.Window);
+    Run(On.Images);
+    if (On.Host != nullptr) {
+      Run(*On.Host);
+    }
     ++Counts.Inputs;
   }
 }

@@ -38,12 +38,18 @@ struct RunCounts {
   std::size_t Inputs = 0; // fuzz inputs
 };
 
+// The implementations each run is made on: the images, whose instructions are counted, and
+// optionally the host build too, so that an instrumented host build profiles the same runs.
+struct RunSides {
+  const imagerun::ImageRuns &Images;
+  const runs::ModuleRuns *Host = nullptr;
+};
+
 // Makes every comparison case the images can run; a boot case needs both.
-void RunComparisonCases(const imagerun::ImageRuns &Images, bool HavePei, bool HaveDxe,
-                        InstructionHits &Into, RunCounts &Counts);
+void RunComparisonCases(const RunSides &On, bool HavePei, bool HaveDxe, InstructionHits &Into,
+                        RunCounts &Counts);
 // Makes one run of each regular file of the folder, in name order; CorpusError when the folder
 // or a file in it cannot be read.
-void RunCorpus(const imagerun::ImageRuns &Images, const Corpus &Inputs, InstructionHits &Into,
-               RunCounts &Counts);
+void RunCorpus(const RunSides &On, const Corpus &Inputs, InstructionHits &Into, RunCounts &Counts);
 
 } // namespace imagecoverage

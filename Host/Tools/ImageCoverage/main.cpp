@@ -5,8 +5,11 @@
 #include "CoverageFigures.h"
 #include "CoverageRuns.h"
 #include "ExitStatus.h"
+#include "FileRead.h"
 #include "HelpLayout.h"
+#include "HostBuildRuns.h"
 #include "Reports.h"
+#include "SourceLines.h"
 #include "ToolOutput.h"
 
 #include <CLI/CLI.hpp>
@@ -22,10 +25,14 @@ constexpr const char *Tool = "image-coverage";
 
 struct Options {
   std::string PeiImage, DxeImage, PeiMap, DxeMap;
-  bool NoCases = false, FuzzCorpora = false, Lean = false;
+  bool NoCases = false, FuzzCorpora = false, Lean = false, HostBuild = false;
   std::vector<std::string> Corpora; // TARGET=DIR
   std::string Report, Json, Lcov, Missed;
+  std::string HostLcov, Difference;
 };
+
+// The host build's tracefiles are of a few hundred kilobytes; far past this is no tracefile.
+constexpr std::uint64_t MaxTracefileBytes = std::uint64_t{64} << 20;
 
 struct BadInput {
   std::string Message;
@@ -84,6 +91,16 @@ void AddOptions(CLI::App &App, Options &Opt) {
   App.add_flag("--lean", Opt.Lean,
                "follow the runs lean, as the fuzz targets do: faster, and a block left early "
                "counts whole");
+  App.add_flag("--host-build", Opt.HostBuild,
+               "make every run through the host build as well: built by the coverage preset, "
+               "the tool leaves the host build's profile of the same runs");
+  App.add_option("--host-lcov", Opt.HostLcov,
+                 "the host build's LCOV tracefile of the same runs, for --difference")
+      ->type_name("FILE");
+  App.add_option("--difference", Opt.Difference,
+                 "the source lines the host build runs and the images never run, and the "
+                 "reverse (needs --host-lcov)")
+      ->type_name("FILE");
   App.add_option("--report", Opt.Report,
                  "the table per function (default, on standard output, without other outputs)")
       ->type_name("FILE");
@@ -121,6 +138,10 @@ int main(int argc, char **argv) {
       throw BadInput{"a map needs its image (--pei-map with --pei-image, --dxe-map with "
                      "--dxe-image)"};
     }
+    if (Opt.HostLcov.empty() != Opt.Difference.empty()) {
+      throw BadInput{"--host-lcov and --difference go together: the difference is of the host "
+                     "build's tracefile"};
+    }
     const std::vector<imagecoverage::Corpus> Folders = CorporaAsked(Opt);
     if (Opt.NoCases && Folders.empty()) {
       throw BadInput{"--no-cases leaves no run: give --fuzz-corpora or --corpus=TARGET=DIR"};
@@ -129,7 +150,8 @@ int main(int argc, char **argv) {
     for (const auto &[What, Path] : {std::pair{"the early-init image", Opt.PeiImage},
                                      {"the driver's image", Opt.DxeImage},
                                      {"the early-init map", Opt.PeiMap},
-                                     {"the driver's map", Opt.DxeMap}}) {
+                                     {"the driver's map", Opt.DxeMap},
+                                     {"the host build's tracefile", Opt.HostLcov}}) {
       if (!Path.empty()) {
         Outputs.addInput(What, Path);
       }
@@ -160,6 +182,16 @@ int main(int argc, char **argv) {
     if (!Opt.DxeImage.empty()) {
       Dxe = imagerun::LoadDxeImage(Opt.DxeImage, Opt.DxeMap);
     }
+    imagecoverage::SourceLines Host;
+    tooloutput::Output *Difference = nullptr;
+    if (!Opt.HostLcov.empty()) {
+      try {
+        Host = imagecoverage::ParseLcov(formats::ReadFileText(Opt.HostLcov, MaxTracefileBytes));
+      } catch (const std::exception &Error) {
+        throw BadInput{"--host-lcov '" + Opt.HostLcov + "': " + Error.what()};
+      }
+      Difference = &Outputs.add("--difference", Opt.Difference);
+    }
     Outputs.open();
     imagecoverage::CoverageRecord Record;
     imagecoverage::InstructionHits Hits;
@@ -168,11 +200,12 @@ int main(int argc, char **argv) {
                                  Opt.Lean ? imagerun::Tracking::Lean : imagerun::Tracking::Full);
       Images.coverWith(&Hits);
       imagecoverage::RunCounts Counts;
+      const imagecoverage::RunSides On{Images, Opt.HostBuild ? &runs::HostBuild() : nullptr};
       if (!Opt.NoCases) {
-        imagecoverage::RunComparisonCases(Images, Pei.has_value(), Dxe.has_value(), Hits, Counts);
+        imagecoverage::RunComparisonCases(On, Pei.has_value(), Dxe.has_value(), Hits, Counts);
       }
       for (const imagecoverage::Corpus &Each : Folders) {
-        imagecoverage::RunCorpus(Images, Each, Hits, Counts);
+        imagecoverage::RunCorpus(On, Each, Hits, Counts);
       }
       Record.Cases = Counts.Cases;
       Record.Inputs = Counts.Inputs;
@@ -185,6 +218,9 @@ int main(int argc, char **argv) {
     }
     for (const auto &[Out, Each] : Opened) {
       Out->write(Each->Make(Record));
+    }
+    if (Difference != nullptr) {
+      Difference->write(imagecoverage::ReportDifference(imagecoverage::LinesOf(Record), Host));
     }
     Outputs.commit();
     return tooloutput::ExitSuccess;
