@@ -270,6 +270,58 @@ TEST(ImageCoverage, LcovTracefileParsesAndGenhtmlRendersIt) {
   std::filesystem::remove_all(Html);
 }
 
+// The difference with the host build's tracefile, by source line: its paths are whole (llvm-cov's),
+// and only lines with code on both sides count. The early module never runs line 70 of
+// PciConfig.cpp (interrupts left off) and always runs line 58 (the flags read).
+TEST(ImageCoverage, DifferenceWithTheHostBuildBySourceLine) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  const std::string Host = TempFile("host.info");
+  const std::string Difference = TempFile("difference.txt");
+  struct Case {
+    std::string Tracefile;
+    int Exit;
+    std::vector<std::string> Shows;
+  };
+  const std::string File = "SF:" + std::string(SOURCE_DIR) + "/Library/HwAccess/PciConfig.cpp\n";
+  const Case Cases[] = {
+      {File + "DA:70,5\nDA:58,0\nDA:1,3\nend_of_record\n",
+       0,
+       {"2 source lines have code in the images and in the host build\n",
+        "1 lines the host build runs and the images never run:\n"
+        "  Library/HwAccess/PciConfig.cpp:70\n",
+        "1 lines the images run and the host build never runs:\n"
+        "  Library/HwAccess/PciConfig.cpp:58\n"}},
+      {File + "DA:70,0\nDA:58,9\nend_of_record\n",
+       0,
+       {"0 lines the host build runs and the images never run:\n\n",
+        "0 lines the images run and the host build never runs:\n"}},
+      // A file the images have no code of is no line of either.
+      {"SF:/elsewhere/Other.cpp\nDA:58,1\nend_of_record\n",
+       0,
+       {"0 source lines have code in the images and in the host build\n"}},
+      {"DA:70,5\n", 2, {"--host-lcov '" + Host + "': line 1 is no line record"}},
+      {File + "DA:seventy,5\n", 2, {"line 2 is no line record"}},
+  };
+  for (const Case &Each : Cases) {
+    std::ofstream(Host) << Each.Tracefile;
+    std::filesystem::remove(Difference);
+    const tooltest::ToolResult Run =
+        RunTool(IMAGE_COVERAGE_PATH, "--pei-image=" + imagetest::PeiImagePath +
+                                         " --host-lcov=" + Host + " --difference=" + Difference);
+    EXPECT_EQ(Run.Exit, Each.Exit) << Each.Tracefile << Run.Err;
+    const std::string Got = Each.Exit == 0 ? ReadAll(Difference) : Run.Err;
+    for (const std::string &Shown : Each.Shows) {
+      EXPECT_NE(Got.find(Shown), std::string::npos) << Each.Tracefile << "\n" << Got;
+    }
+  }
+  EXPECT_EQ(RunTool(IMAGE_COVERAGE_PATH,
+                    "--pei-image=" + imagetest::PeiImagePath + " --host-lcov=" + Host)
+                .Exit,
+            2);
+  std::remove(Host.c_str());
+  std::remove(Difference.c_str());
+}
+
 // Bad input and outputs that cannot be written leave every existing file as it was.
 TEST(ImageCoverage, BadInputAndFailedOutputsLeaveFilesAlone) {
   SKIP_WITHOUT_PEI_IMAGE();
