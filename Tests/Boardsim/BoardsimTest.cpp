@@ -1105,6 +1105,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
       {SIZE_BUDGET_PATH, "--help", "### size-budget"},
       {STACK_BUDGET_PATH, "--help", "### stack-budget"},
       {PLANT_DIVERGENCE_PATH, "--help", "### plant-divergence"},
+      {IMAGE_COVERAGE_PATH, "--help", "### image-coverage"},
   };
   for (const ToolCase &Each : Tools) {
     const Result Asked = tooltest::RunTool(Each.Program, Each.Arguments);

@@ -1,0 +1,99 @@
+#include "CoverageRuns.h"
+
+#include "Board.h"
+#include "CompareCases.h"
+#include "Comparison.h"
+#include "FileRead.h"
+#include "RunRecord.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace imagecoverage {
+namespace {
+
+// A file past this is no input of a target (they take MaxInputBytes), and is not read whole.
+constexpr std::uint64_t MaxInputFileBytes = std::uint64_t{1} << 20;
+
+constexpr fuzzruns::Target Targets[] = {fuzzruns::Target::Pei, fuzzruns::Target::Requests,
+                                        fuzzruns::Target::Dxe};
+
+} // namespace
+
+bool TargetRuns(fuzzruns::Target For, bool HavePei, bool HaveDxe) {
+  return For == fuzzruns::Target::Dxe ? HaveDxe : HavePei;
+}
+
+std::optional<fuzzruns::Target> TargetNamed(const std::string &Name) {
+  for (const fuzzruns::Target Each : Targets) {
+    if (Name == fuzzruns::TargetProgram(Each)) {
+      return Each;
+    }
+  }
+  return std::nullopt;
+}
+
+void RunComparisonCases(const RunSides &On, bool HavePei, bool HaveDxe, InstructionHits &Into,
+                        RunCounts &Counts) {
+  const unsigned Which =
+      (HavePei ? comparison::EarlyInitRuns : 0u) | (HaveDxe ? comparison::DxeRuns : 0u);
+  for (const comparison::Case &Each : comparison::Cases(Which)) {
+    Into.beginRun();
+    comparison::RunCase(On.Images, Each);
+    if (On.Host != nullptr) {
+      comparison::RunCase(*On.Host, Each);
+    }
+    ++Counts.Cases;
+  }
+  if (HavePei && HaveDxe) {
+    for (const comparison::BootCase &Each : comparison::BootCases()) {
+      Into.beginRun();
+      comparison::RunBoot(On.Images, On.Images, Each);
+      if (On.Host != nullptr) {
+        comparison::RunBoot(*On.Host, *On.Host, Each);
+      }
+      ++Counts.Cases;
+    }
+  }
+}
+
+void RunCorpus(const RunSides &On, const Corpus &Inputs, InstructionHits &Into, RunCounts &Counts) {
+  std::error_code Error;
+  std::vector<std::filesystem::path> Files;
+  for (std::filesystem::directory_iterator Each(Inputs.Folder, Error), End; !Error && Each != End;
+       Each.increment(Error)) {
+    if (Each->is_regular_file()) {
+      Files.push_back(Each->path());
+    }
+  }
+  if (Error) {
+    throw CorpusError("cannot read the corpus folder '" + Inputs.Folder + "': " + Error.message());
+  }
+  std::sort(Files.begin(), Files.end());
+  sim::Board Board;
+  for (const std::filesystem::path &File : Files) {
+    std::vector<std::uint8_t> Bytes;
+    try {
+      // Longer inputs than the targets take are cut as libFuzzer cuts them.
+      Bytes = formats::ReadFileBytes(File.string(), MaxInputFileBytes);
+    } catch (const formats::FileError &Failed) {
+      throw CorpusError("cannot read the fuzz input '" + File.string() + "': " + Failed.what());
+    }
+    Bytes.resize(std::min(Bytes.size(), fuzzruns::MaxInputBytes));
+    const fuzzruns::BoardInput Input = fuzzruns::Decode(Inputs.For, Bytes);
+    const auto Run = [&](const runs::ModuleRuns &Side) {
+      Board.reset(Input.Settings);
+      Board.answerReadsFrom(Input.Answers);
+      runs::RecordRun(Side, Board, Input.What, Input.Decode, Input.Window);
+    };
+    Into.beginRun();
+    Run(On.Images);
+    if (On.Host != nullptr) {
+      Run(*On.Host);
+    }
+    ++Counts.Inputs;
+  }
+}
+
+} // namespace imagecoverage
