@@ -1,9 +1,9 @@
 // QEMU's access log read as accesses, cut by the boot program's markers, and compared with the
 // host build's run answered from it.
+#include "QemuTraceLog.h"
 #include "Board.h"
 #include "HostBuildRuns.h"
 #include "Q35Comparison.h"
-#include "QemuTraceLog.h"
 #include "RunRecord.h"
 
 #include <gtest/gtest.h>
@@ -28,30 +28,38 @@ struct LineCase {
 };
 
 const LineCase LineCases[] = {
-    {"PortRead", "memory_region_ops_read cpu 0 mr 0x5584b03e8e10 addr 0x1808 value 0xad4b4 size 4 "
-                 "name 'acpi-tmr'",
+    {"PortRead",
+     "memory_region_ops_read cpu 0 mr 0x5584b03e8e10 addr 0x1808 value 0xad4b4 size 4 "
+     "name 'acpi-tmr'",
      true, AccessKind::PortIn, 4, 0x1808, 0xad4b4, true, "acpi-tmr"},
-    {"PortWriteOfPciLatch", "memory_region_ops_write cpu 0 mr 0x5584afe803d0 addr 0xcf8 value "
-                            "0x8000f880 size 4 name 'pci-conf-idx'",
+    {"PortWriteOfPciLatch",
+     "memory_region_ops_write cpu 0 mr 0x5584afe803d0 addr 0xcf8 value "
+     "0x8000f880 size 4 name 'pci-conf-idx'",
      true, AccessKind::PortOut, 4, 0xCF8, 0x8000F880, true, "pci-conf-idx"},
-    {"PortJustBelowMemory", "memory_region_ops_read cpu 0 mr 0x1 addr 0xffff value 0xff size 1 "
-                            "name 'io'",
+    {"PortJustBelowMemory",
+     "memory_region_ops_read cpu 0 mr 0x1 addr 0xffff value 0xff size 1 "
+     "name 'io'",
      true, AccessKind::PortIn, 1, 0xFFFF, 0xFF, true, "io"},
-    {"DeviceMemoryWrite", "memory_region_ops_write cpu 0 mr 0x5584b07cce80 addr 0xfebff004 value "
-                          "0x80000000 size 4 name 'ahci'",
+    {"DeviceMemoryWrite",
+     "memory_region_ops_write cpu 0 mr 0x5584b07cce80 addr 0xfebff004 value "
+     "0x80000000 size 4 name 'ahci'",
      true, AccessKind::MemWrite, 4, 0xFEBFF004, 0x80000000, true, "ahci"},
-    {"FirstAddressAbovePorts", "memory_region_ops_read cpu 1 mr 0x1 addr 0x10000 value 0x0 size 2 "
-                               "name 'x'",
+    {"FirstAddressAbovePorts",
+     "memory_region_ops_read cpu 1 mr 0x1 addr 0x10000 value 0x0 size 2 "
+     "name 'x'",
      true, AccessKind::MemRead, 2, 0x10000, 0, true, "x"},
-    {"TimestampPrefix", "4242@1765336000.123456:memory_region_ops_write cpu 0 mr 0x1 addr 0x80 "
-                        "value 0xe1 size 1 name 'ioport80'",
+    {"TimestampPrefix",
+     "4242@1765336000.123456:memory_region_ops_write cpu 0 mr 0x1 addr 0x80 "
+     "value 0xe1 size 1 name 'ioport80'",
      true, AccessKind::PortOut, 1, 0x80, 0xE1, true, "ioport80"},
     {"UnclaimedRead", "Invalid read at addr 0xFE033002, size 2, region '(null)', reason: rejected",
      true, AccessKind::MemRead, 2, 0xFE033002, q35::UnclaimedReadValue, false, ""},
-    {"UnclaimedWrite", "Invalid write at addr 0xFD882730, size 4, region '(null)', reason: rejected",
-     true, AccessKind::MemWrite, 4, 0xFD882730, 0, false, ""},
-    {"MadeByNoProcessor", "memory_region_ops_write cpu -1 mr 0x5584afce1ca0 addr 0xfee00000 value "
-                          "0x0 size 4 name 'apic-msi'",
+    {"UnclaimedWrite",
+     "Invalid write at addr 0xFD882730, size 4, region '(null)', reason: rejected", true,
+     AccessKind::MemWrite, 4, 0xFD882730, 0, false, ""},
+    {"MadeByNoProcessor",
+     "memory_region_ops_write cpu -1 mr 0x5584afce1ca0 addr 0xfee00000 value "
+     "0x0 size 4 name 'apic-msi'",
      false, AccessKind::PortIn, 0, 0, 0, true, ""},
     {"OtherEvent", "memory_region_subpage_read cpu 0 mr 0x1 offset 0x8 value 0x1 size 4", false,
      AccessKind::PortIn, 0, 0, 0, true, ""},
@@ -143,8 +151,8 @@ const CutCase CutCases[] = {
      "marker 0xE1 (an 8-bit write to port 0x80) appears twice, at lines 1 and 2"},
     {"EndBeforeStart", Marker(0xE2) + Marker(0xE1) + Marker(0xE3) + Marker(0xE4), 0, 0,
      "marker 0xE2 (an 8-bit write to port 0x80) comes before marker 0xE1"},
-    {"DriverBeforeEarlyModuleEnds", Marker(0xE1) + Marker(0xE3) + Marker(0xE2) + Marker(0xE4), 0,
-     0, "marker 0xE3 (an 8-bit write to port 0x80) comes before marker 0xE2"},
+    {"DriverBeforeEarlyModuleEnds", Marker(0xE1) + Marker(0xE3) + Marker(0xE2) + Marker(0xE4), 0, 0,
+     "marker 0xE3 (an 8-bit write to port 0x80) comes before marker 0xE2"},
 };
 
 class Cut : public testing::TestWithParam<CutCase> {};
@@ -189,8 +197,8 @@ TEST(Q35Comparison, AnswersAreEachReadsValueLittleEndianAtItsWidthWritesLeftOut)
       Access(AccessKind::PortIn, 1, 0x3FD, 0x60),
       Access(AccessKind::MemRead, 2, 0xFE033002, 0, false),
   };
-  EXPECT_EQ(q35::ReadAnswers(Log), (std::vector<std::uint8_t>{0x03, 0x3C, 0x44, 0x33, 0x22, 0x11,
-                                                               0x60, 0x00, 0x00}));
+  EXPECT_EQ(q35::ReadAnswers(Log),
+            (std::vector<std::uint8_t>{0x03, 0x3C, 0x44, 0x33, 0x22, 0x11, 0x60, 0x00, 0x00}));
 }
 
 sim::TraceRecord Record(AccessKind Kind, unsigned Width, std::uint64_t Address,
@@ -215,33 +223,50 @@ const std::vector<q35::LoggedAccess> TwoAccesses = {
     Access(AccessKind::PortOut, 4, 0xCF8, 0x8000F880), Access(AccessKind::PortIn, 2, 0xCFC, 0x70)};
 
 const DifferenceCase DifferenceCases[] = {
-    {"Same", TwoAccesses,
-     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880), Record(AccessKind::PortIn, 2, 0xCFC, 0x70)},
+    {"Same",
+     TwoAccesses,
+     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880),
+      Record(AccessKind::PortIn, 2, 0xCFC, 0x70)},
      std::nullopt},
-    {"Value", TwoAccesses,
-     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F884), Record(AccessKind::PortIn, 2, 0xCFC, 0x70)},
+    {"Value",
+     TwoAccesses,
+     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F884),
+      Record(AccessKind::PortIn, 2, 0xCFC, 0x70)},
      0},
-    {"Width", TwoAccesses,
-     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880), Record(AccessKind::PortIn, 4, 0xCFC, 0x70)},
+    {"Width",
+     TwoAccesses,
+     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880),
+      Record(AccessKind::PortIn, 4, 0xCFC, 0x70)},
      1},
-    {"Address", TwoAccesses,
-     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880), Record(AccessKind::PortIn, 2, 0xCFE, 0x70)},
+    {"Address",
+     TwoAccesses,
+     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880),
+      Record(AccessKind::PortIn, 2, 0xCFE, 0x70)},
      1},
-    {"Direction", TwoAccesses,
-     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880), Record(AccessKind::PortOut, 2, 0xCFC, 0x70)},
+    {"Direction",
+     TwoAccesses,
+     {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880),
+      Record(AccessKind::PortOut, 2, 0xCFC, 0x70)},
      1},
-    {"PortAgainstMemory", TwoAccesses,
-     {Record(AccessKind::MemWrite, 4, 0xCF8, 0x8000F880), Record(AccessKind::PortIn, 2, 0xCFC, 0x70)},
+    {"PortAgainstMemory",
+     TwoAccesses,
+     {Record(AccessKind::MemWrite, 4, 0xCF8, 0x8000F880),
+      Record(AccessKind::PortIn, 2, 0xCFC, 0x70)},
      0},
     {"HostBuildStopsEarly", TwoAccesses, {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880)}, 1},
-    {"HostBuildGoesOn", TwoAccesses,
+    {"HostBuildGoesOn",
+     TwoAccesses,
      {Record(AccessKind::PortOut, 4, 0xCF8, 0x8000F880), Record(AccessKind::PortIn, 2, 0xCFC, 0x70),
       Record(AccessKind::PortIn, 2, 0xCFC, 0x70)},
      2},
-    {"ValueNotLoggedIsNotCompared", {Access(AccessKind::MemWrite, 2, 0xFD882770, 0, false)},
-     {Record(AccessKind::MemWrite, 2, 0xFD882770, 0x0405)}, std::nullopt},
-    {"ValueNotLoggedStillComparesWidth", {Access(AccessKind::MemWrite, 2, 0xFD882770, 0, false)},
-     {Record(AccessKind::MemWrite, 4, 0xFD882770, 0x0405)}, 0},
+    {"ValueNotLoggedIsNotCompared",
+     {Access(AccessKind::MemWrite, 2, 0xFD882770, 0, false)},
+     {Record(AccessKind::MemWrite, 2, 0xFD882770, 0x0405)},
+     std::nullopt},
+    {"ValueNotLoggedStillComparesWidth",
+     {Access(AccessKind::MemWrite, 2, 0xFD882770, 0, false)},
+     {Record(AccessKind::MemWrite, 4, 0xFD882770, 0x0405)},
+     0},
 };
 
 class Difference : public testing::TestWithParam<DifferenceCase> {};

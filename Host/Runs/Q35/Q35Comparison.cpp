@@ -53,16 +53,16 @@ void AppendSide(std::string &Text, const char *Side, std::size_t From, std::size
 } // namespace
 
 std::vector<std::uint8_t> ReadAnswers(const std::vector<LoggedAccess> &Accesses) {
-  std::vector<std::uint8_t> Answers;
+  std::vector<std::uint8_t> Bytes;
   for (const LoggedAccess &Access : Accesses) {
     if (Access.Kind != sim::AccessKind::PortIn && Access.Kind != sim::AccessKind::MemRead) {
       continue;
     }
     for (unsigned Byte = 0; Byte < Access.Width; ++Byte) {
-      Answers.push_back(static_cast<std::uint8_t>((Access.Value >> (Byte * BitsPerByte)) & ByteMask));
+      Bytes.push_back(static_cast<std::uint8_t>((Access.Value >> (Byte * BitsPerByte)) & ByteMask));
     }
   }
-  return Answers;
+  return Bytes;
 }
 
 bool SameAccess(const LoggedAccess &OnQ35, const sim::TraceRecord &OnBoard) {
@@ -90,22 +90,24 @@ std::size_t PhaseComparison::valuesNotLogged() const {
 }
 
 PhaseComparison ComparePhase(const runs::ModuleRuns &Runs, sim::RunKind What,
-                             const sim::Scenario &Settings, std::vector<LoggedAccess> Q35) {
+                             const sim::Scenario &Settings, std::vector<LoggedAccess> Q35,
+                             Answers Given) {
   PhaseComparison Compared;
   Compared.Which = What;
   Compared.Q35 = std::move(Q35);
-  const std::vector<std::uint8_t> Answers = ReadAnswers(Compared.Q35);
+  const std::vector<std::uint8_t> Bytes =
+      Given == Answers::FromQ35 ? ReadAnswers(Compared.Q35) : std::vector<std::uint8_t>{};
   sim::Scenario Kept = Settings;
   Kept.RecordTrace = true;
   sim::Board Board(Kept);
-  Board.answerReadsFrom(Answers);
+  Board.answerReadsFrom(Bytes);
   const runs::RunRecord Record = runs::RecordRun(Runs, Board, What);
   for (const sim::TraceRecord &Each : Record.Trace) {
     if (sim::IsBusAccess(Each.Kind)) {
       Compared.HostBuild.push_back(Each);
     }
   }
-  Compared.AnswerBytes = Answers.size();
+  Compared.AnswerBytes = Bytes.size();
   Compared.AnswerBytesUsed = Board.answersUsed();
   Compared.HostHung = Record.Result.Hung;
   Compared.HostStatus = Record.Result.EntryStatus;
@@ -118,10 +120,11 @@ std::string ReportText(const PhaseComparison &Compared) {
   std::string Text = Name + ": " + std::to_string(Compared.Q35.size()) + " accesses on q35, " +
                      std::to_string(Compared.HostBuild.size()) + " on the host build";
   Text += Compared.same() ? "; they agree record for record\n" : "; they differ\n";
-  Text += "  compared: direction, width, address and value of every port and device-memory "
-          "access; " +
-          std::to_string(Compared.valuesNotLogged()) +
-          " of them reached no q35 region and are compared without their value (the log has none)\n";
+  Text +=
+      "  compared: direction, width, address and value of every port and device-memory "
+      "access; " +
+      std::to_string(Compared.valuesNotLogged()) +
+      " of them reached no q35 region and are compared without their value (the log has none)\n";
   Text += "  answers: " + std::to_string(Compared.AnswerBytes) + " bytes from q35's reads, " +
           std::to_string(Compared.AnswerBytesUsed) + " taken by the host build";
   Text += Compared.HostHung ? "; the host build's run hung\n" : "\n";
@@ -137,9 +140,8 @@ std::string ReportText(const PhaseComparison &Compared) {
   Text += "  first difference at access " + std::to_string(At) + ":\n";
   AppendSide(Text, "q35", From, To, At, Compared.Q35.size(),
              [&](std::size_t Index) { return Q35Line(Compared.Q35[Index]); });
-  AppendSide(Text, "host build", From, To, At, Compared.HostBuild.size(), [&](std::size_t Index) {
-    return sim::FormatRecord(Compared.HostBuild[Index]);
-  });
+  AppendSide(Text, "host build", From, To, At, Compared.HostBuild.size(),
+             [&](std::size_t Index) { return sim::FormatRecord(Compared.HostBuild[Index]); });
   return Text;
 }
 

@@ -52,10 +52,15 @@ struct PhaseComparison {
   std::size_t valuesNotLogged() const;
 };
 
-// Runs What on a board with Settings through Runs (the host build), every read answered with
-// q35's value, and compares its accesses with Q35's.
+// Who answers the host build's reads: q35's values (the comparison of the firmware's behaviour),
+// or the board model's devices (where the model and QEMU's devices part).
+enum class Answers { FromQ35, FromBoardModel };
+
+// Runs What on a board with Settings through Runs (the host build), every read answered as Given
+// says, and compares its accesses with Q35's.
 PhaseComparison ComparePhase(const runs::ModuleRuns &Runs, sim::RunKind What,
-                             const sim::Scenario &Settings, std::vector<LoggedAccess> Q35);
+                             const sim::Scenario &Settings, std::vector<LoggedAccess> Q35,
+                             Answers Given = Answers::FromQ35);
 
 // "BoardInitPei: 301 accesses on q35, 301 on the host build; they agree" and the counts, or the
 // first difference with the records around it on both sides (each q35 record with its log line).

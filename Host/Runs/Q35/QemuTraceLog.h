@@ -4,8 +4,8 @@
 //
 // The lines read, one access each:
 //   memory_region_ops_read cpu 0 mr 0x55d0... addr 0x1808 value 0xad4b4 size 4 name 'acpi-tmr'
-//   memory_region_ops_write cpu 0 mr 0x55d0... addr 0xcf8 value 0x8000f880 size 4 name 'pci-conf-idx'
-//   Invalid read at addr 0xFE033002, size 2, region '(null)', reason: rejected
+//   memory_region_ops_write cpu 0 mr 0x55d0... addr 0xcf8 value 0x8000f880 size 4 name
+//   'pci-conf-idx' Invalid read at addr 0xFE033002, size 2, region '(null)', reason: rejected
 // The first two are accesses a device region took (I/O ports and device memory; RAM and ROM are
 // never logged). The third is QEMU's guest-error line for an access no region of q35 claims; it
 // gives no value (QEMU 7.2 answers such a read with 0 and drops such a write). An optional
@@ -38,7 +38,7 @@ struct LoggedAccess {
   std::uint64_t Value = 0;
   // False for an access no region claims: the log has its place, width and direction only.
   bool ValueLogged = true;
-  std::string Region; // QEMU's name of the region that took it; empty when none did
+  std::string Region;   // QEMU's name of the region that took it; empty when none did
   std::size_t Line = 0; // in the log, from 1
 };
 

@@ -47,8 +47,7 @@ int main(int argc, char **argv) {
        {tooloutput::ExitOutputFailed, "the report could not be written"}}));
   std::string LogPath;
   std::string Configuration = PlainConfiguration;
-  App.add_option("log", LogPath,
-                 "QEMU's log: -trace 'memory_region_ops_*' -d guest_errors -D LOG")
+  App.add_option("log", LogPath, "QEMU's log: -trace 'memory_region_ops_*' -d guest_errors -D LOG")
       ->required()
       ->type_name("LOG");
   tooloutput::OneOf(App.add_option("--dxe-config", Configuration,
@@ -56,6 +55,10 @@ int main(int argc, char **argv) {
                                    "timer-hob-smm, as its kernel command line chose")
                         ->type_name("NAME"),
                     {PlainConfiguration, TimerHobAndSmmConfiguration});
+  bool BoardModel = false;
+  App.add_flag("--board-model", BoardModel,
+               "let the board model's devices answer the host build's reads instead of q35's "
+               "values: shows where the model and QEMU's devices part");
   if (const auto Exit = tooloutput::ParseCommandLine(App, "q35-compare", argc, argv)) {
     return *Exit;
   }
@@ -69,10 +72,11 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "q35-compare: %s: %s\n", LogPath.c_str(), Error.what());
     return tooloutput::ExitBadInput;
   }
+  const q35::Answers Given = BoardModel ? q35::Answers::FromBoardModel : q35::Answers::FromQ35;
   const q35::PhaseComparison Pei =
-      q35::ComparePhase(runs::HostBuild(), sim::RunKind::Pei, {}, std::move(Cut.Pei));
+      q35::ComparePhase(runs::HostBuild(), sim::RunKind::Pei, {}, std::move(Cut.Pei), Given);
   const q35::PhaseComparison Dxe = q35::ComparePhase(
-      runs::HostBuild(), sim::RunKind::Dxe, DxeSettings(Configuration), std::move(Cut.Dxe));
+      runs::HostBuild(), sim::RunKind::Dxe, DxeSettings(Configuration), std::move(Cut.Dxe), Given);
   tooloutput::OutputSet Outputs;
   tooloutput::Output &Out = Outputs.standardOutput();
   Out.format("{}{}", q35::ReportText(Pei), q35::ReportText(Dxe));
