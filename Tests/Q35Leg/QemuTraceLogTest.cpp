@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +28,11 @@ struct LineCase {
   bool ValueLogged;
   const char *Region;
 };
+
+// Each case shows as its name in the test list.
+void PrintTo(const LineCase &Case, std::ostream *Out) {
+  *Out << Case.Name;
+}
 
 const LineCase LineCases[] = {
     {"PortRead",
@@ -94,6 +101,11 @@ struct MalformedCase {
   const char *Line;
 };
 
+// Each case shows as its name in the test list.
+void PrintTo(const MalformedCase &Case, std::ostream *Out) {
+  *Out << Case.Name;
+}
+
 const MalformedCase MalformedCases[] = {
     {"AddressNotHexadecimal",
      "memory_region_ops_read cpu 0 mr 0x1 addr 1808 value 0x0 size 4 name 'acpi-tmr'"},
@@ -136,6 +148,11 @@ struct CutCase {
   std::size_t DxeAccesses;
   const char *Error; // a part of the message; nullptr when the cut succeeds
 };
+
+// Each case shows as its name in the test list.
+void PrintTo(const CutCase &Case, std::ostream *Out) {
+  *Out << Case.Name;
+}
 
 const CutCase CutCases[] = {
     {"EachModuleBetweenItsMarkers",
@@ -218,6 +235,11 @@ struct DifferenceCase {
   std::vector<sim::TraceRecord> OnBoard;
   std::optional<std::size_t> First;
 };
+
+// Each case shows as its name in the test list.
+void PrintTo(const DifferenceCase &Case, std::ostream *Out) {
+  *Out << Case.Name;
+}
 
 const std::vector<q35::LoggedAccess> TwoAccesses = {
     Access(AccessKind::PortOut, 4, 0xCF8, 0x8000F880), Access(AccessKind::PortIn, 2, 0xCFC, 0x70)};
