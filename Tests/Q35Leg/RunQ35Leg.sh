@@ -3,9 +3,10 @@
 # device-access log on, then compares each module's accesses in the log with the host build's
 # run of the module (q35-compare).
 #
-# Usage: RunQ35Leg.sh FIRMWARE_DIR Q35_COMPARE [KERNEL_ARGS]
+# Usage: RunQ35Leg.sh FIRMWARE_DIR Q35_COMPARE [KERNEL_ARGS [COMPARE_OPTION]]
 #   FIRMWARE_DIR holds QemuBoot.elf, BoardInitPei.efi and BoardInitDxe.efi (the firmware preset's
-#   build folder); KERNEL_ARGS is the boot's command line, which also names the DXE configuration.
+#   build folder); KERNEL_ARGS is the boot's command line, which also names the DXE configuration;
+#   COMPARE_OPTION is handed to q35-compare (--board-model).
 # Exit status: q35-compare's (0 the accesses agree, 1 they differ, 2 bad log), 1 when the boot
 # itself failed, 77 skipped: the emulator or the images are missing.
 set -u
@@ -16,12 +17,13 @@ skip_status=77
 status_all_passed=33
 
 if [ $# -lt 2 ]; then
-  echo "usage: $0 FIRMWARE_DIR Q35_COMPARE [KERNEL_ARGS]" >&2
+  echo "usage: $0 FIRMWARE_DIR Q35_COMPARE [KERNEL_ARGS [COMPARE_OPTION]]" >&2
   exit 1
 fi
 firmware=$1
 compare=$2
 kernel_args=${3:-}
+compare_option=${4:-}
 
 if ! command -v "$qemu" >/dev/null 2>&1; then
   echo "skipped: $qemu is not installed" \
@@ -58,4 +60,5 @@ case " $kernel_args " in
 *" timer-hob-smm "*) config=timer-hob-smm ;;
 esac
 echo "log: $(wc -l <"$work/access.log") lines"
-"$compare" --dxe-config "$config" "$work/access.log"
+# shellcheck disable=SC2086 # the option is one word or none
+"$compare" --dxe-config "$config" $compare_option "$work/access.log"
