@@ -1101,6 +1101,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
       {SIZE_BUDGET_PATH, "--help", "### size-budget"},
       {STACK_BUDGET_PATH, "--help", "### stack-budget"},
       {PLANT_DIVERGENCE_PATH, "--help", "### plant-divergence"},
+      {Q35_COMPARE_PATH, "--help", "### q35-compare"},
   };
   for (const ToolCase &Each : Tools) {
     const Result Asked = tooltest::RunTool(Each.Program, Each.Arguments);
