@@ -7,6 +7,7 @@
 #include "HwAccess.h"
 #include "Pe/PeFormat.h"
 #include "PeImage.h"
+#include "PhaseMarker.h"
 #include "Placement.h"
 #include "Uefi/Uefi.h"
 
@@ -69,7 +70,9 @@ void Boot64Main(const LongModeHandoff *Handoff) {
 
   const std::uintptr_t FlagsBefore = ReadFlags();
   const auto Entry = reinterpret_cast<DxeDriverEntry>(Image + EntryRva);
+  MarkPhase(PhaseMarker::DxeStart);
   const EFI_STATUS Status = Entry(&ImageHandleToken, SystemTable);
+  MarkPhase(PhaseMarker::DxeEnd);
   const std::uintptr_t FlagsAfter = ReadFlags();
 
   bool Passed = CheckValue("BoardInitDxe entry status", Status, EFI_SUCCESS, HexWidth::Status64);

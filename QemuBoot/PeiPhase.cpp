@@ -6,6 +6,7 @@
 #include "Pe/PeFormat.h"
 #include "PeImage.h"
 #include "PeiStandIn.h"
+#include "PhaseMarker.h"
 #include "Placement.h"
 #include "Platform.h"
 #include "Uefi/Uefi.h"
@@ -70,7 +71,9 @@ bool RunPeiPhase(std::uint32_t File, std::uint32_t FileSize, std::uint32_t FreeS
   const std::uint32_t ChecksumBefore = Crc32(Image, Layout.SizeOfImage);
   const std::uintptr_t FlagsBefore = ReadFlags();
   const auto Entry = reinterpret_cast<PeiModuleEntry>(Image + Layout.EntryPointRva);
+  MarkPhase(PhaseMarker::PeiStart);
   const EFI_STATUS Status = Entry(nullptr, &ServicesTable);
+  MarkPhase(PhaseMarker::PeiEnd);
   const std::uintptr_t FlagsAfter = ReadFlags();
   const std::uint32_t ChecksumAfter = Crc32(Image, Layout.SizeOfImage);
 

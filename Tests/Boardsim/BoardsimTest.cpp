@@ -1106,6 +1106,7 @@ TEST(Boardsim, HelpAndReadmeDocumentEveryOption) {
       {STACK_BUDGET_PATH, "--help", "### stack-budget"},
       {PLANT_DIVERGENCE_PATH, "--help", "### plant-divergence"},
       {IMAGE_COVERAGE_PATH, "--help", "### image-coverage"},
+      {Q35_COMPARE_PATH, "--help", "### q35-compare"},
   };
   for (const ToolCase &Each : Tools) {
     const Result Asked = tooltest::RunTool(Each.Program, Each.Arguments);
