@@ -28,7 +28,14 @@ enum class Convention {
 enum class ModuleId { BoardInitPei, BoardInitDxe }; // in the order of Modules
 
 // The functions the runs call in a module.
-enum class Call { PeiEntry, SetIoDecode, SetGenericIoRange, DxeEntry };
+enum class Call {
+  PeiEntry,
+  SetIoDecode,
+  SetGenericIoRange,
+  DxeEntry,
+  FormatBufferV,
+  GetStatusCodeName,
+};
 
 struct Function {
   Call Id;
@@ -52,6 +59,9 @@ inline constexpr const char *PeiEntryParameters[] = {"FileHandle", "PeiServices"
 inline constexpr const char *SetIoDecodeParameters[] = {"Port", "Size", "Attributes"};
 inline constexpr const char *SetGenericIoRangeParameters[] = {"Port", "SizeWord"};
 inline constexpr const char *DxeEntryParameters[] = {"ImageHandle", "SystemTable"};
+inline constexpr const char *FormatBufferVParameters[] = {"Buffer", "Capacity", "Format",
+                                                          "Arguments"};
+inline constexpr const char *GetStatusCodeNameParameters[] = {"Status"};
 
 // The early-init module's libraries pass their first arguments in registers; the entry and the
 // two decode operations stay cdecl, so that a caller outside the image can reach them.
@@ -63,6 +73,10 @@ inline constexpr Function EarlyInitCalls[] = {
 };
 inline constexpr Function DriverCalls[] = {
     {Call::DxeEntry, "BoardInitDxeEntry", DxeEntryParameters, Convention::MsX64},
+    // Arguments: a va_list, which under the Microsoft x64 convention is a pointer to the
+    // variadic arguments' 8-byte slots, the first lowest.
+    {Call::FormatBufferV, "FormatBufferV", FormatBufferVParameters, Convention::MsX64},
+    {Call::GetStatusCodeName, "GetStatusCodeName", GetStatusCodeNameParameters, Convention::MsX64},
 };
 
 inline constexpr Module Modules[] = {

@@ -5,6 +5,7 @@
 
 #include "Board.h"
 #include "DecodeRequest.h"
+#include "FormatCall.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -80,6 +81,21 @@ struct RunResult : sim::RunOutcome {
   std::optional<ImageFacts> Image;          // runs of the shipped image
 };
 
+// A format call's result: the count it returned (unset when the run stopped first) and the
+// buffer's room and guard bytes after it, painted FormatPaint before.
+struct FormatResult {
+  RunResult Run;
+  std::optional<std::uint64_t> Count;
+  std::vector<std::uint8_t> Buffer;
+};
+
+// GetStatusCodeName's answer: unset Name for a null pointer; Returned unset when the run stopped.
+struct StatusNameResult {
+  RunResult Run;
+  bool Returned = false;
+  std::optional<std::string> Name;
+};
+
 class ModuleRuns {
 public:
   virtual ~ModuleRuns() = default;
@@ -93,6 +109,10 @@ public:
                                       std::span<const DecodeRequestRow> Requests) const = 0;
   virtual RunResult runWindowRequests(sim::Board &Target,
                                       std::span<const WindowRequest> Requests) const = 0;
+  // The driver's FormatBuffer over the call's format, capacity and slots.
+  virtual FormatResult runFormat(sim::Board &Target, const FormatCall &Call) const = 0;
+  // The driver's GetStatusCodeName of Status.
+  virtual StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const = 0;
 };
 
 } // namespace runs

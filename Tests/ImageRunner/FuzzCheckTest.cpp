@@ -385,6 +385,12 @@ public:
                                     std::span<const runs::WindowRequest> Requests) const override {
     return changed(Target, runs::HostBuild().runWindowRequests(Target, Requests));
   }
+  runs::FormatResult runFormat(sim::Board &Target, const runs::FormatCall &Call) const override {
+    return runs::HostBuild().runFormat(Target, Call);
+  }
+  runs::StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const override {
+    return runs::HostBuild().runStatusName(Target, Status);
+  }
 
 private:
   runs::RunResult changed(sim::Board &Target, runs::RunResult Result) const {

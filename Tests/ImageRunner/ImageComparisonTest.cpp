@@ -9,14 +9,15 @@
 // instruction count.
 #include "Comparison.h"
 #include "FirmwareImages.h"
+#include "FormatComparison.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "RunRecord.h"
 #include "RunTool.h"
 #include "TableWhatIfs.h"
 
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 
 #include <algorithm>
 #include <filesystem>
@@ -102,6 +103,87 @@ TEST(ImageComparison, ImageAndHostBuildAgreeRecordForRecord) {
         << Case.Name;
   }
   EXPECT_GE(MaskedReads, 6u);
+}
+
+// The driver's format engine over the whole table of its tests, each row without a limit and cut
+// in its text, and the rejected calls; then GetStatusCodeName over every class of status: the
+// image's count, text, terminator and untouched bytes behind it are the host build's.
+TEST(ImageComparison, FormatEngineAndStatusNamesRunOnTheImageAsOnTheHostBuild) {
+  SKIP_WITHOUT_DXE_IMAGE();
+  const imagerun::ImageRuns Image(std::nullopt, imagerun::LoadDxeImage(imagetest::DxeImagePath));
+  const std::vector<comparison::FormatCase> Cases = comparison::FormatComparisonCases();
+  ASSERT_GT(Cases.size(), comparison::FormatRows().size());
+  // The image's own code gives the text: the call runs its instructions, within its stack.
+  for (const comparison::FormatCase &Row : comparison::FormatRows()) {
+    sim::Board Board;
+    const runs::FormatResult Got = Image.runFormat(Board, Row.Call);
+    ASSERT_TRUE(Got.Run.Image && Got.Count) << Row.Name;
+    EXPECT_GT(Got.Run.Image->Instructions, Row.Want.size()) << Row.Name;
+    EXPECT_GT(Got.Run.Image->StackHighWater, 0u) << Row.Name;
+    EXPECT_FALSE(Got.Run.Image->Breach) << Row.Name;
+    EXPECT_EQ(std::string(Got.Buffer.begin(), Got.Buffer.begin() + Row.Want.size()), Row.Want)
+        << Row.Name;
+  }
+  for (const comparison::FormatCase &Case : Cases) {
+    const comparison::CaseComparison Result =
+        comparison::Compare(Case.Name, comparison::RunFormatCase(runs::HostBuild(), Case),
+                            comparison::RunFormatCase(Image, Case));
+    EXPECT_TRUE(Result.same()) << "A: the host build, B: the image\n"
+                               << comparison::ReportText(Result);
+  }
+  for (const std::uint64_t Status : comparison::StatusNameCases()) {
+    const std::string Name = comparison::StatusNameCaseName(Status);
+    const comparison::CaseComparison Result =
+        comparison::Compare(Name, comparison::RunStatusNameCase(runs::HostBuild(), Status),
+                            comparison::RunStatusNameCase(Image, Status));
+    EXPECT_TRUE(Result.same()) << "A: the host build, B: the image\n"
+                               << comparison::ReportText(Result);
+  }
+}
+
+// The table the comparison drives gives, through the host build's runs, the text its rows state.
+TEST(ImageComparison, FormatRowsGiveTheirTextOnTheHostBuild) {
+  for (const comparison::FormatCase &Row : comparison::FormatRows()) {
+    sim::Board Board;
+    const runs::FormatResult Got = runs::HostBuild().runFormat(Board, Row.Call);
+    ASSERT_TRUE(Got.Count) << Row.Name;
+    ASSERT_EQ(*Got.Count, Row.Want.size()) << Row.Name;
+    EXPECT_EQ(std::string(Got.Buffer.begin(), Got.Buffer.begin() + Row.Want.size()), Row.Want)
+        << Row.Name;
+    EXPECT_EQ(Got.Buffer[Row.Want.size()], 0) << Row.Name;
+  }
+}
+
+// The comparison of format calls tells a call made with another capacity, another argument or
+// another format from the call itself, and a call from itself not at all.
+TEST(ImageComparison, AFormatCallChangedOnOneSideIsADifference) {
+  const comparison::FormatCase &Row = comparison::FormatRows()[0];
+  struct Planted {
+    const char *What;
+    void (*Change)(runs::FormatCall &);
+    const char *Differs;
+  };
+  const Planted Changes[] = {
+      {"capacity", [](runs::FormatCall &Call) { Call.Capacity = 1; }, "count"},
+      {"argument", [](runs::FormatCall &Call) { Call.Arguments[0].Value = 7; }, "text"},
+      {"format", [](runs::FormatCall &Call) { Call.Format = "%x-"; }, "text"},
+      {"null buffer", [](runs::FormatCall &Call) { Call.NullBuffer = true; }, "count"},
+  };
+  const comparison::Outcome Host = comparison::RunFormatCase(runs::HostBuild(), Row);
+  EXPECT_TRUE(comparison::Compare(Row.Name, Host, Host).same());
+  for (const Planted &Each : Changes) {
+    comparison::FormatCase Other = Row;
+    Each.Change(Other.Call);
+    const comparison::CaseComparison Result =
+        comparison::Compare(Row.Name, Host, comparison::RunFormatCase(runs::HostBuild(), Other));
+    ASSERT_FALSE(Result.same()) << Each.What;
+    EXPECT_TRUE(std::any_of(Result.Results.begin(), Result.Results.end(),
+                            [&](const comparison::ResultDifference &Difference) {
+                              return Difference.What == Each.Differs;
+                            }))
+        << Each.What << "\n"
+        << comparison::ReportText(Result);
+  }
 }
 
 // The what-ifs of the board tables: the image with the rows written over its tables runs as the

@@ -2,6 +2,8 @@
 
 #include "BoardInitDxe/DxeEntry.h"
 #include "BoardInitDxe/DxeModuleData.h"
+#include "BoardInitDxe/FormatBuffer.h"
+#include "BoardInitDxe/StatusCodeName.h"
 #include "BoardInitPeiEntry.h"
 #include "BoardTables.h"
 #include "DxeEnvironment.h"
@@ -10,8 +12,11 @@
 #include "TableFit.h"
 #include "WritableTables.h"
 
+#include <array>
 #include <functional>
 #include <iterator>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 // The early-init module's own calls to SetIoDecode and SetGenericIoRange reach these wrappers
@@ -132,6 +137,60 @@ public:
     return RunRequests(Target, Requests, [](const runs::WindowRequest &Window) {
       return SetGenericIoRange(Window.Port, Window.SizeWord);
     });
+  }
+
+  // The slots through one variadic call; each reference in an allocation of its own, the format
+  // in one that ends with its NUL.
+  runs::FormatResult runFormat(sim::Board &Target, const runs::FormatCall &Call) const override {
+    if (Call.Arguments.size() > runs::FormatSlots) {
+      throw std::invalid_argument("format run: more arguments than slots");
+    }
+    std::array<std::uint64_t, runs::FormatSlots> S{};
+    std::vector<std::vector<std::uint8_t>> Placed;
+    Placed.reserve(Call.Arguments.size());
+    for (std::size_t Slot = 0; Slot < Call.Arguments.size(); ++Slot) {
+      const runs::FormatArgument &Each = Call.Arguments[Slot];
+      if (!Each.Bytes) {
+        S[Slot] = Each.Value;
+        continue;
+      }
+      std::vector<std::uint8_t> &Bytes = Placed.emplace_back(Each.Misalign, 0);
+      Bytes.insert(Bytes.end(), Each.Bytes->begin(), Each.Bytes->end());
+      S[Slot] = reinterpret_cast<std::uintptr_t>(Bytes.data() + Each.Misalign);
+    }
+    const auto Format = std::make_unique<char[]>(Call.Format.size() + 1);
+    std::copy(Call.Format.begin(), Call.Format.end(), Format.get());
+    const std::size_t Room = runs::FormatRoomFor(Call.Capacity);
+    runs::FormatResult Out;
+    Out.Buffer.assign(Room + runs::FormatGuardBytes, runs::FormatPaint);
+    char *Buffer = Call.NullBuffer ? nullptr : reinterpret_cast<char *>(Out.Buffer.data());
+    const char *Text = Call.NullFormat ? nullptr : Format.get();
+    const auto Expand = [&](char *Into, std::uint64_t Capacity) {
+      return FormatBuffer(Into, Capacity, Text, S[0], S[1], S[2], S[3], S[4], S[5], S[6], S[7],
+                          S[8], S[9], S[10], S[11], S[12], S[13], S[14], S[15]);
+    };
+    if (Room != Call.Capacity && Buffer != nullptr && Text != nullptr) {
+      // Unbounded: the text must be seen to fit the room before it is written there.
+      std::vector<char> Probe(Room);
+      if (Expand(Probe.data(), Room) + 1 >= Room) {
+        throw std::length_error("format run: an unbounded text longer than the room");
+      }
+    }
+    Out.Run =
+        OnBoard(Target, [&](runs::RunResult &) { Out.Count = Expand(Buffer, Call.Capacity); });
+    return Out;
+  }
+
+  runs::StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const override {
+    runs::StatusNameResult Out;
+    Out.Run = OnBoard(Target, [&](runs::RunResult &) {
+      const char *Name = GetStatusCodeName(Status);
+      Out.Returned = true;
+      if (Name != nullptr) {
+        Out.Name = Name;
+      }
+    });
+    return Out;
   }
 };
 

@@ -2,6 +2,7 @@
 
 #include "DxeServiceCalls.h"
 #include "EmulatedMachine.h"
+#include "ScratchMemory.h"
 #include "Uefi/Uefi.h"
 
 #include <algorithm>
@@ -102,6 +103,7 @@ DxeMachine::DxeMachine(const DxeImage &Image, sim::Board &Target, Tracking Follo
   check(uc_mem_write(engine(), Image.Base, Image.Memory.data(), Image.Memory.size()),
         "place the image");
   mapRam(FirmwareBase, FirmwareRamSize, UC_PROT_READ | UC_PROT_WRITE);
+  mapRam(ScratchBase, ScratchSize, UC_PROT_READ | UC_PROT_WRITE);
   buildFirmware();
   mapServices();
 }

@@ -31,6 +31,11 @@ public:
   const standin::Firmware &firmware() const { return Firmware_; }
   // Bytes of emulated memory; empty when any of them is not mapped.
   std::vector<std::uint8_t> read(std::uint64_t Address, std::size_t Size) const;
+  // Places bytes in emulated RAM (the scratch memory, ScratchMemory.h) before a call; false when
+  // any of them is not mapped.
+  bool write(std::uint64_t Address, const void *From, std::size_t Size) {
+    return writeRam(Address, From, Size);
+  }
 
 private:
   std::string describe(std::uint64_t Address) const override;

@@ -4,10 +4,12 @@
 #include "DxeMachine.h"
 #include "EmulatedMachine.h"
 #include "PeiMachine.h"
+#include "ScratchMemory.h"
 
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace imagerun {
 namespace {
@@ -86,6 +88,26 @@ runs::RunResult RunRequests(PeiMachine &Machine, sim::Board &Target,
   return Result;
 }
 
+// A function of the driver called outside any run of its entry: no annotation, the board only to
+// answer what it might access.
+template <typename Call>
+runs::RunResult CallFunction(DxeMachine &Machine, sim::Board &Target, Call &&Invoke) {
+  runs::RunResult Result;
+  const SourceFromMachine Source(Target, Machine);
+  Invoke();
+  Finish(Result, Machine, Target);
+  return Result;
+}
+
+void Place(DxeMachine &Machine, std::uint64_t Address, const void *From, std::size_t Size) {
+  if (!Machine.write(Address, From, Size)) {
+    throw std::logic_error("image runs: the scratch memory is not mapped");
+  }
+}
+
+// The longest name read where GetStatusCodeName points.
+constexpr std::size_t LongestStatusName = 64;
+
 } // namespace
 
 ImageRuns::ImageRuns(std::optional<PeiImage> Pei, std::optional<DxeImage> Dxe, Tracking Follow)
@@ -159,6 +181,65 @@ runs::RunResult ImageRuns::runWindowRequests(sim::Board &Target,
       [&](PeiMachine &Machine, const runs::WindowRequest &Window) {
         return Machine.call(modules::Call::SetGenericIoRange, {Window.Port, Window.SizeWord});
       });
+}
+
+runs::FormatResult ImageRuns::runFormat(sim::Board &Target, const runs::FormatCall &Call) const {
+  using namespace machine::dxe;
+  if (Call.Arguments.size() > runs::FormatSlots || Call.Format.size() >= FormatTextRoom) {
+    throw std::invalid_argument("format run: more arguments or format text than the scratch holds");
+  }
+  DxeMachine &Machine = dxeMachine(Target);
+  std::uint64_t Slots[runs::FormatSlots] = {};
+  std::uint64_t Next = FormatReferencesAt;
+  for (std::size_t Slot = 0; Slot < Call.Arguments.size(); ++Slot) {
+    const runs::FormatArgument &Each = Call.Arguments[Slot];
+    if (!Each.Bytes) {
+      Slots[Slot] = Each.Value;
+      continue;
+    }
+    const std::uint64_t At = Next + Each.Misalign;
+    if (At + Each.Bytes->size() > ScratchBase + ScratchSize) {
+      throw std::invalid_argument("format run: the arguments' bytes overflow the scratch memory");
+    }
+    Place(Machine, At, Each.Bytes->data(), Each.Bytes->size());
+    Slots[Slot] = At;
+    Next = (At + Each.Bytes->size() + ReferenceAlignment - 1) & ~(ReferenceAlignment - 1);
+  }
+  Place(Machine, FormatSlotsAt, Slots, sizeof Slots);
+  Place(Machine, FormatTextAt, Call.Format.c_str(), Call.Format.size() + 1);
+  const std::size_t Room = runs::FormatRoomFor(Call.Capacity);
+  runs::FormatResult Out;
+  Out.Buffer.assign(Room + runs::FormatGuardBytes, runs::FormatPaint);
+  Place(Machine, FormatBufferAt, Out.Buffer.data(), Out.Buffer.size());
+  Out.Run = CallFunction(Machine, Target, [&] {
+    const std::optional<std::uint64_t> Count = Machine.call(
+        modules::Call::FormatBufferV, {Call.NullBuffer ? 0 : FormatBufferAt, Call.Capacity,
+                                       Call.NullFormat ? 0 : FormatTextAt, FormatSlotsAt});
+    Out.Count = Count;
+  });
+  Out.Buffer = Machine.read(FormatBufferAt, Out.Buffer.size());
+  return Out;
+}
+
+runs::StatusNameResult ImageRuns::runStatusName(sim::Board &Target, std::uint64_t Status) const {
+  DxeMachine &Machine = dxeMachine(Target);
+  runs::StatusNameResult Out;
+  std::optional<std::uint64_t> Name;
+  Out.Run = CallFunction(Machine, Target,
+                         [&] { Name = Machine.call(modules::Call::GetStatusCodeName, {Status}); });
+  Out.Returned = Name.has_value();
+  if (Name && *Name != 0) {
+    std::string Text;
+    for (std::uint64_t At = *Name; Text.size() < LongestStatusName; ++At) {
+      const std::vector<std::uint8_t> Byte = Machine.read(At, 1);
+      if (Byte.empty() || Byte[0] == 0) {
+        break;
+      }
+      Text.push_back(static_cast<char>(Byte[0]));
+    }
+    Out.Name = Text;
+  }
+  return Out;
 }
 
 } // namespace imagerun

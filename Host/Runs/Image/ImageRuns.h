@@ -41,6 +41,11 @@ public:
                                     std::span<const DecodeRequestRow> Requests) const override;
   runs::RunResult runWindowRequests(sim::Board &Target,
                                     std::span<const runs::WindowRequest> Requests) const override;
+  // The image's FormatBufferV with a va_list built in the scratch memory: the slots one after the
+  // other, the references, the format and the buffer there too.
+  runs::FormatResult runFormat(sim::Board &Target, const runs::FormatCall &Call) const override;
+  // The image's GetStatusCodeName; the name read out of the image where it points.
+  runs::StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const override;
 
   // Every run after this is followed by Debug (nullptr: none): the runs must follow in full.
   void debugWith(Debugger *Debug) { Debugger_ = Debug; }

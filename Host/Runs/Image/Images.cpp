@@ -221,11 +221,17 @@ std::string DxeImage::describe(std::uint64_t Address) const {
 }
 
 std::uint64_t DxeImage::address(modules::Call Called) const {
-  if (Called != DxeModule.entry().Id) {
+  switch (Called) {
+  case modules::Call::DxeEntry:
+    return Entry;
+  case modules::Call::FormatBufferV:
+    return FormatBufferV;
+  case modules::Call::GetStatusCodeName:
+    return GetStatusCodeName;
+  default:
     throw std::logic_error(std::string(modules::FunctionOf(Called).Name) +
                            " is not a function of " + DxeModule.Role);
   }
-  return Entry;
 }
 
 DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) {
@@ -262,6 +268,14 @@ DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) 
   Image.ModuleData = LoadBase - Image.PreferredBase +
                      SymbolInImage(Image.Map, MapPath, ModuleDataName, SymbolKind::Data, Image.Size,
                                    sizeof(DxeModuleData));
+  const auto Function = [&](modules::Call Called) {
+    constexpr std::uint64_t FirstInstructionBytes = 1;
+    return LoadBase - Image.PreferredBase +
+           SymbolInImage(Image.Map, MapPath, modules::FunctionOf(Called).Name, SymbolKind::Function,
+                         Image.Size, FirstInstructionBytes);
+  };
+  Image.FormatBufferV = Function(modules::Call::FormatBufferV);
+  Image.GetStatusCodeName = Function(modules::Call::GetStatusCodeName);
   Image.Code = CodeStretches(File, Image.Map, Image.Base);
   Image.Debug = ReadImageDebug(Path, Image.PreferredBase + File.EntryPoint, DxeModule.entry().Name);
   return Image;

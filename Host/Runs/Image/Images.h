@@ -90,6 +90,8 @@ struct DxeImage {
   std::uint32_t Size = 0;           // SizeOfImage
   std::uint64_t Entry = 0;          // absolute addresses at Base
   std::uint64_t ModuleData = 0;     // gDxeModuleData
+  std::uint64_t FormatBufferV = 0;
+  std::uint64_t GetStatusCodeName = 0;
   LinkerMap Map;
   std::vector<CodeStretch> Code;
   // The debug file beside the image, when there is one: linked at PreferredBase.

@@ -2,6 +2,7 @@
 
 #include "Arguments.h"
 #include "FileRead.h"
+#include "FormatComparison.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
 #include "Modules.h"
@@ -36,6 +37,8 @@ using comparison::Run;
 
 // The boot cases' run: the early-init module, then the driver, on one board.
 constexpr const char *BootRun = "boot";
+// The format cases' run: the driver's FormatBufferV and GetStatusCodeName on data of their own.
+constexpr const char *FormatRun = "format";
 
 // The operand that names the host build rather than a file.
 constexpr const char *HostOperand = "host";
@@ -263,6 +266,23 @@ void CompareAll(Sides &Read, const CompareArguments &Asked) {
     };
     Report.Cases.push_back({comparison::Compare(Each.Name, Boot(*Read.BuildA), Boot(*Read.BuildB)),
                             BootRun, Each.ScenarioName});
+  }
+  // The driver's format engine and status names over data of their own, on no named scenario.
+  if ((Read.Runs & comparison::Bit(Run::Dxe)) == 0 || !Selected.empty()) {
+    return;
+  }
+  for (const comparison::FormatCase &Each : comparison::FormatComparisonCases()) {
+    Report.Cases.push_back(
+        {comparison::Compare(Each.Name, comparison::RunFormatCase(Read.BuildA->runs(), Each),
+                             comparison::RunFormatCase(Read.BuildB->runs(), Each)),
+         FormatRun, ""});
+  }
+  for (const std::uint64_t Status : comparison::StatusNameCases()) {
+    Report.Cases.push_back(
+        {comparison::Compare(comparison::StatusNameCaseName(Status),
+                             comparison::RunStatusNameCase(Read.BuildA->runs(), Status),
+                             comparison::RunStatusNameCase(Read.BuildB->runs(), Status)),
+         FormatRun, ""});
   }
 }
 

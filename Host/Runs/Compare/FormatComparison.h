@@ -1,0 +1,21 @@
+// The format engine's calls and GetStatusCodeName made by one implementation, as an outcome a
+// comparison sets beside the other's: the returned count or name, the text written, whether the
+// NUL ends it, and any byte written past it (the capacity's room and guard bytes included).
+#pragma once
+
+#include "Comparison.h"
+#include "FormatCases.h"
+#include "ModuleRuns.h"
+
+#include <cstdint>
+
+namespace comparison {
+
+// Each on a board of its own, the default board: the engine reads none of its devices.
+Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each);
+Outcome RunStatusNameCase(const runs::ModuleRuns &Runs, std::uint64_t Status);
+
+// "status name 0x800000000000000E"
+std::string StatusNameCaseName(std::uint64_t Status);
+
+} // namespace comparison
