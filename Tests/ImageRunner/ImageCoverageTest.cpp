@@ -155,18 +155,19 @@ TEST(ImageCoverage, TheCasesRunTheseFunctionsWhole) {
 }
 
 // The images' figures on the comparison cases, as verified against the images: the early module
-// leaves only PciCfgAccess's branch for a caller with interrupts off, the driver most of the
-// format engine, which its two messages barely use.
+// leaves only PciCfgAccess's branch for a caller with interrupts off; the driver, with the format
+// table and the status values run through its format engine and status names, leaves 12.
 TEST(ImageCoverage, FiguresOfTheShippedImagesOnTheCases) {
   SKIP_WITHOUT_IMAGES();
   const nlohmann::json Json = CasesJson();
-  EXPECT_EQ(Json["runs"], 68);
+  // 68 cases and boots, 120 format calls, 194 status values.
+  EXPECT_EQ(Json["runs"], 382);
   EXPECT_EQ(Json["inputs"], 0);
   struct Figures {
     const char *Module;
     std::size_t Instructions, Executed, Padding;
   };
-  const Figures Images[] = {{"BoardInitPei", 697, 695, 11}, {"BoardInitDxe", 934, 598, 15}};
+  const Figures Images[] = {{"BoardInitPei", 697, 695, 11}, {"BoardInitDxe", 934, 922, 15}};
   for (const Figures &Each : Images) {
     const nlohmann::json &Image = ImageOf(Json, Each.Module);
     EXPECT_EQ(Image["instructions"], Each.Instructions) << Each.Module;

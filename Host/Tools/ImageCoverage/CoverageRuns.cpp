@@ -4,6 +4,7 @@
 #include "CompareCases.h"
 #include "Comparison.h"
 #include "FileRead.h"
+#include "FormatCases.h"
 #include "RunRecord.h"
 
 #include <algorithm>
@@ -45,6 +46,29 @@ void RunComparisonCases(const RunSides &On, bool HavePei, bool HaveDxe, Instruct
       comparison::RunCase(*On.Host, Each);
     }
     ++Counts.Cases;
+  }
+  // The driver's format engine and status names, over the format table and the status values.
+  if (HaveDxe) {
+    for (const comparison::FormatCase &Each : comparison::FormatComparisonCases()) {
+      Into.beginRun();
+      sim::Board Board;
+      On.Images.runFormat(Board, Each.Call);
+      if (On.Host != nullptr) {
+        sim::Board HostBoard;
+        On.Host->runFormat(HostBoard, Each.Call);
+      }
+      ++Counts.Cases;
+    }
+    for (const std::uint64_t Status : comparison::StatusNameCases()) {
+      Into.beginRun();
+      sim::Board Board;
+      On.Images.runStatusName(Board, Status);
+      if (On.Host != nullptr) {
+        sim::Board HostBoard;
+        On.Host->runStatusName(HostBoard, Status);
+      }
+      ++Counts.Cases;
+    }
   }
   if (HavePei && HaveDxe) {
     for (const comparison::BootCase &Each : comparison::BootCases()) {
