@@ -20,6 +20,9 @@ enum class Convention {
   // IA-32 cdecl: each argument in a 32-bit stack slot above the return address, the first
   // lowest; the status in EAX; the caller pops the arguments.
   Cdecl32,
+  // IA-32 regparm(3), the early-init module's own calls between its libraries: the first three
+  // arguments in EAX, EDX and ECX, the rest as cdecl; the result in EAX.
+  Regparm32,
   // Microsoft x64: the first four arguments in RCX, RDX, R8 and R9, 32 bytes of shadow space
   // above the return address for the callee to spill them; the status in RAX.
   MsX64,
@@ -35,6 +38,11 @@ enum class Call {
   DxeEntry,
   FormatBufferV,
   GetStatusCodeName,
+  RunIoScript,
+  EarlyDelayTicks, // each module links its own copy of the PM-timer delays
+  EarlyDelayMicroseconds,
+  DriverDelayTicks,
+  DriverDelayMicroseconds,
 };
 
 struct Function {
@@ -62,14 +70,25 @@ inline constexpr const char *DxeEntryParameters[] = {"ImageHandle", "SystemTable
 inline constexpr const char *FormatBufferVParameters[] = {"Buffer", "Capacity", "Format",
                                                           "Arguments"};
 inline constexpr const char *GetStatusCodeNameParameters[] = {"Status"};
+inline constexpr const char *RunIoScriptParameters[] = {"Table", "Count"};
+inline constexpr const char *DelayTicksParameters[] = {"Ticks"};
+inline constexpr const char *DelayMicrosecondsParameters[] = {"Microseconds"};
+inline constexpr const char *DelayTicksName = "PmTimerDelayTicks";
+inline constexpr const char *DelayMicrosecondsName = "DelayMicroseconds";
 
 // The early-init module's libraries pass their first arguments in registers; the entry and the
-// two decode operations stay cdecl, so that a caller outside the image can reach them.
+// two decode operations stay cdecl, so that a caller outside the image can reach them. The runs
+// also call three library functions that take data beyond the board's tables (script rows, delay
+// counts), as the module's own code calls them.
 inline constexpr Function EarlyInitCalls[] = {
     {Call::PeiEntry, "BoardInitPeiEntry", PeiEntryParameters, Convention::Cdecl32},
     {Call::SetIoDecode, "SetIoDecode", SetIoDecodeParameters, Convention::Cdecl32},
     {Call::SetGenericIoRange, "SetGenericIoRange", SetGenericIoRangeParameters,
      Convention::Cdecl32},
+    {Call::RunIoScript, "RunIoScript", RunIoScriptParameters, Convention::Regparm32},
+    {Call::EarlyDelayTicks, DelayTicksName, DelayTicksParameters, Convention::Regparm32},
+    {Call::EarlyDelayMicroseconds, DelayMicrosecondsName, DelayMicrosecondsParameters,
+     Convention::Regparm32},
 };
 inline constexpr Function DriverCalls[] = {
     {Call::DxeEntry, "BoardInitDxeEntry", DxeEntryParameters, Convention::MsX64},
@@ -77,6 +96,9 @@ inline constexpr Function DriverCalls[] = {
     // variadic arguments' 8-byte slots, the first lowest.
     {Call::FormatBufferV, "FormatBufferV", FormatBufferVParameters, Convention::MsX64},
     {Call::GetStatusCodeName, "GetStatusCodeName", GetStatusCodeNameParameters, Convention::MsX64},
+    {Call::DriverDelayTicks, DelayTicksName, DelayTicksParameters, Convention::MsX64},
+    {Call::DriverDelayMicroseconds, DelayMicrosecondsName, DelayMicrosecondsParameters,
+     Convention::MsX64},
 };
 
 inline constexpr Module Modules[] = {

@@ -6,6 +6,8 @@
 #include "Board.h"
 #include "DecodeRequest.h"
 #include "FormatCall.h"
+#include "Modules.h"
+#include "TableRows.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +98,21 @@ struct StatusNameResult {
   std::optional<std::string> Name;
 };
 
+// A PM-timer delay as the modules' code asks for one: Count ticks, or Count microseconds, through
+// the copy of the delays that Module links (an image runs its own; the host build has one). The
+// early-init module's counts are 32-bit: a larger Count is taken modulo 2^32 on both sides.
+struct DelayCall {
+  modules::ModuleId Module = modules::ModuleId::BoardInitPei;
+  bool Microseconds = false;
+  std::uint64_t Count = 0;
+};
+
+// A delay's result: DelayMicroseconds returns its count (unset for ticks, or when the run stopped).
+struct DelayResult {
+  RunResult Run;
+  std::optional<std::uint64_t> Returned;
+};
+
 class ModuleRuns {
 public:
   virtual ~ModuleRuns() = default;
@@ -113,6 +130,10 @@ public:
   virtual FormatResult runFormat(sim::Board &Target, const FormatCall &Call) const = 0;
   // The driver's GetStatusCodeName of Status.
   virtual StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const = 0;
+  // The early-init module's RunIoScript over Rows, laid out as its tables lay them out.
+  virtual RunResult runScript(sim::Board &Target,
+                              std::span<const sim::ScriptTableRow> Rows) const = 0;
+  virtual DelayResult runDelay(sim::Board &Target, const DelayCall &Call) const = 0;
 };
 
 } // namespace runs

@@ -391,6 +391,13 @@ public:
   runs::StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const override {
     return runs::HostBuild().runStatusName(Target, Status);
   }
+  runs::RunResult runScript(sim::Board &Target,
+                            std::span<const sim::ScriptTableRow> Rows) const override {
+    return runs::HostBuild().runScript(Target, Rows);
+  }
+  runs::DelayResult runDelay(sim::Board &Target, const runs::DelayCall &Call) const override {
+    return runs::HostBuild().runDelay(Target, Call);
+  }
 
 private:
   runs::RunResult changed(sim::Board &Target, runs::RunResult Result) const {

@@ -12,6 +12,7 @@
 #include "FormatComparison.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "LibraryCases.h"
 #include "RunRecord.h"
 #include "RunTool.h"
 #include "TableWhatIfs.h"
@@ -138,6 +139,88 @@ TEST(ImageComparison, FormatEngineAndStatusNamesRunOnTheImageAsOnTheHostBuild) {
                             comparison::RunStatusNameCase(Image, Status));
     EXPECT_TRUE(Result.same()) << "A: the host build, B: the image\n"
                                << comparison::ReportText(Result);
+  }
+}
+
+// The early-init module's script runner over rows of its own and both modules' delays over every
+// pass structure: each image's own copy runs as the host build, record for record.
+TEST(ImageComparison, ScriptsAndDelaysRunOnTheImagesAsOnTheHostBuild) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  SKIP_WITHOUT_DXE_IMAGE();
+  const imagerun::ImageRuns Images(imagerun::LoadPeiImage(imagetest::PeiImagePath),
+                                   imagerun::LoadDxeImage(imagetest::DxeImagePath));
+  const auto Check = [&](const std::string &Name, const comparison::Outcome &Host,
+                         const comparison::Outcome &Image) {
+    const comparison::CaseComparison Result = comparison::Compare(Name, Host, Image);
+    EXPECT_TRUE(Result.same()) << "A: the host build, B: the image\n"
+                               << comparison::ReportText(Result);
+  };
+  for (const comparison::ScriptCase &Each : comparison::ScriptCases()) {
+    Check(Each.Name, comparison::RunScriptCase(runs::HostBuild(), Each),
+          comparison::RunScriptCase(Images, Each));
+  }
+  for (const comparison::DelayCase &Each : comparison::DelayCases()) {
+    Check(Each.Name, comparison::RunDelayCase(runs::HostBuild(), Each),
+          comparison::RunDelayCase(Images, Each));
+  }
+}
+
+// What the cases make the functions do, on the host build: a merge is the read value ANDed with
+// the mask and ORed with the value, and a plain row reads nothing; a delay waits a pass of its low
+// 22 bits, then one of 2^22 ticks for each unit above them, and every case ends without a hang.
+TEST(ImageComparison, ScriptAndDelayCasesReachWhatTheyAreFor) {
+  std::map<std::string, comparison::Outcome> Host;
+  for (const comparison::ScriptCase &Each : comparison::ScriptCases()) {
+    Host.emplace(Each.Name, comparison::RunScriptCase(runs::HostBuild(), Each));
+  }
+  for (const comparison::DelayCase &Each : comparison::DelayCases()) {
+    Host.emplace(Each.Name, comparison::RunDelayCase(runs::HostBuild(), Each));
+  }
+  for (const auto &[Name, Outcome] : Host) {
+    EXPECT_EQ(Outcome.Results.front().Text, "no") << Name << ": hung";
+  }
+  // IN 0x2F and OUT 0x2F in order, each merge after its read.
+  std::vector<std::pair<char, unsigned>> Merged;
+  for (const sim::TraceRecord &Record : Host.at("script merged rows over answered reads").Records) {
+    Merged.emplace_back(Record.Kind == sim::AccessKind::PortIn ? 'r' : 'w',
+                        static_cast<unsigned>(Record.Value));
+  }
+  const std::vector<std::pair<char, unsigned>> WantMerged = {
+      {'r', 0xFF}, {'w', 0x01}, {'r', 0x00}, {'w', 0x01}, {'r', 0x5A}, {'w', 0xFF},
+      {'r', 0xA5}, {'w', 0xF5}, {'r', 0x3C}, {'w', 0x3F}, {'r', 0xC3}, {'w', 0xD7},
+      {'w', 0x00}, {'r', 0x81}, {'w', 0x81}, {'r', 0x3C}, {'w', 0x35}};
+  EXPECT_EQ(Merged, WantMerged);
+  const auto Count = [&](const std::string &Name, sim::AccessKind Kind) {
+    const std::vector<sim::TraceRecord> &Records = Host.at(Name).Records;
+    return std::count_if(Records.begin(), Records.end(),
+                         [&](const sim::TraceRecord &Each) { return Each.Kind == Kind; });
+  };
+  // 257 rows: one write each, a read for each of the 255 whose mask is not 0.
+  EXPECT_EQ(Count("script 257 rows", sim::AccessKind::PortOut), 257);
+  EXPECT_EQ(Count("script 257 rows", sim::AccessKind::PortIn), 255);
+  EXPECT_EQ(Count("script no rows", sim::AccessKind::PortOut), 0);
+  struct Delay {
+    const char *Name;
+    long Reads, Pauses; // of the PM timer; a pass reads its start, its misses and its end
+    const char *Returned;
+  };
+  const Delay Delays[] = {
+      {"delay BoardInitPei 0x0 ticks", 2, 0, ""},
+      {"delay BoardInitPei 0x23 ticks", 37, 35, ""},
+      {"delay BoardInitPei 0x3FFFFF ticks", 4, 2, ""},
+      {"delay BoardInitPei 0x400000 ticks", 6, 2, ""},
+      {"delay BoardInitPei 0xC00005 ticks", 8, 0, ""},
+      {"delay BoardInitPei 0xFFFFFFFF ticks", 2048, 0, ""},
+      {"delay BoardInitPei 0xA microseconds", 37, 35, "0xA"},
+      {"delay BoardInitPei 0x1E8480 microseconds", 6, 2, "0x1E8480"},
+      {"delay BoardInitPei 0xFFFFFFFF microseconds", 2 * 594, 0, "0xFFFFFFFF"},
+      {"delay BoardInitDxe 0x10000000A microseconds", 2 * 594, 0, "0x10000000A"},
+      {"delay BoardInitDxe 0xFFFFFFFFFFFFFFFF microseconds", 2 * 991, 0, "0xFFFFFFFFFFFFFFFF"},
+  };
+  for (const Delay &Each : Delays) {
+    EXPECT_EQ(Count(Each.Name, sim::AccessKind::PortIn), Each.Reads) << Each.Name;
+    EXPECT_EQ(Count(Each.Name, sim::AccessKind::Pause), Each.Pauses) << Each.Name;
+    EXPECT_EQ(Host.at(Each.Name).Results.back().Text, Each.Returned) << Each.Name;
   }
 }
 

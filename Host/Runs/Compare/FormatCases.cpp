@@ -137,10 +137,13 @@ std::vector<Row> Rows() {
 }
 
 // The status classes: success and warnings, errors (the high bit), the image-unload codes (the
-// next two bits set too), and the bits between alone.
+// next two bits set too), the OEM bit alone and with the error bit (OEM errors), and the PI bit
+// alone (PI warnings).
 constexpr std::uint64_t ErrorBit = 0x8000000000000000ULL;
 constexpr std::uint64_t UnloadBits = 0xE000000000000000ULL;
 constexpr std::uint64_t ReservedBit = 0x4000000000000000ULL;
+constexpr std::uint64_t OemErrorBits = 0xC000000000000000ULL;
+constexpr std::uint64_t PiWarningBit = 0x2000000000000000ULL;
 constexpr std::uint64_t CodesPerClass = 48;
 
 } // namespace
@@ -163,12 +166,22 @@ std::vector<FormatCase> FormatComparisonCases() {
   for (const FormatCase &Each : FormatRows()) {
     Cases.push_back(Each);
   }
+  const auto Cut = [&Cases](const FormatCase &Each, std::uint64_t Capacity) {
+    FormatCase Limited = Each;
+    Limited.Call.Capacity = Capacity;
+    Limited.Name += ", capacity " + std::to_string(Capacity);
+    Cases.push_back(std::move(Limited));
+  };
   for (const FormatCase &Each : FormatRows()) {
     if (Each.Want.size() >= 2) {
-      FormatCase Cut = Each;
-      Cut.Call.Capacity = Each.Want.size() / 2 + 1;
-      Cut.Name += ", capacity " + std::to_string(Cut.Call.Capacity);
-      Cases.push_back(std::move(Cut));
+      Cut(Each, Each.Want.size() / 2 + 1);
+    }
+  }
+  // The limit's two edges: the text and its NUL exactly filling the buffer, and one byte short.
+  for (const FormatCase &Each : FormatRows()) {
+    if (!Each.Want.empty()) {
+      Cut(Each, Each.Want.size() + 1);
+      Cut(Each, Each.Want.size());
     }
   }
   FormatCase NullBuffer{"format with a null buffer", {"text", 8, {}, true, false}, ""};
@@ -180,7 +193,8 @@ std::vector<FormatCase> FormatComparisonCases() {
 
 std::vector<std::uint64_t> StatusNameCases() {
   std::vector<std::uint64_t> Values;
-  for (const std::uint64_t Class : {std::uint64_t{0}, ErrorBit, UnloadBits, ReservedBit}) {
+  for (const std::uint64_t Class :
+       {std::uint64_t{0}, ErrorBit, UnloadBits, ReservedBit, OemErrorBits, PiWarningBit}) {
     for (std::uint64_t Code = 0; Code < CodesPerClass; ++Code) {
       Values.push_back(Class | Code);
     }

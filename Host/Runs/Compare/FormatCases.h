@@ -21,11 +21,12 @@ struct FormatCase {
 const std::vector<FormatCase> &FormatRows();
 
 // What a comparison runs: each row without a limit, then with a capacity that cuts its text in
-// the middle (the rows with a text of two bytes or more), then a null buffer and a null format.
+// the middle (the rows with a text of two bytes or more), then with room for exactly its text and
+// its NUL and with one byte less, then a null buffer and a null format.
 std::vector<FormatCase> FormatComparisonCases();
 
 // Values GetStatusCodeName is compared over: success, the first codes of each class (errors,
-// warnings, the image-unload codes, and the reserved bits alone), and all ones.
+// warnings, the image-unload codes, OEM errors, PI warnings, and the OEM bit alone), and all ones.
 std::vector<std::uint64_t> StatusNameCases();
 
 } // namespace comparison

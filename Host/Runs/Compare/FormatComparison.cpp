@@ -31,13 +31,12 @@ std::string Hex(std::uint64_t Value) {
   return Text;
 }
 
-// How the call ended, as every outcome of a run gives it.
-void Ended(const runs::RunResult &Run, std::vector<runs::NamedFact> &Results) {
+} // namespace
+
+void RunEnded(const runs::RunResult &Run, std::vector<runs::NamedFact> &Results) {
   Results.push_back({"hung", Run.Hung ? "yes" : "no"});
   Results.push_back({"breach", Run.Image && Run.Image->Breach ? *Run.Image->Breach : "none"});
 }
-
-} // namespace
 
 Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each) {
   sim::Board Target{sim::Scenario{}};
@@ -67,7 +66,7 @@ Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each) {
   }
   Results.push_back({"written past it", Past.empty() ? "none" : Past});
   Results.push_back({"buffer bytes", std::to_string(Got.Buffer.size())});
-  Ended(Got.Run, Results);
+  RunEnded(Got.Run, Results);
   return Out;
 }
 
@@ -78,7 +77,7 @@ Outcome RunStatusNameCase(const runs::ModuleRuns &Runs, std::uint64_t Status) {
   Out.ResultsKnown = true;
   Out.Results.push_back({"returned", Got.Returned ? "yes" : "no"});
   Out.Results.push_back({"name", Got.Name ? *Got.Name : "(null)"});
-  Ended(Got.Run, Out.Results);
+  RunEnded(Got.Run, Out.Results);
   return Out;
 }
 

@@ -15,6 +15,10 @@ namespace comparison {
 Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each);
 Outcome RunStatusNameCase(const runs::ModuleRuns &Runs, std::uint64_t Status);
 
+// How a call of one function ended, as every such outcome gives it: hung, and the rule the image
+// broke.
+void RunEnded(const runs::RunResult &Run, std::vector<runs::NamedFact> &Results);
+
 // "status name 0x800000000000000E"
 std::string StatusNameCaseName(std::uint64_t Status);
 

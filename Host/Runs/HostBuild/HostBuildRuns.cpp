@@ -9,6 +9,7 @@
 #include "DxeEnvironment.h"
 #include "GenericIoRange.h"
 #include "IoDecode.h"
+#include "PmTimer.h"
 #include "TableFit.h"
 #include "WritableTables.h"
 
@@ -188,6 +189,32 @@ public:
       Out.Returned = true;
       if (Name != nullptr) {
         Out.Name = Name;
+      }
+    });
+    return Out;
+  }
+
+  runs::RunResult runScript(sim::Board &Target,
+                            std::span<const sim::ScriptTableRow> Rows) const override {
+    std::vector<IoScriptRow> Table;
+    Table.reserve(Rows.size());
+    for (const sim::ScriptTableRow &Row : Rows) {
+      Table.push_back({Row.Port, Row.AndMask, Row.OrValue});
+    }
+    return OnBoard(Target, [&](runs::RunResult &) { RunIoScript(Table.data(), Table.size()); });
+  }
+
+  runs::DelayResult runDelay(sim::Board &Target, const runs::DelayCall &Call) const override {
+    // The early-init module's counts are its machine's 32-bit words.
+    const std::uint64_t Count = Call.Module == modules::ModuleId::BoardInitPei
+                                    ? static_cast<std::uint32_t>(Call.Count)
+                                    : Call.Count;
+    runs::DelayResult Out;
+    Out.Run = OnBoard(Target, [&](runs::RunResult &) {
+      if (Call.Microseconds) {
+        Out.Returned = DelayMicroseconds(static_cast<std::uintptr_t>(Count));
+      } else {
+        PmTimerDelayTicks(static_cast<std::uint32_t>(Count));
       }
     });
     return Out;

@@ -88,10 +88,10 @@ runs::RunResult RunRequests(PeiMachine &Machine, sim::Board &Target,
   return Result;
 }
 
-// A function of the driver called outside any run of its entry: no annotation, the board only to
+// A function of a module called outside any run of its entry: no annotation, the board only to
 // answer what it might access.
 template <typename Call>
-runs::RunResult CallFunction(DxeMachine &Machine, sim::Board &Target, Call &&Invoke) {
+runs::RunResult CallFunction(BoardMachine &Machine, sim::Board &Target, Call &&Invoke) {
   runs::RunResult Result;
   const SourceFromMachine Source(Target, Machine);
   Invoke();
@@ -99,7 +99,8 @@ runs::RunResult CallFunction(DxeMachine &Machine, sim::Board &Target, Call &&Inv
   return Result;
 }
 
-void Place(DxeMachine &Machine, std::uint64_t Address, const void *From, std::size_t Size) {
+template <typename AnyMachine>
+void Place(AnyMachine &Machine, std::uint64_t Address, const void *From, std::size_t Size) {
   if (!Machine.write(Address, From, Size)) {
     throw std::logic_error("image runs: the scratch memory is not mapped");
   }
@@ -238,6 +239,52 @@ runs::StatusNameResult ImageRuns::runStatusName(sim::Board &Target, std::uint64_
       Text.push_back(static_cast<char>(Byte[0]));
     }
     Out.Name = Text;
+  }
+  return Out;
+}
+
+runs::RunResult ImageRuns::runScript(sim::Board &Target,
+                                     std::span<const sim::ScriptTableRow> Rows) const {
+  if (Rows.size() > machine::ScriptRowsSize / sim::ScriptRowBytes) {
+    throw std::invalid_argument("script run: more rows than the script memory holds");
+  }
+  PeiMachine &Machine = peiMachine(Target);
+  std::vector<std::uint8_t> Bytes;
+  Bytes.reserve(Rows.size() * sim::ScriptRowBytes);
+  for (const sim::ScriptTableRow &Row : Rows) {
+    Bytes.insert(Bytes.end(), {static_cast<std::uint8_t>(Row.Port),
+                               static_cast<std::uint8_t>(Row.Port >> 8), Row.AndMask, Row.OrValue});
+  }
+  if (!Bytes.empty()) {
+    Place(Machine, machine::ScriptRowsBase, Bytes.data(), Bytes.size());
+  }
+  return CallFunction(Machine, Target, [&] {
+    Machine.call(modules::Call::RunIoScript,
+                 {machine::ScriptRowsBase, static_cast<std::uint32_t>(Rows.size())});
+  });
+}
+
+runs::DelayResult ImageRuns::runDelay(sim::Board &Target, const runs::DelayCall &Call) const {
+  runs::DelayResult Out;
+  std::optional<std::uint64_t> Returned;
+  if (Call.Module == modules::ModuleId::BoardInitPei) {
+    PeiMachine &Machine = peiMachine(Target);
+    Out.Run = CallFunction(Machine, Target, [&] {
+      Returned = Machine.call(Call.Microseconds ? modules::Call::EarlyDelayMicroseconds
+                                                : modules::Call::EarlyDelayTicks,
+                              {static_cast<std::uint32_t>(Call.Count)});
+    });
+  } else {
+    DxeMachine &Machine = dxeMachine(Target);
+    Out.Run = CallFunction(Machine, Target, [&] {
+      Returned =
+          Machine.call(Call.Microseconds ? modules::Call::DriverDelayMicroseconds
+                                         : modules::Call::DriverDelayTicks,
+                       {Call.Microseconds ? Call.Count : static_cast<std::uint32_t>(Call.Count)});
+    });
+  }
+  if (Call.Microseconds) {
+    Out.Returned = Returned;
   }
   return Out;
 }

@@ -46,6 +46,11 @@ public:
   runs::FormatResult runFormat(sim::Board &Target, const runs::FormatCall &Call) const override;
   // The image's GetStatusCodeName; the name read out of the image where it points.
   runs::StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const override;
+  // The early-init image's RunIoScript over the rows laid out in its machine's script memory.
+  runs::RunResult runScript(sim::Board &Target,
+                            std::span<const sim::ScriptTableRow> Rows) const override;
+  // The delay of the image the call names, called as its own code calls it.
+  runs::DelayResult runDelay(sim::Board &Target, const runs::DelayCall &Call) const override;
 
   // Every run after this is followed by Debug (nullptr: none): the runs must follow in full.
   void debugWith(Debugger *Debug) { Debugger_ = Debug; }

@@ -150,6 +150,17 @@ std::uint32_t PeiFunction(const PeiImage &Image, const std::string &MapPath, mod
                     Image.Size, FirstInstructionBytes));
 }
 
+// The row of Called in the module's calls; a logic error for a function of the other module.
+std::size_t CallIndex(const modules::Module &Module, modules::Call Called) {
+  for (std::size_t Index = 0; Index < Module.Calls.size(); ++Index) {
+    if (Module.Calls[Index].Id == Called) {
+      return Index;
+    }
+  }
+  throw std::logic_error(std::string(modules::FunctionOf(Called).Name) + " is not a function of " +
+                         Module.Role);
+}
+
 std::string Problem(const std::string &Path, PeStatus Status) {
   return "'" + Path + "' cannot be loaded: " + PeStatusMessage(Status);
 }
@@ -168,17 +179,7 @@ std::string PeiImage::describe(std::uint64_t Address) const {
 }
 
 std::uint32_t PeiImage::address(modules::Call Called) const {
-  switch (Called) {
-  case modules::Call::PeiEntry:
-    return Entry;
-  case modules::Call::SetIoDecode:
-    return SetIoDecode;
-  case modules::Call::SetGenericIoRange:
-    return SetGenericIoRange;
-  default:
-    throw std::logic_error(std::string(modules::FunctionOf(Called).Name) +
-                           " is not a function of " + PeiModule.Role);
-  }
+  return Calls.at(CallIndex(PeiModule, Called));
 }
 
 PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) {
@@ -205,8 +206,12 @@ PeiImage LoadPeiImage(const std::string &Path, const std::string &GivenMapPath) 
 
   Image.Map = ReadImageMap(Path, MapPath, modules::UnderscoredCNames(PeiModule), Image.Base);
   CheckMapBelongs(Path, MapPath, File, Image.Map, PeiModule);
-  Image.SetIoDecode = PeiFunction(Image, MapPath, modules::Call::SetIoDecode);
-  Image.SetGenericIoRange = PeiFunction(Image, MapPath, modules::Call::SetGenericIoRange);
+  Image.Calls.push_back(Image.Entry);
+  for (const modules::Function &Each : PeiModule.Calls.subspan(1)) {
+    Image.Calls.push_back(PeiFunction(Image, MapPath, Each.Id));
+  }
+  Image.SetIoDecode = Image.address(modules::Call::SetIoDecode);
+  Image.SetGenericIoRange = Image.address(modules::Call::SetGenericIoRange);
   Image.Code = CodeStretches(File, Image.Map, Image.Base);
   Image.Debug = ReadImageDebug(Path, Image.Entry, PeiModule.entry().Name);
   return Image;
@@ -221,17 +226,7 @@ std::string DxeImage::describe(std::uint64_t Address) const {
 }
 
 std::uint64_t DxeImage::address(modules::Call Called) const {
-  switch (Called) {
-  case modules::Call::DxeEntry:
-    return Entry;
-  case modules::Call::FormatBufferV:
-    return FormatBufferV;
-  case modules::Call::GetStatusCodeName:
-    return GetStatusCodeName;
-  default:
-    throw std::logic_error(std::string(modules::FunctionOf(Called).Name) +
-                           " is not a function of " + DxeModule.Role);
-  }
+  return Calls.at(CallIndex(DxeModule, Called));
 }
 
 DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) {
@@ -274,8 +269,10 @@ DxeImage LoadDxeImage(const std::string &Path, const std::string &GivenMapPath) 
            SymbolInImage(Image.Map, MapPath, modules::FunctionOf(Called).Name, SymbolKind::Function,
                          Image.Size, FirstInstructionBytes);
   };
-  Image.FormatBufferV = Function(modules::Call::FormatBufferV);
-  Image.GetStatusCodeName = Function(modules::Call::GetStatusCodeName);
+  Image.Calls.push_back(Image.Entry);
+  for (const modules::Function &Each : DxeModule.Calls.subspan(1)) {
+    Image.Calls.push_back(Function(Each.Id));
+  }
   Image.Code = CodeStretches(File, Image.Map, Image.Base);
   Image.Debug = ReadImageDebug(Path, Image.PreferredBase + File.EntryPoint, DxeModule.entry().Name);
   return Image;

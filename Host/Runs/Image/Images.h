@@ -59,6 +59,7 @@ struct PeiImage {
   std::uint32_t Entry = 0;         // absolute address of the entry point
   std::uint32_t SetIoDecode = 0;   // absolute addresses, from the map
   std::uint32_t SetGenericIoRange = 0;
+  std::vector<std::uint32_t> Calls; // where each function of the module's calls begins, in order
   LinkerMap Map;
   std::vector<CodeStretch> Code;
   // The debug file beside the image, when there is one.
@@ -78,7 +79,7 @@ struct PeiImage {
 // Reads the image and its map. Refuses (ImageRejected) a file that is not a PE32 image for IA-32,
 // cannot execute in place, is linked for a base where the emulated board has RAM or devices, or
 // whose map is missing, of another link, or lacks a function the modules' table has the runs call
-// (SetIoDecode, SetGenericIoRange).
+// (SetIoDecode, SetGenericIoRange, RunIoScript, the delays).
 // MapPath names the map when it is not beside the image (empty: MapPathFor(Path)).
 PeiImage LoadPeiImage(const std::string &Path, const std::string &MapPath = {});
 
@@ -90,8 +91,7 @@ struct DxeImage {
   std::uint32_t Size = 0;           // SizeOfImage
   std::uint64_t Entry = 0;          // absolute addresses at Base
   std::uint64_t ModuleData = 0;     // gDxeModuleData
-  std::uint64_t FormatBufferV = 0;
-  std::uint64_t GetStatusCodeName = 0;
+  std::vector<std::uint64_t> Calls; // where each function of the module's calls begins, in order
   LinkerMap Map;
   std::vector<CodeStretch> Code;
   // The debug file beside the image, when there is one: linked at PreferredBase.
@@ -113,7 +113,8 @@ struct DxeImage {
 
 // Reads the image and its map and loads it at machine::dxe::LoadBase. Refuses (ImageRejected) a
 // file that is not a PE32+ image for x86-64, does not fit the machine's image RAM, cannot be
-// relocated, or whose map is missing, of another link, or lacks gDxeModuleData.
+// relocated, or whose map is missing, of another link, or lacks gDxeModuleData or a function the
+// modules' table has the runs call.
 DxeImage LoadDxeImage(const std::string &Path, const std::string &MapPath = {});
 
 } // namespace imagerun

@@ -3,6 +3,7 @@
 #include "EmulatedMachine.h"
 #include "ImageTables.h"
 #include "PeiStandIn.h"
+#include "ScratchMemory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,12 +16,21 @@ using namespace machine;
 
 constexpr const modules::Module &PeiModule = modules::ModuleOf(modules::ModuleId::BoardInitPei);
 
-// Every function the runs call in the module takes its arguments on the stack.
+// The functions the runs call in the module take their arguments on the stack (cdecl) or, for the
+// library functions, the first three in registers (regparm(3)).
+constexpr std::size_t RegisterArguments = 3;
+constexpr int ArgumentRegisters[RegisterArguments] = {UC_X86_REG_EAX, UC_X86_REG_EDX,
+                                                      UC_X86_REG_ECX};
 constexpr std::size_t MostArguments = [] {
   std::size_t Most = 0;
   for (const modules::Function &Each : PeiModule.Calls) {
-    if (Each.Called != modules::Convention::Cdecl32) {
-      throw std::logic_error("the early-init module's functions are called cdecl");
+    if (Each.Called == modules::Convention::Regparm32 &&
+        Each.Parameters.size() > RegisterArguments) {
+      throw std::logic_error("a regparm call of the early-init module with stack arguments");
+    }
+    if (Each.Called != modules::Convention::Cdecl32 &&
+        Each.Called != modules::Convention::Regparm32) {
+      throw std::logic_error("the early-init module's functions are called cdecl or regparm");
     }
     Most = std::max(Most, Each.Parameters.size());
   }
@@ -43,10 +53,9 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follo
     : BoardMachine(Target, {CpuMode::Bits32, StackBase, StackSize, ExitTrap, Image.Base,
                             PageRoundUp(Image.Size), Image.Bytes, Follow, Image.Bytes, Image.Code}),
       Image_(Image) {
-  // The entry is the run's own call; the module's other functions are annotated where they begin.
-  for (const modules::Function &Each : PeiModule.Calls.subspan(1)) {
-    watch(Image.address(Each.Id));
-  }
+  // The entry is the run's own call; the two decode operations are annotated where they begin.
+  watch(Image.SetIoDecode);
+  watch(Image.SetGenericIoRange);
   // Flash: readable and executable, never writable.
   check(uc_mem_map(engine(), Image.Base, PageRoundUp(Image.Size), UC_PROT_READ | UC_PROT_EXEC),
         "map the image");
@@ -56,6 +65,8 @@ PeiMachine::PeiMachine(const PeiImage &Image, sim::Board &Target, Tracking Follo
   // stack, so a write here faults and is named.
   check(uc_mem_map(engine(), ServicesPage, PageSize, UC_PROT_READ), "map the PEI services table");
   writeServices();
+  // Rows handed to the module's script runner: read-only, as its own script in flash.
+  check(uc_mem_map(engine(), ScriptRowsBase, ScriptRowsSize, UC_PROT_READ), "map the script rows");
   placeTables(Target);
 }
 
@@ -106,9 +117,16 @@ std::optional<std::uint32_t> PeiMachine::call(modules::Call Called,
   if (stopped() != Stop::None) {
     return std::nullopt;
   }
-  // cdecl: the arguments right to left above the return address.
+  // cdecl: the arguments right to left above the return address; regparm: in registers.
   std::vector<std::uint32_t> Frame{ExitTrap};
-  Frame.insert(Frame.end(), Arguments.begin(), Arguments.end());
+  if (Function.Called == modules::Convention::Cdecl32) {
+    Frame.insert(Frame.end(), Arguments.begin(), Arguments.end());
+  } else {
+    std::size_t Index = 0;
+    for (const std::uint32_t Argument : Arguments) {
+      setReg(ArgumentRegisters[Index++], Argument);
+    }
+  }
   const std::uint32_t Esp = StackTop - static_cast<std::uint32_t>(Frame.size()) * StackSlot;
   if (!writeRam(Esp, Frame.data(), Frame.size() * StackSlot)) {
     check(UC_ERR_WRITE_UNMAPPED, "push the arguments");

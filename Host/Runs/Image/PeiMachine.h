@@ -26,6 +26,10 @@ public:
   // could not pass through the emulator.
   std::optional<std::uint32_t> call(modules::Call Called,
                                     std::initializer_list<std::uint32_t> Arguments);
+  // Bytes placed in the machine's RAM outside the run (its script rows); false when unmapped.
+  bool write(std::uint32_t Address, const void *From, std::size_t Size) {
+    return writeRam(Address, From, Size);
+  }
 
 private:
   struct PendingReturn {

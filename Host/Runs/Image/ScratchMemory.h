@@ -1,12 +1,34 @@
-// RAM of the driver's machine for the data a run hands a function of the image: the output buffer,
-// the argument slots, the format text and the bytes the slots refer to. Apart from the image, the
-// stack and the firmware stand-in, so that nothing a call places there disturbs them.
+// RAM of each machine for the data a run hands a function of the image. The driver's: the output
+// buffer, the argument slots, the format text and the bytes the slots refer to. The early-init
+// module's: the rows of a script, read-only as its tables in flash are. Apart from the image, the
+// stack and everything else mapped, so that nothing a call places there disturbs them.
 #pragma once
 
 #include "EmulatedMachine.h"
 #include "FormatCall.h"
 
 #include <cstdint>
+
+namespace imagerun::machine {
+
+inline constexpr std::uint32_t ScriptRowsBase = 0x00110000;
+inline constexpr std::uint32_t ScriptRowsSize = 0x00010000;
+
+static_assert(ScriptRowsBase % PageSize == 0 && ScriptRowsSize % PageSize == 0);
+static_assert(!Overlaps(ScriptRowsBase, ScriptRowsSize, StackBase, StackSize));
+static_assert(!Overlaps(ScriptRowsBase, ScriptRowsSize, ServicesPage, PageSize));
+static_assert(!Overlaps(ScriptRowsBase, ScriptRowsSize, ServiceTrapBase,
+                        ExitTrap + PageSize - ServiceTrapBase));
+static_assert([] {
+  for (const DeviceWindow &Each : DeviceWindows) {
+    if (Overlaps(ScriptRowsBase, ScriptRowsSize, Each.Base, Each.Size)) {
+      return false;
+    }
+  }
+  return true;
+}());
+
+} // namespace imagerun::machine
 
 namespace imagerun::machine::dxe {
 

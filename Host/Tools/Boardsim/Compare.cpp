@@ -5,6 +5,7 @@
 #include "FormatComparison.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "LibraryCases.h"
 #include "Modules.h"
 #include "NamedScenarios.h"
 #include "OptionTable.h"
@@ -39,6 +40,9 @@ using comparison::Run;
 constexpr const char *BootRun = "boot";
 // The format cases' run: the driver's FormatBufferV and GetStatusCodeName on data of their own.
 constexpr const char *FormatRun = "format";
+// The early-init module's RunIoScript over rows of its own, and each module's PM-timer delays.
+constexpr const char *ScriptRun = "script";
+constexpr const char *DelayRun = "delay";
 
 // The operand that names the host build rather than a file.
 constexpr const char *HostOperand = "host";
@@ -267,22 +271,40 @@ void CompareAll(Sides &Read, const CompareArguments &Asked) {
     Report.Cases.push_back({comparison::Compare(Each.Name, Boot(*Read.BuildA), Boot(*Read.BuildB)),
                             BootRun, Each.ScenarioName});
   }
-  // The driver's format engine and status names over data of their own, on no named scenario.
-  if ((Read.Runs & comparison::Bit(Run::Dxe)) == 0 || !Selected.empty()) {
+  // The functions that take data of their own, on no named scenario: the early-init module's
+  // script runner, each module's delays, the driver's format engine and status names.
+  if (!Selected.empty()) {
+    return;
+  }
+  const auto Add = [&](const std::string &Name, const comparison::Outcome &A,
+                       const comparison::Outcome &B, const char *Run) {
+    Report.Cases.push_back({comparison::Compare(Name, A, B), Run, ""});
+  };
+  const bool Early = (Read.Runs & comparison::Bit(Run::Pei)) != 0;
+  const bool Driver = (Read.Runs & comparison::Bit(Run::Dxe)) != 0;
+  if (Early) {
+    for (const comparison::ScriptCase &Each : comparison::ScriptCases()) {
+      Add(Each.Name, comparison::RunScriptCase(Read.BuildA->runs(), Each),
+          comparison::RunScriptCase(Read.BuildB->runs(), Each), ScriptRun);
+    }
+  }
+  for (const comparison::DelayCase &Each : comparison::DelayCases()) {
+    if (Each.Call.Module == modules::ModuleId::BoardInitPei ? Early : Driver) {
+      Add(Each.Name, comparison::RunDelayCase(Read.BuildA->runs(), Each),
+          comparison::RunDelayCase(Read.BuildB->runs(), Each), DelayRun);
+    }
+  }
+  if (!Driver) {
     return;
   }
   for (const comparison::FormatCase &Each : comparison::FormatComparisonCases()) {
-    Report.Cases.push_back(
-        {comparison::Compare(Each.Name, comparison::RunFormatCase(Read.BuildA->runs(), Each),
-                             comparison::RunFormatCase(Read.BuildB->runs(), Each)),
-         FormatRun, ""});
+    Add(Each.Name, comparison::RunFormatCase(Read.BuildA->runs(), Each),
+        comparison::RunFormatCase(Read.BuildB->runs(), Each), FormatRun);
   }
   for (const std::uint64_t Status : comparison::StatusNameCases()) {
-    Report.Cases.push_back(
-        {comparison::Compare(comparison::StatusNameCaseName(Status),
-                             comparison::RunStatusNameCase(Read.BuildA->runs(), Status),
-                             comparison::RunStatusNameCase(Read.BuildB->runs(), Status)),
-         FormatRun, ""});
+    Add(comparison::StatusNameCaseName(Status),
+        comparison::RunStatusNameCase(Read.BuildA->runs(), Status),
+        comparison::RunStatusNameCase(Read.BuildB->runs(), Status), FormatRun);
   }
 }
 

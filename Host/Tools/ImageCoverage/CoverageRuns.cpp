@@ -5,6 +5,7 @@
 #include "Comparison.h"
 #include "FileRead.h"
 #include "FormatCases.h"
+#include "LibraryCases.h"
 #include "RunRecord.h"
 
 #include <algorithm>
@@ -44,6 +45,28 @@ void RunComparisonCases(const RunSides &On, bool HavePei, bool HaveDxe, Instruct
     comparison::RunCase(On.Images, Each);
     if (On.Host != nullptr) {
       comparison::RunCase(*On.Host, Each);
+    }
+    ++Counts.Cases;
+  }
+  // The early-init module's script runner over rows of its own, each module's delays.
+  if (HavePei) {
+    for (const comparison::ScriptCase &Each : comparison::ScriptCases()) {
+      Into.beginRun();
+      comparison::RunScriptCase(On.Images, Each);
+      if (On.Host != nullptr) {
+        comparison::RunScriptCase(*On.Host, Each);
+      }
+      ++Counts.Cases;
+    }
+  }
+  for (const comparison::DelayCase &Each : comparison::DelayCases()) {
+    if (!(Each.Call.Module == modules::ModuleId::BoardInitPei ? HavePei : HaveDxe)) {
+      continue;
+    }
+    Into.beginRun();
+    comparison::RunDelayCase(On.Images, Each);
+    if (On.Host != nullptr) {
+      comparison::RunDelayCase(*On.Host, Each);
     }
     ++Counts.Cases;
   }
