@@ -50,8 +50,8 @@ std::string MemoryRegisterName(std::uint64_t Address) {
 }
 
 BoardState::BoardState(const Scenario &Settings)
-    : PmTimer(Settings.PmTimerStart, Settings.PmTimerStuck), Spi(Settings.Spi),
-      Uart(Settings.UartLineStatus),
+    : Cpu(Settings.InterruptsOff), PmTimer(Settings.PmTimerStart, Settings.PmTimerStuck),
+      Spi(Settings.Spi), Uart(Settings.UartLineStatus),
       Keyboard("keyboard controller", hw::Legacy::KeyboardIdleStatus),
       Ec("embedded controller", hw::Legacy::EcIdleStatus) {}
 
@@ -96,7 +96,7 @@ void Board::applyPresets() {
 void Board::reset(const Scenario &Settings) {
   Settings_ = Settings;
   // Each device as the settings make it, its storage kept.
-  Now_.Cpu = CpuModel();
+  Now_.Cpu = CpuModel(Settings.InterruptsOff);
   Now_.Bridge.config().clear();
   PciHost_.reset();
   Now_.Pcr.registers().clear();

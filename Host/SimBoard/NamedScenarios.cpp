@@ -44,6 +44,10 @@ const std::vector<NamedScenario> &Table() {
        WithTimerHob(AllOnes)},
       {"all-ones-no-hob-list", "no device answers; the configuration table has no HOB list",
        WithoutHobList(AllOnes)},
+      {"interrupts-off",
+       "the module entered with interrupts disabled, as the reset vector leaves "
+       "them",
+       Scenario{.InterruptsOff = true}},
       {"spi-busy", "SPI status stuck busy (0x10)", Scenario{.Spi = {.Status = SpiBusy}}},
       {"spi-fifo-full", "SPI transmit FIFO stuck full (status 0x00)",
        Scenario{.Spi = {.Status = 0}}},

@@ -42,6 +42,9 @@ struct Scenario {
   bool PmTimerStuck = false; // the counter never advances
   std::uint8_t UartLineStatus = 0x60;
   bool AllOnesEverywhere = false; // every device read answers all ones
+  // The processor's interrupt flag clear when the module is entered, as the reset vector leaves
+  // it; by default the phase enters with interrupts enabled.
+  bool InterruptsOff = false;
   // Bridge configuration registers by offset (0x000-0xFFF), written before the run.
   std::map<std::uint32_t, Preset> LpcConfig{};
   // Private-configuration window registers by offset (0x0000-0xFFFF), written before the run.

@@ -55,6 +55,10 @@ constexpr SettingDescriptor Table[] = {
     {Setting::AllOnes, "--all-ones", "/scenario/all_ones", "board flags bit 3", AllRuns,
      DeviceAnswers, "no device answers: every read is all ones",
      [](const Scenario &Board) { return Board.AllOnesEverywhere != Default.AllOnesEverywhere; }},
+    // Every run makes PCI configuration accesses, each with interrupts held off around it.
+    {Setting::InterruptsOff, "--interrupts-off", "/scenario/interrupts_off", "board flags bit 4",
+     AllRuns, 0, nullptr,
+     [](const Scenario &Board) { return Board.InterruptsOff != Default.InterruptsOff; }},
     {Setting::LpcPresets, "--lpc", "/scenario/lpc_presets", "presets, space 0", BridgeReaders, 0,
      nullptr, [](const Scenario &Board) { return !Board.LpcConfig.empty(); }},
     {Setting::PcrPresets, "--pcr", "/scenario/pcr_presets", "presets, space 1", BridgeReaders, 0,

@@ -26,6 +26,7 @@ enum class Setting : unsigned {
   PmTimerStuck,
   UartLineStatus,
   AllOnes,
+  InterruptsOff,
   LpcPresets,
   PcrPresets,
   NoHobList,

@@ -174,9 +174,9 @@ TEST(FuzzInput, CasesThatDifferOnlyInTheirStepBudgetShareASeed) {
     std::size_t SharedCases; // how many
   };
   const Row Rows[] = {
-      {Target::Pei, 15, 11, "pei-healthy", 5},
+      {Target::Pei, 16, 12, "pei-healthy", 5},
       {Target::Requests, 12, 11, "decode-every-device-type", 2},
-      {Target::Dxe, 29, 25, "dxe-timer-hob", 5},
+      {Target::Dxe, 30, 26, "dxe-timer-hob", 5},
   };
   for (const Row &Each : Rows) {
     SCOPED_TRACE(fuzzruns::TargetProgram(Each.For));

@@ -18,6 +18,7 @@ constexpr std::uint8_t Absent = 1;
 constexpr std::uint8_t Dead = 2;
 constexpr std::uint8_t TimerStuck = 0x04;
 constexpr std::uint8_t AllOnes = 0x08;
+constexpr std::uint8_t InterruptsOff = 0x10;
 } // namespace BoardFlags
 
 namespace FirmwareFlags {
@@ -107,6 +108,7 @@ void DecodeBoard(Reader &In, sim::Scenario &Settings) {
                                                          : sim::SpiPresence::Present;
   Settings.PmTimerStuck = (Flags & BoardFlags::TimerStuck) != 0;
   Settings.AllOnesEverywhere = (Flags & BoardFlags::AllOnes) != 0;
+  Settings.InterruptsOff = (Flags & BoardFlags::InterruptsOff) != 0;
   Settings.Spi.Status = In.u32();
   Settings.Spi.Reg0C = In.u32();
   Settings.Spi.Drain = In.u32();
@@ -121,6 +123,7 @@ void EncodeBoard(Writer &Out, const sim::Scenario &Settings) {
                                                                          : 0;
   Flags |= Settings.PmTimerStuck ? BoardFlags::TimerStuck : 0;
   Flags |= Settings.AllOnesEverywhere ? BoardFlags::AllOnes : 0;
+  Flags |= Settings.InterruptsOff ? BoardFlags::InterruptsOff : 0;
   Out.u8(Flags);
   Out.u32(Settings.Spi.Status);
   Out.u32(Settings.Spi.Reg0C);

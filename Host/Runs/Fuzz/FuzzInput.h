@@ -4,8 +4,9 @@
 //
 // Layout, little-endian, every field read as zero past the input's end:
 //   board      u8 flags (bits 1:0 SPI presence 0 present, 1 absent, 2 dead, 3 present; bit 2 the
-//              PM timer stuck; bit 3 every device reads all ones), u32 SPI status, u32 SPI register
-//              0x0C, u32 SPI register 0x48, u32 SPI clock, u32 PM timer start, u8 UART line status
+//              PM timer stuck; bit 3 every device reads all ones; bit 4 interrupts off at entry),
+//              u32 SPI status, u32 SPI register 0x0C, u32 SPI register 0x48, u32 SPI clock, u32 PM
+//              timer start, u8 UART line status
 //   firmware   (the DXE entry only) u8 flags (bit 0 the HOB list in the configuration table; bit 1
 //              the timer HOB; bits 3:2 SMM: absent, outside, inside, null interface; bit 4 a bare
 //              HOB before the timer HOB), u16 its type, u16 its length (below 8, or taken down to a

@@ -8,6 +8,9 @@ namespace sim {
 
 class CpuModel {
 public:
+  CpuModel() = default;
+  explicit CpuModel(bool InterruptsOff)
+      : Flags_(InterruptsOff ? ResetFlags & ~InterruptFlag : ResetFlags) {}
   std::uintptr_t flags() const { return Flags_; }
   void clearInterruptFlag() { Flags_ &= ~InterruptFlag; }
   void setInterruptFlag() { Flags_ |= InterruptFlag; }

@@ -153,6 +153,7 @@ Json ScenarioJson(const RunRecord &Report, const sim::Scenario &Settings) {
           {"pm_timer_stuck", Settings.PmTimerStuck},
           {"uart_line_status", Settings.UartLineStatus},
           {"all_ones", Settings.AllOnesEverywhere},
+          {"interrupts_off", Settings.InterruptsOff},
           {"lpc_presets", PresetsJson(Settings.LpcConfig)},
           {"pcr_presets", PresetsJson(Settings.PcrWindow)},
           {"firmware",

@@ -273,6 +273,14 @@ const std::vector<OptionRow> Options = {
           return FlagIfChanged(Board.AllOnesEverywhere, DefaultBoard.AllOnesEverywhere);
         }),
     Sets(
+        Setting::InterruptsOff, nullptr,
+        "enter the module with the processor's interrupt flag clear, as the reset vector leaves "
+        "it (default: interrupts enabled)",
+        [](Invocation &Run, const OptionValue &) { Run.Scenario.InterruptsOff = true; },
+        [](const sim::Scenario &Board) {
+          return FlagIfChanged(Board.InterruptsOff, DefaultBoard.InterruptsOff);
+        }),
+    Sets(
         Setting::LpcPresets, "OFFSET=VALUE",
         "preset a bridge configuration register before the run (" + WidthsText(Lpc16BitRegisters) +
             "); one register each, repeatable; dxe: over the bridge as BoardInitPei leaves it",

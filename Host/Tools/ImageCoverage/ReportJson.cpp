@@ -1,5 +1,7 @@
 #include "Reports.h"
 
+#include "CoverageGoal.h"
+
 #include <nlohmann/json.hpp>
 
 namespace imagecoverage {
@@ -38,6 +40,8 @@ nlohmann::json ImageJson(const ImageCoverage &Image) {
                             {"function", Listing.Functions[Each.Function].Name},
                             {"text", Each.Text}};
     Entry.update(Line(Listing, Each));
+    const char *Why = ReasonFor(Listing, Each, ReviewedUnreachable());
+    Entry["unreachable_because"] = Why != nullptr ? nlohmann::json(Why) : nullptr;
     Missed.push_back(std::move(Entry));
   }
   return {{"module", Listing.Module},          {"path", Listing.Path},

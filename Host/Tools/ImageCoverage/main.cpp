@@ -3,6 +3,7 @@
 // LCOV tracefile, the list of instructions never executed and JSON.
 #include "CommandLine.h"
 #include "CoverageFigures.h"
+#include "CoverageGoal.h"
 #include "CoverageRuns.h"
 #include "ExitStatus.h"
 #include "FileRead.h"
@@ -25,7 +26,7 @@ constexpr const char *Tool = "image-coverage";
 
 struct Options {
   std::string PeiImage, DxeImage, PeiMap, DxeMap;
-  bool NoCases = false, FuzzCorpora = false, Lean = false, HostBuild = false;
+  bool NoCases = false, FuzzCorpora = false, Lean = false, HostBuild = false, Goal = false;
   std::vector<std::string> Corpora; // TARGET=DIR
   std::string Report, Json, Lcov, Missed;
   std::string HostLcov, Difference;
@@ -110,6 +111,10 @@ void AddOptions(CLI::App &App, Options &Opt) {
       ->type_name("FILE");
   App.add_option("--missed", Opt.Missed, "the instructions no run executed, one a line")
       ->type_name("FILE");
+  App.add_flag("--goal", Opt.Goal,
+               "check the goal: every instruction executed, or reviewed as unreachable with its "
+               "reason; exit 1 naming each that is neither, and each reviewed entry that no "
+               "longer holds");
 }
 
 } // namespace
@@ -119,7 +124,10 @@ int main(int argc, char **argv) {
   CLI::App App{"Runs the shipped images on the simulated board and tells which of their "
                "instructions ran: per function, by source line, and each never executed."};
   App.footer(tooloutput::ExitStatusHelp(
-      {{tooloutput::ExitSuccess, "every output was written"},
+      {{tooloutput::ExitSuccess, "every output was written (and with --goal, the goal is met)"},
+       {tooloutput::ExitCheckFailed,
+        "--goal: an instruction was never executed and is not reviewed as unreachable, or a "
+        "reviewed entry no longer holds (the outputs are written all the same)"},
        {tooloutput::ExitBadInput,
         "bad input: command line, no image, an image or map that cannot be run, a corpus "
         "folder or input that cannot be read, an output that is an input"},
@@ -223,6 +231,14 @@ int main(int argc, char **argv) {
       Difference->write(imagecoverage::ReportDifference(imagecoverage::LinesOf(Record), Host));
     }
     Outputs.commit();
+    if (Opt.Goal) {
+      const imagecoverage::GoalReport Goal =
+          imagecoverage::CheckGoal(Record, imagecoverage::ReviewedUnreachable());
+      std::fputs(imagecoverage::GoalText(Goal).c_str(), Goal.met() ? stdout : stderr);
+      if (!Goal.met()) {
+        return tooloutput::ExitCheckFailed;
+      }
+    }
     return tooloutput::ExitSuccess;
   } catch (const BadInput &Error) {
     std::fprintf(stderr, "%s: %s\n", Tool, Error.Message.c_str());
