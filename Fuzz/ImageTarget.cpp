@@ -59,9 +59,14 @@ Loaded &State() {
   std::exit(Status);
 }
 
+// The driver's entry and its format engine run in the driver's image.
+bool RunsTheDriver(fuzzruns::Target For) {
+  return For == fuzzruns::Target::Dxe || For == fuzzruns::Target::Format;
+}
+
 std::string DefaultImage(fuzzruns::Target For) {
   return std::string(BOARD_FIRMWARE_DIR) +
-         (For == fuzzruns::Target::Dxe ? "/BoardInitDxe.efi" : "/BoardInitPei.efi");
+         (RunsTheDriver(For) ? "/BoardInitDxe.efi" : "/BoardInitPei.efi");
 }
 
 // The target's own options, those that start with "--"; libFuzzer's flags start with one dash and
@@ -186,7 +191,7 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
       !Own.Image.empty() ? Own.Image : Environment("BOARD_FUZZ_IMAGE").value_or(DefaultImage(For));
   const std::string Map = !Own.Map.empty() ? Own.Map : Environment("BOARD_FUZZ_MAP").value_or("");
   try {
-    if (For == fuzzruns::Target::Dxe) {
+    if (RunsTheDriver(For)) {
       Now.Image = std::make_unique<imagerun::ImageRuns>(
           std::nullopt, imagerun::LoadDxeImage(Now.Path, Map), imagerun::Tracking::Lean);
     } else {
@@ -202,10 +207,16 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
 }
 
 int TestOneInput(fuzzruns::Target For, const std::uint8_t *Data, std::size_t Size) {
-  const fuzzruns::BoardInput Input = fuzzruns::Decode(For, {Data, Size});
   const fuzzruns::StackBudgets Budgets{BOARD_PEI_MAX_STACK_BYTES, BOARD_DXE_MAX_STACK_BYTES};
-  const std::optional<fuzzruns::Finding> Found =
-      fuzzruns::CheckInput(runs::HostBuild(), *State().Image, Input, Budgets, State().Boards);
+  std::optional<fuzzruns::Finding> Found;
+  if (For == fuzzruns::Target::Format) {
+    Found = fuzzruns::CheckFormatInput(runs::HostBuild(), *State().Image,
+                                       fuzzruns::DecodeFormat({Data, Size}).Call, Budgets.Driver,
+                                       State().Boards);
+  } else {
+    Found = fuzzruns::CheckInput(runs::HostBuild(), *State().Image,
+                                 fuzzruns::Decode(For, {Data, Size}), Budgets, State().Boards);
+  }
   if (Found) {
     std::fprintf(stderr, "%s: %s (%s)\n%s\n", fuzzruns::TargetProgram(For), Found->What.c_str(),
                  State().Path.c_str(), Found->Details.c_str());

@@ -1,4 +1,4 @@
-// What the three image fuzz targets share: the image they run (chosen on the command line or in
+// What the image fuzz targets share: the image they run (chosen on the command line or in
 // the environment), the host build beside it, and the checks of every input.
 //
 //   --image=FILE  or  BOARD_FUZZ_IMAGE=FILE   the image to run (default: the firmware build's)

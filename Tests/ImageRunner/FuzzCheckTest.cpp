@@ -5,6 +5,8 @@
 // answers, passes every check on the shipped images.
 #include "FuzzCheck.h"
 #include "FirmwareImages.h"
+#include "FormatCases.h"
+#include "FormatComparison.h"
 #include "FuzzInput.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
@@ -30,7 +32,9 @@ using fuzzruns::Target;
 using sim::AccessKind;
 using sim::TraceRecord;
 
-constexpr Target AllTargets[] = {Target::Pei, Target::Requests, Target::Dxe};
+constexpr Target AllTargets[] = {Target::Pei, Target::Requests, Target::Dxe, Target::Format};
+// The targets whose inputs are module runs on a board (the format target's are format calls).
+constexpr Target BoardTargets[] = {Target::Pei, Target::Requests, Target::Dxe};
 
 std::vector<std::uint8_t> FileBytes(const std::string &Path) {
   std::ifstream In(Path, std::ios::binary);
@@ -113,6 +117,137 @@ TEST(FuzzInput, SeedsAreTheComparisonCasesAndDecodeBackToThem) {
     EXPECT_EQ(Committed, Written) << Folder;
   }
   EXPECT_GE(Cases, 50u);
+}
+
+// Each format comparison case's seed decodes to a call that the host build runs as the case
+// itself: the layout's reading of the format gives each slot the kind the case gave it.
+TEST(FuzzInput, FormatSeedsDecodeToCallsThatGiveTheCasesOutcome) {
+  std::size_t Cases = 0;
+  for (const comparison::FormatCase &Each : comparison::FormatComparisonCases()) {
+    SCOPED_TRACE(Each.Name);
+    const fuzzruns::FormatInput Input = fuzzruns::DecodeFormat(fuzzruns::EncodeFormat(Each.Call));
+    EXPECT_EQ(Input.FormatCut, 0u);
+    ASSERT_EQ(Input.Call.Arguments.size(), Each.Call.Arguments.size());
+    for (std::size_t Slot = 0; Slot < Each.Call.Arguments.size(); ++Slot) {
+      EXPECT_EQ(Input.Call.Arguments[Slot].Bytes.has_value(),
+                Each.Call.Arguments[Slot].Bytes.has_value())
+          << "slot " << Slot;
+    }
+    const comparison::FormatCase Decoded{Each.Name, Input.Call, Each.Want};
+    const comparison::CaseComparison Result =
+        comparison::Compare(Each.Name, comparison::RunFormatCase(runs::HostBuild(), Each),
+                            comparison::RunFormatCase(runs::HostBuild(), Decoded));
+    EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
+    ++Cases;
+  }
+  EXPECT_GE(Cases, 120u);
+}
+
+// A format input's slots as one text: "v5" a value, "b616200+1" bytes at a misalignment.
+std::string SlotsText(const runs::FormatCall &Call) {
+  std::string Text;
+  for (const runs::FormatArgument &Each : Call.Arguments) {
+    char Hex[24];
+    Text += Text.empty() ? "" : " ";
+    if (!Each.Bytes) {
+      std::snprintf(Hex, sizeof Hex, "v%llX", static_cast<unsigned long long>(Each.Value));
+      Text += Hex;
+      continue;
+    }
+    Text += "b";
+    for (const std::uint8_t Byte : *Each.Bytes) {
+      std::snprintf(Hex, sizeof Hex, "%02X", Byte);
+      Text += Hex;
+    }
+    Text += "+" + std::to_string(Each.Misalign);
+  }
+  return Text;
+}
+
+// How format inputs decode: the capacity's forms, and each slot's kind read off the format as the
+// engine reads it, so that no value is read through and no reference's address is printed.
+TEST(FuzzInput, FormatInputsDecodeToSafeCalls) {
+  struct Slot {
+    std::uint8_t Head;
+    std::vector<std::uint8_t> Bytes;
+  };
+  const auto Input = [](std::uint8_t Flags, std::uint16_t Capacity, std::vector<Slot> Slots,
+                        std::string Format) {
+    std::vector<std::uint8_t> Bytes{Flags, static_cast<std::uint8_t>(Capacity),
+                                    static_cast<std::uint8_t>(Capacity >> 8),
+                                    static_cast<std::uint8_t>(Slots.size())};
+    for (const Slot &Each : Slots) {
+      Bytes.push_back(Each.Head);
+      Bytes.insert(Bytes.end(), Each.Bytes.begin(), Each.Bytes.end());
+    }
+    Bytes.insert(Bytes.end(), Format.begin(), Format.end());
+    return Bytes;
+  };
+  std::string Fifteen;
+  for (int Each = 0; Each < 15; ++Each) {
+    Fifteen += "%d";
+  }
+  std::string SeventeenSlots;
+  for (int Each = 0; Each < 17; ++Each) {
+    SeventeenSlots += "\x01\x03";
+  }
+  struct Row {
+    const char *Name;
+    std::vector<std::uint8_t> Bytes;
+    std::uint64_t Capacity;
+    std::string Format;
+    std::string Slots;
+    std::size_t Cut = 0;
+    bool NullBuffer = false, NullFormat = false;
+  };
+  const Row Rows[] = {
+      {"no bytes at all", {}, 0, "", ""},
+      {"a capacity 2^32 above 5", Input(0x04, 5, {}, ""), 0x100000005ULL, "", ""},
+      {"all ones", Input(0x0C, 0x1234, {}, ""), ~0ULL, "", ""},
+      {"null buffer and format", Input(0x03, 8, {}, "x"), 8, "x", "", 0, true, true},
+      {"each slot the kind its conversion reads",
+       Input(0, 0,
+             {{0x01, {5}},
+              {0x22, {'a', 'b'}},
+              {0x02, {0x41, 0x01}},
+              {0x63, {0x41, 0, 0x42}},
+              {0x02, {1, 2}},
+              {0x09, {1, 2, 3, 4, 5, 6, 7, 8, 9}}},
+             "%*s%c%S%g%ld"),
+       0, "%*s%c%S%g%ld",
+       "v5 b616200+1 v141 b410042000000+2 b01020000000000000000000000000000+0 v807060504030201"},
+      {"%G %r %X %p %i take a GUID and values", Input(0, 0, {}, "%G %r %X %p %i"), 0,
+       "%G %r %X %p %i", "b00000000000000000000000000000000+0 v0 v0 v0 v0"},
+      {"slots past the count are of no bytes", Input(0, 0, {}, "%s%a%S%d"), 0, "%s%a%S%d",
+       "b00+0 b00+0 b0000+0 v0"},
+      {"slots the format leaves are values", Input(0, 0, {{0x21, {7}}, {0x00, {}}}, "%%%5q"), 0,
+       "%%%5q", "v7 v0"},
+      {"a byte that is no conversion keeps the * slot and is read again", Input(0, 0, {}, "%*q%s"),
+       0, "%*q%s", "v0 b00+0"},
+      {"a % after a width starts a conversion", Input(0, 0, {}, "%5%s"), 0, "%5%s", "b00+0"},
+      {"an l before s takes nothing", Input(0, 0, {}, "%ls%s"), 0, "%ls%s", "b00+0"},
+      {"an l before x is read with it", Input(0, 0, {}, "%lx%s"), 0, "%lx%s", "v0 b00+0"},
+      {"blanks, signs and the pad before a conversion", Input(0, 0, {}, "%0 \t-+12x%0*s"), 0,
+       "%0 \t-+12x%0*s", "v0 v0 b00+0"},
+      {"sixteen slots are kept whole", Input(0, 0, {}, Fifteen + "%x%%"), 0, Fifteen + "%x%%",
+       "v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0"},
+      {"a conversion past the sixteenth slot is cut with what follows",
+       Input(0, 0, {}, Fifteen + "%*d tail"), 0, Fifteen,
+       "v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0 v0", 8},
+      // One slot; the other 17 slots' bytes are format text.
+      {"a count past sixteen is taken modulo 17",
+       Input(0, 0, std::vector<Slot>(18, {0x01, {3}}), ""), 0, SeventeenSlots, "v3"},
+  };
+  for (const Row &Each : Rows) {
+    SCOPED_TRACE(Each.Name);
+    const fuzzruns::FormatInput Got = fuzzruns::DecodeFormat(Each.Bytes);
+    EXPECT_EQ(Got.Call.Capacity, Each.Capacity);
+    EXPECT_EQ(Got.Call.Format, Each.Format);
+    EXPECT_EQ(SlotsText(Got.Call), Each.Slots);
+    EXPECT_EQ(Got.FormatCut, Each.Cut);
+    EXPECT_EQ(Got.Call.NullBuffer, Each.NullBuffer);
+    EXPECT_EQ(Got.Call.NullFormat, Each.NullFormat);
+  }
 }
 
 // The seed writer writes exactly the committed corpus, and names a file of its folder that is no
@@ -214,7 +349,7 @@ TEST(FuzzInput, CommittedSeedsAreDistinctInContentAndInNameWhateverTheCase) {
     }
     ++Folders;
   }
-  EXPECT_EQ(Folders, 7u);
+  EXPECT_EQ(Folders, 8u);
 }
 
 TEST(FuzzInput, ReadsTakeTheirValuesFromTheAnswersInOrderThenFromTheBoard) {
@@ -369,7 +504,9 @@ TEST(FuzzCheck, PromisesHoldOrAreNamed) {
 class TamperedRuns final : public runs::ModuleRuns {
 public:
   using Tamper = std::function<void(sim::Board &, runs::RunResult &)>;
+  using FormatTamper = std::function<void(runs::FormatResult &)>;
   explicit TamperedRuns(Tamper Change) : Change_(std::move(Change)) {}
+  explicit TamperedRuns(FormatTamper Change) : FormatChange_(std::move(Change)) {}
   runs::Implementation implementation() const override { return runs::Implementation::Image; }
   runs::RunResult runPei(sim::Board &Target) const override {
     return changed(Target, runs::HostBuild().runPei(Target));
@@ -386,7 +523,12 @@ public:
     return changed(Target, runs::HostBuild().runWindowRequests(Target, Requests));
   }
   runs::FormatResult runFormat(sim::Board &Target, const runs::FormatCall &Call) const override {
-    return runs::HostBuild().runFormat(Target, Call);
+    runs::FormatResult Result = runs::HostBuild().runFormat(Target, Call);
+    if (FormatChange_) {
+      Result.Run.Image = runs::ImageFacts{};
+      FormatChange_(Result);
+    }
+    return Result;
   }
   runs::StatusNameResult runStatusName(sim::Board &Target, std::uint64_t Status) const override {
     return runs::HostBuild().runStatusName(Target, Status);
@@ -406,6 +548,7 @@ private:
     return Result;
   }
   Tamper Change_;
+  FormatTamper FormatChange_;
 };
 
 TEST(FuzzCheck, ATamperedRunIsAFindingOfItsKind) {
@@ -443,6 +586,55 @@ TEST(FuzzCheck, ATamperedRunIsAFindingOfItsKind) {
   }
 }
 
+// A format call whose result the image changed is a finding of its kind; an unbounded call whose
+// text would overrun the buffer is made with the room as its capacity and passes.
+TEST(FuzzCheck, ATamperedFormatCallIsAFindingOfItsKind) {
+  constexpr std::uint32_t DriverStack = 1260;
+  const std::string Differ = "the image and the host build differ";
+  struct Case {
+    const char *Name;
+    TamperedRuns::FormatTamper Change;
+    std::string What; // empty: no finding
+  };
+  const Case Cases[] = {
+      {"nothing changed", [](runs::FormatResult &) {}, ""},
+      {"another count", [](runs::FormatResult &Got) { *Got.Count += 1; }, Differ},
+      {"a byte of the text", [](runs::FormatResult &Got) { Got.Buffer[1] = 'X'; }, Differ},
+      {"no NUL at the count", [](runs::FormatResult &Got) { Got.Buffer[*Got.Count] = '!'; },
+       Differ},
+      {"a byte past the NUL", [](runs::FormatResult &Got) { Got.Buffer[*Got.Count + 1] = 0; },
+       Differ},
+      {"a guard byte", [](runs::FormatResult &Got) { Got.Buffer.back() = 0; }, Differ},
+      {"a broken rule", [](runs::FormatResult &Got) { Got.Run.Image->Breach = "CPU fault"; },
+       "the image broke a rule"},
+      {"the stack budget met",
+       [](runs::FormatResult &Got) { Got.Run.Image->StackHighWater = DriverStack; }, ""},
+      {"the stack budget passed",
+       [](runs::FormatResult &Got) { Got.Run.Image->StackHighWater = DriverStack + 1; },
+       "the image went over its stack budget"},
+  };
+  runs::FormatCall Call{"[%5d] %a", 64, {{42, std::nullopt, 0}, {0, {{'o', 'k', 0}}, 3}}};
+  fuzzruns::BoardPair Boards;
+  for (const Case &Each : Cases) {
+    SCOPED_TRACE(Each.Name);
+    const TamperedRuns Image(Each.Change);
+    const auto Found =
+        fuzzruns::CheckFormatInput(runs::HostBuild(), Image, Call, DriverStack, Boards);
+    EXPECT_EQ(Found ? Found->What : "", Each.What) << (Found ? Found->Details : "");
+    if (Found) {
+      EXPECT_NE(Found->Details.find("format \"[%5d] %a\""), std::string::npos) << Found->Details;
+    }
+  }
+  // "%-5d" pads until the room ends: without a limit the host build refuses the call.
+  for (const std::uint64_t Unbounded : {std::uint64_t{0}, ~std::uint64_t{0}}) {
+    const TamperedRuns Image([](runs::FormatResult &) {});
+    const runs::FormatCall Pads{"%-5d", Unbounded, {{7, std::nullopt, 0}}};
+    const auto Found =
+        fuzzruns::CheckFormatInput(runs::HostBuild(), Image, Pads, DriverStack, Boards);
+    EXPECT_FALSE(Found) << Found->Details;
+  }
+}
+
 // The seeds, and the seeds followed by answers from a fixed pseudo-random sequence, pass every
 // check on the shipped images: what a short fuzzing run checks, in every test run.
 TEST(FuzzCheck, SeedsWithAndWithoutAnswersPassOnTheImages) {
@@ -466,8 +658,15 @@ TEST(FuzzCheck, SeedsWithAndWithoutAnswersPassOnTheImages) {
           }
           std::vector<std::uint8_t> Bytes = Each.Bytes;
           Bytes.insert(Bytes.end(), Answers.begin(), Answers.end());
-          const auto Found = fuzzruns::CheckInput(runs::HostBuild(), Images,
-                                                  fuzzruns::Decode(For, Bytes), Budgets, Boards);
+          // The format target's answers are more format text: random conversions, flags and
+          // widths after the seed's own.
+          const auto Found =
+              For == Target::Format
+                  ? fuzzruns::CheckFormatInput(runs::HostBuild(), Images,
+                                               fuzzruns::DecodeFormat(Bytes).Call, Budgets.Driver,
+                                               Boards)
+                  : fuzzruns::CheckInput(runs::HostBuild(), Images, fuzzruns::Decode(For, Bytes),
+                                         Budgets, Boards);
           EXPECT_FALSE(Found) << Each.FileName << " with " << AnswerBytes
                               << " bytes of answers: " << Found->What << "\n"
                               << Found->Details;
@@ -476,7 +675,7 @@ TEST(FuzzCheck, SeedsWithAndWithoutAnswersPassOnTheImages) {
       }
     }
   }
-  EXPECT_GE(Inputs, 280u);
+  EXPECT_GE(Inputs, 1000u);
 }
 
 } // namespace

@@ -498,4 +498,52 @@ TEST(ImageComparison, PlantedDivergencesPassEveryCaseAndPartOnTheBoardThatShowsT
   }
 }
 
+// Each planted divergence of the driver's format engine: its copy gives every format comparison
+// case as the host build does, yet parts from it on a call that holds what the changed instruction
+// decides, and makes the driver's entry as before.
+TEST(ImageComparison, PlantedFormatDivergencesPassEveryFormatCaseAndPartOnTheCallThatShowsThem) {
+  SKIP_WITHOUT_DXE_IMAGE();
+  struct Row {
+    std::string Divergence;
+    runs::FormatCall Shows;
+    std::string HostText, ImageText;
+  };
+  const Row Rows[] = {
+      // Without 9 as a digit "%9" and "%19" end before the 9, which is read again as text.
+      {"width-digit-nine",
+       {"[%9d] %19x", 64, {{7, std::nullopt, 0}, {0xAB, std::nullopt, 0}}},
+       "[        7]                  ab",
+       "[9d] 9x"},
+  };
+  const auto Text = [](const runs::FormatResult &Got) {
+    return Got.Count && *Got.Count < Got.Buffer.size()
+               ? std::string(Got.Buffer.begin(),
+                             Got.Buffer.begin() + static_cast<std::ptrdiff_t>(*Got.Count))
+               : std::string("(no count)");
+  };
+  for (const Row &Each : Rows) {
+    SCOPED_TRACE(Each.Divergence);
+    const std::string Planted = ::testing::TempDir() + "planted-" + Each.Divergence + ".efi";
+    const tooltest::ToolResult Plant = tooltest::RunTool(
+        PLANT_DIVERGENCE_PATH, Each.Divergence + " " + imagetest::DxeImagePath + " " + Planted);
+    ASSERT_EQ(Plant.Exit, 0) << Plant.Err;
+    const imagerun::ImageRuns Runs(std::nullopt, imagerun::LoadDxeImage(Planted),
+                                   imagerun::Tracking::Lean);
+    for (const comparison::FormatCase &Case : comparison::FormatComparisonCases()) {
+      const comparison::CaseComparison Result =
+          comparison::Compare(Case.Name, comparison::RunFormatCase(runs::HostBuild(), Case),
+                              comparison::RunFormatCase(Runs, Case));
+      EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
+    }
+    for (const comparison::Case &Case : comparison::Cases(comparison::DxeRuns)) {
+      const comparison::CaseComparison Result = comparison::Compare(
+          Case.Name, comparison::RunCase(runs::HostBuild(), Case), comparison::RunCase(Runs, Case));
+      EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
+    }
+    sim::Board HostBoard, ImageBoard;
+    EXPECT_EQ(Text(runs::HostBuild().runFormat(HostBoard, Each.Shows)), Each.HostText);
+    EXPECT_EQ(Text(Runs.runFormat(ImageBoard, Each.Shows)), Each.ImageText);
+  }
+}
+
 } // namespace

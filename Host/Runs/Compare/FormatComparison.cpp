@@ -38,9 +38,7 @@ void RunEnded(const runs::RunResult &Run, std::vector<runs::NamedFact> &Results)
   Results.push_back({"breach", Run.Image && Run.Image->Breach ? *Run.Image->Breach : "none"});
 }
 
-Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each) {
-  sim::Board Target{sim::Scenario{}};
-  const runs::FormatResult Got = Runs.runFormat(Target, Each.Call);
+Outcome FormatOutcome(const runs::FormatResult &Got) {
   Outcome Out;
   Out.ResultsKnown = true;
   std::vector<runs::NamedFact> &Results = Out.Results;
@@ -68,6 +66,11 @@ Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each) {
   Results.push_back({"buffer bytes", std::to_string(Got.Buffer.size())});
   RunEnded(Got.Run, Results);
   return Out;
+}
+
+Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each) {
+  sim::Board Target{sim::Scenario{}};
+  return FormatOutcome(Runs.runFormat(Target, Each.Call));
 }
 
 Outcome RunStatusNameCase(const runs::ModuleRuns &Runs, std::uint64_t Status) {

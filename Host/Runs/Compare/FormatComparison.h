@@ -11,6 +11,10 @@
 
 namespace comparison {
 
+// The outcome of a format call that has run: the count, the text up to it, the byte there, the
+// bytes written past it, the buffer's size and how the run ended.
+Outcome FormatOutcome(const runs::FormatResult &Got);
+
 // Each on a board of its own, the default board: the engine reads none of its devices.
 Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each);
 Outcome RunStatusNameCase(const runs::ModuleRuns &Runs, std::uint64_t Status);

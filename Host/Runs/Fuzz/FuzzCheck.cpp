@@ -3,12 +3,15 @@
 #include "Board.h"
 #include "BoardPci.h"
 #include "Comparison.h"
+#include "FormatComparison.h"
 #include "Processor.h"
 #include "RunRecord.h"
 #include "SpiWaits.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <span>
+#include <stdexcept>
 
 namespace fuzzruns {
 namespace {
@@ -69,7 +72,71 @@ std::string InputText(const BoardInput &Input) {
          std::to_string(Input.Answers.size()) + " bytes of hardware answers";
 }
 
+// The call in one line: its capacity, what is null, each slot and the format, non-printable bytes
+// as \xHH.
+std::string CallText(const runs::FormatCall &Call) {
+  constexpr std::uint8_t FirstPrintable = 0x20, LastPrintable = 0x7E;
+  const auto Bytes = [](const auto &From) {
+    std::string Text;
+    for (const auto Each : From) {
+      const auto Byte = static_cast<std::uint8_t>(Each);
+      if (Byte >= FirstPrintable && Byte <= LastPrintable && Byte != '\\') {
+        Text.push_back(static_cast<char>(Byte));
+      } else {
+        char Escape[8];
+        std::snprintf(Escape, sizeof Escape, "\\x%02X", Byte);
+        Text += Escape;
+      }
+    }
+    return Text;
+  };
+  std::string Text = "call: capacity " + sim::HexText(Call.Capacity, 16) +
+                     (Call.NullBuffer ? ", null buffer" : "") +
+                     (Call.NullFormat ? ", null format" : "") + ", slots [";
+  for (std::size_t Slot = 0; Slot < Call.Arguments.size(); ++Slot) {
+    const runs::FormatArgument &Each = Call.Arguments[Slot];
+    Text += Slot == 0 ? "" : ", ";
+    Text += Each.Bytes ? "&\"" + Bytes(*Each.Bytes) + "\"+" + std::to_string(Each.Misalign)
+                       : sim::HexText(Each.Value, 16);
+  }
+  return Text + "], format \"" + Bytes(Call.Format) + "\"";
+}
+
 } // namespace
+
+std::optional<Finding> CheckFormatInput(const runs::ModuleRuns &Host, const runs::ModuleRuns &Image,
+                                        runs::FormatCall Call, std::uint32_t DriverStack,
+                                        BoardPair &Boards) {
+  const sim::Scenario Default;
+  Boards.Host.reset(Default);
+  runs::FormatResult Expected;
+  try {
+    Expected = Host.runFormat(Boards.Host, Call);
+  } catch (const std::length_error &) {
+    Call.Capacity = runs::FormatRoom;
+    Boards.Host.reset(Default);
+    Expected = Host.runFormat(Boards.Host, Call);
+  }
+  Boards.Image.reset(Default);
+  const runs::FormatResult Got = Image.runFormat(Boards.Image, Call);
+  if (Got.Run.Image && Got.Run.Image->Breach) {
+    return Finding{"the image broke a rule", *Got.Run.Image->Breach + "\n" + CallText(Call)};
+  }
+  if (Got.Run.Image && Got.Run.Image->StackHighWater > DriverStack) {
+    return Finding{"the image went over its stack budget",
+                   "stack high-water mark " + std::to_string(Got.Run.Image->StackHighWater) +
+                       " bytes, budget " + std::to_string(DriverStack) + " bytes\n" +
+                       CallText(Call)};
+  }
+  const comparison::CaseComparison Results =
+      comparison::Compare("input (A the host build, B the image)",
+                          comparison::FormatOutcome(Expected), comparison::FormatOutcome(Got));
+  if (!Results.same()) {
+    return Finding{"the image and the host build differ",
+                   comparison::ReportText(Results) + CallText(Call)};
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> SpiWaitFinding(const std::vector<TraceRecord> &Trace, bool Finished) {
   const TraceRecord *Before = nullptr;

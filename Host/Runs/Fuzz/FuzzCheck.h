@@ -47,6 +47,16 @@ std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::Modu
                                   const BoardInput &Input, const StackBudgets &Budgets,
                                   BoardPair &Boards);
 
+// Runs a call of the driver's format engine through Host and Image, each on its board of Boards
+// set up as the default board, and checks it: the image broke no rule and stayed within the
+// driver's stack budget, and both gave the same count, the same text up to it, the same byte at it
+// and the same bytes past it (the rest of the room and the guard bytes). The host build refuses an
+// unbounded call whose text would run past the buffer's room, as a caller must never make it; such
+// a call is made with the room as its capacity instead, which cuts the text where the room ends.
+std::optional<Finding> CheckFormatInput(const runs::ModuleRuns &Host, const runs::ModuleRuns &Image,
+                                        runs::FormatCall Call, std::uint32_t DriverStack,
+                                        BoardPair &Boards);
+
 // The two promises, checked on a trace whoever made it; Finished is false for a run that hung or
 // stopped, whose trace may end inside a wait or an access. nullopt when the promise holds.
 std::optional<std::string> SpiWaitFinding(const std::vector<sim::TraceRecord> &Trace,

@@ -2,10 +2,12 @@
 
 #include "BoardLpcBridge.h"
 #include "BoardPcr.h"
+#include "FormatCases.h"
 
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <string_view>
 
 namespace fuzzruns {
 namespace {
@@ -44,6 +46,7 @@ constexpr TargetDescriptor Targets[] = {
     {Target::Pei, "ImagePeiFuzz", sim::RunBit(Run::Pei)},
     {Target::Requests, "ImageRequestFuzz", sim::RequestRuns},
     {Target::Dxe, "ImageDxeFuzz", sim::RunBit(Run::Dxe)},
+    {Target::Format, "ImageFormatFuzz", 0},
 };
 
 const TargetDescriptor &TargetRow(Target For) {
@@ -232,6 +235,180 @@ void EncodeRequests(Writer &Out, const comparison::Case &Each) {
   }
 }
 
+// --- The format target's calls ------------------------------------------------------------
+
+namespace FormatFlags {
+constexpr std::uint8_t NullBuffer = 0x01;
+constexpr std::uint8_t NullFormat = 0x02;
+constexpr unsigned CapacityShift = 2;
+constexpr std::uint8_t CapacityMask = 0x03;
+} // namespace FormatFlags
+
+// The capacity's high part, by its code in the flags.
+namespace CapacityHigh {
+constexpr std::uint8_t None = 0;
+constexpr std::uint8_t Above4GiB = 1; // 2^32 more: a capacity that a 32-bit cut would shrink
+constexpr std::uint8_t AllHigh = 2;   // every bit from 16 up
+constexpr std::uint8_t AllOnes = 3;
+constexpr std::uint64_t LowBits = 0xFFFF;
+constexpr std::uint64_t FourGiB = std::uint64_t{1} << 32;
+} // namespace CapacityHigh
+
+namespace SlotHead {
+constexpr std::uint8_t LengthMask = 0x1F;
+constexpr unsigned MisalignShift = 5;
+constexpr std::size_t MaxMisalign = 7;
+} // namespace SlotHead
+
+constexpr std::size_t SlotValueBytes = 8;
+constexpr std::size_t GuidBytes = 16;
+// Far more than an input holds (libFuzzer's -max_len), and within the image's room for it.
+constexpr std::size_t MaxFormatBytes = 4096;
+
+enum class SlotUse { Value, Text8, Text16, Guid };
+
+bool MayStartWidth(char C) {
+  return C == ' ' || C == '\t' || C == '-' || C == '+' || (C >= '0' && C <= '9');
+}
+
+bool IsNumberConversion(char C) {
+  return C == 'd' || C == 'i' || C == 'x' || C == 'X' || C == 'p';
+}
+
+// The slots a format takes, in order, as the engine walks it: "%%" takes none; a conversion reads
+// an optional '0', then a width ("*" takes a slot, or blanks, a sign and digits), then its letter.
+// An "l" goes before a number's letter only; a byte that is no conversion takes nothing and is
+// read again as text, the "*" slot before it staying taken. Kept is the length of the format that
+// takes at most MaxSlots: it ends before the conversion that would take one more.
+struct FormatReading {
+  std::vector<SlotUse> Uses;
+  std::size_t Kept = 0;
+};
+
+FormatReading ReadFormat(std::string_view Format, std::size_t MaxSlots) {
+  FormatReading Read;
+  Read.Kept = Format.size();
+  const auto At = [&](std::size_t Index) { return Index < Format.size() ? Format[Index] : '\0'; };
+  std::size_t Next = 0;
+  while (Next < Format.size()) {
+    if (Format[Next] != '%') {
+      ++Next;
+      continue;
+    }
+    const std::size_t Start = Next;
+    std::size_t Index = Next + 1;
+    if (At(Index) == '%') {
+      Next = Index + 1;
+      continue;
+    }
+    std::vector<SlotUse> Takes;
+    if (At(Index) == '0') {
+      ++Index;
+    }
+    if (At(Index) == '*') {
+      Takes.push_back(SlotUse::Value);
+      ++Index;
+    } else if (MayStartWidth(At(Index))) {
+      while (At(Index) == ' ' || At(Index) == '\t') {
+        ++Index;
+      }
+      Index += At(Index) == '-' ? 1 : 0;
+      Index += At(Index) == '+' ? 1 : 0;
+      while (At(Index) >= '0' && At(Index) <= '9') {
+        ++Index;
+      }
+    }
+    bool Converted = true;
+    switch (char Letter = At(Index)) {
+    case 's':
+    case 'a':
+      Takes.push_back(SlotUse::Text8);
+      break;
+    case 'S':
+      Takes.push_back(SlotUse::Text16);
+      break;
+    case 'g':
+    case 'G':
+      Takes.push_back(SlotUse::Guid);
+      break;
+    case 'c':
+    case 'r':
+      Takes.push_back(SlotUse::Value);
+      break;
+    default:
+      if (Letter == 'l') {
+        Letter = At(++Index);
+      }
+      Converted = IsNumberConversion(Letter);
+      if (Converted) {
+        Takes.push_back(SlotUse::Value);
+      }
+      break;
+    }
+    if (Read.Uses.size() + Takes.size() > MaxSlots) {
+      Read.Kept = Start;
+      break;
+    }
+    Read.Uses.insert(Read.Uses.end(), Takes.begin(), Takes.end());
+    Next = Converted ? Index + 1 : Index;
+  }
+  return Read;
+}
+
+std::uint64_t DecodeCapacity(std::uint8_t Flags, std::uint16_t Low) {
+  switch ((Flags >> FormatFlags::CapacityShift) & FormatFlags::CapacityMask) {
+  case CapacityHigh::Above4GiB:
+    return CapacityHigh::FourGiB | Low;
+  case CapacityHigh::AllHigh:
+    return ~CapacityHigh::LowBits | Low;
+  case CapacityHigh::AllOnes:
+    return ~std::uint64_t{0};
+  default:
+    return Low;
+  }
+}
+
+std::uint8_t CapacityCode(std::uint64_t Capacity) {
+  if (Capacity == ~std::uint64_t{0}) {
+    return CapacityHigh::AllOnes;
+  }
+  if ((Capacity & ~CapacityHigh::LowBits) == CapacityHigh::FourGiB) {
+    return CapacityHigh::Above4GiB;
+  }
+  if ((Capacity & ~CapacityHigh::LowBits) == ~CapacityHigh::LowBits) {
+    return CapacityHigh::AllHigh;
+  }
+  return CapacityHigh::None;
+}
+
+// A slot as the input gives it, before the format says what it is.
+struct SlotBytes {
+  std::vector<std::uint8_t> Bytes;
+  std::size_t Misalign = 0;
+};
+
+runs::FormatArgument MakeSlot(const SlotBytes &Given, SlotUse Use) {
+  runs::FormatArgument Slot;
+  if (Use == SlotUse::Value) {
+    for (std::size_t Byte = 0; Byte < std::min(Given.Bytes.size(), SlotValueBytes); ++Byte) {
+      Slot.Value |= std::uint64_t{Given.Bytes[Byte]} << (8 * Byte);
+    }
+    return Slot;
+  }
+  std::vector<std::uint8_t> Bytes = Given.Bytes;
+  if (Use == SlotUse::Text8) {
+    Bytes.push_back(0);
+  } else if (Use == SlotUse::Text16) {
+    Bytes.resize((Bytes.size() + 1) / 2 * 2 + 2, 0);
+  } else {
+    Bytes.resize(GuidBytes, 0);
+  }
+  Slot.Bytes = std::move(Bytes);
+  // 16-bit text is read a unit at a time, so it lies on a unit's boundary as a caller's does.
+  Slot.Misalign = Use == SlotUse::Text16 ? Given.Misalign & ~std::size_t{1} : Given.Misalign;
+  return Slot;
+}
+
 } // namespace
 
 BoardInput Decode(Target For, std::span<const std::uint8_t> Input) {
@@ -270,9 +447,75 @@ std::vector<std::uint8_t> Encode(Target For, const comparison::Case &Each,
   return Out.Bytes;
 }
 
+FormatInput DecodeFormat(std::span<const std::uint8_t> Input) {
+  Reader In(Input);
+  FormatInput Made;
+  runs::FormatCall &Call = Made.Call;
+  const std::uint8_t Flags = In.u8();
+  Call.NullBuffer = (Flags & FormatFlags::NullBuffer) != 0;
+  Call.NullFormat = (Flags & FormatFlags::NullFormat) != 0;
+  Call.Capacity = DecodeCapacity(Flags, In.u16());
+  std::vector<SlotBytes> Given(In.u8() % (runs::FormatSlots + 1));
+  for (SlotBytes &Each : Given) {
+    const std::uint8_t Head = In.u8();
+    Each.Misalign = Head >> SlotHead::MisalignShift;
+    Each.Bytes.resize(Head & SlotHead::LengthMask);
+    for (std::uint8_t &Byte : Each.Bytes) {
+      Byte = In.u8();
+    }
+  }
+  const std::span<const std::uint8_t> Rest = In.rest();
+  const auto End = std::find(Rest.begin(), Rest.end(), std::uint8_t{0});
+  std::string Format(Rest.begin(), End);
+  Format.resize(std::min(Format.size(), MaxFormatBytes));
+  const FormatReading Read = ReadFormat(Format, runs::FormatSlots);
+  Made.FormatCut = Format.size() - Read.Kept;
+  Format.resize(Read.Kept);
+  Call.Format = std::move(Format);
+  const std::size_t Slots = std::max(Given.size(), Read.Uses.size());
+  for (std::size_t Slot = 0; Slot < Slots; ++Slot) {
+    Call.Arguments.push_back(MakeSlot(Slot < Given.size() ? Given[Slot] : SlotBytes{},
+                                      Slot < Read.Uses.size() ? Read.Uses[Slot] : SlotUse::Value));
+  }
+  return Made;
+}
+
+std::vector<std::uint8_t> EncodeFormat(const runs::FormatCall &Call) {
+  Writer Out;
+  std::uint8_t Flags = Call.NullBuffer ? FormatFlags::NullBuffer : 0;
+  Flags |= Call.NullFormat ? FormatFlags::NullFormat : 0;
+  Flags |= static_cast<std::uint8_t>(CapacityCode(Call.Capacity) << FormatFlags::CapacityShift);
+  Out.u8(Flags);
+  Out.u16(static_cast<std::uint32_t>(Call.Capacity & CapacityHigh::LowBits));
+  const std::size_t Count = std::min(Call.Arguments.size(), runs::FormatSlots);
+  Out.u8(static_cast<std::uint32_t>(Count));
+  for (std::size_t Slot = 0; Slot < Count; ++Slot) {
+    const runs::FormatArgument &Each = Call.Arguments[Slot];
+    std::vector<std::uint8_t> Bytes;
+    if (Each.Bytes) {
+      Bytes.assign(Each.Bytes->begin(),
+                   Each.Bytes->begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
+                                             Each.Bytes->size(), SlotHead::LengthMask)));
+    } else {
+      for (std::uint64_t Value = Each.Value; Value != 0; Value >>= 8) {
+        Bytes.push_back(static_cast<std::uint8_t>(Value));
+      }
+    }
+    const std::size_t Misalign = Each.Bytes ? std::min(Each.Misalign, SlotHead::MaxMisalign) : 0;
+    Out.u8(static_cast<std::uint32_t>(Bytes.size() | Misalign << SlotHead::MisalignShift));
+    Out.Bytes.insert(Out.Bytes.end(), Bytes.begin(), Bytes.end());
+  }
+  const std::string_view Format(Call.Format.c_str());
+  Out.Bytes.insert(Out.Bytes.end(), Format.begin(), Format.end());
+  return Out.Bytes;
+}
+
 std::vector<comparison::Case> SeedCases(Target For) {
   // The input layout holds no table rows: a case that gives the module tables of its own would
   // be the input of the module's own tables, under another name.
+  if (For == Target::Format) {
+    return {};
+  }
   std::vector<comparison::Case> Cases = comparison::Cases(TargetRow(For).Runs);
   std::erase_if(Cases,
                 [](const comparison::Case &Each) { return Each.Settings.Tables.replaces(); });
@@ -292,15 +535,24 @@ std::string SeedFileName(std::string Name) {
 }
 
 std::vector<Seed> Seeds(Target For) {
-  std::vector<Seed> Made;
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> Inputs;
+  if (For == Target::Format) {
+    for (const comparison::FormatCase &Each : comparison::FormatComparisonCases()) {
+      Inputs.emplace_back(Each.Name, EncodeFormat(Each.Call));
+    }
+  }
   for (const comparison::Case &Each : SeedCases(For)) {
-    std::vector<std::uint8_t> Bytes = Encode(For, Each);
-    const auto Same = std::find_if(Made.begin(), Made.end(),
-                                   [&](const Seed &Earlier) { return Earlier.Bytes == Bytes; });
+    Inputs.emplace_back(Each.Name, Encode(For, Each));
+  }
+  std::vector<Seed> Made;
+  for (auto &Input : Inputs) {
+    const auto Same = std::find_if(Made.begin(), Made.end(), [&](const Seed &Earlier) {
+      return Earlier.Bytes == Input.second;
+    });
     if (Same != Made.end()) {
-      Same->Cases.push_back(Each.Name);
+      Same->Cases.push_back(Input.first);
     } else {
-      Made.push_back({SeedFileName(Each.Name), std::move(Bytes), {Each.Name}});
+      Made.push_back({SeedFileName(Input.first), std::move(Input.second), {Input.first}});
     }
   }
   return Made;

@@ -19,10 +19,13 @@
 //              the count (at most MaxRequests); per decode request u16 port, u8 size, u8 reserved,
 //              u32 attributes; per window request u16 port, u16 size word
 //   answers    the rest of the input
+//
+// The format target's input is a call of the driver's format engine instead (FormatInput below).
 #pragma once
 
 #include "CompareCases.h"
 #include "DecodeRequest.h"
+#include "FormatCall.h"
 #include "ModuleRuns.h"
 #include "Scenario.h"
 
@@ -34,8 +37,9 @@
 
 namespace fuzzruns {
 
-// What a fuzz target runs: the early-init module's entry, its request lists, the driver's entry.
-enum class Target { Pei, Requests, Dxe };
+// What a fuzz target runs: the early-init module's entry, its request lists, the driver's entry,
+// the driver's format engine.
+enum class Target { Pei, Requests, Dxe, Format };
 
 inline constexpr std::size_t MaxPresets = 8;
 inline constexpr std::size_t MaxRequests = 64;
@@ -65,9 +69,37 @@ BoardInput Decode(Target For, std::span<const std::uint8_t> Input);
 std::vector<std::uint8_t> Encode(Target For, const comparison::Case &Each,
                                  std::span<const std::uint8_t> Answers = {});
 
+// A call of the driver's format engine, for the format target. Any bytes make a call. Layout,
+// little-endian, every field read as zero past the input's end:
+//   flags      u8: bit 0 a null buffer, bit 1 a null format, bits 3:2 the capacity's high part
+//              (0 none, 1 2^32, 2 every bit from 16 up, 3 all ones whatever the low part)
+//   capacity   u16, its low part
+//   slots      u8 count (at most runs::FormatSlots), then per slot u8 head (bits 4:0 its bytes'
+//              count, bits 7:5 the misalignment of a reference) and that many bytes
+//   format     the rest of the input up to its first NUL
+// What a slot is follows from the conversion that takes it, read off the format as the engine
+// reads it: a width "*", c, r, d, i, x, X and p take a value (the slot's first 8 bytes), s and a
+// 8-bit text, S 16-bit text, g and G a GUID (the bytes, with the NUL, the zero unit or the 16 bytes
+// they need appended; 16-bit text on an even misalignment, as the engine reads it a unit at a
+// time). A conversion that would take a slot past the last is cut off the format
+// with all that follows, and a slot that the given count leaves out is one of no bytes. So no
+// reference's address is ever printed (it differs between the host and the image) and no value is
+// ever read through.
+struct FormatInput {
+  runs::FormatCall Call;
+  std::size_t FormatCut = 0; // format bytes cut off: the conversion past the last slot onwards
+};
+FormatInput DecodeFormat(std::span<const std::uint8_t> Input);
+
+// The input of a call: a reference's bytes go as they are (an 8-bit text's NUL and a 16-bit
+// text's zero unit with them), a value as its 8 bytes without the high zero bytes. Bytes past
+// what a slot holds (31) and slots past runs::FormatSlots are left out.
+std::vector<std::uint8_t> EncodeFormat(const runs::FormatCall &Call);
+
 // The comparison cases a target's seeds come from: the cases of its runs (each entry on every
 // named scenario it reads, the boards those leave out, the request tables), but for those that
-// replace the module's tables, which the layout cannot hold.
+// replace the module's tables, which the layout cannot hold. None for the format target: its
+// seeds are the format comparison cases (comparison::FormatComparisonCases).
 std::vector<comparison::Case> SeedCases(Target For);
 
 // The target's program, also the name of its seed folder in Fuzz/Corpus: "ImagePeiFuzz".

@@ -27,6 +27,10 @@ constexpr Divergence Table[] = {
      "the window slot search compares a slot's base with bit 1 of the register kept; the "
      "firmware writes that bit 0 and no board of the comparison presets it, a slot reading it "
      "set at the requested base tells them apart"},
+    {"width-digit-nine", modules::ModuleId::BoardInitDxe, "ParseFieldWidth", "cmpb", 10, 9,
+     "the format engine's width reader takes the digits 0 to 8 only, so a width holding a 9 ends "
+     "before it and the conversion after it is read as text; no format of the comparison has a 9 "
+     "in a width (their widths are 2 to 5, 20 and 40), a format such as \"%9d\" tells them apart"},
 };
 
 std::string Hex(std::uint64_t Value) {
