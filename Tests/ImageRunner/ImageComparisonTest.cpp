@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -544,6 +545,74 @@ TEST(ImageComparison, PlantedFormatDivergencesPassEveryFormatCaseAndPartOnTheCal
     EXPECT_EQ(Text(runs::HostBuild().runFormat(HostBoard, Each.Shows)), Each.HostText);
     EXPECT_EQ(Text(Runs.runFormat(ImageBoard, Each.Shows)), Each.ImageText);
   }
+}
+
+// The divergences on paths that only the cases of the functions' own data reach: each passes
+// every case of its module's entries, and boardsim compare sees it, first at the case named. The
+// other divergences are the image fuzz targets' to find. Scripts/fuzz-planted runs every
+// divergence of the table with the finder stated here.
+TEST(ImageComparison, DivergencesOnTheFunctionsOwnDataAreSeenByTheCases) {
+  SKIP_WITHOUT_PEI_IMAGE();
+  SKIP_WITHOUT_DXE_IMAGE();
+  struct Row {
+    std::string Divergence;
+    bool Driver;
+    std::string FirstDifferent;
+  };
+  const Row Rows[] = {
+      {"pm-timer-sign-bit", false, "delay BoardInitPei 0x23 ticks"},
+      {"pass-ticks", false, "delay BoardInitPei 0x400000 ticks"},
+      {"microsecond-divisor", false, "delay BoardInitPei 0xF4240 microseconds"},
+      {"pi-warning-row", true, "status name 0x2000000000000001"},
+  };
+  for (const Row &Each : Rows) {
+    SCOPED_TRACE(Each.Divergence);
+    const std::string Planted = ::testing::TempDir() + "seen-" + Each.Divergence + ".efi";
+    const tooltest::ToolResult Plant = tooltest::RunTool(
+        PLANT_DIVERGENCE_PATH,
+        Each.Divergence + " " + (Each.Driver ? imagetest::DxeImagePath : imagetest::PeiImagePath) +
+            " " + Planted);
+    ASSERT_EQ(Plant.Exit, 0) << Plant.Err;
+    const tooltest::ToolResult Compared =
+        tooltest::RunTool(BOARDSIM_PATH, "compare host " + Planted);
+    EXPECT_EQ(Compared.Exit, 1) << Compared.Err;
+    const std::size_t First = Compared.Out.find("\ndifferent  ");
+    ASSERT_NE(First, std::string::npos) << Compared.Out;
+    const std::size_t Name = First + std::string("\ndifferent  ").size();
+    EXPECT_EQ(Compared.Out.substr(Name, Compared.Out.find('\n', Name) - Name), Each.FirstDifferent);
+    // No case of the entries (pei, decode, window, boot; dxe) sees it.
+    EXPECT_EQ(Compared.Out.find("\ndifferent  pei"), std::string::npos);
+    EXPECT_EQ(Compared.Out.find("\ndifferent  dxe"), std::string::npos);
+    EXPECT_EQ(Compared.Out.find("\ndifferent  boot"), std::string::npos);
+  }
+  // Every divergence plant-divergence knows stands in the script's default list, with its finder.
+  std::ifstream Script(std::string(SOURCE_DIR) + "/Scripts/fuzz-planted");
+  const std::string Text((std::istreambuf_iterator<char>(Script)),
+                         std::istreambuf_iterator<char>());
+  const std::string Help = tooltest::RunTool(PLANT_DIVERGENCE_PATH, "--help").Out;
+  const std::pair<const char *, const char *> Finders[] = {
+      {"uart-ready-bit", "ImageDxeFuzz"},
+      {"window-base-mask", "ImageRequestFuzz"},
+      {"width-digit-nine", "ImageFormatFuzz"},
+      {"pm-timer-sign-bit", "compare"},
+      {"pass-ticks", "compare"},
+      {"microsecond-divisor", "compare"},
+      {"pi-warning-row", "compare"},
+  };
+  for (const auto &[Divergence, Finder] : Finders) {
+    EXPECT_NE(Text.find(std::string(Divergence) + ":" + Finder), std::string::npos)
+        << Divergence;
+    EXPECT_NE(Help.find(std::string("\n  ") + Divergence + " "), std::string::npos) << Divergence;
+  }
+  // The list holds these and no other: one line a divergence starts with its name.
+  std::size_t Listed = 0;
+  std::istringstream Lines(Help.substr(Help.find("\nDivergences:\n") + 1));
+  std::string Line;
+  std::getline(Lines, Line);
+  while (std::getline(Lines, Line) && !Line.empty()) {
+    Listed += Line.size() > 2 && Line.compare(0, 2, "  ") == 0 && Line[2] != ' ';
+  }
+  EXPECT_EQ(Listed, std::size(Finders));
 }
 
 } // namespace

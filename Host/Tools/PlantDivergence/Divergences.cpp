@@ -12,25 +12,47 @@ namespace planting {
 namespace {
 
 // What the hardware would have to answer for each to show is in its Why; Tests/ImageRunner
-// checks that every comparison case stays the same and that such a board tells it apart.
+// checks that every case of the module's entries stays the same and that such a board tells it
+// apart, and Scripts/fuzz-planted that its finder finds it.
 constexpr Divergence Table[] = {
     {"uart-ready-bit", modules::ModuleId::BoardInitDxe, "SendByte", "testb", 32, 64,
      "the serial wait tests line-status bit 6 (transmitter empty) instead of bit 5 (holding "
      "register empty); every board of the comparison reads the two alike (0x60, 0xFF, 0x00), a "
-     "UART reading 0x20 or 0x40 tells them apart"},
+     "UART reading 0x20 or 0x40 tells them apart",
+     "ImageDxeFuzz"},
     {"pm-timer-sign-bit", modules::ModuleId::BoardInitPei, "PmTimerDelayTicks", "btl", 23, 24,
      "a PM-timer delay ends on bit 24 of the difference instead of bit 23; alike while the "
-     "counter does not wrap and reads with its upper byte zero, as on every board of the "
-     "comparison, apart for a delay across the wrap from 0xFFFFFF or a reading above 24 bits"},
+     "counter does not wrap and reads with its upper byte zero, as on every board of the entries' "
+     "cases, apart for a delay across the wrap from 0xFFFFFF (a delay case) or a reading above 24 "
+     "bits",
+     FoundByCases},
     {"window-base-mask", modules::ModuleId::BoardInitPei,
      modules::FunctionOf(modules::Call::SetGenericIoRange).Name, "andl", 65532, 65534,
      "the window slot search compares a slot's base with bit 1 of the register kept; the "
      "firmware writes that bit 0 and no board of the comparison presets it, a slot reading it "
-     "set at the requested base tells them apart"},
+     "set at the requested base tells them apart",
+     "ImageRequestFuzz"},
     {"width-digit-nine", modules::ModuleId::BoardInitDxe, "ParseFieldWidth", "cmpb", 10, 9,
      "the format engine's width reader takes the digits 0 to 8 only, so a width holding a 9 ends "
      "before it and the conversion after it is read as text; no format of the comparison has a 9 "
-     "in a width (their widths are 2 to 5, 20 and 40), a format such as \"%9d\" tells them apart"},
+     "in a width (their widths are 2 to 5, 20 and 40), a format such as \"%9d\" tells them apart",
+     "ImageFormatFuzz"},
+    {"pass-ticks", modules::ModuleId::BoardInitPei, "PmTimerDelayTicks", "movl", 4194304, 4194305,
+     "each pass of a PM-timer delay after the first waits 2^22 + 1 ticks instead of 2^22; the "
+     "modules' own delays are of 35 ticks, a single pass, and only a delay of 2^22 ticks or more "
+     "(the delay cases) tells them apart",
+     FoundByCases},
+    {"microsecond-divisor", modules::ModuleId::BoardInitPei, "DelayMicroseconds", "movl", 1000000,
+     1000001,
+     "microseconds become ticks divided by 1,000,001 instead of 1,000,000; the modules' own 10 "
+     "microseconds give 35 ticks either way, a delay of a second (the delay cases) tells them "
+     "apart",
+     FoundByCases},
+    {"pi-warning-row", modules::ModuleId::BoardInitDxe, "GetStatusCodeName", "imulq", 35, 36,
+     "GetStatusCodeName steps 36 bytes a row of the PI warnings' names instead of 35, so the "
+     "second name starts a byte late; the driver prints EFI_SUCCESS only, the status values of "
+     "the PI-warning class tell them apart",
+     FoundByCases},
 };
 
 std::string Hex(std::uint64_t Value) {

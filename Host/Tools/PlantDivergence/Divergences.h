@@ -1,5 +1,7 @@
-// Planted divergences: a copy of a shipped image with one instruction changed in a way that no
-// comparison case sees, for showing that the image fuzz targets find what the cases miss. Each is
+// Planted divergences: a copy of a shipped image with one instruction changed, for showing that
+// the image-level checks find it: on a path only the comparison cases of a function's own data
+// reach (the script runner's merges, the delays' later passes, a status class), the cases must
+// see it; where every case passes the change, the image fuzz target named must find it. Each is
 // found again in every build by its function's symbol in the linker map and the decoded
 // instruction (its name and its immediate), so no file offset is written down anywhere.
 #pragma once
@@ -22,8 +24,13 @@ struct Divergence {
   const char *Mnemonic;    // the instruction, as listings name it: "testb"
   std::int64_t From;       // its one immediate operand: the bit, mask or count the firmware uses
   std::int64_t To;         // ... and the immediate once changed; every other operand is kept
-  const char *Why;         // what changes for the hardware, and why no comparison case shows it
+  const char *Why;         // what changes for the hardware, and which runs show it
+  // What must find it: FoundByCases, or the image fuzz target ("ImageDxeFuzz") that finds what
+  // every comparison case misses.
+  const char *FoundBy;
 };
+
+inline constexpr const char *FoundByCases = "compare";
 
 std::span<const Divergence> Divergences();
 // The instruction as the help and the messages show it: "testb $32," (From), "testb $64," (To).

@@ -24,13 +24,18 @@ std::string MapBeside(const std::string &ImagePath) {
   return std::filesystem::path(ImagePath).replace_extension(".map").string();
 }
 
+std::string FinderText(const planting::Divergence &Each) {
+  return Each.FoundBy == std::string_view(planting::FoundByCases) ? "the comparison cases"
+                                                                  : Each.FoundBy;
+}
+
 std::string DivergenceList() {
   std::string List = "Divergences:\n";
   for (const planting::Divergence &Each : planting::Divergences()) {
-    List += tooloutput::HelpLine(Each.Name,
-                                 fmt::format("{}: in {}, '{} ...' becomes '{} ...'",
-                                             modules::ModuleOf(Each.Where).Role, Each.Function,
-                                             planting::FromText(Each), planting::ToText(Each)));
+    List += tooloutput::HelpLine(
+        Each.Name, fmt::format("{}: in {}, '{} ...' becomes '{} ...'; found by {}",
+                               modules::ModuleOf(Each.Where).Role, Each.Function,
+                               planting::FromText(Each), planting::ToText(Each), FinderText(Each)));
   }
   return List;
 }
