@@ -2,18 +2,30 @@
 
 #include "Board.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 namespace comparison {
 namespace {
 
-// Printable bytes as they are, the others as \xHH.
+// The first Count bytes.
 std::string Escaped(const std::vector<std::uint8_t> &Bytes, std::size_t Count) {
+  return EscapedBytes({Bytes.data(), std::min(Count, Bytes.size())});
+}
+
+std::string Hex(std::uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+} // namespace
+
+std::string EscapedBytes(std::span<const std::uint8_t> Bytes) {
   constexpr std::uint8_t FirstPrintable = 0x20, LastPrintable = 0x7E;
   std::string Text;
-  for (std::size_t Index = 0; Index < Count && Index < Bytes.size(); ++Index) {
-    const std::uint8_t Byte = Bytes[Index];
+  for (const std::uint8_t Byte : Bytes) {
     if (Byte >= FirstPrintable && Byte <= LastPrintable && Byte != '\\') {
       Text.push_back(static_cast<char>(Byte));
     } else {
@@ -24,14 +36,6 @@ std::string Escaped(const std::vector<std::uint8_t> &Bytes, std::size_t Count) {
   }
   return Text;
 }
-
-std::string Hex(std::uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
-
-} // namespace
 
 void RunEnded(const runs::RunResult &Run, std::vector<runs::NamedFact> &Results) {
   Results.push_back({"hung", Run.Hung ? "yes" : "no"});

@@ -8,6 +8,8 @@
 #include "ModuleRuns.h"
 
 #include <cstdint>
+#include <span>
+#include <string>
 
 namespace comparison {
 
@@ -18,6 +20,9 @@ Outcome FormatOutcome(const runs::FormatResult &Got);
 // Each on a board of its own, the default board: the engine reads none of its devices.
 Outcome RunFormatCase(const runs::ModuleRuns &Runs, const FormatCase &Each);
 Outcome RunStatusNameCase(const runs::ModuleRuns &Runs, std::uint64_t Status);
+
+// Printable bytes as they are, the others (and the backslash) as \xHH.
+std::string EscapedBytes(std::span<const std::uint8_t> Bytes);
 
 // How a call of one function ended, as every such outcome gives it: hung, and the rule the image
 // broke.

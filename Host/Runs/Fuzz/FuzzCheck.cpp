@@ -75,20 +75,9 @@ std::string InputText(const BoardInput &Input) {
 // The call in one line: its capacity, what is null, each slot and the format, non-printable bytes
 // as \xHH.
 std::string CallText(const runs::FormatCall &Call) {
-  constexpr std::uint8_t FirstPrintable = 0x20, LastPrintable = 0x7E;
   const auto Bytes = [](const auto &From) {
-    std::string Text;
-    for (const auto Each : From) {
-      const auto Byte = static_cast<std::uint8_t>(Each);
-      if (Byte >= FirstPrintable && Byte <= LastPrintable && Byte != '\\') {
-        Text.push_back(static_cast<char>(Byte));
-      } else {
-        char Escape[8];
-        std::snprintf(Escape, sizeof Escape, "\\x%02X", Byte);
-        Text += Escape;
-      }
-    }
-    return Text;
+    return comparison::EscapedBytes(
+        {reinterpret_cast<const std::uint8_t *>(From.data()), From.size()});
   };
   std::string Text = "call: capacity " + sim::HexText(Call.Capacity, 16) +
                      (Call.NullBuffer ? ", null buffer" : "") +
