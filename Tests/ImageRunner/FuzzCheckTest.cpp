@@ -33,8 +33,6 @@ using sim::AccessKind;
 using sim::TraceRecord;
 
 constexpr Target AllTargets[] = {Target::Pei, Target::Requests, Target::Dxe, Target::Format};
-// The targets whose inputs are module runs on a board (the format target's are format calls).
-constexpr Target BoardTargets[] = {Target::Pei, Target::Requests, Target::Dxe};
 
 std::vector<std::uint8_t> FileBytes(const std::string &Path) {
   std::ifstream In(Path, std::ios::binary);
