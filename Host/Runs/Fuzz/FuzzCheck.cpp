@@ -93,16 +93,17 @@ std::string CallText(const runs::FormatCall &Call) {
 }
 
 // The rules every run of an image keeps, whatever it runs: no breach, and its stack within Budget.
-// Context names the input in the finding.
+// Context() names the input in the finding, made only for one.
+template <typename ContextText>
 std::optional<Finding> RuleFinding(const runs::RunResult &Got, std::uint32_t Budget,
-                                   const std::string &Context) {
+                                   const ContextText &Context) {
   if (Got.Image && Got.Image->Breach) {
-    return Finding{"the image broke a rule", *Got.Image->Breach + "\n" + Context};
+    return Finding{"the image broke a rule", *Got.Image->Breach + "\n" + Context()};
   }
   if (Got.Image && Got.Image->StackHighWater > Budget) {
     return Finding{"the image went over its stack budget",
                    "stack high-water mark " + std::to_string(Got.Image->StackHighWater) +
-                       " bytes, budget " + std::to_string(Budget) + " bytes\n" + Context};
+                       " bytes, budget " + std::to_string(Budget) + " bytes\n" + Context()};
   }
   return std::nullopt;
 }
@@ -146,8 +147,8 @@ std::optional<Finding> CheckLibraryInput(const runs::ModuleRuns &Host,
   const comparison::Outcome A = Run(Host, Boards.Host, Expected);
   const comparison::Outcome B = Run(Image, Boards.Image, Got);
   const bool Driver = Input.Delay && Input.Call.Module == modules::ModuleId::BoardInitDxe;
-  if (auto Broken =
-          RuleFinding(Got.Run, Driver ? Budgets.Driver : Budgets.EarlyInit, LibraryText(Input))) {
+  if (auto Broken = RuleFinding(Got.Run, Driver ? Budgets.Driver : Budgets.EarlyInit,
+                                [&] { return LibraryText(Input); })) {
     return Broken;
   }
   const comparison::CaseComparison Results =
@@ -174,7 +175,7 @@ std::optional<Finding> CheckFormatInput(const runs::ModuleRuns &Host, const runs
   }
   Boards.Image.reset(Default);
   const runs::FormatResult Got = Image.runFormat(Boards.Image, Call);
-  if (auto Broken = RuleFinding(Got.Run, DriverStack, CallText(Call))) {
+  if (auto Broken = RuleFinding(Got.Run, DriverStack, [&] { return CallText(Call); })) {
     return Broken;
   }
   const comparison::CaseComparison Results =
@@ -289,7 +290,7 @@ std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::Modu
 
   if (auto Broken =
           RuleFinding(Got, Input.What == comparison::Run::Dxe ? Budgets.Driver : Budgets.EarlyInit,
-                      InputText(Input))) {
+                      [&] { return InputText(Input); })) {
     return Broken;
   }
 
