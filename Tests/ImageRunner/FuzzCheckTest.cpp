@@ -35,9 +35,6 @@ using sim::TraceRecord;
 
 constexpr Target AllTargets[] = {Target::Pei, Target::Requests, Target::Dxe, Target::Format,
                                  Target::Library};
-// The targets whose inputs are module runs on a board (the format target's are format calls, the
-// library target's scripts and delays).
-constexpr Target BoardTargets[] = {Target::Pei, Target::Requests, Target::Dxe};
 
 std::vector<std::uint8_t> FileBytes(const std::string &Path) {
   std::ifstream In(Path, std::ios::binary);
