@@ -64,15 +64,15 @@ bool RunsTheDriver(fuzzruns::Target For) {
   return For == fuzzruns::Target::Dxe || For == fuzzruns::Target::Format;
 }
 
-std::string DefaultImage(fuzzruns::Target For) {
-  return std::string(BOARD_FIRMWARE_DIR) +
-         (RunsTheDriver(For) ? "/BoardInitDxe.efi" : "/BoardInitPei.efi");
+std::string DefaultImage(bool Driver) {
+  return std::string(BOARD_FIRMWARE_DIR) + (Driver ? "/BoardInitDxe.efi" : "/BoardInitPei.efi");
 }
 
 // The target's own options, those that start with "--"; libFuzzer's flags start with one dash and
-// the rest are corpus folders and inputs, all of them left to libFuzzer.
+// the rest are corpus folders and inputs, all of them left to libFuzzer. The library target runs
+// both images, each named by an option of its own with its map beside it; the others run one.
 struct OwnOptions {
-  std::string Image, Map, Seeds;
+  std::string Image, Map, PeiImage, DxeImage, Seeds;
 };
 
 bool IsOwn(std::string_view Argument) {
@@ -85,8 +85,14 @@ OwnOptions ParseOwnOptions(fuzzruns::Target For, int Argc, char **Argv) {
   CLI::App App("", Program);
   App.allow_extras();
   App.set_help_flag();
-  for (const auto &[Name, Field] :
-       {std::pair{"--image", &Own.Image}, {"--map", &Own.Map}, {"--write-seeds", &Own.Seeds}}) {
+  std::vector<std::pair<const char *, std::string *>> Options;
+  if (For == fuzzruns::Target::Library) {
+    Options = {{"--pei-image", &Own.PeiImage}, {"--dxe-image", &Own.DxeImage}};
+  } else {
+    Options = {{"--image", &Own.Image}, {"--map", &Own.Map}};
+  }
+  Options.emplace_back("--write-seeds", &Own.Seeds);
+  for (const auto &[Name, Field] : Options) {
     App.add_option(Name, *Field)
         ->type_name(std::string_view(Name) == "--write-seeds" ? "DIR" : "FILE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -147,10 +153,11 @@ void WriteSeedsAndExit(fuzzruns::Target For, const std::string &Folder) {
 // - The emulator keeps what it allocates across runs (translated code, its caches), so the
 //   fuzzer's per-input leak check would find a "leak" after most inputs and scan the whole heap
 //   each time, taking nine tenths of the run.
-// - Inputs longer than the step budget can use are no use: their answers are never read.
-void AddDefaultFlags(int *Argc, char ***Argv) {
+// - Inputs longer than the step budget can use are no use: their answers are never read. The
+//   library target takes the readings of the longest delay (fuzzruns::InputLimit).
+void AddDefaultFlags(fuzzruns::Target For, int *Argc, char ***Argv) {
   static std::vector<std::string> Defaults = {
-      "-detect_leaks=0", "-max_len=" + std::to_string(fuzzruns::MaxInputBytes)};
+      "-detect_leaks=0", "-max_len=" + std::to_string(fuzzruns::InputLimit(For))};
   static std::vector<char *> Arguments;
   Arguments.assign(*Argv, *Argv + *Argc);
   for (std::string &Flag : Defaults) {
@@ -185,13 +192,21 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
   if (!Own.Seeds.empty()) {
     WriteSeedsAndExit(For, Own.Seeds);
   }
-  AddDefaultFlags(Argc, Argv);
+  AddDefaultFlags(For, Argc, Argv);
   Loaded &Now = State();
-  Now.Path =
-      !Own.Image.empty() ? Own.Image : Environment("BOARD_FUZZ_IMAGE").value_or(DefaultImage(For));
+  const auto Named = [](const std::string &Given, const char *Variable, bool Driver) {
+    return !Given.empty() ? Given : Environment(Variable).value_or(DefaultImage(Driver));
+  };
+  Now.Path = Named(Own.Image, "BOARD_FUZZ_IMAGE", RunsTheDriver(For));
   const std::string Map = !Own.Map.empty() ? Own.Map : Environment("BOARD_FUZZ_MAP").value_or("");
   try {
-    if (RunsTheDriver(For)) {
+    if (For == fuzzruns::Target::Library) {
+      const std::string Pei = Named(Own.PeiImage, "BOARD_FUZZ_PEI_IMAGE", false);
+      const std::string Dxe = Named(Own.DxeImage, "BOARD_FUZZ_DXE_IMAGE", true);
+      Now.Path = Pei + " and " + Dxe;
+      Now.Image = std::make_unique<imagerun::ImageRuns>(
+          imagerun::LoadPeiImage(Pei), imagerun::LoadDxeImage(Dxe), imagerun::Tracking::Lean);
+    } else if (RunsTheDriver(For)) {
       Now.Image = std::make_unique<imagerun::ImageRuns>(
           std::nullopt, imagerun::LoadDxeImage(Now.Path, Map), imagerun::Tracking::Lean);
     } else {
@@ -209,7 +224,11 @@ void Initialize(fuzzruns::Target For, int *Argc, char ***Argv) {
 int TestOneInput(fuzzruns::Target For, const std::uint8_t *Data, std::size_t Size) {
   const fuzzruns::StackBudgets Budgets{BOARD_PEI_MAX_STACK_BYTES, BOARD_DXE_MAX_STACK_BYTES};
   std::optional<fuzzruns::Finding> Found;
-  if (For == fuzzruns::Target::Format) {
+  if (For == fuzzruns::Target::Library) {
+    Found =
+        fuzzruns::CheckLibraryInput(runs::HostBuild(), *State().Image,
+                                    fuzzruns::DecodeLibrary({Data, Size}), Budgets, State().Boards);
+  } else if (For == fuzzruns::Target::Format) {
     Found = fuzzruns::CheckFormatInput(runs::HostBuild(), *State().Image,
                                        fuzzruns::DecodeFormat({Data, Size}).Call, Budgets.Driver,
                                        State().Boards);

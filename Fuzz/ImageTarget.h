@@ -3,6 +3,13 @@
 //
 //   --image=FILE  or  BOARD_FUZZ_IMAGE=FILE   the image to run (default: the firmware build's)
 //   --map=FILE    or  BOARD_FUZZ_MAP=FILE     its linker map (default: beside the image)
+// ImageLibraryFuzz runs both modules' images, the early-init module's script runner and delays in
+// the one and the driver's delays in the other, so it names each instead (each map beside its
+// image; --image and --map are refused):
+//   --pei-image=FILE  or  BOARD_FUZZ_PEI_IMAGE=FILE   BoardInitPei.efi (default: the firmware
+//                                                     build's)
+//   --dxe-image=FILE  or  BOARD_FUZZ_DXE_IMAGE=FILE   BoardInitDxe.efi (default: likewise)
+// Every target:
 //   --write-seeds=DIR                         writes the seeds (the comparison cases as inputs,
 //                                             one file a distinct input) into DIR and exits;
 //                                             status 1 when DIR holds files that are no seed,

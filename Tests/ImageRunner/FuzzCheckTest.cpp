@@ -10,6 +10,7 @@
 #include "FuzzInput.h"
 #include "HostBuildRuns.h"
 #include "ImageRuns.h"
+#include "LibraryCases.h"
 #include "SeedFiles.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +33,8 @@ using fuzzruns::Target;
 using sim::AccessKind;
 using sim::TraceRecord;
 
-constexpr Target AllTargets[] = {Target::Pei, Target::Requests, Target::Dxe, Target::Format};
+constexpr Target AllTargets[] = {Target::Pei, Target::Requests, Target::Dxe, Target::Format,
+                                 Target::Library};
 
 std::vector<std::uint8_t> FileBytes(const std::string &Path) {
   std::ifstream In(Path, std::ios::binary);
@@ -248,6 +250,128 @@ TEST(FuzzInput, FormatInputsDecodeToSafeCalls) {
   }
 }
 
+// Each script and delay case the layout holds is one seed, and decodes to the case itself; the
+// host build gives the case's outcome under the target's step budget, so that even the delay of
+// 1,024 passes ends within it when the answers end each pass. Only the 257-row script is left out.
+TEST(FuzzInput, LibrarySeedsDecodeToTheCasesAndGiveTheirOutcomeWithinTheBudget) {
+  const std::vector<fuzzruns::Seed> Seeds = fuzzruns::Seeds(Target::Library);
+  std::size_t Held = 0, Left = 0;
+  const auto Check = [&](const std::string &Name, const std::vector<std::uint8_t> &Bytes,
+                         const std::vector<std::uint8_t> &Answers, const comparison::Outcome &Want,
+                         const auto &Run) {
+    SCOPED_TRACE(Name);
+    const fuzzruns::LibraryInput Input = fuzzruns::DecodeLibrary(Bytes);
+    EXPECT_EQ(std::vector<std::uint8_t>(Input.Answers.begin(), Input.Answers.end()), Answers);
+    EXPECT_EQ(Input.Settings.MaxSteps, fuzzruns::StepBudget);
+    sim::Scenario Settings = Input.Settings;
+    Settings.NameRegisters = true; // as the case's board names them
+    sim::Board Board(Settings);
+    Board.answerReadsFrom(Input.Answers);
+    const comparison::CaseComparison Result = comparison::Compare(Name, Want, Run(Input, Board));
+    EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
+    EXPECT_EQ(std::count_if(Seeds.begin(), Seeds.end(),
+                            [&](const fuzzruns::Seed &Seed) {
+                              return Seed.Bytes == Bytes && Seed.Cases == std::vector{Name};
+                            }),
+              1);
+    ++Held;
+  };
+  for (const comparison::ScriptCase &Each : comparison::ScriptCases()) {
+    if (Each.Rows.size() > fuzzruns::MaxScriptRows) {
+      ++Left;
+      continue;
+    }
+    Check(Each.Name, fuzzruns::EncodeLibrary(Each), Each.Answers,
+          comparison::RunScriptCase(runs::HostBuild(), Each),
+          [&](const fuzzruns::LibraryInput &Input, sim::Board &Board) {
+            EXPECT_FALSE(Input.Delay);
+            EXPECT_EQ(Input.Rows, Each.Rows);
+            return comparison::ScriptOutcome(runs::HostBuild().runScript(Board, Input.Rows), Board);
+          });
+  }
+  for (const comparison::DelayCase &Each : comparison::DelayCases()) {
+    Check(Each.Name, fuzzruns::EncodeLibrary(Each), Each.Answers,
+          comparison::RunDelayCase(runs::HostBuild(), Each),
+          [&](const fuzzruns::LibraryInput &Input, sim::Board &Board) {
+            EXPECT_TRUE(Input.Delay);
+            EXPECT_EQ(Input.Call.Module, Each.Call.Module);
+            EXPECT_EQ(Input.Call.Microseconds, Each.Call.Microseconds);
+            EXPECT_EQ(Input.Call.Count, Each.Call.Count);
+            EXPECT_EQ(Input.Settings.PmTimerStart, Each.TimerStart);
+            return comparison::DelayOutcome(runs::HostBuild().runDelay(Board, Input.Call), Board);
+          });
+  }
+  EXPECT_EQ(Seeds.size(), Held);
+  EXPECT_EQ(Left, 1u);
+  EXPECT_GE(Held, 30u);
+}
+
+// How library inputs decode: the head's choice of script or delay, module and unit; the rows'
+// count taken modulo 65; the count's width (64 bits for the driver's microseconds only); the
+// timer's start; every field zero past the end.
+TEST(FuzzInput, LibraryInputsDecodeToScriptsAndDelays) {
+  const auto Text = [](const fuzzruns::LibraryInput &Input) {
+    char Line[96];
+    std::string Made;
+    if (Input.Delay) {
+      std::snprintf(Line, sizeof Line, "delay %s %llX %s",
+                    Input.Call.Module == modules::ModuleId::BoardInitPei ? "pei" : "dxe",
+                    static_cast<unsigned long long>(Input.Call.Count),
+                    Input.Call.Microseconds ? "us" : "ticks");
+      Made = Line;
+    } else {
+      Made = "script";
+      for (const sim::ScriptTableRow &Row : Input.Rows) {
+        std::snprintf(Line, sizeof Line, " %X:%X:%X", Row.Port, Row.AndMask, Row.OrValue);
+        Made += Line;
+      }
+    }
+    std::snprintf(Line, sizeof Line, ", timer %X, %zu answers", Input.Settings.PmTimerStart,
+                  Input.Answers.size());
+    return Made + Line;
+  };
+  const auto Repeated = [](std::size_t Count, std::vector<std::uint8_t> Tail) {
+    std::vector<std::uint8_t> Bytes{0x00, static_cast<std::uint8_t>(Count)};
+    for (std::size_t Row = 0; Row < Count % 65; ++Row) {
+      Bytes.insert(Bytes.end(), {0x80, 0x00, 0x00, static_cast<std::uint8_t>(Row)});
+    }
+    Bytes.insert(Bytes.end(), Tail.begin(), Tail.end());
+    return Bytes;
+  };
+  struct Row {
+    const char *Name;
+    std::vector<std::uint8_t> Bytes;
+    std::string Want;
+  };
+  const Row Rows[] = {
+      {"no bytes at all", {}, "script, timer 0, 0 answers"},
+      {"a script of two rows, the timer, answers",
+       {0x00, 2, 0x2E, 0x00, 0x00, 0x87, 0x2F, 0x00, 0xF0, 0x03, 0x56, 0x34, 0x12, 0x00, 0xAA,
+        0xBB},
+       "script 2E:0:87 2F:F0:3, timer 123456, 2 answers"},
+      {"65 rows are none", Repeated(65, {1, 0, 0, 0, 9}), "script, timer 1, 1 answers"},
+      {"66 rows are one", Repeated(66, {}), "script 80:0:0, timer 0, 0 answers"},
+      {"early-init ticks, a 32-bit count",
+       {0x01, 0x01, 0x00, 0x40, 0x00, 0xF0, 0xFF, 0xFF, 0x00, 0x11},
+       "delay pei 400001 ticks, timer FFFFF0, 1 answers"},
+      {"early-init microseconds, a 32-bit count",
+       {0x05, 0xFF, 0xFF, 0xFF, 0xFF},
+       "delay pei FFFFFFFF us, timer 0, 0 answers"},
+      {"the driver's ticks, a 32-bit count",
+       {0x03, 0x23, 0, 0, 0, 0x10, 0, 0, 0},
+       "delay dxe 23 ticks, timer 10, 0 answers"},
+      {"the driver's microseconds, a 64-bit count",
+       {0x07, 0x0A, 0, 0, 0, 0x01, 0, 0, 0, 0x20, 0, 0, 0, 0x44},
+       "delay dxe 10000000A us, timer 20, 1 answers"},
+      {"a count cut short reads zero above", {0x07, 0x01}, "delay dxe 1 us, timer 0, 0 answers"},
+      {"bits above the head's are ignored", {0xF9, 0x02}, "delay pei 2 ticks, timer 0, 0 answers"},
+  };
+  for (const Row &Each : Rows) {
+    SCOPED_TRACE(Each.Name);
+    EXPECT_EQ(Text(fuzzruns::DecodeLibrary(Each.Bytes)), Each.Want);
+  }
+}
+
 // The seed writer writes exactly the committed corpus, and names a file of its folder that is no
 // seed instead of taking it for one.
 TEST(FuzzInput, TheSeedWriterWritesTheCommittedCorpusAndNamesWhatIsNoSeed) {
@@ -347,7 +471,7 @@ TEST(FuzzInput, CommittedSeedsAreDistinctInContentAndInNameWhateverTheCase) {
     }
     ++Folders;
   }
-  EXPECT_EQ(Folders, 8u);
+  EXPECT_EQ(Folders, 9u);
 }
 
 TEST(FuzzInput, ReadsTakeTheirValuesFromTheAnswersInOrderThenFromTheBoard) {
@@ -503,8 +627,10 @@ class TamperedRuns final : public runs::ModuleRuns {
 public:
   using Tamper = std::function<void(sim::Board &, runs::RunResult &)>;
   using FormatTamper = std::function<void(runs::FormatResult &)>;
+  using LibraryTamper = std::function<void(sim::Board &, runs::DelayResult &)>;
   explicit TamperedRuns(Tamper Change) : Change_(std::move(Change)) {}
   explicit TamperedRuns(FormatTamper Change) : FormatChange_(std::move(Change)) {}
+  explicit TamperedRuns(LibraryTamper Change) : LibraryChange_(std::move(Change)) {}
   runs::Implementation implementation() const override { return runs::Implementation::Image; }
   runs::RunResult runPei(sim::Board &Target) const override {
     return changed(Target, runs::HostBuild().runPei(Target));
@@ -533,10 +659,12 @@ public:
   }
   runs::RunResult runScript(sim::Board &Target,
                             std::span<const sim::ScriptTableRow> Rows) const override {
-    return runs::HostBuild().runScript(Target, Rows);
+    runs::DelayResult Result{runs::HostBuild().runScript(Target, Rows), std::nullopt};
+    return libraryChanged(Target, Result).Run;
   }
   runs::DelayResult runDelay(sim::Board &Target, const runs::DelayCall &Call) const override {
-    return runs::HostBuild().runDelay(Target, Call);
+    runs::DelayResult Result = runs::HostBuild().runDelay(Target, Call);
+    return libraryChanged(Target, Result);
   }
 
 private:
@@ -545,8 +673,16 @@ private:
     Change_(Target, Result);
     return Result;
   }
+  runs::DelayResult &libraryChanged(sim::Board &Target, runs::DelayResult &Result) const {
+    if (LibraryChange_) {
+      Result.Run.Image = runs::ImageFacts{};
+      LibraryChange_(Target, Result);
+    }
+    return Result;
+  }
   Tamper Change_;
   FormatTamper FormatChange_;
+  LibraryTamper LibraryChange_;
 };
 
 TEST(FuzzCheck, ATamperedRunIsAFindingOfItsKind) {
@@ -633,6 +769,58 @@ TEST(FuzzCheck, ATamperedFormatCallIsAFindingOfItsKind) {
   }
 }
 
+// A script or delay whose run the image changed is a finding of its kind, the stack measured
+// against the budget of the module whose copy ran.
+TEST(FuzzCheck, ATamperedScriptOrDelayIsAFindingOfItsKind) {
+  const fuzzruns::StackBudgets Budgets{150, 1260};
+  const std::string Differ = "the image and the host build differ";
+  using Change = TamperedRuns::LibraryTamper;
+  const auto Stack = [](std::uint32_t Bytes) {
+    return Change(
+        [Bytes](sim::Board &, runs::DelayResult &Got) { Got.Run.Image->StackHighWater = Bytes; });
+  };
+  // A merged row over an answered read, and the microseconds of each module's copy.
+  const std::vector<std::uint8_t> Script{0x00, 2,    0x2E, 0x00, 0x00, 0x87, 0x2F, 0x00,
+                                         0xF0, 0x03, 0,    0,    0,    0,    0x5A};
+  const std::vector<std::uint8_t> EarlyDelay{0x05, 10, 0, 0, 0};
+  const std::vector<std::uint8_t> DriverDelay{0x07, 10, 0, 0, 0, 0, 0, 0, 0};
+  struct Case {
+    const char *Name;
+    const std::vector<std::uint8_t> &Input;
+    Change Changed;
+    std::string What; // empty: no finding
+  };
+  const Case Cases[] = {
+      {"a script unchanged", Script, [](sim::Board &, runs::DelayResult &) {}, ""},
+      {"a delay unchanged", DriverDelay, [](sim::Board &, runs::DelayResult &) {}, ""},
+      {"a script with one more pause", Script,
+       [](sim::Board &Board, runs::DelayResult &) { Board.pause(); }, Differ},
+      {"another returned count", DriverDelay,
+       [](sim::Board &, runs::DelayResult &Got) { *Got.Returned += 1; }, Differ},
+      {"a script that hung", Script,
+       [](sim::Board &, runs::DelayResult &Got) { Got.Run.Hung = true; }, Differ},
+      {"a broken rule", DriverDelay,
+       [](sim::Board &, runs::DelayResult &Got) { Got.Run.Image->Breach = "CPU fault"; },
+       "the image broke a rule"},
+      {"the script within the early-init budget", Script, Stack(150), ""},
+      {"the script past the early-init budget", Script, Stack(151),
+       "the image went over its stack budget"},
+      {"the early-init delay past its budget", EarlyDelay, Stack(151),
+       "the image went over its stack budget"},
+      {"the driver's delay within its budget", DriverDelay, Stack(1260), ""},
+      {"the driver's delay past its budget", DriverDelay, Stack(1261),
+       "the image went over its stack budget"},
+  };
+  fuzzruns::BoardPair Boards;
+  for (const Case &Each : Cases) {
+    SCOPED_TRACE(Each.Name);
+    const TamperedRuns Image(Each.Changed);
+    const auto Found = fuzzruns::CheckLibraryInput(
+        runs::HostBuild(), Image, fuzzruns::DecodeLibrary(Each.Input), Budgets, Boards);
+    EXPECT_EQ(Found ? Found->What : "", Each.What) << (Found ? Found->Details : "");
+  }
+}
+
 // The seeds, and the seeds followed by answers from a fixed pseudo-random sequence, pass every
 // check on the shipped images: what a short fuzzing run checks, in every test run.
 TEST(FuzzCheck, SeedsWithAndWithoutAnswersPassOnTheImages) {
@@ -658,11 +846,14 @@ TEST(FuzzCheck, SeedsWithAndWithoutAnswersPassOnTheImages) {
           Bytes.insert(Bytes.end(), Answers.begin(), Answers.end());
           // The format target's answers are more format text: random conversions, flags and
           // widths after the seed's own.
+          // The library target's are more timer readings or port values after the seed's own.
           const auto Found =
-              For == Target::Format
-                  ? fuzzruns::CheckFormatInput(runs::HostBuild(), Images,
-                                               fuzzruns::DecodeFormat(Bytes).Call, Budgets.Driver,
-                                               Boards)
+              For == Target::Format ? fuzzruns::CheckFormatInput(runs::HostBuild(), Images,
+                                                                 fuzzruns::DecodeFormat(Bytes).Call,
+                                                                 Budgets.Driver, Boards)
+              : For == Target::Library
+                  ? fuzzruns::CheckLibraryInput(runs::HostBuild(), Images,
+                                                fuzzruns::DecodeLibrary(Bytes), Budgets, Boards)
                   : fuzzruns::CheckInput(runs::HostBuild(), Images, fuzzruns::Decode(For, Bytes),
                                          Budgets, Boards);
           EXPECT_FALSE(Found) << Each.FileName << " with " << AnswerBytes
@@ -673,7 +864,7 @@ TEST(FuzzCheck, SeedsWithAndWithoutAnswersPassOnTheImages) {
       }
     }
   }
-  EXPECT_GE(Inputs, 1000u);
+  EXPECT_GE(Inputs, 1150u);
 }
 
 } // namespace

@@ -402,6 +402,8 @@ TEST(ImageCoverage, BadInputAndFailedOutputsLeaveFilesAlone) {
        "--corpus: 'ImagePeiFuz=/tmp' is not TARGET=DIR"},
       {Pei + " --corpus=ImageDxeFuzz=/tmp --report=" + Keep, 2,
        "ImageDxeFuzz's inputs run on --dxe-image, which is not given"},
+      {Pei + " --corpus=ImageLibraryFuzz=/tmp --report=" + Keep, 2,
+       "ImageLibraryFuzz's inputs run on --pei-image and --dxe-image, which are not both given"},
       {Pei + " --no-cases --corpus=ImagePeiFuzz=/nonexistent --report=" + Keep, 2,
        "cannot read the corpus folder '/nonexistent'"},
       {"--pei-image=" + imagetest::DxeImagePath + " --report=" + Keep, 2, "image-coverage: "},

@@ -190,7 +190,9 @@ struct AnsweredBoard {
   sim::Board Board;
 };
 
-Outcome Finished(const runs::RunResult &Run, const sim::Board &Board) {
+} // namespace
+
+Outcome ScriptOutcome(const runs::RunResult &Run, const sim::Board &Board) {
   Outcome Out;
   Out.ResultsKnown = true;
   Out.Records = Board.trace();
@@ -198,20 +200,20 @@ Outcome Finished(const runs::RunResult &Run, const sim::Board &Board) {
   return Out;
 }
 
-} // namespace
+Outcome DelayOutcome(const runs::DelayResult &Got, const sim::Board &Board) {
+  Outcome Out = ScriptOutcome(Got.Run, Board);
+  Out.Results.push_back({"returned", Got.Returned ? Hex(*Got.Returned) : ""});
+  return Out;
+}
 
 Outcome RunScriptCase(const runs::ModuleRuns &Runs, const ScriptCase &Each) {
   AnsweredBoard On(sim::Scenario{}, Each.Answers);
-  const runs::RunResult Run = Runs.runScript(On.Board, Each.Rows);
-  return Finished(Run, On.Board);
+  return ScriptOutcome(Runs.runScript(On.Board, Each.Rows), On.Board);
 }
 
 Outcome RunDelayCase(const runs::ModuleRuns &Runs, const DelayCase &Each) {
   AnsweredBoard On(sim::Scenario{.PmTimerStart = Each.TimerStart}, Each.Answers);
-  const runs::DelayResult Got = Runs.runDelay(On.Board, Each.Call);
-  Outcome Out = Finished(Got.Run, On.Board);
-  Out.Results.push_back({"returned", Got.Returned ? Hex(*Got.Returned) : ""});
-  return Out;
+  return DelayOutcome(Runs.runDelay(On.Board, Each.Call), On.Board);
 }
 
 } // namespace comparison

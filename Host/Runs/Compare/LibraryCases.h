@@ -31,6 +31,11 @@ std::vector<ScriptCase> ScriptCases();
 // Both modules' delays: the same counts through each one's copy.
 std::vector<DelayCase> DelayCases();
 
+// The outcome of a script or delay that has run on Board: its trace, how it ended and, for a delay,
+// what it returned.
+Outcome ScriptOutcome(const runs::RunResult &Run, const sim::Board &Board);
+Outcome DelayOutcome(const runs::DelayResult &Got, const sim::Board &Board);
+
 Outcome RunScriptCase(const runs::ModuleRuns &Runs, const ScriptCase &Each);
 Outcome RunDelayCase(const runs::ModuleRuns &Runs, const DelayCase &Each);
 

@@ -4,6 +4,7 @@
 #include "BoardPci.h"
 #include "Comparison.h"
 #include "FormatComparison.h"
+#include "LibraryCases.h"
 #include "Processor.h"
 #include "RunRecord.h"
 #include "SpiWaits.h"
@@ -91,7 +92,73 @@ std::string CallText(const runs::FormatCall &Call) {
   return Text + "], format \"" + Bytes(Call.Format) + "\"";
 }
 
+// The rules every run of an image keeps, whatever it runs: no breach, and its stack within Budget.
+// Context() names the input in the finding, made only for one.
+template <typename ContextText>
+std::optional<Finding> RuleFinding(const runs::RunResult &Got, std::uint32_t Budget,
+                                   const ContextText &Context) {
+  if (Got.Image && Got.Image->Breach) {
+    return Finding{"the image broke a rule", *Got.Image->Breach + "\n" + Context()};
+  }
+  if (Got.Image && Got.Image->StackHighWater > Budget) {
+    return Finding{"the image went over its stack budget",
+                   "stack high-water mark " + std::to_string(Got.Image->StackHighWater) +
+                       " bytes, budget " + std::to_string(Budget) + " bytes\n" + Context()};
+  }
+  return std::nullopt;
+}
+
+// The script's rows or the delay's call in one line, and how much the answers hold.
+std::string LibraryText(const LibraryInput &Input) {
+  std::string Text;
+  if (Input.Delay) {
+    Text = std::string("delay: ") + modules::ModuleOf(Input.Call.Module).Name + " " +
+           sim::HexText(Input.Call.Count, 16) +
+           (Input.Call.Microseconds ? " microseconds" : " ticks");
+  } else {
+    Text = "script: " + std::to_string(Input.Rows.size()) + " rows [";
+    for (std::size_t Index = 0; Index < Input.Rows.size(); ++Index) {
+      const sim::ScriptTableRow &Row = Input.Rows[Index];
+      Text += (Index == 0 ? "" : ", ") + sim::HexText(Row.Port, 4) + " " +
+              sim::HexText(Row.AndMask, 2) + " " + sim::HexText(Row.OrValue, 2);
+    }
+    Text += "]";
+  }
+  return Text + ", PM timer from " + sim::HexText(Input.Settings.PmTimerStart, 8) + ", " +
+         std::to_string(Input.Answers.size()) + " bytes of hardware answers";
+}
+
 } // namespace
+
+std::optional<Finding> CheckLibraryInput(const runs::ModuleRuns &Host,
+                                         const runs::ModuleRuns &Image, const LibraryInput &Input,
+                                         const StackBudgets &Budgets, BoardPair &Boards) {
+  const auto Run = [&](const runs::ModuleRuns &Runs, sim::Board &On, runs::DelayResult &Got) {
+    On.reset(Input.Settings);
+    On.answerReadsFrom(Input.Answers);
+    if (Input.Delay) {
+      Got = Runs.runDelay(On, Input.Call);
+      return comparison::DelayOutcome(Got, On);
+    }
+    Got.Run = Runs.runScript(On, Input.Rows);
+    return comparison::ScriptOutcome(Got.Run, On);
+  };
+  runs::DelayResult Expected, Got;
+  const comparison::Outcome A = Run(Host, Boards.Host, Expected);
+  const comparison::Outcome B = Run(Image, Boards.Image, Got);
+  const bool Driver = Input.Delay && Input.Call.Module == modules::ModuleId::BoardInitDxe;
+  if (auto Broken = RuleFinding(Got.Run, Driver ? Budgets.Driver : Budgets.EarlyInit,
+                                [&] { return LibraryText(Input); })) {
+    return Broken;
+  }
+  const comparison::CaseComparison Results =
+      comparison::Compare("input (A the host build, B the image)", A, B);
+  if (!Results.same()) {
+    return Finding{"the image and the host build differ",
+                   comparison::ReportText(Results) + LibraryText(Input)};
+  }
+  return std::nullopt;
+}
 
 std::optional<Finding> CheckFormatInput(const runs::ModuleRuns &Host, const runs::ModuleRuns &Image,
                                         runs::FormatCall Call, std::uint32_t DriverStack,
@@ -108,14 +175,8 @@ std::optional<Finding> CheckFormatInput(const runs::ModuleRuns &Host, const runs
   }
   Boards.Image.reset(Default);
   const runs::FormatResult Got = Image.runFormat(Boards.Image, Call);
-  if (Got.Run.Image && Got.Run.Image->Breach) {
-    return Finding{"the image broke a rule", *Got.Run.Image->Breach + "\n" + CallText(Call)};
-  }
-  if (Got.Run.Image && Got.Run.Image->StackHighWater > DriverStack) {
-    return Finding{"the image went over its stack budget",
-                   "stack high-water mark " + std::to_string(Got.Run.Image->StackHighWater) +
-                       " bytes, budget " + std::to_string(DriverStack) + " bytes\n" +
-                       CallText(Call)};
+  if (auto Broken = RuleFinding(Got.Run, DriverStack, [&] { return CallText(Call); })) {
+    return Broken;
   }
   const comparison::CaseComparison Results =
       comparison::Compare("input (A the host build, B the image)",
@@ -227,15 +288,10 @@ std::optional<Finding> CheckInput(const runs::ModuleRuns &Host, const runs::Modu
   const runs::RunResult &Expected = Host_.Result;
   const runs::RunResult &Got = Image_.Result;
 
-  if (Got.Image && Got.Image->Breach) {
-    return Finding{"the image broke a rule", *Got.Image->Breach + "\n" + InputText(Input)};
-  }
-  const std::uint32_t Budget =
-      Input.What == comparison::Run::Dxe ? Budgets.Driver : Budgets.EarlyInit;
-  if (Got.Image && Got.Image->StackHighWater > Budget) {
-    return Finding{"the image went over its stack budget",
-                   "stack high-water mark " + std::to_string(Got.Image->StackHighWater) +
-                       " bytes, budget " + std::to_string(Budget) + " bytes\n" + InputText(Input)};
+  if (auto Broken =
+          RuleFinding(Got, Input.What == comparison::Run::Dxe ? Budgets.Driver : Budgets.EarlyInit,
+                      [&] { return InputText(Input); })) {
+    return Broken;
   }
 
   // Results first, as text (a few lines); the traces record by record, formatted only to report.

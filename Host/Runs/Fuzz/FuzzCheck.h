@@ -57,6 +57,14 @@ std::optional<Finding> CheckFormatInput(const runs::ModuleRuns &Host, const runs
                                         runs::FormatCall Call, std::uint32_t DriverStack,
                                         BoardPair &Boards);
 
+// Runs a script or a delay of the library target through Host and Image, each on its board of
+// Boards set up from Input's settings and answered from its answers, and checks it: the image
+// broke no rule and stayed within the stack budget of the module whose copy ran, and both gave the
+// same trace record for record, hung or finished alike, and (DelayMicroseconds) returned the same.
+std::optional<Finding> CheckLibraryInput(const runs::ModuleRuns &Host,
+                                         const runs::ModuleRuns &Image, const LibraryInput &Input,
+                                         const StackBudgets &Budgets, BoardPair &Boards);
+
 // The two promises, checked on a trace whoever made it; Finished is false for a run that hung or
 // stopped, whose trace may end inside a wait or an access. nullopt when the promise holds.
 std::optional<std::string> SpiWaitFinding(const std::vector<sim::TraceRecord> &Trace,

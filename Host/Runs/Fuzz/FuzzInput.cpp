@@ -47,6 +47,7 @@ constexpr TargetDescriptor Targets[] = {
     {Target::Requests, "ImageRequestFuzz", sim::RequestRuns},
     {Target::Dxe, "ImageDxeFuzz", sim::RunBit(Run::Dxe)},
     {Target::Format, "ImageFormatFuzz", 0},
+    {Target::Library, "ImageLibraryFuzz", 0},
 };
 
 const TargetDescriptor &TargetRow(Target For) {
@@ -73,6 +74,10 @@ public:
   std::uint8_t u8() { return static_cast<std::uint8_t>(take(1)); }
   std::uint16_t u16() { return static_cast<std::uint16_t>(take(2)); }
   std::uint32_t u32() { return take(4); }
+  std::uint64_t u64() {
+    const std::uint64_t Low = u32();
+    return Low | std::uint64_t{u32()} << 32;
+  }
   std::span<const std::uint8_t> rest() const {
     return At_ < Bytes_.size() ? Bytes_.subspan(At_) : std::span<const std::uint8_t>{};
   }
@@ -92,6 +97,10 @@ public:
   void u8(std::uint32_t Value) { put(Value, 1); }
   void u16(std::uint32_t Value) { put(Value, 2); }
   void u32(std::uint32_t Value) { put(Value, 4); }
+  void u64(std::uint64_t Value) {
+    u32(static_cast<std::uint32_t>(Value));
+    u32(static_cast<std::uint32_t>(Value >> 32));
+  }
   std::vector<std::uint8_t> Bytes;
 };
 
@@ -409,6 +418,26 @@ runs::FormatArgument MakeSlot(const SlotBytes &Given, SlotUse Use) {
   return Slot;
 }
 
+// --- The library target's scripts and delays ------------------------------------------------
+
+namespace LibraryHead {
+constexpr std::uint8_t Delay = 0x01;
+constexpr std::uint8_t Driver = 0x02;
+constexpr std::uint8_t Microseconds = 0x04;
+} // namespace LibraryHead
+
+// The driver's DelayMicroseconds takes its machine's 64-bit word; every other count is 32-bit.
+bool WideCount(const runs::DelayCall &Call) {
+  return Call.Microseconds && Call.Module == modules::ModuleId::BoardInitDxe;
+}
+
+std::vector<std::uint8_t> WithAnswers(Writer &Out, std::uint32_t TimerStart,
+                                      std::span<const std::uint8_t> Answers) {
+  Out.u32(TimerStart);
+  Out.Bytes.insert(Out.Bytes.end(), Answers.begin(), Answers.end());
+  return std::move(Out.Bytes);
+}
+
 } // namespace
 
 BoardInput Decode(Target For, std::span<const std::uint8_t> Input) {
@@ -510,10 +539,66 @@ std::vector<std::uint8_t> EncodeFormat(const runs::FormatCall &Call) {
   return Out.Bytes;
 }
 
+LibraryInput DecodeLibrary(std::span<const std::uint8_t> Input) {
+  Reader In(Input);
+  LibraryInput Made;
+  const std::uint8_t Head = In.u8();
+  Made.Delay = (Head & LibraryHead::Delay) != 0;
+  if (Made.Delay) {
+    Made.Call.Module = (Head & LibraryHead::Driver) != 0 ? modules::ModuleId::BoardInitDxe
+                                                         : modules::ModuleId::BoardInitPei;
+    Made.Call.Microseconds = (Head & LibraryHead::Microseconds) != 0;
+    Made.Call.Count = WideCount(Made.Call) ? In.u64() : In.u32();
+  } else {
+    Made.Rows.resize(In.u8() % (MaxScriptRows + 1));
+    for (sim::ScriptTableRow &Row : Made.Rows) {
+      Row.Port = In.u16();
+      Row.AndMask = In.u8();
+      Row.OrValue = In.u8();
+    }
+  }
+  Made.Settings.PmTimerStart = In.u32();
+  Made.Settings.MaxSteps = StepBudget;
+  Made.Settings.NameRegisters = false;
+  Made.Answers = In.rest();
+  return Made;
+}
+
+std::vector<std::uint8_t> EncodeLibrary(const comparison::ScriptCase &Each) {
+  Writer Out;
+  const std::size_t Count = std::min(Each.Rows.size(), MaxScriptRows);
+  Out.u8(0);
+  Out.u8(static_cast<std::uint32_t>(Count));
+  for (std::size_t Index = 0; Index < Count; ++Index) {
+    Out.u16(Each.Rows[Index].Port);
+    Out.u8(Each.Rows[Index].AndMask);
+    Out.u8(Each.Rows[Index].OrValue);
+  }
+  return WithAnswers(Out, 0, Each.Answers);
+}
+
+std::vector<std::uint8_t> EncodeLibrary(const comparison::DelayCase &Each) {
+  Writer Out;
+  std::uint8_t Head = LibraryHead::Delay;
+  Head |= Each.Call.Module == modules::ModuleId::BoardInitDxe ? LibraryHead::Driver : 0;
+  Head |= Each.Call.Microseconds ? LibraryHead::Microseconds : 0;
+  Out.u8(Head);
+  if (WideCount(Each.Call)) {
+    Out.u64(Each.Call.Count);
+  } else {
+    Out.u32(static_cast<std::uint32_t>(Each.Call.Count));
+  }
+  return WithAnswers(Out, Each.TimerStart, Each.Answers);
+}
+
+std::size_t InputLimit(Target For) {
+  return For == Target::Library ? MaxLibraryInputBytes : MaxInputBytes;
+}
+
 std::vector<comparison::Case> SeedCases(Target For) {
   // The input layout holds no table rows: a case that gives the module tables of its own would
   // be the input of the module's own tables, under another name.
-  if (For == Target::Format) {
+  if (For == Target::Format || For == Target::Library) {
     return {};
   }
   std::vector<comparison::Case> Cases = comparison::Cases(TargetRow(For).Runs);
@@ -539,6 +624,19 @@ std::vector<Seed> Seeds(Target For) {
   if (For == Target::Format) {
     for (const comparison::FormatCase &Each : comparison::FormatComparisonCases()) {
       Inputs.emplace_back(Each.Name, EncodeFormat(Each.Call));
+    }
+  }
+  if (For == Target::Library) {
+    for (const comparison::ScriptCase &Each : comparison::ScriptCases()) {
+      if (Each.Rows.size() <= MaxScriptRows) {
+        Inputs.emplace_back(Each.Name, EncodeLibrary(Each));
+      }
+    }
+    for (const comparison::DelayCase &Each : comparison::DelayCases()) {
+      if (std::vector<std::uint8_t> Bytes = EncodeLibrary(Each);
+          Bytes.size() <= MaxLibraryInputBytes) {
+        Inputs.emplace_back(Each.Name, std::move(Bytes));
+      }
     }
   }
   for (const comparison::Case &Each : SeedCases(For)) {

@@ -20,12 +20,14 @@
 //              u32 attributes; per window request u16 port, u16 size word
 //   answers    the rest of the input
 //
-// The format target's input is a call of the driver's format engine instead (FormatInput below).
+// The format target's input is a call of the driver's format engine instead (FormatInput below),
+// and the library target's a script or a delay (LibraryInput below).
 #pragma once
 
 #include "CompareCases.h"
 #include "DecodeRequest.h"
 #include "FormatCall.h"
+#include "LibraryCases.h"
 #include "ModuleRuns.h"
 #include "Scenario.h"
 
@@ -38,8 +40,8 @@
 namespace fuzzruns {
 
 // What a fuzz target runs: the early-init module's entry, its request lists, the driver's entry,
-// the driver's format engine.
-enum class Target { Pei, Requests, Dxe, Format };
+// the driver's format engine, the early-init module's script runner and both modules' delays.
+enum class Target { Pei, Requests, Dxe, Format, Library };
 
 inline constexpr std::size_t MaxPresets = 8;
 inline constexpr std::size_t MaxRequests = 64;
@@ -91,6 +93,43 @@ struct FormatInput {
 };
 FormatInput DecodeFormat(std::span<const std::uint8_t> Input);
 
+// A run of the early-init module's script runner or of a module's PM-timer delay, for the library
+// target. Any bytes make a run. Layout, little-endian, every field read as zero past the input's
+// end:
+//   head       u8: bit 0 a delay rather than a script; for a delay bit 1 the driver's copy rather
+//              than the early-init module's, bit 2 microseconds rather than ticks
+//   script     u8 row count (taken modulo MaxScriptRows + 1), then per row u16 port, u8 and-mask,
+//              u8 or-value, as the module's table holds it
+//   delay      the count: u64 for the driver's microseconds, u32 for the rest (the early-init
+//              module's words, and the ticks both copies take)
+//   timer      u32 where the PM timer's counter starts (bits above 24 are dropped by the board)
+//   answers    the rest of the input: every read's value, in order at its width (a merge's port
+//              read, each timer reading 4 bytes), then the board's models answer
+// Each run has the step budget StepBudget: a delay whose readings the answers leave to the
+// counter spins until the budget ends it, and the longest delay ends within it when the answers
+// end each of its 1,024 passes at once (two readings a pass).
+inline constexpr std::size_t MaxScriptRows = 64;
+// A library input holds the readings of the longest delay: 1,024 passes of two readings of 4 bytes,
+// and the fields before them.
+inline constexpr std::size_t MaxLibraryInputBytes = 9 * 1024;
+
+struct LibraryInput {
+  bool Delay = false;
+  std::vector<sim::ScriptTableRow> Rows; // a script's
+  runs::DelayCall Call;                  // a delay's
+  sim::Scenario Settings;                // the PM timer's start and the step budget
+  std::span<const std::uint8_t> Answers; // a part of the input: it must outlive the run
+};
+LibraryInput DecodeLibrary(std::span<const std::uint8_t> Input);
+
+// The inputs of the library comparison cases; rows past MaxScriptRows are left out.
+std::vector<std::uint8_t> EncodeLibrary(const comparison::ScriptCase &Each);
+std::vector<std::uint8_t> EncodeLibrary(const comparison::DelayCase &Each);
+
+// The most bytes an input of the target is given (libFuzzer's -max_len): MaxInputBytes, or
+// MaxLibraryInputBytes for the library target.
+std::size_t InputLimit(Target For);
+
 // The input of a call: a reference's bytes go as they are (an 8-bit text's NUL and a 16-bit
 // text's zero unit with them), a value as its 8 bytes without the high zero bytes. Bytes past
 // what a slot holds (31) and slots past runs::FormatSlots are left out.
@@ -99,7 +138,9 @@ std::vector<std::uint8_t> EncodeFormat(const runs::FormatCall &Call);
 // The comparison cases a target's seeds come from: the cases of its runs (each entry on every
 // named scenario it reads, the boards those leave out, the request tables), but for those that
 // replace the module's tables, which the layout cannot hold. None for the format target: its
-// seeds are the format comparison cases (comparison::FormatComparisonCases).
+// seeds are the format comparison cases (comparison::FormatComparisonCases); none for the library
+// target either, whose seeds are the script and delay cases (comparison::ScriptCases and
+// DelayCases) that its layout holds: at most MaxScriptRows rows, at most MaxLibraryInputBytes.
 std::vector<comparison::Case> SeedCases(Target For);
 
 // The target's program, also the name of its seed folder in Fuzz/Corpus: "ImagePeiFuzz".

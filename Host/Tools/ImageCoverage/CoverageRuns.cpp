@@ -19,11 +19,26 @@ namespace {
 constexpr std::uint64_t MaxInputFileBytes = std::uint64_t{1} << 20;
 
 constexpr fuzzruns::Target Targets[] = {fuzzruns::Target::Pei, fuzzruns::Target::Requests,
-                                        fuzzruns::Target::Dxe};
+                                        fuzzruns::Target::Dxe, fuzzruns::Target::Library};
+
+// A library input: the script or the delay on Board, answered from the input.
+void RunLibraryInput(const runs::ModuleRuns &Side, const fuzzruns::LibraryInput &Input,
+                     sim::Board &Board) {
+  Board.reset(Input.Settings);
+  Board.answerReadsFrom(Input.Answers);
+  if (Input.Delay) {
+    Side.runDelay(Board, Input.Call);
+  } else {
+    Side.runScript(Board, Input.Rows);
+  }
+}
 
 } // namespace
 
 bool TargetRuns(fuzzruns::Target For, bool HavePei, bool HaveDxe) {
+  if (For == fuzzruns::Target::Library) {
+    return HavePei && HaveDxe;
+  }
   return For == fuzzruns::Target::Dxe ? HaveDxe : HavePei;
 }
 
@@ -127,7 +142,17 @@ void RunCorpus(const RunSides &On, const Corpus &Inputs, InstructionHits &Into, 
     } catch (const formats::FileError &Failed) {
       throw CorpusError("cannot read the fuzz input '" + File.string() + "': " + Failed.what());
     }
-    Bytes.resize(std::min(Bytes.size(), fuzzruns::MaxInputBytes));
+    Bytes.resize(std::min(Bytes.size(), fuzzruns::InputLimit(Inputs.For)));
+    if (Inputs.For == fuzzruns::Target::Library) {
+      const fuzzruns::LibraryInput Input = fuzzruns::DecodeLibrary(Bytes);
+      Into.beginRun();
+      RunLibraryInput(On.Images, Input, Board);
+      if (On.Host != nullptr) {
+        RunLibraryInput(*On.Host, Input, Board);
+      }
+      ++Counts.Inputs;
+      continue;
+    }
     const fuzzruns::BoardInput Input = fuzzruns::Decode(Inputs.For, Bytes);
     const auto Run = [&](const runs::ModuleRuns &Side) {
       Board.reset(Input.Settings);

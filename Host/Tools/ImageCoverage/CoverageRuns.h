@@ -28,7 +28,8 @@ public:
 };
 
 // The targets whose inputs a set of images can run: the early-init image runs ImagePeiFuzz's and
-// ImageRequestFuzz's, the driver's ImageDxeFuzz's.
+// ImageRequestFuzz's, the driver's ImageDxeFuzz's, the two together ImageLibraryFuzz's (scripts
+// and delays of either module).
 bool TargetRuns(fuzzruns::Target For, bool HavePei, bool HaveDxe);
 // The target of that program name ("ImagePeiFuzz"); nullopt for any other name.
 std::optional<fuzzruns::Target> TargetNamed(const std::string &Name);

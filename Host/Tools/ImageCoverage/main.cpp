@@ -44,8 +44,8 @@ std::vector<imagecoverage::Corpus> CorporaAsked(const Options &Opt) {
   const bool HavePei = !Opt.PeiImage.empty(), HaveDxe = !Opt.DxeImage.empty();
   std::vector<imagecoverage::Corpus> Folders;
   if (Opt.FuzzCorpora) {
-    for (const fuzzruns::Target Each :
-         {fuzzruns::Target::Pei, fuzzruns::Target::Requests, fuzzruns::Target::Dxe}) {
+    for (const fuzzruns::Target Each : {fuzzruns::Target::Pei, fuzzruns::Target::Requests,
+                                        fuzzruns::Target::Dxe, fuzzruns::Target::Library}) {
       if (imagecoverage::TargetRuns(Each, HavePei, HaveDxe)) {
         Folders.push_back(
             {Each, std::string(BOARD_FUZZ_CORPORA) + "/" + fuzzruns::TargetProgram(Each)});
@@ -57,13 +57,16 @@ std::vector<imagecoverage::Corpus> CorporaAsked(const Options &Opt) {
     const std::optional<fuzzruns::Target> For = imagecoverage::TargetNamed(Given.substr(0, Equals));
     if (Equals == std::string::npos || Equals + 1 == Given.size() || !For) {
       throw BadInput{"--corpus: '" + Given +
-                     "' is not TARGET=DIR with TARGET ImagePeiFuzz, ImageRequestFuzz or "
-                     "ImageDxeFuzz"};
+                     "' is not TARGET=DIR with TARGET ImagePeiFuzz, ImageRequestFuzz, "
+                     "ImageDxeFuzz or ImageLibraryFuzz"};
     }
     if (!imagecoverage::TargetRuns(*For, HavePei, HaveDxe)) {
       throw BadInput{"--corpus: " + Given.substr(0, Equals) + "'s inputs run on " +
-                     (*For == fuzzruns::Target::Dxe ? "--dxe-image" : "--pei-image") +
-                     ", which is not given"};
+                     (*For == fuzzruns::Target::Library ? "--pei-image and --dxe-image"
+                      : *For == fuzzruns::Target::Dxe   ? "--dxe-image"
+                                                        : "--pei-image") +
+                     (*For == fuzzruns::Target::Library ? ", which are not both given"
+                                                        : ", which is not given")};
     }
     Folders.push_back({*For, Given.substr(Equals + 1)});
   }
@@ -87,7 +90,7 @@ void AddOptions(CLI::App &App, Options &Opt) {
                "image is given");
   App.add_option("--corpus", Opt.Corpora,
                  "also run every file of DIR as an input of the fuzz target TARGET "
-                 "(ImagePeiFuzz, ImageRequestFuzz, ImageDxeFuzz); repeatable")
+                 "(ImagePeiFuzz, ImageRequestFuzz, ImageDxeFuzz, ImageLibraryFuzz); repeatable")
       ->type_name("TARGET=DIR");
   App.add_flag("--lean", Opt.Lean,
                "follow the runs lean, as the fuzz targets do: faster, and a block left early "
