@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,20 +28,48 @@ using tooltest::ReadAll;
 using tooltest::RunTool;
 using tooltest::TempFile;
 
-// The outputs of one run of the tool on the comparison cases, made once for the tests here.
+// The outputs of one run of the tool on the comparison cases, made once for the tests here. CTest
+// runs each test as a process of its own, and the run takes a while (minutes under the
+// sanitizers), so the outputs are kept in the build folder and taken again while they are newer
+// than the tool and both images; the tool writes each file whole, so two tests making them at
+// once leave one run's files.
 struct CoverageRun {
   std::string Report, Json, Lcov, Missed;
   int Exit = -1;
   std::string Err;
 };
 
+bool NewerThanInputs(const std::vector<std::string> &Outputs) {
+  namespace fs = std::filesystem;
+  std::error_code Error;
+  fs::file_time_type Newest = fs::file_time_type::min();
+  for (const std::string &Input :
+       {std::string(IMAGE_COVERAGE_PATH), imagetest::PeiImagePath, imagetest::DxeImagePath}) {
+    const fs::file_time_type At = fs::last_write_time(Input, Error);
+    if (Error) {
+      return false;
+    }
+    Newest = std::max(Newest, At);
+  }
+  return std::all_of(Outputs.begin(), Outputs.end(), [&](const std::string &Each) {
+    const fs::file_time_type At = fs::last_write_time(Each, Error);
+    return !Error && At > Newest;
+  });
+}
+
 const CoverageRun &CasesRun() {
   static const CoverageRun Made = [] {
     CoverageRun Run;
-    Run.Report = TempFile("coverage.txt");
-    Run.Json = TempFile("coverage.json");
-    Run.Lcov = TempFile("coverage.info");
-    Run.Missed = TempFile("coverage-missed.txt");
+    const std::string Folder = COVERAGE_CASES_DIR;
+    std::filesystem::create_directories(Folder);
+    Run.Report = Folder + "/coverage.txt";
+    Run.Json = Folder + "/coverage.json";
+    Run.Lcov = Folder + "/coverage.info";
+    Run.Missed = Folder + "/coverage-missed.txt";
+    if (NewerThanInputs({Run.Report, Run.Json, Run.Lcov, Run.Missed})) {
+      Run.Exit = 0;
+      return Run;
+    }
     const tooltest::ToolResult Tool =
         RunTool(IMAGE_COVERAGE_PATH, "--pei-image=" + imagetest::PeiImagePath +
                                          " --dxe-image=" + imagetest::DxeImagePath +
