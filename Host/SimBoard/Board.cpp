@@ -34,13 +34,15 @@ constexpr const char *ElsewhereNote = " (decoded to another target: reached no d
 const std::array<MirroredRegister, 6> EarlyInitBridgeState = {{
     {Bridge::IoDecodeRanges, Pcr::IoDecodeRangesMirror, 2, ComAAt3F8ComBAt3E8},
     {Bridge::IoEnables, Pcr::IoEnablesMirror, 2, EarlyEnables},
-    {Bridge::GenericIoRange1, Pcr::GenericIoRange1Mirror, 4, Window(0x006C, FourBytes)},
+    {Bridge::GenericIoRange1, Pcr::GenericIoRange1Mirror, 4,
+     Window(Bridge::EarlyFourByteWindow, FourBytes)},
     {Bridge::GenericIoRange1 + Bridge::GenericIoRangeStride,
      Pcr::GenericIoRange1Mirror + Pcr::MirrorStride, 4, Window(0x0280, FourBytes)},
     {Bridge::GenericIoRange1 + 2 * Bridge::GenericIoRangeStride,
      Pcr::GenericIoRange1Mirror + 2 * Pcr::MirrorStride, 4, Window(0x0200, Whole256)},
     {Bridge::GenericIoRange1 + 3 * Bridge::GenericIoRangeStride,
-     Pcr::GenericIoRange1Mirror + 3 * Pcr::MirrorStride, 4, Window(0x0A00, Whole256)},
+     Pcr::GenericIoRange1Mirror + 3 * Pcr::MirrorStride, 4,
+     Window(Bridge::EarlyWholeWindow, Whole256)},
 }};
 
 std::string MemoryRegisterName(std::uint64_t Address) {

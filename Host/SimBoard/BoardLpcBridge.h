@@ -155,6 +155,12 @@ inline constexpr std::array<SlotBank, 4> SlotBanks = {{
     {"eSPI CS3", EspiCs3GenericIoRange, Pcr::EspiCs3GenericIoRangeMirror, 1},
 }};
 
+// The bases of two of the windows the early-init module opens on this board: a 4-byte window and
+// a whole 256-byte one. The board after that phase holds them, and boardsim's help gives them as
+// its examples of a request.
+inline constexpr std::uint16_t EarlyFourByteWindow = 0x006C;
+inline constexpr std::uint16_t EarlyWholeWindow = 0x0A00;
+
 // Each chip select's I/O Enables register, chip selects 1-3.
 inline constexpr std::array<std::uint32_t, 3> ChipSelectIoEnables = {
     EspiCs1IoEnables, EspiCs2IoEnables, EspiCs3IoEnables};

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 
 #include <algorithm>
 #include <filesystem>
@@ -399,6 +400,29 @@ TEST(ImageComparison, BoardsimCompareFindsAOneAccessDifferenceBetweenImages) {
 
 namespace {
 
+// The planted copy at Planted (plant-divergence's output), followed lean as the fuzz targets run.
+std::unique_ptr<imagerun::ImageRuns> PlantedRuns(const std::string &Planted, bool Driver) {
+  std::optional<imagerun::PeiImage> Pei;
+  std::optional<imagerun::DxeImage> Dxe;
+  if (Driver) {
+    Dxe = imagerun::LoadDxeImage(Planted);
+  } else {
+    Pei = imagerun::LoadPeiImage(Planted);
+  }
+  return std::make_unique<imagerun::ImageRuns>(std::move(Pei), std::move(Dxe),
+                                               imagerun::Tracking::Lean);
+}
+
+// Every comparison case of the module's entries (what boardsim compare runs of them) passes Runs.
+void ExpectEveryEntryCaseSame(const runs::ModuleRuns &Runs, bool Driver) {
+  for (const comparison::Case &Case :
+       comparison::Cases(Driver ? comparison::DxeRuns : comparison::EarlyInitRuns)) {
+    const comparison::CaseComparison Result = comparison::Compare(
+        Case.Name, comparison::RunCase(runs::HostBuild(), Case), comparison::RunCase(Runs, Case));
+    EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
+  }
+}
+
 // Each planted divergence (plant-divergence): its copy of the image agrees with the host build in
 // every case boardsim compare makes, yet parts from it on a board that gives the answer it
 // depends on, at the record the changed instruction decides. The tool refuses the other module's
@@ -457,21 +481,10 @@ TEST(ImageComparison, PlantedDivergencesPassEveryCaseAndPartOnTheBoardThatShowsT
     const tooltest::ToolResult Plant =
         tooltest::RunTool(PLANT_DIVERGENCE_PATH, Each.Divergence + " " + Image + " " + Planted);
     ASSERT_EQ(Plant.Exit, 0) << Each.Divergence << "\n" << Plant.Err;
-    std::optional<imagerun::PeiImage> Pei;
-    std::optional<imagerun::DxeImage> Dxe;
-    if (Each.Driver) {
-      Dxe = imagerun::LoadDxeImage(Planted);
-    } else {
-      Pei = imagerun::LoadPeiImage(Planted);
-    }
-    const imagerun::ImageRuns Runs(std::move(Pei), std::move(Dxe), imagerun::Tracking::Lean);
-    // Every comparison case of the module (what boardsim compare runs) passes the planted copy.
-    for (const comparison::Case &Case :
-         comparison::Cases(Each.Driver ? comparison::DxeRuns : comparison::EarlyInitRuns)) {
-      const comparison::CaseComparison Result = comparison::Compare(
-          Case.Name, comparison::RunCase(runs::HostBuild(), Case), comparison::RunCase(Runs, Case));
-      EXPECT_TRUE(Result.same()) << Each.Divergence << "\n" << comparison::ReportText(Result);
-    }
+    SCOPED_TRACE(Each.Divergence);
+    const std::unique_ptr<imagerun::ImageRuns> Copy = PlantedRuns(Planted, Each.Driver);
+    const imagerun::ImageRuns &Runs = *Copy;
+    ExpectEveryEntryCaseSame(Runs, Each.Driver);
     const comparison::CaseComparison Shown =
         comparison::Compare(Each.Shows.Name, comparison::RunCase(runs::HostBuild(), Each.Shows),
                             comparison::RunCase(Runs, Each.Shows));
@@ -528,19 +541,15 @@ TEST(ImageComparison, PlantedFormatDivergencesPassEveryFormatCaseAndPartOnTheCal
     const tooltest::ToolResult Plant = tooltest::RunTool(
         PLANT_DIVERGENCE_PATH, Each.Divergence + " " + imagetest::DxeImagePath + " " + Planted);
     ASSERT_EQ(Plant.Exit, 0) << Plant.Err;
-    const imagerun::ImageRuns Runs(std::nullopt, imagerun::LoadDxeImage(Planted),
-                                   imagerun::Tracking::Lean);
+    const std::unique_ptr<imagerun::ImageRuns> Copy = PlantedRuns(Planted, true);
+    const imagerun::ImageRuns &Runs = *Copy;
     for (const comparison::FormatCase &Case : comparison::FormatComparisonCases()) {
       const comparison::CaseComparison Result =
           comparison::Compare(Case.Name, comparison::RunFormatCase(runs::HostBuild(), Case),
                               comparison::RunFormatCase(Runs, Case));
       EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
     }
-    for (const comparison::Case &Case : comparison::Cases(comparison::DxeRuns)) {
-      const comparison::CaseComparison Result = comparison::Compare(
-          Case.Name, comparison::RunCase(runs::HostBuild(), Case), comparison::RunCase(Runs, Case));
-      EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
-    }
+    ExpectEveryEntryCaseSame(Runs, true);
     sim::Board HostBoard, ImageBoard;
     EXPECT_EQ(Text(runs::HostBuild().runFormat(HostBoard, Each.Shows)), Each.HostText);
     EXPECT_EQ(Text(Runs.runFormat(ImageBoard, Each.Shows)), Each.ImageText);
@@ -588,20 +597,9 @@ TEST(ImageComparison, DivergencesOnTheFunctionsOwnDataAreSeenByTheCases) {
         Each.Divergence + " " + (Each.Driver ? imagetest::DxeImagePath : imagetest::PeiImagePath) +
             " " + Planted);
     ASSERT_EQ(Plant.Exit, 0) << Plant.Err;
-    std::optional<imagerun::PeiImage> Pei;
-    std::optional<imagerun::DxeImage> Dxe;
-    if (Each.Driver) {
-      Dxe = imagerun::LoadDxeImage(Planted);
-    } else {
-      Pei = imagerun::LoadPeiImage(Planted);
-    }
-    const imagerun::ImageRuns Runs(std::move(Pei), std::move(Dxe), imagerun::Tracking::Lean);
-    for (const comparison::Case &Case :
-         comparison::Cases(Each.Driver ? comparison::DxeRuns : comparison::EarlyInitRuns)) {
-      const comparison::CaseComparison Result = comparison::Compare(
-          Case.Name, comparison::RunCase(runs::HostBuild(), Case), comparison::RunCase(Runs, Case));
-      EXPECT_TRUE(Result.same()) << comparison::ReportText(Result);
-    }
+    const std::unique_ptr<imagerun::ImageRuns> Copy = PlantedRuns(Planted, Each.Driver);
+    const imagerun::ImageRuns &Runs = *Copy;
+    ExpectEveryEntryCaseSame(Runs, Each.Driver);
     EXPECT_FALSE(comparison::Compare(Each.Shows, RunNamed(runs::HostBuild(), Each.Shows),
                                      RunNamed(Runs, Each.Shows))
                      .same());

@@ -1,5 +1,6 @@
 // boardsim's help: the whole tool's, each subcommand's (its options from the option table) and
 // the list of named scenarios.
+#include "BoardLpcBridge.h"
 #include "Modules.h"
 #include "NamedScenarios.h"
 #include "OptionTable.h"
@@ -10,7 +11,10 @@
 #include "HelpLayout.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <sstream>
+#include <string>
 
 namespace boardsim {
 namespace {
@@ -41,7 +45,24 @@ std::string ExitStatuses() {
          "Exit 2 and 5 leave every existing file as it was; 0, 3 and 4 write the outputs.\n";
 }
 
-constexpr const char *DecodeRequestHelp =
+// "0x6C", "0xA00": a port as the examples write it.
+std::string PortText(std::uint16_t Port) {
+  char Text[8];
+  std::snprintf(Text, sizeof Text, "0x%X", Port);
+  return Text;
+}
+// "0x006C".
+std::string PortText4(std::uint16_t Port) {
+  char Text[8];
+  std::snprintf(Text, sizeof Text, "0x%04X", Port);
+  return Text;
+}
+
+constexpr std::uint16_t FourBytes = sim::hw::LpcBridge::EarlyFourByteWindow;
+constexpr std::uint16_t Whole = sim::hw::LpcBridge::EarlyWholeWindow;
+constexpr unsigned FourByteSpan = 4, WholeSpan = 256;
+
+const std::string DecodeRequestHelp =
     "Requests: PORT,SIZE,ATTRIBUTES\n"
     "  PORT        16-bit I/O base of the device; 0 turns the device's decoding off\n"
     "  SIZE        8 bits: for serial requests the COM selector (0 COM A, 1 COM B); for type\n"
@@ -54,10 +75,11 @@ constexpr const char *DecodeRequestHelp =
     "              6 serial, 7 parallel, 8 game port, 0xFF other: decoded by its port alone),\n"
     "              decode target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3);\n"
     "              bits 31:12 are not read\n"
-    "  Example: 0x220,1,0x006 decodes COM B at 0x220 on LPC; 0x6C,4,0x1FF opens a 4-byte\n"
-    "  window at 0x6C on eSPI chip select 1.\n";
+    "  Example: 0x220,1,0x006 decodes COM B at 0x220 on LPC; " +
+    PortText(FourBytes) + ",4,0x1FF opens a 4-byte\n  window at " + PortText(FourBytes) +
+    " on eSPI chip select 1.\n";
 
-constexpr const char *WindowRequestHelp =
+const std::string WindowRequestHelp =
     "Requests: PORT,SIZEWORD\n"
     "  PORT      16-bit I/O port the window must hold\n"
     "  SIZEWORD  16 bits: window size in bytes in bits 7:0 (1-255; below 4 counts as 4, the\n"
@@ -65,8 +87,10 @@ constexpr const char *WindowRequestHelp =
     "            target in bits 11:8 (0 LPC / primary, 1-3 eSPI chip select 1-3). One value\n"
     "            is a special case: 0x0100, which by those fields would be 0 bytes on chip\n"
     "            select 1, asks for a 256-byte window on LPC (256 does not fit bits 7:0)\n"
-    "  Example: 0x6C,4 opens 0x006C-0x006F on LPC; 0xA00,0x0190 opens 0x0A00-0x0AFF on eSPI\n"
-    "  chip select 1.\n";
+    "  Example: " +
+    PortText(FourBytes) + ",4 opens " + PortText4(FourBytes) + "-" +
+    PortText4(FourBytes + FourByteSpan - 1) + " on LPC; " + PortText(Whole) + ",0x0190 opens " +
+    PortText4(Whole) + "-" + PortText4(Whole + WholeSpan - 1) + " on eSPI\n  chip select 1.\n";
 
 // The help of 'boardsim scenarios'.
 std::string ScenariosHelp() {

@@ -5,6 +5,7 @@
 #include "Comparison.h"
 #include "FileRead.h"
 #include "FormatCases.h"
+#include "FormatComparison.h"
 #include "LibraryCases.h"
 #include "RunRecord.h"
 
@@ -53,69 +54,43 @@ std::optional<fuzzruns::Target> TargetNamed(const std::string &Name) {
 
 void RunComparisonCases(const RunSides &On, bool HavePei, bool HaveDxe, InstructionHits &Into,
                         RunCounts &Counts) {
+  // One run: on the images, whose instructions are counted, then on the host build when asked.
+  const auto Run = [&](const auto &Make) {
+    Into.beginRun();
+    Make(On.Images);
+    if (On.Host != nullptr) {
+      Make(*On.Host);
+    }
+    ++Counts.Cases;
+  };
   const unsigned Which =
       (HavePei ? comparison::EarlyInitRuns : 0u) | (HaveDxe ? comparison::DxeRuns : 0u);
   for (const comparison::Case &Each : comparison::Cases(Which)) {
-    Into.beginRun();
-    comparison::RunCase(On.Images, Each);
-    if (On.Host != nullptr) {
-      comparison::RunCase(*On.Host, Each);
-    }
-    ++Counts.Cases;
+    Run([&](const runs::ModuleRuns &Runs) { comparison::RunCase(Runs, Each); });
   }
   // The early-init module's script runner over rows of its own, each module's delays.
   if (HavePei) {
     for (const comparison::ScriptCase &Each : comparison::ScriptCases()) {
-      Into.beginRun();
-      comparison::RunScriptCase(On.Images, Each);
-      if (On.Host != nullptr) {
-        comparison::RunScriptCase(*On.Host, Each);
-      }
-      ++Counts.Cases;
+      Run([&](const runs::ModuleRuns &Runs) { comparison::RunScriptCase(Runs, Each); });
     }
   }
   for (const comparison::DelayCase &Each : comparison::DelayCases()) {
-    if (!(Each.Call.Module == modules::ModuleId::BoardInitPei ? HavePei : HaveDxe)) {
-      continue;
+    if (Each.Call.Module == modules::ModuleId::BoardInitPei ? HavePei : HaveDxe) {
+      Run([&](const runs::ModuleRuns &Runs) { comparison::RunDelayCase(Runs, Each); });
     }
-    Into.beginRun();
-    comparison::RunDelayCase(On.Images, Each);
-    if (On.Host != nullptr) {
-      comparison::RunDelayCase(*On.Host, Each);
-    }
-    ++Counts.Cases;
   }
   // The driver's format engine and status names, over the format table and the status values.
   if (HaveDxe) {
     for (const comparison::FormatCase &Each : comparison::FormatComparisonCases()) {
-      Into.beginRun();
-      sim::Board Board;
-      On.Images.runFormat(Board, Each.Call);
-      if (On.Host != nullptr) {
-        sim::Board HostBoard;
-        On.Host->runFormat(HostBoard, Each.Call);
-      }
-      ++Counts.Cases;
+      Run([&](const runs::ModuleRuns &Runs) { comparison::RunFormatCase(Runs, Each); });
     }
     for (const std::uint64_t Status : comparison::StatusNameCases()) {
-      Into.beginRun();
-      sim::Board Board;
-      On.Images.runStatusName(Board, Status);
-      if (On.Host != nullptr) {
-        sim::Board HostBoard;
-        On.Host->runStatusName(HostBoard, Status);
-      }
-      ++Counts.Cases;
+      Run([&](const runs::ModuleRuns &Runs) { comparison::RunStatusNameCase(Runs, Status); });
     }
   }
   if (HavePei && HaveDxe) {
     for (const comparison::BootCase &Each : comparison::BootCases()) {
-      Into.beginRun();
-      comparison::RunBoot(On.Images, On.Images, Each);
-      if (On.Host != nullptr) {
-        comparison::RunBoot(*On.Host, *On.Host, Each);
-      }
-      ++Counts.Cases;
+      Run([&](const runs::ModuleRuns &Runs) { comparison::RunBoot(Runs, Runs, Each); });
     }
   }
 }
